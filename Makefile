@@ -1,0 +1,27 @@
+BUILD ?= build
+JOBS ?= $(shell nproc)
+
+.PHONY: all build test run bench clean bootstrap
+
+all: build
+
+bootstrap:
+	@scripts/bootstrap
+
+$(BUILD)/build.ninja: CMakeLists.txt
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+build: bootstrap $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+
+run: build
+	$(BUILD)/lomex
+
+bench: build
+	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,56 @@
+#include "platform/Paths.h"
+#include <QDir>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lomex::paths {
+
+namespace {
+QString env(const char* name) { return qEnvironmentVariable(name); }
+
+QString absoluteOr(const QString& value, const QString& fallback) {
+    // XDG says relative values are invalid and must be ignored.
+    return (!value.isEmpty() && QDir::isAbsolutePath(value)) ? value : fallback;
+}
+} // namespace
+
+QString home() {
+    QString h = env("HOME");
+    if (!h.isEmpty()) return h;
+    if (const passwd* pw = getpwuid(getuid()); pw && pw->pw_dir) return QString::fromLocal8Bit(pw->pw_dir);
+    return QStringLiteral("/");
+}
+
+QString configHome() { return absoluteOr(env("XDG_CONFIG_HOME"), home() + "/.config"); }
+QString dataHome() { return absoluteOr(env("XDG_DATA_HOME"), home() + "/.local/share"); }
+
+QString runtimeDir() {
+    QString r = env("XDG_RUNTIME_DIR");
+    if (!r.isEmpty() && QDir::isAbsolutePath(r)) return r;
+    QString fallback = QStringLiteral("/tmp/lomex-%1").arg(getuid());
+    ensureDir(fallback);
+    return fallback;
+}
+
+QString configDir() { return configHome() + "/Lomex"; }
+QString dataDir() { return dataHome() + "/Lomex"; }
+QString settingsFile() { return configDir() + "/settings.json"; }
+
+bool ensureDir(const QString& path) {
+    QDir dir(path);
+    if (dir.exists()) return true;
+    // Make parents normally, the leaf private.
+    QFileInfo info(path);
+    if (!QDir().mkpath(info.absolutePath())) return false;
+    if (::mkdir(QFile::encodeName(path).constData(), 0700) != 0 && errno != EEXIST) return false;
+    return true;
+}
+
+QString expandTilde(const QString& path) {
+    if (path == "~") return home();
+    if (path.startsWith("~/")) return home() + path.mid(1);
+    return path;
+}
+
+} // namespace lomex::paths

@@ -1,0 +1,23 @@
+#pragma once
+#include <QString>
+
+namespace lomex::paths {
+
+// Where Lomex keeps its files on Linux. Read from the environment at each call, so tests
+// can point HOME and the XDG variables at temporary folders.
+QString home();           // $HOME, else the passwd entry
+QString configHome();     // $XDG_CONFIG_HOME or ~/.config
+QString dataHome();       // $XDG_DATA_HOME or ~/.local/share
+QString runtimeDir();     // $XDG_RUNTIME_DIR, else a private folder under /tmp
+
+QString configDir();      // configHome()/Lomex  (settings.json)
+QString dataDir();        // dataHome()/Lomex    (the app's own files)
+QString settingsFile();   // configDir()/settings.json
+
+// Creates the folder (and parents) with mode 0700 where it has to make it.
+bool ensureDir(const QString& path);
+
+// Replaces a leading "~" or "~/" with the home folder.
+QString expandTilde(const QString& path);
+
+} // namespace lomex::paths

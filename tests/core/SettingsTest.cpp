@@ -1,0 +1,118 @@
+#include "TestEnv.h"
+#include "core/Settings.h"
+#include "platform/Paths.h"
+#include <QFile>
+#include <QSignalSpy>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace lomex;
+using lomex::test::LomexTest;
+
+class SettingsTest : public LomexTest {};
+
+TEST_F(SettingsTest, AbsentUntilRegisteredThenDefaultUntilWritten) {
+    Settings s(paths::settingsFile());
+    EXPECT_FALSE(s.hasValue("agentsEnabled"));
+    EXPECT_TRUE(s.boolValue("agentsEnabled", true)) << "absent gives the caller's fallback";
+    s.registerLaunchDefaults();
+    EXPECT_TRUE(s.hasValue("agentsEnabled"));
+    EXPECT_FALSE(s.isStored("agentsEnabled"));
+    EXPECT_FALSE(s.boolValue("agentsEnabled", true));
+    EXPECT_DOUBLE_EQ(s.doubleValue("hoverDelay"), 0.12);
+    EXPECT_EQ(s.intValue("meetingLead"), 10);
+    EXPECT_EQ(s.stringValue("agentReplyMode"), "type");
+    EXPECT_FALSE(s.string("displayChoice").has_value()) << "unregistered keys stay absent";
+    EXPECT_FALSE(s.value("onboardingDone").has_value());
+
+    s.setBool("agentsEnabled", true);
+    EXPECT_TRUE(s.isStored("agentsEnabled"));
+    EXPECT_TRUE(s.boolValue("agentsEnabled"));
+    s.remove("agentsEnabled");
+    EXPECT_FALSE(s.boolValue("agentsEnabled", true)) << "removing falls back to the registered default";
+}
+
+TEST_F(SettingsTest, ExactlyTheLaunchDefaults) {
+    const auto d = Settings::launchDefaults();
+    EXPECT_EQ(d.size(), 27u);
+    for (const char* key : {"tabOrder", "hiddenTabs", "onboardingDone", "language", "displayChoice", "pillMode",
+                            "golemioKey", "note", "shelfItems", "clipExcluded"})
+        EXPECT_FALSE(d.contains(key)) << key;
+}
+
+TEST_F(SettingsTest, WrongTypesReadAsAbsent) {
+    Settings s(paths::settingsFile());
+    s.setString("walkMinutes", "five");
+    EXPECT_EQ(s.intValue("walkMinutes", 5), 5);
+    s.setInt("note", 3);
+    EXPECT_FALSE(s.string("note").has_value());
+    s.setValue("tabOrder", nlohmann::json::array({"home", 3, "agents"}));
+    EXPECT_EQ(s.stringList("tabOrder").value(), (QStringList{"home", "agents"}));
+}
+
+TEST_F(SettingsTest, PersistsAcrossInstancesWithPrivateMode) {
+    {
+        Settings s(paths::settingsFile());
+        s.setString("language", "cs");
+        s.setStringList("hiddenTabs", {"note", "shelf"});
+        s.setValue("weatherPlace", nlohmann::json{{"name", "Brno"}, {"lat", 49.2}, {"lon", 16.6}});
+    }
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(paths::settingsFile()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    Settings again(paths::settingsFile());
+    EXPECT_EQ(again.stringValue("language"), "cs");
+    EXPECT_EQ(again.stringList("hiddenTabs").value(), (QStringList{"note", "shelf"}));
+    EXPECT_EQ(again.data("weatherPlace")->at("name"), "Brno");
+}
+
+TEST_F(SettingsTest, ChangedSignalOnEveryWrite) {
+    Settings s(paths::settingsFile());
+    QSignalSpy spy(&s, &Settings::changed);
+    s.setBool("agentsEnabled", true);
+    s.setBool("agentsEnabled", true);
+    s.remove("agentsEnabled");
+    s.remove("agentsEnabled"); // nothing stored: no write, no signal
+    ASSERT_EQ(spy.count(), 3);
+    EXPECT_EQ(spy.at(0).at(0).toString(), "agentsEnabled");
+}
+
+TEST_F(SettingsTest, CorruptFileIsMovedAsideNotOverwritten) {
+    for (const QByteArray& bad : {QByteArray("{not json"), QByteArray("[1,2,3]"), QByteArray("\"text\"")}) {
+        home.write(".config/Lomex/settings.json", bad);
+        QFile::remove(paths::settingsFile() + ".corrupt");
+        Settings s(paths::settingsFile());
+        EXPECT_FALSE(s.isStored("language"));
+        QFile aside(paths::settingsFile() + ".corrupt");
+        ASSERT_TRUE(aside.open(QIODevice::ReadOnly)) << bad.constData();
+        EXPECT_EQ(aside.readAll(), bad);
+        s.setString("language", "en");
+        Settings again(paths::settingsFile());
+        EXPECT_EQ(again.stringValue("language"), "en");
+    }
+}
+
+TEST_F(SettingsTest, KilledWriterLeavesOldOrNewFileNeverPartial) {
+    {
+        Settings s(paths::settingsFile());
+        s.setString("note", "before");
+    }
+    const QString big(200000, QChar('x'));
+    for (int round = 0; round < 20; ++round) {
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            Settings s(paths::settingsFile());
+            for (int i = 0;; ++i) s.setString("note", big + QString::number(i));
+        }
+        usleep(2000 + round * 500);
+        kill(pid, SIGKILL);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        Settings check(paths::settingsFile());
+        const QString note = check.stringValue("note");
+        EXPECT_TRUE(note == "before" || note.startsWith(big)) << "round " << round;
+        EXPECT_FALSE(QFile::exists(paths::settingsFile() + ".corrupt"));
+    }
+}
