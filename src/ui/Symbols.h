@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
+#include <QStringList>
 
 namespace lomex::symbols {
 
@@ -13,5 +14,6 @@ QString resourcePath(const QString& name);  // ":/symbols/....svg", or empty whe
 // The symbol drawn in one colour at the given logical size (device pixel ratio honoured).
 QPixmap pixmap(const QString& name, int size, const QColor& color, qreal devicePixelRatio = 1.0);
 QIcon icon(const QString& name, const QColor& color = Qt::white);
+QStringList knownNames();
 
 } // namespace lomex::symbols
