@@ -67,8 +67,11 @@ TEST_F(L10nTest, ExplicitChoiceWinsOverSystem) {
 TEST_F(L10nTest, LanguageIsStoredAndReadBack) {
     auto& l = L10n::shared();
     QSignalSpy spy(&l, &L10n::languageChanged);
+    QString seenBySlot;
+    QObject::connect(&l, &L10n::languageChanged, [&] { seenBySlot = l.t("tab.note"); });
     l.setLanguage(AppLanguage::cs);
     EXPECT_EQ(spy.count(), 1);
+    EXPECT_EQ(seenBySlot, QString::fromUtf8("Poznámka")) << "observers redraw in the new language";
     EXPECT_EQ(Settings::shared().stringValue("language"), "cs");
     l.setLanguage(AppLanguage::system);
     EXPECT_EQ(spy.count(), 2);
