@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <optional>
 
 namespace lomex {
 
@@ -29,8 +30,7 @@ public:
 
     // The text of key in the resolved language; the key itself when the table lacks it.
     QString t(const QString& key) const;
-    // The text used as a format: "%d"/"%lld" whole numbers, "%@" strings, "%%" a percent sign,
-    // numbers formatted with "cs_CZ" or "en_US".
+    // The text used as a format (see formatText) with the locale of the resolved language.
     QString t(const QString& key, const QVariantList& args) const;
 
     // Both texts of a key, or nothing when it is not in the table.
@@ -38,7 +38,8 @@ public:
     static bool hasKey(const QString& key);
     static QStringList allKeys();
 
-    // The system's preferred languages (from LANGUAGE / LC_ALL / LC_MESSAGES / LANG); tests override.
+    // The system's preferred languages as tags like "cs-CZ": the LANGUAGE list, then the first set
+    // of LC_ALL / LC_MESSAGES / LANG ("C"/"POSIX" name none). Tests override.
     static QStringList preferredLanguages();
     static void setPreferredLanguagesOverride(std::optional<QStringList> languages);
 
@@ -50,8 +51,11 @@ private:
     AppLanguage language_ = AppLanguage::system;
 };
 
-// Formats a printf-like pattern ("%d", "%lld", "%@", "%%", positional "%1$@") with the locale of
-// the language: "cs_CZ" or "en_US".
+// Formats a printf-like pattern with the locale of the language, "cs_CZ" or "en_US", as Foundation's
+// String(format:locale:) does: "%d"/"%lld"/"%i"/"%u"/"%x" whole numbers without grouping (unless the
+// "'" flag asks for it), "%@"/"%s" strings, "%.1f"-like floats with the locale's decimal separator,
+// "%%" a percent sign, positional "%2$@", flags, width and precision. A placeholder without an
+// argument stays as written; a '%' that starts no conversion stands for itself.
 QString formatText(const QString& pattern, const QVariantList& args, AppLanguage resolved);
 
 } // namespace lomex
