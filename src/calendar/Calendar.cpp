@@ -107,7 +107,10 @@ std::shared_ptr<const Calendar::Impl> systemImpl()
         tz.reset(icu::TimeZone::detectHostTimeZone());
     if (!tz || !isKnownToIcu(*tz))
         tz.reset(icu::TimeZone::getGMT()->clone());
-    return makeImpl(std::move(tz));
+    if (auto impl = makeImpl(std::move(tz)))
+        return impl;
+    std::unique_ptr<icu::TimeZone> gmt(icu::TimeZone::getGMT()->clone());
+    return makeImpl(std::move(gmt));
 }
 
 bool toMs(const QDateTime& date, UDate& out)
