@@ -184,9 +184,16 @@ std::optional<QuickAddParser::Match> QuickAddParser::Text::match(const QString& 
         it = compiled.insert(pattern, re);
     }
     if (!it->isValid()) return std::nullopt;
-    QRegularExpressionMatch m = it->match(folded_);
-    if (!m.hasMatch()) return std::nullopt;
-    return Match(std::move(m), folded_);
+    return match(*it);
+}
+
+void QuickAddParser::Text::mask(Range range) {
+    const int lo = floorIndex(range.start);
+    const int hi = std::max(lo, ceilIndex(range.end));
+    if (lo == hi) return;
+    // U+FFFC is neither a letter, a digit nor a blank, so no pattern reads through it.
+    for (int i = lo; i < hi && i < foldedCharacters_.size(); ++i) foldedCharacters_[i] = QString(QChar(0xFFFC));
+    rebuild();
 }
 
 QString QuickAddParser::Text::original(Range range) const {

@@ -1,6 +1,7 @@
 #pragma once
 #include "calendar/QuickAddResult.h"
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QRegularExpressionMatch>
 #include <QString>
 #include <QStringList>
@@ -50,7 +51,10 @@ public:
     public:
         explicit Text(const QString& input);
         std::optional<Match> match(const QString& pattern) const; // nullopt also for a bad pattern
+        std::optional<Match> match(const QRegularExpression& re) const;
         void consume(Range range);
+        // Hides a stretch from later matches while its characters stay for the title.
+        void mask(Range range);
         QString original(Range range) const;
         QString remainingTitle() const;
 
