@@ -2,6 +2,7 @@
 
 #include <unicode/gregocal.h>
 #include <unicode/locid.h>
+#include <unicode/simpletz.h>
 #include <unicode/timezone.h>
 #include <unicode/unistr.h>
 
@@ -60,17 +61,56 @@ std::shared_ptr<const Calendar::Impl> makeImpl(std::unique_ptr<icu::TimeZone> tz
     return impl;
 }
 
+// ICU only takes IANA names, while TZ may hold a POSIX rule ("CET-1CEST,M3.5.0,M10.5.0/3") that
+// Qt understands. Rebuild such a zone as an ICU rule from this year's transitions as Qt sees them.
+std::unique_ptr<icu::TimeZone> icuZoneFromQt(const QTimeZone& zone)
+{
+    if (!zone.isValid())
+        return nullptr;
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const icu::UnicodeString id = icu::UnicodeString::fromUTF8(zone.id().toStdString());
+    const int32_t raw = zone.standardTimeOffset(now) * 1000;
+    const QDateTime yearStart(QDate(now.date().year(), 1, 1), QTime(0, 0), QTimeZone::utc());
+    const QTimeZone::OffsetData first = zone.nextTransition(yearStart);
+    const QTimeZone::OffsetData second = first.atUtc.isValid() ? zone.nextTransition(first.atUtc) : QTimeZone::OffsetData{};
+    if (!zone.hasDaylightTime() || !second.atUtc.isValid() || second.atUtc.date().year() != now.date().year())
+        return std::make_unique<icu::SimpleTimeZone>(raw, id);
+
+    const QTimeZone::OffsetData& start = first.daylightTimeOffset > 0 ? first : second;
+    const QTimeZone::OffsetData& end = first.daylightTimeOffset > 0 ? second : first;
+    struct Rule { int8_t month, weekInMonth, weekday; int32_t ms; };
+    auto rule = [](const QDateTime& utc) {
+        const QDate d = utc.date();
+        const int8_t week = d.day() + 7 > d.daysInMonth() ? -1 : int8_t((d.day() - 1) / 7 + 1);
+        return Rule{int8_t(d.month() - 1), week, int8_t(d.dayOfWeek() % 7 + 1), utc.time().msecsSinceStartOfDay()};
+    };
+    const Rule s = rule(start.atUtc), e = rule(end.atUtc);
+    UErrorCode status = U_ZERO_ERROR;
+    auto tz = std::make_unique<icu::SimpleTimeZone>(raw, id, s.month, s.weekInMonth, s.weekday, s.ms,
+        icu::SimpleTimeZone::UTC_TIME, e.month, e.weekInMonth, e.weekday, e.ms, icu::SimpleTimeZone::UTC_TIME,
+        start.daylightTimeOffset * 1000, status);
+    if (U_FAILURE(status))
+        return std::make_unique<icu::SimpleTimeZone>(raw, id);
+    return tz;
+}
+
 std::shared_ptr<const Calendar::Impl> systemImpl()
 {
-    // Qt and ICU both read TZ; prefer Qt's answer when ICU knows the id, and ICU's own host
-    // detection otherwise (POSIX TZ strings, odd /etc/localtime links).
-    const QByteArray qtId = QTimeZone::systemTimeZoneId();
+    // Qt and ICU both read TZ; take Qt's answer (ICU ignores POSIX rules in TZ) and let ICU
+    // detect the host zone only when Qt has none.
+    const QTimeZone system = QTimeZone::systemTimeZone();
+    const QByteArray qtId = system.id();
     std::unique_ptr<icu::TimeZone> tz(icu::TimeZone::createTimeZone(icu::UnicodeString::fromUTF8(qtId.toStdString())));
+    if (!tz || !isKnownToIcu(*tz))
+        tz = icuZoneFromQt(system);
     if (!tz || !isKnownToIcu(*tz))
         tz.reset(icu::TimeZone::detectHostTimeZone());
     if (!tz || !isKnownToIcu(*tz))
         tz.reset(icu::TimeZone::getGMT()->clone());
-    return makeImpl(std::move(tz));
+    if (auto impl = makeImpl(std::move(tz)))
+        return impl;
+    std::unique_ptr<icu::TimeZone> gmt(icu::TimeZone::getGMT()->clone());
+    return makeImpl(std::move(gmt));
 }
 
 bool toMs(const QDateTime& date, UDate& out)

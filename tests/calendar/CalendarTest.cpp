@@ -158,6 +158,17 @@ TEST(CalendarTime, SystemZoneHonoursTz)
     const Calendar cal = Calendar::current();
     EXPECT_EQ(cal.timeZoneId(), QByteArray("America/New_York"));
     EXPECT_EQ(cal.hour(utc(2026, 1, 15, 12, 0)), 7);
+
+    // A POSIX rule instead of a zone name keeps its offsets and daylight-saving dates.
+    const int year = QDate::currentDate().year();
+    qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+    const Calendar posix = Calendar::current();
+    EXPECT_EQ(posix.hour(utc(year, 1, 15, 12, 0)), 13);
+    EXPECT_EQ(posix.hour(utc(year, 7, 1, 12, 0)), 14);
+    const QDate lastMarchSunday = QDate(year, 3, 31).addDays(-(QDate(year, 3, 31).dayOfWeek() % 7));
+    const QDateTime gapDay = QDateTime(lastMarchSunday, QTime(12, 0), QTimeZone::utc());
+    EXPECT_EQ(*posix.settingTime(gapDay, 2, 30), QDateTime(lastMarchSunday, QTime(1, 0), QTimeZone::utc()));
+    EXPECT_EQ(posix.hour(QDateTime(lastMarchSunday, QTime(0, 59), QTimeZone::utc())), 1);
     if (saved.isNull())
         qunsetenv("TZ");
     else
