@@ -3,10 +3,7 @@
 // order is part of the behaviour.
 #include "calendar/QuickAddParser.h"
 #include "calendar/Calendar.h"
-#if __has_include("calendar/CzechCalendar.h")
 #include "calendar/CzechCalendar.h"
-#define LOMEX_HAS_CZECH_CALENDAR 1
-#endif
 
 #include <QHash>
 #include <QRegularExpression>
@@ -381,12 +378,9 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
 
     if (auto m = text.match(P.workdays)) {
         const auto n = readCount(m->group(1));
-        if (n && *n <= kMaxWorkdays) {
-#ifdef LOMEX_HAS_CZECH_CALENDAR
-            date = CzechCalendar::adding(int(*n), now, cal);
-#else
-            date = cal.addingDays(*n, today);
-#endif
+        const QDateTime day = n && *n <= kMaxWorkdays ? CzechCalendar::adding(int(*n), now, cal) : QDateTime();
+        if (day.isValid()) {
+            date = day;
             text.consume(m->whole());
         }
     }
@@ -394,21 +388,27 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
     if (auto m = text.match(P.relative)) {
         const auto n = readCount(m->group(1));
         const QString unit = *m->group(2);
-        bool used = false;
-        if (n) {
-            if (unit.startsWith(u"min")) {
-                if (*n <= kMaxMinutes) relativeStart = cal.addingMinutes(*n, now), used = true;
-            } else if (unit.startsWith(u"hod") || unit.startsWith(u"hour")) {
-                if (*n <= kMaxHours) relativeStart = cal.addingHours(*n, now), used = true;
-            } else if (unit.startsWith(u'd')) {
-                if (*n <= kMaxDays) date = cal.addingDays(*n, today), used = true;
-            } else if (unit.startsWith(u't') || unit.startsWith(u'w')) {
-                if (*n <= kMaxWeeks) date = cal.addingDays(7 * *n, today), used = true;
-            } else if (*n <= kMaxMonths) {
-                date = cal.addingMonths(*n, today), used = true;
-            }
+        const bool minutes = unit.startsWith(u"min");
+        const bool hours = unit.startsWith(u"hod") || unit.startsWith(u"hour");
+        QDateTime moment; // stays invalid for an unusable count
+        if (!n) {
+        } else if (minutes) {
+            if (*n <= kMaxMinutes) moment = cal.addingMinutes(*n, now);
+        } else if (hours) {
+            if (*n <= kMaxHours) moment = cal.addingHours(*n, now);
+        } else if (unit.startsWith(u'd')) {
+            if (*n <= kMaxDays) moment = cal.addingDays(*n, today);
+        } else if (unit.startsWith(u't') || unit.startsWith(u'w')) {
+            if (*n <= kMaxWeeks) moment = cal.addingDays(7 * *n, today);
+        } else if (*n <= kMaxMonths) {
+            moment = cal.addingMonths(*n, today);
         }
-        if (used) text.consume(m->whole());
+        if (moment.isValid()) {
+            // Minutes and hours give the start itself; days, weeks and months the day.
+            if (minutes || hours) relativeStart = moment;
+            else date = moment;
+            text.consume(m->whole());
+        }
     }
 
     if (auto m = text.match(P.tonight)) {

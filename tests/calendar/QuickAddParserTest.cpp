@@ -199,6 +199,20 @@ TEST(QuickAddParser, NumbersThatAreNoTimesOrDatesStayInTheTitle) {
     for (const Row& row : rows) check(row, kNow);
 }
 
+TEST(QuickAddParser, WorkingDaysSkipWeekendsAndHolidays) {
+    const Row rows[] = {
+        {"za 2 pracovní dny report", "Report", R, "2026-12-10 00:00", "-", false},
+        {"in three business days send invoice", "Send invoice", R, "2026-12-11 00:00", "-", false},
+        {"za jeden pracovní den faktura", "Faktura", R, "2026-12-09 00:00", "-", false},
+    };
+    for (const Row& row : rows) check(row, kNow);
+    // Wednesday 23 December: the 24th to 26th are holidays and the 27th a Sunday.
+    check({"za 1 pracovní den faktura", "Faktura", R, "2026-12-28 00:00", "-", false}, at("2026-12-23 09:00"));
+    // Friday afternoon: the next working day is Monday; a weekday named later wins.
+    check({"in 1 working day report", "Report", R, "2026-12-14 00:00", "-", false}, at("2026-12-11 16:00"));
+    check({"za 2 pracovní dny v pátek report", "Report", R, "2026-12-18 00:00", "-", false}, at("2026-12-11 16:00"));
+}
+
 TEST(QuickAddParser, DaylightSavingDays) {
     // Spring forward on Sunday 28 March 2027: 02:30 does not exist and becomes 03:00.
     check({"zítra ve 2:30 v noci hlídka", "Hlídka", E, "2027-03-28 03:00", "2027-03-28 04:00", true}, at("2027-03-27 12:00"));
