@@ -240,3 +240,64 @@ TEST(QuickAddParser, ParseModeLine) {
 
 } // namespace
 } // namespace lomex
+
+#include <QTemporaryFile>
+#include <cstdio>
+#include <unistd.h>
+
+namespace lomex {
+namespace {
+
+TEST(QuickAddParser, OddInputNeverLosesTheLine) {
+    QString longLine;
+    for (int i = 0; i < 200; ++i) longLine += QStringLiteral("zítra v 10 !! @x za 3 dny 1.2. ");
+    const QString odd[] = {
+        "@", "!", "!!!", "na", "v", "za", "od 10 do", "10-", "99:99", "za 2", "za pracovní dny",
+        QStringLiteral("👍🏽👍🏽 v 10"), QStringLiteral("\u0301\u0301 zítra"), QStringLiteral("za ١٢ dní"),
+        QStringLiteral("v ٣ odpoledne"), "na 1e400 hodin", "na nan hodin", "for inf min", "12/13/2026",
+        "00.00.", "0/0", "v 0", "at 0am", "event", "todo:", longLine,
+    };
+    for (const QString& line : odd) {
+        const QuickAddResult r = QuickAddParser::parse(line, kNow, prague());
+        SCOPED_TRACE(line.left(40).toStdString());
+        EXPECT_FALSE(r.title.isEmpty());
+        if (r.start) EXPECT_TRUE(r.start->isValid());
+        if (r.end) EXPECT_TRUE(r.end->isValid() && *r.end >= *r.start);
+        if (r.kind == QuickAddResult::Kind::reminder) EXPECT_FALSE(r.end);
+    }
+    // The largest accepted count of working days still gives a day, about ten years ahead.
+    const QuickAddResult far = QuickAddParser::parse(QStringLiteral("úklid za 2600 pracovních dní"), kNow, prague());
+    ASSERT_TRUE(far.start);
+    EXPECT_EQ(far.title, QStringLiteral("Úklid"));
+    EXPECT_GT(prague().daysBetween(kNow, *far.start), 9 * 365);
+    // Digits of other scripts count like ASCII ones.
+    EXPECT_EQ(show(QuickAddParser::parse(QStringLiteral("za ١٢ dní"), kNow, prague()).start), "2026-12-20 00:00");
+    EXPECT_EQ(show(QuickAddParser::parse(QStringLiteral("v ٣ odpoledne"), kNow, prague()).start), "2026-12-08 15:00");
+}
+
+// The command-line mode prints the same line for the current moment and calendar.
+TEST(QuickAddParser, ParseModePrintsOneLine) {
+    QTemporaryFile out;
+    ASSERT_TRUE(out.open());
+    std::fflush(stdout);
+    const int saved = dup(fileno(stdout));
+    dup2(out.handle(), fileno(stdout));
+    const QString text = QStringLiteral("zítra v 10 porada s Petrem na hodinu");
+    const int code = parseMode({text});
+    std::fflush(stdout);
+    dup2(saved, fileno(stdout));
+    close(saved);
+    EXPECT_EQ(code, 0);
+    out.seek(0);
+    const QString printed = QString::fromUtf8(out.readAll());
+    const Calendar cal = Calendar::current();
+    const QString expected =
+        parseModeLine(QuickAddParser::parse(text, QDateTime::currentDateTime(), cal), cal) + u'\n';
+    EXPECT_EQ(printed, expected);
+    EXPECT_TRUE(printed.startsWith(QStringLiteral("\"Porada s Petrem\" "))) << printed.toStdString();
+    EXPECT_TRUE(printed.contains(QStringLiteral(" 10:00 "))) << printed.toStdString();
+    EXPECT_TRUE(printed.endsWith(QStringLiteral(" 11:00 true 0 -\n"))) << printed.toStdString();
+}
+
+} // namespace
+} // namespace lomex
