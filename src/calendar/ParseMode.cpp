@@ -8,9 +8,8 @@
 namespace lomex {
 
 QString parseModeLine(const QuickAddResult& r, const Calendar& calendar) {
-    const QByteArray zone = calendar.timeZoneId();
     auto date = [&](const std::optional<QDateTime>& d) {
-        return d ? datetext::withPattern(*d, QStringLiteral("EEE d.M.yyyy HH:mm"), "cs_CZ", zone) : QStringLiteral("-");
+        return d ? datetext::withPattern(*d, QStringLiteral("EEE d.M.yyyy HH:mm"), "cs_CZ", calendar) : QStringLiteral("-");
     };
     return QStringLiteral("\"%1\" %2 %3 %4 %5 %6")
         .arg(r.title, date(r.start), date(r.end), r.hasTime ? QStringLiteral("true") : QStringLiteral("false"),
