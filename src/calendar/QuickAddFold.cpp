@@ -181,6 +181,7 @@ std::optional<QuickAddParser::Match> QuickAddParser::Text::match(const QString& 
     if (it == compiled.end()) {
         QRegularExpression re(pattern, QRegularExpression::UseUnicodePropertiesOption);
         re.optimize();
+        if (compiled.size() > 256) compiled.clear();
         it = compiled.insert(pattern, re);
     }
     if (!it->isValid()) return std::nullopt;

@@ -491,6 +491,9 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
             if (rangeEndHour) {
                 int e = adjust(*rangeEndHour, meridiem, partOfDay);
                 if (e < *h && e + 12 <= 23) e += 12;
+                // Still before the start: an overnight range ("od 22 do 2"), whose end is the
+                // hour as typed on the next day, not an afternoon hour.
+                if (e < *h && *rangeEndHour < e) e = *rangeEndHour;
                 rangeEndHour = e;
             }
         }

@@ -1,3 +1,4 @@
+#include "QStringPrint.h"
 #include "TestEnv.h"
 #include "calendar/QuickAddParser.h"
 

@@ -1,3 +1,4 @@
+#include "QStringPrint.h"
 #include "TestEnv.h"
 #include "calendar/Calendar.h"
 #include "calendar/ParseMode.h"
@@ -5,15 +6,6 @@
 
 #include <QTimeZone>
 
-namespace lomex {
-namespace {
-
-} // namespace
-} // namespace lomex
-
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-QT_END_NAMESPACE
 
 namespace lomex {
 namespace {
@@ -191,6 +183,8 @@ TEST(QuickAddParser, NumbersThatAreNoTimesOrDatesStayInTheTitle) {
         {"úklid za 10 minut", "Úklid", R, "2026-12-08 14:40", "-", true},
         {"porada na 99999999999999999999 hodin", "Porada na 99999999999999999999 hodin", R, "-", "-", false},
         {"oslava 31.12. ve 24:00", "Oslava", E, "2027-01-01 00:00", "2027-01-01 01:00", true},
+        {"směna od 22 do 2", "Směna", E, "2026-12-08 22:00", "2026-12-09 02:00", true},
+        {"směna 21-7", "Směna", E, "2026-12-08 21:00", "2026-12-09 07:00", true},
         {"oslava ve 24", "Oslava", E, "2026-12-09 00:00", "2026-12-09 01:00", true},
         {"oslava v 25:00", "Oslava", R, "-", "-", false},
         {"dnes v 10:75 večer kino", "Kino", E, "2026-12-08 19:00", "2026-12-08 20:00", true},
