@@ -255,9 +255,9 @@ TEST(QuickAddParser, OddInputNeverLosesTheLine) {
         const QuickAddResult r = QuickAddParser::parse(line, kNow, prague());
         SCOPED_TRACE(line.left(40).toStdString());
         EXPECT_FALSE(r.title.isEmpty());
-        if (r.start) EXPECT_TRUE(r.start->isValid());
-        if (r.end) EXPECT_TRUE(r.end->isValid() && *r.end >= *r.start);
-        if (r.kind == QuickAddResult::Kind::reminder) EXPECT_FALSE(r.end);
+        EXPECT_TRUE(!r.start || r.start->isValid());
+        EXPECT_TRUE(!r.end || (r.start && r.end->isValid() && *r.end >= *r.start));
+        EXPECT_TRUE(r.kind == QuickAddResult::Kind::event || !r.end);
     }
     // The largest accepted count of working days still gives a day, about ten years ahead.
     const QuickAddResult far = QuickAddParser::parse(QStringLiteral("úklid za 2600 pracovních dní"), kNow, prague());
