@@ -1,0 +1,88 @@
+// Quick-add parser and folding speed: the parser runs on every keystroke of the quick-add field.
+// Prints the median parse time per line over a few hundred varied lines and the time to fold a
+// 1,000-character text.
+#include "calendar/Calendar.h"
+#include "calendar/QuickAddParser.h"
+
+#include <QDateTime>
+#include <QStringList>
+#include <QTimeZone>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <vector>
+
+using namespace lomex;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+QStringList lines() {
+    const QStringList subjects = {
+        "porada s Petrem", "Zubař", "koupit mléko", "zavolat mámě", "oběd s Janou", "dentist", "call mom",
+        "team sync", "zaplatit nájem", "pay rent", "trénink", "koncert v Lucerně", "review PR", "vyzvednout balík",
+        "schůzka v 10. patře", "sraz v 10 lidí", "workshop", "kadeřnice", "flight to Oslo", "úklid sklepa",
+    };
+    const QStringList whens = {
+        "zítra v 10", "dnes večer", "v pátek ve 14:30", "příští týden v pondělí", "next week on friday",
+        "24.12.", "3.1.2027", "15. března", "dec 24th", "za 2 hodiny", "za 3 dny", "in 2 weeks",
+        "za 2 pracovní dny", "od 9 do 11", "18-20", "tomorrow at 9am", "at 5pm", "pozítří ráno",
+        "o víkendu", "ve 2 v noci", "", "na hodinu zítra v 8", "for 30 min today at 4", "31.2.",
+    };
+    const QStringList extras = {"", " !", " !!", " @Práce", " @Home !!!", " na půl hodiny"};
+    const QStringList prefixes = {"", "", "Připomeň mi ", "remind me to ", "událost ", "todo: "};
+    QStringList out;
+    int i = 0;
+    for (const QString& s : subjects)
+        for (const QString& w : whens) {
+            const QString line = prefixes[i % prefixes.size()] + (i % 2 ? s + u' ' + w : w + u' ' + s) + extras[i % extras.size()];
+            out << line.simplified();
+            ++i;
+        }
+    return out; // 480 lines
+}
+
+template <typename F>
+double microseconds(F&& f, int repeat) {
+    const auto t0 = Clock::now();
+    for (int i = 0; i < repeat; ++i) f();
+    return std::chrono::duration<double, std::micro>(Clock::now() - t0).count() / repeat;
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0 : v[v.size() / 2];
+}
+
+} // namespace
+
+int main() {
+    const Calendar cal = *Calendar::withTimeZone("Europe/Prague");
+    QDateTime now = QDateTime::fromString("2026-12-08 14:30", "yyyy-MM-dd HH:mm");
+    now.setTimeZone(QTimeZone("Europe/Prague"));
+    const QStringList all = lines();
+
+    // Warm up: compiled patterns and ICU objects are made on first use.
+    for (const QString& line : all) QuickAddParser::parse(line, now, cal);
+
+    std::vector<double> perLine;
+    volatile int sink = 0;
+    for (const QString& line : all)
+        perLine.push_back(microseconds([&] { sink = sink + QuickAddParser::parse(line, now, cal).title.size(); }, 50));
+    std::printf("quick-add parse: %lld lines, median %.1f us per line, max %.1f us\n", (long long)all.size(),
+                median(perLine), *std::max_element(perLine.begin(), perLine.end()));
+
+    // The longest loop a line can ask for: the largest accepted count of working days.
+    const QString far = QStringLiteral("úklid za 2600 pracovních dní");
+    std::printf("quick-add parse of \"%s\": %.1f us\n", far.toUtf8().constData(),
+                microseconds([&] { sink = sink + QuickAddParser::parse(far, now, cal).title.size(); }, 5));
+
+    QString text;
+    const QString sample = QStringLiteral("Připomeň mi ŽLUŤOUČKÝ kůň úpěl ďábelské ódy 👍🏽 Straße ﬁ İ café ");
+    while (text.size() < 1000) text += sample;
+    text.truncate(1000);
+    std::vector<double> folds;
+    for (int i = 0; i < 21; ++i) folds.push_back(microseconds([&] { sink = sink + QuickAddParser::fold(text).size(); }, 20));
+    std::printf("fold of a 1000-character text: median %.1f us\n", median(folds));
+    return 0;
+}
