@@ -138,7 +138,8 @@ Q_SIGNALS:
 private:
     void onOpenTick();
     void onHoverOpen();
-    void setPointerInside(bool inside);
+    // explicitLeave: the panel reported a leave (not a polled position).
+    void setPointerInside(bool inside, bool explicitLeave);
     void setOpen(bool open);
 
     Clock* clock_;
@@ -148,10 +149,8 @@ private:
     QSize notchSize_;
     Live live_ = Live::none;
     QString toast_;
-    quint64 toastGeneration_ = 0;
     bool showUsageRow_ = false;
     std::optional<Notice> notice_;
-    quint64 noticeGeneration_ = 0;
     QList<Tab> tabOrder_;
     QSet<Tab> hiddenTabs_;
     QRect screenFrame_;
