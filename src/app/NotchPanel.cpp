@@ -5,6 +5,7 @@
 #include "notch/NotchRootView.h"
 #include "notch/NotchShape.h"
 #include "platform/Feedback.h"
+#include "platform/PointerClicks.h"
 #include "platform/Screens.h"
 #include <QBuffer>
 #include <QKeyEvent>
@@ -14,17 +15,18 @@ namespace lomex {
 
 namespace {
 constexpr double kFollowSeconds = 0.5; // "mouse": how often the pointer's screen is checked
-constexpr double kClickSeconds = 0.1;  // open: how often outside presses are looked for
 constexpr int kHiddenPillHeight = 3;   // pill shown only while active: the hover strip left
 } // namespace
 
-NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock, Settings* settings)
+NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock, Settings* settings,
+                       PointerClicks* clicks)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
       services_(services),
       model_(services.model),
       screens_(screens ? screens : Screens::current()),
       clock_(clock ? clock : Clock::current()),
-      settings_(settings ? settings : &Settings::shared()) {
+      settings_(settings ? settings : &Settings::shared()),
+      clicks_(clicks) {
     Q_ASSERT(model_);
     setObjectName(QStringLiteral("notchPanel"));
     setWindowTitle(QStringLiteral("Lomex"));
@@ -44,12 +46,8 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
         const int idx = chooseScreen(QStringLiteral("mouse"), screens_->screens(), screens_->cursorPos());
         if (idx != screenIndex_) place();
     });
-    clickTimer_ = new Timer(clock_, this);
-    connect(clickTimer_, &Timer::timeout, this, [this] {
-        const bool down = screens_->pointerButtonDown();
-        if (down && !buttonWasDown_) pointerPressed(screens_->cursorPos());
-        buttonWasDown_ = down;
-    });
+    if (!clicks_) clicks_ = PointerClicks::create(this).release();
+    connect(clicks_, &PointerClicks::pressed, this, &NotchPanel::pointerPressed);
 
     Screens* s = screens_;
     model_->pointerLocation = [s] { return s->cursorPos(); };
@@ -57,7 +55,8 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
 
     connect(model_, &NotchModel::isOpenChanged, this, [this] {
         updateShape();
-        watchClicks();
+        // Watching starts with the first opening, so a notch never opened costs nothing.
+        if (model_->isOpen() && !clicks_->isWatching()) clicks_->start();
     });
     connect(model_, &NotchModel::geometryChanged, this, &NotchPanel::updateShape);
     connect(model_, &NotchModel::notchSizeChanged, this, &NotchPanel::updateShape);
@@ -128,15 +127,6 @@ void NotchPanel::updateShape() {
     shape_ = next;
     setMask(shape_);
     update();
-}
-
-void NotchPanel::watchClicks() {
-    if (model_->isOpen()) {
-        buttonWasDown_ = screens_->pointerButtonDown();
-        clickTimer_->start(kClickSeconds, true);
-    } else {
-        clickTimer_->stop();
-    }
 }
 
 void NotchPanel::pointerPressed(QPoint global) {

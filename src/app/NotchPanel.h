@@ -8,6 +8,7 @@ namespace lomex {
 class Clock;
 class NotchModel;
 class NotchRootView;
+class PointerClicks;
 class Screens;
 class Settings;
 class Timer;
@@ -19,8 +20,9 @@ class Timer;
 class NotchPanel : public QWidget {
     Q_OBJECT
 public:
+    // clicks: the outside-press source (nullptr: the platform's own, owned by the panel).
     NotchPanel(const Services& services, Screens* screens = nullptr, Clock* clock = nullptr,
-               Settings* settings = nullptr);
+               Settings* settings = nullptr, PointerClicks* clicks = nullptr);
     ~NotchPanel() override;
 
     NotchRootView* root() const { return root_; }
@@ -38,7 +40,6 @@ public:
     QByteArray snapshotPng() const;
 
     // While open: a press of a pointer button outside the open area closes the notch.
-    // Fed by the click watch; public for tests.
     void pointerPressed(QPoint global);
 
 protected:
@@ -50,7 +51,6 @@ protected:
 private:
     void updateShape();
     void updateMouseFollow();
-    void watchClicks();
     bool pillShown() const;
 
     Services services_;
@@ -63,8 +63,7 @@ private:
     int screenIndex_ = -1;
     QRect screenFrame_;
     Timer* followTimer_;   // "mouse": looks for the pointer's screen
-    Timer* clickTimer_;    // open: watches for presses outside
-    bool buttonWasDown_ = false;
+    PointerClicks* clicks_;
 };
 
 } // namespace lomex

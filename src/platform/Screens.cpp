@@ -2,7 +2,6 @@
 #include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
-#include <xcb/xcb.h>
 
 namespace lomex {
 
@@ -43,22 +42,6 @@ QList<ScreenInfo> QtScreens::screens() const {
 }
 
 QPoint QtScreens::cursorPos() const { return QCursor::pos(); }
-
-bool QtScreens::pointerButtonDown() const {
-    // Qt only sees presses over its own windows; X11 tells the state of the whole desktop.
-    if (auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr) {
-        if (xcb_connection_t* conn = x11->connection()) {
-            xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(conn)).data->root;
-            xcb_query_pointer_reply_t* reply = xcb_query_pointer_reply(conn, xcb_query_pointer(conn, root), nullptr);
-            if (reply) {
-                const bool down = reply->mask & (XCB_BUTTON_MASK_1 | XCB_BUTTON_MASK_2 | XCB_BUTTON_MASK_3);
-                free(reply);
-                return down;
-            }
-        }
-    }
-    return QGuiApplication::mouseButtons() != Qt::NoButton;
-}
 
 int chooseScreen(const QString& displayChoice, const QList<ScreenInfo>& screens, QPoint cursor) {
     if (screens.isEmpty()) return -1;

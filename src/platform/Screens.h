@@ -5,6 +5,8 @@
 #include <QRect>
 #include <QString>
 
+class QScreen;
+
 namespace lomex {
 
 // One display as the notch placement sees it. Linux screens have no camera notch.
@@ -24,8 +26,6 @@ public:
     using QObject::QObject;
     virtual QList<ScreenInfo> screens() const = 0;
     virtual QPoint cursorPos() const = 0;
-    // Whether a pointer button is held anywhere on the desktop (not only over our windows).
-    virtual bool pointerButtonDown() const = 0;
 
     // The process-wide layer; tests may install a fake (nullptr restores the Qt one).
     static Screens* current();
@@ -41,10 +41,9 @@ public:
     explicit QtScreens(QObject* parent = nullptr);
     QList<ScreenInfo> screens() const override;
     QPoint cursorPos() const override;
-    bool pointerButtonDown() const override;
 
 private:
-    void watch(class QScreen* screen);
+    void watch(QScreen* screen);
 };
 
 class FakeScreens : public Screens {
@@ -53,15 +52,12 @@ public:
     using Screens::Screens;
     QList<ScreenInfo> screens() const override { return list_; }
     QPoint cursorPos() const override { return cursor_; }
-    bool pointerButtonDown() const override { return buttonDown_; }
-    void setButtonDown(bool down) { buttonDown_ = down; }
     void setScreens(QList<ScreenInfo> list) { list_ = std::move(list); Q_EMIT screensChanged(); }
     void setCursorPos(QPoint p) { cursor_ = p; }
 
 private:
     QList<ScreenInfo> list_;
     QPoint cursor_;
-    bool buttonDown_ = false;
 };
 
 // Which screen carries the notch for a "displayChoice" value: "main" the primary screen,
