@@ -14,6 +14,7 @@
 #include "platform/HotKeys.h"
 #include "platform/Paths.h"
 #include "platform/Screens.h"
+#include "platform/WindowHints.h"
 #include <QApplication>
 #include <QDateTime>
 
@@ -86,7 +87,9 @@ void AppDelegate::buildPanel() {
     panel_ = new NotchPanel(inject(), screens_, clock_, &Settings::shared());
     panel_->root()->setOnSettings([this] { openSettings(); });
     installTabPages();
+    windowhints::keepOffTaskbar(panel_);
     panel_->show();
+    windowhints::keepOffTaskbar(panel_);
 }
 
 void AppDelegate::installTabPages() {

@@ -70,7 +70,9 @@ int LomexMain::startApp(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral("cz.lomex.Lomex"));
     // An accessory app: the notch and the tray stay when every window is closed.
     QApplication::setQuitOnLastWindowClosed(false);
-    QApplication::setFont(QFont(QStringLiteral("DejaVu Sans"), 12));
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(13);
+    QApplication::setFont(font);
 
     AppDelegate delegate;
     delegate.applicationDidFinishLaunching();
