@@ -40,6 +40,10 @@ TEST_F(NotchModelTest, TabOrderStoredOnlyFromFirstAssignment) {
     EXPECT_FALSE(settings().isStored("tabOrder"));
     EXPECT_FALSE(settings().isStored("hiddenTabs"));
 
+    // Assigning the order it already has still stores it.
+    m->setTabOrder(m->tabOrder());
+    EXPECT_EQ(stored("tabOrder").size(), 8);
+
     // Moving note up one place from the default order.
     QSignalSpy orderSpy(m.get(), &NotchModel::tabOrderChanged);
     auto order = m->tabOrder();
