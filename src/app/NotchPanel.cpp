@@ -9,6 +9,8 @@
 #include "platform/Screens.h"
 #include <QBuffer>
 #include <QKeyEvent>
+#include <QImage>
+#include <QPainter>
 #include <QPixmap>
 
 namespace lomex {
@@ -142,11 +144,20 @@ void NotchPanel::makeKey() {
 
 QByteArray NotchPanel::snapshotPng() const {
     const QRect area = shape_.isEmpty() ? rect() : shape_.boundingRect();
-    QPixmap pm = const_cast<NotchPanel*>(this)->grab(area);
+    const QPixmap pm = const_cast<NotchPanel*>(this)->grab(area);
+    // Outside the shape nothing of the panel shows on screen: keep it transparent.
+    QImage out(pm.size(), QImage::Format_ARGB32_Premultiplied);
+    out.setDevicePixelRatio(pm.devicePixelRatio());
+    out.fill(Qt::transparent);
+    {
+        QPainter p(&out);
+        if (!shape_.isEmpty()) p.setClipRegion(shape_.translated(-area.topLeft()));
+        p.drawPixmap(0, 0, pm);
+    }
     QByteArray bytes;
     QBuffer buffer(&bytes);
     buffer.open(QIODevice::WriteOnly);
-    pm.save(&buffer, "PNG");
+    out.save(&buffer, "PNG");
     return bytes;
 }
 

@@ -185,4 +185,5 @@ TEST_F(PanelTest, SnapshotIsAPngOfTheCurrentShape) {
     ASSERT_FALSE(img.isNull());
     EXPECT_EQ(img.width() / img.devicePixelRatio(), 724);
     EXPECT_EQ(QColor(img.pixel(img.width() / 2, img.height() - 3)), QColor(Qt::black));
+    EXPECT_EQ(qAlpha(img.pixel(0, img.height() - 1)), 0); // outside the rounded corner
 }
