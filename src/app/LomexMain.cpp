@@ -1,5 +1,7 @@
 #include "app/LomexMain.h"
 #include "app/AppDelegate.h"
+#include "calendar/ParseMode.h"
+#include "calendar/TestCzechMode.h"
 #include "core/Log.h"
 #include "platform/DebugChannel.h"
 #include <QApplication>
@@ -13,6 +15,8 @@ const std::vector<CommandMode>& LomexMain::modes() {
     // One line per mode; the functions live with the subsystem they run.
     static const std::vector<CommandMode> table{
         {"--show", &showMode},
+        {"--parse", &parseMode},
+        {"--test-czech", &testCzechMode},
     };
     return table;
 }
