@@ -266,6 +266,15 @@ TEST_F(HookInstallerTest, NonObjectFileIsReportedAndLeftAlone) {
     EXPECT_TRUE(error->message.startsWith(settings())) << error->message.toStdString();
     EXPECT_EQ(readAll(settings()), broken);
     EXPECT_FALSE(QFileInfo::exists(backup()));
+
+    // Deep nesting written by some other program is refused, not recursed into.
+    const QByteArray deep = "{\"x\":" + QByteArray(200000, '[') + QByteArray(200000, ']') + "}";
+    home.write(".claude/settings.json", deep);
+    error = HookInstaller::install(7841);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->message.startsWith(settings()));
+    EXPECT_FALSE(HookInstaller::isInstalled());
+    EXPECT_EQ(readAll(settings()), deep);
 }
 
 TEST_F(HookInstallerTest, ZeroByteAndMissingFiles) {

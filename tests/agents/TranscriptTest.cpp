@@ -72,6 +72,11 @@ TEST_F(TranscriptTest, LastAssistantTextShapes) {
     EXPECT_EQ(Transcript::lastAssistantText(write(plain + emptyPlain + blank + odd + noMessage + "not json\n")),
               "  as typed  ");
     EXPECT_EQ(Transcript::lastAssistantText(write(user("only the user"))), std::nullopt);
+    // Deep nesting from whoever wrote the file is skipped without exhausting the stack.
+    const QByteArray deep = R"({"type":"assistant","message":{"content":)" + QByteArray(60000, '[')
+        + QByteArray(60000, ']') + "}}\n";
+    EXPECT_EQ(Transcript::lastAssistantText(write(assistant("before") + deep)), "before");
+    EXPECT_EQ(ChatTranscript::messages(home.file("t.jsonl"), 12).size(), 1);
     EXPECT_EQ(Transcript::lastAssistantText(write("")), std::nullopt);
 }
 
