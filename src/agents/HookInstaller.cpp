@@ -292,7 +292,12 @@ std::optional<LomexError> update(const QString& path, const std::function<void(J
 
         const QString dir = QFileInfo(path).absolutePath();
         errno = 0;
-        if (!paths::ensureDir(dir)) return systemError(dir + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)), errno);
+        if (!paths::ensureDir(dir)) {
+            const int err = errno ? errno : EIO;
+            return systemError(path + QStringLiteral(": cannot create the folder ") + dir + QStringLiteral(": ")
+                                   + QString::fromLocal8Bit(std::strerror(err)),
+                               err);
+        }
 
         if (before.exists) {
             // The backup is a file of our own: private, and never written through a link.

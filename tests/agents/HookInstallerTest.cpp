@@ -428,3 +428,19 @@ TEST_F(HookInstallerTest, CodexHooksFile) {
     EXPECT_EQ(HookInstaller::Codex::install(7841),
               (LomexError{"Lomex", 2, HookInstaller::Codex::hooksFile() + " is not a JSON object – please check it manually."}));
 }
+
+TEST_F(HookInstallerTest, FirstFailingFileStopsInstallAndIsNamed) {
+    // A configuration folder below a plain file cannot be made, not even by root.
+    home.write("plain-file", "x");
+    EnvGuard custom("CLAUDE_CONFIG_DIR", home.file("plain-file/claude"));
+    QDir().mkpath(home.file(".claude-work/projects"));
+    ASSERT_EQ(HookInstaller::settingsURLs().size(), 3);
+
+    auto error = HookInstaller::install(7841);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->message.startsWith(home.file("plain-file/claude/settings.json"))) << error->message.toStdString();
+    EXPECT_EQ(error->domain, "POSIX");
+    EXPECT_TRUE(readAll(settings()).contains("lomex-agent")) << "files before the failing one stay written";
+    EXPECT_FALSE(QFileInfo::exists(home.file(".claude-work/settings.json"))) << "files after it are not touched";
+    EXPECT_FALSE(HookInstaller::isInstalled());
+}
