@@ -58,6 +58,10 @@ std::shared_ptr<const Calendar::Impl> makeImpl(std::unique_ptr<icu::TimeZone> tz
     impl->zone = QTimeZone(impl->zoneId);
     if (!impl->zone.isValid())
         impl->zone = QTimeZone::systemTimeZone();
+    // A TZ value neither Qt nor ICU can name (ICU then takes it at the C library's fixed
+    // offset): results need some valid zone to carry, or every date formed here is invalid.
+    if (!impl->zone.isValid())
+        impl->zone = QTimeZone(impl->proto->getTimeZone().getRawOffset() / 1000);
     return impl;
 }
 

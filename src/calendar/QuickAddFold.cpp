@@ -66,10 +66,11 @@ std::vector<int> boundaries(const QString& s) {
 }
 
 QString foldUncached(const QString& c) {
-    // Lower case under the Czech locale.
+    // Case folding, not lower-casing: both cases of a letter must come out the same, and
+    // lower-casing keeps variants apart that folding joins (final sigma, long s, micro sign).
     UErrorCode err = U_ZERO_ERROR;
     UChar buf[64];
-    int32_t n = u_strToLower(buf, 64, uchars(c), c.size(), "cs", &err);
+    int32_t n = u_strFoldCase(buf, 64, uchars(c), c.size(), U_FOLD_CASE_DEFAULT, &err);
     if (U_FAILURE(err) || n > 64) return c;
     // Decompose and drop the combining marks (accents, háček, ring, cedilla, dot above...).
     const icu::Normalizer2* nfd = icu::Normalizer2::getNFDInstance(err);

@@ -538,8 +538,10 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
     const QString first = words.isEmpty() ? QString() : words.first();
     bool hasNoun = false;
     for (const QString& w : words) hasNoun = hasNoun || eventNouns().contains(w);
+    // Length in user-perceived characters, not UTF-16 units.
     const bool isTask = taskVerbs().contains(first) ||
-                        (first.size() >= 4 && first.endsWith(u't') && !notInfinitives().contains(first) && !hasNoun);
+                        (splitCharacters(first).size() >= 4 && first.endsWith(u't') && !notInfinitives().contains(first) &&
+                         !hasNoun);
     Kind kind;
     if (explicitKind) kind = *explicitKind;
     else if (relativeStart) kind = hasNoun ? Kind::event : Kind::reminder;

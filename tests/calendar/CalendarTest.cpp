@@ -169,10 +169,18 @@ TEST(CalendarTime, SystemZoneHonoursTz)
     const QDateTime gapDay = QDateTime(lastMarchSunday, QTime(12, 0), QTimeZone::utc());
     EXPECT_EQ(*posix.settingTime(gapDay, 2, 30), QDateTime(lastMarchSunday, QTime(1, 0), QTimeZone::utc()));
     EXPECT_EQ(posix.hour(QDateTime(lastMarchSunday, QTime(0, 59), QTimeZone::utc())), 1);
+    // A TZ value nobody knows is read as UTC (as the C library does); dates stay valid.
+    qputenv("TZ", "Nonsense/Zone");
+    const Calendar unknown = Calendar::current();
     if (saved.isNull())
         qunsetenv("TZ");
     else
         qputenv("TZ", saved);
+    const auto noon = unknown.date(2026, 12, 8, 12, 0);
+    ASSERT_TRUE(noon && noon->isValid());
+    EXPECT_EQ(*noon, utc(2026, 12, 8, 12, 0));
+    EXPECT_TRUE(unknown.startOfDay(*noon).isValid());
+    EXPECT_TRUE(unknown.addingDays(1, *noon).isValid());
     EXPECT_FALSE(Calendar::withTimeZone("Nowhere/Atlantis").has_value());
 }
 

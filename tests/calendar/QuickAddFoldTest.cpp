@@ -16,6 +16,9 @@ TEST(QuickAddFold, CzechLettersLoseCaseAndDiacritics) {
     EXPECT_EQ(QuickAddParser::fold(QStringLiteral("ĚŠČŘŽÝÁÍÉÚŮĎŤŇ ěščřžýáíéúůďťň")),
               "escrzyaieuudtn escrzyaieuudtn");
     EXPECT_EQ(QuickAddParser::fold("Meeting AT 10:30 !!"), "meeting at 10:30 !!");
+    // Both cases of a word compare equal, also where lower case has two forms of a letter.
+    EXPECT_EQ(QuickAddParser::fold(QStringLiteral("ΣΊΣΥΦΟΣ")), QuickAddParser::fold(QStringLiteral("Σίσυφος")));
+    EXPECT_EQ(QuickAddParser::fold(QStringLiteral("ſ µ")), QuickAddParser::fold(QStringLiteral("S Μ")));
 }
 
 TEST(QuickAddFold, KeepsOneCharacterForEachCharacter) {

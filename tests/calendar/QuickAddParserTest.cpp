@@ -90,6 +90,8 @@ TEST(QuickAddParser, CzechLines) {
         {"porada na dvě hodiny zítra v 8", "Porada", E, "2026-12-09 08:00", "2026-12-09 10:00", true},
         {"!!!! test", "!!!! test", R, "-", "-", false},
         {"koncert", "Koncert", R, "-", "-", false},
+        // Three characters, five UTF-16 units: too short for an infinitive.
+        {"𐐨𐐨t v 10", "𐐀𐐨t", E, "2026-12-09 10:00", "2026-12-09 11:00", true},
     };
     for (const Row& row : rows) check(row, kNow);
 }
