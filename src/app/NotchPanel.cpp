@@ -139,7 +139,10 @@ void NotchPanel::makeKey() {
     if (!isVisible()) show();
     raise();
     activateWindow();
-    setFocus(Qt::OtherFocusReason);
+    // A view inside that holds the focus (a text field of a page) keeps it, so typing goes
+    // there; otherwise the panel itself takes the keys (Esc).
+    QWidget* focused = focusWidget();
+    if (!focused || !isAncestorOf(focused)) setFocus(Qt::OtherFocusReason);
 }
 
 QByteArray NotchPanel::snapshotPng() const {

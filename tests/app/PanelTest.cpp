@@ -3,9 +3,11 @@
 #include "app/NotchPanel.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
+#include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/PointerClicks.h"
 #include "platform/Screens.h"
+#include <QLineEdit>
 #include <QTest>
 #include <memory>
 
@@ -159,6 +161,22 @@ TEST_F(PanelTest, EscapeAndOutsideClicksClose) {
     clicks.press(hot.center());
     EXPECT_TRUE(model->isOpen());
     clicks.press(QPoint(hot.left() + 5, hot.bottom() + 20));
+    EXPECT_FALSE(model->isOpen());
+}
+
+TEST_F(PanelTest, MakingKeyKeepsTheFocusedViewAndEscStillCloses) {
+    build();
+    auto* field = new QLineEdit;
+    panel->root()->pages()->setPage(Tab::note, field);
+    panel->show();
+    model->open(Tab::note);
+    panel->makeKey();
+    EXPECT_EQ(panel->focusWidget(), panel.get()) << "nothing focused inside: the panel takes the keys";
+    field->setFocus();
+    // Opened again (hot key, debug command): typing goes on in the field.
+    panel->makeKey();
+    EXPECT_EQ(panel->focusWidget(), field);
+    QTest::keyClick(field, Qt::Key_Escape);
     EXPECT_FALSE(model->isOpen());
 }
 
