@@ -34,10 +34,11 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
     setWindowTitle(QStringLiteral("Lomex"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::StrongFocus);
-    QPalette pal = palette();
-    pal.setColor(QPalette::Window, Qt::black);
-    setPalette(pal);
-    setAutoFillBackground(true);
+    // Only the root view paints, black where the notch is. The hover strip of a pill shown
+    // only while active stays unpainted, so on a compositing desktop it is invisible while
+    // it still takes the pointer (the window shape decides input, not the alpha).
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAutoFillBackground(false);
     setFixedSize(NotchModel::kOpenWidth, NotchModel::kOpenHeightWithUsage);
 
     root_ = new NotchRootView(services_, this);
