@@ -39,6 +39,10 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
     // it still takes the pointer (the window shape decides input, not the alpha).
     setAttribute(Qt::WA_TranslucentBackground);
     setAutoFillBackground(false);
+    // Pages inherit a black window colour for whatever they fill themselves.
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    setPalette(pal);
     setFixedSize(NotchModel::kOpenWidth, NotchModel::kOpenHeightWithUsage);
 
     root_ = new NotchRootView(services_, this);

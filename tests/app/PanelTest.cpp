@@ -173,6 +173,8 @@ TEST_F(PanelTest, HiddenPillLeavesNothingVisibleOnItsHoverStrip) {
     model->setLive(NotchModel::Live::none);
     model->open(Tab::home);
     EXPECT_EQ(alphaRange(QRect(300, 150, 100, 40)).first, 255) << "the open panel is solid black";
+    // A page that fills its own background does so in the notch's black.
+    EXPECT_EQ(panel->root()->palette().color(QPalette::Window), QColor(Qt::black));
 }
 
 TEST_F(PanelTest, EscapeAndOutsideClicksClose) {
