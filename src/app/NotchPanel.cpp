@@ -34,10 +34,15 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
     setWindowTitle(QStringLiteral("Lomex"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFocusPolicy(Qt::StrongFocus);
+    // Only the root view paints, black where the notch is. The hover strip of a pill shown
+    // only while active stays unpainted, so on a compositing desktop it is invisible while
+    // it still takes the pointer (the window shape decides input, not the alpha).
+    setAttribute(Qt::WA_TranslucentBackground);
+    setAutoFillBackground(false);
+    // Pages inherit a black window colour for whatever they fill themselves.
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::black);
     setPalette(pal);
-    setAutoFillBackground(true);
     setFixedSize(NotchModel::kOpenWidth, NotchModel::kOpenHeightWithUsage);
 
     root_ = new NotchRootView(services_, this);
@@ -139,7 +144,10 @@ void NotchPanel::makeKey() {
     if (!isVisible()) show();
     raise();
     activateWindow();
-    setFocus(Qt::OtherFocusReason);
+    // A view inside that holds the focus (a text field of a page) keeps it, so typing goes
+    // there; otherwise the panel itself takes the keys (Esc).
+    QWidget* focused = focusWidget();
+    if (!focused || !isAncestorOf(focused)) setFocus(Qt::OtherFocusReason);
 }
 
 QByteArray NotchPanel::snapshotPng() const {

@@ -34,7 +34,7 @@ public:
     int screenIndex() const { return screenIndex_; }
     // The shape the window currently has, in window coordinates.
     QRegion shape() const { return shape_; }
-    // Brings the panel forward and gives it keyboard input.
+    // Brings the panel forward and gives keyboard input to the view focused inside it.
     void makeKey();
     // A PNG of what the panel shows now.
     QByteArray snapshotPng() const;

@@ -4,8 +4,14 @@
 #include "notch/NotchTabBar.h"
 #include <QLabel>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace lomex {
+
+namespace {
+// Horizontal padding and border of the toast pill (see its style sheet), plus a little air.
+constexpr int kToastPadding = 24;
+} // namespace
 
 ExpandedView::ExpandedView(NotchModel* model, QWidget* parent) : QWidget(parent), model_(model) {
     auto* col = new QVBoxLayout(this);
@@ -35,8 +41,18 @@ ExpandedView::ExpandedView(NotchModel* model, QWidget* parent) : QWidget(parent)
 }
 
 void ExpandedView::updateToast() {
-    toast_->setText(model_->toast());
+    // A long toast is cut at its end: unelided, the centred label would overflow both edges
+    // and lose its beginning, which names who is asking.
+    const QMargins m = layout()->contentsMargins();
+    const int room = std::max(0, width() - m.left() - m.right() - kToastPadding);
+    toast_->setMaximumWidth(room + kToastPadding);
+    toast_->setText(toast_->fontMetrics().elidedText(model_->toast(), Qt::ElideRight, room));
     toast_->setVisible(!model_->toast().isEmpty());
+}
+
+void ExpandedView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    updateToast();
 }
 
 void ExpandedView::retranslate() {

@@ -20,6 +20,9 @@ public:
     QLabel* toastLine() const { return toast_; }
     void retranslate();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void updateToast();
     NotchModel* model_;

@@ -3,9 +3,11 @@
 #include "app/NotchPanel.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
+#include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/PointerClicks.h"
 #include "platform/Screens.h"
+#include <QLineEdit>
 #include <QTest>
 #include <memory>
 
@@ -146,6 +148,35 @@ TEST_F(PanelTest, PillOnlyWhileActiveLeavesAHoverStrip) {
     EXPECT_EQ(panel->shape().boundingRect().height(), model->notchSize().height());
 }
 
+TEST_F(PanelTest, HiddenPillLeavesNothingVisibleOnItsHoverStrip) {
+    Settings::shared().setString("pillMode", "activity");
+    build();
+    auto alphaRange = [&](const QRect& area) {
+        const QImage img = panel->grab(area).toImage().convertToFormat(QImage::Format_ARGB32);
+        int lo = 255, hi = 0;
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x) {
+                lo = std::min(lo, qAlpha(img.pixel(x, y)));
+                hi = std::max(hi, qAlpha(img.pixel(x, y)));
+            }
+        return std::pair{lo, hi};
+    };
+    const QRect strip = panel->shape().boundingRect();
+    EXPECT_EQ(alphaRange(strip).second, 0) << "the pill is invisible until something is active";
+
+    model->setLive(NotchModel::Live::timer);
+    const QRect pill = panel->shape().boundingRect();
+    const auto shown = alphaRange(QRect(pill.center().x() - 20, 4, 40, 10));
+    EXPECT_EQ(shown.first, 255);
+    EXPECT_EQ(QColor(panel->grab(pill).toImage().pixel(pill.width() / 2, 2)), QColor(Qt::black));
+
+    model->setLive(NotchModel::Live::none);
+    model->open(Tab::home);
+    EXPECT_EQ(alphaRange(QRect(300, 150, 100, 40)).first, 255) << "the open panel is solid black";
+    // A page that fills its own background does so in the notch's black.
+    EXPECT_EQ(panel->root()->palette().color(QPalette::Window), QColor(Qt::black));
+}
+
 TEST_F(PanelTest, EscapeAndOutsideClicksClose) {
     build();
     panel->show();
@@ -159,6 +190,22 @@ TEST_F(PanelTest, EscapeAndOutsideClicksClose) {
     clicks.press(hot.center());
     EXPECT_TRUE(model->isOpen());
     clicks.press(QPoint(hot.left() + 5, hot.bottom() + 20));
+    EXPECT_FALSE(model->isOpen());
+}
+
+TEST_F(PanelTest, MakingKeyKeepsTheFocusedViewAndEscStillCloses) {
+    build();
+    auto* field = new QLineEdit;
+    panel->root()->pages()->setPage(Tab::note, field);
+    panel->show();
+    model->open(Tab::note);
+    panel->makeKey();
+    EXPECT_EQ(panel->focusWidget(), panel.get()) << "nothing focused inside: the panel takes the keys";
+    field->setFocus();
+    // Opened again (hot key, debug command): typing goes on in the field.
+    panel->makeKey();
+    EXPECT_EQ(panel->focusWidget(), field);
+    QTest::keyClick(field, Qt::Key_Escape);
     EXPECT_FALSE(model->isOpen());
 }
 

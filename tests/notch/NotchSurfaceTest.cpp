@@ -13,6 +13,7 @@
 #include <QCoreApplication>
 #include <QEnterEvent>
 #include <QLabel>
+#include <QLayout>
 #include <QPointer>
 #include <memory>
 
@@ -176,6 +177,17 @@ TEST_F(NotchSurfaceTest, ToastLineAndGearButton) {
     EXPECT_EQ(toast->text(), "<b>Claude</b> finished");
     clock.advance(3.1);
     EXPECT_FALSE(toast->isVisible());
+
+    // A toast longer than the panel keeps its beginning and stays inside the panel.
+    const QString longToast = QStringLiteral("Claude Code in lomex-with-a-rather-long-project-name finished "
+                                             "its turn and would like you to look at what it did before lunch");
+    model->show(longToast, 3);
+    root->expandedView()->layout()->activate();
+    EXPECT_TRUE(root->expandedView()->rect().contains(toast->geometry()))
+        << toast->geometry().x() << "+" << toast->geometry().width();
+    EXPECT_TRUE(toast->text().startsWith(QStringLiteral("Claude Code in lomex"))) << toast->text().toStdString();
+    EXPECT_TRUE(toast->text().endsWith(QChar(0x2026)));
+    EXPECT_LE(toast->fontMetrics().horizontalAdvance(toast->text()), toast->contentsRect().width());
 
     int settings = 0;
     root->setOnSettings([&] { ++settings; });
