@@ -67,6 +67,12 @@ int LomexMain::main(int argc, char** argv) {
 }
 
 int LomexMain::startApp(int argc, char** argv) {
+    // One panel per user session: a second start would stack another pill over the first
+    // and fight it for the hot keys and the hook port.
+    if (debugchannel::isAnswered()) {
+        std::fputs("lomex: Lomex is already running (use lomex --show CMD to talk to it)\n", stderr);
+        return 0;
+    }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lomex"));
     QApplication::setOrganizationDomain(QStringLiteral("lomex.cz"));

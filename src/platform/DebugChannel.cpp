@@ -58,6 +58,13 @@ SendResult send(const QString& command, int timeoutMs, const QString& path) {
 DebugChannelServer::DebugChannelServer(Handler handler, QObject* parent)
     : QObject(parent), handler_(std::move(handler)) {}
 
+bool debugchannel::isAnswered(const QString& path, int timeoutMs) {
+    if (!QFileInfo::exists(path)) return false;
+    QLocalSocket probe;
+    probe.connectToServer(path);
+    return probe.waitForConnected(timeoutMs);
+}
+
 DebugChannelServer::~DebugChannelServer() { close(); }
 
 bool DebugChannelServer::isListening() const { return server_ && server_->isListening(); }
@@ -75,9 +82,7 @@ bool DebugChannelServer::listen(const QString& path) {
         return false;
     }
     if (QFileInfo::exists(path)) {
-        QLocalSocket probe;
-        probe.connectToServer(path);
-        if (probe.waitForConnected(300)) {
+        if (debugchannel::isAnswered(path)) {
             error_ = "another Lomex already listens on " + path;
             return false;
         }

@@ -29,6 +29,9 @@ struct SendResult {
     QString error;          // why nothing was delivered
 };
 
+// True when a running app answers on the socket (it is the one instance of this user).
+bool isAnswered(const QString& path = socketPath(), int timeoutMs = 300);
+
 // Blocking client: connects, sends, waits up to timeoutMs for the answer.
 SendResult send(const QString& command, int timeoutMs = 5000, const QString& path = socketPath());
 

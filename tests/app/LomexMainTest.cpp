@@ -75,3 +75,18 @@ TEST_F(LomexMainTest, ShowHandsTheCommandToTheRunningAppAndPrintsTheReply) {
     EXPECT_TRUE(bogus->readAllStandardError().contains("unknown command"));
     EXPECT_EQ(seen, (QStringList{"snap", "bogus"}));
 }
+
+TEST_F(LomexMainTest, ASecondStartLeavesTheRunningAppAlone) {
+    int commands = 0;
+    DebugChannelServer server([&](const QString&) {
+        ++commands;
+        return debugchannel::Reply{true, {}};
+    });
+    ASSERT_TRUE(server.listen());
+    std::unique_ptr<QProcess> second(run({}));
+    ASSERT_TRUE(test::waitUntil([&] { return second->state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(second->exitCode(), 0);
+    EXPECT_TRUE(second->readAllStandardError().contains("already running"));
+    EXPECT_EQ(commands, 0);
+    EXPECT_TRUE(server.isListening());
+}
