@@ -1,0 +1,95 @@
+#include "agents/ApprovalToken.h"
+#include "core/Log.h"
+#include "platform/FileIO.h"
+#include "platform/Paths.h"
+#include "platform/SecureRandom.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <optional>
+
+namespace lomex {
+
+namespace {
+
+QMutex mutex;
+std::optional<QString> cached;
+
+// A real token is 32 characters; anything far longer is not one of ours.
+constexpr qint64 maxTokenFileBytes = 4096;
+
+bool isHexToken(const QString& text)
+{
+    if (text.size() < 16)
+        return false;
+    for (QChar c : text) {
+        const char16_t u = c.unicode();
+        const bool hex = (u >= '0' && u <= '9') || (u >= 'a' && u <= 'f') || (u >= 'A' && u <= 'F');
+        if (!hex)
+            return false;
+    }
+    return true;
+}
+
+std::optional<QString> readToken(const QString& path)
+{
+    const std::optional<QByteArray> bytes = fileio::readRegularFile(path, maxTokenFileBytes + 1);
+    if (!bytes || bytes->size() > maxTokenFileBytes)
+        return std::nullopt;
+    const QString text = QString::fromUtf8(*bytes).trimmed();
+    if (!isHexToken(text))
+        return std::nullopt;
+    return text;
+}
+
+QString makeToken(const QString& path)
+{
+    const std::optional<QByteArray> random = secureRandomBytes(16);
+    if (!random) {
+        // Never fall back to a guessable token.
+        logWarning(QStringLiteral("no secure random source for the approval token"));
+        return QString();
+    }
+    const QString token = QString::fromLatin1(random->toHex());
+    paths::ensureDir(paths::dataDir());
+    fileio::WriteOptions options;
+    options.newFileMode = 0600;
+    // A file we replace may have been readable by others; the new secret must not inherit that,
+    // and a link must not carry it somewhere else.
+    options.keepExistingMode = false;
+    options.followSymlink = false;
+    if (std::optional<QString> error = fileio::writeAtomically(path, token.toLatin1(), options))
+        logWarning(QStringLiteral("approval token not saved: ") + *error);
+    return token;
+}
+
+} // namespace
+
+QString ApprovalToken::filePath()
+{
+    return paths::dataDir() + QStringLiteral("/approval-token");
+}
+
+QString ApprovalToken::value()
+{
+    QMutexLocker lock(&mutex);
+    if (!cached) {
+        const QString path = filePath();
+        cached = readToken(path);
+        if (!cached) {
+            const QString made = makeToken(path);
+            if (made.isEmpty())
+                return made; // try again on the next call
+            cached = made;
+        }
+    }
+    return *cached;
+}
+
+void ApprovalToken::resetForTesting()
+{
+    QMutexLocker lock(&mutex);
+    cached.reset();
+}
+
+} // namespace lomex

@@ -1,0 +1,134 @@
+#include "agents/TextCut.h"
+
+#include <limits>
+#include <memory>
+#include <vector>
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+
+namespace lomex::textcut {
+
+namespace {
+
+bool isNewline(char16_t c)
+{
+    switch (c) {
+    case 0x000A: case 0x000B: case 0x000C: case 0x000D:
+    case 0x0085: case 0x2028: case 0x2029:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// Offsets (in UTF-16 units) where grapheme clusters end, in order; the last is text.size().
+// One character iterator per thread: ICU iterators are not safe to share.
+std::vector<int> clusterEnds(const QString& text, int maxClusters)
+{
+    std::vector<int> ends;
+    if (text.isEmpty())
+        return ends;
+    thread_local std::unique_ptr<icu::BreakIterator> iterator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        std::unique_ptr<icu::BreakIterator> it(
+            icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+        if (U_FAILURE(status))
+            it.reset();
+        return it;
+    }();
+    if (!iterator) {
+        // Without ICU data fall back to code points, still never splitting a surrogate pair.
+        for (int i = 0; i < text.size() && int(ends.size()) < maxClusters; ++i) {
+            if (text.at(i).isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+                ++i;
+            ends.push_back(i + 1);
+        }
+        return ends;
+    }
+    const icu::UnicodeString ustr(false, reinterpret_cast<const UChar*>(text.utf16()), int32_t(text.size()));
+    iterator->setText(ustr);
+    iterator->first();
+    for (int32_t end = iterator->next(); end != icu::BreakIterator::DONE && int(ends.size()) < maxClusters;
+         end = iterator->next())
+        ends.push_back(end);
+    // Drop the iterator's reference to the caller's buffer.
+    static const icu::UnicodeString empty;
+    iterator->setText(empty);
+    return ends;
+}
+
+} // namespace
+
+QStringList splitLines(const QString& text)
+{
+    QStringList lines;
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || isNewline(text.at(i).unicode())) {
+            if (i > start)
+                lines.append(text.mid(start, i - start));
+            start = i + 1;
+        }
+    }
+    return lines;
+}
+
+std::optional<QString> firstLine(const QString& text)
+{
+    qsizetype start = 0;
+    for (qsizetype i = 0; i <= text.size(); ++i) {
+        if (i == text.size() || isNewline(text.at(i).unicode())) {
+            if (i > start)
+                return text.mid(start, i - start);
+            start = i + 1;
+        }
+    }
+    return std::nullopt;
+}
+
+int graphemeCount(const QString& text)
+{
+    return int(clusterEnds(text, std::numeric_limits<int>::max()).size());
+}
+
+QString leftGraphemes(const QString& text, int count)
+{
+    if (count <= 0)
+        return QString();
+    const std::vector<int> ends = clusterEnds(text, count);
+    if (int(ends.size()) < count)
+        return text;
+    return text.left(ends.back());
+}
+
+QString shorten(const QString& text, int limit)
+{
+    // One cluster more than the limit tells whether the text is too long without walking all of it.
+    const std::vector<int> ends = clusterEnds(text, limit + 1);
+    if (int(ends.size()) <= limit)
+        return text;
+    const int keep = limit - 1;
+    return (keep > 0 ? text.left(ends[size_t(keep) - 1]) : QString()) + QChar(0x2026);
+}
+
+std::optional<QString> firstLineShortened(const QString& text, int limit)
+{
+    const std::optional<QString> line = firstLine(text);
+    if (!line)
+        return std::nullopt;
+    return shorten(*line, limit);
+}
+
+QString lastPathComponent(const QString& path)
+{
+    qsizetype end = path.size();
+    while (end > 0 && path.at(end - 1) == QLatin1Char('/'))
+        --end;
+    if (end == 0)
+        return path.isEmpty() ? QString() : QStringLiteral("/");
+    const qsizetype slash = path.lastIndexOf(QLatin1Char('/'), end - 1);
+    return path.mid(slash + 1, end - slash - 1);
+}
+
+} // namespace lomex::textcut

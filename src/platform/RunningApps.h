@@ -1,0 +1,60 @@
+#pragma once
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace lomex {
+
+// One application with at least one top-level window. On Linux the desktop-file id
+// ("code.desktop") stands in for a bundle identifier.
+struct RunningApplication {
+    QString desktopID;
+    QString windowClass; // WM_CLASS class part
+    qint64 pid = 0;      // 0 when the window does not say
+
+    bool operator==(const RunningApplication&) const = default;
+};
+
+// The running applications and the active (frontmost) one.
+class RunningApps {
+public:
+    virtual ~RunningApps() = default;
+    // One entry per application, in window-stacking order of first appearance.
+    virtual QList<RunningApplication> running() const = 0;
+    virtual std::optional<RunningApplication> active() const = 0;
+
+    // The layer used when none is handed in: X11 unless a test installed another.
+    static RunningApps* current();
+    static void setCurrent(RunningApps* apps); // nullptr restores the X11 layer
+};
+
+// Reads _NET_CLIENT_LIST, _NET_ACTIVE_WINDOW, WM_CLASS and _NET_WM_PID of the X server in
+// $DISPLAY; with no X server it lists nothing.
+class X11RunningApps : public RunningApps {
+public:
+    QList<RunningApplication> running() const override;
+    std::optional<RunningApplication> active() const override;
+};
+
+// A fixed list for tests.
+class FakeRunningApps : public RunningApps {
+public:
+    QList<RunningApplication> apps;
+    std::optional<RunningApplication> frontmost;
+
+    QList<RunningApplication> running() const override { return apps; }
+    std::optional<RunningApplication> active() const override { return frontmost; }
+};
+
+namespace runningapps {
+// The class part of a WM_CLASS value ("instance\0class\0"); empty when it has none.
+QString windowClassFrom(const QByteArray& wmClass);
+// "<class>.desktop" or "<lower-cased class>.desktop" when such a file is in an "applications"
+// folder of the data dirs (in that order); else the class itself.
+QString desktopIDForClass(const QString& windowClass, const QStringList& dataDirs);
+// $XDG_DATA_HOME (or ~/.local/share), then $XDG_DATA_DIRS (or /usr/local/share:/usr/share).
+QStringList xdgDataDirs();
+} // namespace runningapps
+
+} // namespace lomex

@@ -1,0 +1,168 @@
+#include "TestEnv.h"
+#include "platform/RunningApps.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QThread>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+using namespace lomex;
+
+namespace {
+
+// A private Xvfb server with a few windows that announce themselves the way a window
+// manager and toolkits would: the root's client list and active window, each window's
+// WM_CLASS and _NET_WM_PID.
+class XServer {
+public:
+    bool start()
+    {
+        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
+        if (xvfb.isEmpty())
+            return false;
+        for (int n = 90 + int(QCoreApplication::applicationPid() % 400); n < 1000; ++n) {
+            if (QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || QFileInfo::exists(QString("/tmp/.X%1-lock").arg(n)))
+                continue;
+            display_ = QString(":%1").arg(n);
+            process_.start(xvfb, {display_, "-nolisten", "tcp", "-screen", "0", "320x200x24"});
+            if (!process_.waitForStarted(3000))
+                return false;
+            for (int i = 0; i < 100; ++i) {
+                conn_ = xcb_connect(display_.toLatin1().constData(), nullptr);
+                if (!xcb_connection_has_error(conn_))
+                    break;
+                xcb_disconnect(conn_);
+                conn_ = nullptr;
+                QThread::msleep(50);
+            }
+            if (!conn_)
+                return false;
+            root_ = xcb_setup_roots_iterator(xcb_get_setup(conn_)).data->root;
+            return true;
+        }
+        return false;
+    }
+    ~XServer()
+    {
+        if (conn_)
+            xcb_disconnect(conn_);
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            process_.waitForFinished(3000);
+        }
+    }
+    QString display() const { return display_; }
+
+    xcb_atom_t atom(const char* name)
+    {
+        auto reply = xcb_intern_atom_reply(conn_, xcb_intern_atom(conn_, 0, uint16_t(strlen(name)), name), nullptr);
+        const xcb_atom_t a = reply->atom;
+        free(reply);
+        return a;
+    }
+
+    xcb_window_t window(const QByteArray& wmClass, std::optional<uint32_t> pid)
+    {
+        const xcb_window_t w = xcb_generate_id(conn_);
+        xcb_create_window(conn_, XCB_COPY_FROM_PARENT, w, root_, 0, 0, 10, 10, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
+                            uint32_t(wmClass.size()), wmClass.constData());
+        if (pid)
+            xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &*pid);
+        return w;
+    }
+
+    void announce(const std::vector<xcb_window_t>& clients, xcb_window_t active)
+    {
+        xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 32,
+                            uint32_t(clients.size()), clients.data());
+        xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, root_, atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 32, 1,
+                            &active);
+        xcb_aux_sync();
+    }
+
+    void destroy(xcb_window_t w)
+    {
+        xcb_destroy_window(conn_, w);
+        xcb_aux_sync();
+    }
+
+private:
+    void xcb_aux_sync()
+    {
+        free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
+    }
+    QProcess process_;
+    QString display_;
+    xcb_connection_t* conn_ = nullptr;
+    xcb_window_t root_ = 0;
+};
+
+class EnvVar {
+public:
+    EnvVar(const char* name, const QByteArray& value) : name_(name)
+    {
+        if (qEnvironmentVariableIsSet(name))
+            saved_ = qgetenv(name);
+        qputenv(name, value);
+    }
+    ~EnvVar()
+    {
+        if (saved_)
+            qputenv(name_, *saved_);
+        else
+            qunsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::optional<QByteArray> saved_;
+};
+
+} // namespace
+
+TEST(RunningAppsX11, NoDisplayListsNothing)
+{
+    EnvVar display("DISPLAY", "");
+    X11RunningApps apps;
+    EXPECT_TRUE(apps.running().isEmpty());
+    EXPECT_EQ(apps.active(), std::nullopt);
+}
+
+TEST(RunningAppsX11, ReadsClientsClassesPidsAndTheActiveWindow)
+{
+    XServer x;
+    if (!x.start())
+        GTEST_SKIP() << "no Xvfb";
+    test::TempHome home;
+    home.write(".local/share/applications/code.desktop", "[Desktop Entry]\n");
+    home.write(".local/share/applications/com.mitchellh.ghostty.desktop", "[Desktop Entry]\n");
+    EnvVar display("DISPLAY", x.display().toLatin1());
+    EnvVar dataDirs("XDG_DATA_DIRS", home.file("empty").toUtf8());
+
+    const xcb_window_t code1 = x.window(QByteArray("code\0Code\0", 10), 4242);
+    const xcb_window_t code2 = x.window(QByteArray("code\0Code\0", 10), 4242); // a second window, same app
+    const xcb_window_t ghostty = x.window(QByteArray("ghostty\0com.mitchellh.ghostty\0", 30), 77);
+    const xcb_window_t bare = x.window(QByteArray("xterm\0XTerm\0", 12), std::nullopt);
+    const xcb_window_t noClass = x.window(QByteArray(), 5);
+    const xcb_window_t gone = x.window(QByteArray("gone\0Gone\0", 10), 6);
+    x.destroy(gone); // listed but no longer there: skipped without an error
+    x.announce({code1, code2, ghostty, bare, noClass, gone}, ghostty);
+
+    X11RunningApps apps;
+    const QList<RunningApplication> running = apps.running();
+    ASSERT_EQ(running.size(), 3);
+    EXPECT_EQ(running.at(0), (RunningApplication{"code.desktop", "Code", 4242}));
+    EXPECT_EQ(running.at(1), (RunningApplication{"com.mitchellh.ghostty.desktop", "com.mitchellh.ghostty", 77}));
+    EXPECT_EQ(running.at(2), (RunningApplication{"XTerm", "XTerm", 0}));
+    EXPECT_EQ(apps.active(), running.at(1));
+
+    x.announce({code1}, 0);
+    EXPECT_EQ(apps.active(), std::nullopt);
+    EXPECT_EQ(apps.running().size(), 1);
+}
