@@ -1,0 +1,248 @@
+#include "agents/HookEvent.h"
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+namespace lomex {
+
+using nlohmann::json;
+
+namespace {
+
+// Largest nesting depth of arrays/objects outside strings, stopping early past limit.
+bool nestingWithin(const QByteArray& data, int limit)
+{
+    int depth = 0;
+    bool inString = false;
+    bool escaped = false;
+    for (char c : data) {
+        if (inString) {
+            if (escaped)
+                escaped = false;
+            else if (c == '\\')
+                escaped = true;
+            else if (c == '"')
+                inString = false;
+            continue;
+        }
+        if (c == '"') {
+            inString = true;
+        } else if (c == '[' || c == '{') {
+            if (++depth > limit)
+                return false;
+        } else if (c == ']' || c == '}') {
+            --depth;
+        }
+    }
+    return true;
+}
+
+const json* member(const json& object, const char* key)
+{
+    auto it = object.find(key);
+    return it == object.end() ? nullptr : &*it;
+}
+
+std::optional<QString> text(const json& object, const char* key)
+{
+    const json* value = member(object, key);
+    if (!value || !value->is_string())
+        return std::nullopt;
+    return QString::fromStdString(value->get_ref<const std::string&>());
+}
+
+std::optional<QString> header(const FieldMap& headers, const char* name)
+{
+    auto it = headers.find(QString::fromLatin1(name));
+    if (it == headers.end() || it->second.isEmpty())
+        return std::nullopt;
+    return it->second;
+}
+
+bool isAsciiLetterOrUnicodeLetter(QChar c) { return c.isLetter(); }
+
+} // namespace
+
+QString HookEvent::cursorEventName(const QString& name, const std::optional<QString>& status,
+                                   bool sandboxed)
+{
+    if (name == u"beforeShellExecution")
+        return sandboxed ? QStringLiteral("SandboxedShell") : QStringLiteral("PermissionRequest");
+    if (name == u"stop") {
+        if (status == u"aborted")
+            return QStringLiteral("Interrupt");
+        if (status == u"error")
+            return QStringLiteral("StopFailure");
+        return QStringLiteral("Stop");
+    }
+    static const std::map<QString, QString> table = {
+        {QStringLiteral("beforeMCPExecution"), QStringLiteral("PermissionRequest")},
+        {QStringLiteral("sessionStart"), QStringLiteral("SessionStart")},
+        {QStringLiteral("sessionEnd"), QStringLiteral("SessionEnd")},
+        {QStringLiteral("beforeSubmitPrompt"), QStringLiteral("UserPromptSubmit")},
+        {QStringLiteral("preToolUse"), QStringLiteral("PreToolUse")},
+        {QStringLiteral("postToolUse"), QStringLiteral("PostToolUse")},
+        {QStringLiteral("postToolUseFailure"), QStringLiteral("PostToolUseFailure")},
+        {QStringLiteral("preCompact"), QStringLiteral("PreCompact")},
+        {QStringLiteral("subagentStop"), QStringLiteral("SubagentStop")},
+        {QStringLiteral("afterAgentResponse"), QStringLiteral("AgentResponse")},
+    };
+    auto it = table.find(name);
+    return it == table.end() ? name : it->second;
+}
+
+std::optional<double> HookEvent::cursorContext(const json& payload)
+{
+    if (!payload.is_object())
+        return std::nullopt;
+    // Booleans are not numbers here, unlike in some JSON bridges.
+    const json* tokensValue = member(payload, "input_tokens");
+    if (!tokensValue || !tokensValue->is_number())
+        return std::nullopt;
+    const double tokens = tokensValue->get<double>();
+    if (!(tokens > 0) || !std::isfinite(tokens))
+        return std::nullopt;
+
+    const json* params = member(payload, "model_params");
+    if (!params || !params->is_array())
+        return std::nullopt;
+    for (const json& element : *params) {
+        if (!element.is_object())
+            return std::nullopt;
+    }
+    const json* contextEntry = nullptr;
+    for (const json& element : *params) {
+        const json* id = member(element, "id");
+        if (id && id->is_string() && id->get_ref<const std::string&>() == "context") {
+            contextEntry = &element;
+            break;
+        }
+    }
+    if (!contextEntry)
+        return std::nullopt;
+    const std::optional<QString> raw = text(*contextEntry, "value");
+    if (!raw)
+        return std::nullopt;
+
+    QString value = raw->toLower();
+    auto isBlank = [](QChar c) { return c == u' ' || c == u'\t'; };
+    while (!value.isEmpty() && isBlank(value.front()))
+        value.remove(0, 1);
+    while (!value.isEmpty() && isBlank(value.back()))
+        value.chop(1);
+
+    double multiplier = 1;
+    if (value.endsWith(u'm'))
+        multiplier = 1'000'000;
+    else if (value.endsWith(u'k'))
+        multiplier = 1'000;
+
+    qsizetype from = 0;
+    qsizetype to = value.size();
+    while (from < to && isAsciiLetterOrUnicodeLetter(value.at(from)))
+        ++from;
+    while (to > from && isAsciiLetterOrUnicodeLetter(value.at(to - 1)))
+        --to;
+    QByteArray number = value.mid(from, to - from).toUtf8();
+    if (number.startsWith('+'))
+        number.remove(0, 1);
+    double parsed = 0;
+    const char* first = number.constData();
+    const char* last = first + number.size();
+    auto [end, ec] = std::from_chars(first, last, parsed, std::chars_format::general);
+    if (number.isEmpty() || ec != std::errc() || end != last)
+        return std::nullopt;
+    if (!(parsed > 0) || !std::isfinite(parsed))
+        return std::nullopt;
+
+    const double percent = std::min(tokens / (multiplier * parsed) * 100.0, 100.0);
+    // An enormous window can round the share down to zero, which is no reading at all.
+    if (!(percent > 0) || !std::isfinite(percent))
+        return std::nullopt;
+    return percent;
+}
+
+std::optional<HookEvent> HookEvent::decode(const QByteArray& data, const FieldMap& headers,
+                                           const FieldMap& query)
+{
+    if (!nestingWithin(data, maxJsonDepth))
+        return std::nullopt;
+    json payload = json::parse(data.begin(), data.end(), nullptr, /*allow_exceptions=*/false);
+    if (!payload.is_object())
+        return std::nullopt;
+    const std::optional<QString> rawName = text(payload, "hook_event_name");
+    if (!rawName)
+        return std::nullopt;
+
+    std::optional<QString> queryAgentValue;
+    if (auto it = query.find(QStringLiteral("agent")); it != query.end())
+        queryAgentValue = it->second;
+    const Agent queryAgent = agentFromQuery(queryAgentValue);
+    const bool hasCursorVersion = payload.contains("cursor_version");
+    const bool cursorDialect = hasCursorVersion || queryAgent == Agent::cursor;
+
+    HookEvent event;
+    if (cursorDialect) {
+        const std::optional<QString> status = text(payload, "status");
+        const json* sandbox = member(payload, "sandbox");
+        const bool sandboxed = sandbox && sandbox->is_boolean() && sandbox->get<bool>();
+        event.name = cursorEventName(*rawName, status, sandboxed);
+        event.agent = Agent::cursor;
+        event.isCursorViaClaudeHook = hasCursorVersion && queryAgent != Agent::cursor;
+        event.sessionID = text(payload, "conversation_id")
+                              .value_or(text(payload, "session_id").value_or(QStringLiteral("cursor")));
+        event.cwd = text(payload, "cwd");
+        if (!event.cwd) {
+            const json* roots = member(payload, "workspace_roots");
+            if (roots && roots->is_array() && !roots->empty()
+                && std::all_of(roots->begin(), roots->end(), [](const json& r) { return r.is_string(); }))
+                event.cwd = QString::fromStdString(roots->front().get_ref<const std::string&>());
+        }
+    } else {
+        event.name = *rawName;
+        event.agent = queryAgent;
+        event.sessionID = text(payload, "session_id").value_or(QStringLiteral("default"));
+        event.cwd = text(payload, "cwd");
+    }
+
+    event.transcriptPath = text(payload, "transcript_path");
+
+    if (cursorDialect && *rawName == u"beforeShellExecution") {
+        event.toolName = QStringLiteral("Shell");
+        const json* command = member(payload, "command");
+        event.toolInput = json::object();
+        event.toolInput["command"] = command && command->is_string() ? *command : json("");
+    } else {
+        event.toolName = text(payload, "tool_name");
+        const json* input = member(payload, "tool_input");
+        event.toolInput = input && input->is_object() ? std::move(payload["tool_input"]) : json::object();
+    }
+
+    if (cursorDialect)
+        event.contextPercent = cursorContext(payload);
+
+    event.message = text(payload, "message");
+    event.notificationType = text(payload, "notification_type");
+    event.prompt = text(payload, "prompt");
+
+    event.lastAssistantMessage = text(payload, "last_assistant_message");
+    if (!event.lastAssistantMessage && cursorDialect)
+        event.lastAssistantMessage = text(payload, "text");
+
+    event.error = text(payload, "error");
+    if (!event.error && cursorDialect && text(payload, "status") == u"error")
+        event.error = QStringLiteral("error");
+    event.errorDetails = text(payload, "error_details");
+
+    if (const json* suggestions = member(payload, "permission_suggestions");
+        suggestions && suggestions->is_array()
+        && std::all_of(suggestions->begin(), suggestions->end(), [](const json& s) { return s.is_object(); })) {
+        event.permissionSuggestions.assign(suggestions->begin(), suggestions->end());
+    }
+
+    event.termProgram = header(headers, "x-term-program");
+    event.hostBundleID = header(headers, "x-bundle-id");
+    return event;
+}
+
+} // namespace lomex

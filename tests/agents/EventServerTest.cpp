@@ -1,0 +1,501 @@
+#include "LoopbackClient.h"
+#include "TestEnv.h"
+#include "agents/EventServer.h"
+#include <QRegularExpression>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+using namespace lomex;
+using namespace lomex::test;
+
+namespace {
+
+const QByteArray kStop = R"({"hook_event_name":"Stop","session_id":"s1"})";
+const QByteArray kPermission =
+    R"({"hook_event_name":"PermissionRequest","session_id":"s1","tool_name":"Bash","tool_input":{"command":"ls"}})";
+
+// Everything the callbacks saw, in order, from whichever thread they ran on.
+struct Recorder {
+    std::mutex mutex;
+    std::vector<QString> calls;
+    std::vector<HookEvent> events;
+    std::vector<QByteArray> usage;
+    std::vector<PermissionReply> replies;
+    std::vector<quint64> cancelled;
+
+    void note(const QString& call)
+    {
+        std::lock_guard lock(mutex);
+        calls.push_back(call);
+    }
+    size_t count(const QString& call)
+    {
+        std::lock_guard lock(mutex);
+        return std::count(calls.begin(), calls.end(), call);
+    }
+    std::vector<QString> snapshot()
+    {
+        std::lock_guard lock(mutex);
+        return calls;
+    }
+    PermissionReply reply(size_t i)
+    {
+        std::lock_guard lock(mutex);
+        return replies.at(i);
+    }
+};
+
+class EventServerTest : public LomexTest {
+protected:
+    std::unique_ptr<EventServer> makeServer(EventServer::Limits limits = {}, bool withPermission = true)
+    {
+        port = freeLoopbackPort();
+        auto server = std::make_unique<EventServer>(
+            port,
+            [this](const HookEvent& event) {
+                std::lock_guard lock(rec.mutex);
+                rec.calls.push_back("event");
+                rec.events.push_back(event);
+            },
+            limits);
+        server->onUsage = [this](const QByteArray& body) {
+            std::lock_guard lock(rec.mutex);
+            rec.calls.push_back("usage");
+            rec.usage.push_back(body);
+        };
+        server->onQuit = [this] { rec.note("quit"); };
+        server->onSettings = [this] { rec.note("settings"); };
+        if (withPermission) {
+            server->onPermission = [this](const HookEvent&, PermissionReply reply) {
+                std::lock_guard lock(rec.mutex);
+                rec.calls.push_back("permission");
+                rec.replies.push_back(reply);
+            };
+        }
+        server->onPermissionCancelled = [this](quint64 id) {
+            std::lock_guard lock(rec.mutex);
+            rec.calls.push_back("cancelled");
+            rec.cancelled.push_back(id);
+        };
+        EXPECT_FALSE(server->start().has_value());
+        EXPECT_TRUE(server->isListening());
+        return server;
+    }
+
+    bool waitFor(const std::function<bool()>& pred, int ms = 3000)
+    {
+        for (int waited = 0; waited < ms; waited += 5) {
+            if (pred())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return pred();
+    }
+
+    quint16 port = 0;
+    Recorder rec;
+};
+
+TEST_F(EventServerTest, RoutesAnswerWithExactStatusesAndBodies)
+{
+    auto server = makeServer();
+    EXPECT_EQ(roundTrip(port, "GET /health HTTP/1.1\r\nHost: x\r\n\r\n"),
+              "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok");
+    EXPECT_EQ(roundTrip(port, post("/event?src=lomex-agent&agent=codex", kStop,
+                                   "X-Term-Program: iTerm.app\r\nX-Bundle-Id: com.example.term\r\n")),
+              httpResponse("200 OK", "ok"));
+    EXPECT_EQ(roundTrip(port, post("/event", "[]")), httpResponse("400 Bad Request", "400 Bad Request"));
+    EXPECT_EQ(roundTrip(port, post("/event", R"({"hook_event_name":7})")),
+              httpResponse("400 Bad Request", "400 Bad Request"));
+    EXPECT_EQ(roundTrip(port, post("/usage", R"({"session_id":"a"})")), httpResponse("200 OK", "ok"));
+    EXPECT_EQ(roundTrip(port, post("/settings", "")), httpResponse("200 OK", "ok"));
+    EXPECT_EQ(roundTrip(port, post("/quit", "")), httpResponse("200 OK", "ok"));
+    // Method is case-insensitive, paths are exact.
+    EXPECT_EQ(roundTrip(port, "post /event HTTP/1.1\r\nContent-Length: " + QByteArray::number(kStop.size())
+                                  + "\r\n\r\n" + kStop),
+              httpResponse("200 OK", "ok"));
+    for (const QByteArray& request :
+         {QByteArray("GET /event HTTP/1.1\r\n\r\n"), post("/event/", kStop), post("/Event", kStop),
+          post("/health", ""), QByteArray("GET /usage HTTP/1.1\r\n\r\n"), post("/nothing", kStop)}) {
+        EXPECT_EQ(roundTrip(port, request), httpResponse("404 Not Found", "404 Not Found")) << request.constData();
+    }
+    ASSERT_TRUE(waitFor([&] { return rec.count("quit") == 1; }));
+
+    std::lock_guard lock(rec.mutex);
+    ASSERT_EQ(rec.events.size(), 2u);
+    EXPECT_EQ(rec.events[0].agent, Agent::codex);
+    EXPECT_EQ(rec.events[0].termProgram, QString("iTerm.app"));
+    EXPECT_EQ(rec.events[0].hostBundleID, QString("com.example.term"));
+    ASSERT_EQ(rec.usage.size(), 1u);
+    EXPECT_EQ(rec.usage[0], R"({"session_id":"a"})");
+    EXPECT_EQ(std::count(rec.calls.begin(), rec.calls.end(), "settings"), 1);
+}
+
+TEST_F(EventServerTest, BrowserHeadersAreRefusedOnEveryRouteInAnyCase)
+{
+    auto server = makeServer();
+    const QList<QByteArray> headers = {"Origin: http://evil.example", "ORIGIN: null", "origin:",
+                                       "Sec-Fetch-Site: cross-site", "sEC-fETCH-sITE: same-origin",
+                                       "  Origin  :  x"};
+    const QList<QByteArray> requests = {post("/event", kStop, "%H\r\n"), post("/permission", kPermission, "%H\r\n"),
+                                        post("/usage", "{}", "%H\r\n"), post("/quit", "", "%H\r\n"),
+                                        post("/settings", "", "%H\r\n"), post("/nowhere", "", "%H\r\n"),
+                                        "GET /health HTTP/1.1\r\n%H\r\n\r\n"};
+    for (const QByteArray& header : headers) {
+        for (QByteArray request : requests) {
+            request.replace("%H", header);
+            EXPECT_EQ(roundTrip(port, request), httpResponse("403 Forbidden", "403 Forbidden"))
+                << request.constData();
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(rec.snapshot().empty());
+}
+
+TEST_F(EventServerTest, RequestsSplitAcrossChunksAndTrickledAreAnswered)
+{
+    auto server = makeServer();
+    const QByteArray request = post("/event?agent=cursor", kStop);
+    const qsizetype headEnd = request.indexOf("\r\n\r\n") + 4;
+    {
+        LoopbackClient client(port);
+        client.send(request.left(headEnd));
+        EXPECT_TRUE(client.staysOpenFor(100));
+        client.send(request.mid(headEnd, 5));
+        EXPECT_TRUE(client.staysOpenFor(50));
+        client.send(request.mid(headEnd + 5));
+        EXPECT_EQ(client.response(), httpResponse("200 OK", "ok"));
+    }
+    {
+        LoopbackClient client(port);
+        // The blank line itself split between chunks.
+        client.send(request.left(headEnd - 3));
+        client.send(request.mid(headEnd - 3, 2));
+        client.send(request.mid(headEnd - 1));
+        EXPECT_EQ(client.response(), httpResponse("200 OK", "ok"));
+    }
+    {
+        LoopbackClient client(port);
+        client.trickle(request);
+        EXPECT_EQ(client.response(), httpResponse("200 OK", "ok"));
+    }
+    std::lock_guard lock(rec.mutex);
+    ASSERT_EQ(rec.events.size(), 3u);
+    EXPECT_EQ(rec.events[2].agent, Agent::cursor);
+}
+
+TEST_F(EventServerTest, ContentLengthAbsentWrongOrTooLarge)
+{
+    auto server = makeServer();
+    // Absent: complete at the blank line with an empty body, later bytes ignored.
+    EXPECT_EQ(roundTrip(port, "POST /event HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n" + kStop),
+              httpResponse("400 Bad Request", "400 Bad Request"));
+    // Not a number, or negative: read as 0.
+    EXPECT_EQ(roundTrip(port, "POST /usage HTTP/1.1\r\nContent-Length: abc\r\n\r\nxyz"), httpResponse("200 OK", "ok"));
+    EXPECT_EQ(roundTrip(port, "POST /usage HTTP/1.1\r\nContent-Length: -5\r\n\r\nxyz"), httpResponse("200 OK", "ok"));
+    // Smaller than what is sent: the rest is ignored.
+    EXPECT_EQ(roundTrip(port, "POST /usage HTTP/1.1\r\nContent-Length: 2\r\n\r\nabcdef"), httpResponse("200 OK", "ok"));
+    {
+        // Larger than what is sent: no answer; closed without one when the client finishes.
+        LoopbackClient client(port);
+        client.send("POST /event HTTP/1.1\r\nContent-Length: 100\r\n\r\n" + kStop);
+        EXPECT_TRUE(client.staysOpenFor(200));
+        client.shutdownWrite();
+        QByteArray got;
+        EXPECT_TRUE(client.readUntilClosed(&got, 3000));
+        EXPECT_TRUE(got.isEmpty());
+    }
+    std::lock_guard lock(rec.mutex);
+    ASSERT_EQ(rec.usage.size(), 3u);
+    EXPECT_EQ(rec.usage[0], "");
+    EXPECT_EQ(rec.usage[1], "");
+    EXPECT_EQ(rec.usage[2], "ab");
+    EXPECT_TRUE(rec.events.empty());
+}
+
+TEST_F(EventServerTest, RequestSizeLimitIsEightMebibytes)
+{
+    auto server = makeServer();
+    const QByteArray head = "POST /usage HTTP/1.1\r\nContent-Length: ";
+    auto requestOfTotal = [&](qsizetype total) {
+        // Content-Length digits are 7 long for every size used here.
+        const qsizetype bodySize = total - head.size() - 7 - 4;
+        QByteArray request = head + QByteArray::number(bodySize) + "\r\n\r\n";
+        request.append(QByteArray(bodySize, 'x'));
+        return request;
+    };
+    const QByteArray atLimit = requestOfTotal(8'388'608);
+    ASSERT_EQ(atLimit.size(), 8'388'608);
+    EXPECT_EQ(roundTrip(port, atLimit, 10000), httpResponse("200 OK", "ok"));
+
+    LoopbackClient over(port);
+    over.send(requestOfTotal(8'388'609).left(200)); // the head alone already declares too much
+    QByteArray got;
+    EXPECT_TRUE(over.readUntilClosed(&got, 3000));
+    EXPECT_TRUE(got.isEmpty());
+
+    // A head that never ends is cut off once it passes the limit.
+    LoopbackClient endless(port);
+    endless.send("POST /usage HTTP/1.1\r\nX-Pad: " + QByteArray(8'388'608, 'y'));
+    got.clear();
+    EXPECT_TRUE(endless.readUntilClosed(&got, 5000));
+    EXPECT_TRUE(got.isEmpty());
+
+    std::lock_guard lock(rec.mutex);
+    ASSERT_EQ(rec.usage.size(), 1u);
+    EXPECT_EQ(rec.usage[0].size(), 8'388'608 - head.size() - 7 - 4);
+}
+
+TEST_F(EventServerTest, QueryNamesRepeatLastWinsAndAreDecoded)
+{
+    auto server = makeServer();
+    EXPECT_EQ(roundTrip(port, post("/event?agent=cursor&src=lomex-agent&agent=codex", kStop)),
+              httpResponse("200 OK", "ok"));
+    EXPECT_EQ(roundTrip(port, post("/event?agent=codex&agent=%43URSOR", kStop)), httpResponse("200 OK", "ok"));
+    EXPECT_EQ(roundTrip(port, post("/event?agent=%zz", kStop)), httpResponse("200 OK", "ok"));
+    std::lock_guard lock(rec.mutex);
+    ASSERT_EQ(rec.events.size(), 3u);
+    EXPECT_EQ(rec.events[0].agent, Agent::codex);
+    EXPECT_EQ(rec.events[1].agent, Agent::cursor);
+    EXPECT_EQ(rec.events[2].agent, Agent::claude); // an unreadable query gives no items
+}
+
+TEST_F(EventServerTest, MalformedAndStalledRequestsAreClosedWithoutAnswer)
+{
+    EventServer::Limits limits;
+    limits.requestTimeoutMs = 300;
+    auto server = makeServer(limits);
+    for (const QByteArray& bad : {QByteArray("GARBAGE\r\n\r\n"), QByteArray("POST /event \xff\xfe HTTP/1.1\r\n\r\n"),
+                                  QByteArray("\r\n\r\n")}) {
+        LoopbackClient client(port);
+        client.send(bad);
+        QElapsedTimer timer;
+        timer.start();
+        QByteArray got;
+        EXPECT_TRUE(client.readUntilClosed(&got, 2000));
+        EXPECT_TRUE(got.isEmpty());
+        EXPECT_LT(timer.elapsed(), 250); // at once, not at the time limit
+    }
+    LoopbackClient silent(port);
+    LoopbackClient slow(port);
+    slow.send("POST /event HTTP/1.1\r\n");
+    QByteArray got;
+    EXPECT_TRUE(silent.readUntilClosed(&got, 2000));
+    EXPECT_TRUE(slow.readUntilClosed(&got, 2000));
+    EXPECT_TRUE(got.isEmpty());
+}
+
+TEST_F(EventServerTest, TwoRequestsOnOneConnectionGetOneAnswer)
+{
+    auto server = makeServer();
+    EXPECT_EQ(roundTrip(port, post("/event", kStop) + post("/event", kStop)), httpResponse("200 OK", "ok"));
+    EXPECT_EQ(rec.count("event"), 1u);
+}
+
+TEST_F(EventServerTest, WaitingConnectionsAreCapped)
+{
+    EventServer::Limits limits;
+    limits.maxWaitingConnections = 3;
+    auto server = makeServer(limits);
+    std::vector<std::unique_ptr<LoopbackClient>> idle;
+    for (int i = 0; i < 3; ++i) {
+        idle.push_back(std::make_unique<LoopbackClient>(port));
+        idle.back()->send("GET /hea");
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    LoopbackClient extra(port);
+    QByteArray got;
+    EXPECT_TRUE(extra.readUntilClosed(&got, 2000));
+    EXPECT_TRUE(got.isEmpty());
+    // Finishing one frees a place.
+    idle[0]->send("lth HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(idle[0]->response(), httpResponse("200 OK", "ok"));
+    EXPECT_TRUE(waitFor([&] {
+        return roundTrip(port, "GET /health HTTP/1.1\r\n\r\n", 1000) == httpResponse("200 OK", "ok");
+    }));
+}
+
+TEST_F(EventServerTest, PermissionWithoutHandlerIsAnsweredEmptyAtOnce)
+{
+    auto server = makeServer({}, /*withPermission=*/false);
+    EXPECT_EQ(roundTrip(port, post("/permission", kPermission)), httpResponse("200 OK", ""));
+    EXPECT_EQ(roundTrip(port, post("/permission", "not json")), httpResponse("400 Bad Request", "400 Bad Request"));
+    EXPECT_EQ(rec.snapshot(), std::vector<QString>{"event"});
+}
+
+TEST_F(EventServerTest, PermissionIsHeldUntilRepliedFromAnotherThread)
+{
+    auto server = makeServer();
+    LoopbackClient client(port);
+    client.send(post("/permission?agent=codex", kPermission));
+    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 1; }));
+    EXPECT_EQ(rec.snapshot(), (std::vector<QString>{"event", "permission"}));
+    EXPECT_TRUE(client.staysOpenFor(150));
+
+    const PermissionReply reply = rec.reply(0);
+    EXPECT_NE(reply.id(), 0u);
+    const QString decision = QStringLiteral(
+        R"(0123456789abcdef {"hookSpecificOutput":{"hookEventName":"PermissionRequest","decision":{"behavior":"allow"}}} ž)");
+    std::thread([reply, decision] {
+        reply(decision);
+        reply(QStringLiteral("second answer is ignored"));
+    }).join();
+    EXPECT_EQ(client.response(), httpResponse("200 OK", decision.toUtf8()));
+
+    // An absent text gives an empty body.
+    LoopbackClient second(port);
+    second.send(post("/permission", kPermission));
+    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 2; }));
+    rec.reply(1)(std::nullopt);
+    EXPECT_EQ(second.response(), httpResponse("200 OK", ""));
+    EXPECT_EQ(rec.count("cancelled"), 0u);
+}
+
+TEST_F(EventServerTest, HeldPermissionsAreCappedAndOthersStillServed)
+{
+    EventServer::Limits limits;
+    limits.maxHeldPermissions = 2;
+    auto server = makeServer(limits);
+    LoopbackClient a(port), b(port);
+    a.send(post("/permission", kPermission));
+    b.send(post("/permission", kPermission));
+    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 2; }));
+    EXPECT_EQ(roundTrip(port, post("/permission", kPermission)), httpResponse("200 OK", ""));
+    EXPECT_EQ(roundTrip(port, post("/event", kStop)), httpResponse("200 OK", "ok"));
+    EXPECT_EQ(rec.count("event"), 4u);
+    EXPECT_EQ(rec.count("permission"), 2u);
+    rec.reply(0)(QStringLiteral("a"));
+    EXPECT_EQ(a.response(), httpResponse("200 OK", "a"));
+    // The freed place takes a new held request.
+    LoopbackClient c(port);
+    c.send(post("/permission", kPermission));
+    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 3; }));
+    EXPECT_TRUE(c.staysOpenFor(100));
+}
+
+TEST_F(EventServerTest, ClientGoneWhileHeldIsReportedAndLaterReplyIsHarmless)
+{
+    auto server = makeServer();
+    auto client = std::make_unique<LoopbackClient>(port);
+    client->send(post("/permission", kPermission));
+    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 1; }));
+    client.reset();
+    ASSERT_TRUE(waitFor([&] { return rec.count("cancelled") == 1; }));
+    {
+        std::lock_guard lock(rec.mutex);
+        EXPECT_EQ(rec.cancelled[0], rec.replies[0].id());
+    }
+    rec.reply(0)(QStringLiteral("too late"));
+    EXPECT_EQ(roundTrip(port, "GET /health HTTP/1.1\r\n\r\n"), httpResponse("200 OK", "ok"));
+}
+
+TEST_F(EventServerTest, StopAnswersHeldPermissionsAndLaterRepliesDoNothing)
+{
+    auto server = makeServer();
+    std::vector<std::unique_ptr<LoopbackClient>> clients;
+    for (int i = 0; i < 3; ++i) {
+        clients.push_back(std::make_unique<LoopbackClient>(port));
+        clients.back()->send(post("/permission", kPermission));
+    }
+    LoopbackClient unfinished(port);
+    unfinished.send("POST /event HTTP/1.1\r\n");
+    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 3; }));
+    server->stop();
+    EXPECT_FALSE(server->isListening());
+    for (auto& client : clients)
+        EXPECT_EQ(client->response(1000), httpResponse("200 OK", ""));
+    QByteArray got;
+    EXPECT_TRUE(unfinished.readUntilClosed(&got, 1000));
+    EXPECT_TRUE(got.isEmpty());
+    LoopbackClient refused(port);
+    EXPECT_FALSE(refused.connected());
+
+    // Stopped is final; replies now and after destruction write nothing and do not crash.
+    EXPECT_FALSE(server->start().has_value());
+    EXPECT_FALSE(server->isListening());
+    rec.reply(0)(QStringLiteral("after stop"));
+    server.reset();
+    std::thread([reply = rec.reply(1)] { reply(QStringLiteral("after destruction")); }).join();
+    rec.reply(2)(std::nullopt);
+    EXPECT_EQ(rec.count("cancelled"), 0u);
+}
+
+TEST_F(EventServerTest, ReplyRacingWithDestructionIsSafe)
+{
+    for (int round = 0; round < 20; ++round) {
+        auto server = makeServer();
+        LoopbackClient client(port);
+        client.send(post("/permission", kPermission));
+        ASSERT_TRUE(waitFor([&] { return rec.count("permission") == size_t(round + 1); }));
+        PermissionReply reply = rec.reply(round);
+        std::thread replier([reply] { reply(QStringLiteral("x")); });
+        server.reset();
+        replier.join();
+        const QByteArray got = client.response(1000);
+        EXPECT_TRUE(got == httpResponse("200 OK", "x") || got == httpResponse("200 OK", "")) << got.constData();
+    }
+}
+
+TEST_F(EventServerTest, BusyPortIsRetriedAndLoggedOnlyOnChange)
+{
+    static std::atomic<int> failures{0};
+    failures = 0;
+    const QtMessageHandler previous = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString& m) {
+        if (m.startsWith("Lomex: server not listening ("))
+            ++failures;
+    });
+
+    port = freeLoopbackPort();
+    const int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::listen(blocker, 4), 0);
+
+    EventServer::Limits limits;
+    limits.restartDelayMs = 50;
+    EventServer server(port, [](const HookEvent&) {}, limits);
+    EXPECT_FALSE(server.start().has_value());
+    EXPECT_FALSE(server.isListening());
+    ASSERT_TRUE(server.lastError().has_value());
+    std::this_thread::sleep_for(std::chrono::milliseconds(400)); // several retries
+    EXPECT_EQ(failures.load(), 1);
+
+    ::close(blocker);
+    ASSERT_TRUE(waitFor([&] { return server.isListening(); }));
+    EXPECT_FALSE(server.lastError().has_value());
+    EXPECT_EQ(roundTrip(port, "GET /health HTTP/1.1\r\n\r\n"), httpResponse("200 OK", "ok"));
+    server.stop();
+    qInstallMessageHandler(previous);
+}
+
+TEST_F(EventServerTest, PortZeroIsInvalid)
+{
+    EventServer server(0, [](const HookEvent&) {});
+    const auto error = server.start();
+    ASSERT_TRUE(error.has_value());
+    EXPECT_EQ(error->domain, "Lomex");
+    EXPECT_EQ(error->code, 1);
+    EXPECT_EQ(error->message, "Invalid port 0");
+}
+
+TEST_F(EventServerTest, ListensOnLoopbackOnly)
+{
+    auto server = makeServer();
+    EXPECT_FALSE(server->start().has_value()); // second start does nothing
+    // Another local address of the machine does not reach it.
+    LoopbackClient viaAny(port);
+    EXPECT_TRUE(viaAny.connected());
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in other{};
+    other.sin_family = AF_INET;
+    other.sin_port = htons(port);
+    other.sin_addr.s_addr = htonl(0x7F000002); // 127.0.0.2 is loopback too but not the bound address
+    EXPECT_NE(::connect(fd, reinterpret_cast<sockaddr*>(&other), sizeof other), 0);
+    ::close(fd);
+}
+
+} // namespace
