@@ -1,0 +1,447 @@
+#include "agents/HookInstaller.h"
+#include "agents/ApprovalToken.h"
+#include "platform/FileIO.h"
+#include "platform/Paths.h"
+#include <QDir>
+#include <QFileInfo>
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <nlohmann/json.hpp>
+#include <variant>
+
+namespace lomex {
+
+// ordered_json keeps the members of the user's files in the order they were written.
+using Json = nlohmann::ordered_json;
+
+const std::array<HookInstaller::Event, 12> HookInstaller::events{{
+    {"SessionStart", nullptr},
+    {"SessionEnd", nullptr},
+    {"UserPromptSubmit", nullptr},
+    {"PreToolUse", "*"},
+    {"PostToolUse", "*"},
+    {"PostToolUseFailure", "*"},
+    {"PermissionRequest", "*"},
+    {"Notification", nullptr},
+    {"Stop", nullptr},
+    {"StopFailure", nullptr},
+    {"SubagentStop", nullptr},
+    {"PreCompact", nullptr},
+}};
+
+const std::array<HookInstaller::Codex::Event, 10> HookInstaller::Codex::events{{
+    {"SessionStart", nullptr, 5},
+    {"SessionEnd", nullptr, 3},
+    {"UserPromptSubmit", nullptr, 5},
+    {"PreToolUse", "*", 5},
+    {"PostToolUse", "*", 5},
+    {"PermissionRequest", "*", 5},
+    {"Stop", nullptr, 5},
+    {"Interrupt", nullptr, 3},
+    {"SubagentStop", nullptr, 5},
+    {"PreCompact", nullptr, 5},
+}};
+
+const QStringList HookInstaller::legacyMarkers{};
+
+namespace {
+
+constexpr quint16 installedPort = 7841;
+constexpr int permissionTimeout = 600;
+// Settings files are small; anything bigger is not one we should rewrite.
+constexpr qint64 maxFileBytes = 16 << 20;
+
+std::function<void(const QString&)>& beforeReplaceHook() {
+    static std::function<void(const QString&)> hook;
+    return hook;
+}
+
+QString queryString(Agent agent) {
+    QString q = QStringLiteral("src=") + QLatin1String(HookInstaller::marker);
+    if (agent != Agent::claude) q += QStringLiteral("&agent=") + rawValue(agent);
+    return q;
+}
+
+// Pieces 2 to 6 of both command lines.
+QString commonCurlOptions() {
+    return QStringLiteral(
+        "-H 'Content-Type: application/json' -H 'Expect:' "
+        "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
+        "--data-binary @-");
+}
+
+bool hasMarker(const std::string& command) {
+    if (command.find(HookInstaller::marker) != std::string::npos) return true;
+    for (const QString& m : HookInstaller::legacyMarkers)
+        if (!m.isEmpty() && command.find(m.toStdString()) != std::string::npos) return true;
+    return false;
+}
+
+// One hook object of an entry's "hooks" array that we wrote.
+bool isOurHook(const Json& hook) {
+    if (!hook.is_object()) return false;
+    auto cmd = hook.find("command");
+    return cmd != hook.end() && cmd->is_string() && hasMarker(cmd->get_ref<const std::string&>());
+}
+
+// The event's entries without our hooks. An entry that held only our hooks goes; an entry that
+// also holds someone else's hook keeps that hook; anything that is not an entry we recognise
+// (non-objects, entries without a "hooks" array) stays as it is.
+Json withoutOurHooks(const Json& entries, bool* removed) {
+    Json kept = Json::array();
+    for (const Json& entry : entries) {
+        const Json* hooks = nullptr;
+        if (entry.is_object()) {
+            auto it = entry.find("hooks");
+            if (it != entry.end() && it->is_array()) hooks = &*it;
+        }
+        if (!hooks || std::none_of(hooks->begin(), hooks->end(), isOurHook)) {
+            kept.push_back(entry);
+            continue;
+        }
+        *removed = true;
+        Json rest = Json::array();
+        for (const Json& h : *hooks)
+            if (!isOurHook(h)) rest.push_back(h);
+        if (rest.empty()) continue;
+        Json trimmed = entry;
+        trimmed["hooks"] = std::move(rest);
+        kept.push_back(std::move(trimmed));
+    }
+    return kept;
+}
+
+struct Row {
+    std::string name;
+    const char* matcher;
+    std::string command;
+    int timeout;
+};
+
+std::vector<Row> claudeRows(quint16 port) {
+    std::vector<Row> rows;
+    for (const auto& e : HookInstaller::events) {
+        const bool permission = std::strcmp(e.name, "PermissionRequest") == 0;
+        rows.push_back({e.name, e.matcher,
+                        (permission ? HookInstaller::permissionCommand(port, Agent::claude)
+                                    : HookInstaller::command(port, Agent::claude)).toStdString(),
+                        permission ? permissionTimeout : 5});
+    }
+    return rows;
+}
+
+std::vector<Row> codexRows(quint16 port) {
+    std::vector<Row> rows;
+    for (const auto& e : HookInstaller::Codex::events) {
+        const bool permission = std::strcmp(e.name, "PermissionRequest") == 0;
+        rows.push_back({e.name, e.matcher,
+                        (permission ? HookInstaller::permissionCommand(port, Agent::codex)
+                                    : HookInstaller::command(port, Agent::codex)).toStdString(),
+                        permission ? permissionTimeout : e.timeout});
+    }
+    return rows;
+}
+
+void addOurEntries(Json& root, const std::vector<Row>& rows) {
+    Json hooks = Json::object();
+    if (auto it = root.find("hooks"); it != root.end() && it->is_object()) hooks = *it;
+    for (const Row& row : rows) {
+        Json entries = Json::array();
+        if (auto it = hooks.find(row.name); it != hooks.end() && it->is_array()) {
+            bool removed = false;
+            entries = withoutOurHooks(*it, &removed);
+        }
+        Json entry = Json::object();
+        if (row.matcher) entry["matcher"] = row.matcher;
+        entry["hooks"] = Json::array({Json{{"type", "command"}, {"command", row.command}, {"timeout", row.timeout}}});
+        entries.push_back(std::move(entry));
+        hooks[row.name] = std::move(entries);
+    }
+    root["hooks"] = std::move(hooks);
+}
+
+void removeOurEntries(Json& root) {
+    auto hooksIt = root.find("hooks");
+    if (hooksIt == root.end() || !hooksIt->is_object()) return;
+    Json& hooks = *hooksIt;
+    bool anyRemoved = false;
+    std::vector<std::string> emptied;
+    for (auto it = hooks.begin(); it != hooks.end(); ++it) {
+        if (!it->is_array()) continue;
+        bool removed = false;
+        Json kept = withoutOurHooks(*it, &removed);
+        if (!removed) continue;
+        anyRemoved = true;
+        if (kept.empty()) emptied.push_back(it.key());
+        else *it = std::move(kept);
+    }
+    for (const std::string& name : emptied) hooks.erase(name);
+    if (anyRemoved && hooks.empty()) root.erase("hooks");
+}
+
+bool holdsCommands(const Json& root, const std::vector<Row>& rows) {
+    auto hooksIt = root.find("hooks");
+    if (hooksIt == root.end() || !hooksIt->is_object()) return false;
+    for (const Row& row : rows) {
+        auto entries = hooksIt->find(row.name);
+        if (entries == hooksIt->end() || !entries->is_array()) return false;
+        bool found = false;
+        for (const Json& entry : *entries) {
+            if (!entry.is_object()) continue;
+            auto hooks = entry.find("hooks");
+            if (hooks == entry.end() || !hooks->is_array()) continue;
+            for (const Json& h : *hooks) {
+                if (!h.is_object()) continue;
+                auto cmd = h.find("command");
+                if (cmd != h.end() && cmd->is_string() && cmd->get_ref<const std::string&>() == row.command) {
+                    found = true;
+                    break;
+                }
+            }
+            if (found) break;
+        }
+        if (!found) return false;
+    }
+    return true;
+}
+
+LomexError systemError(const QString& text, int err) {
+    return {QStringLiteral("POSIX"), err ? err : EIO, text};
+}
+
+// What a file held when we looked.
+struct Snapshot {
+    bool exists = false;
+    QByteArray bytes;
+    bool operator==(const Snapshot&) const = default;
+};
+
+std::variant<Snapshot, LomexError> snapshot(const QString& path) {
+    if (!QFileInfo::exists(path)) return Snapshot{};
+    QString error;
+    errno = 0;
+    auto bytes = fileio::readRegularFile(path, maxFileBytes + 1, &error);
+    const int err = errno;
+    if (!bytes) {
+        if (!QFileInfo::exists(path)) return Snapshot{};
+        return systemError(error.isEmpty() ? path + QStringLiteral(": cannot be read") : error, err);
+    }
+    if (bytes->size() > maxFileBytes) return systemError(path + QStringLiteral(": file too large"), EFBIG);
+    return Snapshot{true, *bytes};
+}
+
+std::variant<Json, LomexError> parse(const QString& path, const Snapshot& snap) {
+    if (!snap.exists || snap.bytes.isEmpty()) return Json::object();
+    Json root;
+    try {
+        root = Json::parse(snap.bytes.begin(), snap.bytes.end());
+    } catch (const Json::parse_error& e) {
+        return LomexError{QStringLiteral("JSON"), e.id, path + QStringLiteral(": ") + QString::fromUtf8(e.what())};
+    }
+    if (!root.is_object())
+        return LomexError{QStringLiteral("Lomex"), 2,
+                          path + QStringLiteral(" is not a JSON object – please check it manually.")};
+    return root;
+}
+
+std::variant<Json, LomexError> load(const QString& path) {
+    auto snap = snapshot(path);
+    if (auto* e = std::get_if<LomexError>(&snap)) return *e;
+    return parse(path, std::get<Snapshot>(snap));
+}
+
+std::optional<LomexError> writeFile(const QString& path, const QByteArray& bytes, const fileio::WriteOptions& options) {
+    errno = 0;
+    if (auto error = fileio::writeAtomically(path, bytes, options)) return systemError(*error, errno);
+    return std::nullopt;
+}
+
+// Reads the file, applies the edit and, when the content changes, keeps a backup of the old
+// file and replaces it atomically. Another program may write the same file meanwhile (the agent
+// itself does); when the file changed between our read and the replace, we start over once.
+std::optional<LomexError> update(const QString& path, const std::function<void(Json&)>& edit, bool onlyExisting) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto snapOr = snapshot(path);
+        if (auto* e = std::get_if<LomexError>(&snapOr)) return *e;
+        const Snapshot before = std::get<Snapshot>(snapOr);
+        if (onlyExisting && !before.exists) return std::nullopt;
+        auto rootOr = parse(path, before);
+        if (auto* e = std::get_if<LomexError>(&rootOr)) return *e;
+        const Json& original = std::get<Json>(rootOr);
+
+        Json updated = original;
+        edit(updated);
+        // Nothing to change: leave the file, its formatting and the last backup alone.
+        if (updated == original) return std::nullopt;
+
+        QByteArray out;
+        try {
+            out = QByteArray::fromStdString(updated.dump(2)) + '\n';
+        } catch (const Json::exception& e) {
+            return LomexError{QStringLiteral("JSON"), e.id, path + QStringLiteral(": ") + QString::fromUtf8(e.what())};
+        }
+
+        const QString dir = QFileInfo(path).absolutePath();
+        errno = 0;
+        if (!paths::ensureDir(dir)) return systemError(dir + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)), errno);
+
+        if (before.exists) {
+            // The backup is a file of our own: private, and never written through a link.
+            fileio::WriteOptions backupOptions;
+            backupOptions.keepExistingMode = false;
+            backupOptions.followSymlink = false;
+            if (auto e = writeFile(path + QLatin1Char('.') + QLatin1String(HookInstaller::backupExtension),
+                                   before.bytes, backupOptions))
+                return e;
+        }
+
+        if (beforeReplaceHook()) beforeReplaceHook()(path);
+        auto nowOr = snapshot(path);
+        if (auto* e = std::get_if<LomexError>(&nowOr)) return *e;
+        if (!(std::get<Snapshot>(nowOr) == before)) continue;
+
+        // New files are created 0600; an existing file keeps its mode and a link stays a link.
+        return writeFile(path, out, {});
+    }
+    return systemError(path + QStringLiteral(": changed by another program while it was being updated; please try again"),
+                       EAGAIN);
+}
+
+QString resolvedKey(const QString& path) {
+    // Symlink-resolved form of a path that may not exist yet: resolve the nearest existing
+    // ancestor and keep the rest as written.
+    QString abs = QDir::cleanPath(QDir(path).absolutePath());
+    QString rest;
+    QString probe = abs;
+    while (!probe.isEmpty()) {
+        const QString canonical = QFileInfo(probe).canonicalFilePath();
+        if (!canonical.isEmpty()) return QDir::cleanPath(canonical + rest);
+        const int slash = probe.lastIndexOf(QLatin1Char('/'));
+        if (slash <= 0) break;
+        rest = probe.mid(slash) + rest;
+        probe = probe.left(slash);
+    }
+    return abs;
+}
+
+} // namespace
+
+QString HookInstaller::command(quint16 port, Agent agent) {
+    return QStringLiteral("curl -s -m 2 -X POST ") + commonCurlOptions()
+        + QStringLiteral(" 'http://127.0.0.1:%1/event?%2'").arg(port).arg(queryString(agent))
+        + QStringLiteral(" >/dev/null 2>&1 || true");
+}
+
+QString HookInstaller::permissionCommand(quint16 port, Agent agent) {
+    const QString token = ApprovalToken::value();
+    return QStringLiteral("r=$(curl -s -m 590 -X POST ") + commonCurlOptions()
+        + QStringLiteral(" 'http://127.0.0.1:%1/permission?%2'").arg(port).arg(queryString(agent))
+        + QStringLiteral(" 2>/dev/null); ")
+        + QStringLiteral("case \"$r\" in \"") + token + QStringLiteral(" \"*) printf '%s' \"${r#") + token
+        + QStringLiteral(" }\";; esac; true");
+}
+
+QStringList HookInstaller::configDirectories() {
+    const QString home = paths::home();
+    QStringList candidates{home + QStringLiteral("/.claude")};
+    const QString custom = qEnvironmentVariable("CLAUDE_CONFIG_DIR");
+    if (!custom.isEmpty()) candidates << paths::expandTilde(custom);
+
+    QStringList names = QDir(home).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                                              QDir::NoSort);
+    std::sort(names.begin(), names.end());
+    for (const QString& name : names) {
+        if (!(name.startsWith(QLatin1String(".claude-")) || name.startsWith(QLatin1String(".claude_")))) continue;
+        if (name == QLatin1String(".claude-notch")) continue;
+        const QString dir = home + QLatin1Char('/') + name;
+        for (const char* probe : {"settings.json", "projects", ".credentials.json"}) {
+            if (QFileInfo::exists(dir + QLatin1Char('/') + QLatin1String(probe))) {
+                candidates << dir;
+                break;
+            }
+        }
+    }
+
+    QStringList out;
+    QStringList seen;
+    for (const QString& dir : candidates) {
+        const QString key = resolvedKey(dir);
+        if (seen.contains(key)) continue;
+        seen << key;
+        out << dir;
+    }
+    return out;
+}
+
+QStringList HookInstaller::settingsURLs() {
+    QStringList files;
+    for (const QString& dir : configDirectories()) files << QDir(dir).filePath(QStringLiteral("settings.json"));
+    return files;
+}
+
+QString HookInstaller::settingsSummary() {
+    QString home = paths::home();
+    while (home.size() > 1 && home.endsWith(QLatin1Char('/'))) home.chop(1);
+    QStringList items;
+    for (const QString& file : settingsURLs()) {
+        QString dir = QFileInfo(file).path();
+        // Only a whole leading path is the home folder: "/home/ann" must not shorten "/home/anna".
+        if (dir == home) dir = QStringLiteral("~");
+        else if (home != QLatin1String("/") && dir.startsWith(home + QLatin1Char('/'))) dir = QStringLiteral("~") + dir.mid(home.size());
+        items << dir;
+    }
+    return items.join(QStringLiteral(", "));
+}
+
+bool HookInstaller::isInstalled() {
+    const auto rows = claudeRows(installedPort);
+    for (const QString& file : settingsURLs()) {
+        auto root = load(file);
+        if (!std::holds_alternative<Json>(root) || !holdsCommands(std::get<Json>(root), rows)) return false;
+    }
+    return true;
+}
+
+std::optional<LomexError> HookInstaller::install(quint16 port) {
+    const auto rows = claudeRows(port);
+    for (const QString& file : settingsURLs())
+        if (auto e = update(file, [&](Json& root) { addOurEntries(root, rows); }, false)) return e;
+    return std::nullopt;
+}
+
+std::optional<LomexError> HookInstaller::uninstall() {
+    for (const QString& file : settingsURLs())
+        if (auto e = update(file, removeOurEntries, true)) return e;
+    return std::nullopt;
+}
+
+QString HookInstaller::Codex::home() {
+    const QString custom = qEnvironmentVariable("CODEX_HOME");
+    if (!custom.isEmpty()) return paths::expandTilde(custom);
+    return paths::home() + QStringLiteral("/.codex");
+}
+
+QString HookInstaller::Codex::hooksFile() {
+    return QDir(home()).filePath(QStringLiteral("hooks.json"));
+}
+
+bool HookInstaller::Codex::isInstalled() {
+    auto root = load(hooksFile());
+    return std::holds_alternative<Json>(root) && holdsCommands(std::get<Json>(root), codexRows(installedPort));
+}
+
+std::optional<LomexError> HookInstaller::Codex::install(quint16 port) {
+    const auto rows = codexRows(port);
+    return update(hooksFile(), [&](Json& root) { addOurEntries(root, rows); }, false);
+}
+
+std::optional<LomexError> HookInstaller::Codex::uninstall() {
+    return update(hooksFile(), removeOurEntries, true);
+}
+
+void HookInstaller::setBeforeReplaceHook(std::function<void(const QString&)> hook) {
+    beforeReplaceHook() = std::move(hook);
+}
+
+} // namespace lomex
