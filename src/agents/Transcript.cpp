@@ -1,6 +1,7 @@
 #include "agents/Transcript.h"
 #include "platform/FileTail.h"
 #include "platform/Paths.h"
+#include <QStringList>
 #include <nlohmann/json.hpp>
 
 namespace lomex {

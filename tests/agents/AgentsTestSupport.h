@@ -1,0 +1,39 @@
+#pragma once
+#include "TestEnv.h"
+#include <QByteArray>
+#include <QFile>
+#include <QString>
+#include <optional>
+
+namespace lomex::test {
+
+// Sets (or, with nothing, unsets) an environment variable for the life of the guard.
+class EnvGuard {
+public:
+    EnvGuard(const char* name, const std::optional<QString>& value) : name_(name) {
+        if (qEnvironmentVariableIsSet(name)) saved_ = qgetenv(name);
+        if (value) qputenv(name, value->toUtf8());
+        else qunsetenv(name);
+    }
+    ~EnvGuard() {
+        if (saved_) qputenv(name_, *saved_);
+        else qunsetenv(name_);
+    }
+    EnvGuard(const EnvGuard&) = delete;
+    EnvGuard& operator=(const EnvGuard&) = delete;
+
+private:
+    const char* name_;
+    std::optional<QByteArray> saved_;
+};
+
+inline QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+inline QByteArray fixture(const QString& name) {
+    return readAll(QStringLiteral(LOMEX_FIXTURES_DIR "/agents/") + name);
+}
+
+} // namespace lomex::test

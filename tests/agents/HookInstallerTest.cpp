@@ -1,0 +1,421 @@
+#include "AgentsTestSupport.h"
+#include "agents/ApprovalToken.h"
+#include "agents/HookCommandMode.h"
+#include "agents/HookInstaller.h"
+#include "platform/Paths.h"
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+
+using namespace lomex;
+using lomex::test::EnvGuard;
+using lomex::test::fixture;
+using lomex::test::readAll;
+using Json = nlohmann::ordered_json;
+
+namespace {
+
+Json readJson(const QString& path) {
+    const QByteArray bytes = readAll(path);
+    return Json::parse(bytes.begin(), bytes.end());
+}
+
+std::vector<std::string> keysOf(const Json& obj) {
+    std::vector<std::string> keys;
+    for (auto it = obj.begin(); it != obj.end(); ++it) keys.push_back(it.key());
+    return keys;
+}
+
+unsigned modeOf(const QString& path) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(path).constData(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
+
+// Our entries (command holding the marker) under one event.
+int ourEntries(const Json& root, const char* event) {
+    int n = 0;
+    for (const Json& entry : root["hooks"][event])
+        if (entry.is_object() && entry.contains("hooks") && entry["hooks"].is_array())
+            for (const Json& h : entry["hooks"])
+                if (h.is_object() && h.value("command", "").find("lomex-agent") != std::string::npos) ++n;
+    return n;
+}
+
+} // namespace
+
+class HookInstallerTest : public lomex::test::LomexTest {
+protected:
+    // The real environment may point at the user's own agent folders; never touch those.
+    EnvGuard claudeDir{"CLAUDE_CONFIG_DIR", std::nullopt};
+    EnvGuard codexHome{"CODEX_HOME", std::nullopt};
+
+    void SetUp() override { ApprovalToken::resetForTesting(); }
+    void TearDown() override {
+        HookInstaller::setBeforeReplaceHook({});
+        ApprovalToken::resetForTesting();
+    }
+    QString settings() const { return home.file(".claude/settings.json"); }
+    QString backup() const { return settings() + ".lomex.bak"; }
+};
+
+TEST_F(HookInstallerTest, CommandLinesAreExact) {
+    EXPECT_EQ(HookInstaller::command(7841, Agent::claude),
+              "curl -s -m 2 -X POST -H 'Content-Type: application/json' -H 'Expect:' "
+              "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
+              "--data-binary @- 'http://127.0.0.1:7841/event?src=lomex-agent' >/dev/null 2>&1 || true");
+    EXPECT_TRUE(HookInstaller::command(9000, Agent::codex).contains("'http://127.0.0.1:9000/event?src=lomex-agent&agent=codex' "));
+    EXPECT_TRUE(HookInstaller::command(7841, Agent::cursor).contains("/event?src=lomex-agent&agent=cursor'"));
+
+    const QString token = ApprovalToken::value();
+    ASSERT_GE(token.size(), 16);
+    EXPECT_EQ(HookInstaller::permissionCommand(7841, Agent::claude),
+              "r=$(curl -s -m 590 -X POST -H 'Content-Type: application/json' -H 'Expect:' "
+              "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
+              "--data-binary @- 'http://127.0.0.1:7841/permission?src=lomex-agent' 2>/dev/null); "
+              "case \"$r\" in \"" + token + " \"*) printf '%s' \"${r#" + token + " }\";; esac; true");
+}
+
+// The command lines are run by the agent's shell: check them with /bin/sh and a stand-in curl.
+TEST_F(HookInstallerTest, CommandLinesBehaveInTheShell) {
+    const QString bin = home.file("bin");
+    QDir().mkpath(bin);
+    const QString curl = home.write("bin/curl",
+        "#!/bin/sh\n"
+        "cat > \"$FAKE_DIR/body\"\n"
+        "printf '%s\\n' \"$@\" > \"$FAKE_DIR/args\"\n"
+        "printf '%s' \"$FAKE_REPLY\"\n"
+        "exit \"${FAKE_STATUS:-0}\"\n");
+    QFile::setPermissions(curl, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    auto run = [&](const QString& line, const QString& reply, int curlStatus) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("PATH", bin + ":/usr/bin:/bin");
+        env.insert("FAKE_DIR", home.path());
+        env.insert("FAKE_REPLY", reply);
+        env.insert("FAKE_STATUS", QString::number(curlStatus));
+        env.insert("TERM_PROGRAM", "kitty");
+        env.remove("__CFBundleIdentifier");
+        p.setProcessEnvironment(env);
+        p.start("/bin/sh", {"-c", line});
+        p.write(R"({"hook_event_name":"Stop"})");
+        p.closeWriteChannel();
+        EXPECT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitCode(), 0) << "hook lines always succeed";
+        return p.readAllStandardOutput();
+    };
+
+    EXPECT_EQ(run(HookInstaller::command(7841, Agent::claude), "ok", 7), "");
+    EXPECT_EQ(readAll(home.file("body")), R"({"hook_event_name":"Stop"})");
+    const QString args = QString::fromUtf8(readAll(home.file("args")));
+    EXPECT_TRUE(args.contains("X-Term-Program: kitty\n")) << args.toStdString();
+    EXPECT_TRUE(args.contains("X-Bundle-Id: \n"));
+    EXPECT_TRUE(args.contains("http://127.0.0.1:7841/event?src=lomex-agent\n"));
+
+    const QString token = ApprovalToken::value();
+    const QString decision = R"({"hookSpecificOutput":{"hookEventName":"PermissionRequest","decision":{"behavior":"allow"}}})";
+    const QString permission = HookInstaller::permissionCommand(7841, Agent::claude);
+    EXPECT_EQ(run(permission, token + " " + decision, 0), decision.toUtf8()) << "the token and one blank are cut off";
+    EXPECT_EQ(run(permission, QString(token).replace(0, 1, token[0] == 'a' ? "b" : "a") + " " + decision, 0), "")
+        << "a reply without our token prints nothing";
+    EXPECT_EQ(run(permission, decision, 0), "");
+    EXPECT_EQ(run(permission, "", 28), "") << "timeout or no server: no decision";
+}
+
+TEST_F(HookInstallerTest, HookCommandModePrintsTheLine) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(hookCommandMode({"Stop"}), 0);
+    EXPECT_EQ(QString::fromStdString(testing::internal::GetCapturedStdout()),
+              HookInstaller::command(7841, Agent::claude) + "\n");
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(hookCommandMode({"PermissionRequest"}), 0);
+    EXPECT_EQ(QString::fromStdString(testing::internal::GetCapturedStdout()),
+              HookInstaller::permissionCommand(7841, Agent::claude) + "\n");
+}
+
+TEST_F(HookInstallerTest, InstallKeepsEverythingForeignInPlace) {
+    const QByteArray original = fixture("claude-settings-foreign.json");
+    ASSERT_FALSE(original.isEmpty());
+    home.write(".claude/settings.json", original);
+    const Json before = Json::parse(original.begin(), original.end());
+
+    EXPECT_FALSE(HookInstaller::isInstalled());
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    EXPECT_TRUE(HookInstaller::isInstalled());
+    EXPECT_EQ(readAll(backup()), original) << "backup holds the file as it was";
+
+    const Json after = readJson(settings());
+    EXPECT_EQ(keysOf(after), keysOf(before)) << "the user's member order stays";
+    for (const char* key : {"$schema", "model", "env", "permissions", "statusLine", "includeCoAuthoredBy"})
+        EXPECT_EQ(after[key], before[key]) << key;
+
+    const Json& hooks = after["hooks"];
+    for (const auto& event : HookInstaller::events) {
+        EXPECT_EQ(ourEntries(after, event.name), 1) << event.name;
+        const Json& ours = hooks[event.name].back();
+        EXPECT_EQ(ours.contains("matcher"), event.matcher != nullptr) << event.name;
+        const bool permission = std::string(event.name) == "PermissionRequest";
+        EXPECT_EQ(ours["hooks"][0]["timeout"], permission ? 600 : 5);
+        EXPECT_EQ(ours["hooks"][0]["type"], "command");
+        EXPECT_EQ(QString::fromStdString(ours["hooks"][0]["command"].get<std::string>()),
+                  permission ? HookInstaller::permissionCommand(7841, Agent::claude)
+                             : HookInstaller::command(7841, Agent::claude));
+    }
+    // A foreign entry keeps its place ahead of ours.
+    EXPECT_EQ(hooks["PreToolUse"].size(), 2u);
+    EXPECT_EQ(hooks["PreToolUse"][0], before["hooks"]["PreToolUse"][0]);
+    // An entry that held an old hook of ours beside a foreign one keeps the foreign one.
+    ASSERT_EQ(hooks["Stop"].size(), 2u);
+    EXPECT_EQ(hooks["Stop"][0]["hooks"], Json::parse(R"([{"type":"command","command":"notify-send 'Claude finished'"}])"));
+    // Things that are not entries stay.
+    ASSERT_EQ(hooks["Notification"].size(), 3u);
+    EXPECT_EQ(hooks["Notification"][0], "left here by hand");
+    EXPECT_EQ(hooks["Notification"][1], before["hooks"]["Notification"][1]);
+    // An old entry of ours is replaced, not kept beside the new one.
+    EXPECT_EQ(hooks["UserPromptSubmit"].size(), 1u);
+    // Events we do not install keep what they hold until uninstall.
+    EXPECT_EQ(hooks["TaskCompleted"], before["hooks"]["TaskCompleted"]);
+}
+
+TEST_F(HookInstallerTest, InstallTwiceChangesNothingThenPortOrTokenChangeIsSeen) {
+    home.write(".claude/settings.json", fixture("claude-settings-foreign.json"));
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    const QByteArray first = readAll(settings());
+    const QByteArray firstBackup = readAll(backup());
+
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    EXPECT_EQ(readAll(settings()), first);
+    EXPECT_EQ(readAll(backup()), firstBackup) << "no rewrite, so no new backup";
+    EXPECT_TRUE(HookInstaller::isInstalled());
+
+    ASSERT_EQ(HookInstaller::install(9000), std::nullopt);
+    EXPECT_FALSE(HookInstaller::isInstalled()) << "another port is not our installation";
+    EXPECT_EQ(readAll(backup()), first);
+    EXPECT_EQ(ourEntries(readJson(settings()), "Stop"), 1);
+
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    EXPECT_TRUE(HookInstaller::isInstalled());
+
+    // A new token (another installation's file) makes the permission line differ.
+    paths::ensureDir(QFileInfo(ApprovalToken::filePath()).absolutePath());
+    QFile f(ApprovalToken::filePath());
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write("0123456789abcdef0123456789abcdef\n");
+    f.close();
+    ApprovalToken::resetForTesting();
+    ASSERT_EQ(ApprovalToken::value(), "0123456789abcdef0123456789abcdef");
+    EXPECT_FALSE(HookInstaller::isInstalled());
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    EXPECT_TRUE(HookInstaller::isInstalled());
+    EXPECT_TRUE(readAll(settings()).contains("0123456789abcdef0123456789abcdef"));
+}
+
+TEST_F(HookInstallerTest, UninstallLeavesOnlyForeignEntries) {
+    const QByteArray original = fixture("claude-settings-foreign.json");
+    home.write(".claude/settings.json", original);
+    const Json before = Json::parse(original.begin(), original.end());
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    ASSERT_EQ(HookInstaller::uninstall(), std::nullopt);
+    EXPECT_FALSE(HookInstaller::isInstalled());
+
+    const Json after = readJson(settings());
+    EXPECT_EQ(keysOf(after), keysOf(before));
+    const Json& hooks = after["hooks"];
+    EXPECT_EQ(keysOf(hooks), (std::vector<std::string>{"PreToolUse", "Stop", "Notification"}))
+        << "events left only with our entries go, also those we never install";
+    EXPECT_EQ(hooks["PreToolUse"], before["hooks"]["PreToolUse"]);
+    EXPECT_EQ(hooks["Notification"], before["hooks"]["Notification"]);
+    EXPECT_EQ(hooks["Stop"][0]["hooks"].size(), 1u);
+    EXPECT_EQ(hooks["Stop"][0]["hooks"][0]["command"], "notify-send 'Claude finished'");
+
+    const QByteArray once = readAll(settings());
+    const QByteArray backupOnce = readAll(backup());
+    ASSERT_EQ(HookInstaller::uninstall(), std::nullopt);
+    EXPECT_EQ(readAll(settings()), once);
+    EXPECT_EQ(readAll(backup()), backupOnce) << "nothing of ours left: no rewrite, no backup";
+}
+
+TEST_F(HookInstallerTest, UninstallDropsHooksMemberWhenOnlyOursWasThere) {
+    home.write(".claude/settings.json", R"({"theme":"dark","hooks":{}})");
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    ASSERT_EQ(HookInstaller::uninstall(), std::nullopt);
+    EXPECT_EQ(readJson(settings()), Json::parse(R"({"theme":"dark"})"));
+
+    // Missing files are not created by uninstall.
+    QFile::remove(settings());
+    ASSERT_EQ(HookInstaller::uninstall(), std::nullopt);
+    EXPECT_FALSE(QFileInfo::exists(settings()));
+}
+
+TEST_F(HookInstallerTest, NonObjectFileIsReportedAndLeftAlone) {
+    const QByteArray array = "[\"permissions\", 1]\n";
+    home.write(".claude/settings.json", array);
+    const LomexError expected{"Lomex", 2, settings() + " is not a JSON object – please check it manually."};
+    EXPECT_EQ(HookInstaller::install(7841), expected);
+    EXPECT_EQ(HookInstaller::uninstall(), expected);
+    EXPECT_FALSE(HookInstaller::isInstalled());
+    EXPECT_EQ(readAll(settings()), array);
+    EXPECT_FALSE(QFileInfo::exists(backup()));
+
+    const QByteArray broken = "{\"hooks\": {";
+    home.write(".claude/settings.json", broken);
+    auto error = HookInstaller::install(7841);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->message.startsWith(settings())) << error->message.toStdString();
+    EXPECT_EQ(readAll(settings()), broken);
+    EXPECT_FALSE(QFileInfo::exists(backup()));
+}
+
+TEST_F(HookInstallerTest, ZeroByteAndMissingFiles) {
+    home.write(".claude/settings.json", "");
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    const Json root = readJson(settings());
+    EXPECT_EQ(keysOf(root), std::vector<std::string>{"hooks"});
+    EXPECT_TRUE(HookInstaller::isInstalled());
+
+    QDir(home.file(".claude")).removeRecursively();
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    EXPECT_EQ(modeOf(home.file(".claude")), 0700u) << "a folder we make is private";
+    EXPECT_EQ(modeOf(settings()), 0600u);
+    EXPECT_FALSE(QFileInfo::exists(backup())) << "nothing existed, nothing to back up";
+    EXPECT_TRUE(readAll(settings()).endsWith("}\n"));
+    EXPECT_TRUE(readAll(settings()).contains("http://127.0.0.1:7841/event")) << "slashes are not escaped";
+}
+
+TEST_F(HookInstallerTest, ModeAndSymlinkAreKept) {
+    const QString target = home.write("dotfiles/claude-settings.json", R"({"model":"sonnet"})");
+    QDir().mkpath(home.file(".claude"));
+    ASSERT_TRUE(QFile::link(target, settings()));
+    ::chmod(QFile::encodeName(target).constData(), 0640);
+
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    EXPECT_TRUE(QFileInfo(settings()).isSymLink()) << "the link stays a link";
+    EXPECT_EQ(modeOf(target), 0640u);
+    EXPECT_EQ(readJson(target)["model"], "sonnet");
+    EXPECT_TRUE(readJson(target).contains("hooks"));
+    EXPECT_EQ(readAll(backup()), R"({"model":"sonnet"})");
+    EXPECT_FALSE(QFileInfo(backup()).isSymLink());
+    EXPECT_EQ(modeOf(backup()), 0600u);
+    EXPECT_TRUE(HookInstaller::isInstalled());
+}
+
+TEST_F(HookInstallerTest, OutsideChangeDuringWriteIsMergedOrReported) {
+    home.write(".claude/settings.json", R"({"model":"opus"})");
+    int calls = 0;
+    HookInstaller::setBeforeReplaceHook([&](const QString& path) {
+        // The agent rewrites its settings between our read and our replace, once.
+        if (calls++ == 0) home.write(".claude/settings.json", R"({"model":"opus","theme":"light"})");
+    });
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    EXPECT_EQ(calls, 2);
+    const Json root = readJson(settings());
+    EXPECT_EQ(root["theme"], "light") << "the other program's change survives";
+    EXPECT_TRUE(HookInstaller::isInstalled());
+
+    // A file that keeps changing is not overwritten; the error names it.
+    QFile::remove(settings());
+    home.write(".claude/settings.json", R"({"n":0})");
+    HookInstaller::setBeforeReplaceHook([&](const QString&) {
+        home.write(".claude/settings.json", QByteArray(R"({"n":)") + QByteArray::number(++calls) + "}");
+    });
+    auto error = HookInstaller::install(7841);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->message.startsWith(settings()));
+    EXPECT_FALSE(readAll(settings()).contains("lomex-agent"));
+}
+
+TEST_F(HookInstallerTest, SeveralConfigDirectories) {
+    // ~/.claude does not exist yet and is still listed first.
+    const QString alt = home.file("alt-claude");
+    EnvGuard custom("CLAUDE_CONFIG_DIR", QStringLiteral("~/alt-claude"));
+    QDir().mkpath(home.file(".claude-work/projects"));
+    home.write(".claude_personal/settings.json", R"({"model":"haiku"})");
+    home.write(".claude-notch/settings.json", "{}");
+    QDir().mkpath(home.file(".claude-empty/other"));
+    home.write(".claude-creds/.credentials.json", "{}");
+
+    const QStringList dirs = HookInstaller::configDirectories();
+    EXPECT_EQ(dirs, (QStringList{home.file(".claude"), alt, home.file(".claude-creds"), home.file(".claude-work"),
+                                 home.file(".claude_personal")}));
+    EXPECT_EQ(HookInstaller::settingsSummary(), "~/.claude, ~/alt-claude, ~/.claude-creds, ~/.claude-work, ~/.claude_personal");
+
+    EXPECT_FALSE(HookInstaller::isInstalled());
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    EXPECT_TRUE(HookInstaller::isInstalled());
+    for (const QString& file : HookInstaller::settingsURLs()) EXPECT_EQ(ourEntries(readJson(file), "Stop"), 1) << file.toStdString();
+    EXPECT_EQ(readJson(home.file(".claude_personal/settings.json"))["model"], "haiku");
+    EXPECT_FALSE(readAll(home.file(".claude-notch/settings.json")).contains("lomex"));
+
+    // One file losing its entries makes the whole installation incomplete.
+    home.write(".claude-work/settings.json", "{}");
+    EXPECT_FALSE(HookInstaller::isInstalled());
+
+    ASSERT_EQ(HookInstaller::uninstall(), std::nullopt);
+    for (const QString& file : HookInstaller::settingsURLs()) EXPECT_FALSE(readAll(file).contains("lomex-agent"));
+}
+
+TEST_F(HookInstallerTest, ConfigDirectoriesDropDuplicatesAndKeepHomeWhole) {
+    QDir().mkpath(home.file(".claude"));
+    ASSERT_TRUE(QFile::link(home.file(".claude"), home.file("claude-link")));
+    {
+        EnvGuard custom("CLAUDE_CONFIG_DIR", home.file("claude-link"));
+        EXPECT_EQ(HookInstaller::configDirectories(), QStringList{home.file(".claude")});
+    }
+    {
+        EnvGuard custom("CLAUDE_CONFIG_DIR", home.file(".claude/"));
+        EXPECT_EQ(HookInstaller::configDirectories(), QStringList{home.file(".claude")});
+    }
+    {
+        // A folder beside the home whose name merely starts with the home's path.
+        const QString sibling = home.path() + "2/cfg";
+        EnvGuard custom("CLAUDE_CONFIG_DIR", sibling);
+        EXPECT_EQ(HookInstaller::settingsSummary(), "~/.claude, " + sibling);
+    }
+}
+
+TEST_F(HookInstallerTest, CodexHooksFile) {
+    EXPECT_EQ(HookInstaller::Codex::home(), home.file(".codex"));
+    {
+        EnvGuard empty("CODEX_HOME", QString());
+        EXPECT_EQ(HookInstaller::Codex::home(), home.file(".codex"));
+    }
+    EnvGuard codex("CODEX_HOME", QStringLiteral("~/codex-home"));
+    EXPECT_EQ(HookInstaller::Codex::hooksFile(), home.file("codex-home/hooks.json"));
+
+    ASSERT_EQ(HookInstaller::Codex::uninstall(), std::nullopt);
+    EXPECT_FALSE(QFileInfo::exists(HookInstaller::Codex::hooksFile())) << "uninstall creates nothing";
+
+    const QByteArray original = fixture("codex-hooks-foreign.json");
+    home.write("codex-home/hooks.json", original);
+    EXPECT_FALSE(HookInstaller::Codex::isInstalled());
+    ASSERT_EQ(HookInstaller::Codex::install(7841), std::nullopt);
+    EXPECT_TRUE(HookInstaller::Codex::isInstalled());
+    EXPECT_FALSE(HookInstaller::isInstalled()) << "Claude's files are separate";
+    EXPECT_EQ(readAll(HookInstaller::Codex::hooksFile() + ".lomex.bak"), original);
+
+    const Json root = readJson(HookInstaller::Codex::hooksFile());
+    EXPECT_EQ(keysOf(root["hooks"]).front(), "Stop") << "existing events keep their places";
+    for (const auto& event : HookInstaller::Codex::events) {
+        EXPECT_EQ(ourEntries(root, event.name), 1) << event.name;
+        const Json& hook = root["hooks"][event.name].back()["hooks"][0];
+        const bool permission = std::string(event.name) == "PermissionRequest";
+        EXPECT_EQ(hook["timeout"], permission ? 600 : event.timeout) << event.name;
+        EXPECT_NE(hook["command"].get<std::string>().find("src=lomex-agent&agent=codex'"), std::string::npos);
+    }
+    EXPECT_EQ(root["hooks"]["Interrupt"].back()["hooks"][0]["timeout"], 3);
+    EXPECT_EQ(root["hooks"]["Stop"][0]["hooks"][0]["command"], "python3 ~/.codex/hooks/log_turn.py");
+
+    const QByteArray installed = readAll(HookInstaller::Codex::hooksFile());
+    ASSERT_EQ(HookInstaller::Codex::install(7841), std::nullopt);
+    EXPECT_EQ(readAll(HookInstaller::Codex::hooksFile()), installed);
+
+    ASSERT_EQ(HookInstaller::Codex::uninstall(), std::nullopt);
+    EXPECT_EQ(readJson(HookInstaller::Codex::hooksFile()), Json::parse(original.begin(), original.end()));
+    EXPECT_FALSE(HookInstaller::Codex::isInstalled());
+
+    home.write("codex-home/hooks.json", "[]");
+    EXPECT_EQ(HookInstaller::Codex::install(7841),
+              (LomexError{"Lomex", 2, HookInstaller::Codex::hooksFile() + " is not a JSON object – please check it manually."}));
+}
