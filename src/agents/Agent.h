@@ -2,6 +2,7 @@
 #include <QColor>
 #include <QString>
 #include <array>
+#include <functional>
 #include <optional>
 
 namespace lomex {
@@ -30,3 +31,8 @@ inline size_t qHash(Agent agent, size_t seed = 0) noexcept
 }
 
 } // namespace lomex
+
+template <>
+struct std::hash<lomex::Agent> {
+    size_t operator()(lomex::Agent agent) const noexcept { return std::hash<int>()(int(agent)); }
+};

@@ -1,0 +1,177 @@
+// Figures for the loopback hook server: round trip, sustained rate, latency under held
+// permissions, and the cost of an 8 MiB request. Run: ./bench/bench_hook_server
+// With "--serve PORT SECONDS" it only runs a server (for scripts/bench-hook-curl.sh) and then
+// prints how many events it received.
+#include "../tests/agents/LoopbackClient.h"
+#include "agents/EventServer.h"
+#include "agents/HttpRequest.h"
+#include <QCoreApplication>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+using namespace lomex;
+using namespace lomex::test;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const QByteArray kPayload = R"({"session_id":"0b9f6c7e-3c2a-4a55-9d7e-1f2e3d4c5b6a",)"
+                            R"("transcript_path":"/home/u/.claude/projects/-home-u-app/0b9f6c7e.jsonl",)"
+                            R"("cwd":"/home/u/app","permission_mode":"default","hook_event_name":"PreToolUse",)"
+                            R"("tool_name":"Bash","tool_input":{"command":"cmake --build build -j3",)"
+                            R"("description":"Build the project","timeout":120000},"tool_use_id":"toolu_01ABC123"})";
+
+QByteArray eventRequest()
+{
+    return post("/event?src=lomex-agent", kPayload, "X-Term-Program: xterm\r\nX-Bundle-Id: xterm.desktop\r\n");
+}
+
+double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
+
+struct Percentiles {
+    double p50, p99;
+};
+
+Percentiles percentiles(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 99 / 100)]};
+}
+
+std::vector<double> timedRoundTrips(quint16 port, int count, int* failures)
+{
+    const QByteArray request = eventRequest();
+    const QByteArray expected = httpResponse("200 OK", "ok");
+    std::vector<double> samples;
+    samples.reserve(count);
+    for (int i = 0; i < count; ++i) {
+        const auto start = Clock::now();
+        const QByteArray got = roundTrip(port, request);
+        samples.push_back(micros(Clock::now() - start));
+        if (got != expected)
+            ++*failures;
+    }
+    return samples;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && QByteArray(argv[1]) == "--serve") {
+        std::atomic<long> events{0};
+        EventServer server(quint16(QByteArray(argv[2]).toUInt()), [&](const HookEvent&) { ++events; });
+        if (server.start())
+            return 1;
+        std::this_thread::sleep_for(std::chrono::seconds(QByteArray(argv[3]).toInt()));
+        server.stop();
+        std::printf("events received: %ld\n", events.load());
+        return 0;
+    }
+    const quint16 port = freeLoopbackPort();
+    std::atomic<long> received{0};
+    std::mutex repliesMutex;
+    std::vector<PermissionReply> replies;
+
+    EventServer server(port, [&](const HookEvent&) { received.fetch_add(1, std::memory_order_relaxed); });
+    server.onPermission = [&](const HookEvent&, PermissionReply reply) {
+        std::lock_guard lock(repliesMutex);
+        replies.push_back(std::move(reply));
+    };
+    if (server.start() || !server.isListening()) {
+        std::printf("server did not start\n");
+        return 1;
+    }
+
+    // 1. Sequential round trips, one connection each (as the hook command's curl does).
+    int failures = 0;
+    timedRoundTrips(port, 500, &failures); // warm-up
+    const Percentiles rt = percentiles(timedRoundTrips(port, 5000, &failures));
+    std::printf("/event round trip (5000 sequential, new connection each): p50 %.1f us, p99 %.1f us, failures %d\n",
+                rt.p50, rt.p99, failures);
+
+    // 2. Sustained rate for 10 s from 4 client threads; every answered event must have reached onEvent.
+    received = 0;
+    std::atomic<long> answered{0}, failed{0};
+    std::atomic<bool> run{true};
+    std::vector<std::thread> clients;
+    const auto started = Clock::now();
+    for (int t = 0; t < 4; ++t) {
+        clients.emplace_back([&] {
+            const QByteArray request = eventRequest();
+            const QByteArray expected = httpResponse("200 OK", "ok");
+            while (run.load())
+                (roundTrip(port, request) == expected ? answered : failed).fetch_add(1);
+        });
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(10));
+    run = false;
+    for (auto& c : clients)
+        c.join();
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    std::printf("sustained /event for %.1f s (4 clients): %.0f events/s, answered %ld, delivered %ld, lost %ld, "
+                "failed requests %ld\n",
+                seconds, answered / seconds, answered.load(), received.load(), answered.load() - received.load(),
+                failed.load());
+
+    // 3. Latency while 32 permission requests are held.
+    std::vector<std::unique_ptr<LoopbackClient>> held;
+    const QByteArray permission = post("/permission", R"({"hook_event_name":"PermissionRequest","session_id":"s",)"
+                                                      R"("tool_name":"Bash","tool_input":{"command":"ls"}})");
+    for (int i = 0; i < 32; ++i) {
+        held.push_back(std::make_unique<LoopbackClient>(port));
+        held.back()->send(permission);
+    }
+    for (int i = 0; i < 2000; ++i) {
+        std::lock_guard lock(repliesMutex);
+        if (replies.size() == 32)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    failures = 0;
+    const Percentiles heldRt = percentiles(timedRoundTrips(port, 3000, &failures));
+    std::printf("/event round trip with %zu permissions held: p50 %.1f us, p99 %.1f us, failures %d\n", replies.size(),
+                heldRt.p50, heldRt.p99, failures);
+    for (auto& reply : replies)
+        reply(QStringLiteral("0123456789abcdef {}"));
+    int answeredHeld = 0;
+    for (auto& client : held)
+        answeredHeld += client->response(2000) == httpResponse("200 OK", "0123456789abcdef {}");
+    std::printf("held permissions answered after reply: %d of %zu\n", answeredHeld, held.size());
+
+    // 4. An 8 MiB request: parse from 64 KiB chunks, decode, and a whole round trip.
+    const QByteArray head = "POST /event HTTP/1.1\r\nContent-Length: 8388000\r\n\r\n";
+    QByteArray body = R"({"hook_event_name":"PostToolUse","session_id":"s","tool_name":"Write","tool_input":{"content":")";
+    body.append(QByteArray(8'388'000 - body.size() - 4, 'x'));
+    body.append("\"}}\n");
+    const QByteArray big = head + body;
+    std::vector<double> parse, decode;
+    for (int i = 0; i < 20; ++i) {
+        const auto t0 = Clock::now();
+        RequestReader reader;
+        for (qsizetype at = 0; at < big.size(); at += 65'536)
+            reader.feed(QByteArrayView(big).sliced(at, std::min<qsizetype>(65'536, big.size() - at)));
+        const auto t1 = Clock::now();
+        const auto event = HookEvent::decode(reader.request().body, {}, {});
+        const auto t2 = Clock::now();
+        if (reader.status() != RequestReader::Status::complete || !event)
+            std::printf("8 MiB request did not parse\n");
+        parse.push_back(micros(t1 - t0));
+        decode.push_back(micros(t2 - t1));
+    }
+    const auto t0 = Clock::now();
+    const bool bigOk = roundTrip(port, big, 10000) == httpResponse("200 OK", "ok");
+    const double bigRt = micros(Clock::now() - t0);
+    std::printf("8 MiB request (%lld bytes): read+parse in 64 KiB chunks p50 %.0f us, JSON decode p50 %.0f us, "
+                "socket round trip %.0f us (%s)\n",
+                static_cast<long long>(big.size()), percentiles(parse).p50, percentiles(decode).p50, bigRt,
+                bigOk ? "ok" : "FAILED");
+    server.stop();
+    return 0;
+}
