@@ -1,8 +1,3 @@
-#include <QApplication>
-#include <cstdio>
+#include "app/LomexMain.h"
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    std::puts("Lomex");
-    return 0;
-}
+int main(int argc, char** argv) { return lomex::LomexMain::main(argc, argv); }

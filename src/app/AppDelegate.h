@@ -1,0 +1,118 @@
+#pragma once
+#include "app/NotchModel.h"
+#include "app/Services.h"
+#include "platform/DebugChannel.h"
+#include "settings/SettingsView.h"
+#include <QHash>
+#include <QObject>
+#include <QPointer>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace lomex {
+
+class Clock;
+class DebugChannelServer;
+class HotKeys;
+class LiveActivity;
+class NotchPanel;
+class Screens;
+class SettingsNav;
+class StatusMenu;
+
+// Owns one instance of every model and service for the life of the process, builds the
+// windows, wires the services' callbacks and routes the requests that come from anywhere
+// (status menu, hot keys, debug channel, views) to the right place.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    // Models and services are made here, in a fixed order; windows later, at launch.
+    explicit AppDelegate(Clock* clock = nullptr, Screens* screens = nullptr, QObject* parent = nullptr);
+    ~AppDelegate() override;
+
+    // The running delegate, set when launching finishes; nullptr before and after.
+    static AppDelegate* shared();
+
+    // The start-up sequence.
+    void applicationDidFinishLaunching();
+    bool hasLaunched() const { return launched_; }
+
+    // ---- the single instances ----
+    NotchModel* model() const { return model_; }
+    SettingsNav* settingsNav() const { return settingsNav_; }
+    LiveActivity* liveActivity() const { return liveActivity_; }
+    NotchPanel* panel() const { return panel_; }
+    StatusMenu* statusMenu() const { return statusMenu_; }
+
+    // The bundle of shared models every root view receives.
+    Services inject() const;
+
+    // ---- requests from anywhere ----
+    // Settings at a page (none keeps the page shown last), optionally scrolled to a section.
+    void openSettings(std::optional<SettingsView::Page> page = std::nullopt,
+                      std::optional<QString> scrollTo = std::nullopt);
+    void openSetup();
+    // The wizard's close: the only writer of "onboardingDone".
+    void finishSetup();
+    void openPalette();
+    // Opens the notch on a tab and gives it the keyboard.
+    void showNotch(NotchModel::Tab tab);
+    void quit();
+
+    // ---- debug channel ----
+    // Adds (or replaces) a debug command; name is the text before any ":" of the command.
+    using DebugHandler = std::function<debugchannel::Reply(const QString& command)>;
+    void addDebugCommand(const QString& name, DebugHandler handler);
+    debugchannel::Reply handleDebugCommand(const QString& command);
+    // Writes a PNG of the notch panel into the data folder; returns its path, or empty with error set.
+    QString snap(QString* error = nullptr);
+
+    // How often each launch-time hook ran (tests and the log).
+    int setupRequests() const { return setupRequests_; }
+    int settingsRequests() const { return settingsRequests_; }
+    int paletteRequests() const { return paletteRequests_; }
+
+    // The debug channel socket path used at launch (tests point it elsewhere).
+    void setDebugSocketPath(const QString& path) { debugSocketPath_ = path; }
+    DebugChannelServer* debugServer() const { return debugServer_; }
+    HotKeys* hotKeys() const { return hotKeys_.get(); }
+
+private:
+    void buildPanel();
+    void installTabPages();
+    void observeSettings();
+    void settingChanged(const QString& key);
+    void registerHotKeys();
+    void buildStatusMenu();
+    void startServices();
+    void setupAgents();
+    void startAgentServer();
+    void stopAgentServer();
+    void listenForDebugCommands();
+    void installDebugCommands();
+    void setTransitDebugQuery(const QString& query);
+
+    Clock* clock_;
+    Screens* screens_;
+    bool launched_ = false;
+
+    // Models and services, in the order they are made.
+    NotchModel* model_ = nullptr;
+    SettingsNav* settingsNav_ = nullptr;
+
+    // Made at launch.
+    LiveActivity* liveActivity_ = nullptr;
+    NotchPanel* panel_ = nullptr;
+    StatusMenu* statusMenu_ = nullptr;
+    std::unique_ptr<HotKeys> hotKeys_;
+    DebugChannelServer* debugServer_ = nullptr;
+    QString debugSocketPath_;
+    QHash<QString, DebugHandler> debugCommands_;
+
+    int setupRequests_ = 0;
+    int settingsRequests_ = 0;
+    int paletteRequests_ = 0;
+};
+
+} // namespace lomex

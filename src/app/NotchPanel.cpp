@@ -1,0 +1,188 @@
+#include "app/NotchPanel.h"
+#include "app/NotchModel.h"
+#include "core/Clock.h"
+#include "core/Settings.h"
+#include "notch/NotchRootView.h"
+#include "notch/NotchShape.h"
+#include "platform/Feedback.h"
+#include "platform/PointerClicks.h"
+#include "platform/Screens.h"
+#include <QBuffer>
+#include <QKeyEvent>
+#include <QImage>
+#include <QPainter>
+#include <QPixmap>
+
+namespace lomex {
+
+namespace {
+constexpr double kFollowSeconds = 0.5; // "mouse": how often the pointer's screen is checked
+constexpr int kHiddenPillHeight = 3;   // pill shown only while active: the hover strip left
+} // namespace
+
+NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock, Settings* settings,
+                       PointerClicks* clicks)
+    : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
+      services_(services),
+      model_(services.model),
+      screens_(screens ? screens : Screens::current()),
+      clock_(clock ? clock : Clock::current()),
+      settings_(settings ? settings : &Settings::shared()),
+      clicks_(clicks) {
+    Q_ASSERT(model_);
+    setObjectName(QStringLiteral("notchPanel"));
+    setWindowTitle(QStringLiteral("Lomex"));
+    setAttribute(Qt::WA_ShowWithoutActivating);
+    setFocusPolicy(Qt::StrongFocus);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, Qt::black);
+    setPalette(pal);
+    setAutoFillBackground(true);
+    setFixedSize(NotchModel::kOpenWidth, NotchModel::kOpenHeightWithUsage);
+
+    root_ = new NotchRootView(services_, this);
+    root_->setGeometry(rect());
+
+    followTimer_ = new Timer(clock_, this);
+    connect(followTimer_, &Timer::timeout, this, [this] {
+        const int idx = chooseScreen(QStringLiteral("mouse"), screens_->screens(), screens_->cursorPos());
+        if (idx != screenIndex_) place();
+    });
+    if (!clicks_) clicks_ = PointerClicks::create(this).release();
+    connect(clicks_, &PointerClicks::pressed, this, &NotchPanel::pointerPressed);
+
+    Screens* s = screens_;
+    model_->pointerLocation = [s] { return s->cursorPos(); };
+    model_->hapticFeedback = [] { feedback::haptic(feedback::Haptic::levelChange); };
+
+    connect(model_, &NotchModel::isOpenChanged, this, [this] {
+        updateShape();
+        // Watching starts with the first opening, so a notch never opened costs nothing.
+        if (model_->isOpen() && !clicks_->isWatching()) clicks_->start();
+    });
+    connect(model_, &NotchModel::geometryChanged, this, &NotchPanel::updateShape);
+    connect(model_, &NotchModel::notchSizeChanged, this, &NotchPanel::updateShape);
+    connect(model_, &NotchModel::showUsageRowChanged, this, &NotchPanel::updateShape);
+    connect(model_, &NotchModel::liveChanged, this, &NotchPanel::updateShape);
+    connect(screens_, &Screens::screensChanged, this, [this] {
+        place();
+        updateMouseFollow();
+    });
+    connect(settings_, &Settings::changed, this, [this](const QString& key) {
+        if (key == QLatin1String("displayChoice")) {
+            place();
+            updateMouseFollow();
+        } else if (key == QLatin1String("pillMode")) {
+            updateShape();
+        }
+    });
+    place();
+    updateMouseFollow();
+    updateShape();
+}
+
+NotchPanel::~NotchPanel() {
+    if (model_) {
+        model_->pointerLocation = nullptr;
+        model_->hapticFeedback = nullptr;
+    }
+}
+
+void NotchPanel::place() {
+    const QList<ScreenInfo> list = screens_->screens();
+    const int idx = chooseScreen(settings_->stringValue(QStringLiteral("displayChoice")), list, screens_->cursorPos());
+    screenIndex_ = idx;
+    if (idx < 0) return;
+    screenFrame_ = list[idx].frame;
+    model_->configure(screenFrame_);
+    move(screenFrame_.x() + (screenFrame_.width() - width()) / 2, screenFrame_.y());
+    updateShape();
+}
+
+void NotchPanel::updateMouseFollow() {
+    const bool follow = settings_->stringValue(QStringLiteral("displayChoice")) == QLatin1String("mouse") &&
+                        screens_->screens().size() > 1;
+    if (follow && !followTimer_->isActive())
+        followTimer_->start(kFollowSeconds, true);
+    else if (!follow)
+        followTimer_->stop();
+}
+
+bool NotchPanel::pillShown() const {
+    return settings_->stringValue(QStringLiteral("pillMode")) != QLatin1String("activity") ||
+           model_->live() != NotchModel::Live::none;
+}
+
+void NotchPanel::updateShape() {
+    QRegion next;
+    if (model_->isOpen()) {
+        next = notchshape::region(notchshape::expandedRect(*model_), notchshape::kOpenRadius);
+    } else if (pillShown()) {
+        next = notchshape::region(notchshape::collapsedRect(*model_), notchshape::kClosedRadius);
+    } else {
+        QRect strip = notchshape::collapsedRect(*model_);
+        strip.setHeight(kHiddenPillHeight);
+        next = QRegion(strip);
+    }
+    root_->setPillVisible(pillShown());
+    if (next == shape_) return;
+    shape_ = next;
+    setMask(shape_);
+    update();
+}
+
+void NotchPanel::pointerPressed(QPoint global) {
+    if (model_->isOpen() && !model_->openHotRect().contains(global)) model_->close();
+}
+
+void NotchPanel::makeKey() {
+    if (!isVisible()) show();
+    raise();
+    activateWindow();
+    setFocus(Qt::OtherFocusReason);
+}
+
+QByteArray NotchPanel::snapshotPng() const {
+    const QRect area = shape_.isEmpty() ? rect() : shape_.boundingRect();
+    const QPixmap pm = const_cast<NotchPanel*>(this)->grab(area);
+    // Outside the shape nothing of the panel shows on screen: keep it transparent.
+    QImage out(pm.size(), QImage::Format_ARGB32_Premultiplied);
+    out.setDevicePixelRatio(pm.devicePixelRatio());
+    out.fill(Qt::transparent);
+    {
+        QPainter p(&out);
+        if (!shape_.isEmpty()) p.setClipRegion(shape_.translated(-area.topLeft()));
+        p.drawPixmap(0, 0, pm);
+    }
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    out.save(&buffer, "PNG");
+    return bytes;
+}
+
+void NotchPanel::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && model_->isOpen()) {
+        model_->close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void NotchPanel::enterEvent(QEnterEvent* event) {
+    model_->hoverNotch(true);
+    QWidget::enterEvent(event);
+}
+
+void NotchPanel::leaveEvent(QEvent* event) {
+    model_->hoverNotch(false);
+    QWidget::leaveEvent(event);
+}
+
+void NotchPanel::mousePressEvent(QMouseEvent* event) {
+    // Taking a press inside the notch makes it key, so Esc reaches it afterwards.
+    if (model_->isOpen()) makeKey();
+    QWidget::mousePressEvent(event);
+}
+
+} // namespace lomex

@@ -1,0 +1,69 @@
+#pragma once
+#include "app/Services.h"
+#include <QPointer>
+#include <QWidget>
+
+namespace lomex {
+
+class Clock;
+class NotchModel;
+class NotchRootView;
+class PointerClicks;
+class Screens;
+class Settings;
+class Timer;
+
+// The window that hosts the notch: frameless, above other windows, a tool window (no taskbar
+// entry), at the top centre of the screen that "displayChoice" names. It is as large as the
+// open notch; its shape (XShape mask on X11) is the closed pill while closed, so the pointer
+// reaches what lies below everywhere else, and the open panel while open.
+class NotchPanel : public QWidget {
+    Q_OBJECT
+public:
+    // clicks: the outside-press source (nullptr: the platform's own, owned by the panel).
+    NotchPanel(const Services& services, Screens* screens = nullptr, Clock* clock = nullptr,
+               Settings* settings = nullptr, PointerClicks* clicks = nullptr);
+    ~NotchPanel() override;
+
+    NotchRootView* root() const { return root_; }
+    NotchModel* model() const { return model_; }
+
+    // Chooses the screen again and moves there (setting or screens changed).
+    void place();
+    // Index into Screens::screens() of the screen in use, -1 when there is none.
+    int screenIndex() const { return screenIndex_; }
+    // The shape the window currently has, in window coordinates.
+    QRegion shape() const { return shape_; }
+    // Brings the panel forward and gives it keyboard input.
+    void makeKey();
+    // A PNG of what the panel shows now.
+    QByteArray snapshotPng() const;
+
+    // While open: a press of a pointer button outside the open area closes the notch.
+    void pointerPressed(QPoint global);
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+private:
+    void updateShape();
+    void updateMouseFollow();
+    bool pillShown() const;
+
+    Services services_;
+    NotchModel* model_;
+    Screens* screens_;
+    Clock* clock_;
+    Settings* settings_;
+    NotchRootView* root_;
+    QRegion shape_;
+    int screenIndex_ = -1;
+    QRect screenFrame_;
+    Timer* followTimer_;   // "mouse": looks for the pointer's screen
+    PointerClicks* clicks_;
+};
+
+} // namespace lomex

@@ -1,0 +1,48 @@
+#pragma once
+
+namespace lomex {
+
+class NotchModel;
+class MediaController;
+class BatteryMonitor;
+class PomodoroTimer;
+class ShelfStore;
+class EventService;
+class ClipboardStore;
+class UsageMonitor;
+class PaletteModel;
+class SetupModel;
+class ContactsService;
+class WeatherService;
+class TransitService;
+class SettingsNav;
+class UpdateChecker;
+class SessionStore;
+class ApprovalCenter;
+class L10n;
+
+// The shared models handed to the four root views (notch root, palette, settings, setup
+// wizard): the delegate's single instances, never owned here. A view reads what it needs and
+// never makes a service of its own. A member stays null until its subsystem exists.
+struct Services {
+    NotchModel* model = nullptr;
+    MediaController* media = nullptr;
+    BatteryMonitor* battery = nullptr;
+    PomodoroTimer* pomodoro = nullptr;
+    ShelfStore* shelf = nullptr;
+    EventService* events = nullptr;
+    ClipboardStore* clipboard = nullptr;
+    UsageMonitor* usage = nullptr;
+    PaletteModel* palette = nullptr;
+    SetupModel* setup = nullptr;
+    ContactsService* contacts = nullptr;
+    WeatherService* weather = nullptr;
+    TransitService* transit = nullptr;
+    SettingsNav* settingsNav = nullptr;
+    UpdateChecker* updates = nullptr;
+    SessionStore* agents = nullptr;
+    ApprovalCenter* approvals = nullptr;
+    L10n* l10n = nullptr;
+};
+
+} // namespace lomex

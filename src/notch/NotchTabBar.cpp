@@ -1,0 +1,105 @@
+#include "notch/NotchTabBar.h"
+#include "core/L10n.h"
+#include "notch/NotchPageHost.h"
+#include "ui/Symbols.h"
+#include <QEnterEvent>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QToolButton>
+
+namespace lomex {
+
+NotchTabButton::NotchTabButton(NotchModel::Tab tab, QWidget* parent) : QAbstractButton(parent), tab_(tab) {
+    setObjectName(QStringLiteral("tab.") + NotchModel::rawName(tab));
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);
+    setToolTip(L10n::shared().t(objectName()));
+}
+
+void NotchTabButton::setSelected(bool on) {
+    if (selected_ == on) return;
+    selected_ = on;
+    update();
+}
+
+void NotchTabButton::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    if (selected_ || hover_) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(255, 255, 255, selected_ ? 46 : 22));
+        p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
+    }
+    const int s = 16;
+    const QColor c = selected_ ? Qt::white : QColor(255, 255, 255, 150);
+    p.drawPixmap(QPoint((width() - s) / 2, (height() - s) / 2),
+                 symbols::pixmap(tabSymbol(tab_), s, c, devicePixelRatioF()));
+}
+
+void NotchTabButton::enterEvent(QEnterEvent*) {
+    hover_ = true;
+    update();
+    Q_EMIT hovered(tab_, true);
+}
+
+void NotchTabButton::leaveEvent(QEvent*) {
+    hover_ = false;
+    update();
+    Q_EMIT hovered(tab_, false);
+}
+
+NotchTabBar::NotchTabBar(NotchModel* model, QWidget* parent) : QWidget(parent), model_(model) {
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    tabsLayout_ = new QHBoxLayout;
+    tabsLayout_->setSpacing(4);
+    tabsLayout_->setContentsMargins(0, 0, 0, 0);
+    row->addLayout(tabsLayout_);
+    row->addStretch();
+    auto* gear = new QToolButton(this);
+    gear->setObjectName(QStringLiteral("gear"));
+    gear->setAutoRaise(true);
+    gear->setFocusPolicy(Qt::NoFocus);
+    gear->setCursor(Qt::PointingHandCursor);
+    gear->setIcon(symbols::icon(QStringLiteral("gearshape.fill"), QColor(255, 255, 255, 170)));
+    gear->setIconSize(QSize(15, 15));
+    gear->setStyleSheet(QStringLiteral("QToolButton{border:none;background:transparent;padding:4px;}"
+                                       "QToolButton:hover{background:rgba(255,255,255,22);border-radius:8px;}"));
+    connect(gear, &QToolButton::clicked, this, [this] {
+        if (onSettings) onSettings();
+    });
+    gear_ = gear;
+    row->addWidget(gear);
+
+    connect(model_, &NotchModel::visibleTabsChanged, this, &NotchTabBar::rebuild);
+    connect(model_, &NotchModel::tabOrderChanged, this, &NotchTabBar::rebuild);
+    connect(model_, &NotchModel::hiddenTabsChanged, this, &NotchTabBar::rebuild);
+    connect(model_, &NotchModel::tabChanged, this, &NotchTabBar::updateSelection);
+    rebuild();
+}
+
+void NotchTabBar::rebuild() {
+    qDeleteAll(buttons_);
+    buttons_.clear();
+    for (NotchModel::Tab tab : model_->visibleTabs()) {
+        auto* b = new NotchTabButton(tab, this);
+        connect(b, &QAbstractButton::clicked, model_, [this, tab] { model_->open(tab); });
+        connect(b, &NotchTabButton::hovered, model_, [this](NotchModel::Tab t, bool inside) {
+            model_->hoverTab(t, inside);
+        });
+        tabsLayout_->addWidget(b);
+        buttons_.append(b);
+    }
+    updateSelection();
+}
+
+void NotchTabBar::retranslate() {
+    for (auto* b : buttons_) b->setToolTip(L10n::shared().t(b->objectName()));
+}
+
+void NotchTabBar::updateSelection() {
+    for (auto* b : buttons_) b->setSelected(b->tab() == model_->tab());
+}
+
+} // namespace lomex

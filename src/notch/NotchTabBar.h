@@ -1,0 +1,56 @@
+#pragma once
+#include "app/NotchModel.h"
+#include <QAbstractButton>
+#include <QWidget>
+#include <functional>
+
+class QHBoxLayout;
+
+namespace lomex {
+
+// One symbol button of the tab bar; hovering reports to the model so a resting pointer
+// switches tabs without a click.
+class NotchTabButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    NotchTabButton(NotchModel::Tab tab, QWidget* parent = nullptr);
+    NotchModel::Tab tab() const { return tab_; }
+    void setSelected(bool on);
+    bool isSelected() const { return selected_; }
+    QSize sizeHint() const override { return {34, 28}; }
+
+Q_SIGNALS:
+    void hovered(NotchModel::Tab tab, bool inside);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    void enterEvent(QEnterEvent*) override;
+    void leaveEvent(QEvent*) override;
+
+private:
+    NotchModel::Tab tab_;
+    bool selected_ = false;
+    bool hover_ = false;
+};
+
+// The row of visibleTabs at the top of the open notch, with the gear button on the right.
+class NotchTabBar : public QWidget {
+    Q_OBJECT
+public:
+    NotchTabBar(NotchModel* model, QWidget* parent = nullptr);
+    QList<NotchTabButton*> buttons() const { return buttons_; }
+    QAbstractButton* gearButton() const { return gear_; }
+    std::function<void()> onSettings;
+
+    void rebuild();
+    void retranslate();
+
+private:
+    void updateSelection();
+    NotchModel* model_;
+    QHBoxLayout* tabsLayout_;
+    QList<NotchTabButton*> buttons_;
+    QAbstractButton* gear_;
+};
+
+} // namespace lomex

@@ -1,0 +1,145 @@
+#include "platform/DebugChannel.h"
+#include "core/Log.h"
+#include "platform/Paths.h"
+#include <QFileInfo>
+#include <QLocalServer>
+#include <QLocalSocket>
+#include <QPointer>
+#include <QTimer>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace lomex {
+
+namespace debugchannel {
+
+QString socketPath() { return paths::runtimeDir() + QStringLiteral("/lomex-debug.sock"); }
+
+SendResult send(const QString& command, int timeoutMs, const QString& path) {
+    SendResult result;
+    QByteArray line = command.toUtf8();
+    if (line.contains('\n') || line.size() >= kMaxLine) {
+        result.error = QStringLiteral("the command must be one line shorter than %1 bytes").arg(kMaxLine);
+        return result;
+    }
+    QLocalSocket socket;
+    socket.connectToServer(path);
+    if (!socket.waitForConnected(timeoutMs)) {
+        result.error = QStringLiteral("no running Lomex answers on %1 (%2)").arg(path, socket.errorString());
+        return result;
+    }
+    socket.write(line + '\n');
+    if (!socket.waitForBytesWritten(timeoutMs)) {
+        result.error = QStringLiteral("could not send the command: ") + socket.errorString();
+        return result;
+    }
+    QByteArray answer;
+    while (!answer.contains('\n') && answer.size() < kMaxLine) {
+        if (!socket.bytesAvailable() && !socket.waitForReadyRead(timeoutMs)) break;
+        answer += socket.read(kMaxLine - answer.size());
+    }
+    const int nl = answer.indexOf('\n');
+    if (nl < 0) {
+        result.error = QStringLiteral("the running Lomex gave no answer");
+        return result;
+    }
+    const QString text = QString::fromUtf8(answer.left(nl));
+    result.delivered = true;
+    if (text == QLatin1String("ok") || text.startsWith(QLatin1String("ok "))) {
+        result.reply = {true, text.mid(3)};
+    } else {
+        result.reply = {false, text.startsWith(QLatin1String("error ")) ? text.mid(6) : text};
+    }
+    return result;
+}
+
+} // namespace debugchannel
+
+DebugChannelServer::DebugChannelServer(Handler handler, QObject* parent)
+    : QObject(parent), handler_(std::move(handler)) {}
+
+DebugChannelServer::~DebugChannelServer() { close(); }
+
+bool DebugChannelServer::isListening() const { return server_ && server_->isListening(); }
+
+bool DebugChannelServer::listen(const QString& path) {
+    close();
+    error_.clear();
+    // The folder must be ours and closed to others; otherwise someone else could stand in
+    // for the socket.
+    const QString dir = QFileInfo(path).absolutePath();
+    struct stat st {};
+    if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || st.st_uid != ::getuid() ||
+        (st.st_mode & (S_IWGRP | S_IWOTH))) {
+        error_ = "runtime folder " + dir + " is missing or not private";
+        return false;
+    }
+    if (QFileInfo::exists(path)) {
+        QLocalSocket probe;
+        probe.connectToServer(path);
+        if (probe.waitForConnected(300)) {
+            error_ = "another Lomex already listens on " + path;
+            return false;
+        }
+        QLocalServer::removeServer(path); // left behind by a process that is gone
+    }
+    server_ = new QLocalServer(this);
+    server_->setSocketOptions(QLocalServer::UserAccessOption);
+    if (!server_->listen(path)) {
+        error_ = server_->errorString();
+        delete server_;
+        server_ = nullptr;
+        return false;
+    }
+    path_ = path;
+    connect(server_, &QLocalServer::newConnection, this, &DebugChannelServer::accept);
+    return true;
+}
+
+void DebugChannelServer::close() {
+    if (!server_) return;
+    server_->close();
+    delete server_;
+    server_ = nullptr;
+}
+
+void DebugChannelServer::accept() {
+    while (QLocalSocket* socket = server_->nextPendingConnection()) {
+        socket->setParent(this);
+        QPointer<QLocalSocket> guard(socket);
+        // A client that never finishes its line is dropped.
+        QTimer::singleShot(5000, socket, [guard] {
+            if (guard) guard->abort();
+        });
+        connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        connect(socket, &QLocalSocket::readyRead, this, [this, guard] {
+            if (!guard || guard->property("lomexAnswered").toBool()) return;
+            QByteArray buf = guard->property("lomexBuffer").toByteArray();
+            buf += guard->read(debugchannel::kMaxLine + 1 - buf.size());
+            const int nl = buf.indexOf('\n');
+            if (nl < 0) {
+                if (buf.size() > debugchannel::kMaxLine) {
+                    guard->write("error command too long\n");
+                    guard->setProperty("lomexAnswered", true);
+                    guard->disconnectFromServer();
+                } else {
+                    guard->setProperty("lomexBuffer", buf);
+                }
+                return;
+            }
+            guard->setProperty("lomexAnswered", true);
+            const QString command = QString::fromUtf8(buf.left(nl)).trimmed();
+            debugchannel::Reply reply = handler_ ? handler_(command) : debugchannel::Reply{false, "no handler"};
+            if (!guard) return;
+            QByteArray out = reply.ok ? QByteArray("ok") : QByteArray("error");
+            QString text = reply.text;
+            text.replace('\n', ' ');
+            if (!text.isEmpty()) out += ' ' + text.toUtf8();
+            guard->write(out + '\n');
+            guard->flush();
+            guard->disconnectFromServer();
+        });
+    }
+}
+
+} // namespace lomex

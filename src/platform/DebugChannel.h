@@ -1,0 +1,60 @@
+#pragma once
+#include <QObject>
+#include <QString>
+#include <functional>
+
+class QLocalServer;
+
+namespace lomex {
+
+// A local command channel for scripts and tests: `lomex --show CMD` connects to the running
+// app's socket in the runtime folder, sends one line and reads one line back.
+// Request: the command in UTF-8 and "\n" (at most kMaxLine bytes).
+// Reply:   "ok" or "ok <text>" when the app took the command, "error <text>" otherwise.
+namespace debugchannel {
+
+constexpr int kMaxLine = 4096;
+
+struct Reply {
+    bool ok = false;
+    QString text;
+};
+
+// $XDG_RUNTIME_DIR/lomex-debug.sock (or the private fallback folder).
+QString socketPath();
+
+struct SendResult {
+    bool delivered = false; // a running app answered
+    Reply reply;
+    QString error;          // why nothing was delivered
+};
+
+// Blocking client: connects, sends, waits up to timeoutMs for the answer.
+SendResult send(const QString& command, int timeoutMs = 5000, const QString& path = socketPath());
+
+} // namespace debugchannel
+
+class DebugChannelServer : public QObject {
+    Q_OBJECT
+public:
+    using Handler = std::function<debugchannel::Reply(const QString& command)>;
+
+    explicit DebugChannelServer(Handler handler, QObject* parent = nullptr);
+    ~DebugChannelServer() override;
+
+    // Listens on path (socketPath() by default), readable and writable by this user only.
+    // Refuses when another running app already answers there, or the folder is not private.
+    bool listen(const QString& path = debugchannel::socketPath());
+    void close();
+    bool isListening() const;
+    QString error() const { return error_; }
+
+private:
+    void accept();
+    Handler handler_;
+    QLocalServer* server_ = nullptr;
+    QString path_;
+    QString error_;
+};
+
+} // namespace lomex

@@ -1,0 +1,184 @@
+#include "TestEnv.h"
+#include "app/AppDelegate.h"
+#include "app/NotchPanel.h"
+#include "app/SettingsNav.h"
+#include "app/StatusMenu.h"
+#include "core/Clock.h"
+#include "core/L10n.h"
+#include "core/Settings.h"
+#include "platform/HotKeys.h"
+#include "platform/Paths.h"
+#include "platform/Screens.h"
+#include <QFileInfo>
+#include <QImage>
+#include <memory>
+
+using namespace lomex;
+using Tab = NotchModel::Tab;
+using Page = SettingsView::Page;
+
+namespace {
+
+class AppDelegateTest : public test::LomexTest {
+protected:
+    void SetUp() override {
+        screens.setScreens({ScreenInfo{"only", QRect(0, 0, 1920, 1080), true, false}});
+    }
+    AppDelegate& launch() {
+        app = std::make_unique<AppDelegate>(&clock, &screens);
+        app->applicationDidFinishLaunching();
+        return *app;
+    }
+    void TearDown() override { app.reset(); }
+
+    FakeClock clock;
+    FakeScreens screens;
+    std::unique_ptr<AppDelegate> app;
+};
+
+} // namespace
+
+TEST_F(AppDelegateTest, LaunchRegistersDefaultsBuildsWindowsAndPublishesItself) {
+    EXPECT_FALSE(Settings::shared().hasValue("hoverDelay"));
+    launch();
+    EXPECT_EQ(AppDelegate::shared(), app.get());
+    EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.12);
+    EXPECT_FALSE(Settings::shared().isStored("hoverDelay")); // registered, not written
+    ASSERT_NE(app->panel(), nullptr);
+    EXPECT_TRUE(app->panel()->windowFlags() & Qt::Tool);
+    EXPECT_TRUE(app->panel()->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_TRUE(app->panel()->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_EQ(app->panel()->pos(), QPoint((1920 - 724) / 2, 0));
+    ASSERT_NE(app->statusMenu(), nullptr);
+    EXPECT_TRUE(app->debugServer()->isListening());
+
+    const Services s = app->inject();
+    EXPECT_EQ(s.model, app->model());
+    EXPECT_EQ(s.settingsNav, app->settingsNav());
+    EXPECT_EQ(s.l10n, &L10n::shared());
+
+    app.reset();
+    EXPECT_EQ(AppDelegate::shared(), nullptr);
+}
+
+TEST_F(AppDelegateTest, SetupWizardOpensAfterADelayUntilOnboardingIsDone) {
+    launch();
+    clock.advance(0.7);
+    EXPECT_EQ(app->setupRequests(), 0);
+    clock.advance(0.2);
+    EXPECT_EQ(app->setupRequests(), 1);
+    clock.advance(10);
+    EXPECT_EQ(app->setupRequests(), 1);
+
+    app->finishSetup();
+    EXPECT_TRUE(Settings::shared().boolValue("onboardingDone"));
+    app.reset();
+    launch();
+    clock.advance(2);
+    EXPECT_EQ(app->setupRequests(), 0);
+}
+
+TEST_F(AppDelegateTest, HotKeysOnlyWhenEnabledAtLaunch) {
+    launch();
+    EXPECT_NE(app->hotKeys(), nullptr); // the offscreen platform has none to grab, but tried
+    EXPECT_EQ(app->hotKeys()->count(), 0);
+    app.reset();
+    Settings::shared().setBool("hotkeysEnabled", false);
+    launch();
+    EXPECT_EQ(app->hotKeys(), nullptr);
+}
+
+TEST_F(AppDelegateTest, OpenSettingsWritesTheNavigationAndClosesTheNotch) {
+    launch();
+    SettingsNav* nav = app->settingsNav();
+    EXPECT_EQ(nav->page(), Page::general);
+    app->model()->open(Tab::agents);
+    app->openSettings(Page::limits, QStringLiteral("agents"));
+    EXPECT_EQ(nav->page(), Page::limits);
+    EXPECT_EQ(nav->scrollTarget(), QStringLiteral("agents"));
+    EXPECT_FALSE(app->model()->isOpen());
+
+    // No page keeps the page shown last; no id clears the target.
+    app->openSettings();
+    EXPECT_EQ(nav->page(), Page::limits);
+    EXPECT_FALSE(nav->scrollTarget().has_value());
+    EXPECT_EQ(app->settingsRequests(), 2);
+}
+
+TEST_F(AppDelegateTest, DebugCommands) {
+    launch();
+    auto run = [&](const char* c) { return app->handleDebugCommand(QString::fromUtf8(c)); };
+
+    EXPECT_TRUE(run("transit").ok);
+    EXPECT_TRUE(app->model()->isOpen());
+    EXPECT_EQ(app->model()->tab(), Tab::transit);
+    EXPECT_TRUE(run("close").ok);
+    EXPECT_FALSE(app->model()->isOpen());
+
+    EXPECT_TRUE(run("settings:shortcuts").ok);
+    EXPECT_EQ(app->settingsNav()->page(), Page::shortcuts);
+    EXPECT_TRUE(run("settings:x:about").ok); // the text after the last colon
+    EXPECT_EQ(app->settingsNav()->page(), Page::about);
+    EXPECT_TRUE(run("settings:nonsense").ok);
+    EXPECT_EQ(app->settingsNav()->page(), Page::general);
+    run("settings:limits");
+    EXPECT_TRUE(run("settings").ok);
+    EXPECT_EQ(app->settingsNav()->page(), Page::general);
+    EXPECT_FALSE(app->settingsNav()->scrollTarget().has_value());
+
+    EXPECT_TRUE(run("stop:Anděl").ok);
+    EXPECT_EQ(app->settingsNav()->page(), Page::places);
+    EXPECT_EQ(app->settingsNav()->scrollTarget(), QStringLiteral("pid"));
+
+    const int setups = app->setupRequests();
+    EXPECT_TRUE(run("setup").ok);
+    EXPECT_EQ(app->setupRequests(), setups + 1);
+    EXPECT_TRUE(run("palette").ok);
+    EXPECT_EQ(app->paletteRequests(), 1);
+
+    auto bad = run("Home");
+    EXPECT_FALSE(bad.ok);
+    EXPECT_TRUE(bad.text.contains("unknown"));
+    EXPECT_FALSE(run("").ok);
+}
+
+TEST_F(AppDelegateTest, SnapWritesAPngIntoTheDataFolder) {
+    launch();
+    app->handleDebugCommand("home");
+    auto reply = app->handleDebugCommand("snap");
+    ASSERT_TRUE(reply.ok) << reply.text.toStdString();
+    EXPECT_TRUE(reply.text.startsWith(paths::dataDir() + "/"));
+    EXPECT_TRUE(reply.text.endsWith(".png"));
+    QImage img(reply.text);
+    ASSERT_FALSE(img.isNull());
+    EXPECT_EQ(int(img.width() / img.devicePixelRatio()), 724);
+    EXPECT_EQ(QFileInfo(reply.text).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
+}
+
+TEST_F(AppDelegateTest, SettingsObserversAct) {
+    launch();
+    EXPECT_FALSE(app->model()->showUsageRow());
+    Settings::shared().setBool("usageEnabled", true);
+    EXPECT_TRUE(app->model()->showUsageRow());
+    EXPECT_EQ(app->model()->openHotRect().height(), 306);
+}
+
+TEST_F(AppDelegateTest, StatusMenuFollowsTheLanguageAndRoutesItsEntries) {
+    launch();
+    StatusMenu* menu = app->statusMenu();
+    const QStringList en = menu->entryTexts();
+    ASSERT_EQ(en.size(), 4);
+    EXPECT_EQ(en.last(), "Quit Lomex");
+    L10n::shared().setLanguage(AppLanguage::cs);
+    const QStringList cs = menu->entryTexts();
+    ASSERT_EQ(cs.size(), 4);
+    EXPECT_EQ(cs.last(), QString::fromUtf8("Ukončit Lomex"));
+    EXPECT_EQ(cs.first(), QString::fromUtf8("Nastavení…"));
+
+    menu->trigger(0);
+    EXPECT_EQ(app->settingsRequests(), 1);
+    menu->trigger(1);
+    EXPECT_EQ(app->setupRequests(), 1);
+    menu->trigger(2);
+    EXPECT_EQ(app->paletteRequests(), 1);
+}

@@ -1,0 +1,77 @@
+#include "TestEnv.h"
+#include "app/LomexMain.h"
+#include "platform/DebugChannel.h"
+#include <QProcess>
+
+using namespace lomex;
+
+namespace {
+
+QStringList g_seen;
+int recordA(const QStringList& args) {
+    g_seen = QStringList{"a"} + args;
+    return 7;
+}
+int recordB(const QStringList& args) {
+    g_seen = QStringList{"b"} + args;
+    return 0;
+}
+
+class LomexMainTest : public test::LomexTest {
+protected:
+    // Runs the built binary with this test's environment (its runtime folder).
+    QProcess* run(const QStringList& args) {
+        auto* p = new QProcess;
+        p->setProgram(QStringLiteral(LOMEX_BINARY));
+        p->setArguments(args);
+        p->setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+        p->start();
+        return p;
+    }
+};
+
+} // namespace
+
+TEST_F(LomexMainTest, DispatchesTheFirstArgumentThroughTheTable) {
+    const std::vector<CommandMode> table{{"--alpha", &recordA}, {"--beta", &recordB}};
+    EXPECT_EQ(LomexMain::runMode({"lomex", "--alpha", "x", "y z"}, table), 7);
+    EXPECT_EQ(g_seen, (QStringList{"a", "x", "y z"}));
+    EXPECT_EQ(LomexMain::runMode({"lomex", "--beta"}, table), 0);
+    EXPECT_EQ(g_seen, (QStringList{"b"}));
+    // Only the first argument names a mode; anything else starts the app.
+    EXPECT_EQ(LomexMain::runMode({"lomex", "x", "--alpha"}, table), -1);
+    EXPECT_EQ(LomexMain::runMode({"lomex"}, table), -1);
+    EXPECT_EQ(LomexMain::runMode({"lomex", "--ALPHA"}, table), -1);
+    EXPECT_NE(LomexMain::findMode({"lomex", "--show", "home"}), nullptr);
+}
+
+TEST_F(LomexMainTest, ShowNeedsACommand) { EXPECT_EQ(showMode({}), 64); }
+
+TEST_F(LomexMainTest, ShowWithoutARunningAppFailsClearly) {
+    std::unique_ptr<QProcess> p(run({"--show", "home"}));
+    ASSERT_TRUE(p->waitForFinished(10000));
+    EXPECT_EQ(p->exitCode(), 1);
+    EXPECT_TRUE(p->readAllStandardError().contains("not running"));
+}
+
+TEST_F(LomexMainTest, ShowHandsTheCommandToTheRunningAppAndPrintsTheReply) {
+    QStringList seen;
+    DebugChannelServer server([&](const QString& c) {
+        seen << c;
+        if (c == "snap") return debugchannel::Reply{true, "/data/snap.png"};
+        if (c == "home") return debugchannel::Reply{true, {}};
+        return debugchannel::Reply{false, "unknown command"};
+    });
+    ASSERT_TRUE(server.listen());
+
+    std::unique_ptr<QProcess> snap(run({"--show", "snap"}));
+    ASSERT_TRUE(test::waitUntil([&] { return snap->state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(snap->exitCode(), 0);
+    EXPECT_EQ(snap->readAllStandardOutput(), "/data/snap.png\n");
+
+    std::unique_ptr<QProcess> bogus(run({"--show", "bogus"}));
+    ASSERT_TRUE(test::waitUntil([&] { return bogus->state() == QProcess::NotRunning; }, 10000));
+    EXPECT_NE(bogus->exitCode(), 0);
+    EXPECT_TRUE(bogus->readAllStandardError().contains("unknown command"));
+    EXPECT_EQ(seen, (QStringList{"snap", "bogus"}));
+}

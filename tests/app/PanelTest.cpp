@@ -1,0 +1,189 @@
+#include "TestEnv.h"
+#include "app/NotchModel.h"
+#include "app/NotchPanel.h"
+#include "core/Clock.h"
+#include "core/Settings.h"
+#include "notch/NotchRootView.h"
+#include "platform/PointerClicks.h"
+#include "platform/Screens.h"
+#include <QTest>
+#include <memory>
+
+using namespace lomex;
+using Tab = NotchModel::Tab;
+
+namespace {
+
+// Two displays side by side: a 1920x1080 primary on the left and a larger one on the right.
+const ScreenInfo kLeft{"left", QRect(0, 0, 1920, 1080), true, false};
+const ScreenInfo kRight{"right", QRect(1920, 0, 2560, 1440), false, false};
+
+class PanelTest : public test::LomexTest {
+protected:
+    void SetUp() override {
+        Settings::shared().registerLaunchDefaults();
+        screens.setScreens({kLeft, kRight});
+        screens.setCursorPos(QPoint(100, 100));
+    }
+    void build() {
+        model = std::make_unique<NotchModel>(&clock, &Settings::shared());
+        Services s;
+        s.model = model.get();
+        panel = std::make_unique<NotchPanel>(s, &screens, &clock, &Settings::shared(), &clicks);
+    }
+    static int centreX(const QRect& r) { return r.x() + r.width() / 2; }
+
+    FakeClock clock;
+    FakeScreens screens;
+    FakePointerClicks clicks;
+    std::unique_ptr<NotchModel> model;
+    std::unique_ptr<NotchPanel> panel;
+
+    void TearDown() override {
+        panel.reset();
+        model.reset();
+    }
+};
+
+} // namespace
+
+TEST_F(PanelTest, DisplayChoiceChoosesTheScreen) {
+    struct Case {
+        const char* choice; // nullptr: nothing stored
+        QPoint cursor;
+        QRect expected;
+    };
+    const Case cases[] = {
+        {nullptr, {3000, 500}, kLeft.frame},   // no notch screen on Linux: the primary one
+        {"auto", {3000, 500}, kLeft.frame},
+        {"main", {3000, 500}, kLeft.frame},
+        {"mouse", {3000, 500}, kRight.frame},
+        {"mouse", {10, 10}, kLeft.frame},
+        {"mouse", {-500, -500}, kLeft.frame},  // pointer on no screen: primary
+        {"sideways", {3000, 500}, kLeft.frame},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.choice ? c.choice : "<absent>");
+        if (c.choice) Settings::shared().setString("displayChoice", c.choice);
+        else Settings::shared().remove("displayChoice");
+        screens.setCursorPos(c.cursor);
+        build();
+        EXPECT_EQ(model->screenFrame(), c.expected);
+        EXPECT_EQ(panel->pos(), QPoint(c.expected.x() + (c.expected.width() - 724) / 2, c.expected.y()));
+        EXPECT_EQ(centreX(panel->geometry()), centreX(c.expected));
+        EXPECT_EQ(centreX(model->openHotRect()), centreX(c.expected));
+        EXPECT_EQ(model->openHotRect().top(), c.expected.top());
+    }
+}
+
+TEST_F(PanelTest, NotchScreenWinsWhenOneExists) {
+    screens.setScreens({kLeft, ScreenInfo{"notch", QRect(1920, 0, 1512, 982), false, true}});
+    build();
+    EXPECT_EQ(model->screenFrame().x(), 1920);
+    Settings::shared().setString("displayChoice", "main");
+    EXPECT_EQ(model->screenFrame(), kLeft.frame);
+}
+
+TEST_F(PanelTest, ReplacedWhenTheSettingOrTheScreensChange) {
+    build();
+    EXPECT_EQ(model->screenFrame(), kLeft.frame);
+    screens.setCursorPos(QPoint(2500, 300));
+    Settings::shared().setString("displayChoice", "mouse");
+    EXPECT_EQ(model->screenFrame(), kRight.frame);
+
+    // The pointer wanders back: the notch follows within the follow interval.
+    screens.setCursorPos(QPoint(50, 50));
+    clock.advance(1.0);
+    EXPECT_EQ(model->screenFrame(), kLeft.frame);
+
+    // The right screen goes away and the primary one changes size.
+    screens.setCursorPos(QPoint(2500, 300));
+    screens.setScreens({ScreenInfo{"left", QRect(0, 0, 2560, 1440), true, false}});
+    EXPECT_EQ(panel->pos(), QPoint((2560 - 724) / 2, 0));
+}
+
+TEST_F(PanelTest, ClosedShapeIsThePillOpenShapeThePanel) {
+    build();
+    const QRect pill = panel->shape().boundingRect();
+    EXPECT_EQ(pill.width(), model->collapsedWidth());
+    EXPECT_EQ(pill.height(), model->notchSize().height());
+    EXPECT_EQ(pill.top(), 0);
+    EXPECT_EQ(pill.x() + pill.width() / 2, 724 / 2);
+    // Input passes through beside the pill.
+    EXPECT_FALSE(panel->shape().contains(QPoint(5, 5)));
+    EXPECT_FALSE(panel->shape().contains(QPoint(362, pill.height() + 4)));
+
+    model->open(Tab::home);
+    QRect open = panel->shape().boundingRect();
+    EXPECT_EQ(open, QRect(0, 0, 724, 284));
+    EXPECT_TRUE(panel->shape().contains(QPoint(0, 0)));        // square top corners
+    EXPECT_TRUE(panel->shape().contains(QPoint(723, 0)));
+    EXPECT_FALSE(panel->shape().contains(QPoint(0, 283)));     // rounded lower corners
+    EXPECT_FALSE(panel->shape().contains(QPoint(723, 283)));
+    EXPECT_TRUE(panel->shape().contains(QPoint(362, 283)));
+
+    model->setShowUsageRow(true);
+    EXPECT_EQ(panel->shape().boundingRect(), QRect(0, 0, 724, 306));
+
+    model->close();
+    EXPECT_EQ(panel->shape().boundingRect(), pill);
+}
+
+TEST_F(PanelTest, PillOnlyWhileActiveLeavesAHoverStrip) {
+    Settings::shared().setString("pillMode", "activity");
+    build();
+    const QRect strip = panel->shape().boundingRect();
+    EXPECT_EQ(strip.width(), model->collapsedWidth());
+    EXPECT_LE(strip.height(), 4);
+    EXPECT_FALSE(panel->root()->isPillVisible());
+
+    model->setLive(NotchModel::Live::media);
+    EXPECT_EQ(panel->shape().boundingRect().height(), model->notchSize().height());
+    EXPECT_TRUE(panel->root()->isPillVisible());
+
+    Settings::shared().setString("pillMode", "always");
+    model->setLive(NotchModel::Live::none);
+    EXPECT_EQ(panel->shape().boundingRect().height(), model->notchSize().height());
+}
+
+TEST_F(PanelTest, EscapeAndOutsideClicksClose) {
+    build();
+    panel->show();
+    model->open(Tab::tasks);
+    QTest::keyClick(panel.get(), Qt::Key_Escape);
+    EXPECT_FALSE(model->isOpen());
+
+    model->open(Tab::tasks);
+    EXPECT_TRUE(clicks.isWatching());
+    const QRect hot = model->openHotRect();
+    clicks.press(hot.center());
+    EXPECT_TRUE(model->isOpen());
+    clicks.press(QPoint(hot.left() + 5, hot.bottom() + 20));
+    EXPECT_FALSE(model->isOpen());
+}
+
+TEST_F(PanelTest, HoveringThePillOpensAfterTheDelayAndLeavingCloses) {
+    Settings::shared().setDouble("hoverDelay", 0.3);
+    build();
+    QEvent leave(QEvent::Leave);
+    QEnterEvent enter(QPointF(362, 10), QPointF(362, 10), QPointF(960, 10));
+    QCoreApplication::sendEvent(panel.get(), &enter);
+    clock.advance(0.2);
+    EXPECT_FALSE(model->isOpen());
+    clock.advance(0.15);
+    EXPECT_TRUE(model->isOpen());
+    screens.setCursorPos(QPoint(960, 900));
+    QCoreApplication::sendEvent(panel.get(), &leave);
+    clock.advance(0.5);
+    EXPECT_FALSE(model->isOpen());
+}
+
+TEST_F(PanelTest, SnapshotIsAPngOfTheCurrentShape) {
+    build();
+    model->open(Tab::home);
+    QImage img = QImage::fromData(panel->snapshotPng(), "PNG");
+    ASSERT_FALSE(img.isNull());
+    EXPECT_EQ(img.width() / img.devicePixelRatio(), 724);
+    EXPECT_EQ(QColor(img.pixel(img.width() / 2, img.height() - 3)), QColor(Qt::black));
+    EXPECT_EQ(qAlpha(img.pixel(0, img.height() - 1)), 0); // outside the rounded corner
+}
