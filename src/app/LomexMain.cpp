@@ -1,4 +1,5 @@
 #include "app/LomexMain.h"
+#include "agents/HookCommandMode.h"
 #include "app/AppDelegate.h"
 #include "core/Log.h"
 #include "platform/DebugChannel.h"
@@ -13,6 +14,7 @@ const std::vector<CommandMode>& LomexMain::modes() {
     // One line per mode; the functions live with the subsystem they run.
     static const std::vector<CommandMode> table{
         {"--show", &showMode},
+        {"--hook-command", &hookCommandMode},
     };
     return table;
 }
