@@ -97,9 +97,8 @@ QString transitionToast(const Transition& t)
             ? project + QStringLiteral(": ") + s.state.message()
             : AgentText::needsAttention(displayName(s.agent));
     case Transition::Kind::finished: {
-        const auto detail = s.statusDetail();
         return project + QStringLiteral(" · ") + AgentText::t(QStringLiteral("Done"))
-            + (detail ? QStringLiteral(" · ") + *detail : QString());
+            + (s.lastSummary ? QStringLiteral(" · ") + *s.lastSummary : QString());
     }
     case Transition::Kind::failed:
         return project + QStringLiteral(": ") + s.state.message();
