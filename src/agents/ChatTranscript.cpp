@@ -2,6 +2,7 @@
 #include "platform/FileTail.h"
 #include "platform/Paths.h"
 #include <QTextBoundaryFinder>
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 namespace lomex {
@@ -128,22 +129,27 @@ QList<ChatMessage> ChatTranscript::messages(const QString& path, int limit) {
     if (limit <= 0) return {};
     auto tail = fileio::readTailLines(paths::expandTilde(path), tailBytes);
     if (!tail) return {};
-    QList<ChatMessage> out;
-    for (const auto& line : tail->lines) {
-        json record = parseLine(line.text);
+    // Walk from the newest line back and stop once the oldest message we keep is complete: a
+    // long transcript tail is mostly tool output, and parsing it all would cost milliseconds.
+    // Joining runs of assistant messages backwards gives the same messages as joining forwards.
+    QList<ChatMessage> newestFirst;
+    for (auto it = tail->lines.rbegin(); it != tail->lines.rend(); ++it) {
+        json record = parseLine(it->text);
         if (!record.is_object()) continue;
-        auto msg = claudeMessage(record, line.offset);
-        if (!msg) msg = codexMessage(record, line.offset);
+        auto msg = claudeMessage(record, it->offset);
+        if (!msg) msg = codexMessage(record, it->offset);
         if (!msg) continue;
-        if (!out.isEmpty() && out.last().role == ChatMessage::Role::assistant
+        if (!newestFirst.isEmpty() && newestFirst.last().role == ChatMessage::Role::assistant
             && msg->role == ChatMessage::Role::assistant) {
-            out.last().text += QStringLiteral("\n\n") + msg->text;
-        } else {
-            out.append(std::move(*msg));
+            // The older part comes first and gives the id.
+            newestFirst.last() = {msg->id, msg->role, msg->text + QStringLiteral("\n\n") + newestFirst.last().text};
+            continue;
         }
+        if (newestFirst.size() == limit) break; // the oldest kept message can grow no further
+        newestFirst.append(std::move(*msg));
     }
-    if (out.size() > limit) out.remove(0, out.size() - limit);
-    return out;
+    std::reverse(newestFirst.begin(), newestFirst.end());
+    return newestFirst;
 }
 
 } // namespace lomex

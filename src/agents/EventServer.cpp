@@ -67,8 +67,15 @@ public:
     void shutdown()
     {
         stopping_ = true;
-        if (!server_)
-            return;
+        if (server_)
+            closeEverything();
+        setListening(false);
+        // No affinity left, so the owner may delete this object once the thread has ended.
+        moveToThread(nullptr);
+    }
+
+    void closeEverything()
+    {
         server_->close();
         for (auto& [id, connection] : connections_) {
             QTcpSocket* socket = connection->socket;
@@ -84,8 +91,6 @@ public:
         connections_.clear();
         delete server_; // also deletes every socket and its timers
         server_ = nullptr;
-        setListening(false);
-        moveToThread(nullptr);
     }
 
     void answerHeld(quint64 id, const std::optional<QString>& text)
@@ -255,6 +260,7 @@ private:
     {
         QTcpSocket* socket = it->second->socket;
         socket->disconnect(this);
+        it->second->deadline->stop();
         connections_.erase(it); // the deadline timer is the socket's child and goes with it
         connect(socket, &QTcpSocket::readyRead, socket, [socket] { socket->readAll(); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

@@ -36,7 +36,7 @@ private:
 
 // The loopback HTTP endpoint the agents' hook commands post to. Runs on its own thread; the
 // callbacks are called there and must return quickly.
-class EventServer {
+class EventServer final {
 public:
     struct Limits {
         // Time a connection has to deliver its whole request.

@@ -36,6 +36,8 @@ struct HookEvent {
     std::optional<QString> termProgram;
     std::optional<QString> hostBundleID;
 
+    bool operator==(const HookEvent&) const = default;
+
     // Decodes a request body with its lower-cased headers and its query items. Nothing when the
     // body is not a JSON object with a text "hook_event_name" (or nests deeper than
     // maxJsonDepth). Never throws.

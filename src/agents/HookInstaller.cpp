@@ -51,6 +51,7 @@ constexpr quint16 installedPort = 7841;
 constexpr int permissionTimeout = 600;
 // Settings files are small; anything bigger is not one we should rewrite.
 constexpr qint64 maxFileBytes = 16 << 20;
+constexpr int maxDepth = 512;
 
 std::function<void(const QString&)>& beforeReplaceHook() {
     static std::function<void(const QString&)> hook;
@@ -234,11 +235,18 @@ std::variant<Snapshot, LomexError> snapshot(const QString& path) {
 std::variant<Json, LomexError> parse(const QString& path, const Snapshot& snap) {
     if (!snap.exists || snap.bytes.isEmpty()) return Json::object();
     Json root;
+    // Copying and comparing a document recurse; refuse one nested deeper than any real settings.
+    bool tooDeep = false;
+    const Json::parser_callback_t depthCheck = [&](int depth, Json::parse_event_t, Json&) {
+        if (depth > maxDepth) tooDeep = true;
+        return true;
+    };
     try {
-        root = Json::parse(snap.bytes.begin(), snap.bytes.end());
+        root = Json::parse(snap.bytes.begin(), snap.bytes.end(), depthCheck);
     } catch (const Json::parse_error& e) {
         return LomexError{QStringLiteral("JSON"), e.id, path + QStringLiteral(": ") + QString::fromUtf8(e.what())};
     }
+    if (tooDeep) return LomexError{QStringLiteral("JSON"), 0, path + QStringLiteral(": nested too deeply")};
     if (!root.is_object())
         return LomexError{QStringLiteral("Lomex"), 2,
                           path + QStringLiteral(" is not a JSON object – please check it manually.")};
@@ -284,7 +292,12 @@ std::optional<LomexError> update(const QString& path, const std::function<void(J
 
         const QString dir = QFileInfo(path).absolutePath();
         errno = 0;
-        if (!paths::ensureDir(dir)) return systemError(dir + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(errno ? errno : EIO)), errno);
+        if (!paths::ensureDir(dir)) {
+            const int err = errno ? errno : EIO;
+            return systemError(path + QStringLiteral(": cannot create the folder ") + dir + QStringLiteral(": ")
+                                   + QString::fromLocal8Bit(std::strerror(err)),
+                               err);
+        }
 
         if (before.exists) {
             // The backup is a file of our own: private, and never written through a link.

@@ -166,6 +166,11 @@ RequestReader::Status RequestReader::feed(QByteArrayView bytes)
             }
             return status_;
         }
+        // Judged by size first, so the outcome does not depend on how the bytes were split.
+        if (blank + 4 > maxBytes_) {
+            buffer_.clear();
+            return status_ = Status::tooLarge;
+        }
         if (!parseHead(QByteArrayView(buffer_).first(blank))) {
             buffer_.clear();
             return status_ = Status::malformed;

@@ -266,6 +266,15 @@ TEST_F(HookInstallerTest, NonObjectFileIsReportedAndLeftAlone) {
     EXPECT_TRUE(error->message.startsWith(settings())) << error->message.toStdString();
     EXPECT_EQ(readAll(settings()), broken);
     EXPECT_FALSE(QFileInfo::exists(backup()));
+
+    // Deep nesting written by some other program is refused, not recursed into.
+    const QByteArray deep = "{\"x\":" + QByteArray(200000, '[') + QByteArray(200000, ']') + "}";
+    home.write(".claude/settings.json", deep);
+    error = HookInstaller::install(7841);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->message.startsWith(settings()));
+    EXPECT_FALSE(HookInstaller::isInstalled());
+    EXPECT_EQ(readAll(settings()), deep);
 }
 
 TEST_F(HookInstallerTest, ZeroByteAndMissingFiles) {
@@ -418,4 +427,20 @@ TEST_F(HookInstallerTest, CodexHooksFile) {
     home.write("codex-home/hooks.json", "[]");
     EXPECT_EQ(HookInstaller::Codex::install(7841),
               (LomexError{"Lomex", 2, HookInstaller::Codex::hooksFile() + " is not a JSON object – please check it manually."}));
+}
+
+TEST_F(HookInstallerTest, FirstFailingFileStopsInstallAndIsNamed) {
+    // A configuration folder below a plain file cannot be made, not even by root.
+    home.write("plain-file", "x");
+    EnvGuard custom("CLAUDE_CONFIG_DIR", home.file("plain-file/claude"));
+    QDir().mkpath(home.file(".claude-work/projects"));
+    ASSERT_EQ(HookInstaller::settingsURLs().size(), 3);
+
+    auto error = HookInstaller::install(7841);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->message.startsWith(home.file("plain-file/claude/settings.json"))) << error->message.toStdString();
+    EXPECT_EQ(error->domain, "POSIX");
+    EXPECT_TRUE(readAll(settings()).contains("lomex-agent")) << "files before the failing one stay written";
+    EXPECT_FALSE(QFileInfo::exists(home.file(".claude-work/settings.json"))) << "files after it are not touched";
+    EXPECT_FALSE(HookInstaller::isInstalled());
 }

@@ -93,6 +93,13 @@ TEST(RequestReader, ChunkedFeedingMatchesWholeParseAndStopsAtLimit)
     RequestReader exact(69);
     EXPECT_EQ(exact.feed("POST / HTTP/1.1\r\nContent-Length: 30\r\n\r\n"), Status::needMore);
     EXPECT_EQ(exact.feed(QByteArray(30, 'x')), Status::complete);
+    // A head ending past the limit is too large whether or not it is well-formed, however split.
+    const QByteArray lateBadHead = "GET /\xff" + QByteArray(70, 'a') + " HTTP/1.1\r\n\r\n";
+    RequestReader whole(64);
+    EXPECT_EQ(whole.feed(lateBadHead), Status::tooLarge);
+    RequestReader split(64);
+    EXPECT_EQ(split.feed(lateBadHead.left(40)), Status::needMore);
+    EXPECT_EQ(split.feed(lateBadHead.mid(40)), Status::tooLarge);
     RequestReader endless(64);
     EXPECT_EQ(endless.feed(QByteArray(64, 'a')), Status::needMore);
     EXPECT_EQ(endless.feed("a"), Status::tooLarge);

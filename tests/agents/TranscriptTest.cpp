@@ -72,6 +72,11 @@ TEST_F(TranscriptTest, LastAssistantTextShapes) {
     EXPECT_EQ(Transcript::lastAssistantText(write(plain + emptyPlain + blank + odd + noMessage + "not json\n")),
               "  as typed  ");
     EXPECT_EQ(Transcript::lastAssistantText(write(user("only the user"))), std::nullopt);
+    // Deep nesting from whoever wrote the file is skipped without exhausting the stack.
+    const QByteArray deep = R"({"type":"assistant","message":{"content":)" + QByteArray(60000, '[')
+        + QByteArray(60000, ']') + "}}\n";
+    EXPECT_EQ(Transcript::lastAssistantText(write(assistant("before") + deep)), "before");
+    EXPECT_EQ(ChatTranscript::messages(home.file("t.jsonl"), 12).size(), 1);
     EXPECT_EQ(Transcript::lastAssistantText(write("")), std::nullopt);
 }
 
@@ -130,7 +135,9 @@ TEST_F(TranscriptTest, ChatOfClaudeTranscript) {
     EXPECT_EQ(chat[2], (ChatMessage{"u-004", Role::user, "Now run the whole suite."}));
     EXPECT_EQ(chat[3], (ChatMessage{"a-005", Role::assistant, "All 214 tests pass now."}));
 
-    EXPECT_EQ(ChatTranscript::messages(path, 2), chat.mid(2));
+    // Every limit gives the newest messages of the whole list, assistant runs joined in full.
+    for (int limit = 1; limit <= 5; ++limit)
+        EXPECT_EQ(ChatTranscript::messages(path, limit), chat.mid(std::max(0, int(chat.size()) - limit))) << limit;
     EXPECT_TRUE(ChatTranscript::messages(path, 0).isEmpty());
     EXPECT_TRUE(ChatTranscript::messages(home.file("nope.jsonl"), 12).isEmpty());
 }
@@ -149,6 +156,7 @@ TEST_F(TranscriptTest, ChatOfCodexRollout) {
                                     "The build passes -march=native, which ARM's compiler rejects.\n\n"
                                     "Drop the flag or guard it by architecture."}));
     EXPECT_EQ(chat[2].text, "Guard it.");
+    EXPECT_EQ(ChatTranscript::messages(home.file("t.jsonl"), 2), chat.mid(1));
 }
 
 TEST_F(TranscriptTest, ChatFiltersAndCaps) {

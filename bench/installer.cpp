@@ -1,0 +1,68 @@
+// Times HookInstaller::isInstalled over three Claude Code configuration folders holding
+// installed hooks beside the user's own settings. Runs in a temporary HOME.
+#include "agents/HookInstaller.h"
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+using namespace lomex;
+
+namespace {
+bool writeSettings(const QString& dir) {
+    QDir().mkpath(dir);
+    QFile f(dir + QStringLiteral("/settings.json"));
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
+    // A typical user file: permissions, env, a status line and a foreign hook.
+    f.write(R"json({
+  "model": "opus",
+  "env": {"DISABLE_TELEMETRY": "1"},
+  "permissions": {"allow": ["Bash(git status)", "Bash(npm run test:*)", "Read(~/notes/**)"], "deny": ["Read(./.env)"]},
+  "statusLine": {"type": "command", "command": "~/.claude/statusline.sh"},
+  "hooks": {"PreToolUse": [{"matcher": "Bash", "hooks": [{"type": "command", "command": "~/bin/guard.sh"}]}]}
+})json");
+    return true;
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    QTemporaryDir home(QStringLiteral("/tmp/lomex-bench-home-XXXXXX"));
+    if (!home.isValid()) return 1;
+    // Never touch the real user's agent settings or token.
+    qputenv("HOME", home.path().toUtf8());
+    qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toUtf8());
+    qputenv("CLAUDE_CONFIG_DIR", (home.path() + "/work-claude").toUtf8());
+    qunsetenv("CODEX_HOME");
+    QCoreApplication app(argc, argv);
+
+    for (const char* d : {"/.claude", "/work-claude", "/.claude-personal"})
+        if (!writeSettings(home.path() + d)) return 1;
+    if (HookInstaller::configDirectories().size() != 3) {
+        std::fprintf(stderr, "expected three configuration folders\n");
+        return 1;
+    }
+    if (HookInstaller::install(7841) || !HookInstaller::isInstalled()) {
+        std::fprintf(stderr, "install failed\n");
+        return 1;
+    }
+
+    const int runs = 500;
+    std::vector<double> us;
+    QElapsedTimer t;
+    bool all = true;
+    for (int i = 0; i < runs; ++i) {
+        t.start();
+        all = HookInstaller::isInstalled() && all;
+        us.push_back(double(t.nsecsElapsed()) / 1000.0);
+    }
+    std::sort(us.begin(), us.end());
+    std::printf("HookInstaller::isInstalled over 3 configuration folders, %d runs: median %.1f us, p95 %.1f us, max %.1f us "
+                "(aim: under 10000 us)%s\n",
+                runs, us[us.size() / 2], us[size_t(us.size() * 0.95)], us.back(), all ? "" : " WARNING: not installed");
+    return all ? 0 : 2;
+}
