@@ -209,7 +209,12 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    scroll->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+    scroll->setStyleSheet(QStringLiteral(
+        "QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"
+        " QScrollBar:vertical { background: transparent; width: 6px; margin: 4px 1px; }"
+        " QScrollBar::handle:vertical { background: rgba(255,255,255,60); border-radius: 2px; min-height: 24px; }"
+        " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
     auto* content = new QWidget(scroll);
     list_ = new QVBoxLayout(content);
     list_->setContentsMargins(14, 8, 14, 8);
