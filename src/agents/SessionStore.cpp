@@ -193,9 +193,8 @@ void SessionStore::handle(const HookEvent& event)
     } else if (name == QLatin1String("Notification")) {
         const QString message = event.message.value_or(AgentText::needsAttention(displayName(s.agent)));
         const auto& type = event.notificationType;
-        const bool idleLike = type ? *type == QLatin1String("idle_prompt")
-                                   : message.contains(QLatin1String("waiting for your input"),
-                                                      Qt::CaseInsensitive);
+        const bool idleLike = (type && *type == QLatin1String("idle_prompt"))
+            || message.contains(QLatin1String("waiting for your input"), Qt::CaseInsensitive);
         bool change = true;
         if (idleLike) {
             change = isBusy(before);

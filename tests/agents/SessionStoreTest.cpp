@@ -226,6 +226,15 @@ TEST_F(SessionStoreTest, PermissionRequestsAndNotifications)
     idle.message = "Claude is WAITING for your input";
     store.handle(idle);
     EXPECT_TRUE(get().state.is(Kind::done));
+    HookEvent typedIdle = idle;
+    typedIdle.notificationType = "elicitation_dialog"; // the phrase decides whatever the type
+    store.handle(typedIdle);
+    EXPECT_TRUE(get().state.is(Kind::done));
+    HookEvent idleType = ev("Notification");
+    idleType.notificationType = "idle_prompt";
+    idleType.message = "Any text";
+    store.handle(idleType);
+    EXPECT_TRUE(get().state.is(Kind::done));
     store.handle(ev("UserPromptSubmit"));
     store.handle(idle);
     EXPECT_EQ(get().state.message(), "Claude is WAITING for your input");
