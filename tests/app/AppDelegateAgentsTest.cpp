@@ -8,6 +8,7 @@
 #include "app/LiveActivity.h"
 #include "app/NotchPanel.h"
 #include "core/Settings.h"
+#include "notch/CollapsedView.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/Feedback.h"
@@ -199,4 +200,29 @@ TEST_F(AppDelegateAgentsTest, HookCommandModePrintsTheInstalledLines)
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()), HookInstaller::command(7841, Agent::claude) + "\n");
     ApprovalToken::resetForTesting();
+}
+
+TEST_F(AppDelegateAgentsTest, ClosedNotchShowsTheAgentGlyphsWhileAnAgentWorks)
+{
+    CollapsedView* pill = app->panel()->root()->collapsedView();
+    AgentLeading* leading = pill->findChild<AgentLeading*>();
+    AgentTrailing* trailing = pill->findChild<AgentTrailing*>();
+    ASSERT_NE(leading, nullptr);
+    ASSERT_NE(trailing, nullptr);
+    EXPECT_FALSE(leading->isVisibleTo(pill));
+
+    HookEvent pre = ev("PreToolUse", "s");
+    pre.toolName = "Bash";
+    pre.toolInput = {{"command", "make"}};
+    app->handleAgentEvent(pre);
+    EXPECT_EQ(app->model()->live(), NotchModel::Live::agent);
+    EXPECT_TRUE(leading->isVisibleTo(pill));
+    EXPECT_TRUE(trailing->isVisibleTo(pill));
+    EXPECT_EQ(leading->symbolName(), "terminal");
+    EXPECT_EQ(trailing->activeCount(), 1);
+    EXPECT_EQ(leading->width(), app->model()->sideWidth());
+
+    app->handleAgentEvent(ev("SessionEnd", "s"));
+    EXPECT_NE(app->model()->live(), NotchModel::Live::agent);
+    EXPECT_FALSE(leading->isVisibleTo(pill));
 }
