@@ -216,24 +216,34 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
         " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
         " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
     auto* content = new QWidget(scroll);
-    list_ = new QVBoxLayout(content);
-    list_->setContentsMargins(14, 8, 14, 8);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(14, 8, 14, 8);
+    column->setSpacing(6);
+    cards_ = new QVBoxLayout;
+    cards_->setSpacing(6);
+    list_ = new QVBoxLayout;
     list_->setSpacing(6);
-    list_->addStretch(1);
+    column->addLayout(cards_);
+    column->addLayout(list_);
+    column->addStretch(1);
     scroll->setWidget(content);
     outer->addWidget(scroll);
 
     connect(seenTimer_, &Timer::timeout, this, [this] {
         if (store_) store_->markAllSeen();
     });
-    auto queue = [this] {
-        if (rebuildQueued_) return;
-        rebuildQueued_ = true;
-        QTimer::singleShot(0, this, [this] { rebuild(); });
+    // Coalesced, and each part on its own: a session update never rebuilds a card the user
+    // is about to click.
+    auto queue = [this](bool cards, bool rows) {
+        const bool idle = !cardsQueued_ && !rowsQueued_;
+        cardsQueued_ = cardsQueued_ || cards;
+        rowsQueued_ = rowsQueued_ || rows;
+        if (idle) QTimer::singleShot(0, this, [this] { rebuild(); });
     };
-    if (store) connect(store, &SessionStore::sessionsChanged, this, queue);
-    if (center) connect(center, &ApprovalCenter::pendingChanged, this, queue);
-    connect(&L10n::shared(), &L10n::languageChanged, this, queue);
+    if (store) connect(store, &SessionStore::sessionsChanged, this, [queue] { queue(false, true); });
+    if (center) connect(center, &ApprovalCenter::pendingChanged, this, [queue] { queue(true, false); });
+    connect(&L10n::shared(), &L10n::languageChanged, this, [queue] { queue(true, true); });
+    cardsQueued_ = rowsQueued_ = true;
     rebuild();
 }
 
@@ -243,42 +253,52 @@ void AgentsView::showEvent(QShowEvent* event)
     seenTimer_->start(markSeenDelay, false);
 }
 
-QList<AgentRow*> AgentsView::rows() const
-{
-    QList<AgentRow*> out;
-    for (int i = 0; i < list_->count(); ++i)
-        if (auto* r = qobject_cast<AgentRow*>(list_->itemAt(i)->widget())) out << r;
-    return out;
-}
+namespace {
 
-QList<ApprovalCard*> AgentsView::cards() const
+void clear(QVBoxLayout* layout)
 {
-    QList<ApprovalCard*> out;
-    for (int i = 0; i < list_->count(); ++i)
-        if (auto* c = qobject_cast<ApprovalCard*>(list_->itemAt(i)->widget())) out << c;
-    return out;
-}
-
-void AgentsView::rebuild()
-{
-    rebuildQueued_ = false;
-    while (list_->count() > 0) {
-        QLayoutItem* item = list_->takeAt(0);
+    while (layout->count() > 0) {
+        QLayoutItem* item = layout->takeAt(0);
         if (QWidget* w = item->widget()) {
             w->hide();
             w->deleteLater();
         }
         delete item;
     }
-    if (center_) {
-        for (const PendingApproval& a : center_->pending())
-            list_->addWidget(new ApprovalCard(a, store_, center_, list_->parentWidget()));
+}
+
+template <typename T>
+QList<T*> widgetsIn(QVBoxLayout* layout)
+{
+    QList<T*> out;
+    for (int i = 0; i < layout->count(); ++i)
+        if (auto* w = qobject_cast<T*>(layout->itemAt(i)->widget())) out << w;
+    return out;
+}
+
+} // namespace
+
+QList<AgentRow*> AgentsView::rows() const { return widgetsIn<AgentRow>(list_); }
+
+QList<ApprovalCard*> AgentsView::cards() const { return widgetsIn<ApprovalCard>(cards_); }
+
+void AgentsView::rebuild()
+{
+    QWidget* content = list_->parentWidget();
+    if (cardsQueued_) {
+        clear(cards_);
+        if (center_) {
+            for (const PendingApproval& a : center_->pending())
+                cards_->addWidget(new ApprovalCard(a, store_, center_, content));
+        }
     }
-    if (store_) {
-        for (const Session& s : store_->ordered())
-            list_->addWidget(new AgentRow(s, store_, list_->parentWidget()));
+    if (rowsQueued_) {
+        clear(list_);
+        if (store_) {
+            for (const Session& s : store_->ordered()) list_->addWidget(new AgentRow(s, store_, content));
+        }
     }
-    list_->addStretch(1);
+    cardsQueued_ = rowsQueued_ = false;
 }
 
 // ---- collapsed glyphs ----

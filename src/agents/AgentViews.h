@@ -87,8 +87,10 @@ private:
     QPointer<SessionStore> store_;
     QPointer<ApprovalCenter> center_;
     Timer* seenTimer_;
+    QVBoxLayout* cards_;
     QVBoxLayout* list_;
-    bool rebuildQueued_ = false;
+    bool cardsQueued_ = false;
+    bool rowsQueued_ = false;
 };
 
 // The closed notch's agent glyphs: the leading one shows what the top session does, the
