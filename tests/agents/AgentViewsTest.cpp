@@ -71,8 +71,11 @@ TEST_F(AgentViewsTest, ListFollowsOrderAndMarksSeenAfterShowing)
     EXPECT_EQ(ids, (QStringList{"busy", "done", "idle"}));
     // Outside text is shown as it is, never as markup.
     EXPECT_EQ(view.rows().at(2)->titleText(), "<b>site");
-    for (QLabel* l : view.findChildren<QLabel*>())
-        if (!l->text().isEmpty()) EXPECT_EQ(l->textFormat(), Qt::PlainText);
+    for (QLabel* l : view.findChildren<QLabel*>()) {
+        if (!l->text().isEmpty()) {
+            EXPECT_EQ(l->textFormat(), Qt::PlainText);
+        }
+    }
 
     view.show();
     clock.advance(1.4);
