@@ -1,4 +1,6 @@
 #include "app/AppDelegate.h"
+#include "agents/AgentViews.h"
+#include "agents/ApprovalCenter.h"
 #include "app/LiveActivity.h"
 #include "app/NotchPanel.h"
 #include "app/SettingsNav.h"
@@ -37,6 +39,8 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
     settingsNav_ = new SettingsNav(this);
+    agents_ = new SessionStore(clock_, nullptr, this);
+    approvals_ = new ApprovalCenter(clock_, nullptr, this);
 }
 
 AppDelegate::~AppDelegate() {
@@ -53,6 +57,8 @@ Services AppDelegate::inject() const {
     Services s;
     s.model = model_;
     s.settingsNav = settingsNav_;
+    s.agents = agents_;
+    s.approvals = approvals_;
     s.l10n = &L10n::shared();
     return s;
 }
@@ -96,6 +102,8 @@ void AppDelegate::installTabPages() {
     // Each subsystem hands in its page here:
     //   panel_->root()->pages()->setPage(NotchModel::Tab::home, new HomePage(inject()));
     // Tabs without a page show their symbol and name.
+    panel_->root()->pages()->setPage(NotchModel::Tab::agents,
+                                     new AgentsView(agents_, approvals_, clock_));
 }
 
 void AppDelegate::observeSettings() {
@@ -147,16 +155,7 @@ void AppDelegate::startServices() {
     // usage, contacts, weather, transit and update services start here as they arrive.
 }
 
-void AppDelegate::setupAgents() {
-    if (Settings::shared().boolValue(QStringLiteral("agentsEnabled"))) startAgentServer();
-}
-
-void AppDelegate::startAgentServer() {
-    // The hook server comes with the coding-agent monitoring.
-    log("agent monitoring is on; the hook server is not part of this build yet");
-}
-
-void AppDelegate::stopAgentServer() {}
+// setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.
 
 void AppDelegate::openSettings(std::optional<SettingsView::Page> page, std::optional<QString> scrollTo) {
     ++settingsRequests_;

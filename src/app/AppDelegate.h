@@ -1,4 +1,6 @@
 #pragma once
+#include "agents/EventServer.h"
+#include "agents/SessionStore.h"
 #include "app/NotchModel.h"
 #include "app/Services.h"
 #include "platform/DebugChannel.h"
@@ -12,6 +14,7 @@
 
 namespace lomex {
 
+class ApprovalCenter;
 class Clock;
 class DebugChannelServer;
 class HotKeys;
@@ -40,6 +43,10 @@ public:
 
     // ---- the single instances ----
     NotchModel* model() const { return model_; }
+    SessionStore* agents() const { return agents_; }
+    ApprovalCenter* approvals() const { return approvals_; }
+    // The hook server while agent monitoring is on; nullptr otherwise.
+    EventServer* agentServer() const { return agentServer_.get(); }
     SettingsNav* settingsNav() const { return settingsNav_; }
     LiveActivity* liveActivity() const { return liveActivity_; }
     NotchPanel* panel() const { return panel_; }
@@ -68,6 +75,14 @@ public:
     // Writes a PNG of the notch panel into the data folder; returns its path, or empty with error set.
     QString snap(QString* error = nullptr);
 
+    // ---- coding agents ----
+    // A hook event on the GUI thread: the approvals see it first, then the session store.
+    void handleAgentEvent(const HookEvent& event);
+    // A "/usage" body from the status-line bridge: the context fill of a session.
+    void ingestAgentStatusLine(const QByteArray& body);
+    // Every transition and reminder of the session store: toast, sound, the agents tab.
+    void agentTransition(const SessionStore::Transition& transition, bool reminder);
+
     // How often each launch-time hook ran (tests and the log).
     int setupRequests() const { return setupRequests_; }
     int settingsRequests() const { return settingsRequests_; }
@@ -89,6 +104,8 @@ private:
     void setupAgents();
     void startAgentServer();
     void stopAgentServer();
+    void updateAgentLive();
+    void installAgentGlyphs();
     void listenForDebugCommands();
     void installDebugCommands();
     void setTransitDebugQuery(const QString& query);
@@ -100,6 +117,9 @@ private:
     // Models and services, in the order they are made.
     NotchModel* model_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
+    SessionStore* agents_ = nullptr;
+    ApprovalCenter* approvals_ = nullptr;
+    std::unique_ptr<EventServer> agentServer_;
 
     // Made at launch.
     LiveActivity* liveActivity_ = nullptr;

@@ -1,4 +1,5 @@
 #include "app/LomexMain.h"
+#include "agents/HookCommandMode.h"
 #include "app/AppDelegate.h"
 #include "calendar/ParseMode.h"
 #include "calendar/TestCzechMode.h"
@@ -17,6 +18,7 @@ const std::vector<CommandMode>& LomexMain::modes() {
         {"--show", &showMode},
         {"--parse", &parseMode},
         {"--test-czech", &testCzechMode},
+        {"--hook-command", &hookCommandMode},
     };
     return table;
 }

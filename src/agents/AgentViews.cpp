@@ -1,0 +1,389 @@
+#include "agents/AgentViews.h"
+#include "agents/AgentText.h"
+#include "agents/SessionStore.h"
+#include "core/Clock.h"
+#include "core/L10n.h"
+#include "ui/Symbols.h"
+#include "ui/Theme.h"
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace lomex {
+
+namespace {
+
+using Kind = ActivityState::Kind;
+
+constexpr int kTextWidth = 560;
+const QColor kDim(255, 255, 255, 150);
+
+QString pick(const char* cs, const char* en)
+{
+    return L10n::shared().isCzech() ? QString::fromUtf8(cs) : QString::fromUtf8(en);
+}
+
+// Outside text: shown verbatim, one line, cut to the width.
+QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool bold, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    QFont f = label->font();
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    label->setFont(f);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+    label->setText(QFontMetrics(f).elidedText(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')),
+                                              Qt::ElideRight, kTextWidth));
+    return label;
+}
+
+QPushButton* button(const QString& text, const QColor& color, QWidget* parent)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setCursor(Qt::PointingHandCursor);
+    b->setFlat(true);
+    b->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: rgba(255,255,255,30);"
+                                    " border-radius: 7px; padding: 4px 12px; font-weight: 600; }"
+                                    " QPushButton:hover { background: rgba(255,255,255,55); }")
+                         .arg(color.name()));
+    return b;
+}
+
+} // namespace
+
+QString agentStateSymbol(const Session& session)
+{
+    switch (session.state.kind()) {
+    case Kind::tool:
+        return session.state.toolActivity() ? session.state.toolActivity()->symbol()
+                                            : QStringLiteral("wrench.and.screwdriver");
+    case Kind::waiting: return QStringLiteral("hand.raised.fill");
+    case Kind::error: return QStringLiteral("exclamationmark.triangle.fill");
+    case Kind::idle: return QStringLiteral("ellipsis");
+    case Kind::thinking: return QStringLiteral("sparkles");
+    case Kind::compacting: return QStringLiteral("arrow.triangle.2.circlepath");
+    case Kind::done: return QStringLiteral("checkmark.circle.fill");
+    }
+    return QStringLiteral("sparkles");
+}
+
+// ---- AgentRow ----
+
+AgentRow::AgentRow(const Session& session, SessionStore* store, QWidget* parent)
+    : QFrame(parent), id_(session.id), store_(store)
+{
+    setCursor(Qt::PointingHandCursor);
+    setObjectName(QStringLiteral("agentRow"));
+    setStyleSheet(QStringLiteral("#agentRow { background: rgba(255,255,255,14); border-radius: 10px; }"));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(10, 7, 10, 7);
+    row->setSpacing(10);
+
+    const QColor accent = session.accent();
+    auto* icon = new QLabel(this);
+    icon->setPixmap(symbols::pixmap(agentStateSymbol(session), 18, accent, devicePixelRatioF()));
+    icon->setFixedSize(22, 22);
+    icon->setAlignment(Qt::AlignCenter);
+    row->addWidget(icon, 0, Qt::AlignTop);
+
+    auto* texts = new QVBoxLayout;
+    texts->setSpacing(2);
+    auto* head = new QHBoxLayout;
+    head->setSpacing(8);
+    title_ = plainLabel(session.projectName(), 13, Qt::white, true, this);
+    status_ = plainLabel(session.statusTitle(), 12, accent, false, this);
+    head->addWidget(title_);
+    head->addWidget(status_);
+    head->addStretch(1);
+    if (session.contextPercent) {
+        head->addWidget(plainLabel(QString::number(qRound(*session.contextPercent)) + QLatin1Char('%'),
+                                   11, kDim, false, this));
+    }
+    if (session.isUnseen()) {
+        auto* dot = new QLabel(this);
+        dot->setFixedSize(8, 8);
+        dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;").arg(accent.name()));
+        head->addWidget(dot);
+    }
+    texts->addLayout(head);
+
+    QString detail = session.statusDetail().value_or(QString());
+    if (session.state.is(Kind::done) && session.lastSummary) {
+        detail = detail.isEmpty() ? *session.lastSummary : detail + QStringLiteral(" · ") + *session.lastSummary;
+    }
+    detail_ = plainLabel(detail, 12, kDim, false, this);
+    detail_->setVisible(!detail.isEmpty());
+    texts->addWidget(detail_);
+    row->addLayout(texts, 1);
+}
+
+QString AgentRow::titleText() const { return title_->text(); }
+QString AgentRow::statusText() const { return status_->text(); }
+QString AgentRow::detailText() const { return detail_->text(); }
+
+void AgentRow::mouseReleaseEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) {
+        if (store_) store_->markSeen(id_);
+        Q_EMIT activated(id_);
+    }
+    QFrame::mouseReleaseEvent(event);
+}
+
+// ---- ApprovalCard ----
+
+ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
+                           ApprovalCenter* center, QWidget* parent)
+    : QFrame(parent), approval_(approval), store_(store), center_(center)
+{
+    setObjectName(QStringLiteral("approvalCard"));
+    setStyleSheet(QStringLiteral("#approvalCard { background: rgba(245,165,36,40);"
+                                 " border: 1px solid rgba(245,165,36,120); border-radius: 12px; }"));
+    auto* box = new QVBoxLayout(this);
+    box->setContentsMargins(12, 10, 12, 10);
+    box->setSpacing(8);
+
+    auto* head = new QHBoxLayout;
+    auto* icon = new QLabel(this);
+    icon->setPixmap(symbols::pixmap(approval.tool.symbol(), 16, Theme::amber(), devicePixelRatioF()));
+    head->addWidget(icon);
+    QString project = displayName(approval.agent);
+    if (store) {
+        if (auto s = store->session(approval.sessionID)) project = s->projectName();
+    }
+    head->addWidget(plainLabel(project, 12, kDim, true, this));
+    head->addStretch(1);
+    box->addLayout(head);
+
+    question_ = plainLabel(questionText(), 13, Qt::white, true, this);
+    box->addWidget(question_);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->setSpacing(8);
+    allow_ = button(pick("Povolit", "Allow"), Theme::success(), this);
+    buttons->addWidget(allow_);
+    if (approval.agent == Agent::claude && !approval.permissionSuggestions.empty()) {
+        always_ = button(pick("Vždy povolit", "Always allow"), Qt::white, this);
+        buttons->addWidget(always_);
+        connect(always_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::alwaysAllow); });
+    }
+    deny_ = button(pick("Zamítnout", "Deny"), Theme::danger(), this);
+    buttons->addWidget(deny_);
+    buttons->addStretch(1);
+    box->addLayout(buttons);
+    connect(allow_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::allow); });
+    connect(deny_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::deny); });
+}
+
+QString ApprovalCard::questionText() const
+{
+    const auto& detail = approval_.tool.detail;
+    return AgentText::mayIUse(approval_.tool.displayName(), detail ? QStringLiteral(": ") + *detail : QString());
+}
+
+void ApprovalCard::answer(ApprovalCenter::Decision decision)
+{
+    // The session moves on before the agent hears, so the list never shows a stale wait.
+    const PendingApproval a = approval_;
+    QPointer<ApprovalCenter> center = center_;
+    if (store_) store_->resume(a.sessionID, decision != ApprovalCenter::Decision::deny, a.tool);
+    if (center) center->decide(a.id, decision);
+}
+
+// ---- AgentsView ----
+
+AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock, QWidget* parent)
+    : QWidget(parent), store_(store), center_(center), seenTimer_(new Timer(clock, this))
+{
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* scroll = new QScrollArea(this);
+    scroll->setWidgetResizable(true);
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setStyleSheet(QStringLiteral(
+        "QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"
+        " QScrollBar:vertical { background: transparent; width: 6px; margin: 4px 1px; }"
+        " QScrollBar::handle:vertical { background: rgba(255,255,255,60); border-radius: 2px; min-height: 24px; }"
+        " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
+    auto* content = new QWidget(scroll);
+    auto* column = new QVBoxLayout(content);
+    column->setContentsMargins(14, 8, 14, 8);
+    column->setSpacing(6);
+    cards_ = new QVBoxLayout;
+    cards_->setSpacing(6);
+    list_ = new QVBoxLayout;
+    list_->setSpacing(6);
+    column->addLayout(cards_);
+    column->addLayout(list_);
+    column->addStretch(1);
+    scroll->setWidget(content);
+    outer->addWidget(scroll);
+
+    connect(seenTimer_, &Timer::timeout, this, [this] {
+        if (store_) store_->markAllSeen();
+    });
+    // Coalesced, and each part on its own: a session update never rebuilds a card the user
+    // is about to click.
+    auto queue = [this](bool cards, bool rows) {
+        const bool idle = !cardsQueued_ && !rowsQueued_;
+        cardsQueued_ = cardsQueued_ || cards;
+        rowsQueued_ = rowsQueued_ || rows;
+        if (idle) QTimer::singleShot(0, this, [this] { rebuild(); });
+    };
+    if (store) connect(store, &SessionStore::sessionsChanged, this, [queue] { queue(false, true); });
+    if (center) connect(center, &ApprovalCenter::pendingChanged, this, [queue] { queue(true, false); });
+    connect(&L10n::shared(), &L10n::languageChanged, this, [queue] { queue(true, true); });
+    cardsQueued_ = rowsQueued_ = true;
+    rebuild();
+}
+
+void AgentsView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    seenTimer_->start(markSeenDelay, false);
+}
+
+namespace {
+
+void clear(QVBoxLayout* layout)
+{
+    while (layout->count() > 0) {
+        QLayoutItem* item = layout->takeAt(0);
+        if (QWidget* w = item->widget()) {
+            w->hide();
+            w->deleteLater();
+        }
+        delete item;
+    }
+}
+
+template <typename T>
+QList<T*> widgetsIn(QVBoxLayout* layout)
+{
+    QList<T*> out;
+    for (int i = 0; i < layout->count(); ++i)
+        if (auto* w = qobject_cast<T*>(layout->itemAt(i)->widget())) out << w;
+    return out;
+}
+
+} // namespace
+
+QList<AgentRow*> AgentsView::rows() const { return widgetsIn<AgentRow>(list_); }
+
+QList<ApprovalCard*> AgentsView::cards() const { return widgetsIn<ApprovalCard>(cards_); }
+
+void AgentsView::rebuild()
+{
+    QWidget* content = list_->parentWidget();
+    if (cardsQueued_) {
+        clear(cards_);
+        if (center_) {
+            for (const PendingApproval& a : center_->pending())
+                cards_->addWidget(new ApprovalCard(a, store_, center_, content));
+        }
+    }
+    if (rowsQueued_) {
+        clear(list_);
+        if (store_) {
+            for (const Session& s : store_->ordered()) list_->addWidget(new AgentRow(s, store_, content));
+        }
+    }
+    cardsQueued_ = rowsQueued_ = false;
+}
+
+// ---- collapsed glyphs ----
+
+AgentLeading::AgentLeading(SessionStore* store, QWidget* parent) : QWidget(parent), store_(store)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    if (store) connect(store, &SessionStore::sessionsChanged, this, qOverload<>(&QWidget::update));
+}
+
+QString AgentLeading::symbolName() const
+{
+    if (!store_) return {};
+    const auto list = store_->ordered();
+    return list.isEmpty() ? QString() : agentStateSymbol(list.first());
+}
+
+QColor AgentLeading::color() const
+{
+    if (!store_) return Qt::white;
+    const auto list = store_->ordered();
+    return list.isEmpty() ? QColor(Qt::white) : list.first().accent();
+}
+
+void AgentLeading::paintEvent(QPaintEvent*)
+{
+    const QString sym = symbolName();
+    if (sym.isEmpty()) return;
+    QPainter p(this);
+    const int s = std::max(8, std::min({16, width() - 4, height() - 4}));
+    p.drawPixmap(QPoint((width() - s) / 2, (height() - s) / 2),
+                 symbols::pixmap(sym, s, color(), devicePixelRatioF()));
+}
+
+AgentTrailing::AgentTrailing(SessionStore* store, QWidget* parent) : QWidget(parent), store_(store)
+{
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    if (store) connect(store, &SessionStore::sessionsChanged, this, qOverload<>(&QWidget::update));
+}
+
+int AgentTrailing::activeCount() const
+{
+    if (!store_) return 0;
+    int n = 0;
+    for (const Session& s : store_->sessions()) {
+        switch (s.state.kind()) {
+        case Kind::tool:
+        case Kind::thinking:
+        case Kind::compacting:
+        case Kind::waiting: ++n; break;
+        default: break;
+        }
+    }
+    return n;
+}
+
+bool AgentTrailing::hasUnseen() const
+{
+    if (!store_) return false;
+    for (const Session& s : store_->sessions())
+        if (s.isUnseen()) return true;
+    return false;
+}
+
+void AgentTrailing::paintEvent(QPaintEvent*)
+{
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const int n = activeCount();
+    bool waiting = false;
+    if (store_) {
+        for (const Session& s : store_->sessions()) waiting = waiting || s.state.is(Kind::waiting);
+    }
+    if (n > 0) {
+        QFont f = font();
+        f.setPixelSize(12);
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(waiting ? Theme::amber() : QColor(Qt::white));
+        p.drawText(rect(), Qt::AlignCenter, QString::number(n));
+    } else if (hasUnseen()) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(Theme::success());
+        p.drawEllipse(QPointF(width() / 2.0, height() / 2.0), 3.5, 3.5);
+    }
+}
+
+} // namespace lomex

@@ -1,0 +1,133 @@
+#pragma once
+#include "agents/ApprovalCenter.h"
+#include "agents/Session.h"
+#include <QFrame>
+#include <QPointer>
+#include <QWidget>
+
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+namespace lomex {
+
+class Clock;
+class SessionStore;
+class Timer;
+
+// One session of the agents list: its state icon, project, status and detail.
+class AgentRow : public QFrame {
+    Q_OBJECT
+public:
+    AgentRow(const Session& session, SessionStore* store, QWidget* parent = nullptr);
+    const QString& sessionID() const { return id_; }
+    // The texts shown (tests).
+    QString titleText() const;
+    QString statusText() const;
+    QString detailText() const;
+
+Q_SIGNALS:
+    void activated(const QString& sessionID);
+
+protected:
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    QString id_;
+    QPointer<SessionStore> store_;
+    QLabel* title_;
+    QLabel* status_;
+    QLabel* detail_;
+};
+
+// A permission request waiting for the user, with allow, always allow and deny.
+class ApprovalCard : public QFrame {
+    Q_OBJECT
+public:
+    ApprovalCard(const PendingApproval& approval, SessionStore* store, ApprovalCenter* center,
+                 QWidget* parent = nullptr);
+    quint64 approvalID() const { return approval_.id; }
+    QString questionText() const;
+    QPushButton* allowButton() const { return allow_; }
+    // Absent where the agent would not keep a rule (no suggestions, or Codex).
+    QPushButton* alwaysButton() const { return always_; }
+    QPushButton* denyButton() const { return deny_; }
+
+private:
+    void answer(ApprovalCenter::Decision decision);
+
+    PendingApproval approval_;
+    QPointer<SessionStore> store_;
+    QPointer<ApprovalCenter> center_;
+    QLabel* question_;
+    QPushButton* allow_;
+    QPushButton* always_ = nullptr;
+    QPushButton* deny_;
+};
+
+// The agents tab: the waiting permission requests, then the sessions in display order. Marks
+// every session seen 1.5 s after the list was shown.
+class AgentsView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr double markSeenDelay = 1.5;
+
+    AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock = nullptr,
+               QWidget* parent = nullptr);
+
+    QList<AgentRow*> rows() const;
+    QList<ApprovalCard*> cards() const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void rebuild();
+
+    QPointer<SessionStore> store_;
+    QPointer<ApprovalCenter> center_;
+    Timer* seenTimer_;
+    QVBoxLayout* cards_;
+    QVBoxLayout* list_;
+    bool cardsQueued_ = false;
+    bool rowsQueued_ = false;
+};
+
+// The closed notch's agent glyphs: the leading one shows what the top session does, the
+// trailing one how many sessions work or wait.
+class AgentLeading : public QWidget {
+    Q_OBJECT
+public:
+    explicit AgentLeading(SessionStore* store, QWidget* parent = nullptr);
+    // The symbol and colour drawn now (none when the table is empty).
+    QString symbolName() const;
+    QColor color() const;
+    QSize sizeHint() const override { return {24, 24}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QPointer<SessionStore> store_;
+};
+
+class AgentTrailing : public QWidget {
+    Q_OBJECT
+public:
+    explicit AgentTrailing(SessionStore* store, QWidget* parent = nullptr);
+    // Sessions working or waiting; with none, unseen news shows as a dot.
+    int activeCount() const;
+    bool hasUnseen() const;
+    QSize sizeHint() const override { return {24, 24}; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QPointer<SessionStore> store_;
+};
+
+// The state symbol of a session: the tool's icon while it runs, else one per state.
+QString agentStateSymbol(const Session& session);
+
+} // namespace lomex

@@ -1,0 +1,257 @@
+// The delegate's coding-agent wiring: the hook server's callbacks, the session store's
+// transitions and reminders, and the agents' part of the live activity.
+#include "agents/AgentContext.h"
+#include "agents/AgentText.h"
+#include "agents/AgentViews.h"
+#include "agents/ApprovalCenter.h"
+#include "agents/EventServer.h"
+#include "agents/SessionStore.h"
+#include "app/AppDelegate.h"
+#include "app/LiveActivity.h"
+#include "app/NotchPanel.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+#include "notch/CollapsedView.h"
+#include "notch/NotchRootView.h"
+#include "platform/Feedback.h"
+#include "platform/RunningApps.h"
+#include <QCoreApplication>
+#include <QEvent>
+#include <QPointer>
+#include <QtConcurrent/QtConcurrentRun>
+#include <nlohmann/json.hpp>
+
+namespace lomex {
+
+namespace {
+
+constexpr quint16 kAgentPort = 7841;
+constexpr double kAgentToastSeconds = 5.0;
+
+using Transition = SessionStore::Transition;
+
+// Runs fn on the GUI thread while the delegate lives; called from the server's thread.
+template <typename Fn>
+void onGuiThread(const QPointer<AppDelegate>& self, Fn fn)
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), [self, fn = std::move(fn)]() mutable {
+        fn(self.data());
+    }, Qt::QueuedConnection);
+}
+
+// Puts the agent glyphs over the closed notch's sides while the live activity is an agent.
+class AgentGlyphs : public QObject {
+public:
+    AgentGlyphs(CollapsedView* host, NotchModel* model, SessionStore* store)
+        : QObject(host), host_(host), model_(model),
+          leading_(new AgentLeading(store, host)), trailing_(new AgentTrailing(store, host))
+    {
+        for (QWidget* w : {static_cast<QWidget*>(leading_), static_cast<QWidget*>(trailing_)}) {
+            // Covers the generic symbol the pill draws for an agent.
+            w->setAutoFillBackground(true);
+            QPalette pal = w->palette();
+            pal.setColor(QPalette::Window, Qt::black);
+            w->setPalette(pal);
+        }
+        host->installEventFilter(this);
+        connect(model, &NotchModel::liveChanged, this, &AgentGlyphs::place);
+        connect(model, &NotchModel::geometryChanged, this, &AgentGlyphs::place);
+        place();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (watched == host_ && (event->type() == QEvent::Resize || event->type() == QEvent::Show))
+            place();
+        return false;
+    }
+
+private:
+    void place()
+    {
+        const bool on = model_->live() == NotchModel::Live::agent;
+        const int side = model_->sideWidth();
+        const int h = host_->height();
+        leading_->setGeometry(0, 0, side, h);
+        trailing_->setGeometry(host_->width() - side, 0, side, h);
+        leading_->setVisible(on && side > 0);
+        trailing_->setVisible(on && side > 0);
+        leading_->raise();
+        trailing_->raise();
+    }
+
+    CollapsedView* host_;
+    NotchModel* model_;
+    AgentLeading* leading_;
+    AgentTrailing* trailing_;
+};
+
+QString transitionToast(const Transition& t)
+{
+    const Session& s = t.session;
+    const QString project = s.projectName();
+    switch (t.kind) {
+    case Transition::Kind::needsAttention:
+        return s.state.is(ActivityState::Kind::waiting) && !s.state.message().isEmpty()
+            ? project + QStringLiteral(": ") + s.state.message()
+            : AgentText::needsAttention(displayName(s.agent));
+    case Transition::Kind::finished: {
+        return project + QStringLiteral(" · ") + AgentText::t(QStringLiteral("Done"))
+            + (s.lastSummary ? QStringLiteral(" · ") + *s.lastSummary : QString());
+    }
+    case Transition::Kind::failed:
+        return project + QStringLiteral(": ") + s.state.message();
+    case Transition::Kind::started: break;
+    }
+    return {};
+}
+
+} // namespace
+
+void AppDelegate::setupAgents()
+{
+    QPointer<AppDelegate> self(this);
+    agents_->onTransition = [self](const Transition& t) {
+        if (self) self->agentTransition(t, false);
+    };
+    agents_->onReminder = [self](const Transition& t) {
+        if (self) self->agentTransition(t, true);
+    };
+    connect(agents_, &SessionStore::sessionsChanged, this, &AppDelegate::updateAgentLive);
+    connect(approvals_, &ApprovalCenter::pendingChanged, this, &AppDelegate::updateAgentLive);
+    installAgentGlyphs();
+    updateAgentLive();
+    // settingChanged() follows "agentsEnabled" from here on.
+    if (Settings::shared().boolValue(QStringLiteral("agentsEnabled"))) startAgentServer();
+}
+
+void AppDelegate::installAgentGlyphs()
+{
+    if (!panel_ || !panel_->root() || !panel_->root()->collapsedView()) return;
+    new AgentGlyphs(panel_->root()->collapsedView(), model_, agents_);
+}
+
+void AppDelegate::startAgentServer()
+{
+    if (agentServer_) return;
+    QPointer<AppDelegate> self(this);
+    auto server = std::make_unique<EventServer>(kAgentPort, [self](const HookEvent& event) {
+        onGuiThread(self, [event](AppDelegate* d) {
+            if (d) d->handleAgentEvent(event);
+        });
+    });
+    server->onPermission = [self](const HookEvent& event, PermissionReply reply) {
+        onGuiThread(self, [event, reply](AppDelegate* d) {
+            if (!d) {
+                reply(std::nullopt);
+                return;
+            }
+            d->approvals_->add(event, reply);
+            if (d->approvals_->hasPending(event.sessionID)) {
+                d->model_->open(NotchModel::Tab::agents);
+                d->model_->peek(ApprovalCenter::timeout(event.agent));
+            }
+        });
+    };
+    server->onPermissionCancelled = [self](quint64 replyID) {
+        onGuiThread(self, [replyID](AppDelegate* d) {
+            if (d) d->approvals_->cancel(replyID);
+        });
+    };
+    server->onUsage = [self](const QByteArray& body) {
+        onGuiThread(self, [body](AppDelegate* d) {
+            if (d) d->ingestAgentStatusLine(body);
+        });
+    };
+    if (auto error = server->start()) {
+        log(QStringLiteral("agent server ") + error->message);
+        return;
+    }
+    agentServer_ = std::move(server);
+}
+
+void AppDelegate::stopAgentServer()
+{
+    if (agentServer_) {
+        agentServer_->stop();
+        agentServer_.reset();
+    }
+    approvals_->endAll();
+}
+
+void AppDelegate::handleAgentEvent(const HookEvent& event)
+{
+    approvals_->observe(event);
+    agents_->handle(event);
+    const bool refreshesContext = event.name == QLatin1String("Stop")
+        || event.name == QLatin1String("PostToolUse") || event.name == QLatin1String("UserPromptSubmit");
+    if (event.agent != Agent::codex || !refreshesContext || !event.transcriptPath) return;
+    const QString path = *event.transcriptPath;
+    const QString id = event.sessionID;
+    QPointer<SessionStore> store(agents_);
+    QtConcurrent::run([path] { return AgentContext::codex(path); })
+        .then(this, [store, id](const std::optional<double>& percent) {
+            if (store && percent) store->setContext(id, *percent);
+        });
+}
+
+void AppDelegate::ingestAgentStatusLine(const QByteArray& body)
+{
+    // Only the top level and one object below it matter; anything nested deeper is dropped
+    // while parsing, so an untrusted body cannot build a deep tree.
+    const auto shallow = [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) { return depth <= 2; };
+    const nlohmann::json j = nlohmann::json::parse(body.constBegin(), body.constEnd(), shallow, false);
+    if (!j.is_object()) return;
+    const auto id = j.find("session_id");
+    const auto window = j.find("context_window");
+    if (id == j.end() || !id->is_string() || window == j.end() || !window->is_object()) return;
+    const auto used = window->find("used_percentage");
+    if (used == window->end() || !used->is_number()) return;
+    agents_->setContext(QString::fromStdString(id->get<std::string>()), used->get<double>());
+}
+
+void AppDelegate::agentTransition(const SessionStore::Transition& transition, bool reminder)
+{
+    using Kind = Transition::Kind;
+    if (transition.kind == Kind::started) return;
+    const Session& s = transition.session;
+    if (!reminder && (transition.kind == Kind::finished || transition.kind == Kind::needsAttention)) {
+        const auto host = AgentText::hostApp(s.hostBundleID, s.termProgram);
+        const auto active = RunningApps::current()->active();
+        if (host && active && host->desktopID == active->desktopID && !approvals_->hasPending(s.id)) {
+            // The user is looking at the agent's own terminal.
+            if (transition.kind == Kind::finished) agents_->markSeen(s.id);
+            return;
+        }
+    }
+    model_->open(NotchModel::Tab::agents);
+    model_->show(transitionToast(transition), kAgentToastSeconds);
+    if (transition.kind == Kind::needsAttention) {
+        feedback::playSound(QStringLiteral("Funk"));
+    } else if (transition.kind == Kind::finished
+               && Settings::shared().boolValue(QStringLiteral("agentCelebrate"), true)) {
+        feedback::playSound(QStringLiteral("Glass"));
+    }
+}
+
+void AppDelegate::updateAgentLive()
+{
+    if (!liveActivity_) return;
+    bool needsUser = !approvals_->pending().isEmpty();
+    bool active = false;
+    for (const Session& s : agents_->sessions()) {
+        switch (s.state.kind()) {
+        case ActivityState::Kind::waiting: needsUser = true; break;
+        case ActivityState::Kind::tool:
+        case ActivityState::Kind::thinking:
+        case ActivityState::Kind::compacting: active = true; break;
+        default: break;
+        }
+        if (s.isUnseen()) active = true;
+    }
+    liveActivity_->setAgentNeedsUser(needsUser);
+    liveActivity_->setAgentActive(active);
+}
+
+} // namespace lomex

@@ -1,0 +1,189 @@
+#include "TestEnv.h"
+#include "agents/AgentViews.h"
+#include "agents/ApprovalToken.h"
+#include "agents/SessionStore.h"
+#include "core/L10n.h"
+#include "ui/Theme.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTest>
+#include <gtest/gtest.h>
+
+using namespace lomex;
+using nlohmann::json;
+using Kind = ActivityState::Kind;
+
+namespace {
+
+HookEvent ev(const QString& name, const QString& id, Agent agent = Agent::claude)
+{
+    HookEvent e;
+    e.name = name;
+    e.sessionID = id;
+    e.agent = agent;
+    return e;
+}
+
+HookEvent permission(const QString& id, Agent agent = Agent::claude, std::vector<json> suggestions = {})
+{
+    HookEvent e = ev("PermissionRequest", id, agent);
+    e.toolName = "Bash";
+    e.toolInput = {{"command", "npm test"}};
+    e.permissionSuggestions = std::move(suggestions);
+    return e;
+}
+
+class AgentViewsTest : public test::LomexTest {
+protected:
+    AgentViewsTest() { ApprovalToken::resetForTesting(); }
+    ~AgentViewsTest() override { ApprovalToken::resetForTesting(); }
+
+    // What the delegate does for a permission request.
+    void ask(const HookEvent& e, ApprovalCenter::Reply reply)
+    {
+        center.observe(e);
+        store.handle(e);
+        center.add(e, std::move(reply));
+    }
+
+    FakeClock clock;
+    SessionStore store{&clock};
+    ApprovalCenter center{&clock};
+};
+
+} // namespace
+
+TEST_F(AgentViewsTest, ListFollowsOrderAndMarksSeenAfterShowing)
+{
+    HookEvent idle = ev("SessionStart", "idle");
+    idle.cwd = "/home/u/<b>site";
+    store.handle(idle);
+    clock.advance(1);
+    store.handle(ev("Stop", "done"));
+    clock.advance(1);
+    store.handle(ev("UserPromptSubmit", "busy"));
+
+    AgentsView view(&store, &center, &clock);
+    view.resize(700, 260);
+    QStringList ids;
+    for (AgentRow* r : view.rows()) ids << r->sessionID();
+    EXPECT_EQ(ids, (QStringList{"busy", "done", "idle"}));
+    // Outside text is shown as it is, never as markup.
+    EXPECT_EQ(view.rows().at(2)->titleText(), "<b>site");
+    for (QLabel* l : view.findChildren<QLabel*>()) {
+        if (!l->text().isEmpty()) {
+            EXPECT_EQ(l->textFormat(), Qt::PlainText);
+        }
+    }
+
+    view.show();
+    clock.advance(1.4);
+    EXPECT_TRUE(store.session("done")->isUnseen());
+    clock.advance(0.1);
+    EXPECT_FALSE(store.session("done")->isUnseen());
+
+    // A new session shows up once the store changes.
+    store.handle(ev("SessionStart", "late"));
+    ASSERT_TRUE(test::waitUntil([&] { return view.rows().size() == 4; }));
+    EXPECT_EQ(view.rows().at(2)->sessionID(), "late");
+}
+
+TEST_F(AgentViewsTest, RowShowsStatusAndMarksSeenWhenClicked)
+{
+    HookEvent stop = ev("Stop", "s");
+    stop.cwd = "/work/lomex";
+    stop.lastAssistantMessage = "Fixed the **build**.";
+    store.handle(stop);
+    AgentRow row(*store.session("s"), &store);
+    row.resize(600, 50);
+    EXPECT_EQ(row.titleText(), "lomex");
+    EXPECT_EQ(row.statusText(), "Done");
+    EXPECT_EQ(row.detailText(), "Fixed the build.");
+    QString activated;
+    QObject::connect(&row, &AgentRow::activated, [&](const QString& id) { activated = id; });
+    QTest::mouseClick(&row, Qt::LeftButton, {}, QPoint(20, 20));
+    EXPECT_EQ(activated, "s");
+    EXPECT_FALSE(store.session("s")->isUnseen());
+}
+
+TEST_F(AgentViewsTest, ApprovalCardResumesBeforeTheAgentHears)
+{
+    std::optional<ActivityState> stateWhenAnswered;
+    std::vector<std::optional<QString>> replies;
+    ask(permission("s"), [&](const std::optional<QString>& t) {
+        stateWhenAnswered = store.session("s")->state;
+        replies.push_back(t);
+    });
+    AgentsView view(&store, &center, &clock);
+    ASSERT_EQ(view.cards().size(), 1);
+    ApprovalCard* card = view.cards().front();
+    EXPECT_EQ(card->questionText(), "May I use Bash: npm test?");
+    EXPECT_EQ(card->alwaysButton(), nullptr); // no suggestions: nothing to keep
+    // Other sessions' news refresh the rows but leave the card under the pointer alone.
+    store.handle(ev("UserPromptSubmit", "other"));
+    ASSERT_TRUE(test::waitUntil([&] { return view.rows().size() == 2; }));
+    EXPECT_EQ(view.cards().front(), card);
+    card->allowButton()->click();
+    ASSERT_EQ(replies.size(), 1u);
+    ASSERT_TRUE(replies[0]);
+    EXPECT_TRUE(replies[0]->endsWith(R"("decision":{"behavior":"allow"}}})"));
+    EXPECT_EQ(stateWhenAnswered, ActivityState::tool(ToolActivity{"Bash", QString("npm test")}));
+    ASSERT_TRUE(test::waitUntil([&] { return view.cards().isEmpty(); }));
+
+    // Deny sends the session back to thinking first.
+    replies.clear();
+    ask(permission("d", Agent::codex), [&](const std::optional<QString>& t) {
+        stateWhenAnswered = store.session("d")->state;
+        replies.push_back(t);
+    });
+    ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == 1; }));
+    view.cards().front()->denyButton()->click();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_TRUE(replies[0]->endsWith(R"("decision":{"behavior":"deny"}}})"));
+    EXPECT_EQ(stateWhenAnswered, ActivityState::thinking());
+}
+
+TEST_F(AgentViewsTest, AlwaysAllowOnlyWhereTheAgentKeepsTheRule)
+{
+    const json rule = json::parse(R"({"type":"addRules","rules":[{"toolName":"Bash"}],"behavior":"allow","destination":"localSettings"})");
+    std::vector<std::optional<QString>> replies;
+    auto record = [&](const std::optional<QString>& t) { replies.push_back(t); };
+    ask(permission("c", Agent::claude, {rule}), record);
+    ask(permission("x", Agent::codex, {rule}), record);
+    AgentsView view(&store, &center, &clock);
+    ASSERT_EQ(view.cards().size(), 2);
+    ApprovalCard* claude = view.cards().at(0);
+    ApprovalCard* codex = view.cards().at(1);
+    EXPECT_EQ(codex->alwaysButton(), nullptr);
+    ASSERT_NE(claude->alwaysButton(), nullptr);
+    claude->alwaysButton()->click();
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_TRUE(replies[0]->contains(R"("updatedPermissions":[)"));
+    center.endAll(); // before the replies' vector goes away
+}
+
+TEST_F(AgentViewsTest, CollapsedGlyphs)
+{
+    AgentLeading leading(&store);
+    AgentTrailing trailing(&store);
+    EXPECT_TRUE(leading.symbolName().isEmpty());
+    EXPECT_EQ(trailing.activeCount(), 0);
+    EXPECT_FALSE(trailing.hasUnseen());
+
+    store.handle(ev("Stop", "done"));
+    EXPECT_EQ(leading.symbolName(), "checkmark.circle.fill");
+    EXPECT_TRUE(trailing.hasUnseen());
+
+    HookEvent pre = ev("PreToolUse", "busy");
+    pre.toolName = "Edit";
+    pre.toolInput = {{"file_path", "/a.cpp"}};
+    store.handle(pre);
+    EXPECT_EQ(leading.symbolName(), "pencil");
+    EXPECT_EQ(trailing.activeCount(), 1);
+
+    store.handle(permission("wait"));
+    EXPECT_EQ(leading.symbolName(), "hand.raised.fill");
+    EXPECT_EQ(leading.color(), Theme::amber());
+    EXPECT_EQ(trailing.activeCount(), 2);
+}

@@ -1,0 +1,228 @@
+#include "TestEnv.h"
+#include "agents/AgentViews.h"
+#include "agents/ApprovalCenter.h"
+#include "agents/ApprovalToken.h"
+#include "agents/HookInstaller.h"
+#include "agents/SessionStore.h"
+#include "app/AppDelegate.h"
+#include "app/LiveActivity.h"
+#include "app/NotchPanel.h"
+#include "core/Settings.h"
+#include "notch/CollapsedView.h"
+#include "notch/NotchPageHost.h"
+#include "notch/NotchRootView.h"
+#include "platform/Feedback.h"
+#include "platform/RunningApps.h"
+#include "platform/Screens.h"
+#include <QProcess>
+#include <memory>
+
+using namespace lomex;
+using Tab = NotchModel::Tab;
+using Kind = ActivityState::Kind;
+
+namespace {
+
+HookEvent ev(const QString& name, const QString& id, Agent agent = Agent::claude)
+{
+    HookEvent e;
+    e.name = name;
+    e.sessionID = id;
+    e.agent = agent;
+    e.cwd = "/work/lomex";
+    return e;
+}
+
+class AppDelegateAgentsTest : public test::LomexTest {
+protected:
+    void SetUp() override
+    {
+        screens.setScreens({ScreenInfo{"only", QRect(0, 0, 1920, 1080), true, false}});
+        RunningApps::setCurrent(&apps);
+        // No setup wizard in the way.
+        Settings::shared().setBool("onboardingDone", true);
+        app = std::make_unique<AppDelegate>(&clock, &screens);
+        app->setDebugSocketPath(home.file("run/debug.sock"));
+        app->applicationDidFinishLaunching();
+    }
+    void TearDown() override
+    {
+        app.reset();
+        RunningApps::setCurrent(nullptr);
+    }
+
+    FakeClock clock;
+    FakeScreens screens;
+    FakeRunningApps apps;
+    std::unique_ptr<AppDelegate> app;
+};
+
+} // namespace
+
+TEST_F(AppDelegateAgentsTest, OwnsTheStoreAndApprovalsAndTheAgentsPage)
+{
+    const Services s = app->inject();
+    ASSERT_NE(s.agents, nullptr);
+    EXPECT_EQ(s.agents, app->agents());
+    EXPECT_EQ(s.approvals, app->approvals());
+    EXPECT_NE(qobject_cast<AgentsView*>(app->panel()->root()->pages()->page(Tab::agents)), nullptr);
+    EXPECT_EQ(app->agentServer(), nullptr); // "agentsEnabled" is off by default
+}
+
+TEST_F(AppDelegateAgentsTest, NeedsAttentionOpensTheAgentsTabWithASound)
+{
+    const int sounds = feedback::soundCalls();
+    HookEvent ask = ev("PermissionRequest", "s");
+    ask.toolName = "Bash";
+    ask.toolInput = {{"command", "npm test"}};
+    app->handleAgentEvent(ask);
+    EXPECT_TRUE(app->model()->isOpen());
+    EXPECT_EQ(app->model()->tab(), Tab::agents);
+    EXPECT_EQ(app->model()->toast(), "lomex: May I use Bash: npm test?");
+    EXPECT_EQ(feedback::soundCalls(), sounds + 1);
+    EXPECT_TRUE(app->liveActivity()->inputs().agentNeedsUser);
+    EXPECT_EQ(app->model()->live(), NotchModel::Live::agent);
+
+    // A started turn says nothing.
+    app->model()->close();
+    app->handleAgentEvent(ev("UserPromptSubmit", "s"));
+    EXPECT_FALSE(app->model()->isOpen());
+    EXPECT_FALSE(app->liveActivity()->inputs().agentNeedsUser);
+    EXPECT_TRUE(app->liveActivity()->inputs().agentActive);
+}
+
+TEST_F(AppDelegateAgentsTest, QuietWhileTheAgentsTerminalIsInFront)
+{
+    const RunningApplication ghostty{"com.mitchellh.ghostty.desktop", "ghostty", 42};
+    apps.apps = {ghostty};
+    apps.frontmost = ghostty;
+    HookEvent stop = ev("Stop", "s");
+    stop.hostBundleID = ghostty.desktopID;
+    stop.lastAssistantMessage = "Done.";
+    const int sounds = feedback::soundCalls();
+    app->handleAgentEvent(stop);
+    EXPECT_FALSE(app->model()->isOpen());
+    EXPECT_EQ(feedback::soundCalls(), sounds);
+    EXPECT_FALSE(app->agents()->session("s")->isUnseen()); // seen right there
+
+    // Another application in front: the finish is shown, with the celebration sound.
+    apps.frontmost = RunningApplication{"firefox.desktop", "firefox", 7};
+    app->handleAgentEvent(ev("UserPromptSubmit", "s"));
+    app->handleAgentEvent(stop);
+    EXPECT_TRUE(app->model()->isOpen());
+    EXPECT_EQ(app->model()->toast(), "lomex · Done · Done.");
+    EXPECT_EQ(feedback::soundCalls(), sounds + 1);
+    EXPECT_TRUE(app->agents()->session("s")->isUnseen());
+}
+
+TEST_F(AppDelegateAgentsTest, PendingApprovalIsNeverQuiet)
+{
+    const RunningApplication term{"org.gnome.Terminal.desktop", "gnome-terminal", 1};
+    apps.apps = {term};
+    apps.frontmost = term;
+    HookEvent ask = ev("PermissionRequest", "s");
+    ask.hostBundleID = term.desktopID;
+    ask.toolName = "Bash";
+    std::optional<QString> answer = QString("unset");
+    // The request is queued first (as onPermission would), then its notification arrives.
+    app->handleAgentEvent(ask);
+    app->model()->close();
+    app->approvals()->add(ask, [&](const std::optional<QString>& t) { answer = t; });
+    HookEvent note = ev("Notification", "s");
+    note.hostBundleID = term.desktopID;
+    note.message = "Claude needs your permission";
+    app->handleAgentEvent(note);
+    EXPECT_TRUE(app->model()->isOpen());
+    app->approvals()->endAll();
+    EXPECT_FALSE(answer);
+}
+
+TEST_F(AppDelegateAgentsTest, StatusLineBodiesSetTheContext)
+{
+    app->handleAgentEvent(ev("SessionStart", "s"));
+    app->ingestAgentStatusLine(R"({"session_id":"s","context_window":{"used_percentage":37.5}})");
+    EXPECT_EQ(app->agents()->session("s")->contextPercent, 37.5);
+    for (const char* bad : {"", "[]", "not json", R"({"session_id":5,"context_window":{"used_percentage":1}})",
+                            R"({"session_id":"s","context_window":{"used_percentage":"9"}})",
+                            R"({"session_id":"s","context_window":[1]})"}) {
+        app->ingestAgentStatusLine(bad);
+    }
+    EXPECT_EQ(app->agents()->session("s")->contextPercent, 37.5);
+    // Deep nesting is dropped while parsing, the useful part still read.
+    QByteArray deep = R"({"session_id":"s","x":)" + QByteArray(100000, '[') + QByteArray(100000, ']')
+                    + R"(,"context_window":{"used_percentage":12}})";
+    app->ingestAgentStatusLine(deep);
+    EXPECT_EQ(app->agents()->session("s")->contextPercent, 12.0);
+}
+
+TEST_F(AppDelegateAgentsTest, RemindersShowEvenWithTheTerminalInFront)
+{
+    const RunningApplication term{"org.gnome.Terminal.desktop", "gnome-terminal", 1};
+    apps.apps = {term};
+    apps.frontmost = term;
+    HookEvent note = ev("Notification", "s");
+    note.hostBundleID = term.desktopID;
+    note.message = "Pick an option";
+    app->handleAgentEvent(note);
+    EXPECT_FALSE(app->model()->isOpen()); // quiet: the user is in that terminal
+    clock.advance(300);
+    EXPECT_TRUE(app->model()->isOpen());
+    EXPECT_EQ(app->model()->tab(), Tab::agents);
+    EXPECT_TRUE(app->agents()->session("s")->reminded);
+}
+
+TEST_F(AppDelegateAgentsTest, TurningAgentsOffEndsPendingApprovals)
+{
+    Settings::shared().setBool("agentsEnabled", true);
+    ASSERT_NE(app->agentServer(), nullptr);
+    HookEvent ask = ev("PermissionRequest", "s");
+    ask.toolName = "Bash";
+    std::vector<std::optional<QString>> answers;
+    app->approvals()->add(ask, [&](const std::optional<QString>& t) { answers.push_back(t); });
+    Settings::shared().setBool("agentsEnabled", false);
+    EXPECT_EQ(app->agentServer(), nullptr);
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_FALSE(answers[0]);
+}
+
+TEST_F(AppDelegateAgentsTest, HookCommandModePrintsTheInstalledLines)
+{
+    ApprovalToken::resetForTesting();
+    QProcess p;
+    p.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
+    p.start(QStringLiteral(LOMEX_BINARY), {"--hook-command", "PermissionRequest"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0);
+    // Same home, same token file: the child's line is ours.
+    EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()),
+              HookInstaller::permissionCommand(7841, Agent::claude) + "\n");
+    p.start(QStringLiteral(LOMEX_BINARY), {"--hook-command", "Stop"});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()), HookInstaller::command(7841, Agent::claude) + "\n");
+    ApprovalToken::resetForTesting();
+}
+
+TEST_F(AppDelegateAgentsTest, ClosedNotchShowsTheAgentGlyphsWhileAnAgentWorks)
+{
+    CollapsedView* pill = app->panel()->root()->collapsedView();
+    AgentLeading* leading = pill->findChild<AgentLeading*>();
+    AgentTrailing* trailing = pill->findChild<AgentTrailing*>();
+    ASSERT_NE(leading, nullptr);
+    ASSERT_NE(trailing, nullptr);
+    EXPECT_FALSE(leading->isVisibleTo(pill));
+
+    HookEvent pre = ev("PreToolUse", "s");
+    pre.toolName = "Bash";
+    pre.toolInput = {{"command", "make"}};
+    app->handleAgentEvent(pre);
+    EXPECT_EQ(app->model()->live(), NotchModel::Live::agent);
+    EXPECT_TRUE(leading->isVisibleTo(pill));
+    EXPECT_TRUE(trailing->isVisibleTo(pill));
+    EXPECT_EQ(leading->symbolName(), "terminal");
+    EXPECT_EQ(trailing->activeCount(), 1);
+    EXPECT_EQ(leading->width(), app->model()->sideWidth());
+
+    app->handleAgentEvent(ev("SessionEnd", "s"));
+    EXPECT_NE(app->model()->live(), NotchModel::Live::agent);
+    EXPECT_FALSE(leading->isVisibleTo(pill));
+}
