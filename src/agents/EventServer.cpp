@@ -221,11 +221,13 @@ private:
             return;
         const bool wasHeld = it->second->state == Connection::State::held;
         forget(it);
-        if (wasHeld) {
-            --held_;
-            if (callbacks_.onPermissionCancelled)
-                callbacks_.onPermissionCancelled(id);
+        if (!wasHeld) {
+            --waiting_; // its place among the connections still sending is free again
+            return;
         }
+        --held_;
+        if (callbacks_.onPermissionCancelled)
+            callbacks_.onPermissionCancelled(id);
     }
 
     // Closes a connection that is still sending its request, without an answer.

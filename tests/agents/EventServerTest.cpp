@@ -314,6 +314,17 @@ TEST_F(EventServerTest, WaitingConnectionsAreCapped)
     EXPECT_TRUE(waitFor([&] {
         return roundTrip(port, "GET /health HTTP/1.1\r\n\r\n", 1000) == httpResponse("200 OK", "ok");
     }));
+    // Clients that hang up before completing a request give their places back too.
+    idle.clear();
+    for (int round = 0; round < 3; ++round) {
+        for (int i = 0; i < 3; ++i) {
+            LoopbackClient quitter(port);
+            quitter.send("GET /hea");
+        }
+        EXPECT_TRUE(waitFor([&] {
+            return roundTrip(port, "GET /health HTTP/1.1\r\n\r\n", 1000) == httpResponse("200 OK", "ok");
+        })) << "round " << round;
+    }
 }
 
 TEST_F(EventServerTest, PermissionWithoutHandlerIsAnsweredEmptyAtOnce)
