@@ -189,10 +189,16 @@ void AppDelegate::handleAgentEvent(const HookEvent& event)
     if (event.agent != Agent::codex || !refreshesContext || !event.transcriptPath) return;
     const QString path = *event.transcriptPath;
     const QString id = event.sessionID;
-    QPointer<SessionStore> store(agents_);
-    QtConcurrent::run([path] { return AgentContext::codex(path); })
-        .then(this, [store, id](const std::optional<double>& percent) {
-            if (store && percent) store->setContext(id, *percent);
+    const quint64 serial = ++contextReadSerial_;
+    contextReads_.insert(id, serial);
+    auto reader = codexContextReader;
+    if (!reader) reader = [](const QString& p) { return AgentContext::codex(p); };
+    QtConcurrent::run([reader, path] { return reader(path); })
+        .then(this, [this, id, serial](const std::optional<double>& percent) {
+            // A newer read of this session is on its way or done: this figure is older.
+            if (contextReads_.value(id) != serial) return;
+            contextReads_.remove(id);
+            if (percent) agents_->setContext(id, *percent);
         });
 }
 
