@@ -6,6 +6,7 @@
 #include "agents/ApprovalCenter.h"
 #include "agents/EventServer.h"
 #include "agents/SessionStore.h"
+#include "agents/TextCut.h"
 #include "app/AppDelegate.h"
 #include "app/LiveActivity.h"
 #include "app/NotchPanel.h"
@@ -27,6 +28,9 @@ namespace {
 
 constexpr quint16 kAgentPort = 7841;
 constexpr double kAgentToastSeconds = 5.0;
+// Much more than the toast line shows: an agent's message can be huge, and the whole toast is
+// laid out to elide it.
+constexpr int kAgentToastCharacters = 400;
 
 using Transition = SessionStore::Transition;
 
@@ -232,7 +236,7 @@ void AppDelegate::agentTransition(const SessionStore::Transition& transition, bo
         }
     }
     model_->open(NotchModel::Tab::agents);
-    model_->show(transitionToast(transition), kAgentToastSeconds);
+    model_->show(textcut::shorten(transitionToast(transition), kAgentToastCharacters), kAgentToastSeconds);
     if (transition.kind == Kind::needsAttention) {
         feedback::playSound(QStringLiteral("Funk"));
     } else if (transition.kind == Kind::finished

@@ -93,6 +93,24 @@ TEST_F(AppDelegateAgentsTest, NeedsAttentionOpensTheAgentsTabWithASound)
     EXPECT_TRUE(app->liveActivity()->inputs().agentActive);
 }
 
+TEST_F(AppDelegateAgentsTest, HugeAgentMessageGivesAShortToast)
+{
+    // Any local process can post; a megabyte message must not be laid out whole.
+    HookEvent note = ev("Notification", "s");
+    note.message = "Build " + QString(1'000'000, QLatin1Char('x'));
+    app->handleAgentEvent(note);
+    const QString toast = app->model()->toast();
+    EXPECT_TRUE(toast.startsWith("lomex: Build xxx"));
+    EXPECT_LE(toast.size(), 400);
+    EXPECT_TRUE(toast.endsWith(QChar(0x2026)));
+
+    // Short ones stay whole.
+    note.message = "Pick an option";
+    app->handleAgentEvent(ev("UserPromptSubmit", "s"));
+    app->handleAgentEvent(note);
+    EXPECT_EQ(app->model()->toast(), "lomex: Pick an option");
+}
+
 TEST_F(AppDelegateAgentsTest, QuietWhileTheAgentsTerminalIsInFront)
 {
     const RunningApplication ghostty{"com.mitchellh.ghostty.desktop", "ghostty", 42};
