@@ -1,6 +1,7 @@
 #include "agents/AgentViews.h"
 #include "agents/AgentText.h"
 #include "agents/SessionStore.h"
+#include "agents/TextCut.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "ui/Symbols.h"
@@ -21,6 +22,9 @@ namespace {
 using Kind = ActivityState::Kind;
 
 constexpr int kTextWidth = 560;
+// Far more than the width can show; outside text may be megabytes long, and laying it all out
+// to elide it would stall the notch on every rebuild.
+constexpr int kMaxLabelCharacters = 400;
 const QColor kDim(255, 255, 255, 150);
 
 QString pick(const char* cs, const char* en)
@@ -40,8 +44,9 @@ QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool
     QPalette pal = label->palette();
     pal.setColor(QPalette::WindowText, color);
     label->setPalette(pal);
-    label->setText(QFontMetrics(f).elidedText(QString(text).replace(QLatin1Char('\n'), QLatin1Char(' ')),
-                                              Qt::ElideRight, kTextWidth));
+    QString shown = textcut::leftGraphemes(text, kMaxLabelCharacters);
+    shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    label->setText(QFontMetrics(f).elidedText(shown, Qt::ElideRight, kTextWidth));
     return label;
 }
 

@@ -82,6 +82,9 @@ public:
     void ingestAgentStatusLine(const QByteArray& body);
     // Every transition and reminder of the session store: toast, sound, the agents tab.
     void agentTransition(const SessionStore::Transition& transition, bool reminder);
+    // Reads the context fill of a Codex transcript; runs on a worker thread. Defaults to
+    // AgentContext::codex; tests replace it.
+    std::function<std::optional<double>(const QString& path)> codexContextReader;
 
     // How often each launch-time hook ran (tests and the log).
     int setupRequests() const { return setupRequests_; }
@@ -120,6 +123,10 @@ private:
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
     std::unique_ptr<EventServer> agentServer_;
+    // The latest Codex context read of each session: reads run side by side, and one that
+    // started earlier may end later with an older figure.
+    QHash<QString, quint64> contextReads_;
+    quint64 contextReadSerial_ = 0;
 
     // Made at launch.
     LiveActivity* liveActivity_ = nullptr;

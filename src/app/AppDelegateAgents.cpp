@@ -6,6 +6,7 @@
 #include "agents/ApprovalCenter.h"
 #include "agents/EventServer.h"
 #include "agents/SessionStore.h"
+#include "agents/TextCut.h"
 #include "app/AppDelegate.h"
 #include "app/LiveActivity.h"
 #include "app/NotchPanel.h"
@@ -27,6 +28,9 @@ namespace {
 
 constexpr quint16 kAgentPort = 7841;
 constexpr double kAgentToastSeconds = 5.0;
+// Much more than the toast line shows: an agent's message can be huge, and the whole toast is
+// laid out to elide it.
+constexpr int kAgentToastCharacters = 400;
 
 using Transition = SessionStore::Transition;
 
@@ -189,10 +193,16 @@ void AppDelegate::handleAgentEvent(const HookEvent& event)
     if (event.agent != Agent::codex || !refreshesContext || !event.transcriptPath) return;
     const QString path = *event.transcriptPath;
     const QString id = event.sessionID;
-    QPointer<SessionStore> store(agents_);
-    QtConcurrent::run([path] { return AgentContext::codex(path); })
-        .then(this, [store, id](const std::optional<double>& percent) {
-            if (store && percent) store->setContext(id, *percent);
+    const quint64 serial = ++contextReadSerial_;
+    contextReads_.insert(id, serial);
+    auto reader = codexContextReader;
+    if (!reader) reader = [](const QString& p) { return AgentContext::codex(p); };
+    QtConcurrent::run([reader, path] { return reader(path); })
+        .then(this, [this, id, serial](const std::optional<double>& percent) {
+            // A newer read of this session is on its way or done: this figure is older.
+            if (contextReads_.value(id) != serial) return;
+            contextReads_.remove(id);
+            if (percent) agents_->setContext(id, *percent);
         });
 }
 
@@ -226,7 +236,7 @@ void AppDelegate::agentTransition(const SessionStore::Transition& transition, bo
         }
     }
     model_->open(NotchModel::Tab::agents);
-    model_->show(transitionToast(transition), kAgentToastSeconds);
+    model_->show(textcut::shorten(transitionToast(transition), kAgentToastCharacters), kAgentToastSeconds);
     if (transition.kind == Kind::needsAttention) {
         feedback::playSound(QStringLiteral("Funk"));
     } else if (transition.kind == Kind::finished

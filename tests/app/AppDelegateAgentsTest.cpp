@@ -15,6 +15,8 @@
 #include "platform/RunningApps.h"
 #include "platform/Screens.h"
 #include <QProcess>
+#include <QSemaphore>
+#include <atomic>
 #include <memory>
 
 using namespace lomex;
@@ -91,6 +93,24 @@ TEST_F(AppDelegateAgentsTest, NeedsAttentionOpensTheAgentsTabWithASound)
     EXPECT_TRUE(app->liveActivity()->inputs().agentActive);
 }
 
+TEST_F(AppDelegateAgentsTest, HugeAgentMessageGivesAShortToast)
+{
+    // Any local process can post; a megabyte message must not be laid out whole.
+    HookEvent note = ev("Notification", "s");
+    note.message = "Build " + QString(1'000'000, QLatin1Char('x'));
+    app->handleAgentEvent(note);
+    const QString toast = app->model()->toast();
+    EXPECT_TRUE(toast.startsWith("lomex: Build xxx"));
+    EXPECT_LE(toast.size(), 400);
+    EXPECT_TRUE(toast.endsWith(QChar(0x2026)));
+
+    // Short ones stay whole.
+    note.message = "Pick an option";
+    app->handleAgentEvent(ev("UserPromptSubmit", "s"));
+    app->handleAgentEvent(note);
+    EXPECT_EQ(app->model()->toast(), "lomex: Pick an option");
+}
+
 TEST_F(AppDelegateAgentsTest, QuietWhileTheAgentsTerminalIsInFront)
 {
     const RunningApplication ghostty{"com.mitchellh.ghostty.desktop", "ghostty", 42};
@@ -153,6 +173,45 @@ TEST_F(AppDelegateAgentsTest, StatusLineBodiesSetTheContext)
                     + R"(,"context_window":{"used_percentage":12}})";
     app->ingestAgentStatusLine(deep);
     EXPECT_EQ(app->agents()->session("s")->contextPercent, 12.0);
+}
+
+TEST_F(AppDelegateAgentsTest, CodexContextRefreshKeepsTheNewestRead)
+{
+    // Each read waits for its own gate, so the test decides which one ends first.
+    QSemaphore gateA, gateB;
+    std::atomic<int> reads = 0, done = 0;
+    app->codexContextReader = [&](const QString& path) -> std::optional<double> {
+        ++reads;
+        QSemaphore& gate = path.endsWith("a.jsonl") ? gateA : gateB;
+        gate.acquire();
+        ++done;
+        return path.endsWith("a.jsonl") ? 20.0 : 40.0;
+    };
+    HookEvent start = ev("SessionStart", "x", Agent::codex);
+    app->handleAgentEvent(start);
+    HookEvent tool = ev("PostToolUse", "x", Agent::codex);
+    tool.transcriptPath = "/tmp/a.jsonl";
+    app->handleAgentEvent(tool);
+    HookEvent stop = ev("Stop", "x", Agent::codex);
+    stop.transcriptPath = "/tmp/b.jsonl";
+    app->handleAgentEvent(stop);
+    // Claude sessions and other events read nothing.
+    HookEvent claudeStop = ev("Stop", "c");
+    claudeStop.transcriptPath = "/tmp/c.jsonl";
+    app->handleAgentEvent(claudeStop);
+    HookEvent pre = ev("PreToolUse", "x", Agent::codex);
+    pre.transcriptPath = "/tmp/a.jsonl";
+    app->handleAgentEvent(pre);
+    ASSERT_TRUE(test::waitUntil([&] { return reads == 2; }));
+
+    gateB.release();
+    ASSERT_TRUE(test::waitUntil([&] { return app->agents()->session("x")->contextPercent == 40.0; }));
+    // The older read ends last and must not put its older figure back.
+    gateA.release();
+    ASSERT_TRUE(test::waitUntil([&] { return done == 2; }));
+    test::waitUntil([] { return false; }, 100);
+    EXPECT_EQ(app->agents()->session("x")->contextPercent, 40.0);
+    EXPECT_EQ(reads, 2);
 }
 
 TEST_F(AppDelegateAgentsTest, RemindersShowEvenWithTheTerminalInFront)
