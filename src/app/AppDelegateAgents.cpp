@@ -17,6 +17,7 @@
 #include "platform/Feedback.h"
 #include "platform/RunningApps.h"
 #include <QCoreApplication>
+#include <memory>
 #include <QEvent>
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
@@ -124,6 +125,12 @@ void AppDelegate::setupAgents()
     };
     connect(agents_, &SessionStore::sessionsChanged, this, &AppDelegate::updateAgentLive);
     connect(approvals_, &ApprovalCenter::pendingChanged, this, &AppDelegate::updateAgentLive);
+    // The notch was held open for the approvals; once the last one is answered the hold ends.
+    connect(approvals_, &ApprovalCenter::pendingChanged, this, [this, hadPending = std::make_shared<bool>(false)] {
+        const bool has = !approvals_->pending().isEmpty();
+        if (*hadPending && !has) model_->endPeek();
+        *hadPending = has;
+    });
     installAgentGlyphs();
     updateAgentLive();
     // settingChanged() follows "agentsEnabled" from here on.

@@ -192,6 +192,7 @@ void NotchModel::show(const QString& toast, double seconds) {
         Q_EMIT toastChanged();
     }
     toastTimer_->start(seconds);
+    toastUntil_ = clock_->now().addMSecs(qint64(seconds * 1000.0 + 0.5));
     peek(seconds);
 }
 
@@ -206,6 +207,13 @@ void NotchModel::peek(double seconds) {
     // A shorter hold never cuts a longer one short (a quick toast must not end an approval's wait).
     if (peekDeadline_ && *peekDeadline_ > until) return;
     peekDeadline_ = until;
+}
+
+void NotchModel::endPeek() {
+    const QDateTime now = clock_->now();
+    if (toastUntil_ && *toastUntil_ > now && !toast_.isEmpty()) peekDeadline_ = toastUntil_;
+    else peekDeadline_.reset();
+    if (isOpen_ && !pointerInside_ && !peekHolds()) close();
 }
 
 bool NotchModel::peekHolds() const { return peekDeadline_ && clock_->now() < *peekDeadline_; }

@@ -98,6 +98,10 @@ public:
     // Holds the notch open for `seconds` from now even when the pointer is elsewhere
     // (an approval waiting for its answer uses its reply time limit).
     void peek(double seconds);
+    // Ends a hold that no longer has a reason (the approval it waited for was answered): only a
+    // toast still on screen keeps the notch open; without one, an open notch the pointer is not
+    // on closes now.
+    void endPeek();
     // Tab bar hover: switches to `tab` after 0.18 s of hovering while "hoverTabs" is on.
     void hoverTab(Tab tab, bool inside);
     // The pointer entered (true) or left (false) the notch: the closed pill or, while open,
@@ -155,6 +159,7 @@ private:
     QSet<Tab> hiddenTabs_;
     QRect screenFrame_;
     std::optional<QDateTime> peekDeadline_;
+    std::optional<QDateTime> toastUntil_;
     bool pointerInside_ = false;
     std::optional<Tab> hoveredTab_;
     Timer* openTick_;

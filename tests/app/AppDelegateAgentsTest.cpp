@@ -285,3 +285,21 @@ TEST_F(AppDelegateAgentsTest, ClosedNotchShowsTheAgentGlyphsWhileAnAgentWorks)
     EXPECT_NE(app->model()->live(), NotchModel::Live::agent);
     EXPECT_FALSE(leading->isVisibleTo(pill));
 }
+
+TEST_F(AppDelegateAgentsTest, AnsweringTheLastApprovalEndsTheHoldOnTheNotch)
+{
+    HookEvent ask = ev("PermissionRequest", "s");
+    ask.toolName = "Bash";
+    HookEvent other = ev("PermissionRequest", "t");
+    other.toolName = "Edit";
+    app->approvals()->add(ask, [](const std::optional<QString>&) {});
+    app->approvals()->add(other, [](const std::optional<QString>&) {});
+    app->model()->open(Tab::agents);
+    app->model()->peek(570);
+    ASSERT_EQ(app->approvals()->pending().size(), 2);
+
+    app->approvals()->decide(app->approvals()->pending().first().id, ApprovalCenter::Decision::allow);
+    EXPECT_TRUE(app->model()->isOpen()) << "another request still waits";
+    app->approvals()->decide(app->approvals()->pending().first().id, ApprovalCenter::Decision::deny);
+    EXPECT_FALSE(app->model()->isOpen()) << "no request left: the 570 s hold ends";
+}

@@ -230,6 +230,36 @@ TEST_F(NotchModelTest, ShorterPeekDoesNotCutALongerOneShort) {
     EXPECT_EQ(*m->peekDeadline(), clock.now().addSecs(1)) << "a passed or cleared deadline is replaced";
 }
 
+TEST_F(NotchModelTest, EndingAnApprovalHoldKeepsOnlyAVisibleToast) {
+    auto m = make();
+    // Opened for an approval with its 570 s hold; answered with the pointer elsewhere.
+    m->open(Tab::agents);
+    m->peek(570);
+    clock.advance(5);
+    m->endPeek();
+    EXPECT_FALSE(m->isOpen()) << "nothing left to hold the notch open for";
+
+    // A toast shown with the request still gets its seconds.
+    m->open(Tab::agents);
+    m->peek(570);
+    m->show("infra: May I use Bash?", 5);
+    clock.advance(1);
+    m->endPeek();
+    EXPECT_TRUE(m->isOpen());
+    EXPECT_EQ(*m->peekDeadline(), clock.now().addSecs(4));
+    clock.advance(4.2);
+    EXPECT_FALSE(m->isOpen());
+
+    // The pointer on the notch keeps it open until it leaves.
+    settings().setDouble("hoverDelay", 0);
+    m->hoverNotch(true);
+    m->peek(570);
+    m->endPeek();
+    EXPECT_TRUE(m->isOpen());
+    m->hoverNotch(false);
+    EXPECT_FALSE(m->isOpen());
+}
+
 TEST_F(NotchModelTest, LeavingClosesUnlessThePeekHolds) {
     auto m = make();
     settings().setDouble("hoverDelay", 0);
