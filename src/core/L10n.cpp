@@ -126,7 +126,7 @@ struct FormatSpec {
     QString precision;   // digits after '.', or empty
     bool hasPrecision = false;
     QChar conversion;    // d i u o x X f F e E g G a A @ s c
-    int length = 0;      // characters the spec takes after '%'
+    int length = 0;      // characters the conversion takes after '%'
 };
 
 // Parses what follows a '%' at pos; false when it is no conversion we know.
