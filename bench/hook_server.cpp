@@ -3,6 +3,7 @@
 // With "--serve PORT SECONDS" it only runs a server (for scripts/bench-hook-curl.sh) and then
 // prints how many events it received.
 #include "../tests/agents/LoopbackClient.h"
+#include "BenchSupport.h"
 #include "agents/EventServer.h"
 #include "agents/HttpRequest.h"
 #include <QCoreApplication>
@@ -40,23 +41,17 @@ struct Percentiles {
 Percentiles percentiles(std::vector<double> v)
 {
     std::sort(v.begin(), v.end());
-    return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 99 / 100)]};
+    return {bench::percentile(v, 50), bench::percentile(v, 99)};
 }
 
 std::vector<double> timedRoundTrips(quint16 port, int count, int* failures)
 {
     const QByteArray request = eventRequest();
     const QByteArray expected = httpResponse("200 OK", "ok");
-    std::vector<double> samples;
-    samples.reserve(count);
-    for (int i = 0; i < count; ++i) {
-        const auto start = Clock::now();
-        const QByteArray got = roundTrip(port, request);
-        samples.push_back(micros(Clock::now() - start));
-        if (got != expected)
+    return bench::sampleMicros(count, [&] {
+        if (roundTrip(port, request) != expected)
             ++*failures;
-    }
-    return samples;
+    });
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 // it used and its resident memory. Aim: under 1% of one core and under 80 MB.
 //
 //   bench_idle [seconds]      (default 60; QT_QPA_PLATFORM picks the display, offscreen if none)
+#include "BenchSupport.h"
 #include "app/AppDelegate.h"
 #include <QApplication>
 #include <QDir>
@@ -38,8 +39,8 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QTemporaryDir home;
-    for (const char* var : {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"})
-        qputenv(var, home.path().toUtf8() + (qstrcmp(var, "HOME") == 0 ? "" : QByteArray("/") + var));
+    lomex::bench::useHome(home.path());
+    qputenv("XDG_CACHE_HOME", home.path().toUtf8() + "/.cache");
     QDir().mkpath(home.path() + "/run");
     QFile::setPermissions(home.path() + "/run", QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", home.path().toUtf8() + "/run");

@@ -1,14 +1,12 @@
 // Times HookInstaller::isInstalled over three Claude Code configuration folders holding
 // installed hooks beside the user's own settings. Runs in a temporary HOME.
+#include "BenchSupport.h"
 #include "agents/HookInstaller.h"
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <algorithm>
 #include <cstdio>
-#include <vector>
 
 using namespace lomex;
 
@@ -33,9 +31,7 @@ int main(int argc, char** argv) {
     QTemporaryDir home(QStringLiteral("/tmp/lomex-bench-home-XXXXXX"));
     if (!home.isValid()) return 1;
     // Never touch the real user's agent settings or token.
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + "/.local/share").toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/.config").toUtf8());
+    bench::useHome(home.path());
     qputenv("CLAUDE_CONFIG_DIR", (home.path() + "/work-claude").toUtf8());
     qunsetenv("CODEX_HOME");
     QCoreApplication app(argc, argv);
@@ -52,17 +48,10 @@ int main(int argc, char** argv) {
     }
 
     const int runs = 500;
-    std::vector<double> us;
-    QElapsedTimer t;
     bool all = true;
-    for (int i = 0; i < runs; ++i) {
-        t.start();
-        all = HookInstaller::isInstalled() && all;
-        us.push_back(double(t.nsecsElapsed()) / 1000.0);
-    }
-    std::sort(us.begin(), us.end());
+    const std::vector<double> us = bench::sampleMicros(runs, [&] { all = HookInstaller::isInstalled() && all; });
     std::printf("HookInstaller::isInstalled over 3 configuration folders, %d runs: median %.1f us, p95 %.1f us, max %.1f us "
                 "(aim: under 10000 us)%s\n",
-                runs, us[us.size() / 2], us[size_t(us.size() * 0.95)], us.back(), all ? "" : " WARNING: not installed");
+                runs, bench::percentile(us, 50), bench::percentile(us, 95), us.back(), all ? "" : " WARNING: not installed");
     return all ? 0 : 2;
 }

@@ -1,6 +1,7 @@
 // Quick-add parser and folding speed: the parser runs on every keystroke of the quick-add field.
 // Prints the median parse time per line over a few hundred varied lines and the time to fold a
 // 1,000-character text.
+#include "BenchSupport.h"
 #include "calendar/Calendar.h"
 #include "calendar/QuickAddParser.h"
 
@@ -51,7 +52,7 @@ double microseconds(F&& f, int repeat) {
 
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
-    return v.empty() ? 0 : v[v.size() / 2];
+    return bench::percentile(v, 50);
 }
 
 } // namespace

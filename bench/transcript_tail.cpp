@@ -1,14 +1,13 @@
 // Reads the end of large agent transcripts the way the session store, the chat and the Codex
 // context refresh do, and prints how long a warm read takes for files of 1 MB, 100 MB and 1 GB.
 // The files are written to /tmp and removed afterwards.
+#include "BenchSupport.h"
 #include "agents/AgentContext.h"
 #include "agents/ChatTranscript.h"
 #include "agents/Transcript.h"
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -95,16 +94,8 @@ struct Figures {
 
 Figures timeIt(int runs, const std::function<void()>& fn) {
     fn(); // warm: page cache and first-use costs
-    std::vector<double> us;
-    us.reserve(runs);
-    QElapsedTimer t;
-    for (int i = 0; i < runs; ++i) {
-        t.start();
-        fn();
-        us.push_back(double(t.nsecsElapsed()) / 1000.0);
-    }
-    std::sort(us.begin(), us.end());
-    return {us[us.size() / 2], us[size_t(us.size() * 0.95)]};
+    const std::vector<double> us = bench::sampleMicros(runs, fn);
+    return {bench::percentile(us, 50), bench::percentile(us, 95)};
 }
 
 } // namespace

@@ -1,0 +1,44 @@
+#pragma once
+// Small helpers shared by the benchmark programs: wall-time samples and a throwaway home.
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QString>
+#include <algorithm>
+#include <vector>
+
+namespace lomex::bench {
+
+// Wall times of `runs` calls of fn in microseconds, sorted ascending.
+template <typename F>
+std::vector<double> sampleMicros(int runs, F&& fn)
+{
+    std::vector<double> us;
+    us.reserve(size_t(runs));
+    QElapsedTimer t;
+    for (int i = 0; i < runs; ++i) {
+        t.start();
+        fn();
+        us.push_back(double(t.nsecsElapsed()) / 1000.0);
+    }
+    std::sort(us.begin(), us.end());
+    return us;
+}
+
+// The p-th percentile (50 = median) of samples sorted ascending; 0 for none.
+inline double percentile(const std::vector<double>& sorted, int p)
+{
+    if (sorted.empty())
+        return 0;
+    return sorted[std::min(sorted.size() - 1, sorted.size() * size_t(p) / 100)];
+}
+
+// Points HOME and the XDG config and data folders into `home`, so a bench never reads or
+// writes the real user's settings, token or agent configuration.
+inline void useHome(const QString& home)
+{
+    qputenv("HOME", home.toUtf8());
+    qputenv("XDG_CONFIG_HOME", (home + QStringLiteral("/.config")).toUtf8());
+    qputenv("XDG_DATA_HOME", (home + QStringLiteral("/.local/share")).toUtf8());
+}
+
+} // namespace lomex::bench
