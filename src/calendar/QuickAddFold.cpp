@@ -28,6 +28,9 @@ icu::BreakIterator* graphemeIterator() {
     return it.get();
 }
 
+// ASCII folds to lower case alone; this path spares the common letters the ICU round trip.
+char16_t foldAscii(char16_t u) { return (u >= u'A' && u <= u'Z') ? char16_t(u + 32) : u; }
+
 bool isAscii(const QString& s) {
     for (QChar c : s)
         if (c.unicode() >= 0x80) return false;
@@ -104,8 +107,8 @@ QStringList QuickAddParser::splitCharacters(const QString& s) {
 
 QString QuickAddParser::foldCharacter(const QString& c) {
     if (c.size() == 1 && c[0].unicode() < 0x80) {
-        const char16_t u = c[0].unicode();
-        return (u >= u'A' && u <= u'Z') ? QString(QChar(u + 32)) : c;
+        const char16_t u = foldAscii(c[0].unicode());
+        return u == c[0].unicode() ? c : QString(QChar(u));
     }
     // Non-ASCII folding goes through ICU; lines repeat the same few accented letters.
     thread_local QHash<QString, QString> cache;
@@ -123,12 +126,8 @@ QString QuickAddParser::fold(const QString& s) {
     out.reserve(s.size());
     for (size_t i = 0; i + 1 < b.size(); ++i) {
         const int len = b[i + 1] - b[i];
-        if (len == 1 && s[b[i]].unicode() < 0x80) {
-            const char16_t u = s[b[i]].unicode();
-            out += QChar((u >= u'A' && u <= u'Z') ? u + 32 : u);
-        } else {
-            out += foldCharacter(s.mid(b[i], len));
-        }
+        if (len == 1 && s[b[i]].unicode() < 0x80) out += QChar(foldAscii(s[b[i]].unicode()));
+        else out += foldCharacter(s.mid(b[i], len));
     }
     return out;
 }
@@ -176,17 +175,10 @@ int QuickAddParser::Text::ceilIndex(int offset) const {
 }
 
 std::optional<QuickAddParser::Match> QuickAddParser::Text::match(const QString& pattern) const {
-    // Compiled patterns are kept per thread; QRegularExpression objects are not shared across threads.
-    thread_local QHash<QString, QRegularExpression> compiled;
-    auto it = compiled.find(pattern);
-    if (it == compiled.end()) {
-        QRegularExpression re(pattern, QRegularExpression::UseUnicodePropertiesOption);
-        re.optimize();
-        if (compiled.size() > 256) compiled.clear();
-        it = compiled.insert(pattern, re);
-    }
-    if (!it->isValid()) return std::nullopt;
-    return match(*it);
+    // Only tests match by pattern text; the recognisers keep their patterns compiled.
+    const QRegularExpression re(pattern, QRegularExpression::UseUnicodePropertiesOption);
+    if (!re.isValid()) return std::nullopt;
+    return match(re);
 }
 
 void QuickAddParser::Text::mask(Range range) {
@@ -216,10 +208,6 @@ void QuickAddParser::Text::consume(Range range) {
     }
     rebuild();
 }
-
-} // namespace lomex
-
-namespace lomex {
 
 namespace {
 bool isTitleStopword(const QString& folded) {
