@@ -125,11 +125,6 @@ bool toMs(const QDateTime& date, UDate& out)
     return true;
 }
 
-int field(const icu::Calendar& c, UCalendarDateFields f, UErrorCode& status)
-{
-    return c.get(f, status);
-}
-
 } // namespace
 
 Calendar::Calendar(std::shared_ptr<const Impl> impl)
@@ -163,22 +158,21 @@ QByteArray Calendar::timeZoneId() const { return d_->zoneId; }
 
 Calendar::Components Calendar::components(const QDateTime& date) const
 {
-    Components out;
     UDate ms;
     if (!toMs(date, ms))
-        return out;
+        return {};
     auto c = d_->work();
     UErrorCode status = U_ZERO_ERROR;
     c->setTime(ms, status);
     Components r;
-    r.year = field(*c, UCAL_EXTENDED_YEAR, status);
-    r.month = field(*c, UCAL_MONTH, status) + 1;
-    r.day = field(*c, UCAL_DATE, status);
-    r.hour = field(*c, UCAL_HOUR_OF_DAY, status);
-    r.minute = field(*c, UCAL_MINUTE, status);
-    r.second = field(*c, UCAL_SECOND, status);
-    r.weekday = field(*c, UCAL_DAY_OF_WEEK, status);
-    return U_SUCCESS(status) ? r : out;
+    r.year = c->get(UCAL_EXTENDED_YEAR, status);
+    r.month = c->get(UCAL_MONTH, status) + 1;
+    r.day = c->get(UCAL_DATE, status);
+    r.hour = c->get(UCAL_HOUR_OF_DAY, status);
+    r.minute = c->get(UCAL_MINUTE, status);
+    r.second = c->get(UCAL_SECOND, status);
+    r.weekday = c->get(UCAL_DAY_OF_WEEK, status);
+    return U_SUCCESS(status) ? r : Components{};
 }
 
 QDate Calendar::localDate(const QDateTime& date) const
