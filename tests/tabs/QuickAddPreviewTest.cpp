@@ -1,3 +1,4 @@
+#include "QStringPrint.h"
 #include "TestEnv.h"
 #include "calendar/Calendar.h"
 #include "calendar/QuickAddParser.h"
@@ -5,10 +6,6 @@
 #include "tabs/QuickAddPreview.h"
 
 #include <QTimeZone>
-
-QT_BEGIN_NAMESPACE
-inline void PrintTo(const QString& s, std::ostream* os) { *os << '"' << s.toStdString() << '"'; }
-QT_END_NAMESPACE
 
 namespace lomex {
 namespace {
