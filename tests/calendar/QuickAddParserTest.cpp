@@ -4,8 +4,10 @@
 #include "calendar/ParseMode.h"
 #include "calendar/QuickAddParser.h"
 
+#include <QTemporaryFile>
 #include <QTimeZone>
-
+#include <cstdio>
+#include <unistd.h>
 
 namespace lomex {
 namespace {
@@ -233,16 +235,6 @@ TEST(QuickAddParser, ParseModeLine) {
     const QuickAddResult list = QuickAddParser::parse("koupit mléko @Nákup !", kNow, prague());
     EXPECT_EQ(parseModeLine(list, prague()), QStringLiteral("\"Koupit mléko\" - - false 5 Nákup"));
 }
-
-} // namespace
-} // namespace lomex
-
-#include <QTemporaryFile>
-#include <cstdio>
-#include <unistd.h>
-
-namespace lomex {
-namespace {
 
 TEST(QuickAddParser, OddInputNeverLosesTheLine) {
     QString longLine;
