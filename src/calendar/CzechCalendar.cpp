@@ -123,23 +123,37 @@ QDate easterDate(int y)
     return QDate(y, n / 31, n % 31 + 1);
 }
 
-// The holiday days of one year as plain dates, for the working-day loops.
+struct HolidayDay {
+    QDate day;
+    const char* cs;
+    const char* en;
+};
+
+// The year's holidays as plain dates, fixed ones first, then Good Friday and Easter Monday.
+std::array<HolidayDay, 13> holidayDays(int year)
+{
+    std::array<HolidayDay, 13> days{};
+    size_t i = 0;
+    for (const FixedHoliday& h : kFixedHolidays)
+        days[i++] = {QDate(year, h.month, h.day), h.cs, h.en};
+    const QDate easter = easterDate(year);
+    days[i++] = {easter.addDays(-2), "Velký pátek", "Good Friday"};
+    days[i++] = {easter.addDays(1), "Velikonoční pondělí", "Easter Monday"};
+    return days;
+}
+
+// One year's holiday days kept while the working-day loops walk through it.
 struct HolidayDays {
     int year = 0;
-    std::array<QDate, 13> days{};
+    std::array<HolidayDay, 13> days{};
 
     bool contains(const QDate& day)
     {
         if (day.year() != year) {
             year = day.year();
-            size_t i = 0;
-            for (const FixedHoliday& h : kFixedHolidays)
-                days[i++] = QDate(year, h.month, h.day);
-            const QDate easter = easterDate(year);
-            days[i++] = easter.addDays(-2);
-            days[i++] = easter.addDays(1);
+            days = holidayDays(year);
         }
-        return std::find(days.begin(), days.end(), day) != days.end();
+        return std::any_of(days.begin(), days.end(), [&](const HolidayDay& h) { return h.day == day; });
     }
 };
 
@@ -176,18 +190,12 @@ std::optional<QDateTime> CzechCalendar::easterSunday(int year, const Calendar& c
 std::vector<CzechCalendar::Holiday> CzechCalendar::holidays(int year, const Calendar& calendar)
 {
     std::vector<Holiday> list;
+    if (year < Calendar::minYear || year > Calendar::maxYear)
+        return list;
     list.reserve(13);
-    for (const FixedHoliday& h : kFixedHolidays) {
-        if (auto date = calendar.date(year, h.month, h.day))
+    for (const HolidayDay& h : holidayDays(year)) {
+        if (auto date = calendar.date(h.day.year(), h.day.month(), h.day.day()))
             list.push_back({*date, QString::fromUtf8(h.cs), QString::fromUtf8(h.en)});
-    }
-    if (auto easter = easterSunday(year, calendar)) {
-        const QDateTime friday = calendar.addingDays(-2, *easter);
-        if (friday.isValid())
-            list.push_back({friday, QStringLiteral("Velký pátek"), QStringLiteral("Good Friday")});
-        const QDateTime monday = calendar.addingDays(1, *easter);
-        if (monday.isValid())
-            list.push_back({monday, QStringLiteral("Velikonoční pondělí"), QStringLiteral("Easter Monday")});
     }
     std::stable_sort(list.begin(), list.end(), [](const Holiday& a, const Holiday& b) { return a.date < b.date; });
     return list;
