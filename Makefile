@@ -21,7 +21,7 @@ run: build
 	$(BUILD)/lomex
 
 bench: build
-	@for b in $(BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b"; done
+	@for b in $(BUILD)/bench/bench_*; do if [ -f "$$b" ] && [ -x "$$b" ]; then "$$b" || exit 1; fi; done
 
 clean:
 	rm -rf $(BUILD)
