@@ -203,11 +203,15 @@ std::vector<CzechCalendar::Holiday> CzechCalendar::holidays(int year, const Cale
 
 std::optional<CzechCalendar::Holiday> CzechCalendar::holiday(const QDateTime& on, const Calendar& calendar)
 {
-    if (!on.isValid())
+    const QDate day = calendar.localDate(on);
+    if (!day.isValid())
         return std::nullopt;
-    for (Holiday& h : holidays(calendar.year(on), calendar)) {
-        if (calendar.isSameDay(h.date, on))
-            return std::move(h);
+    const QDateTime start = calendar.startOfDay(day); // invalid outside the calendar's years
+    if (!start.isValid())
+        return std::nullopt;
+    for (const HolidayDay& h : holidayDays(day.year())) {
+        if (h.day == day)
+            return Holiday{start, QString::fromUtf8(h.cs), QString::fromUtf8(h.en)};
     }
     return std::nullopt;
 }

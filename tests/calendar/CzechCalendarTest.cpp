@@ -123,6 +123,8 @@ TEST(CzechCalendarHolidays, HolidayOnAnyTimeOfTheDay)
     EXPECT_FALSE(CzechCalendar::holiday(at(cal, 2026, 12, 27, 12), cal).has_value());
     EXPECT_EQ(str(CzechCalendar::holiday(at(cal, 2026, 4, 6, 8), cal)->en), "Easter Monday");
     EXPECT_FALSE(CzechCalendar::holiday(QDateTime(), cal).has_value());
+    // New Year's Day of a year past the calendar's range is no holiday it can form.
+    EXPECT_FALSE(CzechCalendar::holiday(QDateTime(QDate(10000, 1, 1), QTime(12, 0), QTimeZone::utc()), cal).has_value());
 
     // The day is the calendar's day: 23:30 UTC on 31 December is New Year's Day in Prague only.
     const QDateTime instant(QDate(2026, 12, 31), QTime(23, 30), QTimeZone::utc());
