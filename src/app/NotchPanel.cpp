@@ -65,10 +65,9 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
         // Watching starts with the first opening, so a notch never opened costs nothing.
         if (model_->isOpen() && !clicks_->isWatching()) clicks_->start();
     });
+    // A new live activity or usage row comes with geometryChanged.
     connect(model_, &NotchModel::geometryChanged, this, &NotchPanel::updateShape);
     connect(model_, &NotchModel::notchSizeChanged, this, &NotchPanel::updateShape);
-    connect(model_, &NotchModel::showUsageRowChanged, this, &NotchPanel::updateShape);
-    connect(model_, &NotchModel::liveChanged, this, &NotchPanel::updateShape);
     connect(screens_, &Screens::screensChanged, this, [this] {
         place();
         updateMouseFollow();
