@@ -53,17 +53,17 @@ SendResult send(const QString& command, int timeoutMs, const QString& path) {
     return result;
 }
 
-} // namespace debugchannel
-
-DebugChannelServer::DebugChannelServer(Handler handler, QObject* parent)
-    : QObject(parent), handler_(std::move(handler)) {}
-
-bool debugchannel::isAnswered(const QString& path, int timeoutMs) {
+bool isAnswered(const QString& path, int timeoutMs) {
     if (!QFileInfo::exists(path)) return false;
     QLocalSocket probe;
     probe.connectToServer(path);
     return probe.waitForConnected(timeoutMs);
 }
+
+} // namespace debugchannel
+
+DebugChannelServer::DebugChannelServer(Handler handler, QObject* parent)
+    : QObject(parent), handler_(std::move(handler)) {}
 
 DebugChannelServer::~DebugChannelServer() { close(); }
 
@@ -96,7 +96,6 @@ bool DebugChannelServer::listen(const QString& path) {
         server_ = nullptr;
         return false;
     }
-    path_ = path;
     connect(server_, &QLocalServer::newConnection, this, &DebugChannelServer::accept);
     return true;
 }
