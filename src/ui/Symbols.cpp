@@ -24,6 +24,7 @@ const QHash<QString, QString>& table() {
     {"backward.fill", "skip-back"},
     {"battery.25", "battery-low"},
     {"battery.100", "battery-full"},
+    {"battery.100.bolt", "zap"},
     {"bell.fill", "bell"},
     {"bolt.fill", "zap"},
     {"book", "book"},
