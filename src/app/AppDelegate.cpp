@@ -208,36 +208,28 @@ void AppDelegate::addDebugCommand(const QString& name, DebugHandler handler) {
 }
 
 void AppDelegate::installDebugCommands() {
-    for (NotchModel::Tab tab : NotchModel::allTabs()) {
-        addDebugCommand(NotchModel::rawName(tab), [this, tab](const QString&) {
-            showNotch(tab);
+    // All but "snap" only act, and answer a bare "ok".
+    auto act = [this](const QString& name, std::function<void(const QString& command)> fn) {
+        addDebugCommand(name, [fn = std::move(fn)](const QString& command) {
+            fn(command);
             return debugchannel::Reply{true, {}};
         });
-    }
-    addDebugCommand(QStringLiteral("close"), [this](const QString&) {
-        model_->close();
-        return debugchannel::Reply{true, {}};
-    });
-    addDebugCommand(QStringLiteral("settings"), [this](const QString& command) {
+    };
+    for (NotchModel::Tab tab : NotchModel::allTabs())
+        act(NotchModel::rawName(tab), [this, tab](const QString&) { showNotch(tab); });
+    act(QStringLiteral("close"), [this](const QString&) { model_->close(); });
+    act(QStringLiteral("settings"), [this](const QString& command) {
         // The page is the text after the last colon; none or an unknown name gives general.
         const int colon = command.lastIndexOf(QLatin1Char(':'));
         const QString name = colon < 0 ? QString() : command.mid(colon + 1).trimmed();
         openSettings(SettingsView::pageFrom(name).value_or(SettingsView::Page::general), std::nullopt);
-        return debugchannel::Reply{true, {}};
     });
-    addDebugCommand(QStringLiteral("setup"), [this](const QString&) {
-        openSetup();
-        return debugchannel::Reply{true, {}};
-    });
-    addDebugCommand(QStringLiteral("palette"), [this](const QString&) {
-        openPalette();
-        return debugchannel::Reply{true, {}};
-    });
-    addDebugCommand(QStringLiteral("stop"), [this](const QString& command) {
+    act(QStringLiteral("setup"), [this](const QString&) { openSetup(); });
+    act(QStringLiteral("palette"), [this](const QString&) { openPalette(); });
+    act(QStringLiteral("stop"), [this](const QString& command) {
         const int colon = command.indexOf(QLatin1Char(':'));
         setTransitDebugQuery(colon < 0 ? QString() : command.mid(colon + 1).trimmed());
         openSettings(SettingsView::Page::places, QStringLiteral("pid"));
-        return debugchannel::Reply{true, {}};
     });
     addDebugCommand(QStringLiteral("snap"), [this](const QString&) {
         QString error;

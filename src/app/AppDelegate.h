@@ -7,7 +7,6 @@
 #include "settings/SettingsView.h"
 #include <QHash>
 #include <QObject>
-#include <QPointer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -16,7 +15,6 @@ namespace lomex {
 
 class ApprovalCenter;
 class Clock;
-class DebugChannelServer;
 class HotKeys;
 class LiveActivity;
 class NotchPanel;

@@ -1,5 +1,4 @@
 #pragma once
-#include <QLatin1StringView>
 #include <QStringList>
 #include <vector>
 

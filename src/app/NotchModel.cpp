@@ -13,6 +13,8 @@ const char* const kTabNames[] = {"home", "tasks", "agents", "transit", "clipboar
 const char* const kLiveNames[] = {"none", "media", "timer", "meeting", "leave", "agent", "notice"};
 
 double finiteNonNegative(double v) { return std::isfinite(v) && v > 0 ? v : 0.0; }
+// Rounded to the millisecond as Timer::start rounds, so a deadline and its timer agree.
+QDateTime secondsFrom(const QDateTime& t, double seconds) { return t.addMSecs(qint64(seconds * 1000.0 + 0.5)); }
 } // namespace
 
 const QList<NotchModel::Tab>& NotchModel::allTabs() {
@@ -192,7 +194,7 @@ void NotchModel::show(const QString& toast, double seconds) {
         Q_EMIT toastChanged();
     }
     toastTimer_->start(seconds);
-    toastUntil_ = clock_->now().addMSecs(qint64(seconds * 1000.0 + 0.5));
+    toastUntil_ = secondsFrom(clock_->now(), seconds);
     peek(seconds);
 }
 
@@ -203,7 +205,7 @@ void NotchModel::show(const Notice& notice) {
 }
 
 void NotchModel::peek(double seconds) {
-    const QDateTime until = clock_->now().addMSecs(qint64(finiteNonNegative(seconds) * 1000.0 + 0.5));
+    const QDateTime until = secondsFrom(clock_->now(), finiteNonNegative(seconds));
     // A shorter hold never cuts a longer one short (a quick toast must not end an approval's wait).
     if (peekDeadline_ && *peekDeadline_ > until) return;
     peekDeadline_ = until;

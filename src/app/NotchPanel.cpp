@@ -23,7 +23,6 @@ constexpr int kHiddenPillHeight = 3;   // pill shown only while active: the hove
 NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock, Settings* settings,
                        PointerClicks* clicks)
     : QWidget(nullptr, Qt::Tool | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::NoDropShadowWindowHint),
-      services_(services),
       model_(services.model),
       screens_(screens ? screens : Screens::current()),
       clock_(clock ? clock : Clock::current()),
@@ -45,7 +44,7 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
     setPalette(pal);
     setFixedSize(NotchModel::kOpenWidth, NotchModel::kOpenHeightWithUsage);
 
-    root_ = new NotchRootView(services_, this);
+    root_ = new NotchRootView(services, this);
     root_->setGeometry(rect());
 
     followTimer_ = new Timer(clock_, this);
@@ -65,10 +64,9 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
         // Watching starts with the first opening, so a notch never opened costs nothing.
         if (model_->isOpen() && !clicks_->isWatching()) clicks_->start();
     });
+    // A new live activity or usage row comes with geometryChanged.
     connect(model_, &NotchModel::geometryChanged, this, &NotchPanel::updateShape);
     connect(model_, &NotchModel::notchSizeChanged, this, &NotchPanel::updateShape);
-    connect(model_, &NotchModel::showUsageRowChanged, this, &NotchPanel::updateShape);
-    connect(model_, &NotchModel::liveChanged, this, &NotchPanel::updateShape);
     connect(screens_, &Screens::screensChanged, this, [this] {
         place();
         updateMouseFollow();
@@ -98,9 +96,9 @@ void NotchPanel::place() {
     const int idx = chooseScreen(settings_->stringValue(QStringLiteral("displayChoice")), list, screens_->cursorPos());
     screenIndex_ = idx;
     if (idx < 0) return;
-    screenFrame_ = list[idx].frame;
-    model_->configure(screenFrame_);
-    move(screenFrame_.x() + (screenFrame_.width() - width()) / 2, screenFrame_.y());
+    const QRect frame = list[idx].frame;
+    model_->configure(frame);
+    move(frame.x() + (frame.width() - width()) / 2, frame.y());
     updateShape();
 }
 
@@ -119,17 +117,18 @@ bool NotchPanel::pillShown() const {
 }
 
 void NotchPanel::updateShape() {
+    const bool pill = pillShown();
     QRegion next;
     if (model_->isOpen()) {
         next = notchshape::region(notchshape::expandedRect(*model_), notchshape::kOpenRadius);
-    } else if (pillShown()) {
+    } else if (pill) {
         next = notchshape::region(notchshape::collapsedRect(*model_), notchshape::kClosedRadius);
     } else {
         QRect strip = notchshape::collapsedRect(*model_);
         strip.setHeight(kHiddenPillHeight);
         next = QRegion(strip);
     }
-    root_->setPillVisible(pillShown());
+    root_->setPillVisible(pill);
     if (next == shape_) return;
     shape_ = next;
     setMask(shape_);

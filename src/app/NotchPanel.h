@@ -1,6 +1,5 @@
 #pragma once
 #include "app/Services.h"
-#include <QPointer>
 #include <QWidget>
 
 namespace lomex {
@@ -53,7 +52,6 @@ private:
     void updateMouseFollow();
     bool pillShown() const;
 
-    Services services_;
     NotchModel* model_;
     Screens* screens_;
     Clock* clock_;
@@ -61,7 +59,6 @@ private:
     NotchRootView* root_;
     QRegion shape_;
     int screenIndex_ = -1;
-    QRect screenFrame_;
     Timer* followTimer_;   // "mouse": looks for the pointer's screen
     PointerClicks* clicks_;
 };

@@ -37,7 +37,6 @@ void StatusMenu::rebuild() {
     add(l.t(QStringLiteral("menu.palette")), &onPalette);
     menu_->addSeparator();
     add(inlineText("Ukončit Lomex", "Quit Lomex"), &onQuit);
-    if (tray_) tray_->setToolTip(QStringLiteral("Lomex"));
 }
 
 void StatusMenu::show() {

@@ -1,5 +1,7 @@
 #include "core/Clock.h"
 #include <QTimer>
+#include <algorithm>
+#include <limits>
 
 namespace lomex {
 

@@ -110,12 +110,20 @@ QStringList L10n::allKeys() {
     return out;
 }
 
-QString L10n::t(const QString& key) const {
-    const char* s = text(key, resolved());
+namespace {
+QString lookUp(const QString& key, AppLanguage resolved) {
+    const char* s = L10n::text(key, resolved);
     return s ? QString::fromUtf8(s) : key;
 }
+} // namespace
 
-QString L10n::t(const QString& key, const QVariantList& args) const { return formatText(t(key), args, resolved()); }
+QString L10n::t(const QString& key) const { return lookUp(key, resolved()); }
+
+// Resolving reads the environment; a formatted text does it once for the text and its numbers.
+QString L10n::t(const QString& key, const QVariantList& args) const {
+    const AppLanguage language = resolved();
+    return formatText(lookUp(key, language), args, language);
+}
 
 namespace {
 

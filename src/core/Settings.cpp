@@ -55,8 +55,7 @@ void Settings::registerDefaults(const json& defaults) {
 }
 
 void Settings::load() {
-    QFile file(path_);
-    if (!file.exists()) return;
+    if (!QFile::exists(path_)) return;
     QString error;
     auto bytes = fileio::readRegularFile(path_, 16 << 20, &error);
     if (!bytes) {

@@ -17,10 +17,9 @@ NotchRootView::NotchRootView(const Services& services, QWidget* parent)
     expanded_ = new ExpandedView(services_.model, this);
     NotchModel* m = services_.model;
     connect(m, &NotchModel::isOpenChanged, this, &NotchRootView::relayout);
+    // A new live activity or usage row comes with geometryChanged.
     connect(m, &NotchModel::geometryChanged, this, &NotchRootView::relayout);
     connect(m, &NotchModel::notchSizeChanged, this, &NotchRootView::relayout);
-    connect(m, &NotchModel::showUsageRowChanged, this, &NotchRootView::relayout);
-    connect(m, &NotchModel::liveChanged, this, &NotchRootView::relayout);
     connect(&L10n::shared(), &L10n::languageChanged, this, [this] { expanded_->retranslate(); });
     relayout();
 }

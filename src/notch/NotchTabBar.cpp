@@ -72,9 +72,8 @@ NotchTabBar::NotchTabBar(NotchModel* model, QWidget* parent) : QWidget(parent), 
     gear_ = gear;
     row->addWidget(gear);
 
+    // A new order or hidden set always comes with visibleTabsChanged: one rebuild per change.
     connect(model_, &NotchModel::visibleTabsChanged, this, &NotchTabBar::rebuild);
-    connect(model_, &NotchModel::tabOrderChanged, this, &NotchTabBar::rebuild);
-    connect(model_, &NotchModel::hiddenTabsChanged, this, &NotchTabBar::rebuild);
     connect(model_, &NotchModel::tabChanged, this, &NotchTabBar::updateSelection);
     rebuild();
 }

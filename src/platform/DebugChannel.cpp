@@ -6,6 +6,7 @@
 #include <QLocalSocket>
 #include <QPointer>
 #include <QTimer>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,17 +54,17 @@ SendResult send(const QString& command, int timeoutMs, const QString& path) {
     return result;
 }
 
-} // namespace debugchannel
-
-DebugChannelServer::DebugChannelServer(Handler handler, QObject* parent)
-    : QObject(parent), handler_(std::move(handler)) {}
-
-bool debugchannel::isAnswered(const QString& path, int timeoutMs) {
+bool isAnswered(const QString& path, int timeoutMs) {
     if (!QFileInfo::exists(path)) return false;
     QLocalSocket probe;
     probe.connectToServer(path);
     return probe.waitForConnected(timeoutMs);
 }
+
+} // namespace debugchannel
+
+DebugChannelServer::DebugChannelServer(Handler handler, QObject* parent)
+    : QObject(parent), handler_(std::move(handler)) {}
 
 DebugChannelServer::~DebugChannelServer() { close(); }
 
@@ -96,7 +97,6 @@ bool DebugChannelServer::listen(const QString& path) {
         server_ = nullptr;
         return false;
     }
-    path_ = path;
     connect(server_, &QLocalServer::newConnection, this, &DebugChannelServer::accept);
     return true;
 }
@@ -117,22 +117,26 @@ void DebugChannelServer::accept() {
             if (guard) guard->abort();
         });
         connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-        connect(socket, &QLocalSocket::readyRead, this, [this, guard] {
-            if (!guard || guard->property("lomexAnswered").toBool()) return;
-            QByteArray buf = guard->property("lomexBuffer").toByteArray();
+        // The part of the line read so far; once answered, the connection is only closing.
+        struct Pending {
+            QByteArray line;
+            bool answered = false;
+        };
+        auto pending = std::make_shared<Pending>();
+        connect(socket, &QLocalSocket::readyRead, this, [this, guard, pending] {
+            if (!guard || pending->answered) return;
+            QByteArray& buf = pending->line;
             buf += guard->read(debugchannel::kMaxLine + 1 - buf.size());
             const int nl = buf.indexOf('\n');
             if (nl < 0) {
                 if (buf.size() > debugchannel::kMaxLine) {
                     guard->write("error command too long\n");
-                    guard->setProperty("lomexAnswered", true);
+                    pending->answered = true;
                     guard->disconnectFromServer();
-                } else {
-                    guard->setProperty("lomexBuffer", buf);
                 }
                 return;
             }
-            guard->setProperty("lomexAnswered", true);
+            pending->answered = true;
             const QString command = QString::fromUtf8(buf.left(nl)).trimmed();
             debugchannel::Reply reply = handler_ ? handler_(command) : debugchannel::Reply{false, "no handler"};
             if (!guard) return;

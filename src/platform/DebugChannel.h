@@ -56,7 +56,6 @@ private:
     void accept();
     Handler handler_;
     QLocalServer* server_ = nullptr;
-    QString path_;
     QString error_;
 };
 

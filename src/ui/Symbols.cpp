@@ -2,6 +2,7 @@
 #include <QFile>
 #include <QHash>
 #include <QPainter>
+#include <QPixmapCache>
 #include <QSvgRenderer>
 
 // Resources compiled into a static library must be registered by hand.
@@ -23,6 +24,7 @@ const QHash<QString, QString>& table() {
     {"backward.fill", "skip-back"},
     {"battery.25", "battery-low"},
     {"battery.100", "battery-full"},
+    {"battery.100.bolt", "zap"},
     {"bell.fill", "bell"},
     {"bolt.fill", "zap"},
     {"book", "book"},
@@ -123,7 +125,12 @@ QString resourcePath(const QString& name) {
 }
 
 QPixmap pixmap(const QString& name, int size, const QColor& color, qreal dpr) {
-    QPixmap pm(int(size * dpr), int(size * dpr));
+    // Views ask from their paint events; each name, size and colour is parsed and drawn once.
+    const QString key = QStringLiteral("lomex.symbol:%1:%2:%3:%4")
+                            .arg(name, QString::number(size), QString::number(color.rgba(), 16), QString::number(dpr));
+    QPixmap pm;
+    if (QPixmapCache::find(key, &pm)) return pm;
+    pm = QPixmap(int(size * dpr), int(size * dpr));
     pm.setDevicePixelRatio(dpr);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
@@ -133,6 +140,8 @@ QPixmap pixmap(const QString& name, int size, const QColor& color, qreal dpr) {
     QSvgRenderer renderer(path.isEmpty() ? QByteArray() : coloured(path, color));
     if (renderer.isValid()) renderer.render(&p, QRectF(0, 0, size, size));
     else drawFallback(p, size, color);
+    p.end();
+    QPixmapCache::insert(key, pm);
     return pm;
 }
 

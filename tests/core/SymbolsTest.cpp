@@ -31,6 +31,26 @@ TEST(Symbols, EveryMappedNameRendersItsBundledFileInTheGivenColour) {
     }
 }
 
+// Renderings are kept for reuse: a second colour or scale of the same symbol must not get the first.
+TEST(Symbols, ColourAndScaleEachGetTheirOwnRendering) {
+    auto hasPixel = [](const QPixmap& pm, auto pred) {
+        const QImage img = pm.toImage().convertToFormat(QImage::Format_ARGB32);
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (qAlpha(img.pixel(x, y)) > 200 && pred(img.pixel(x, y))) return true;
+        return false;
+    };
+    const QPixmap red = symbols::pixmap("plus", 24, QColor(255, 0, 0));
+    const QPixmap blue = symbols::pixmap("plus", 24, QColor(0, 0, 255));
+    EXPECT_TRUE(hasPixel(red, [](QRgb c) { return qRed(c) > 200 && qBlue(c) < 40; }));
+    EXPECT_TRUE(hasPixel(blue, [](QRgb c) { return qBlue(c) > 200 && qRed(c) < 40; }));
+    EXPECT_FALSE(hasPixel(blue, [](QRgb c) { return qRed(c) > 200; }));
+    const QPixmap sharp = symbols::pixmap("plus", 24, QColor(255, 0, 0), 2.0);
+    EXPECT_EQ(sharp.size(), QSize(48, 48));
+    EXPECT_EQ(sharp.devicePixelRatio(), 2.0);
+    EXPECT_EQ(symbols::pixmap("plus", 24, QColor(255, 0, 0)).size(), QSize(24, 24));
+}
+
 TEST(Symbols, UnknownNameGivesAFallbackGlyph) {
     EXPECT_FALSE(symbols::hasSymbol("no.such.symbol"));
     EXPECT_GT(opaquePixels(symbols::pixmap("no.such.symbol", 24, Qt::white)), 10);

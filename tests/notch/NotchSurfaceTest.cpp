@@ -9,6 +9,7 @@
 #include "notch/NotchRootView.h"
 #include "notch/NotchShape.h"
 #include "notch/NotchTabBar.h"
+#include "ui/Symbols.h"
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEnterEvent>
@@ -206,4 +207,19 @@ TEST_F(NotchSurfaceTest, CollapsedSidesShowTheLiveActivity) {
     EXPECT_EQ(c->rightText(), "35%");
     model->show(Notice::lowBattery(9));
     EXPECT_EQ(c->rightText(), "9%");
+}
+
+// The pill's own symbols are bundled (a device notice brings its own name).
+TEST_F(NotchSurfaceTest, CollapsedSymbolsAreBundled) {
+    CollapsedView* c = root->collapsedView();
+    using Live = NotchModel::Live;
+    for (Live live : {Live::media, Live::timer, Live::meeting, Live::leave, Live::agent}) {
+        model->setLive(live);
+        EXPECT_TRUE(symbols::hasSymbol(c->leftSymbol())) << NotchModel::rawName(live).toStdString();
+    }
+    model->setLive(Live::notice);
+    for (const Notice& n : {Notice::charging(80), Notice::lowBattery(9), Notice::device("Headset", {}, {})}) {
+        model->show(n);
+        EXPECT_TRUE(symbols::hasSymbol(c->leftSymbol())) << c->leftSymbol().toStdString();
+    }
 }

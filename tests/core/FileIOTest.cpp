@@ -1,0 +1,108 @@
+#include "TestEnv.h"
+#include "platform/FileIO.h"
+#include "platform/FileTail.h"
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <sys/stat.h>
+
+using namespace lomex;
+
+namespace {
+
+class FileIOTest : public test::LomexTest {
+protected:
+    QString path(const QString& name) const { return QDir::homePath() + "/" + name; }
+    static unsigned modeOf(const QString& p) {
+        struct stat st {};
+        ::stat(QFile::encodeName(p).constData(), &st);
+        return st.st_mode & 07777;
+    }
+    static QByteArray contents(const QString& p) {
+        QFile f(p);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
+    }
+    static QStringList lineTexts(const fileio::TailLines& tail) {
+        QStringList out;
+        for (const auto& l : tail.lines) out << QString::fromUtf8(l.text.toByteArray());
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(FileIOTest, AtomicWriteKeepsModesAndLinksAndLeavesNoTemporaries) {
+    const QString fresh = path("fresh.json");
+    ASSERT_FALSE(fileio::writeAtomically(fresh, "one"));
+    EXPECT_EQ(contents(fresh), "one");
+    EXPECT_EQ(modeOf(fresh), 0600u);
+
+    // Another program's file keeps its mode unless the caller wants it private.
+    ::chmod(QFile::encodeName(fresh).constData(), 0644);
+    ASSERT_FALSE(fileio::writeAtomically(fresh, "two"));
+    EXPECT_EQ(modeOf(fresh), 0644u);
+    fileio::WriteOptions privateFile;
+    privateFile.keepExistingMode = false;
+    ASSERT_FALSE(fileio::writeAtomically(fresh, "three", privateFile));
+    EXPECT_EQ(contents(fresh), "three");
+    EXPECT_EQ(modeOf(fresh), 0600u);
+
+    // A link stays a link; its target gets the content.
+    const QString target = path("real.json");
+    const QString link = path("link.json");
+    ASSERT_FALSE(fileio::writeAtomically(target, "old"));
+    ASSERT_TRUE(QFile::link(target, link));
+    ASSERT_FALSE(fileio::writeAtomically(link, "new"));
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(contents(target), "new");
+
+    // A folder in the way is refused, not replaced.
+    QDir().mkpath(path("folder"));
+    const auto err = fileio::writeAtomically(path("folder"), "x");
+    ASSERT_TRUE(err);
+    EXPECT_TRUE(err->contains("not a regular file"));
+    EXPECT_TRUE(QFileInfo(path("folder")).isDir());
+
+    const QStringList left = QDir::home().entryList({".*.tmp-*"}, QDir::Files | QDir::Hidden);
+    EXPECT_TRUE(left.isEmpty()) << left.join(", ").toStdString();
+}
+
+TEST_F(FileIOTest, BoundedReadsTakeRegularFilesOnly) {
+    const QString file = path("data.bin");
+    ASSERT_FALSE(fileio::writeAtomically(file, QByteArray(1000, 'a')));
+    EXPECT_EQ(fileio::readRegularFile(file, 10)->size(), 10);
+    EXPECT_EQ(fileio::readRegularFile(file)->size(), 1000);
+
+    QString error;
+    EXPECT_FALSE(fileio::readRegularFile(path("missing"), 10, &error));
+    EXPECT_FALSE(error.isEmpty());
+    // A FIFO would block a plain open until a writer comes; it is refused at once.
+    const QString fifo = path("pipe");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_FALSE(fileio::readRegularFile(fifo, 10, &error));
+    EXPECT_TRUE(error.contains("not a regular file"));
+    EXPECT_FALSE(fileio::readTailLines(fifo, 10));
+    EXPECT_FALSE(fileio::readTailLines(path("missing"), 10));
+}
+
+TEST_F(FileIOTest, TailGivesTheWholeLinesOfItsWindow) {
+    const QString file = path("log.jsonl");
+    const QByteArray text = "first line\r\nsecond\n\nthird line\nfourth";
+    ASSERT_FALSE(fileio::writeAtomically(file, text));
+
+    const auto all = fileio::readTailLines(file, 1 << 20);
+    ASSERT_TRUE(all);
+    EXPECT_EQ(all->fileSize, text.size());
+    EXPECT_EQ(lineTexts(*all), (QStringList{"first line", "second", "third line", "fourth"}));
+    EXPECT_EQ(all->lines[1].offset, text.indexOf("second"));
+
+    // A window that starts inside "third line" drops that line.
+    const qint64 insideThird = text.size() - text.indexOf("hird line");
+    EXPECT_EQ(lineTexts(*fileio::readTailLines(file, insideThird)), (QStringList{"fourth"}));
+    // A window that starts exactly at a line's first byte keeps that line.
+    const qint64 atThird = text.size() - text.indexOf("third line");
+    const auto fromThird = fileio::readTailLines(file, atThird);
+    EXPECT_EQ(lineTexts(*fromThird), (QStringList{"third line", "fourth"}));
+    EXPECT_EQ(fromThird->lines[0].offset, text.indexOf("third line"));
+    EXPECT_FALSE(fileio::readTailLines(file, 0));
+}
