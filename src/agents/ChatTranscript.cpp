@@ -1,7 +1,7 @@
 #include "agents/ChatTranscript.h"
+#include "agents/TextCut.h"
 #include "platform/FileTail.h"
 #include "platform/Paths.h"
-#include <QTextBoundaryFinder>
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
@@ -110,19 +110,7 @@ std::optional<ChatMessage> ChatTranscript::make(ChatMessage::Role role, const QS
         for (const char* prefix : droppedUserPrefixes)
             if (t.startsWith(QLatin1String(prefix))) return std::nullopt;
     }
-    // A grapheme is at least one UTF-16 unit, so short texts need no counting.
-    if (t.size() > maxCharacters) {
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, t);
-        int count = 0;
-        qsizetype cut = -1;
-        for (qsizetype pos = finder.toNextBoundary(); pos != -1; pos = finder.toNextBoundary()) {
-            ++count;
-            if (count == maxCharacters - 1) cut = pos;
-            if (count > maxCharacters) break;
-        }
-        if (count > maxCharacters) t = t.left(cut) + QChar(0x2026);
-    }
-    return ChatMessage{id, role, t};
+    return ChatMessage{id, role, textcut::shorten(t, maxCharacters)};
 }
 
 QList<ChatMessage> ChatTranscript::messages(const QString& path, int limit) {
