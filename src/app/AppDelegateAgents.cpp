@@ -5,6 +5,7 @@
 #include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/EventServer.h"
+#include "agents/JsonRead.h"
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
 #include "app/AppDelegate.h"
@@ -17,9 +18,9 @@
 #include "platform/Feedback.h"
 #include "platform/RunningApps.h"
 #include <QCoreApplication>
-#include <memory>
 #include <QEvent>
 #include <QPointer>
+#include <memory>
 #include <QtConcurrent/QtConcurrentRun>
 #include <nlohmann/json.hpp>
 
@@ -219,13 +220,11 @@ void AppDelegate::ingestAgentStatusLine(const QByteArray& body)
     // while parsing, so an untrusted body cannot build a deep tree.
     const auto shallow = [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) { return depth <= 2; };
     const nlohmann::json j = nlohmann::json::parse(body.constBegin(), body.constEnd(), shallow, false);
-    if (!j.is_object()) return;
-    const auto id = j.find("session_id");
-    const auto window = j.find("context_window");
-    if (id == j.end() || !id->is_string() || window == j.end() || !window->is_object()) return;
-    const auto used = window->find("used_percentage");
-    if (used == window->end() || !used->is_number()) return;
-    agents_->setContext(QString::fromStdString(id->get<std::string>()), used->get<double>());
+    const auto id = jsonread::text(j, "session_id");
+    const nlohmann::json* window = jsonread::object(j, "context_window");
+    const nlohmann::json* used = window ? jsonread::member(*window, "used_percentage") : nullptr;
+    if (!id || !used || !used->is_number()) return;
+    agents_->setContext(*id, used->get<double>());
 }
 
 void AppDelegate::agentTransition(const SessionStore::Transition& transition, bool reminder)
