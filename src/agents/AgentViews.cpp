@@ -14,6 +14,7 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace lomex {
 
@@ -347,17 +348,9 @@ AgentTrailing::AgentTrailing(SessionStore* store, QWidget* parent) : QWidget(par
 int AgentTrailing::activeCount() const
 {
     if (!store_) return 0;
-    int n = 0;
-    for (const Session& s : store_->sessions()) {
-        switch (s.state.kind()) {
-        case Kind::tool:
-        case Kind::thinking:
-        case Kind::compacting:
-        case Kind::waiting: ++n; break;
-        default: break;
-        }
-    }
-    return n;
+    const auto& sessions = store_->sessions();
+    return int(std::count_if(sessions.begin(), sessions.end(),
+                             [](const Session& s) { return s.state.isBusy() || s.state.is(Kind::waiting); }));
 }
 
 bool AgentTrailing::hasUnseen() const

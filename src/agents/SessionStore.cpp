@@ -14,11 +14,6 @@ namespace {
 
 using Kind = ActivityState::Kind;
 
-bool isBusy(const ActivityState& s)
-{
-    return s.is(Kind::tool) || s.is(Kind::thinking) || s.is(Kind::compacting);
-}
-
 int rank(const ActivityState& s)
 {
     switch (s.kind()) {
@@ -169,7 +164,7 @@ void SessionStore::handle(const HookEvent& event)
     };
 
     if (name == QLatin1String("SessionStart")) {
-        if (!isBusy(before)) s.state = ActivityState::idle();
+        if (!before.isBusy()) s.state = ActivityState::idle();
     } else if (name == QLatin1String("UserPromptSubmit")) {
         s.state = ActivityState::thinking();
         s.unseenSince.reset();
@@ -197,7 +192,7 @@ void SessionStore::handle(const HookEvent& event)
             || message.contains(QLatin1String("waiting for your input"), Qt::CaseInsensitive);
         bool change = true;
         if (idleLike) {
-            change = isBusy(before);
+            change = before.isBusy();
         } else if (wasWaiting && type && *type == QLatin1String("permission_prompt")) {
             change = false;
         }

@@ -257,14 +257,8 @@ void AppDelegate::updateAgentLive()
     bool needsUser = !approvals_->pending().isEmpty();
     bool active = false;
     for (const Session& s : agents_->sessions()) {
-        switch (s.state.kind()) {
-        case ActivityState::Kind::waiting: needsUser = true; break;
-        case ActivityState::Kind::tool:
-        case ActivityState::Kind::thinking:
-        case ActivityState::Kind::compacting: active = true; break;
-        default: break;
-        }
-        if (s.isUnseen()) active = true;
+        needsUser = needsUser || s.state.is(ActivityState::Kind::waiting);
+        active = active || s.state.isBusy() || s.isUnseen();
     }
     liveActivity_->setAgentNeedsUser(needsUser);
     liveActivity_->setAgentActive(active);
