@@ -315,28 +315,35 @@ AgentLeading::AgentLeading(SessionStore* store, QWidget* parent) : QWidget(paren
     if (store) connect(store, &SessionStore::sessionsChanged, this, qOverload<>(&QWidget::update));
 }
 
+std::optional<Session> AgentLeading::top() const
+{
+    if (!store_) return std::nullopt;
+    const auto list = store_->ordered();
+    if (list.isEmpty()) return std::nullopt;
+    return list.first();
+}
+
 QString AgentLeading::symbolName() const
 {
-    if (!store_) return {};
-    const auto list = store_->ordered();
-    return list.isEmpty() ? QString() : agentStateSymbol(list.first());
+    const auto session = top();
+    return session ? agentStateSymbol(*session) : QString();
 }
 
 QColor AgentLeading::color() const
 {
-    if (!store_) return Qt::white;
-    const auto list = store_->ordered();
-    return list.isEmpty() ? QColor(Qt::white) : list.first().accent();
+    const auto session = top();
+    return session ? session->accent() : QColor(Qt::white);
 }
 
 void AgentLeading::paintEvent(QPaintEvent*)
 {
-    const QString sym = symbolName();
-    if (sym.isEmpty()) return;
+    // One ordering per paint, for both the symbol and its colour.
+    const auto session = top();
+    if (!session) return;
     QPainter p(this);
     const int s = std::max(8, std::min({16, width() - 4, height() - 4}));
     p.drawPixmap(QPoint((width() - s) / 2, (height() - s) / 2),
-                 symbols::pixmap(sym, s, color(), devicePixelRatioF()));
+                 symbols::pixmap(agentStateSymbol(*session), s, session->accent(), devicePixelRatioF()));
 }
 
 AgentTrailing::AgentTrailing(SessionStore* store, QWidget* parent) : QWidget(parent), store_(store)

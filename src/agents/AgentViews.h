@@ -108,6 +108,9 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    // The session listed first, which the glyph stands for.
+    std::optional<Session> top() const;
+
     QPointer<SessionStore> store_;
 };
 
