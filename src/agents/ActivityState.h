@@ -38,7 +38,4 @@ private:
     QString message_;
 };
 
-// "tool", "waiting", "error", "idle", "thinking", "compacting", "done" (for logs and debugging).
-QString toString(ActivityState::Kind kind);
-
 } // namespace lomex

@@ -135,10 +135,6 @@ void SessionStore::handle(const HookEvent& event)
     } else {
         s.id = event.sessionID;
         s.agent = event.agent;
-        s.state = ActivityState::idle();
-        s.lastUpdate = clock_->now();
-        s.toolCount = 0;
-        s.reminded = false;
     }
     if (event.cwd) s.cwd = event.cwd;
     if (event.transcriptPath) s.transcriptPath = event.transcriptPath;
