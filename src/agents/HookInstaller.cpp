@@ -120,27 +120,24 @@ struct Row {
     int timeout;
 };
 
+// The permission hook waits for the user, so it gets the long timeout and its own command.
+Row row(const char* name, const char* matcher, int timeout, Agent agent, quint16 port) {
+    const bool permission = std::strcmp(name, "PermissionRequest") == 0;
+    const QString command = permission ? HookInstaller::permissionCommand(port, agent)
+                                       : HookInstaller::command(port, agent);
+    return {name, matcher, command.toStdString(), permission ? permissionTimeout : timeout};
+}
+
 std::vector<Row> claudeRows(quint16 port) {
     std::vector<Row> rows;
-    for (const auto& e : HookInstaller::events) {
-        const bool permission = std::strcmp(e.name, "PermissionRequest") == 0;
-        rows.push_back({e.name, e.matcher,
-                        (permission ? HookInstaller::permissionCommand(port, Agent::claude)
-                                    : HookInstaller::command(port, Agent::claude)).toStdString(),
-                        permission ? permissionTimeout : 5});
-    }
+    for (const auto& e : HookInstaller::events) rows.push_back(row(e.name, e.matcher, 5, Agent::claude, port));
     return rows;
 }
 
 std::vector<Row> codexRows(quint16 port) {
     std::vector<Row> rows;
-    for (const auto& e : HookInstaller::Codex::events) {
-        const bool permission = std::strcmp(e.name, "PermissionRequest") == 0;
-        rows.push_back({e.name, e.matcher,
-                        (permission ? HookInstaller::permissionCommand(port, Agent::codex)
-                                    : HookInstaller::command(port, Agent::codex)).toStdString(),
-                        permission ? permissionTimeout : e.timeout});
-    }
+    for (const auto& e : HookInstaller::Codex::events)
+        rows.push_back(row(e.name, e.matcher, e.timeout, Agent::codex, port));
     return rows;
 }
 
