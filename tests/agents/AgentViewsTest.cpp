@@ -1,4 +1,4 @@
-#include "TestEnv.h"
+#include "AgentsTestSupport.h"
 #include "agents/AgentViews.h"
 #include "agents/ApprovalToken.h"
 #include "agents/SessionStore.h"
@@ -14,16 +14,9 @@ using namespace lomex;
 using nlohmann::json;
 using Kind = ActivityState::Kind;
 
-namespace {
+using test::ev;
 
-HookEvent ev(const QString& name, const QString& id, Agent agent = Agent::claude)
-{
-    HookEvent e;
-    e.name = name;
-    e.sessionID = id;
-    e.agent = agent;
-    return e;
-}
+namespace {
 
 HookEvent permission(const QString& id, Agent agent = Agent::claude, std::vector<json> suggestions = {})
 {
