@@ -47,7 +47,6 @@ const QStringList HookInstaller::legacyMarkers{};
 
 namespace {
 
-constexpr quint16 installedPort = 7841;
 constexpr int permissionTimeout = 600;
 // Settings files are small; anything bigger is not one we should rewrite.
 constexpr qint64 maxFileBytes = 16 << 20;
@@ -405,7 +404,7 @@ QString HookInstaller::settingsSummary() {
 }
 
 bool HookInstaller::isInstalled() {
-    const auto rows = claudeRows(installedPort);
+    const auto rows = claudeRows(defaultPort);
     for (const QString& file : settingsURLs()) {
         auto root = load(file);
         if (!std::holds_alternative<Json>(root) || !holdsCommands(std::get<Json>(root), rows)) return false;
@@ -438,7 +437,7 @@ QString HookInstaller::Codex::hooksFile() {
 
 bool HookInstaller::Codex::isInstalled() {
     auto root = load(hooksFile());
-    return std::holds_alternative<Json>(root) && holdsCommands(std::get<Json>(root), codexRows(installedPort));
+    return std::holds_alternative<Json>(root) && holdsCommands(std::get<Json>(root), codexRows(defaultPort));
 }
 
 std::optional<LomexError> HookInstaller::Codex::install(quint16 port) {

@@ -5,6 +5,7 @@
 #include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/EventServer.h"
+#include "agents/HookInstaller.h"
 #include "agents/JsonRead.h"
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
@@ -28,7 +29,6 @@ namespace lomex {
 
 namespace {
 
-constexpr quint16 kAgentPort = 7841;
 constexpr double kAgentToastSeconds = 5.0;
 // Much more than the toast line shows: an agent's message can be huge, and the whole toast is
 // laid out to elide it.
@@ -148,7 +148,7 @@ void AppDelegate::startAgentServer()
 {
     if (agentServer_) return;
     QPointer<AppDelegate> self(this);
-    auto server = std::make_unique<EventServer>(kAgentPort, [self](const HookEvent& event) {
+    auto server = std::make_unique<EventServer>(HookInstaller::defaultPort, [self](const HookEvent& event) {
         onGuiThread(self, [event](AppDelegate* d) {
             if (d) d->handleAgentEvent(event);
         });
