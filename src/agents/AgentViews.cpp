@@ -239,12 +239,13 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
         if (store_) store_->markAllSeen();
     });
     // Coalesced, and each part on its own: a session update never rebuilds a card the user
-    // is about to click.
+    // is about to click. Hook events arrive many times a minute while the notch is closed or
+    // shows another tab, so a hidden list waits until it is shown.
     auto queue = [this](bool cards, bool rows) {
         const bool idle = !cardsQueued_ && !rowsQueued_;
         cardsQueued_ = cardsQueued_ || cards;
         rowsQueued_ = rowsQueued_ || rows;
-        if (idle) QTimer::singleShot(0, this, [this] { rebuild(); });
+        if (idle && isVisible()) QTimer::singleShot(0, this, [this] { rebuild(); });
     };
     if (store) connect(store, &SessionStore::sessionsChanged, this, [queue] { queue(false, true); });
     if (center) connect(center, &ApprovalCenter::pendingChanged, this, [queue] { queue(true, false); });
@@ -256,6 +257,7 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
 void AgentsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    if (cardsQueued_ || rowsQueued_) rebuild();
     seenTimer_->start(markSeenDelay, false);
 }
 

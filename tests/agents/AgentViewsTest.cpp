@@ -82,6 +82,25 @@ TEST_F(AgentViewsTest, ListFollowsOrderAndMarksSeenAfterShowing)
     EXPECT_EQ(view.rows().at(2)->sessionID(), "late");
 }
 
+TEST_F(AgentViewsTest, HiddenListCatchesUpWhenShown)
+{
+    store.handle(ev("SessionStart", "a"));
+    AgentsView view(&store, &center, &clock);
+    ASSERT_EQ(view.rows().size(), 1);
+    AgentRow* first = view.rows().front();
+    // Hidden (the notch closed or another tab open): events change nothing on screen.
+    store.handle(ev("SessionStart", "b"));
+    ask(permission("b"), nullptr);
+    test::waitUntil([] { return false; }, 50);
+    EXPECT_EQ(view.rows().size(), 1);
+    EXPECT_EQ(view.rows().front(), first);
+    EXPECT_TRUE(view.cards().isEmpty());
+    view.show();
+    EXPECT_EQ(view.rows().size(), 2);
+    EXPECT_EQ(view.cards().size(), 1);
+    center.endAll();
+}
+
 TEST_F(AgentViewsTest, RowShowsStatusAndMarksSeenWhenClicked)
 {
     HookEvent stop = ev("Stop", "s");
@@ -109,6 +128,7 @@ TEST_F(AgentViewsTest, ApprovalCardResumesBeforeTheAgentHears)
         replies.push_back(t);
     });
     AgentsView view(&store, &center, &clock);
+    view.show();
     ASSERT_EQ(view.cards().size(), 1);
     ApprovalCard* card = view.cards().front();
     EXPECT_EQ(card->questionText(), "May I use Bash: npm test?");
