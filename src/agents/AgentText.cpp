@@ -6,7 +6,7 @@ namespace lomex {
 namespace {
 bool czech()
 {
-    return L10n::shared().resolved() == AppLanguage::cs;
+    return L10n::shared().isCzech();
 }
 } // namespace
 

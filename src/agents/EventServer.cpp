@@ -2,7 +2,6 @@
 #include "agents/HttpRequest.h"
 #include "core/Log.h"
 #include <QHostAddress>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
