@@ -279,10 +279,14 @@ void SessionStore::markSeen(const QString& id)
 
 void SessionStore::markAllSeen()
 {
-    QStringList ids;
-    for (const Session& s : std::as_const(sessions_))
-        if (s.isUnseen()) ids << s.id;
-    for (const QString& id : std::as_const(ids)) markSeen(id);
+    Table table = sessions_;
+    bool changed = false;
+    for (Session& s : table) {
+        if (!s.isUnseen()) continue;
+        s.unseenSince.reset();
+        changed = true;
+    }
+    if (changed) assign(std::move(table));
 }
 
 void SessionStore::resume(const QString& id, bool allowed, const ToolActivity& tool)
@@ -315,40 +319,40 @@ QString SessionStore::condense(const QString& text)
     return textcut::shorten(t, 240);
 }
 
+// One pass, one published table: a sweep that retires many sessions notifies once.
 void SessionStore::sweep()
 {
     const QDateTime now = clock_->now();
-    const Table start = sessions_;
-    for (const Session& s : start) {
+    Table table = sessions_;
+    bool changed = false;
+    for (auto it = table.begin(); it != table.end();) {
+        Session& s = *it;
         const double age = secondsBetween(s.lastUpdate, now);
-        std::optional<ActivityState> toIdle;
+        bool toIdle = false;
         bool remove = false;
         switch (s.state.kind()) {
-        case Kind::tool: toIdle = age > staleToolAge ? std::optional(ActivityState::idle()) : std::nullopt; break;
+        case Kind::tool: toIdle = age > staleToolAge; break;
         case Kind::thinking:
-        case Kind::compacting:
-            toIdle = age > staleThinkingAge ? std::optional(ActivityState::idle()) : std::nullopt;
-            break;
+        case Kind::compacting: toIdle = age > staleThinkingAge; break;
         case Kind::waiting: remove = age > retireWaitingAge; break;
         case Kind::error:
         case Kind::idle: remove = age > retireAge; break;
         case Kind::done: remove = age > (s.isUnseen() ? retireUnseenAge : retireAge); break;
         }
         if (remove) {
-            if (!sessions_.contains(s.id)) continue;
-            Table table = sessions_;
-            table.remove(s.id);
             forget(s.id);
-            assign(std::move(table));
-        } else if (toIdle) {
-            auto it = sessions_.constFind(s.id);
-            if (it == sessions_.constEnd()) continue;
-            Session changed = *it;
-            changed.state = *toIdle;
-            changed.turnStartedAt.reset();
-            store(changed);
+            it = table.erase(it);
+            changed = true;
+            continue;
         }
+        if (toIdle) {
+            s.state = ActivityState::idle();
+            s.turnStartedAt.reset();
+            changed = true;
+        }
+        ++it;
     }
+    if (changed) assign(std::move(table));
 }
 
 void SessionStore::remind()

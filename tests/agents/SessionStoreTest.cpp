@@ -337,7 +337,9 @@ TEST_F(SessionStoreTest, SweepRetiresStaleSessions)
 
     clock.advance(3600 - 1815);
     EXPECT_EQ(store.sessions().size(), 6);
+    const int before = changes;
     clock.advance(15);
+    EXPECT_EQ(changes, before + 1); // four retired, one table published
     EXPECT_FALSE(store.session("idle"));
     EXPECT_FALSE(store.session("seen"));
     EXPECT_FALSE(store.session("tool"));  // idle since the sweep, old enough now
