@@ -61,6 +61,11 @@ QString AgentText::mayIUse(const QString& tool, const QString& suffix)
         + QLatin1Char('?');
 }
 
+QString AgentText::mayIUse(const ToolActivity& tool)
+{
+    return mayIUse(tool.displayName(), tool.detail ? QStringLiteral(": ") + *tool.detail : QString());
+}
+
 QString AgentText::needsAttention(const QString& agentName)
 {
     return agentName

@@ -191,8 +191,7 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
 
 QString ApprovalCard::questionText() const
 {
-    const auto& detail = approval_.tool.detail;
-    return AgentText::mayIUse(approval_.tool.displayName(), detail ? QStringLiteral(": ") + *detail : QString());
+    return AgentText::mayIUse(approval_.tool);
 }
 
 void ApprovalCard::answer(ApprovalCenter::Decision decision)

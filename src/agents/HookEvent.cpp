@@ -52,6 +52,11 @@ std::optional<QString> header(const FieldMap& headers, const char* name)
 
 } // namespace
 
+ToolActivity HookEvent::toolActivity() const
+{
+    return ToolActivity::make(toolName.value_or(QStringLiteral("Tool")), toolInput);
+}
+
 QString HookEvent::cursorEventName(const QString& name, const std::optional<QString>& status,
                                    bool sandboxed)
 {

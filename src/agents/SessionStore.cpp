@@ -145,7 +145,6 @@ void SessionStore::handle(const HookEvent& event)
     const ActivityState before = s.state;
     const bool wasWaiting = before.is(Kind::waiting);
     std::optional<Transition> transition;
-    const QString toolName = event.toolName.value_or(QStringLiteral("Tool"));
 
     auto finishTurn = [&] {
         if (s.turnStartedAt) s.lastTurnDuration = secondsBetween(*s.turnStartedAt, clock_->now());
@@ -169,7 +168,7 @@ void SessionStore::handle(const HookEvent& event)
         s.lastSummary.reset();
         transition = Transition::started(s);
     } else if (name == QLatin1String("PreToolUse")) {
-        s.state = ActivityState::tool(ToolActivity::make(toolName, event.toolInput));
+        s.state = ActivityState::tool(event.toolActivity());
         if (!s.turnStartedAt) s.turnStartedAt = clock_->now();
         s.toolCount += 1;
     } else if (name == QLatin1String("PostToolUse") || name == QLatin1String("PostToolUseFailure")) {
@@ -177,9 +176,7 @@ void SessionStore::handle(const HookEvent& event)
     } else if (name == QLatin1String("PreCompact")) {
         s.state = ActivityState::compacting();
     } else if (name == QLatin1String("PermissionRequest")) {
-        const auto detail = ToolActivity::describe(toolName, event.toolInput);
-        const QString shown = ToolActivity{toolName, std::nullopt}.displayName();
-        beginWait(AgentText::mayIUse(shown, detail ? QStringLiteral(": ") + *detail : QString()));
+        beginWait(AgentText::mayIUse(event.toolActivity()));
         if (!wasWaiting) transition = Transition::needsAttention(s);
     } else if (name == QLatin1String("Notification")) {
         const QString message = event.message.value_or(AgentText::needsAttention(displayName(s.agent)));
