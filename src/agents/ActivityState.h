@@ -22,6 +22,8 @@ public:
 
     Kind kind() const { return kind_; }
     bool is(Kind kind) const { return kind_ == kind; }
+    // The agent is at work: running a tool, thinking or compacting.
+    bool isBusy() const { return kind_ == Kind::tool || kind_ == Kind::thinking || kind_ == Kind::compacting; }
     // The running tool; only for Kind::tool.
     const std::optional<ToolActivity>& toolActivity() const { return tool_; }
     // The message of waiting and error; empty for the other kinds.
@@ -35,8 +37,5 @@ private:
     std::optional<ToolActivity> tool_;
     QString message_;
 };
-
-// "tool", "waiting", "error", "idle", "thinking", "compacting", "done" (for logs and debugging).
-QString toString(ActivityState::Kind kind);
 
 } // namespace lomex

@@ -1,4 +1,5 @@
 #include "agents/AgentContext.h"
+#include "agents/JsonRead.h"
 #include "platform/FileTail.h"
 #include "platform/Paths.h"
 #include <algorithm>
@@ -12,33 +13,26 @@ namespace {
 
 // Token counts come as integers; a float or a negative number is read as absent.
 std::optional<qint64> count(const json& obj, const char* key) {
-    auto it = obj.find(key);
-    if (it == obj.end()) return std::nullopt;
-    if (it->is_number_unsigned()) return qint64(std::min<std::uint64_t>(it->get<std::uint64_t>(), INT64_MAX));
-    if (it->is_number_integer() && it->get<std::int64_t>() >= 0) return it->get<std::int64_t>();
+    const json* value = jsonread::member(obj, key);
+    if (!value) return std::nullopt;
+    if (value->is_number_unsigned()) return qint64(std::min<std::uint64_t>(value->get<std::uint64_t>(), INT64_MAX));
+    if (value->is_number_integer() && value->get<std::int64_t>() >= 0) return value->get<std::int64_t>();
     return std::nullopt;
 }
 
 std::optional<double> fillOf(const json& record) {
-    if (!record.is_object()) return std::nullopt;
-    auto type = record.find("type");
-    if (type == record.end() || !type->is_string() || type->get_ref<const std::string&>() != "event_msg")
-        return std::nullopt;
-    auto payload = record.find("payload");
-    if (payload == record.end() || !payload->is_object()) return std::nullopt;
-    auto ptype = payload->find("type");
-    if (ptype == payload->end() || !ptype->is_string() || ptype->get_ref<const std::string&>() != "token_count")
-        return std::nullopt;
-    auto info = payload->find("info");
-    if (info == payload->end() || !info->is_object()) return std::nullopt;
+    if (!jsonread::isText(record, "type", "event_msg")) return std::nullopt;
+    const json* payload = jsonread::object(record, "payload");
+    if (!payload || !jsonread::isText(*payload, "type", "token_count")) return std::nullopt;
+    const json* info = jsonread::object(*payload, "info");
+    if (!info) return std::nullopt;
     const auto window = count(*info, "model_context_window");
     if (!window || *window <= 0) return std::nullopt;
     // The last request's total is what the model saw; the session total only grows and says
     // nothing about the window. Very old rollouts carry only the running total.
     std::optional<qint64> used;
     for (const char* key : {"last_token_usage", "total_token_usage"}) {
-        auto usage = info->find(key);
-        if (usage != info->end() && usage->is_object()) used = count(*usage, "total_tokens");
+        if (const json* usage = jsonread::object(*info, key)) used = count(*usage, "total_tokens");
         if (used) break;
     }
     if (!used) return std::nullopt;

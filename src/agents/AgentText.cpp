@@ -6,7 +6,7 @@ namespace lomex {
 namespace {
 bool czech()
 {
-    return L10n::shared().resolved() == AppLanguage::cs;
+    return L10n::shared().isCzech();
 }
 } // namespace
 
@@ -59,6 +59,11 @@ QString AgentText::mayIUse(const QString& tool, const QString& suffix)
 {
     return (czech() ? QStringLiteral("Smím použít ") : QStringLiteral("May I use ")) + tool + suffix
         + QLatin1Char('?');
+}
+
+QString AgentText::mayIUse(const ToolActivity& tool)
+{
+    return mayIUse(tool.displayName(), tool.detail ? QStringLiteral(": ") + *tool.detail : QString());
 }
 
 QString AgentText::needsAttention(const QString& agentName)

@@ -1,4 +1,5 @@
 #pragma once
+#include "agents/ToolActivity.h"
 #include "platform/RunningApps.h"
 #include <QHash>
 #include <QString>
@@ -20,6 +21,8 @@ public:
     static QString toolCalls(qint64 n);
     // "May I use <tool><suffix>?" / "Smím použít <tool><suffix>?".
     static QString mayIUse(const QString& tool, const QString& suffix);
+    // The same question for a tool call: its display name, then ": " and the detail if any.
+    static QString mayIUse(const ToolActivity& tool);
     // "<name> needs your attention" / "<name> potřebuje tvou pozornost".
     static QString needsAttention(const QString& agentName);
 

@@ -14,6 +14,7 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace lomex {
 
@@ -190,8 +191,7 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
 
 QString ApprovalCard::questionText() const
 {
-    const auto& detail = approval_.tool.detail;
-    return AgentText::mayIUse(approval_.tool.displayName(), detail ? QStringLiteral(": ") + *detail : QString());
+    return AgentText::mayIUse(approval_.tool);
 }
 
 void ApprovalCard::answer(ApprovalCenter::Decision decision)
@@ -238,12 +238,13 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
         if (store_) store_->markAllSeen();
     });
     // Coalesced, and each part on its own: a session update never rebuilds a card the user
-    // is about to click.
+    // is about to click. Hook events arrive many times a minute while the notch is closed or
+    // shows another tab, so a hidden list waits until it is shown.
     auto queue = [this](bool cards, bool rows) {
         const bool idle = !cardsQueued_ && !rowsQueued_;
         cardsQueued_ = cardsQueued_ || cards;
         rowsQueued_ = rowsQueued_ || rows;
-        if (idle) QTimer::singleShot(0, this, [this] { rebuild(); });
+        if (idle && isVisible()) QTimer::singleShot(0, this, [this] { rebuild(); });
     };
     if (store) connect(store, &SessionStore::sessionsChanged, this, [queue] { queue(false, true); });
     if (center) connect(center, &ApprovalCenter::pendingChanged, this, [queue] { queue(true, false); });
@@ -255,6 +256,7 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
 void AgentsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
+    if (cardsQueued_ || rowsQueued_) rebuild();
     seenTimer_->start(markSeenDelay, false);
 }
 
@@ -314,28 +316,35 @@ AgentLeading::AgentLeading(SessionStore* store, QWidget* parent) : QWidget(paren
     if (store) connect(store, &SessionStore::sessionsChanged, this, qOverload<>(&QWidget::update));
 }
 
+std::optional<Session> AgentLeading::top() const
+{
+    if (!store_) return std::nullopt;
+    const auto list = store_->ordered();
+    if (list.isEmpty()) return std::nullopt;
+    return list.first();
+}
+
 QString AgentLeading::symbolName() const
 {
-    if (!store_) return {};
-    const auto list = store_->ordered();
-    return list.isEmpty() ? QString() : agentStateSymbol(list.first());
+    const auto session = top();
+    return session ? agentStateSymbol(*session) : QString();
 }
 
 QColor AgentLeading::color() const
 {
-    if (!store_) return Qt::white;
-    const auto list = store_->ordered();
-    return list.isEmpty() ? QColor(Qt::white) : list.first().accent();
+    const auto session = top();
+    return session ? session->accent() : QColor(Qt::white);
 }
 
 void AgentLeading::paintEvent(QPaintEvent*)
 {
-    const QString sym = symbolName();
-    if (sym.isEmpty()) return;
+    // One ordering per paint, for both the symbol and its colour.
+    const auto session = top();
+    if (!session) return;
     QPainter p(this);
     const int s = std::max(8, std::min({16, width() - 4, height() - 4}));
     p.drawPixmap(QPoint((width() - s) / 2, (height() - s) / 2),
-                 symbols::pixmap(sym, s, color(), devicePixelRatioF()));
+                 symbols::pixmap(agentStateSymbol(*session), s, session->accent(), devicePixelRatioF()));
 }
 
 AgentTrailing::AgentTrailing(SessionStore* store, QWidget* parent) : QWidget(parent), store_(store)
@@ -347,17 +356,9 @@ AgentTrailing::AgentTrailing(SessionStore* store, QWidget* parent) : QWidget(par
 int AgentTrailing::activeCount() const
 {
     if (!store_) return 0;
-    int n = 0;
-    for (const Session& s : store_->sessions()) {
-        switch (s.state.kind()) {
-        case Kind::tool:
-        case Kind::thinking:
-        case Kind::compacting:
-        case Kind::waiting: ++n; break;
-        default: break;
-        }
-    }
-    return n;
+    const auto& sessions = store_->sessions();
+    return int(std::count_if(sessions.begin(), sessions.end(),
+                             [](const Session& s) { return s.state.isBusy() || s.state.is(Kind::waiting); }));
 }
 
 bool AgentTrailing::hasUnseen() const

@@ -66,7 +66,8 @@ private:
 };
 
 // The agents tab: the waiting permission requests, then the sessions in display order. Marks
-// every session seen 1.5 s after the list was shown.
+// every session seen 1.5 s after the list was shown. While hidden it rebuilds nothing; changes
+// made meanwhile are shown when it is shown again.
 class AgentsView : public QWidget {
     Q_OBJECT
 public:
@@ -108,6 +109,9 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
+    // The session listed first, which the glyph stands for.
+    std::optional<Session> top() const;
+
     QPointer<SessionStore> store_;
 };
 

@@ -56,8 +56,7 @@ void ApprovalCenter::observe(const HookEvent& event)
     } else if (finishesTool(event.name)) {
         // The tool ran (or failed) without us: the terminal answered. Only the oldest matching
         // request ends; an identical call asked again stays.
-        const ToolActivity ran =
-            ToolActivity::make(event.toolName.value_or(QStringLiteral("Tool")), event.toolInput);
+        const ToolActivity ran = event.toolActivity();
         for (const PendingApproval& p : std::as_const(pending_)) {
             if (p.sessionID == event.sessionID && p.tool == ran) {
                 settled << p.id;
@@ -84,7 +83,7 @@ std::optional<quint64> ApprovalCenter::add(const HookEvent& event, Reply reply, 
     p.id = nextID_++;
     p.sessionID = event.sessionID;
     p.agent = event.agent;
-    p.tool = ToolActivity::make(event.toolName.value_or(QStringLiteral("Tool")), event.toolInput);
+    p.tool = event.toolActivity();
     p.cwd = event.cwd;
     p.permissionSuggestions = event.permissionSuggestions;
     p.createdAt = clock_->now();

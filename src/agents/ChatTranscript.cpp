@@ -1,13 +1,17 @@
 #include "agents/ChatTranscript.h"
+#include "agents/JsonRead.h"
+#include "agents/TextCut.h"
 #include "platform/FileTail.h"
 #include "platform/Paths.h"
-#include <QTextBoundaryFinder>
+#include <QStringList>
 #include <algorithm>
 #include <nlohmann/json.hpp>
 
 namespace lomex {
 
 using nlohmann::json;
+using jsonread::isText;
+using jsonread::isTrue;
 
 namespace {
 
@@ -23,68 +27,46 @@ const char* const droppedUserPrefixes[] = {
     "<permissions instructions",
 };
 
-bool isString(const json& obj, const char* key, const char* value) {
-    auto it = obj.find(key);
-    return it != obj.end() && it->is_string() && it->get_ref<const std::string&>() == value;
-}
-
-bool isTrue(const json& obj, const char* key) {
-    auto it = obj.find(key);
-    return it != obj.end() && it->is_boolean() && it->get<bool>();
-}
-
 // Texts of the parts whose "type" is one of the given kinds, joined with "\n".
-QString joinParts(const json& parts, std::initializer_list<const char*> kinds) {
-    QString out;
-    bool first = true;
+QString joinParts(const json& parts, std::initializer_list<std::string_view> kinds) {
+    QStringList texts;
     for (const json& part : parts) {
-        if (!part.is_object()) continue;
-        auto type = part.find("type");
-        auto text = part.find("text");
-        if (type == part.end() || !type->is_string() || text == part.end() || !text->is_string()) continue;
-        const std::string& t = type->get_ref<const std::string&>();
-        bool wanted = false;
-        for (const char* k : kinds) wanted = wanted || t == k;
+        const bool wanted = std::any_of(kinds.begin(), kinds.end(),
+                                        [&](std::string_view kind) { return isText(part, "type", kind); });
         if (!wanted) continue;
-        if (!first) out += '\n';
-        out += QString::fromStdString(text->get_ref<const std::string&>());
-        first = false;
+        if (auto text = jsonread::text(part, "text")) texts << *text;
     }
-    return out;
+    return texts.join(QLatin1Char('\n'));
 }
 
 std::optional<ChatMessage> claudeMessage(const json& record, qint64 offset) {
-    auto type = record.find("type");
-    if (type == record.end() || !type->is_string()) return std::nullopt;
-    const std::string& t = type->get_ref<const std::string&>();
-    if (t != "user" && t != "assistant") return std::nullopt;
+    ChatMessage::Role role;
+    if (isText(record, "type", "user")) role = ChatMessage::Role::user;
+    else if (isText(record, "type", "assistant")) role = ChatMessage::Role::assistant;
+    else return std::nullopt;
     if (isTrue(record, "isMeta") || isTrue(record, "isSidechain")) return std::nullopt;
-    auto message = record.find("message");
-    if (message == record.end() || !message->is_object()) return std::nullopt;
-    const auto role = t == "user" ? ChatMessage::Role::user : ChatMessage::Role::assistant;
+    const json* message = jsonread::object(record, "message");
+    if (!message) return std::nullopt;
     QString text;
-    if (auto content = message->find("content"); content != message->end()) {
+    if (const json* content = jsonread::member(*message, "content")) {
         if (content->is_string()) text = QString::fromStdString(content->get_ref<const std::string&>());
         else if (content->is_array()) text = joinParts(*content, {"text"});
     }
-    auto uuid = record.find("uuid");
-    const QString id = uuid != record.end() && uuid->is_string()
-        ? QString::fromStdString(uuid->get_ref<const std::string&>())
-        : QStringLiteral("c%1").arg(offset);
+    const QString id = jsonread::text(record, "uuid").value_or(QStringLiteral("c%1").arg(offset));
     return ChatTranscript::make(role, text, id);
 }
 
 std::optional<ChatMessage> codexMessage(const json& record, qint64 offset) {
-    if (!isString(record, "type", "response_item")) return std::nullopt;
-    auto payload = record.find("payload");
-    if (payload == record.end() || !payload->is_object() || payload->empty()) return std::nullopt;
-    if (!isString(*payload, "type", "message")) return std::nullopt;
+    if (!isText(record, "type", "response_item")) return std::nullopt;
+    const json* payload = jsonread::object(record, "payload");
+    if (!payload || payload->empty()) return std::nullopt;
+    if (!isText(*payload, "type", "message")) return std::nullopt;
     ChatMessage::Role role;
-    if (isString(*payload, "role", "user")) role = ChatMessage::Role::user;
-    else if (isString(*payload, "role", "assistant")) role = ChatMessage::Role::assistant;
+    if (isText(*payload, "role", "user")) role = ChatMessage::Role::user;
+    else if (isText(*payload, "role", "assistant")) role = ChatMessage::Role::assistant;
     else return std::nullopt;
-    auto content = payload->find("content");
-    if (content == payload->end() || !content->is_array()) return std::nullopt;
+    const json* content = jsonread::member(*payload, "content");
+    if (!content || !content->is_array()) return std::nullopt;
     for (const json& part : *content)
         if (!part.is_object()) return std::nullopt;
     return ChatTranscript::make(role, joinParts(*content, {"input_text", "output_text"}),
@@ -110,19 +92,7 @@ std::optional<ChatMessage> ChatTranscript::make(ChatMessage::Role role, const QS
         for (const char* prefix : droppedUserPrefixes)
             if (t.startsWith(QLatin1String(prefix))) return std::nullopt;
     }
-    // A grapheme is at least one UTF-16 unit, so short texts need no counting.
-    if (t.size() > maxCharacters) {
-        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, t);
-        int count = 0;
-        qsizetype cut = -1;
-        for (qsizetype pos = finder.toNextBoundary(); pos != -1; pos = finder.toNextBoundary()) {
-            ++count;
-            if (count == maxCharacters - 1) cut = pos;
-            if (count > maxCharacters) break;
-        }
-        if (count > maxCharacters) t = t.left(cut) + QChar(0x2026);
-    }
-    return ChatMessage{id, role, t};
+    return ChatMessage{id, role, textcut::shorten(t, maxCharacters)};
 }
 
 QList<ChatMessage> ChatTranscript::messages(const QString& path, int limit) {

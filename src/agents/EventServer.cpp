@@ -2,7 +2,6 @@
 #include "agents/HttpRequest.h"
 #include "core/Log.h"
 #include <QHostAddress>
-#include <QPointer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -107,7 +106,6 @@ private:
 
     struct Connection {
         enum class State { reading, held };
-        quint64 id = 0;
         QTcpSocket* socket = nullptr;
         QTimer* deadline = nullptr;
         RequestReader reader;
@@ -169,7 +167,6 @@ private:
             }
             const quint64 id = nextID_++;
             auto connection = std::make_unique<Connection>(limits_.maxRequestBytes);
-            connection->id = id;
             connection->socket = socket;
             connection->deadline = new QTimer(socket);
             connection->deadline->setSingleShot(true);
@@ -301,7 +298,7 @@ private:
             ++held_;
             auto state = std::make_shared<ReplyState>();
             state->shared = shared_;
-            state->id = connection.id;
+            state->id = it->first;
             callbacks_.onPermission(*event, PermissionReply(std::move(state)));
             return;
         }

@@ -1,4 +1,5 @@
 #include "agents/HookEvent.h"
+#include "agents/JsonRead.h"
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -6,6 +7,10 @@
 namespace lomex {
 
 using nlohmann::json;
+using jsonread::isText;
+using jsonread::isTrue;
+using jsonread::member;
+using jsonread::text;
 
 namespace {
 
@@ -37,20 +42,6 @@ bool nestingWithin(const QByteArray& data, int limit)
     return true;
 }
 
-const json* member(const json& object, const char* key)
-{
-    auto it = object.find(key);
-    return it == object.end() ? nullptr : &*it;
-}
-
-std::optional<QString> text(const json& object, const char* key)
-{
-    const json* value = member(object, key);
-    if (!value || !value->is_string())
-        return std::nullopt;
-    return QString::fromStdString(value->get_ref<const std::string&>());
-}
-
 std::optional<QString> header(const FieldMap& headers, const char* name)
 {
     auto it = headers.find(QString::fromLatin1(name));
@@ -59,9 +50,12 @@ std::optional<QString> header(const FieldMap& headers, const char* name)
     return it->second;
 }
 
-bool isAsciiLetterOrUnicodeLetter(QChar c) { return c.isLetter(); }
-
 } // namespace
+
+ToolActivity HookEvent::toolActivity() const
+{
+    return ToolActivity::make(toolName.value_or(QStringLiteral("Tool")), toolInput);
+}
 
 QString HookEvent::cursorEventName(const QString& name, const std::optional<QString>& status,
                                    bool sandboxed)
@@ -112,8 +106,7 @@ std::optional<double> HookEvent::cursorContext(const json& payload)
     }
     const json* contextEntry = nullptr;
     for (const json& element : *params) {
-        const json* id = member(element, "id");
-        if (id && id->is_string() && id->get_ref<const std::string&>() == "context") {
+        if (isText(element, "id", "context")) {
             contextEntry = &element;
             break;
         }
@@ -139,9 +132,9 @@ std::optional<double> HookEvent::cursorContext(const json& payload)
 
     qsizetype from = 0;
     qsizetype to = value.size();
-    while (from < to && isAsciiLetterOrUnicodeLetter(value.at(from)))
+    while (from < to && value.at(from).isLetter())
         ++from;
-    while (to > from && isAsciiLetterOrUnicodeLetter(value.at(to - 1)))
+    while (to > from && value.at(to - 1).isLetter())
         --to;
     QByteArray number = value.mid(from, to - from).toUtf8();
     if (number.startsWith('+'))
@@ -184,9 +177,7 @@ std::optional<HookEvent> HookEvent::decode(const QByteArray& data, const FieldMa
     HookEvent event;
     if (cursorDialect) {
         const std::optional<QString> status = text(payload, "status");
-        const json* sandbox = member(payload, "sandbox");
-        const bool sandboxed = sandbox && sandbox->is_boolean() && sandbox->get<bool>();
-        event.name = cursorEventName(*rawName, status, sandboxed);
+        event.name = cursorEventName(*rawName, status, isTrue(payload, "sandbox"));
         event.agent = Agent::cursor;
         event.isCursorViaClaudeHook = hasCursorVersion && queryAgent != Agent::cursor;
         event.sessionID = text(payload, "conversation_id")

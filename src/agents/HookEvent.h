@@ -1,5 +1,6 @@
 #pragma once
 #include "agents/Agent.h"
+#include "agents/ToolActivity.h"
 #include <QByteArray>
 #include <QString>
 #include <map>
@@ -37,6 +38,11 @@ struct HookEvent {
     std::optional<QString> hostBundleID;
 
     bool operator==(const HookEvent&) const = default;
+
+    // The tool call the event reports ("Tool" when it names none). The session store and the
+    // approval queue both build it here, so a request and the later "PostToolUse" of the same
+    // call compare equal.
+    ToolActivity toolActivity() const;
 
     // Decodes a request body with its lower-cased headers and its query items. Nothing when the
     // body is not a JSON object with a text "hook_event_name" (or nests deeper than

@@ -47,7 +47,6 @@ const QStringList HookInstaller::legacyMarkers{};
 
 namespace {
 
-constexpr quint16 installedPort = 7841;
 constexpr int permissionTimeout = 600;
 // Settings files are small; anything bigger is not one we should rewrite.
 constexpr qint64 maxFileBytes = 16 << 20;
@@ -120,27 +119,24 @@ struct Row {
     int timeout;
 };
 
+// The permission hook waits for the user, so it gets the long timeout and its own command.
+Row row(const char* name, const char* matcher, int timeout, Agent agent, quint16 port) {
+    const bool permission = std::strcmp(name, "PermissionRequest") == 0;
+    const QString command = permission ? HookInstaller::permissionCommand(port, agent)
+                                       : HookInstaller::command(port, agent);
+    return {name, matcher, command.toStdString(), permission ? permissionTimeout : timeout};
+}
+
 std::vector<Row> claudeRows(quint16 port) {
     std::vector<Row> rows;
-    for (const auto& e : HookInstaller::events) {
-        const bool permission = std::strcmp(e.name, "PermissionRequest") == 0;
-        rows.push_back({e.name, e.matcher,
-                        (permission ? HookInstaller::permissionCommand(port, Agent::claude)
-                                    : HookInstaller::command(port, Agent::claude)).toStdString(),
-                        permission ? permissionTimeout : 5});
-    }
+    for (const auto& e : HookInstaller::events) rows.push_back(row(e.name, e.matcher, 5, Agent::claude, port));
     return rows;
 }
 
 std::vector<Row> codexRows(quint16 port) {
     std::vector<Row> rows;
-    for (const auto& e : HookInstaller::Codex::events) {
-        const bool permission = std::strcmp(e.name, "PermissionRequest") == 0;
-        rows.push_back({e.name, e.matcher,
-                        (permission ? HookInstaller::permissionCommand(port, Agent::codex)
-                                    : HookInstaller::command(port, Agent::codex)).toStdString(),
-                        permission ? permissionTimeout : e.timeout});
-    }
+    for (const auto& e : HookInstaller::Codex::events)
+        rows.push_back(row(e.name, e.matcher, e.timeout, Agent::codex, port));
     return rows;
 }
 
@@ -408,7 +404,7 @@ QString HookInstaller::settingsSummary() {
 }
 
 bool HookInstaller::isInstalled() {
-    const auto rows = claudeRows(installedPort);
+    const auto rows = claudeRows(defaultPort);
     for (const QString& file : settingsURLs()) {
         auto root = load(file);
         if (!std::holds_alternative<Json>(root) || !holdsCommands(std::get<Json>(root), rows)) return false;
@@ -441,7 +437,7 @@ QString HookInstaller::Codex::hooksFile() {
 
 bool HookInstaller::Codex::isInstalled() {
     auto root = load(hooksFile());
-    return std::holds_alternative<Json>(root) && holdsCommands(std::get<Json>(root), codexRows(installedPort));
+    return std::holds_alternative<Json>(root) && holdsCommands(std::get<Json>(root), codexRows(defaultPort));
 }
 
 std::optional<LomexError> HookInstaller::Codex::install(quint16 port) {

@@ -27,6 +27,8 @@ struct HookInstaller {
     static const std::array<Event, 12> events;
     // Further ownership markers of older command lines (none yet).
     static const QStringList legacyMarkers;
+    // The loopback port the app's hook server listens on and installed hooks post to.
+    static constexpr quint16 defaultPort = 7841;
     static constexpr const char* marker = "lomex-agent";
     static constexpr const char* backupExtension = "lomex.bak";
 
@@ -44,7 +46,7 @@ struct HookInstaller {
     // The folders for people: the home prefix shown as "~", joined with ", ".
     static QString settingsSummary();
 
-    // Whether every settings file holds the current command for every event (port 7841).
+    // Whether every settings file holds the current command for every event (at defaultPort).
     static bool isInstalled();
     // Writes our entries into every settings file; stops at the first failing file.
     static std::optional<LomexError> install(quint16 port);

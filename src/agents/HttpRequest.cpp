@@ -1,48 +1,10 @@
 #include "agents/HttpRequest.h"
 #include <QStringList>
+#include <QUtf8StringView>
 
 namespace lomex {
 
 namespace {
-
-// Strict UTF-8: no overlong forms, no surrogates, nothing above U+10FFFF.
-bool isValidUtf8(QByteArrayView bytes)
-{
-    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
-    const qsizetype n = bytes.size();
-    qsizetype i = 0;
-    while (i < n) {
-        const unsigned char c = p[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        int extra = 0;
-        char32_t min = 0;
-        char32_t cp = 0;
-        if ((c & 0xE0) == 0xC0) {
-            extra = 1, min = 0x80, cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            extra = 2, min = 0x800, cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            extra = 3, min = 0x10000, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= n)
-            return false;
-        for (int k = 1; k <= extra; ++k) {
-            const unsigned char cc = p[i + k];
-            if ((cc & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (cc & 0x3F);
-        }
-        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += extra + 1;
-    }
-    return true;
-}
 
 QString trimBlanks(QStringView text)
 {
@@ -109,7 +71,8 @@ std::optional<QString> percentDecode(QByteArrayView piece)
         out.append(char(hi * 16 + lo));
         i += 2;
     }
-    if (!isValidUtf8(out))
+    // Qt's check is strict: no overlong forms, no surrogates, nothing above U+10FFFF.
+    if (!QUtf8StringView(out).isValidUtf8())
         return std::nullopt;
     return QString::fromUtf8(out);
 }
@@ -193,7 +156,7 @@ RequestReader::Status RequestReader::feed(QByteArrayView bytes)
 
 bool RequestReader::parseHead(QByteArrayView head)
 {
-    if (!isValidUtf8(head))
+    if (!QUtf8StringView(head).isValidUtf8())
         return false;
     const QString text = QString::fromUtf8(head);
     const QStringList lines = text.split(QStringLiteral("\r\n"));

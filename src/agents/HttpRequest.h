@@ -44,7 +44,6 @@ public:
     // The request; only meaningful once status() is complete.
     const HTTPRequest& request() const { return request_; }
     HTTPRequest takeRequest() { return std::move(request_); }
-    qsizetype bufferedBytes() const { return buffer_.size(); }
 
 private:
     bool parseHead(QByteArrayView head);

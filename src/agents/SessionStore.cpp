@@ -14,11 +14,6 @@ namespace {
 
 using Kind = ActivityState::Kind;
 
-bool isBusy(const ActivityState& s)
-{
-    return s.is(Kind::tool) || s.is(Kind::thinking) || s.is(Kind::compacting);
-}
-
 int rank(const ActivityState& s)
 {
     switch (s.kind()) {
@@ -140,10 +135,6 @@ void SessionStore::handle(const HookEvent& event)
     } else {
         s.id = event.sessionID;
         s.agent = event.agent;
-        s.state = ActivityState::idle();
-        s.lastUpdate = clock_->now();
-        s.toolCount = 0;
-        s.reminded = false;
     }
     if (event.cwd) s.cwd = event.cwd;
     if (event.transcriptPath) s.transcriptPath = event.transcriptPath;
@@ -154,7 +145,6 @@ void SessionStore::handle(const HookEvent& event)
     const ActivityState before = s.state;
     const bool wasWaiting = before.is(Kind::waiting);
     std::optional<Transition> transition;
-    const QString toolName = event.toolName.value_or(QStringLiteral("Tool"));
 
     auto finishTurn = [&] {
         if (s.turnStartedAt) s.lastTurnDuration = secondsBetween(*s.turnStartedAt, clock_->now());
@@ -169,7 +159,7 @@ void SessionStore::handle(const HookEvent& event)
     };
 
     if (name == QLatin1String("SessionStart")) {
-        if (!isBusy(before)) s.state = ActivityState::idle();
+        if (!before.isBusy()) s.state = ActivityState::idle();
     } else if (name == QLatin1String("UserPromptSubmit")) {
         s.state = ActivityState::thinking();
         s.unseenSince.reset();
@@ -178,7 +168,7 @@ void SessionStore::handle(const HookEvent& event)
         s.lastSummary.reset();
         transition = Transition::started(s);
     } else if (name == QLatin1String("PreToolUse")) {
-        s.state = ActivityState::tool(ToolActivity::make(toolName, event.toolInput));
+        s.state = ActivityState::tool(event.toolActivity());
         if (!s.turnStartedAt) s.turnStartedAt = clock_->now();
         s.toolCount += 1;
     } else if (name == QLatin1String("PostToolUse") || name == QLatin1String("PostToolUseFailure")) {
@@ -186,9 +176,7 @@ void SessionStore::handle(const HookEvent& event)
     } else if (name == QLatin1String("PreCompact")) {
         s.state = ActivityState::compacting();
     } else if (name == QLatin1String("PermissionRequest")) {
-        const auto detail = ToolActivity::describe(toolName, event.toolInput);
-        const QString shown = ToolActivity{toolName, std::nullopt}.displayName();
-        beginWait(AgentText::mayIUse(shown, detail ? QStringLiteral(": ") + *detail : QString()));
+        beginWait(AgentText::mayIUse(event.toolActivity()));
         if (!wasWaiting) transition = Transition::needsAttention(s);
     } else if (name == QLatin1String("Notification")) {
         const QString message = event.message.value_or(AgentText::needsAttention(displayName(s.agent)));
@@ -197,7 +185,7 @@ void SessionStore::handle(const HookEvent& event)
             || message.contains(QLatin1String("waiting for your input"), Qt::CaseInsensitive);
         bool change = true;
         if (idleLike) {
-            change = isBusy(before);
+            change = before.isBusy();
         } else if (wasWaiting && type && *type == QLatin1String("permission_prompt")) {
             change = false;
         }
@@ -288,10 +276,14 @@ void SessionStore::markSeen(const QString& id)
 
 void SessionStore::markAllSeen()
 {
-    QStringList ids;
-    for (const Session& s : std::as_const(sessions_))
-        if (s.isUnseen()) ids << s.id;
-    for (const QString& id : std::as_const(ids)) markSeen(id);
+    Table table = sessions_;
+    bool changed = false;
+    for (Session& s : table) {
+        if (!s.isUnseen()) continue;
+        s.unseenSince.reset();
+        changed = true;
+    }
+    if (changed) assign(std::move(table));
 }
 
 void SessionStore::resume(const QString& id, bool allowed, const ToolActivity& tool)
@@ -324,40 +316,40 @@ QString SessionStore::condense(const QString& text)
     return textcut::shorten(t, 240);
 }
 
+// One pass, one published table: a sweep that retires many sessions notifies once.
 void SessionStore::sweep()
 {
     const QDateTime now = clock_->now();
-    const Table start = sessions_;
-    for (const Session& s : start) {
+    Table table = sessions_;
+    bool changed = false;
+    for (auto it = table.begin(); it != table.end();) {
+        Session& s = *it;
         const double age = secondsBetween(s.lastUpdate, now);
-        std::optional<ActivityState> toIdle;
+        bool toIdle = false;
         bool remove = false;
         switch (s.state.kind()) {
-        case Kind::tool: toIdle = age > staleToolAge ? std::optional(ActivityState::idle()) : std::nullopt; break;
+        case Kind::tool: toIdle = age > staleToolAge; break;
         case Kind::thinking:
-        case Kind::compacting:
-            toIdle = age > staleThinkingAge ? std::optional(ActivityState::idle()) : std::nullopt;
-            break;
+        case Kind::compacting: toIdle = age > staleThinkingAge; break;
         case Kind::waiting: remove = age > retireWaitingAge; break;
         case Kind::error:
         case Kind::idle: remove = age > retireAge; break;
         case Kind::done: remove = age > (s.isUnseen() ? retireUnseenAge : retireAge); break;
         }
         if (remove) {
-            if (!sessions_.contains(s.id)) continue;
-            Table table = sessions_;
-            table.remove(s.id);
             forget(s.id);
-            assign(std::move(table));
-        } else if (toIdle) {
-            auto it = sessions_.constFind(s.id);
-            if (it == sessions_.constEnd()) continue;
-            Session changed = *it;
-            changed.state = *toIdle;
-            changed.turnStartedAt.reset();
-            store(changed);
+            it = table.erase(it);
+            changed = true;
+            continue;
         }
+        if (toIdle) {
+            s.state = ActivityState::idle();
+            s.turnStartedAt.reset();
+            changed = true;
+        }
+        ++it;
     }
+    if (changed) assign(std::move(table));
 }
 
 void SessionStore::remind()

@@ -96,6 +96,9 @@ QString leftGraphemes(const QString& text, int count)
 {
     if (count <= 0)
         return QString();
+    // A cluster is at least one UTF-16 unit, so a text this short needs no walk.
+    if (text.size() <= count)
+        return text;
     const std::vector<int> ends = clusterEnds(text, count);
     if (int(ends.size()) < count)
         return text;
@@ -104,6 +107,8 @@ QString leftGraphemes(const QString& text, int count)
 
 QString shorten(const QString& text, int limit)
 {
+    if (text.size() <= limit) // see leftGraphemes
+        return text;
     // One cluster more than the limit tells whether the text is too long without walking all of it.
     const std::vector<int> ends = clusterEnds(text, limit + 1);
     if (int(ends.size()) <= limit)

@@ -1,4 +1,5 @@
 #include "agents/ToolActivity.h"
+#include "agents/JsonRead.h"
 #include "agents/TextCut.h"
 
 #include <QUrl>
@@ -22,15 +23,10 @@ bool isOneOf(const QString& name, std::initializer_list<const char*> names)
 // A key counts only when its value is a non-empty text.
 std::optional<QString> text(const nlohmann::json& input, const char* key)
 {
-    if (!input.is_object())
+    std::optional<QString> value = jsonread::text(input, key);
+    if (value && value->isEmpty())
         return std::nullopt;
-    const auto it = input.find(key);
-    if (it == input.end() || !it->is_string())
-        return std::nullopt;
-    const std::string& value = it->get_ref<const std::string&>();
-    if (value.empty())
-        return std::nullopt;
-    return QString::fromStdString(value);
+    return value;
 }
 
 std::optional<QString> fileName(const nlohmann::json& input, const char* key)

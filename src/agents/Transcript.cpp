@@ -1,4 +1,5 @@
 #include "agents/Transcript.h"
+#include "agents/JsonRead.h"
 #include "platform/FileTail.h"
 #include "platform/Paths.h"
 #include <QStringList>
@@ -10,23 +11,15 @@ using nlohmann::json;
 
 namespace {
 std::optional<QString> assistantText(const json& record) {
-    if (!record.is_object()) return std::nullopt;
-    auto type = record.find("type");
-    if (type == record.end() || !type->is_string() || type->get_ref<const std::string&>() != "assistant")
-        return std::nullopt;
-    auto message = record.find("message");
-    if (message == record.end() || !message->is_object()) return std::nullopt;
-    auto content = message->find("content");
-    if (content == message->end()) return std::nullopt;
+    if (!jsonread::isText(record, "type", "assistant")) return std::nullopt;
+    const json* message = jsonread::object(record, "message");
+    const json* content = message ? jsonread::member(*message, "content") : nullptr;
+    if (!content) return std::nullopt;
     if (content->is_array()) {
         QStringList parts;
         for (const json& part : *content) {
-            if (!part.is_object()) continue;
-            auto pt = part.find("type");
-            auto text = part.find("text");
-            if (pt == part.end() || !pt->is_string() || pt->get_ref<const std::string&>() != "text") continue;
-            if (text == part.end() || !text->is_string()) continue;
-            parts << QString::fromStdString(text->get_ref<const std::string&>());
+            if (!jsonread::isText(part, "type", "text")) continue;
+            if (auto text = jsonread::text(part, "text")) parts << *text;
         }
         const QString joined = parts.join(' ').trimmed();
         if (!joined.isEmpty()) return joined;

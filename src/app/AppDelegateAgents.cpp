@@ -5,6 +5,8 @@
 #include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/EventServer.h"
+#include "agents/HookInstaller.h"
+#include "agents/JsonRead.h"
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
 #include "app/AppDelegate.h"
@@ -17,9 +19,9 @@
 #include "platform/Feedback.h"
 #include "platform/RunningApps.h"
 #include <QCoreApplication>
-#include <memory>
 #include <QEvent>
 #include <QPointer>
+#include <memory>
 #include <QtConcurrent/QtConcurrentRun>
 #include <nlohmann/json.hpp>
 
@@ -27,7 +29,6 @@ namespace lomex {
 
 namespace {
 
-constexpr quint16 kAgentPort = 7841;
 constexpr double kAgentToastSeconds = 5.0;
 // Much more than the toast line shows: an agent's message can be huge, and the whole toast is
 // laid out to elide it.
@@ -147,7 +148,7 @@ void AppDelegate::startAgentServer()
 {
     if (agentServer_) return;
     QPointer<AppDelegate> self(this);
-    auto server = std::make_unique<EventServer>(kAgentPort, [self](const HookEvent& event) {
+    auto server = std::make_unique<EventServer>(HookInstaller::defaultPort, [self](const HookEvent& event) {
         onGuiThread(self, [event](AppDelegate* d) {
             if (d) d->handleAgentEvent(event);
         });
@@ -219,13 +220,11 @@ void AppDelegate::ingestAgentStatusLine(const QByteArray& body)
     // while parsing, so an untrusted body cannot build a deep tree.
     const auto shallow = [](int depth, nlohmann::json::parse_event_t, nlohmann::json&) { return depth <= 2; };
     const nlohmann::json j = nlohmann::json::parse(body.constBegin(), body.constEnd(), shallow, false);
-    if (!j.is_object()) return;
-    const auto id = j.find("session_id");
-    const auto window = j.find("context_window");
-    if (id == j.end() || !id->is_string() || window == j.end() || !window->is_object()) return;
-    const auto used = window->find("used_percentage");
-    if (used == window->end() || !used->is_number()) return;
-    agents_->setContext(QString::fromStdString(id->get<std::string>()), used->get<double>());
+    const auto id = jsonread::text(j, "session_id");
+    const nlohmann::json* window = jsonread::object(j, "context_window");
+    const nlohmann::json* used = window ? jsonread::member(*window, "used_percentage") : nullptr;
+    if (!id || !used || !used->is_number()) return;
+    agents_->setContext(*id, used->get<double>());
 }
 
 void AppDelegate::agentTransition(const SessionStore::Transition& transition, bool reminder)
@@ -258,14 +257,8 @@ void AppDelegate::updateAgentLive()
     bool needsUser = !approvals_->pending().isEmpty();
     bool active = false;
     for (const Session& s : agents_->sessions()) {
-        switch (s.state.kind()) {
-        case ActivityState::Kind::waiting: needsUser = true; break;
-        case ActivityState::Kind::tool:
-        case ActivityState::Kind::thinking:
-        case ActivityState::Kind::compacting: active = true; break;
-        default: break;
-        }
-        if (s.isUnseen()) active = true;
+        needsUser = needsUser || s.state.is(ActivityState::Kind::waiting);
+        active = active || s.state.isBusy() || s.isUnseen();
     }
     liveActivity_->setAgentNeedsUser(needsUser);
     liveActivity_->setAgentActive(active);

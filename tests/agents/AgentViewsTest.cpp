@@ -1,4 +1,4 @@
-#include "TestEnv.h"
+#include "AgentsTestSupport.h"
 #include "agents/AgentViews.h"
 #include "agents/ApprovalToken.h"
 #include "agents/SessionStore.h"
@@ -14,16 +14,9 @@ using namespace lomex;
 using nlohmann::json;
 using Kind = ActivityState::Kind;
 
-namespace {
+using test::ev;
 
-HookEvent ev(const QString& name, const QString& id, Agent agent = Agent::claude)
-{
-    HookEvent e;
-    e.name = name;
-    e.sessionID = id;
-    e.agent = agent;
-    return e;
-}
+namespace {
 
 HookEvent permission(const QString& id, Agent agent = Agent::claude, std::vector<json> suggestions = {})
 {
@@ -89,6 +82,25 @@ TEST_F(AgentViewsTest, ListFollowsOrderAndMarksSeenAfterShowing)
     EXPECT_EQ(view.rows().at(2)->sessionID(), "late");
 }
 
+TEST_F(AgentViewsTest, HiddenListCatchesUpWhenShown)
+{
+    store.handle(ev("SessionStart", "a"));
+    AgentsView view(&store, &center, &clock);
+    ASSERT_EQ(view.rows().size(), 1);
+    AgentRow* first = view.rows().front();
+    // Hidden (the notch closed or another tab open): events change nothing on screen.
+    store.handle(ev("SessionStart", "b"));
+    ask(permission("b"), nullptr);
+    test::waitUntil([] { return false; }, 50);
+    EXPECT_EQ(view.rows().size(), 1);
+    EXPECT_EQ(view.rows().front(), first);
+    EXPECT_TRUE(view.cards().isEmpty());
+    view.show();
+    EXPECT_EQ(view.rows().size(), 2);
+    EXPECT_EQ(view.cards().size(), 1);
+    center.endAll();
+}
+
 TEST_F(AgentViewsTest, RowShowsStatusAndMarksSeenWhenClicked)
 {
     HookEvent stop = ev("Stop", "s");
@@ -116,6 +128,7 @@ TEST_F(AgentViewsTest, ApprovalCardResumesBeforeTheAgentHears)
         replies.push_back(t);
     });
     AgentsView view(&store, &center, &clock);
+    view.show();
     ASSERT_EQ(view.cards().size(), 1);
     ApprovalCard* card = view.cards().front();
     EXPECT_EQ(card->questionText(), "May I use Bash: npm test?");

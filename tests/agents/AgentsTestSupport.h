@@ -1,5 +1,6 @@
 #pragma once
 #include "TestEnv.h"
+#include "agents/HookEvent.h"
 #include <QByteArray>
 #include <QFile>
 #include <QString>
@@ -26,6 +27,17 @@ private:
     const char* name_;
     std::optional<QByteArray> saved_;
 };
+
+// A hook event with nothing but its name, session and agent.
+inline HookEvent ev(const QString& name, const QString& sessionID = QStringLiteral("s1"),
+                    Agent agent = Agent::claude)
+{
+    HookEvent e;
+    e.name = name;
+    e.sessionID = sessionID;
+    e.agent = agent;
+    return e;
+}
 
 inline QByteArray readAll(const QString& path) {
     QFile f(path);

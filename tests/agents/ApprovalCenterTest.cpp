@@ -1,4 +1,4 @@
-#include "TestEnv.h"
+#include "AgentsTestSupport.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/ApprovalToken.h"
 #include "core/Settings.h"
@@ -8,26 +8,16 @@
 using namespace lomex;
 using nlohmann::json;
 using Decision = ApprovalCenter::Decision;
+using test::ev;
 
 namespace {
 
 HookEvent request(const QString& session, const QString& toolName, json input,
                   Agent agent = Agent::claude)
 {
-    HookEvent e;
-    e.name = "PermissionRequest";
-    e.sessionID = session;
-    e.agent = agent;
+    HookEvent e = ev("PermissionRequest", session, agent);
     e.toolName = toolName;
     e.toolInput = std::move(input);
-    return e;
-}
-
-HookEvent event(const QString& name, const QString& session)
-{
-    HookEvent e;
-    e.name = name;
-    e.sessionID = session;
     return e;
 }
 
@@ -107,7 +97,7 @@ TEST_F(ApprovalCenterTest, ExactlyOneReplyWhateverComesFirst)
     const quint64 id = *center.add(request("s", "Edit", {{"file_path", "/x/main.cpp"}}), a.reply(), 77);
     center.decide(id, Decision::deny);
     center.decide(id, Decision::allow);
-    center.observe(event("Stop", "s"));
+    center.observe(ev("Stop", "s"));
     center.cancel(77);
     center.endAll();
     clock.advance(600);
@@ -124,13 +114,13 @@ TEST_F(ApprovalCenterTest, LaterEventsSettleInTheTerminal)
     center.add(request("t", "Bash", {{"command", "make"}}), other.reply());
 
     // Events that say nothing about the answer leave the requests alone.
-    center.observe(event("PermissionRequest", "s"));
-    center.observe(event("Notification", "s"));
-    HookEvent pre = event("PreToolUse", "s");
+    center.observe(ev("PermissionRequest", "s"));
+    center.observe(ev("Notification", "s"));
+    HookEvent pre = ev("PreToolUse", "s");
     pre.toolName = "Bash";
     pre.toolInput = {{"command", "make"}};
     center.observe(pre);
-    HookEvent otherCall = event("PostToolUse", "s");
+    HookEvent otherCall = ev("PostToolUse", "s");
     otherCall.toolName = "Bash";
     otherCall.toolInput = {{"command", "make test"}};
     center.observe(otherCall);
@@ -146,7 +136,7 @@ TEST_F(ApprovalCenterTest, LaterEventsSettleInTheTerminal)
     EXPECT_TRUE(other.got.empty());
 
     // A new prompt ends whatever the session still asked.
-    center.observe(event("UserPromptSubmit", "s"));
+    center.observe(ev("UserPromptSubmit", "s"));
     ASSERT_EQ(edit.got.size(), 1u);
     EXPECT_FALSE(edit.got[0]);
     EXPECT_FALSE(center.hasPending("s"));

@@ -1,4 +1,4 @@
-#include "TestEnv.h"
+#include "AgentsTestSupport.h"
 #include "agents/ApprovalToken.h"
 #include "platform/Paths.h"
 #include "platform/SecureRandom.h"
@@ -21,12 +21,6 @@ mode_t modeOf(const QString& path)
     if (::lstat(QFile::encodeName(path).constData(), &st) != 0)
         return 0;
     return st.st_mode & 07777;
-}
-
-QByteArray contentOf(const QString& path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 bool isFreshToken(const QString& token)
@@ -71,7 +65,7 @@ TEST_F(ApprovalTokenTest, CreatedPrivateAndCachedForTheProcess)
     const QString token = ApprovalToken::value();
     EXPECT_TRUE(isFreshToken(token)) << token.toStdString();
     EXPECT_EQ(modeOf(path()), 0600u);
-    EXPECT_EQ(contentOf(path()), token.toLatin1());
+    EXPECT_EQ(test::readAll(path()), token.toLatin1());
     // Read once per process: a changed file is not read again until reset.
     writeExisting("0123456789abcdef0123", 0600);
     EXPECT_EQ(ApprovalToken::value(), token);
@@ -83,7 +77,7 @@ TEST_F(ApprovalTokenTest, ValidFileIsReusedUnchanged)
 {
     writeExisting("  ABCDEF0123456789\n", 0640);
     EXPECT_EQ(ApprovalToken::value(), "ABCDEF0123456789");
-    EXPECT_EQ(contentOf(path()), "  ABCDEF0123456789\n");
+    EXPECT_EQ(test::readAll(path()), "  ABCDEF0123456789\n");
     EXPECT_EQ(modeOf(path()), 0640u);
 }
 
@@ -103,7 +97,7 @@ TEST_F(ApprovalTokenTest, InvalidFilesAreReplacedWithAPrivateOne)
         writeExisting(content, 0644);
         const QString token = ApprovalToken::value();
         EXPECT_TRUE(isFreshToken(token)) << content.left(40).toStdString();
-        EXPECT_EQ(contentOf(path()), token.toLatin1());
+        EXPECT_EQ(test::readAll(path()), token.toLatin1());
         // The replaced file's loose mode is not inherited by the new secret.
         EXPECT_EQ(modeOf(path()), 0600u) << content.left(40).toStdString();
     }
@@ -116,7 +110,7 @@ TEST_F(ApprovalTokenTest, SymlinkIsReplacedNotWrittenThrough)
     ASSERT_TRUE(QFile::link(elsewhere, path()));
     const QString token = ApprovalToken::value();
     EXPECT_TRUE(isFreshToken(token));
-    EXPECT_EQ(contentOf(elsewhere), "not a token");
+    EXPECT_EQ(test::readAll(elsewhere), "not a token");
     EXPECT_FALSE(QFileInfo(path()).isSymLink());
     EXPECT_EQ(modeOf(path()), 0600u);
 }

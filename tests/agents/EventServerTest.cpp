@@ -83,16 +83,6 @@ protected:
         return server;
     }
 
-    bool waitFor(const std::function<bool()>& pred, int ms = 3000)
-    {
-        for (int waited = 0; waited < ms; waited += 5) {
-            if (pred())
-                return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        }
-        return pred();
-    }
-
     quint16 port = 0;
     Recorder rec;
 };
@@ -120,7 +110,7 @@ TEST_F(EventServerTest, RoutesAnswerWithExactStatusesAndBodies)
           post("/health", ""), QByteArray("GET /usage HTTP/1.1\r\n\r\n"), post("/nothing", kStop)}) {
         EXPECT_EQ(roundTrip(port, request), httpResponse("404 Not Found", "404 Not Found")) << request.constData();
     }
-    ASSERT_TRUE(waitFor([&] { return rec.count("quit") == 1; }));
+    ASSERT_TRUE(test::waitUntil([&] { return rec.count("quit") == 1; }));
 
     std::lock_guard lock(rec.mutex);
     ASSERT_EQ(rec.events.size(), 2u);
@@ -311,7 +301,7 @@ TEST_F(EventServerTest, WaitingConnectionsAreCapped)
     // Finishing one frees a place.
     idle[0]->send("lth HTTP/1.1\r\n\r\n");
     EXPECT_EQ(idle[0]->response(), httpResponse("200 OK", "ok"));
-    EXPECT_TRUE(waitFor([&] {
+    EXPECT_TRUE(test::waitUntil([&] {
         return roundTrip(port, "GET /health HTTP/1.1\r\n\r\n", 1000) == httpResponse("200 OK", "ok");
     }));
     // Clients that hang up before completing a request give their places back too.
@@ -321,7 +311,7 @@ TEST_F(EventServerTest, WaitingConnectionsAreCapped)
             LoopbackClient quitter(port);
             quitter.send("GET /hea");
         }
-        EXPECT_TRUE(waitFor([&] {
+        EXPECT_TRUE(test::waitUntil([&] {
             return roundTrip(port, "GET /health HTTP/1.1\r\n\r\n", 1000) == httpResponse("200 OK", "ok");
         })) << "round " << round;
     }
@@ -340,7 +330,7 @@ TEST_F(EventServerTest, PermissionIsHeldUntilRepliedFromAnotherThread)
     auto server = makeServer();
     LoopbackClient client(port);
     client.send(post("/permission?agent=codex", kPermission));
-    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 1; }));
+    ASSERT_TRUE(test::waitUntil([&] { return rec.count("permission") == 1; }));
     EXPECT_EQ(rec.snapshot(), (std::vector<QString>{"event", "permission"}));
     EXPECT_TRUE(client.staysOpenFor(150));
 
@@ -357,7 +347,7 @@ TEST_F(EventServerTest, PermissionIsHeldUntilRepliedFromAnotherThread)
     // An absent text gives an empty body.
     LoopbackClient second(port);
     second.send(post("/permission", kPermission));
-    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 2; }));
+    ASSERT_TRUE(test::waitUntil([&] { return rec.count("permission") == 2; }));
     rec.reply(1)(std::nullopt);
     EXPECT_EQ(second.response(), httpResponse("200 OK", ""));
     EXPECT_EQ(rec.count("cancelled"), 0u);
@@ -371,7 +361,7 @@ TEST_F(EventServerTest, HeldPermissionsAreCappedAndOthersStillServed)
     LoopbackClient a(port), b(port);
     a.send(post("/permission", kPermission));
     b.send(post("/permission", kPermission));
-    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 2; }));
+    ASSERT_TRUE(test::waitUntil([&] { return rec.count("permission") == 2; }));
     EXPECT_EQ(roundTrip(port, post("/permission", kPermission)), httpResponse("200 OK", ""));
     EXPECT_EQ(roundTrip(port, post("/event", kStop)), httpResponse("200 OK", "ok"));
     EXPECT_EQ(rec.count("event"), 4u);
@@ -381,7 +371,7 @@ TEST_F(EventServerTest, HeldPermissionsAreCappedAndOthersStillServed)
     // The freed place takes a new held request.
     LoopbackClient c(port);
     c.send(post("/permission", kPermission));
-    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 3; }));
+    ASSERT_TRUE(test::waitUntil([&] { return rec.count("permission") == 3; }));
     EXPECT_TRUE(c.staysOpenFor(100));
 }
 
@@ -390,9 +380,9 @@ TEST_F(EventServerTest, ClientGoneWhileHeldIsReportedAndLaterReplyIsHarmless)
     auto server = makeServer();
     auto client = std::make_unique<LoopbackClient>(port);
     client->send(post("/permission", kPermission));
-    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 1; }));
+    ASSERT_TRUE(test::waitUntil([&] { return rec.count("permission") == 1; }));
     client.reset();
-    ASSERT_TRUE(waitFor([&] { return rec.count("cancelled") == 1; }));
+    ASSERT_TRUE(test::waitUntil([&] { return rec.count("cancelled") == 1; }));
     {
         std::lock_guard lock(rec.mutex);
         EXPECT_EQ(rec.cancelled[0], rec.replies[0].id());
@@ -411,7 +401,7 @@ TEST_F(EventServerTest, StopAnswersHeldPermissionsAndLaterRepliesDoNothing)
     }
     LoopbackClient unfinished(port);
     unfinished.send("POST /event HTTP/1.1\r\n");
-    ASSERT_TRUE(waitFor([&] { return rec.count("permission") == 3; }));
+    ASSERT_TRUE(test::waitUntil([&] { return rec.count("permission") == 3; }));
     server->stop();
     EXPECT_FALSE(server->isListening());
     for (auto& client : clients)
@@ -438,7 +428,7 @@ TEST_F(EventServerTest, ReplyRacingWithDestructionIsSafe)
         auto server = makeServer();
         LoopbackClient client(port);
         client.send(post("/permission", kPermission));
-        ASSERT_TRUE(waitFor([&] { return rec.count("permission") == size_t(round + 1); }));
+        ASSERT_TRUE(test::waitUntil([&] { return rec.count("permission") == size_t(round + 1); }));
         PermissionReply reply = rec.reply(round);
         std::thread replier([reply] { reply(QStringLiteral("x")); });
         server.reset();
@@ -476,7 +466,7 @@ TEST_F(EventServerTest, BusyPortIsRetriedAndLoggedOnlyOnChange)
     EXPECT_EQ(failures.load(), 1);
 
     ::close(blocker);
-    ASSERT_TRUE(waitFor([&] { return server.isListening(); }));
+    ASSERT_TRUE(test::waitUntil([&] { return server.isListening(); }));
     EXPECT_FALSE(server.lastError().has_value());
     EXPECT_EQ(roundTrip(port, "GET /health HTTP/1.1\r\n\r\n"), httpResponse("200 OK", "ok"));
     server.stop();

@@ -1,6 +1,7 @@
 // The whole road of a hook: the command lines that "--hook-command" prints, run by /bin/sh
 // with real curl, against a running EventServer wired to a session store and an approval center
 // the way the application wires them.
+#include "LoopbackClient.h"
 #include "TestEnv.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/ApprovalToken.h"
@@ -39,13 +40,6 @@ QString printedLine(const QString& event)
     return code == 0 ? text : QString();
 }
 
-quint16 freePort()
-{
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 0)) return 0;
-    return probe.serverPort();
-}
-
 class HookRoundTripTest : public test::LomexTest {
 protected:
     void SetUp() override
@@ -54,7 +48,7 @@ protected:
             GTEST_SKIP() << "curl is not installed (scripts/bootstrap installs it); the hook "
                             "round trip needs the real client";
         ApprovalToken::resetForTesting();
-        port = freePort();
+        port = test::freeLoopbackPort();
         ASSERT_NE(port, 0);
         server = std::make_unique<EventServer>(port, [this](const HookEvent& e) {
             QMetaObject::invokeMethod(&gui, [this, e] {

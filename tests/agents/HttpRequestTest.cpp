@@ -39,6 +39,11 @@ TEST(HttpRequestParse, TargetSplitDropsEmptyPieces)
     EXPECT_EQ(target("/e?a=1&a=2&a=3")->query, (FieldMap{{"a", "3"}}));
     EXPECT_EQ(target("/e?a=%4")->query, FieldMap{});
     EXPECT_EQ(target("/e?a=%ff")->query, FieldMap{}); // not UTF-8 once decoded
+    // Overlong forms, surrogates and code points above U+10FFFF are not UTF-8 either.
+    EXPECT_EQ(target("/e?a=%C0%80")->query, FieldMap{});
+    EXPECT_EQ(target("/e?a=%ED%A0%80")->query, FieldMap{});
+    EXPECT_EQ(target("/e?a=%F4%90%80%80")->query, FieldMap{});
+    EXPECT_FALSE(HTTPRequest::parse("GET /\xC0\x80 HTTP/1.1\r\n\r\n"));
     EXPECT_EQ(target("/e?a=%C5%BE")->query, (FieldMap{{"a", QString::fromUtf8("ž")}}));
 }
 

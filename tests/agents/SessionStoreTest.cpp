@@ -1,4 +1,4 @@
-#include "TestEnv.h"
+#include "AgentsTestSupport.h"
 #include "agents/SessionStore.h"
 #include "core/Settings.h"
 
@@ -11,16 +11,9 @@ using namespace lomex;
 using Kind = ActivityState::Kind;
 using TKind = SessionStore::Transition::Kind;
 
-namespace {
+using test::ev;
 
-HookEvent ev(const QString& name, const QString& id = "s1", Agent agent = Agent::claude)
-{
-    HookEvent e;
-    e.name = name;
-    e.sessionID = id;
-    e.agent = agent;
-    return e;
-}
+namespace {
 
 HookEvent tool(const QString& name, const QString& toolName, nlohmann::json input,
                const QString& id = "s1")
@@ -344,7 +337,9 @@ TEST_F(SessionStoreTest, SweepRetiresStaleSessions)
 
     clock.advance(3600 - 1815);
     EXPECT_EQ(store.sessions().size(), 6);
+    const int before = changes;
     clock.advance(15);
+    EXPECT_EQ(changes, before + 1); // four retired, one table published
     EXPECT_FALSE(store.session("idle"));
     EXPECT_FALSE(store.session("seen"));
     EXPECT_FALSE(store.session("tool"));  // idle since the sweep, old enough now
