@@ -41,7 +41,7 @@ void StatusMenu::rebuild() {
 
 void StatusMenu::show() {
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {
-        log("no system tray on this desktop; the menu is reachable from the notch's gear button");
+        log("no system tray on this desktop; settings open from the notch's gear button, and lomex --show drives the rest");
     }
     if (!tray_) {
         tray_ = new QSystemTrayIcon;
