@@ -17,6 +17,12 @@ struct Calendar::Impl {
     QByteArray zoneId;
 
     std::unique_ptr<icu::Calendar> work() const { return std::unique_ptr<icu::Calendar>(proto->clone()); }
+    // A private calendar set to the instant ms.
+    std::unique_ptr<icu::Calendar> workAt(UDate ms, UErrorCode& status) const {
+        auto c = work();
+        c->setTime(ms, status);
+        return c;
+    }
 };
 
 namespace {
@@ -161,9 +167,8 @@ Calendar::Components Calendar::components(const QDateTime& date) const
     UDate ms;
     if (!toMs(date, ms))
         return {};
-    auto c = d_->work();
     UErrorCode status = U_ZERO_ERROR;
-    c->setTime(ms, status);
+    auto c = d_->workAt(ms, status);
     Components r;
     r.year = c->get(UCAL_EXTENDED_YEAR, status);
     r.month = c->get(UCAL_MONTH, status) + 1;
@@ -188,9 +193,8 @@ Calendar::IsoWeek Calendar::isoWeek(const QDateTime& date) const
     UDate ms;
     if (!toMs(date, ms))
         return {};
-    auto c = d_->work();
     UErrorCode status = U_ZERO_ERROR;
-    c->setTime(ms, status);
+    auto c = d_->workAt(ms, status);
     IsoWeek w;
     w.week = c->get(UCAL_WEEK_OF_YEAR, status);
     w.year = c->get(UCAL_YEAR_WOY, status);
@@ -293,9 +297,8 @@ QDateTime Calendar::adding(Unit unit, qint64 value, const QDateTime& date) const
         case Unit::Year: f = UCAL_YEAR; break;
         default: f = UCAL_DATE; break;
         }
-        auto c = d_->work();
         UErrorCode status = U_ZERO_ERROR;
-        c->setTime(ms, status);
+        auto c = d_->workAt(ms, status);
         c->add(f, int32_t(value), status);
         const UDate r = c->getTime(status);
         if (U_FAILURE(status) || !std::isfinite(r))
