@@ -69,8 +69,9 @@ void Client::get(const Request& request, QObject* context, std::function<void(co
             reply->abort();
         }
     });
-    connect(reply, &QNetworkReply::finished, this, [reply, state, finish, maxBytes] {
+    connect(reply, &QNetworkReply::finished, this, [this, reply, state, finish, maxBytes] {
         reply->deleteLater();
+        ++finished_;
         Response response;
         if (!state->tooLarge && !state->timedOut) {
             state->body += reply->read(maxBytes + 1 - state->body.size());

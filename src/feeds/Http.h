@@ -47,13 +47,15 @@ public:
     // The process-wide client for the static searches (GUI thread).
     static Client& shared();
 
-    // Requests started so far (tests check that none was made).
+    // Requests started and finished so far (tests: none made; a late answer has been handled).
     int started() const { return started_; }
+    int finished() const { return finished_; }
 
 private:
     Clock* clock_;
     QNetworkAccessManager* manager_;
     int started_ = 0;
+    int finished_ = 0;
 };
 
 // Tells the current load from superseded ones: each load takes a ticket, and anything that
