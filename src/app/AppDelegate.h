@@ -14,6 +14,9 @@
 namespace lomex {
 
 class ApprovalCenter;
+class BatteryMonitor;
+class HeadphoneMonitor;
+class PomodoroTimer;
 class Clock;
 class HotKeys;
 class LiveActivity;
@@ -41,6 +44,9 @@ public:
 
     // ---- the single instances ----
     NotchModel* model() const { return model_; }
+    BatteryMonitor* battery() const { return battery_; }
+    HeadphoneMonitor* headphones() const { return headphones_; }
+    PomodoroTimer* pomodoro() const { return pomodoro_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
@@ -119,6 +125,9 @@ private:
 
     // Models and services, in the order they are made.
     NotchModel* model_ = nullptr;
+    BatteryMonitor* battery_ = nullptr;
+    HeadphoneMonitor* headphones_ = nullptr;
+    PomodoroTimer* pomodoro_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
