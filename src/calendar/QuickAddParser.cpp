@@ -512,7 +512,14 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
                 // Still not after the start although a smaller hour was typed: an overnight
                 // range ("od 22 do 2", "22-10", "od 15 do 3"), which ends at the hour as typed on
                 // the next day, not at an afternoon hour or a full day later.
-                if (e <= *h && *rangeEndHour < *hour) e = *rangeEndHour;
+                if (e <= *h && *rangeEndHour < *hour) {
+                    e = *rangeEndHour;
+                } else if (e <= *h && *rangeEndHour > *hour && !partOfDay) {
+                    // A rising range that the afternoon reading of a small start hour turned
+                    // around ("7-12" as 19:00 to noon the next day): both hours as typed.
+                    h = *hour;
+                    e = *rangeEndHour;
+                }
                 rangeEndHour = e;
             }
         }

@@ -225,6 +225,10 @@ TEST(QuickAddParser, OvernightRangesEndTheNextDay) {
         {"kafe od 7 do 7:30", "Kafe", E, "2026-12-08 19:00", "2026-12-08 19:30", true},
         {"porada od 10 do 10:30", "Porada", E, "2026-12-09 10:00", "2026-12-09 10:30", true},
         {"seminář od 10 do 9", "Seminář", E, "2026-12-09 10:00", "2026-12-09 21:00", true},
+        // A rising range stays as typed when the afternoon reading of its start would turn it around.
+        {"porada 7-12", "Porada", E, "2026-12-09 07:00", "2026-12-09 12:00", true},
+        {"porada zítra od 1 do 12", "Porada", E, "2026-12-09 01:00", "2026-12-09 12:00", true},
+        {"porada od 5 do 9", "Porada", E, "2026-12-08 17:00", "2026-12-08 21:00", true},
     };
     for (const Row& row : rows) check(row, kNow);
 }
