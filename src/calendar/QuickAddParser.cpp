@@ -188,7 +188,12 @@ const Patterns& patterns() {
     return p;
 }
 
-int adjust(int h, const std::optional<QString>& meridiem, const std::optional<QString>& partOfDay) {
+// An hour typed with a leading zero ("07:30") is 24-hour notation and never read as afternoon.
+bool zeroPadded(const std::optional<QString>& digits) {
+    return digits && digits->size() == 2 && QChar::digitValue(digits->at(0).unicode()) == 0;
+}
+
+int adjust(int h, const std::optional<QString>& meridiem, const std::optional<QString>& partOfDay, bool padded) {
     if (meridiem == u"pm") return h < 12 ? h + 12 : h;
     if (meridiem == u"am") return h == 12 ? 0 : h;
     const QString pod = partOfDay.value_or(QString());
@@ -199,7 +204,7 @@ int adjust(int h, const std::optional<QString>& meridiem, const std::optional<QS
         if (h == 12) return 0;
         return (h >= 6 && h < 12) ? h + 12 : h;
     }
-    return (h >= 1 && h <= 7) ? h + 12 : h;
+    return (h >= 1 && h <= 7 && !padded) ? h + 12 : h;
 }
 
 int defaultHour(const QString& pod) {
@@ -260,7 +265,8 @@ std::vector<QStringList> letterWords(const QString& folded) {
 // alone, the minute two digits from 14 to 59. No month is that large; 13 stays a slip in a date.
 bool isDottedTime(const QuickAddParser::Match& m) {
     const auto hour = m.range(1), minute = m.range(2);
-    if (!hour || !minute || minute->end - minute->start != 2 || minute->start != hour->end + 1) return false;
+    if (!hour || !minute || m.range(3) || minute->end - minute->start != 2 || minute->start != hour->end + 1)
+        return false; // a year makes it a date ("18.30.2027")
     const int h = number(m.group(1)), min = number(m.group(2));
     return h <= 23 && min >= 14 && min <= 59;
 }
@@ -287,6 +293,7 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
     int rangeStartMinute = 0, rangeEndMinute = 0;
     std::optional<QDateTime> date, relativeStart;
     std::optional<int> hour;
+    bool hourPadded = false, endPadded = false;
     int minute = 0;
     std::optional<QString> meridiem, partOfDay;
     bool tonight = false, nextWeekNamed = false;
@@ -349,6 +356,8 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
             rangeStartMinute = number(m->group(2));
             rangeEndHour = number(m->group(3));
             rangeEndMinute = number(m->group(4));
+            hourPadded = zeroPadded(m->group(1));
+            endPadded = zeroPadded(m->group(3));
             hour = rangeStartHour;
             minute = rangeStartMinute;
             text.consume(m->whole());
@@ -358,9 +367,13 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
 
     for (const QRegularExpression& re : P.numericDates) {
         std::optional<Match> m = text.match(re);
-        // Czech clock notation with a full stop ("18.30.") is left to the time recognisers; a
-        // date may still follow it.
-        while (m && &re == &P.numericDates[0] && isDottedTime(*m)) m = text.match(re, m->whole().end);
+        while (m && &re == &P.numericDates[0] && isDottedTime(*m)) {
+            // Czech clock notation with a closing full stop ("18.30."): the time recognisers read
+            // it, its stop goes with it, and a date may still follow.
+            const int end = m->whole().end;
+            text.consume({end - 1, end});
+            m = text.match(re, end);
+        }
         if (m) {
             std::optional<int> year;
             if (m->group(3)) year = number(m->group(3));
@@ -471,6 +484,7 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
             auto m = text.match(P.times[i]);
             if (!m) continue;
             hour = number(m->group(1));
+            hourPadded = zeroPadded(m->group(1));
             if (i == 0) {
                 minute = number(m->group(2));
                 meridiem = m->group(3);
@@ -505,9 +519,9 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
                 minute = 0; // an unreadable minute must not spoil the part of day's hour
             }
         } else {
-            h = adjust(*hour, meridiem, partOfDay);
+            h = adjust(*hour, meridiem, partOfDay, hourPadded);
             if (rangeEndHour) {
-                int e = adjust(*rangeEndHour, meridiem, partOfDay);
+                int e = adjust(*rangeEndHour, meridiem, partOfDay, endPadded);
                 if (e < *h && e + 12 <= 23) e += 12;
                 // Still not after the start although a smaller hour was typed: an overnight
                 // range ("od 22 do 2", "22-10", "od 15 do 3"), which ends at the hour as typed on

@@ -251,6 +251,8 @@ TEST(QuickAddParser, DottedClockTimes) {
         {"Sraz zítra 18.30.", "Sraz", E, "2026-12-09 18:30", "2026-12-09 19:30", true},
         {"sraz 18.30. 24.12.", "Sraz", E, "2026-12-24 18:30", "2026-12-24 19:30", true},
         {"oběd 12.45.", "Oběd", E, "2026-12-09 12:45", "2026-12-09 13:45", true},
+        {"sraz 18.30. u kašny", "Sraz u kašny", E, "2026-12-08 18:30", "2026-12-08 19:30", true},
+        {"sraz 18.30.2027", "Sraz 18.30.2027", R, "-", "-", false},
         {"porada 5.13.", "Porada 5.13", R, "-", "-", false},
         {"porada 18. 30.", "Porada 18. 30", R, "-", "-", false},
         {"porada 24.30.", "Porada 24.30", R, "-", "-", false},
@@ -259,6 +261,19 @@ TEST(QuickAddParser, DottedClockTimes) {
 }
 
 // Every count stops at the same distance, about ten years, whatever its unit.
+// A leading zero marks a 24-hour time: the bare-hour afternoon reading does not apply to it.
+TEST(QuickAddParser, ZeroPaddedHoursAreMorningHours) {
+    const Row rows[] = {
+        {"sraz 07:30", "Sraz", E, "2026-12-09 07:30", "2026-12-09 08:30", true},
+        {"sraz v 05", "Sraz", E, "2026-12-09 05:00", "2026-12-09 06:00", true},
+        {"sraz 7:30", "Sraz", E, "2026-12-08 19:30", "2026-12-08 20:30", true},
+        {"sraz 07:30 večer", "Sraz", E, "2026-12-08 19:30", "2026-12-08 20:30", true},
+        {"směna od 06 do 14", "Směna", E, "2026-12-09 06:00", "2026-12-09 14:00", true},
+        {"směna od 22 do 06", "Směna", E, "2026-12-08 22:00", "2026-12-09 06:00", true},
+    };
+    for (const Row& row : rows) check(row, kNow);
+}
+
 TEST(QuickAddParser, CountsShareOneBound) {
     const Calendar cal = prague();
     struct Bound { const char* inside; const char* outside; };
