@@ -173,7 +173,7 @@ Stepper::Stepper(int minimum, int maximum, const QString& unit, Binding<int> bin
     setSuffix(QLatin1Char(' ') + unit);
     setFont(style::font(style::body));
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    setMinimumWidth(fontMetrics().horizontalAdvance(QString::number(maximum) + suffix()) + 44);
+    setFixedWidth(fontMetrics().horizontalAdvance(QString::number(maximum) + suffix()) + 44);
     sync();
     connect(this, &QSpinBox::valueChanged, this, [this](int v) {
         binding_.set(v);
