@@ -12,8 +12,12 @@
 #include "core/Settings.h"
 #include "device/Monitors.h"
 #include "device/PomodoroTimer.h"
+#include "feeds/TransitService.h"
+#include "feeds/UpdateChecker.h"
+#include "feeds/WeatherService.h"
 #include "platform/PowerSource.h"
 #include "tabs/NoteView.h"
+#include "tabs/TransitView.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/DebugChannel.h"
@@ -48,7 +52,10 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
     headphones_ = new HeadphoneMonitor(nullptr, this);
     pomodoro_ = new PomodoroTimer(nullptr, this);
+    weather_ = new WeatherService(clock_, nullptr, this);
+    transit_ = new TransitService(clock_, nullptr, this);
     settingsNav_ = new SettingsNav(this);
+    updates_ = new UpdateChecker(clock_, this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
 }
@@ -69,7 +76,10 @@ Services AppDelegate::inject() const {
     s.model = model_;
     s.battery = battery_;
     s.pomodoro = pomodoro_;
+    s.weather = weather_;
+    s.transit = transit_;
     s.settingsNav = settingsNav_;
+    s.updates = updates_;
     s.agents = agents_;
     s.approvals = approvals_;
     s.l10n = &L10n::shared();
@@ -118,6 +128,9 @@ void AppDelegate::installTabPages() {
     panel_->root()->pages()->setPage(NotchModel::Tab::agents,
                                      new AgentsView(agents_, approvals_, clock_));
     panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
+    auto* transit = new TransitView(transit_, clock_);
+    transit->onOpenPlaces = [this] { openSettings(SettingsView::Page::places, QStringLiteral("pid")); };
+    panel_->root()->pages()->setPage(NotchModel::Tab::transit, transit);
 }
 
 void AppDelegate::observeSettings() {
@@ -173,6 +186,9 @@ void AppDelegate::startServices() {
     headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     battery_->start();
     headphones_->start();
+    weather_->start();
+    transit_->start();
+    updates_->start();
 }
 
 // setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.
@@ -280,10 +296,7 @@ void AppDelegate::installDebugCommands() {
     });
 }
 
-void AppDelegate::setTransitDebugQuery(const QString& query) {
-    // Sets TransitService::debugQuery once the transit service exists.
-    log("transit stop query requested: \"" + query + "\"");
-}
+void AppDelegate::setTransitDebugQuery(const QString& query) { transit_->setDebugQuery(query); }
 
 debugchannel::Reply AppDelegate::handleDebugCommand(const QString& command) {
     const QString trimmed = command.trimmed();

@@ -24,6 +24,9 @@ class NotchPanel;
 class Screens;
 class SettingsNav;
 class StatusMenu;
+class TransitService;
+class UpdateChecker;
+class WeatherService;
 
 // Owns one instance of every model and service for the life of the process, builds the
 // windows, wires the services' callbacks and routes the requests that come from anywhere
@@ -47,6 +50,9 @@ public:
     BatteryMonitor* battery() const { return battery_; }
     HeadphoneMonitor* headphones() const { return headphones_; }
     PomodoroTimer* pomodoro() const { return pomodoro_; }
+    WeatherService* weather() const { return weather_; }
+    TransitService* transit() const { return transit_; }
+    UpdateChecker* updates() const { return updates_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
@@ -128,7 +134,10 @@ private:
     BatteryMonitor* battery_ = nullptr;
     HeadphoneMonitor* headphones_ = nullptr;
     PomodoroTimer* pomodoro_ = nullptr;
+    WeatherService* weather_ = nullptr;
+    TransitService* transit_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
+    UpdateChecker* updates_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
     std::unique_ptr<EventServer> agentServer_;

@@ -1,23 +1,25 @@
 #include "settings/SettingsPages.h"
+#include "settings/pages/AboutPage.h"
 #include "settings/pages/FocusPage.h"
 #include "settings/pages/GeneralPage.h"
 #include "settings/pages/NotchPage.h"
+#include "settings/pages/PlacesPage.h"
 
 namespace lomex {
 
-SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services) {
+SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services, std::function<void()> openSetup) {
     using Page = SettingsView::Page;
     switch (page) {
     case Page::general: return new GeneralPage;
     case Page::notch: return services.model ? new NotchPage(services.model) : nullptr;
     case Page::focus: return new FocusPage;
     case Page::shortcuts: return new ShortcutsPage;
-    // The calendar, places, clipboard, limits and about pages arrive with their services.
+    case Page::places: return new PlacesPage(services.weather, services.transit);
+    case Page::about: return new AboutPage(services.updates, std::move(openSetup));
+    // The calendar, clipboard and limits pages arrive with their services.
     case Page::calendar:
-    case Page::places:
     case Page::clipboard:
-    case Page::limits:
-    case Page::about: return nullptr;
+    case Page::limits: return nullptr;
     }
     return nullptr;
 }

@@ -1,12 +1,14 @@
 #pragma once
 #include "core/Services.h"
 #include "settings/SettingsView.h"
+#include <functional>
 
 namespace lomex {
 
 class SettingsPage;
 
 // Makes the page the window shows for `page`, handed the shared models.
-SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services);
+// openSetup is what the about page's setup button calls.
+SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services, std::function<void()> openSetup = {});
 
 } // namespace lomex

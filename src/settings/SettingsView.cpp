@@ -267,7 +267,9 @@ void SettingsView::buildPage() {
 
     // The old page goes with its view state; it is deleted once any of its handlers returned.
     if (QWidget* old = scroll_->takeWidget()) old->deleteLater();
-    SettingsPage* content = makeSettingsPage(page, services_);
+    SettingsPage* content = makeSettingsPage(page, services_, [this] {
+        if (onSetup) onSetup();
+    });
     if (!content) content = new SettingsPage;
     content->setObjectName(QStringLiteral("page.") + rawValue(page));
     scroll_->setWidget(content);
