@@ -1,0 +1,218 @@
+#include "feeds/FeedsTestSupport.h"
+#include "core/L10n.h"
+#include "platform/Workspace.h"
+#include "settings/blocks/Blocks.h"
+#include "settings/pages/PlacesPage.h"
+#include "settings/pages/StopSearch.h"
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QToolButton>
+#include <QUrlQuery>
+#include <QtTest/QTest>
+
+using namespace lomex;
+using namespace lomex::test;
+using StopGroup = TransitService::StopGroup;
+
+namespace {
+
+class PlacesPageTest : public FeedsTest {
+protected:
+    PlacesPageTest() {
+        Workspace::setCurrent(&workspace);
+        // The geocoder answers with one stop named after the text it was asked.
+        server.route("GET", "/api/v1/geocode", [](const FakeHttpServer::Request& r) {
+            const QString text = QUrlQuery(r.url).queryItemValue("text", QUrl::FullyDecoded);
+            if (text.startsWith("zz")) return json("[]");
+            const nlohmann::json body = {{{"type", "STOP"}, {"name", text.toStdString()}, {"id", "cz-" + text.toStdString()},
+                                          {"areas", nlohmann::json::array()}}};
+            return json(QByteArray::fromStdString(body.dump()));
+        });
+        server.route("GET", "/stops/json/stops.json", json(fixture("pid-stops.json")));
+    }
+    ~PlacesPageTest() override { Workspace::setCurrent(nullptr); }
+
+    QList<QString> shownNames() const {
+        QList<QString> out;
+        for (const auto& s : page.stopSearch()->shown()) out << s.name;
+        return out;
+    }
+    int geocodes() const { return server.requestsTo("/api/v1/geocode").size(); }
+    void type(const QString& text) { page.stopField()->setText(text); }
+    bool showsNoMatch() const { return page.findChild<QWidget*>("noMatch")->isVisibleTo(&page); }
+    bool spinning() const { return page.findChild<QProgressBar*>()->isVisibleTo(&page); }
+
+    FakeWorkspace workspace;
+    WeatherService weather{&clock, &Settings::shared()};
+    TransitService transit{&clock, &Settings::shared()};
+    PlacesPage page{&weather, &transit, &clock};
+};
+
+} // namespace
+
+TEST_F(PlacesPageTest, StopSearchWaitsForTheLastKeystrokeAndSendsOneRequest) {
+    type("B");
+    clock.advance(1);
+    EXPECT_EQ(geocodes(), 0) << "one character asks nothing";
+    EXPECT_FALSE(spinning());
+    EXPECT_FALSE(showsNoMatch());
+
+    for (const QString text : {"Br", "Bru", "Brum", "Brumo"}) {
+        type(text);
+        clock.advance(0.2);
+    }
+    EXPECT_EQ(page.stopSearch()->requestsStarted(), 0);
+    clock.advance(0.15);
+    EXPECT_TRUE(spinning());
+    ASSERT_TRUE(waitUntil([&] { return !page.stopSearch()->searching(); }));
+    EXPECT_EQ(geocodes(), 1);
+    EXPECT_EQ(QUrlQuery(server.requestsTo("/api/v1/geocode")[0].url).queryItemValue("text"), "Brumo");
+    EXPECT_EQ(shownNames(), QList<QString>{"Brumo"});
+    EXPECT_FALSE(spinning());
+}
+
+TEST_F(PlacesPageTest, AnAnswerForAnOlderTextNeverShows) {
+    type("zzz"); // answers with nothing
+    clock.advance(0.35);
+    ASSERT_TRUE(page.stopSearch()->searching());
+    type("Anděl"); // changed while the first request runs
+    ASSERT_TRUE(waitUntil([&] { return geocodes() == 1; }));
+    QTest::qWait(100); // the first answer has arrived and been dropped
+    EXPECT_TRUE(page.stopSearch()->results().isEmpty());
+    EXPECT_FALSE(showsNoMatch()) << "the empty answer was for \"zzz\", not for the text on screen";
+    clock.advance(0.35);
+    ASSERT_TRUE(waitUntil([&] { return !page.stopSearch()->results().isEmpty(); }));
+    EXPECT_EQ(shownNames(), QList<QString>{"Anděl"});
+
+    type("zz");
+    EXPECT_FALSE(showsNoMatch()) << "not before its own search has answered";
+    clock.advance(0.35);
+    ASSERT_TRUE(waitUntil([&] { return !page.stopSearch()->searching(); }));
+    EXPECT_TRUE(showsNoMatch());
+    page.findChild<QPushButton*>("tryIdos")->click();
+    ASSERT_EQ(workspace.opened.size(), 1);
+    EXPECT_EQ(workspace.opened[0], *TransitService::idosURL("zz"));
+}
+
+TEST_F(PlacesPageTest, WithAKeyPragueStopsComeFirst) {
+    type("an");
+    clock.advance(0.35);
+    ASSERT_TRUE(waitUntil([&] { return !page.stopSearch()->searching(); }));
+    EXPECT_TRUE(server.requestsTo("/stops/json/stops.json").isEmpty()) << "no key: the Prague list is not loaded";
+    EXPECT_EQ(shownNames(), QList<QString>{"an"});
+
+    settings().setString("golemioKey", "k");
+    type("and");
+    clock.advance(0.35);
+    ASSERT_TRUE(waitUntil([&] { return !page.stopSearch()->searching() && transit.stopsLoaded(); }));
+    const auto shown = page.stopSearch()->shown();
+    ASSERT_GE(shown.size(), 2);
+    EXPECT_EQ(shown.first().name, "Anděl");
+    EXPECT_FALSE(shown.first().transitousId);
+    EXPECT_EQ(shown.last().transitousId, QString("cz-and"));
+    EXPECT_LE(page.stopSearch()->localResults().size(), StopSearch::maxLocal);
+}
+
+TEST_F(PlacesPageTest, ChoosingAndClearingAStop) {
+    transit.setIdosStop(QStringLiteral("Brumovice"));
+    auto stopName = [&] {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the row's old trailing part
+        return page.findChild<QLabel*>("stopName");
+    };
+    EXPECT_EQ(stopName()->text(), "Brumovice");
+    EXPECT_EQ(PlacesPage::stopDetail(transit), L10n::shared().t("idos.detail"));
+
+    type("Hustopeče");
+    clock.advance(0.35);
+    ASSERT_TRUE(waitUntil([&] { return !page.stopSearch()->results().isEmpty(); }));
+    QPushButton* result = nullptr;
+    for (auto* b : page.findChildren<QPushButton*>())
+        if (b->accessibleName() == "Hustopeče") result = b;
+    ASSERT_TRUE(result);
+    result->click();
+    EXPECT_EQ(transit.stop()->transitousId, QString("cz-Hustopeče"));
+    EXPECT_FALSE(transit.idosStop());
+    EXPECT_TRUE(page.stopField()->text().isEmpty());
+    EXPECT_TRUE(page.stopSearch()->shown().isEmpty());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(stopName()->text(), "Hustopeče");
+    EXPECT_EQ(PlacesPage::stopDetail(transit), "Transitous");
+    transit.setStop(StopGroup{"Anděl", QStringLiteral("Praha"), {"U1"}, {}, std::nullopt});
+    EXPECT_EQ(PlacesPage::stopDetail(transit), "Praha · PID · Golemio");
+
+    page.findChild<QToolButton*>("clearStop")->click();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_FALSE(transit.stop());
+    EXPECT_EQ(stopName()->text(), "not selected");
+    EXPECT_TRUE(PlacesPage::stopDetail(transit).isEmpty());
+}
+
+TEST_F(PlacesPageTest, DebugQueryFillsTheSearch) {
+    transit.setDebugQuery(QStringLiteral("Anděl"));
+    EXPECT_EQ(page.stopField()->text(), "Anděl");
+    clock.advance(0.35);
+    EXPECT_TRUE(waitUntil([&] { return geocodes() == 1; }));
+    PlacesPage second(&weather, &transit, &clock);
+    EXPECT_EQ(second.stopField()->text(), "Anděl") << "a page shown later takes the query too";
+}
+
+TEST_F(PlacesPageTest, OnlyTheLatestPlaceSearchShows) {
+    server.route("GET", "/v1/search", [](const FakeHttpServer::Request& r) {
+        const QString name = QUrlQuery(r.url).queryItemValue("name", QUrl::FullyDecoded);
+        FakeHttpServer::Reply reply = json(fixture("openmeteo-search.json"));
+        if (name == "Brn") reply.delayMs = 300; // the older answer arrives last
+        reply.body.replace("\"Brno\"", "\"" + name.toUtf8() + "\"");
+        return reply;
+    });
+    page.placeField()->setText("Brn");
+    page.placeField()->returnPressed();
+    page.placeField()->setText("Brno");
+    page.placeField()->returnPressed();
+    ASSERT_TRUE(waitUntil([&] { return server.requestsTo("/v1/search").size() == 2 && !page.placeResults().isEmpty(); }));
+    QTest::qWait(450);
+    ASSERT_FALSE(page.placeResults().isEmpty());
+    EXPECT_EQ(page.placeResults().first().name, "Brno");
+
+    QPushButton* first = nullptr;
+    for (auto* b : page.findChildren<QPushButton*>())
+        if (b->accessibleName() == "Brno" && !first) first = b;
+    ASSERT_TRUE(first);
+    first->click();
+    EXPECT_EQ(weather.place()->name, "Brno");
+    EXPECT_TRUE(page.placeResults().isEmpty());
+    EXPECT_TRUE(page.placeField()->text().isEmpty());
+}
+
+TEST_F(PlacesPageTest, RowsFollowTheirSettingsAndTheFeed) {
+    auto visible = [&](const char* name) {
+        auto* w = page.findChild<QWidget*>(name);
+        return w && w->isVisibleTo(&page);
+    };
+    auto rowTitled = [&](const QString& title) -> QWidget* {
+        for (auto* r : page.findChildren<Row*>())
+            if (r->titleLabel()->text() == title) return r;
+        return nullptr;
+    };
+    EXPECT_FALSE(rowTitled("Walk to the stop")->isVisibleTo(&page));
+    settings().setBool("leaveEnabled", true);
+    EXPECT_TRUE(rowTitled("Walk to the stop")->isVisibleTo(&page));
+    EXPECT_TRUE(rowTitled("Only lines")->isVisibleTo(&page));
+
+    EXPECT_TRUE(visible("chmiNone"));
+    settings().setBool("chmiEnabled", false);
+    EXPECT_FALSE(page.findChild<QWidget*>("chmiNone"));
+
+    EXPECT_FALSE(visible("badKey"));
+    server.route("GET", "/v2/pid/departureboards", json("{}", 403));
+    transit.setStop(StopGroup{"Anděl", QStringLiteral("Praha"), {"U1"}, {}, std::nullopt});
+    page.findChild<QLineEdit*>("keyField")->setText("bad");
+    page.findChild<QLineEdit*>("keyField")->textEdited("bad");
+    ASSERT_TRUE(waitUntil([&] { return transit.problem() == TransitService::Problem::badKey; }));
+    EXPECT_TRUE(visible("badKey"));
+
+    page.findChild<QPushButton*>("getKey")->click();
+    ASSERT_EQ(workspace.opened.size(), 1);
+    EXPECT_EQ(workspace.opened[0].path(), "/api-keys/");
+}
