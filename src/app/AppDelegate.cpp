@@ -9,6 +9,9 @@
 #include "core/L10n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "feeds/TransitService.h"
+#include "feeds/UpdateChecker.h"
+#include "feeds/WeatherService.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/DebugChannel.h"
@@ -39,6 +42,9 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
     settingsNav_ = new SettingsNav(this);
+    weather_ = new WeatherService(clock_, nullptr, this);
+    transit_ = new TransitService(clock_, nullptr, this);
+    updates_ = new UpdateChecker(clock_, this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
 }
@@ -57,6 +63,9 @@ Services AppDelegate::inject() const {
     Services s;
     s.model = model_;
     s.settingsNav = settingsNav_;
+    s.weather = weather_;
+    s.transit = transit_;
+    s.updates = updates_;
     s.agents = agents_;
     s.approvals = approvals_;
     s.l10n = &L10n::shared();
@@ -152,7 +161,8 @@ void AppDelegate::buildStatusMenu() {
 
 void AppDelegate::startServices() {
     // Media, battery and headphone monitors, the audio spectrum, then the calendar, clipboard,
-    // usage, contacts, weather, transit and update services start here as they arrive.
+    // usage and contacts services start here as they arrive; then the feeds.
+    startFeeds();
 }
 
 // setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.
@@ -238,10 +248,7 @@ void AppDelegate::installDebugCommands() {
     });
 }
 
-void AppDelegate::setTransitDebugQuery(const QString& query) {
-    // Sets TransitService::debugQuery once the transit service exists.
-    log("transit stop query requested: \"" + query + "\"");
-}
+// setTransitDebugQuery lives in AppDelegateFeeds.cpp.
 
 debugchannel::Reply AppDelegate::handleDebugCommand(const QString& command) {
     const QString trimmed = command.trimmed();

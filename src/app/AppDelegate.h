@@ -21,6 +21,9 @@ class NotchPanel;
 class Screens;
 class SettingsNav;
 class StatusMenu;
+class TransitService;
+class UpdateChecker;
+class WeatherService;
 
 // Owns one instance of every model and service for the life of the process, builds the
 // windows, wires the services' callbacks and routes the requests that come from anywhere
@@ -41,6 +44,9 @@ public:
 
     // ---- the single instances ----
     NotchModel* model() const { return model_; }
+    WeatherService* weather() const { return weather_; }
+    TransitService* transit() const { return transit_; }
+    UpdateChecker* updates() const { return updates_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
@@ -102,6 +108,7 @@ private:
     void registerHotKeys();
     void buildStatusMenu();
     void startServices();
+    void startFeeds();
     void setupAgents();
     void startAgentServer();
     void stopAgentServer();
@@ -118,6 +125,9 @@ private:
     // Models and services, in the order they are made.
     NotchModel* model_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
+    WeatherService* weather_ = nullptr;
+    TransitService* transit_ = nullptr;
+    UpdateChecker* updates_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
     std::unique_ptr<EventServer> agentServer_;
