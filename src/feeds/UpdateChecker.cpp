@@ -85,7 +85,7 @@ void UpdateChecker::check() {
         if (!version || version->trimmed().isEmpty() || !link) {
             // No answer to go by: the last check stays the last one.
             log(QStringLiteral("update check failed: ") +
-                (r.error.isEmpty() ? QStringLiteral("status %1").arg(r.status) : r.error));
+                r.describe());
             return;
         }
         const QString running = versionOverride_.isEmpty() ? currentVersion() : versionOverride_;
