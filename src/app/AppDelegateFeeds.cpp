@@ -1,7 +1,7 @@
 // The delegate's online-feed wiring: start-up of the weather, transit and update services,
 // the time-to-leave alert and the transit part of the live activity.
 #include "app/AppDelegate.h"
-#include "app/LiveActivity.h"
+#include "notch/LiveActivity.h"
 #include "core/L10n.h"
 #include "core/Log.h"
 #include "feeds/TransitService.h"

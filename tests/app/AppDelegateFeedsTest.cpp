@@ -2,7 +2,7 @@
 #include "QStringPrint.h"
 #include "TestEnv.h"
 #include "app/AppDelegate.h"
-#include "app/LiveActivity.h"
+#include "notch/LiveActivity.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "feeds/Endpoints.h"
