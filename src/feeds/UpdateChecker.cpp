@@ -4,7 +4,7 @@
 #include "feeds/Endpoints.h"
 #include "feeds/FeedText.h"
 #include "feeds/JsonFields.h"
-#include "platform/WebLinks.h"
+#include "platform/Workspace.h"
 #include <QStringList>
 
 namespace lomex {
@@ -106,7 +106,7 @@ void UpdateChecker::openDownload() {
     const QUrl url(available_->url, QUrl::StrictMode);
     // The feed names the page; only an https page is opened, never a file or another scheme.
     if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty()) return;
-    weblinks::open(url);
+    Workspace::current()->open(url);
 }
 
 } // namespace lomex

@@ -1,6 +1,6 @@
 #include "FeedsTestSupport.h"
 #include "feeds/UpdateChecker.h"
-#include "platform/WebLinks.h"
+#include "platform/Workspace.h"
 
 using namespace lomex;
 using namespace lomex::test;
@@ -76,8 +76,9 @@ TEST_F(UpdateTest, NewerReleaseAndLastCheckOnlyOnSuccess) {
 }
 
 TEST_F(UpdateTest, DownloadOpensHttpsPagesOnly) {
-    std::vector<QUrl> opened;
-    weblinks::setRecorder([&](const QUrl& u) { opened.push_back(u); });
+    FakeWorkspace workspace;
+    Workspace::setCurrent(&workspace);
+    auto& opened = workspace.opened;
     updates.setCurrentVersionForTesting("1.0");
     const std::vector<std::pair<const char*, bool>> cases = {
         {"https://lomex.example/dl", true},  {"http://lomex.example/dl", false},
@@ -85,13 +86,13 @@ TEST_F(UpdateTest, DownloadOpensHttpsPagesOnly) {
         {"https://", false},                 {"smb://host/share", false},
     };
     updates.openDownload();
-    EXPECT_TRUE(opened.empty()) << "nothing available";
+    EXPECT_TRUE(opened.isEmpty()) << "nothing available";
     for (const auto& [url, opens] : cases) {
         opened.clear();
         useFeed(QByteArray(R"({"version":"2.0","url":")") + url + "\"}");
         checkAndWait();
         updates.openDownload();
-        EXPECT_EQ(opened.size(), opens ? 1u : 0u) << url;
+        EXPECT_EQ(opened.size(), opens ? 1 : 0) << url;
     }
-    weblinks::setRecorder({});
+    Workspace::setCurrent(nullptr);
 }
