@@ -10,11 +10,11 @@
 #include "core/L10n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
-#include "device/Monitors.h"
-#include "device/PomodoroTimer.h"
 #include "feeds/TransitService.h"
 #include "feeds/UpdateChecker.h"
 #include "feeds/WeatherService.h"
+#include "device/Monitors.h"
+#include "device/PomodoroTimer.h"
 #include "platform/PowerSource.h"
 #include "tabs/NoteView.h"
 #include "tabs/TransitView.h"
@@ -52,9 +52,9 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
     headphones_ = new HeadphoneMonitor(nullptr, this);
     pomodoro_ = new PomodoroTimer(nullptr, this);
+    settingsNav_ = new SettingsNav(this);
     weather_ = new WeatherService(clock_, nullptr, this);
     transit_ = new TransitService(clock_, nullptr, this);
-    settingsNav_ = new SettingsNav(this);
     updates_ = new UpdateChecker(clock_, this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
@@ -76,9 +76,9 @@ Services AppDelegate::inject() const {
     s.model = model_;
     s.battery = battery_;
     s.pomodoro = pomodoro_;
+    s.settingsNav = settingsNav_;
     s.weather = weather_;
     s.transit = transit_;
-    s.settingsNav = settingsNav_;
     s.updates = updates_;
     s.agents = agents_;
     s.approvals = approvals_;
@@ -180,15 +180,13 @@ void AppDelegate::buildStatusMenu() {
 }
 
 void AppDelegate::startServices() {
-    // Media and the audio spectrum, then the calendar, clipboard, usage, contacts, weather,
-    // transit and update services start here as they arrive.
+    // Media and the audio spectrum, then the calendar, clipboard, usage and contacts services
+    // start here as they arrive; the feeds last.
     battery_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     battery_->start();
     headphones_->start();
-    weather_->start();
-    transit_->start();
-    updates_->start();
+    startFeeds();
 }
 
 // setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.
@@ -296,7 +294,7 @@ void AppDelegate::installDebugCommands() {
     });
 }
 
-void AppDelegate::setTransitDebugQuery(const QString& query) { transit_->setDebugQuery(query); }
+// setTransitDebugQuery lives in AppDelegateFeeds.cpp.
 
 debugchannel::Reply AppDelegate::handleDebugCommand(const QString& command) {
     const QString trimmed = command.trimmed();

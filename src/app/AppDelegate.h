@@ -116,6 +116,7 @@ private:
     void registerHotKeys();
     void buildStatusMenu();
     void startServices();
+    void startFeeds();
     void setupAgents();
     void startAgentServer();
     void stopAgentServer();
@@ -134,9 +135,9 @@ private:
     BatteryMonitor* battery_ = nullptr;
     HeadphoneMonitor* headphones_ = nullptr;
     PomodoroTimer* pomodoro_ = nullptr;
+    SettingsNav* settingsNav_ = nullptr;
     WeatherService* weather_ = nullptr;
     TransitService* transit_ = nullptr;
-    SettingsNav* settingsNav_ = nullptr;
     UpdateChecker* updates_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;

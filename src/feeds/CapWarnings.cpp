@@ -188,15 +188,24 @@ QList<WeatherService::Warning> warningsFor(const QList<QByteArray>& files, const
                                            bool czech, const QDateTime& now) {
     QList<WeatherService::Warning> out;
     QSet<QString> seen;
+    auto isEnglish = [](const Info& i) { return i.language.startsWith(QLatin1String("en")); };
     for (const QByteArray& file : files) {
         const auto infos = parse(file);
         if (!infos) continue;
-        bool hasEnglish = false;
-        for (const Info& i : *infos) hasEnglish = hasEnglish || i.language.startsWith(QLatin1String("en"));
-        const bool english = !czech && hasEnglish;
-        for (const Info& info : *infos) {
-            const bool isEnglish = info.language.startsWith(QLatin1String("en"));
-            if (isEnglish != english) continue;
+        for (const Info& czechInfo : *infos) {
+            if (isEnglish(czechInfo)) continue;
+            // The English twin of a block (same level, times and areas) where the file has one.
+            const Info* chosen = &czechInfo;
+            if (!czech) {
+                for (const Info& other : *infos) {
+                    if (isEnglish(other) && other.level == czechInfo.level && other.onset == czechInfo.onset &&
+                        other.expires == czechInfo.expires && other.areas == czechInfo.areas) {
+                        chosen = &other;
+                        break;
+                    }
+                }
+            }
+            const Info& info = *chosen;
             if (info.allClear || info.level < 2 || info.event.isEmpty()) continue;
             if (info.expires && *info.expires < now) continue;
             QString area;

@@ -32,7 +32,7 @@ std::optional<QList<Info>> parse(const QByteArray& xml);
 bool regionMatches(const QString& areaDesc, const QString& admin1);
 
 // The warnings of level 2 and up for the region that have not expired, in file order, each
-// once, in the interface language where the file has it (Czech otherwise).
+// once, in English where the file has an English twin of a block and the interface is English.
 QList<WeatherService::Warning> warningsFor(const QList<QByteArray>& files, const QString& admin1,
                                            bool czech, const QDateTime& now);
 

@@ -30,6 +30,8 @@ struct Response {
     QString error;      // empty when a whole answer arrived, whatever its status
     bool timedOut = false;
     bool ok() const { return error.isEmpty() && status >= 200 && status < 300; }
+    // For a log line: the error, else the status.
+    QString describe() const { return error.isEmpty() ? QStringLiteral("status %1").arg(status) : error; }
 };
 
 // The feeds' HTTP client over QNetworkAccessManager, on the GUI thread: bounded answers, a

@@ -45,10 +45,7 @@ QString trimmedKey(Settings* settings) {
     return settings->stringValue(QStringLiteral("golemioKey")).trimmed();
 }
 
-struct ParsedStops {
-    std::optional<std::vector<TransitService::StopGroup>> groups;
-    std::vector<QString> folded;
-};
+using ParsedStops = TransitService::ParsedStops;
 
 ParsedStops parseStops(const QByteArray& bytes) {
     ParsedStops out;
@@ -280,7 +277,7 @@ void TransitService::finishLoad(quint64 ticket, const http::Response& response,
     if (!parsed) {
         // The last good departures stay; the tab shows the problem over them.
         log(QStringLiteral("departures could not be loaded: ") +
-            (response.error.isEmpty() ? QStringLiteral("status %1").arg(response.status) : response.error));
+            response.describe());
         setProblem(Problem::network);
         return;
     }
@@ -359,11 +356,7 @@ void TransitService::ensureStops(std::function<void()> done) {
             log(QStringLiteral("the cached Prague stop list is damaged; loading it anew"));
             return downloadStops();
         }
-        stops_ = std::move(*parsed.groups);
-        foldedNames_ = std::move(parsed.folded);
-        stopsLoaded_ = true;
-        emit stopsLoadedChanged();
-        finishEnsure();
+        adoptStops(std::move(parsed));
     });
 }
 
@@ -377,7 +370,7 @@ void TransitService::downloadStops() {
     client_->get(request, this, [this](const http::Response& r) {
         if (!r.ok()) {
             log(QStringLiteral("the Prague stop list could not be loaded: ") +
-                (r.error.isEmpty() ? QStringLiteral("status %1").arg(r.status) : r.error));
+                r.describe());
             return finishEnsure();
         }
         const QByteArray body = r.body;
@@ -390,13 +383,17 @@ void TransitService::downloadStops() {
             paths::ensureDir(paths::dataDir());
             if (auto err = fileio::writeAtomically(stopsCachePath(), body, {}))
                 log(QStringLiteral("the Prague stop list could not be cached: ") + *err);
-            stops_ = std::move(*parsed.groups);
-            foldedNames_ = std::move(parsed.folded);
-            stopsLoaded_ = true;
-            emit stopsLoadedChanged();
-            finishEnsure();
+            adoptStops(std::move(parsed));
         });
     });
+}
+
+void TransitService::adoptStops(ParsedStops parsed) {
+    stops_ = std::move(*parsed.groups);
+    foldedNames_ = std::move(parsed.folded);
+    stopsLoaded_ = true;
+    emit stopsLoadedChanged();
+    finishEnsure();
 }
 
 void TransitService::finishEnsure() {

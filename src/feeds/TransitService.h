@@ -119,6 +119,13 @@ Q_SIGNALS:
     void debugQueryChanged();
     void stopsLoadedChanged();
 
+public:
+    // The Prague stop list as read, with each name folded once (off the GUI thread).
+    struct ParsedStops {
+        std::optional<std::vector<StopGroup>> groups;
+        std::vector<QString> folded;
+    };
+
 private:
     void setProblem(std::optional<Problem> problem);
     void setDepartures(QList<Departure> departures);
@@ -129,6 +136,7 @@ private:
                     bool keyed);
     void stopsArrived(std::optional<std::vector<StopGroup>> groups, const QByteArray& downloaded);
     void downloadStops();
+    void adoptStops(ParsedStops parsed);
     void finishEnsure();
 
     Clock* clock_;

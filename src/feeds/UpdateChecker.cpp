@@ -4,7 +4,7 @@
 #include "feeds/Endpoints.h"
 #include "feeds/FeedText.h"
 #include "feeds/JsonFields.h"
-#include "platform/WebLinks.h"
+#include "platform/Workspace.h"
 #include <QStringList>
 
 namespace lomex {
@@ -85,7 +85,7 @@ void UpdateChecker::check() {
         if (!version || version->trimmed().isEmpty() || !link) {
             // No answer to go by: the last check stays the last one.
             log(QStringLiteral("update check failed: ") +
-                (r.error.isEmpty() ? QStringLiteral("status %1").arg(r.status) : r.error));
+                r.describe());
             return;
         }
         const QString running = versionOverride_.isEmpty() ? currentVersion() : versionOverride_;
@@ -106,7 +106,7 @@ void UpdateChecker::openDownload() {
     const QUrl url(available_->url, QUrl::StrictMode);
     // The feed names the page; only an https page is opened, never a file or another scheme.
     if (!url.isValid() || url.scheme() != QLatin1String("https") || url.host().isEmpty()) return;
-    weblinks::open(url);
+    Workspace::current()->open(url);
 }
 
 } // namespace lomex

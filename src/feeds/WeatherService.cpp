@@ -145,7 +145,7 @@ void WeatherService::loadForecast() {
         if (!temperature) {
             // The last good figure stays.
             log(QStringLiteral("the weather could not be loaded: ") +
-                (r.error.isEmpty() ? QStringLiteral("status %1").arg(r.status) : r.error));
+                r.describe());
             return;
         }
         Current current{*temperature, std::nullopt};
@@ -168,7 +168,7 @@ void WeatherService::loadWarnings() {
         if (!warningLoads_.isCurrent(ticket)) return;
         if (!r.ok()) {
             log(QStringLiteral("the weather warnings could not be listed: ") +
-                (r.error.isEmpty() ? QStringLiteral("status %1").arg(r.status) : r.error));
+                r.describe());
             // The last good warnings stay, marked as not current.
             setWarnings(warnings_, WarningsState::failed);
             return;
