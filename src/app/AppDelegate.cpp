@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "agents/AgentSwitch.h"
 #include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
 #include "app/LiveActivity.h"
@@ -9,6 +10,9 @@
 #include "core/L10n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "feeds/UsageMonitor.h"
+#include "settings/SetupModel.h"
+#include "platform/Accessibility.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/DebugChannel.h"
@@ -39,6 +43,13 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
     settingsNav_ = new SettingsNav(this);
+    usage_ = new UsageMonitor(clock_, this);
+    setup_ = new SetupModel(usage_, clock_, this);
+    setup_->accessibilityTrusted = [] { return accessibility::isTrusted(); };
+    // Calendar and reminders access come with the calendar service (calendarAccess,
+    // remindersAccess); until then they read as not granted.
+    setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
+    agentSwitch_ = new AgentSwitch(this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
 }
@@ -57,6 +68,9 @@ Services AppDelegate::inject() const {
     Services s;
     s.model = model_;
     s.settingsNav = settingsNav_;
+    s.usage = usage_;
+    s.setup = setup_;
+    s.agentSwitch = agentSwitch_;
     s.agents = agents_;
     s.approvals = approvals_;
     s.l10n = &L10n::shared();
@@ -153,6 +167,7 @@ void AppDelegate::buildStatusMenu() {
 void AppDelegate::startServices() {
     // Media, battery and headphone monitors, the audio spectrum, then the calendar, clipboard,
     // usage, contacts, weather, transit and update services start here as they arrive.
+    usage_->start();
 }
 
 // setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.

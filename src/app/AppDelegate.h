@@ -13,6 +13,7 @@
 
 namespace lomex {
 
+class AgentSwitch;
 class ApprovalCenter;
 class Clock;
 class HotKeys;
@@ -20,6 +21,9 @@ class LiveActivity;
 class NotchPanel;
 class Screens;
 class SettingsNav;
+class SetupModel;
+class Timer;
+class UsageMonitor;
 class StatusMenu;
 
 // Owns one instance of every model and service for the life of the process, builds the
@@ -46,6 +50,9 @@ public:
     // The hook server while agent monitoring is on; nullptr otherwise.
     EventServer* agentServer() const { return agentServer_.get(); }
     SettingsNav* settingsNav() const { return settingsNav_; }
+    UsageMonitor* usage() const { return usage_; }
+    SetupModel* setup() const { return setup_; }
+    AgentSwitch* agentSwitch() const { return agentSwitch_; }
     LiveActivity* liveActivity() const { return liveActivity_; }
     NotchPanel* panel() const { return panel_; }
     StatusMenu* statusMenu() const { return statusMenu_; }
@@ -106,6 +113,8 @@ private:
     void startAgentServer();
     void stopAgentServer();
     void updateAgentLive();
+    // Tells the monitoring switch whether the hook server listens right now.
+    void reportAgentServer();
     void installAgentGlyphs();
     void listenForDebugCommands();
     void installDebugCommands();
@@ -118,9 +127,14 @@ private:
     // Models and services, in the order they are made.
     NotchModel* model_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
+    UsageMonitor* usage_ = nullptr;
+    SetupModel* setup_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
+    AgentSwitch* agentSwitch_ = nullptr;
     std::unique_ptr<EventServer> agentServer_;
+    // Watches the server's listening state while it exists (the port may be taken or freed).
+    Timer* agentServerWatch_ = nullptr;
     // The latest Codex context read of each session: reads run side by side, and one that
     // started earlier may end later with an older figure.
     QHash<QString, quint64> contextReads_;

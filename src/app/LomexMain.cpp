@@ -4,6 +4,7 @@
 #include "calendar/ParseMode.h"
 #include "calendar/TestCzechMode.h"
 #include "core/Log.h"
+#include "feeds/StatusLineMode.h"
 #include "platform/DebugChannel.h"
 #include <QApplication>
 #include <QCoreApplication>
@@ -19,6 +20,8 @@ const std::vector<CommandMode>& LomexMain::modes() {
         {"--parse", &parseMode},
         {"--test-czech", &testCzechMode},
         {"--hook-command", &hookCommandMode},
+        {"--statusline", &statusLineMode},
+        {"--codex-usage", &codexUsageMode},
     };
     return table;
 }

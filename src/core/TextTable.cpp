@@ -182,6 +182,7 @@ const TextEntry kTextTable[] = {
     {"setup.music.title", "Hudba a Spotify", "Music & Spotify"},
     {"setup.openSettings", "Otevřít Nastavení", "Open Settings"},
     {"setup.optional", "volitelné", "optional"},
+    {"setup.script.signInFailed", "Přihlášení se nepodařilo. Spusťte nastavení znovu z Lomexu.", "Sign-in failed. Start the setup again from Lomex."},
     {"setup.subtitle", "Pár kliknutí a výřez bude umět všechno. Fajfky se zelenají samy.", "A few clicks and the notch can do it all. Checkmarks turn green by themselves."},
     {"setup.title", "Vítejte v Lomexu", "Welcome to Lomex"},
     {"shelf.airdrop", "Poslat přes AirDrop", "Send via AirDrop"},
