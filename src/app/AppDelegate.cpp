@@ -2,17 +2,22 @@
 #include "agents/AgentSwitch.h"
 #include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
-#include "app/LiveActivity.h"
+#include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
-#include "app/SettingsNav.h"
+#include "settings/SettingsNav.h"
+#include "settings/SettingsView.h"
 #include "app/StatusMenu.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "device/Monitors.h"
+#include "device/PomodoroTimer.h"
 #include "feeds/UsageMonitor.h"
-#include "settings/SetupModel.h"
 #include "platform/Accessibility.h"
+#include "platform/PowerSource.h"
+#include "settings/SetupModel.h"
+#include "tabs/NoteView.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/DebugChannel.h"
@@ -22,6 +27,8 @@
 #include "platform/Screens.h"
 #include "platform/WindowHints.h"
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QDateTime>
 
 namespace lomex {
@@ -42,6 +49,9 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SetupModel, ContactsService, WeatherService, TransitService, UpdateChecker,
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
+    battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
+    headphones_ = new HeadphoneMonitor(nullptr, this);
+    pomodoro_ = new PomodoroTimer(nullptr, this);
     settingsNav_ = new SettingsNav(this);
     usage_ = new UsageMonitor(clock_, this);
     setup_ = new SetupModel(usage_, clock_, this);
@@ -58,6 +68,7 @@ AppDelegate::~AppDelegate() {
     if (g_shared == this) g_shared = nullptr;
     // Windows are top-level widgets without a parent: delete them while the models they
     // observe still exist.
+    delete settingsWindow_;
     delete statusMenu_;
     delete panel_;
 }
@@ -67,6 +78,8 @@ AppDelegate* AppDelegate::shared() { return g_shared; }
 Services AppDelegate::inject() const {
     Services s;
     s.model = model_;
+    s.battery = battery_;
+    s.pomodoro = pomodoro_;
     s.settingsNav = settingsNav_;
     s.usage = usage_;
     s.setup = setup_;
@@ -118,6 +131,7 @@ void AppDelegate::installTabPages() {
     // Tabs without a page show their symbol and name.
     panel_->root()->pages()->setPage(NotchModel::Tab::agents,
                                      new AgentsView(agents_, approvals_, clock_));
+    panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
 }
 
 void AppDelegate::observeSettings() {
@@ -136,6 +150,8 @@ void AppDelegate::settingChanged(const QString& key) {
             startAgentServer();
         else
             stopAgentServer();
+    } else if (key == QLatin1String("headphoneNotices")) {
+        headphones_->setWatching(settings.boolValue(key, true));
     } else if (key == QLatin1String("liveEqualizer")) {
         // The audio spectrum follows the playing player only while this is on; it arrives
         // with the media services.
@@ -165,8 +181,12 @@ void AppDelegate::buildStatusMenu() {
 }
 
 void AppDelegate::startServices() {
-    // Media, battery and headphone monitors, the audio spectrum, then the calendar, clipboard,
-    // usage, contacts, weather, transit and update services start here as they arrive.
+    // Media and the audio spectrum, then the calendar, clipboard, usage, contacts, weather,
+    // transit and update services start here as they arrive.
+    battery_->onNotice = [this](const Notice& notice) { model_->show(notice); };
+    headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
+    battery_->start();
+    headphones_->start();
     usage_->start();
 }
 
@@ -177,9 +197,22 @@ void AppDelegate::openSettings(std::optional<SettingsView::Page> page, std::opti
     if (page) settingsNav_->setPage(*page);
     settingsNav_->setScrollTarget(std::move(scrollTo));
     model_->close();
-    // The settings window (made on the first call, then shown again, titled "settings.title",
-    // raised and made key) comes with the settings pages.
-    log("settings requested: page " + SettingsView::rawValue(settingsNav_->page()));
+    if (!settingsWindow_) {
+        // Made once and kept: closing only hides it, so it reopens on the page shown last.
+        settingsWindow_ = new SettingsView(inject(), clock_);
+        settingsWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                        Qt::WindowMinimizeButtonHint);
+        settingsWindow_->onSetup = [this] { openSetup(); };
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), settingsWindow_->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            settingsWindow_->move(frame.topLeft());
+        }
+    }
+    settingsWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("settings.title")));
+    settingsWindow_->show();
+    settingsWindow_->raise();
+    settingsWindow_->activateWindow();
 }
 
 void AppDelegate::openSetup() {
@@ -233,6 +266,15 @@ void AppDelegate::installDebugCommands() {
     for (NotchModel::Tab tab : NotchModel::allTabs())
         act(NotchModel::rawName(tab), [this, tab](const QString&) { showNotch(tab); });
     act(QStringLiteral("close"), [this](const QString&) { model_->close(); });
+    // Sample notices, so each notice picture can be seen without the hardware.
+    act(QStringLiteral("notice"), [this](const QString& command) {
+        const QString kind = command.section(QLatin1Char(':'), 1).trimmed();
+        if (kind == QLatin1String("low")) model_->show(Notice::lowBattery(12));
+        else if (kind == QLatin1String("headphones"))
+            model_->show(Notice::device(QStringLiteral("WH-1000XM4"), QStringLiteral("headphones"),
+                                        {{QStringLiteral("L"), 80}, {QStringLiteral("R"), 75}, {QStringLiteral("C"), 40}}));
+        else model_->show(Notice::charging(64));
+    });
     act(QStringLiteral("settings"), [this](const QString& command) {
         // The page is the text after the last colon; none or an unknown name gives general.
         const int colon = command.lastIndexOf(QLatin1Char(':'));

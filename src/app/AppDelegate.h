@@ -1,8 +1,8 @@
 #pragma once
 #include "agents/EventServer.h"
 #include "agents/SessionStore.h"
-#include "app/NotchModel.h"
-#include "app/Services.h"
+#include "notch/NotchModel.h"
+#include "core/Services.h"
 #include "platform/DebugChannel.h"
 #include "settings/SettingsView.h"
 #include <QHash>
@@ -15,6 +15,9 @@ namespace lomex {
 
 class AgentSwitch;
 class ApprovalCenter;
+class BatteryMonitor;
+class HeadphoneMonitor;
+class PomodoroTimer;
 class Clock;
 class HotKeys;
 class LiveActivity;
@@ -45,6 +48,9 @@ public:
 
     // ---- the single instances ----
     NotchModel* model() const { return model_; }
+    BatteryMonitor* battery() const { return battery_; }
+    HeadphoneMonitor* headphones() const { return headphones_; }
+    PomodoroTimer* pomodoro() const { return pomodoro_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
@@ -56,6 +62,8 @@ public:
     LiveActivity* liveActivity() const { return liveActivity_; }
     NotchPanel* panel() const { return panel_; }
     StatusMenu* statusMenu() const { return statusMenu_; }
+    // The settings window once it was first opened; nullptr before.
+    SettingsView* settingsWindow() const { return settingsWindow_; }
 
     // The bundle of shared models every root view receives.
     Services inject() const;
@@ -126,6 +134,9 @@ private:
 
     // Models and services, in the order they are made.
     NotchModel* model_ = nullptr;
+    BatteryMonitor* battery_ = nullptr;
+    HeadphoneMonitor* headphones_ = nullptr;
+    PomodoroTimer* pomodoro_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
     UsageMonitor* usage_ = nullptr;
     SetupModel* setup_ = nullptr;
@@ -144,6 +155,7 @@ private:
     LiveActivity* liveActivity_ = nullptr;
     NotchPanel* panel_ = nullptr;
     StatusMenu* statusMenu_ = nullptr;
+    SettingsView* settingsWindow_ = nullptr;
     std::unique_ptr<HotKeys> hotKeys_;
     DebugChannelServer* debugServer_ = nullptr;
     QString debugSocketPath_;

@@ -11,7 +11,7 @@
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
 #include "app/AppDelegate.h"
-#include "app/LiveActivity.h"
+#include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
 #include "core/Clock.h"
 #include "core/Log.h"
