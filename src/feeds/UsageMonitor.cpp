@@ -143,9 +143,12 @@ UsageMonitor::UsageMonitor(Clock* clock, QObject* parent)
 UsageMonitor::~UsageMonitor() = default;
 
 void UsageMonitor::start() {
-    connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
-        if (key == kUsageEnabled) setEnabled(Settings::shared().boolValue(kUsageEnabled));
-    }, Qt::UniqueConnection);
+    if (!started_) {
+        started_ = true;
+        connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
+            if (key == kUsageEnabled) setEnabled(Settings::shared().boolValue(kUsageEnabled));
+        });
+    }
     setEnabled(Settings::shared().boolValue(kUsageEnabled));
 }
 
@@ -298,11 +301,21 @@ std::optional<UsageMonitor::Credentials> UsageMonitor::readCredentials() {
 
 QString UsageMonitor::bridgeSettingsFile() { return paths::home() + QStringLiteral("/.claude/settings.json"); }
 
+namespace {
+// The status-line command of Claude Code's settings, when it has one.
+std::optional<QString> statusLineCommand(const nlohmann::ordered_json& root) {
+    const auto line = root.find("statusLine");
+    if (line == root.end() || !line->is_object()) return std::nullopt;
+    const auto command = line->find("command");
+    if (command == line->end() || !command->is_string()) return std::nullopt;
+    return QString::fromStdString(command->get<std::string>());
+}
+} // namespace
+
 bool UsageMonitor::isBridgeInstalled() {
     nlohmann::ordered_json root;
     if (HookInstaller::readJsonFile(bridgeSettingsFile(), root)) return false;
-    const auto* line = jsonread::object(root, "statusLine");
-    const auto command = line ? jsonread::text(*line, "command") : std::nullopt;
+    const auto command = statusLineCommand(root);
     return command && command->contains(QLatin1String("--statusline"));
 }
 
@@ -310,8 +323,7 @@ std::optional<LomexError> UsageMonitor::installBridge(const QString& program) {
     const QString file = bridgeSettingsFile();
     nlohmann::ordered_json root;
     if (auto e = HookInstaller::readJsonFile(file, root)) return e;
-    const auto* line = jsonread::object(root, "statusLine");
-    const auto previous = line ? jsonread::text(*line, "command") : std::nullopt;
+    const auto previous = statusLineCommand(root);
     // Our own command is never the user's: installing twice must not chain us to ourselves.
     if (!(previous && previous->contains(QLatin1String("--statusline")))) {
         // Kept before the file changes, so the user's command is never only in a file we rewrote.

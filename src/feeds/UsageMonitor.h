@@ -103,6 +103,7 @@ private:
     // Reads run side by side; only the newest one started may publish.
     quint64 claudeSerial_ = 0;
     quint64 codexSerial_ = 0;
+    bool started_ = false;
 };
 
 } // namespace lomex
