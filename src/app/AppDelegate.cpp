@@ -17,6 +17,7 @@
 #include "platform/Accessibility.h"
 #include "platform/PowerSource.h"
 #include "settings/SetupModel.h"
+#include "settings/SetupWizard.h"
 #include "tabs/NoteView.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
@@ -68,6 +69,7 @@ AppDelegate::~AppDelegate() {
     if (g_shared == this) g_shared = nullptr;
     // Windows are top-level widgets without a parent: delete them while the models they
     // observe still exist.
+    delete setupWindow_;
     delete settingsWindow_;
     delete statusMenu_;
     delete panel_;
@@ -218,13 +220,31 @@ void AppDelegate::openSettings(std::optional<SettingsView::Page> page, std::opti
 void AppDelegate::openSetup() {
     ++setupRequests_;
     model_->close();
-    // The setup window (made once, titled "setup.title", centred, raised and made key; the
-    // setup model's poll started) comes with the setup wizard; its close calls finishSetup().
-    log("setup wizard requested");
+    if (!setupWindow_) {
+        // Made once and kept; closing it by the title bar only hides it.
+        setupWindow_ = new SetupWizardView(inject());
+        setupWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+        QPointer<AppDelegate> self(this);
+        setupWindow_->onClose = [self] {
+            if (self) self->finishSetup();
+        };
+    }
+    setupWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("setup.title")));
+    setupWindow_->adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), setupWindow_->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        setupWindow_->move(frame.topLeft());
+    }
+    setupWindow_->show();
+    setupWindow_->raise();
+    setupWindow_->activateWindow();
+    setup_->startPolling();
 }
 
 void AppDelegate::finishSetup() {
     Settings::shared().setBool(QStringLiteral("onboardingDone"), true);
+    if (setupWindow_) setupWindow_->hide();
 }
 
 void AppDelegate::openPalette() {

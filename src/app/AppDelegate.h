@@ -25,6 +25,7 @@ class NotchPanel;
 class Screens;
 class SettingsNav;
 class SetupModel;
+class SetupWizardView;
 class Timer;
 class UsageMonitor;
 class StatusMenu;
@@ -62,6 +63,7 @@ public:
     LiveActivity* liveActivity() const { return liveActivity_; }
     NotchPanel* panel() const { return panel_; }
     StatusMenu* statusMenu() const { return statusMenu_; }
+    SetupWizardView* setupWindow() const { return setupWindow_; }
     // The settings window once it was first opened; nullptr before.
     SettingsView* settingsWindow() const { return settingsWindow_; }
 
@@ -156,6 +158,7 @@ private:
     NotchPanel* panel_ = nullptr;
     StatusMenu* statusMenu_ = nullptr;
     SettingsView* settingsWindow_ = nullptr;
+    SetupWizardView* setupWindow_ = nullptr;
     std::unique_ptr<HotKeys> hotKeys_;
     DebugChannelServer* debugServer_ = nullptr;
     QString debugSocketPath_;

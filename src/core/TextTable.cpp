@@ -26,6 +26,7 @@ const TextEntry kTextTable[] = {
     {"agents.replyMode", "Odpověď z výřezu", "Replies from the notch"},
     {"agents.replyMode.detail", "Vložit do aplikace: přepne do terminálu, vloží text a odešle (potřebuje X11 s rozšířením XTEST). Na pozadí: spustí claude --resume / codex exec resume.", "Type into the app: switches to the terminal, pastes and sends (needs X11 with the XTEST extension). Background: runs claude --resume / codex exec resume."},
     {"agents.replyType", "Vložit do aplikace", "Type into the app"},
+    {"agents.serverDown", "Lomex teď nepřijímá události agentů na portu 7841: %@", "Lomex is not receiving agent events on port 7841: %@"},
     {"agents.settingsTitle", "Agenti ve výřezu", "Agents in the notch"},
     {"agents.watch", "Sledovat Claude Code a Codex", "Watch Claude Code and Codex"},
     {"agents.watchDetail", "Výřez ukáže, na čem agent pracuje, kdy potřebuje povolení a kdy skončil. Zapnutí přidá háčky do ~/.claude/settings.json (a ~/.codex/hooks.json). Události jdou jen do Lomexu na tomto počítači (127.0.0.1). Spuštěné relace je potřeba restartovat.", "The notch shows what an agent is working on, when it needs permission and when it's done. Turning this on adds hooks to ~/.claude/settings.json (and ~/.codex/hooks.json). Events only go to Lomex on this computer (127.0.0.1). Restart running sessions."},
