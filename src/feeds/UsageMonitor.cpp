@@ -126,12 +126,6 @@ QStringList newestCodexFiles(const QString& codexHome) {
     return files;
 }
 
-QString quotedForShell(const QString& text) {
-    QString out = text;
-    out.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
-    return QLatin1Char('\'') + out + QLatin1Char('\'');
-}
-
 } // namespace
 
 UsageMonitor::UsageMonitor(Clock* clock, QObject* parent)
@@ -333,7 +327,7 @@ std::optional<LomexError> UsageMonitor::installBridge(const QString& program) {
             Settings::shared().remove(QStringLiteral("previousStatusLine"));
     }
     const QString app = program.isEmpty() ? QCoreApplication::applicationFilePath() : program;
-    const std::string command = (quotedForShell(app) + QStringLiteral(" --statusline")).toStdString();
+    const std::string command = (agentcli::shellQuoted(app) + QStringLiteral(" --statusline")).toStdString();
     return HookInstaller::editJsonFile(file, [&](nlohmann::ordered_json& r) {
         auto& entry = r["statusLine"];
         if (!entry.is_object()) entry = nlohmann::ordered_json::object();

@@ -16,4 +16,10 @@ QString claudeExecutable() {
     return info.isFile() && info.isExecutable() ? info.filePath() : QString();
 }
 
+QString shellQuoted(const QString& text) {
+    QString out = text;
+    out.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + out + QLatin1Char('\'');
+}
+
 } // namespace lomex::agentcli

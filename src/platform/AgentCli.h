@@ -11,4 +11,8 @@ QString claudeExecutable();
 // The path the official installer writes, whether or not it exists.
 QString claudeDefaultPath();
 
+// A text as one word of a POSIX shell command line (single-quoted), for the command lines the
+// agents run through their shell (status line, setup script).
+QString shellQuoted(const QString& text);
+
 } // namespace lomex::agentcli

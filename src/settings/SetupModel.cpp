@@ -28,12 +28,6 @@ QString doubleQuoted(const QString& text) {
     return '"' + out + '"';
 }
 
-QString singleQuoted(const QString& text) {
-    QString out = text;
-    out.replace('\'', QStringLiteral("'\\''"));
-    return '\'' + out + '\'';
-}
-
 QString echo(const QString& text) { return QStringLiteral("echo ") + doubleQuoted(text); }
 
 } // namespace
@@ -151,7 +145,7 @@ QString SetupModel::scriptText(bool czech, const QString& claudePath) {
     lines << echo(pick("2/2  Přihlášení: otevře se prohlížeč, přihlaste se svým účtem Claude (Pro/Max).",
                        "2/2  Sign-in: a browser will open, sign in with your Claude account (Pro/Max)."));
     lines << QStringLiteral("echo");
-    const QString tool = claudePath.isEmpty() ? QStringLiteral("\"$HOME/.local/bin/claude\"") : singleQuoted(claudePath);
+    const QString tool = claudePath.isEmpty() ? QStringLiteral("\"$HOME/.local/bin/claude\"") : agentcli::shellQuoted(claudePath);
     lines << tool + QStringLiteral(" auth login --claudeai || { echo; echo %1; read -r; exit 1; }").arg(signInFailed);
     lines << QStringLiteral("echo");
     lines << echo(QStringLiteral("\u2705 ") + pick("Hotovo! Toto okno můžete zavřít. Limity se ve Lomexu objeví do pár minut.",
