@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "agents/AgentSwitch.h"
 #include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
 #include "notch/LiveActivity.h"
@@ -12,7 +13,11 @@
 #include "core/Settings.h"
 #include "device/Monitors.h"
 #include "device/PomodoroTimer.h"
+#include "feeds/UsageMonitor.h"
+#include "platform/Accessibility.h"
 #include "platform/PowerSource.h"
+#include "settings/SetupModel.h"
+#include "settings/SetupWizard.h"
 #include "tabs/NoteView.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
@@ -49,6 +54,13 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     headphones_ = new HeadphoneMonitor(nullptr, this);
     pomodoro_ = new PomodoroTimer(nullptr, this);
     settingsNav_ = new SettingsNav(this);
+    usage_ = new UsageMonitor(clock_, this);
+    setup_ = new SetupModel(usage_, clock_, this);
+    setup_->accessibilityTrusted = [] { return accessibility::isTrusted(); };
+    // Calendar and reminders access come with the calendar service (calendarAccess,
+    // remindersAccess); until then they read as not granted.
+    setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
+    agentSwitch_ = new AgentSwitch(this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
 }
@@ -57,6 +69,7 @@ AppDelegate::~AppDelegate() {
     if (g_shared == this) g_shared = nullptr;
     // Windows are top-level widgets without a parent: delete them while the models they
     // observe still exist.
+    delete setupWindow_;
     delete settingsWindow_;
     delete statusMenu_;
     delete panel_;
@@ -70,6 +83,9 @@ Services AppDelegate::inject() const {
     s.battery = battery_;
     s.pomodoro = pomodoro_;
     s.settingsNav = settingsNav_;
+    s.usage = usage_;
+    s.setup = setup_;
+    s.agentSwitch = agentSwitch_;
     s.agents = agents_;
     s.approvals = approvals_;
     s.l10n = &L10n::shared();
@@ -173,6 +189,7 @@ void AppDelegate::startServices() {
     headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     battery_->start();
     headphones_->start();
+    usage_->start();
 }
 
 // setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.
@@ -203,13 +220,31 @@ void AppDelegate::openSettings(std::optional<SettingsView::Page> page, std::opti
 void AppDelegate::openSetup() {
     ++setupRequests_;
     model_->close();
-    // The setup window (made once, titled "setup.title", centred, raised and made key; the
-    // setup model's poll started) comes with the setup wizard; its close calls finishSetup().
-    log("setup wizard requested");
+    if (!setupWindow_) {
+        // Made once and kept; closing it by the title bar only hides it.
+        setupWindow_ = new SetupWizardView(inject());
+        setupWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+        QPointer<AppDelegate> self(this);
+        setupWindow_->onClose = [self] {
+            if (self) self->finishSetup();
+        };
+    }
+    setupWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("setup.title")));
+    setupWindow_->adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), setupWindow_->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        setupWindow_->move(frame.topLeft());
+    }
+    setupWindow_->show();
+    setupWindow_->raise();
+    setupWindow_->activateWindow();
+    setup_->startPolling();
 }
 
 void AppDelegate::finishSetup() {
     Settings::shared().setBool(QStringLiteral("onboardingDone"), true);
+    if (setupWindow_) setupWindow_->hide();
 }
 
 void AppDelegate::openPalette() {
