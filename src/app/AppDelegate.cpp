@@ -9,6 +9,8 @@
 #include "core/L10n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "device/ClipboardStore.h"
+#include "device/ShelfStore.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/DebugChannel.h"
@@ -17,6 +19,7 @@
 #include "platform/Paths.h"
 #include "platform/Screens.h"
 #include "platform/WindowHints.h"
+#include "tabs/ShelfView.h"
 #include <QApplication>
 #include <QDateTime>
 
@@ -38,6 +41,8 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SetupModel, ContactsService, WeatherService, TransitService, UpdateChecker,
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
+    shelf_ = new ShelfStore(nullptr, this);
+    clipboard_ = new ClipboardStore(clock_, nullptr, nullptr, nullptr, nullptr, {}, this);
     settingsNav_ = new SettingsNav(this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
@@ -56,6 +61,8 @@ AppDelegate* AppDelegate::shared() { return g_shared; }
 Services AppDelegate::inject() const {
     Services s;
     s.model = model_;
+    s.shelf = shelf_;
+    s.clipboard = clipboard_;
     s.settingsNav = settingsNav_;
     s.agents = agents_;
     s.approvals = approvals_;
@@ -104,6 +111,7 @@ void AppDelegate::installTabPages() {
     // Tabs without a page show their symbol and name.
     panel_->root()->pages()->setPage(NotchModel::Tab::agents,
                                      new AgentsView(agents_, approvals_, clock_));
+    panel_->root()->pages()->setPage(NotchModel::Tab::shelf, new ShelfView(shelf_));
 }
 
 void AppDelegate::observeSettings() {
@@ -153,6 +161,7 @@ void AppDelegate::buildStatusMenu() {
 void AppDelegate::startServices() {
     // Media, battery and headphone monitors, the audio spectrum, then the calendar, clipboard,
     // usage, contacts, weather, transit and update services start here as they arrive.
+    clipboard_->start();
 }
 
 // setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.

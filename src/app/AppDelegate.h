@@ -41,6 +41,8 @@ public:
 
     // ---- the single instances ----
     NotchModel* model() const { return model_; }
+    ShelfStore* shelf() const { return shelf_; }
+    ClipboardStore* clipboard() const { return clipboard_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
@@ -117,6 +119,8 @@ private:
 
     // Models and services, in the order they are made.
     NotchModel* model_ = nullptr;
+    ShelfStore* shelf_ = nullptr;
+    ClipboardStore* clipboard_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
