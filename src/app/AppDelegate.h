@@ -1,8 +1,8 @@
 #pragma once
 #include "agents/EventServer.h"
 #include "agents/SessionStore.h"
-#include "app/NotchModel.h"
-#include "app/Services.h"
+#include "notch/NotchModel.h"
+#include "core/Services.h"
 #include "platform/DebugChannel.h"
 #include "settings/SettingsView.h"
 #include <QHash>
