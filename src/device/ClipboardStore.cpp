@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QCoreApplication>
 #include <QFile>
+#include <QMutexLocker>
 #include <QRegularExpression>
 #include <QThreadPool>
 #include <QUrl>
@@ -43,7 +44,8 @@ ClipboardStore::ClipboardStore(Clock* clock, Settings* settings, Clipboard* clip
       keys_(keys ? keys : PasteKeys::current()),
       folder_(folder.isEmpty() ? paths::dataDir() + QStringLiteral("/Clipboard") : std::move(folder)),
       timer_(new Timer(clock_, this)),
-      writer_(std::make_unique<QThreadPool>()) {
+      writer_(std::make_unique<QThreadPool>()),
+      pending_(std::make_shared<PendingSave>()) {
     writer_->setMaxThreadCount(1);
     connect(timer_, &Timer::timeout, this, &ClipboardStore::poll);
 }
@@ -208,9 +210,22 @@ void ClipboardStore::deleteImages(const QStringList& files) {
 }
 
 void ClipboardStore::save() {
-    const QList<Clip> snapshot = clips_;
+    // Saves coalesce: a burst of copies queues one write, which takes the newest list.
+    const bool queued = [&] {
+        QMutexLocker lock(&pending_->mutex);
+        const bool was = pending_->clips.has_value();
+        pending_->clips = clips_;
+        return was;
+    }();
+    if (queued) return;
     const QString folder = folder_;
-    writer_->start([snapshot, folder] {
+    writer_->start([pending = pending_, folder] {
+        QList<Clip> snapshot;
+        {
+            QMutexLocker lock(&pending->mutex);
+            snapshot = std::move(*pending->clips);
+            pending->clips.reset();
+        }
         nlohmann::json j = nlohmann::json::array();
         for (const Clip& c : snapshot) j.push_back(c.toJson());
         paths::ensureDir(folder);

@@ -2,9 +2,11 @@
 #include "device/Clip.h"
 #include <QImage>
 #include <QList>
+#include <QMutex>
 #include <QObject>
 #include <QPointer>
 #include <memory>
+#include <optional>
 
 class QThreadPool;
 
@@ -88,6 +90,11 @@ private:
     QString folder_;
     Timer* timer_;
     std::unique_ptr<QThreadPool> writer_;
+    struct PendingSave {
+        QMutex mutex;
+        std::optional<QList<Clip>> clips;
+    };
+    std::shared_ptr<PendingSave> pending_;
     QList<Clip> clips_;
     quint64 seenChange_ = 0;
     bool loaded_ = false;
