@@ -4,6 +4,7 @@
 #include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
 #include "settings/SettingsNav.h"
+#include "settings/SettingsView.h"
 #include "app/StatusMenu.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
@@ -21,6 +22,8 @@
 #include "platform/WindowHints.h"
 #include "tabs/ShelfView.h"
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QDateTime>
 
 namespace lomex {
@@ -52,6 +55,7 @@ AppDelegate::~AppDelegate() {
     if (g_shared == this) g_shared = nullptr;
     // Windows are top-level widgets without a parent: delete them while the models they
     // observe still exist.
+    delete settingsWindow_;
     delete statusMenu_;
     delete panel_;
 }
@@ -171,9 +175,22 @@ void AppDelegate::openSettings(std::optional<SettingsView::Page> page, std::opti
     if (page) settingsNav_->setPage(*page);
     settingsNav_->setScrollTarget(std::move(scrollTo));
     model_->close();
-    // The settings window (made on the first call, then shown again, titled "settings.title",
-    // raised and made key) comes with the settings pages.
-    log("settings requested: page " + SettingsView::rawValue(settingsNav_->page()));
+    if (!settingsWindow_) {
+        // Made once and kept: closing only hides it, so it reopens on the page shown last.
+        settingsWindow_ = new SettingsView(inject(), clock_);
+        settingsWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                        Qt::WindowMinimizeButtonHint);
+        settingsWindow_->onSetup = [this] { openSetup(); };
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), settingsWindow_->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            settingsWindow_->move(frame.topLeft());
+        }
+    }
+    settingsWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("settings.title")));
+    settingsWindow_->show();
+    settingsWindow_->raise();
+    settingsWindow_->activateWindow();
 }
 
 void AppDelegate::openSetup() {

@@ -51,6 +51,8 @@ public:
     LiveActivity* liveActivity() const { return liveActivity_; }
     NotchPanel* panel() const { return panel_; }
     StatusMenu* statusMenu() const { return statusMenu_; }
+    // The settings window once it was first opened; nullptr before.
+    SettingsView* settingsWindow() const { return settingsWindow_; }
 
     // The bundle of shared models every root view receives.
     Services inject() const;
@@ -134,6 +136,7 @@ private:
     LiveActivity* liveActivity_ = nullptr;
     NotchPanel* panel_ = nullptr;
     StatusMenu* statusMenu_ = nullptr;
+    SettingsView* settingsWindow_ = nullptr;
     std::unique_ptr<HotKeys> hotKeys_;
     DebugChannelServer* debugServer_ = nullptr;
     QString debugSocketPath_;

@@ -1,86 +1,52 @@
 #include "platform/Workspace.h"
-
+#include "core/Log.h"
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusPendingCallWatcher>
 #include <QDesktopServices>
 #include <QFileIconProvider>
 #include <QFileInfo>
 #include <QMimeDatabase>
-#include <QPainter>
-#include <QPixmap>
-#include <atomic>
 
 namespace lomex {
 
 namespace {
-std::atomic<Workspace*> installed{nullptr};
-
-Workspace* desktopWorkspace() {
-    static DesktopWorkspace workspace;
-    return &workspace;
-}
-
-// A drawn page shape, for themes that name no icon for the type.
-QIcon genericFileIcon() {
-    QPixmap pix(64, 64);
-    pix.fill(Qt::transparent);
-    QPainter p(&pix);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(200, 200, 200), 3));
-    p.setBrush(QColor(245, 245, 245));
-    p.drawRoundedRect(QRectF(12, 4, 40, 56), 4, 4);
-    return QIcon(pix);
-}
+Workspace* g_override = nullptr;
+// How long the file manager may take to answer before we fall back to opening the folder.
+constexpr int kRevealTimeoutMs = 1500;
 } // namespace
 
 Workspace* Workspace::current() {
-    Workspace* w = installed.load();
-    return w ? w : desktopWorkspace();
+    static DesktopWorkspace desktop;
+    return g_override ? g_override : &desktop;
 }
 
-void Workspace::setCurrent(Workspace* workspace) { installed.store(workspace); }
+void Workspace::setCurrent(Workspace* workspace) { g_override = workspace; }
 
-bool DesktopWorkspace::open(const QUrl& url) { return QDesktopServices::openUrl(url); }
+bool DesktopWorkspace::open(const QUrl& url) {
+    if (!url.isValid() || url.isEmpty()) return false;
+    return QDesktopServices::openUrl(url);
+}
 
 bool DesktopWorkspace::reveal(const QString& path) {
-    const QString folder = QFileInfo(path).absolutePath();
-    auto openFolder = [folder] { return QDesktopServices::openUrl(QUrl::fromLocalFile(folder)); };
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    const QString service = QStringLiteral("org.freedesktop.FileManager1");
-    if (!bus.isConnected() || !bus.interface() || !bus.interface()->isServiceRegistered(service))
-        return openFolder();
-    QDBusMessage call = QDBusMessage::createMethodCall(service, QStringLiteral("/org/freedesktop/FileManager1"),
-                                                       service, QStringLiteral("ShowItems"));
-    call << QStringList{QUrl::fromLocalFile(path).toString()} << QString();
-    // Asynchronous: a slow file manager must not freeze the notch; a refusal opens the folder.
-    auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, 5000));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher, [openFolder](QDBusPendingCallWatcher* w) {
-        if (w->isError()) openFolder();
-        w->deleteLater();
-    });
-    return true;
+    const QFileInfo info(path);
+    if (!info.exists()) return false;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("/org/freedesktop/FileManager1"),
+        QStringLiteral("org.freedesktop.FileManager1"), QStringLiteral("ShowItems"));
+    call << QStringList{QUrl::fromLocalFile(info.absoluteFilePath()).toString()} << QString();
+    const QDBusMessage answer = QDBusConnection::sessionBus().call(call, QDBus::Block, kRevealTimeoutMs);
+    if (answer.type() == QDBusMessage::ReplyMessage) return true;
+    log("no file manager answered on D-Bus (" + answer.errorMessage() + "); opening the folder");
+    return QDesktopServices::openUrl(QUrl::fromLocalFile(info.absolutePath()));
 }
 
 QIcon DesktopWorkspace::icon(const QString& path) {
-    const QFileInfo info(path);
-    if (info.exists()) {
-        static QFileIconProvider provider;
-        const QIcon fromProvider = provider.icon(info);
-        if (!fromProvider.isNull() && !fromProvider.availableSizes().isEmpty()) return fromProvider;
-    }
-    // Gone or unknown to the provider: the type the name suggests.
-    static QMimeDatabase db;
-    const QMimeType type = db.mimeTypeForFile(info.fileName(), QMimeDatabase::MatchExtension);
-    QIcon themed = QIcon::fromTheme(type.iconName(), QIcon::fromTheme(type.genericIconName()));
+    const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+    QIcon themed = QIcon::fromTheme(type.iconName());
+    if (themed.isNull()) themed = QIcon::fromTheme(type.genericIconName());
     if (!themed.isNull()) return themed;
-    return genericFileIcon();
-}
-
-QIcon FakeWorkspace::icon(const QString& path) {
-    iconsAsked.append(path);
-    return genericFileIcon();
+    static QFileIconProvider provider;
+    return provider.icon(QFileInfo(path));
 }
 
 } // namespace lomex

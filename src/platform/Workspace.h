@@ -6,26 +6,25 @@
 
 namespace lomex {
 
-// The desktop's file manager and default applications: opening a URL or file, showing a file
-// selected in the file manager, and the icon a file gets there.
+// The desktop's workspace: open a web address or a file in its default application, show a
+// file in the file manager, and the icon the desktop gives a file. Views and services reach it
+// through current(), so tests can install the recording fake.
 class Workspace {
 public:
     virtual ~Workspace() = default;
-    // Opens with the default application; false when nothing could be started.
+
+    // Opens the URL (https, mailto, file…) with the desktop's handler; false when none took it.
     virtual bool open(const QUrl& url) = 0;
-    // Shows the file selected in the file manager; false when neither the file manager nor the
-    // folder could be opened.
+    // Shows the file selected in the file manager (org.freedesktop.FileManager1 over D-Bus);
+    // without one, opens the folder that holds it.
     virtual bool reveal(const QString& path) = 0;
-    // The icon of the file's type; a generic one for a path that does not exist.
+    // The icon the desktop's theme gives this file (by its type); a generic one when unknown.
     virtual QIcon icon(const QString& path) = 0;
 
-    // The layer used when none is handed in: the desktop one unless a test installed another.
     static Workspace* current();
-    static void setCurrent(Workspace* workspace); // nullptr restores the desktop layer
+    static void setCurrent(Workspace* workspace); // nullptr restores the desktop's
 };
 
-// QDesktopServices for opening; org.freedesktop.FileManager1.ShowItems over the session bus
-// for revealing, else the file's folder opened; icons from the icon theme by MIME type.
 class DesktopWorkspace : public Workspace {
 public:
     bool open(const QUrl& url) override;
@@ -33,23 +32,22 @@ public:
     QIcon icon(const QString& path) override;
 };
 
-// Records every call for tests; icons are a plain generic one.
+// Records every call and answers with `succeeds`; for tests.
 class FakeWorkspace : public Workspace {
 public:
     QList<QUrl> opened;
     QStringList revealed;
-    QStringList iconsAsked;
-    bool succeed = true;
+    bool succeeds = true;
 
     bool open(const QUrl& url) override {
         opened.append(url);
-        return succeed;
+        return succeeds;
     }
     bool reveal(const QString& path) override {
         revealed.append(path);
-        return succeed;
+        return succeeds;
     }
-    QIcon icon(const QString& path) override;
+    QIcon icon(const QString&) override { return {}; }
 };
 
 } // namespace lomex
