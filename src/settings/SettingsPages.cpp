@@ -1,4 +1,5 @@
 #include "settings/SettingsPages.h"
+#include "settings/pages/ClipboardPage.h"
 #include "settings/pages/FocusPage.h"
 #include "settings/pages/GeneralPage.h"
 #include "settings/pages/NotchPage.h"
@@ -12,10 +13,10 @@ SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services
     case Page::notch: return services.model ? new NotchPage(services.model) : nullptr;
     case Page::focus: return new FocusPage;
     case Page::shortcuts: return new ShortcutsPage;
-    // The calendar, places, clipboard, limits and about pages arrive with their services.
+    case Page::clipboard: return services.clipboard ? new ClipboardPage(services.clipboard) : nullptr;
+    // The calendar, places, limits and about pages arrive with their services.
     case Page::calendar:
     case Page::places:
-    case Page::clipboard:
     case Page::limits:
     case Page::about: return nullptr;
     }
