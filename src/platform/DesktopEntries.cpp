@@ -4,30 +4,10 @@
 
 #include <QFileInfo>
 
-namespace lomex::desktopentries {
+namespace lomex::desktopentry {
 
 namespace {
 constexpr qint64 kMaxEntryBytes = 256 * 1024;
-
-// The escapes the desktop entry format allows in string values.
-QString unescape(const QString& raw) {
-    QString out;
-    out.reserve(raw.size());
-    for (qsizetype i = 0; i < raw.size(); ++i) {
-        const QChar c = raw[i];
-        if (c != QLatin1Char('\\') || i + 1 == raw.size()) {
-            out += c;
-            continue;
-        }
-        const QChar n = raw[++i];
-        if (n == QLatin1Char('s')) out += QLatin1Char(' ');
-        else if (n == QLatin1Char('n')) out += QLatin1Char('\n');
-        else if (n == QLatin1Char('t')) out += QLatin1Char('\t');
-        else if (n == QLatin1Char('r')) out += QLatin1Char('\r');
-        else out += n;
-    }
-    return out;
-}
 
 // "applications/<id>", and for "vendor-app.desktop" also "applications/vendor/app.desktop".
 QStringList candidates(const QString& desktopID) {
@@ -38,34 +18,58 @@ QStringList candidates(const QString& desktopID) {
 }
 } // namespace
 
-std::optional<Entry> parse(const QByteArray& text, const QString& language) {
-    const QString lang = language.section(QLatin1Char('-'), 0, 0).section(QLatin1Char('_'), 0, 0);
-    bool inMain = false;
-    bool seenMain = false;
-    QString name, localName, localFullName, iconName;
-    for (const QByteArray& rawLine : text.split('\n')) {
-        const QString line = QString::fromUtf8(rawLine).trimmed();
-        if (line.isEmpty() || line.startsWith(QLatin1Char('#'))) continue;
-        if (line.startsWith(QLatin1Char('['))) {
-            inMain = line == QLatin1String("[Desktop Entry]");
-            if (!inMain && seenMain) break;
-            seenMain = seenMain || inMain;
+QString unescape(const QString& s) {
+    QString out;
+    out.reserve(s.size());
+    for (qsizetype i = 0; i < s.size(); ++i) {
+        if (s[i] != QLatin1Char('\\') || i + 1 == s.size()) {
+            out += s[i];
             continue;
         }
-        if (!inMain) continue;
-        const qsizetype eq = line.indexOf(QLatin1Char('='));
-        if (eq <= 0) continue;
-        const QString key = line.left(eq).trimmed();
-        const QString value = unescape(line.mid(eq + 1).trimmed());
-        if (key == QLatin1String("Name")) name = value;
-        else if (key == QLatin1String("Icon")) iconName = value;
-        else if (!lang.isEmpty() && key == QStringLiteral("Name[%1]").arg(lang)) localName = value;
-        else if (!lang.isEmpty() && key.startsWith(QStringLiteral("Name[%1_").arg(lang))) localFullName = value;
+        const QChar n = s[++i];
+        if (n == QLatin1Char('s')) out += QLatin1Char(' ');
+        else if (n == QLatin1Char('n')) out += QLatin1Char('\n');
+        else if (n == QLatin1Char('t')) out += QLatin1Char('\t');
+        else if (n == QLatin1Char('r')) out += QLatin1Char('\r');
+        else if (n == QLatin1Char('\\')) out += QLatin1Char('\\');
+        else out += QLatin1Char('\\') + QString(n); // not a string escape: Exec quoting keeps it
     }
-    if (!seenMain) return std::nullopt;
+    return out;
+}
+
+QHash<QString, QString> readEntry(const QByteArray& content) {
+    QHash<QString, QString> values;
+    bool inGroup = false;
+    for (const QByteArray& raw : content.split('\n')) {
+        const QString line = QString::fromUtf8(raw).trimmed();
+        if (line.startsWith(QLatin1Char('['))) {
+            inGroup = line == QLatin1String("[Desktop Entry]");
+            continue;
+        }
+        const qsizetype eq = line.indexOf(QLatin1Char('='));
+        if (!inGroup || line.startsWith(QLatin1Char('#')) || eq <= 0) continue;
+        values.insert(line.left(eq).trimmed(), line.mid(eq + 1).trimmed());
+    }
+    return values;
+}
+
+std::optional<Entry> parse(const QByteArray& text, const QString& language) {
+    const QHash<QString, QString> values = readEntry(text);
+    if (values.isEmpty()) return std::nullopt;
+    const QString lang = language.section(QLatin1Char('-'), 0, 0).section(QLatin1Char('_'), 0, 0);
+    // "Name[cs_CZ]" before "Name[cs]" before "Name".
+    QString name = values.value(QStringLiteral("Name"));
+    if (!lang.isEmpty()) {
+        QString regional;
+        for (auto it = values.constBegin(); it != values.constEnd(); ++it)
+            if (it.key().startsWith(QStringLiteral("Name[%1_").arg(lang))) regional = it.value();
+        const QString plain = values.value(QStringLiteral("Name[%1]").arg(lang));
+        if (!regional.isEmpty()) name = regional;
+        else if (!plain.isEmpty()) name = plain;
+    }
     Entry e;
-    e.name = !localFullName.isEmpty() ? localFullName : !localName.isEmpty() ? localName : name;
-    e.iconName = iconName;
+    e.name = unescape(name);
+    e.iconName = unescape(values.value(QStringLiteral("Icon")));
     return e;
 }
 
@@ -102,4 +106,4 @@ QIcon icon(const Entry& entry) {
     return QIcon::fromTheme(entry.iconName);
 }
 
-} // namespace lomex::desktopentries
+} // namespace lomex::desktopentry

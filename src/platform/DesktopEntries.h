@@ -1,10 +1,11 @@
 #pragma once
+#include <QHash>
 #include <QIcon>
 #include <QString>
 #include <QStringList>
 #include <optional>
 
-namespace lomex::desktopentries {
+namespace lomex::desktopentry {
 
 // The parts of an application's .desktop file that Lomex shows.
 struct Entry {
@@ -20,10 +21,16 @@ std::optional<Entry> find(const QString& desktopID, const QString& language, con
 // The same, over runningapps::xdgDataDirs().
 std::optional<Entry> find(const QString& desktopID, const QString& language);
 
+// A string value with its escapes (\s, \n, \t, \r, \\) resolved; any other backslash pair is
+// kept for the Exec quoting rules.
+QString unescape(const QString& s);
+// The raw key=value pairs of the [Desktop Entry] group (values not unescaped).
+QHash<QString, QString> readEntry(const QByteArray& content);
+
 // Parses the [Desktop Entry] group of a file's text.
 std::optional<Entry> parse(const QByteArray& text, const QString& language);
 
 // The entry's icon from the theme or its path; null when neither has it.
 QIcon icon(const Entry& entry);
 
-} // namespace lomex::desktopentries
+} // namespace lomex::desktopentry

@@ -12,12 +12,12 @@ TEST(DesktopEntriesTest, NameFollowsTheLanguageAndOnlyTheMainGroupCounts) {
                             "Icon=org.gnome.TextEditor\n"
                             "[Desktop Action new]\n"
                             "Name=New Window\n";
-    auto en = desktopentries::parse(file, "en");
+    auto en = desktopentry::parse(file, "en");
     ASSERT_TRUE(en);
     EXPECT_EQ(en->name, "Text Editor.app tools") << "nothing is stripped from a name";
     EXPECT_EQ(en->iconName, "org.gnome.TextEditor");
-    EXPECT_EQ(desktopentries::parse(file, "cs-CZ")->name, "Textový editor");
-    EXPECT_FALSE(desktopentries::parse("Name=x\n", "en"));
+    EXPECT_EQ(desktopentry::parse(file, "cs-CZ")->name, "Textový editor");
+    EXPECT_FALSE(desktopentry::parse("Name=x\n", "en"));
 }
 
 TEST(DesktopEntriesTest, FindsIdsInTheApplicationsFoldersAndRefusesPaths) {
@@ -26,10 +26,10 @@ TEST(DesktopEntriesTest, FindsIdsInTheApplicationsFoldersAndRefusesPaths) {
     home.write("share/applications/org.x.App.desktop", "[Desktop Entry]\nName=X\n");
     home.write("secret.desktop", "[Desktop Entry]\nName=Outside\n");
     const QStringList dirs{home.file("share")};
-    EXPECT_EQ(desktopentries::find("org.x.App.desktop", "en", dirs)->name, "X");
-    EXPECT_EQ(desktopentries::find("kde-dolphin.desktop", "en", dirs)->name, "Dolphin");
-    EXPECT_EQ(desktopentries::find("kde-dolphin.desktop", "en", dirs)->id, "kde-dolphin.desktop");
-    EXPECT_FALSE(desktopentries::find("missing.desktop", "en", dirs));
-    EXPECT_FALSE(desktopentries::find("../../secret.desktop", "en", dirs));
-    EXPECT_FALSE(desktopentries::find("org.x.App", "en", dirs));
+    EXPECT_EQ(desktopentry::find("org.x.App.desktop", "en", dirs)->name, "X");
+    EXPECT_EQ(desktopentry::find("kde-dolphin.desktop", "en", dirs)->name, "Dolphin");
+    EXPECT_EQ(desktopentry::find("kde-dolphin.desktop", "en", dirs)->id, "kde-dolphin.desktop");
+    EXPECT_FALSE(desktopentry::find("missing.desktop", "en", dirs));
+    EXPECT_FALSE(desktopentry::find("../../secret.desktop", "en", dirs));
+    EXPECT_FALSE(desktopentry::find("org.x.App", "en", dirs));
 }

@@ -39,8 +39,8 @@ QWidget* appIcon(const QString& desktopID, QWidget* parent) {
     auto* icon = new QLabel(parent);
     icon->setFixedSize(22, 22);
     icon->setAlignment(Qt::AlignCenter);
-    const auto entry = desktopentries::find(desktopID, language());
-    const QIcon themed = entry ? desktopentries::icon(*entry) : QIcon();
+    const auto entry = desktopentry::find(desktopID, language());
+    const QIcon themed = entry ? desktopentry::icon(*entry) : QIcon();
     if (!themed.isNull()) {
         icon->setPixmap(themed.pixmap(QSize(22, 22), parent->devicePixelRatioF()));
     } else {
@@ -130,7 +130,7 @@ QStringList ClipboardPage::excluded() {
 }
 
 QString ClipboardPage::displayName(const QString& desktopID) {
-    const auto entry = desktopentries::find(desktopID, language());
+    const auto entry = desktopentry::find(desktopID, language());
     return entry && !entry->name.isEmpty() ? entry->name : desktopID;
 }
 
@@ -144,7 +144,7 @@ QStringList ClipboardPage::runningApps() const {
         const QString& id = app.desktopID;
         if (app.pid == ownPid || id == own || listed.contains(id) || seen.contains(id)) continue;
         // Only applications with an installed entry: a bare window class is no application id.
-        const auto entry = desktopentries::find(id, language());
+        const auto entry = desktopentry::find(id, language());
         if (!entry) continue;
         seen.insert(id);
         named.append({entry->name.isEmpty() ? id : entry->name, id});
@@ -210,7 +210,7 @@ void ClipboardPage::rebuildExcluded() {
         menu->clear();
         for (const QString& id : runningApps()) {
             QAction* a = menu->addAction(displayName(id));
-            if (const auto entry = desktopentries::find(id, language())) a->setIcon(desktopentries::icon(*entry));
+            if (const auto entry = desktopentry::find(id, language())) a->setIcon(desktopentry::icon(*entry));
             a->setData(id);
             connect(a, &QAction::triggered, this, [this, id] { addExcluded(id); });
         }
