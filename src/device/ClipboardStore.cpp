@@ -99,7 +99,7 @@ void ClipboardStore::poll() {
     const QStringList excluded = settings_->stringList(QStringLiteral("clipExcluded")).value_or(QStringList{});
     if (!source.isEmpty() && excluded.contains(source)) return;
     const ClipboardContent content = clipboard_->read();
-    if (content.secret || content.transient || content.isEmpty()) return;
+    if (content.secret || content.transient || content.fromHistory || content.isEmpty()) return;
     record(content, source);
 }
 
@@ -254,8 +254,9 @@ bool ClipboardStore::paste(const QList<Clip>& chosen) {
         }
     }
     content.text = texts.join(QLatin1Char('\n'));
+    // Our own copy is not a new clip, whenever the clipboard reports the change.
+    content.fromHistory = true;
     clipboard_->write(content);
-    // Our own copy is not a new clip.
     seenChange_ = clipboard_->changeCount();
     if (!settings_->boolValue(QStringLiteral("pasteDirectly"), true) || !keys_->trusted()) return false;
     PasteKeys* keys = keys_;

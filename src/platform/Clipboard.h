@@ -18,6 +18,9 @@ struct ClipboardContent {
     // ("x-kde-passwordManagerHint" = "secret", or a concealed type) or a transient copy.
     bool secret = false;
     bool transient = false;
+    // Put there by the clipboard history itself (pasting a clip), so it is not a new clip;
+    // carried as the MIME format "application/x-lomex-clip".
+    bool fromHistory = false;
 
     bool isEmpty() const { return text.isEmpty() && image.isNull() && urls.isEmpty(); }
 };
