@@ -11,7 +11,11 @@
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "device/ClipboardStore.h"
+#include "device/Monitors.h"
+#include "device/PomodoroTimer.h"
 #include "device/ShelfStore.h"
+#include "platform/PowerSource.h"
+#include "tabs/NoteView.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/DebugChannel.h"
@@ -44,6 +48,9 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SetupModel, ContactsService, WeatherService, TransitService, UpdateChecker,
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
+    battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
+    headphones_ = new HeadphoneMonitor(nullptr, this);
+    pomodoro_ = new PomodoroTimer(nullptr, this);
     shelf_ = new ShelfStore(nullptr, this);
     clipboard_ = new ClipboardStore(clock_, nullptr, nullptr, nullptr, nullptr, {}, this);
     settingsNav_ = new SettingsNav(this);
@@ -65,6 +72,8 @@ AppDelegate* AppDelegate::shared() { return g_shared; }
 Services AppDelegate::inject() const {
     Services s;
     s.model = model_;
+    s.battery = battery_;
+    s.pomodoro = pomodoro_;
     s.shelf = shelf_;
     s.clipboard = clipboard_;
     s.settingsNav = settingsNav_;
@@ -115,6 +124,7 @@ void AppDelegate::installTabPages() {
     // Tabs without a page show their symbol and name.
     panel_->root()->pages()->setPage(NotchModel::Tab::agents,
                                      new AgentsView(agents_, approvals_, clock_));
+    panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
     panel_->root()->pages()->setPage(NotchModel::Tab::shelf, new ShelfView(shelf_));
 }
 
@@ -134,6 +144,8 @@ void AppDelegate::settingChanged(const QString& key) {
             startAgentServer();
         else
             stopAgentServer();
+    } else if (key == QLatin1String("headphoneNotices")) {
+        headphones_->setWatching(settings.boolValue(key, true));
     } else if (key == QLatin1String("liveEqualizer")) {
         // The audio spectrum follows the playing player only while this is on; it arrives
         // with the media services.
@@ -163,8 +175,12 @@ void AppDelegate::buildStatusMenu() {
 }
 
 void AppDelegate::startServices() {
-    // Media, battery and headphone monitors, the audio spectrum, then the calendar, clipboard,
-    // usage, contacts, weather, transit and update services start here as they arrive.
+    // Media and the audio spectrum, then the calendar, clipboard, usage, contacts, weather,
+    // transit and update services start here as they arrive.
+    battery_->onNotice = [this](const Notice& notice) { model_->show(notice); };
+    headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
+    battery_->start();
+    headphones_->start();
     clipboard_->start();
 }
 
@@ -244,6 +260,15 @@ void AppDelegate::installDebugCommands() {
     for (NotchModel::Tab tab : NotchModel::allTabs())
         act(NotchModel::rawName(tab), [this, tab](const QString&) { showNotch(tab); });
     act(QStringLiteral("close"), [this](const QString&) { model_->close(); });
+    // Sample notices, so each notice picture can be seen without the hardware.
+    act(QStringLiteral("notice"), [this](const QString& command) {
+        const QString kind = command.section(QLatin1Char(':'), 1).trimmed();
+        if (kind == QLatin1String("low")) model_->show(Notice::lowBattery(12));
+        else if (kind == QLatin1String("headphones"))
+            model_->show(Notice::device(QStringLiteral("WH-1000XM4"), QStringLiteral("headphones"),
+                                        {{QStringLiteral("L"), 80}, {QStringLiteral("R"), 75}, {QStringLiteral("C"), 40}}));
+        else model_->show(Notice::charging(64));
+    });
     act(QStringLiteral("settings"), [this](const QString& command) {
         // The page is the text after the last colon; none or an unknown name gives general.
         const int colon = command.lastIndexOf(QLatin1Char(':'));

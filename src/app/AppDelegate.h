@@ -14,6 +14,9 @@
 namespace lomex {
 
 class ApprovalCenter;
+class BatteryMonitor;
+class HeadphoneMonitor;
+class PomodoroTimer;
 class Clock;
 class HotKeys;
 class LiveActivity;
@@ -41,6 +44,9 @@ public:
 
     // ---- the single instances ----
     NotchModel* model() const { return model_; }
+    BatteryMonitor* battery() const { return battery_; }
+    HeadphoneMonitor* headphones() const { return headphones_; }
+    PomodoroTimer* pomodoro() const { return pomodoro_; }
     ShelfStore* shelf() const { return shelf_; }
     ClipboardStore* clipboard() const { return clipboard_; }
     SessionStore* agents() const { return agents_; }
@@ -121,6 +127,9 @@ private:
 
     // Models and services, in the order they are made.
     NotchModel* model_ = nullptr;
+    BatteryMonitor* battery_ = nullptr;
+    HeadphoneMonitor* headphones_ = nullptr;
+    PomodoroTimer* pomodoro_ = nullptr;
     ShelfStore* shelf_ = nullptr;
     ClipboardStore* clipboard_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;

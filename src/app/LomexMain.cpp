@@ -5,6 +5,7 @@
 #include "calendar/TestCzechMode.h"
 #include "core/Log.h"
 #include "platform/DebugChannel.h"
+#include "platform/Screens.h"
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFont>
@@ -69,6 +70,13 @@ int LomexMain::main(int argc, char** argv) {
 }
 
 int LomexMain::startApp(int argc, char** argv) {
+    // Qt would abort with a long plugin message; say what is missing instead.
+    if (!hasGraphicalSession()) {
+        std::fputs("lomex: Lomex needs a graphical session (no DISPLAY or WAYLAND_DISPLAY is set); "
+                   "on a headless machine run it under xvfb-run\n",
+                   stderr);
+        return 1;
+    }
     // One panel per user session: a second start would stack another pill over the first
     // and fight it for the hot keys and the hook port.
     if (debugchannel::isAnswered()) {
