@@ -11,10 +11,12 @@
 #include "core/L10n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "device/ClipboardStore.h"
 #include "device/Monitors.h"
 #include "device/PomodoroTimer.h"
 #include "feeds/UsageMonitor.h"
 #include "platform/Accessibility.h"
+#include "device/ShelfStore.h"
 #include "platform/PowerSource.h"
 #include "settings/SetupModel.h"
 #include "settings/SetupWizard.h"
@@ -27,6 +29,7 @@
 #include "platform/Paths.h"
 #include "platform/Screens.h"
 #include "platform/WindowHints.h"
+#include "tabs/ShelfView.h"
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
@@ -53,6 +56,8 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
     headphones_ = new HeadphoneMonitor(nullptr, this);
     pomodoro_ = new PomodoroTimer(nullptr, this);
+    shelf_ = new ShelfStore(nullptr, this);
+    clipboard_ = new ClipboardStore(clock_, nullptr, nullptr, nullptr, nullptr, {}, this);
     settingsNav_ = new SettingsNav(this);
     usage_ = new UsageMonitor(clock_, this);
     setup_ = new SetupModel(usage_, clock_, this);
@@ -82,6 +87,8 @@ Services AppDelegate::inject() const {
     s.model = model_;
     s.battery = battery_;
     s.pomodoro = pomodoro_;
+    s.shelf = shelf_;
+    s.clipboard = clipboard_;
     s.settingsNav = settingsNav_;
     s.usage = usage_;
     s.setup = setup_;
@@ -134,6 +141,7 @@ void AppDelegate::installTabPages() {
     panel_->root()->pages()->setPage(NotchModel::Tab::agents,
                                      new AgentsView(agents_, approvals_, clock_));
     panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
+    panel_->root()->pages()->setPage(NotchModel::Tab::shelf, new ShelfView(shelf_));
 }
 
 void AppDelegate::observeSettings() {
@@ -190,6 +198,7 @@ void AppDelegate::startServices() {
     battery_->start();
     headphones_->start();
     usage_->start();
+    clipboard_->start();
 }
 
 // setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.

@@ -52,6 +52,8 @@ public:
     BatteryMonitor* battery() const { return battery_; }
     HeadphoneMonitor* headphones() const { return headphones_; }
     PomodoroTimer* pomodoro() const { return pomodoro_; }
+    ShelfStore* shelf() const { return shelf_; }
+    ClipboardStore* clipboard() const { return clipboard_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
@@ -139,6 +141,8 @@ private:
     BatteryMonitor* battery_ = nullptr;
     HeadphoneMonitor* headphones_ = nullptr;
     PomodoroTimer* pomodoro_ = nullptr;
+    ShelfStore* shelf_ = nullptr;
+    ClipboardStore* clipboard_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
     UsageMonitor* usage_ = nullptr;
     SetupModel* setup_ = nullptr;

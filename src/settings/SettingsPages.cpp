@@ -1,4 +1,5 @@
 #include "settings/SettingsPages.h"
+#include "settings/pages/ClipboardPage.h"
 #include "settings/pages/FocusPage.h"
 #include "settings/pages/GeneralPage.h"
 #include "settings/pages/LimitsPage.h"
@@ -14,10 +15,10 @@ SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services
     case Page::focus: return new FocusPage;
     case Page::shortcuts: return new ShortcutsPage;
     case Page::limits: return new LimitsPage(services);
-    // The calendar, places, clipboard and about pages arrive with their services.
+    case Page::clipboard: return services.clipboard ? new ClipboardPage(services.clipboard) : nullptr;
+    // The calendar, places and about pages arrive with their services.
     case Page::calendar:
     case Page::places:
-    case Page::clipboard:
     case Page::about: return nullptr;
     }
     return nullptr;
