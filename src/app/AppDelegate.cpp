@@ -12,6 +12,9 @@
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "device/ClipboardStore.h"
+#include "feeds/TransitService.h"
+#include "feeds/UpdateChecker.h"
+#include "feeds/WeatherService.h"
 #include "device/Monitors.h"
 #include "device/PomodoroTimer.h"
 #include "feeds/UsageMonitor.h"
@@ -66,6 +69,9 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // remindersAccess); until then they read as not granted.
     setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
     agentSwitch_ = new AgentSwitch(this);
+    weather_ = new WeatherService(clock_, nullptr, this);
+    transit_ = new TransitService(clock_, nullptr, this);
+    updates_ = new UpdateChecker(clock_, this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
 }
@@ -93,6 +99,9 @@ Services AppDelegate::inject() const {
     s.usage = usage_;
     s.setup = setup_;
     s.agentSwitch = agentSwitch_;
+    s.weather = weather_;
+    s.transit = transit_;
+    s.updates = updates_;
     s.agents = agents_;
     s.approvals = approvals_;
     s.l10n = &L10n::shared();
@@ -191,14 +200,15 @@ void AppDelegate::buildStatusMenu() {
 }
 
 void AppDelegate::startServices() {
-    // Media and the audio spectrum, then the calendar, clipboard, usage, contacts, weather,
-    // transit and update services start here as they arrive.
+    // Media and the audio spectrum, then the calendar, clipboard, usage and contacts services
+    // start here as they arrive; the feeds last.
     battery_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     battery_->start();
     headphones_->start();
     usage_->start();
     clipboard_->start();
+    startFeeds();
 }
 
 // setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.
@@ -324,10 +334,7 @@ void AppDelegate::installDebugCommands() {
     });
 }
 
-void AppDelegate::setTransitDebugQuery(const QString& query) {
-    // Sets TransitService::debugQuery once the transit service exists.
-    log("transit stop query requested: \"" + query + "\"");
-}
+// setTransitDebugQuery lives in AppDelegateFeeds.cpp.
 
 debugchannel::Reply AppDelegate::handleDebugCommand(const QString& command) {
     const QString trimmed = command.trimmed();

@@ -29,6 +29,9 @@ class SetupWizardView;
 class Timer;
 class UsageMonitor;
 class StatusMenu;
+class TransitService;
+class UpdateChecker;
+class WeatherService;
 
 // Owns one instance of every model and service for the life of the process, builds the
 // windows, wires the services' callbacks and routes the requests that come from anywhere
@@ -54,6 +57,9 @@ public:
     PomodoroTimer* pomodoro() const { return pomodoro_; }
     ShelfStore* shelf() const { return shelf_; }
     ClipboardStore* clipboard() const { return clipboard_; }
+    WeatherService* weather() const { return weather_; }
+    TransitService* transit() const { return transit_; }
+    UpdateChecker* updates() const { return updates_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
@@ -121,6 +127,7 @@ private:
     void registerHotKeys();
     void buildStatusMenu();
     void startServices();
+    void startFeeds();
     void setupAgents();
     void startAgentServer();
     void stopAgentServer();
@@ -146,6 +153,9 @@ private:
     SettingsNav* settingsNav_ = nullptr;
     UsageMonitor* usage_ = nullptr;
     SetupModel* setup_ = nullptr;
+    WeatherService* weather_ = nullptr;
+    TransitService* transit_ = nullptr;
+    UpdateChecker* updates_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
     AgentSwitch* agentSwitch_ = nullptr;
