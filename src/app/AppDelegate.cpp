@@ -1,4 +1,5 @@
 #include "app/AppDelegate.h"
+#include "agents/AgentSwitch.h"
 #include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
 #include "notch/LiveActivity.h"
@@ -10,12 +11,18 @@
 #include "core/L10n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "device/ClipboardStore.h"
 #include "feeds/TransitService.h"
 #include "feeds/UpdateChecker.h"
 #include "feeds/WeatherService.h"
 #include "device/Monitors.h"
 #include "device/PomodoroTimer.h"
+#include "feeds/UsageMonitor.h"
+#include "platform/Accessibility.h"
+#include "device/ShelfStore.h"
 #include "platform/PowerSource.h"
+#include "settings/SetupModel.h"
+#include "settings/SetupWizard.h"
 #include "tabs/NoteView.h"
 #include "tabs/TransitView.h"
 #include "notch/NotchPageHost.h"
@@ -26,6 +33,7 @@
 #include "platform/Paths.h"
 #include "platform/Screens.h"
 #include "platform/WindowHints.h"
+#include "tabs/ShelfView.h"
 #include <QApplication>
 #include <QGuiApplication>
 #include <QScreen>
@@ -52,7 +60,16 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
     headphones_ = new HeadphoneMonitor(nullptr, this);
     pomodoro_ = new PomodoroTimer(nullptr, this);
+    shelf_ = new ShelfStore(nullptr, this);
+    clipboard_ = new ClipboardStore(clock_, nullptr, nullptr, nullptr, nullptr, {}, this);
     settingsNav_ = new SettingsNav(this);
+    usage_ = new UsageMonitor(clock_, this);
+    setup_ = new SetupModel(usage_, clock_, this);
+    setup_->accessibilityTrusted = [] { return accessibility::isTrusted(); };
+    // Calendar and reminders access come with the calendar service (calendarAccess,
+    // remindersAccess); until then they read as not granted.
+    setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
+    agentSwitch_ = new AgentSwitch(this);
     weather_ = new WeatherService(clock_, nullptr, this);
     transit_ = new TransitService(clock_, nullptr, this);
     updates_ = new UpdateChecker(clock_, this);
@@ -64,6 +81,7 @@ AppDelegate::~AppDelegate() {
     if (g_shared == this) g_shared = nullptr;
     // Windows are top-level widgets without a parent: delete them while the models they
     // observe still exist.
+    delete setupWindow_;
     delete settingsWindow_;
     delete statusMenu_;
     delete panel_;
@@ -76,7 +94,12 @@ Services AppDelegate::inject() const {
     s.model = model_;
     s.battery = battery_;
     s.pomodoro = pomodoro_;
+    s.shelf = shelf_;
+    s.clipboard = clipboard_;
     s.settingsNav = settingsNav_;
+    s.usage = usage_;
+    s.setup = setup_;
+    s.agentSwitch = agentSwitch_;
     s.weather = weather_;
     s.transit = transit_;
     s.updates = updates_;
@@ -131,6 +154,7 @@ void AppDelegate::installTabPages() {
     auto* transit = new TransitView(transit_, clock_);
     transit->onOpenPlaces = [this] { openSettings(SettingsView::Page::places, QStringLiteral("pid")); };
     panel_->root()->pages()->setPage(NotchModel::Tab::transit, transit);
+    panel_->root()->pages()->setPage(NotchModel::Tab::shelf, new ShelfView(shelf_));
 }
 
 void AppDelegate::observeSettings() {
@@ -186,6 +210,8 @@ void AppDelegate::startServices() {
     headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     battery_->start();
     headphones_->start();
+    usage_->start();
+    clipboard_->start();
     startFeeds();
 }
 
@@ -217,13 +243,31 @@ void AppDelegate::openSettings(std::optional<SettingsView::Page> page, std::opti
 void AppDelegate::openSetup() {
     ++setupRequests_;
     model_->close();
-    // The setup window (made once, titled "setup.title", centred, raised and made key; the
-    // setup model's poll started) comes with the setup wizard; its close calls finishSetup().
-    log("setup wizard requested");
+    if (!setupWindow_) {
+        // Made once and kept; closing it by the title bar only hides it.
+        setupWindow_ = new SetupWizardView(inject());
+        setupWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+        QPointer<AppDelegate> self(this);
+        setupWindow_->onClose = [self] {
+            if (self) self->finishSetup();
+        };
+    }
+    setupWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("setup.title")));
+    setupWindow_->adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), setupWindow_->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        setupWindow_->move(frame.topLeft());
+    }
+    setupWindow_->show();
+    setupWindow_->raise();
+    setupWindow_->activateWindow();
+    setup_->startPolling();
 }
 
 void AppDelegate::finishSetup() {
     Settings::shared().setBool(QStringLiteral("onboardingDone"), true);
+    if (setupWindow_) setupWindow_->hide();
 }
 
 void AppDelegate::openPalette() {

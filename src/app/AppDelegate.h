@@ -13,6 +13,7 @@
 
 namespace lomex {
 
+class AgentSwitch;
 class ApprovalCenter;
 class BatteryMonitor;
 class HeadphoneMonitor;
@@ -23,6 +24,10 @@ class LiveActivity;
 class NotchPanel;
 class Screens;
 class SettingsNav;
+class SetupModel;
+class SetupWizardView;
+class Timer;
+class UsageMonitor;
 class StatusMenu;
 class TransitService;
 class UpdateChecker;
@@ -50,6 +55,8 @@ public:
     BatteryMonitor* battery() const { return battery_; }
     HeadphoneMonitor* headphones() const { return headphones_; }
     PomodoroTimer* pomodoro() const { return pomodoro_; }
+    ShelfStore* shelf() const { return shelf_; }
+    ClipboardStore* clipboard() const { return clipboard_; }
     WeatherService* weather() const { return weather_; }
     TransitService* transit() const { return transit_; }
     UpdateChecker* updates() const { return updates_; }
@@ -58,9 +65,13 @@ public:
     // The hook server while agent monitoring is on; nullptr otherwise.
     EventServer* agentServer() const { return agentServer_.get(); }
     SettingsNav* settingsNav() const { return settingsNav_; }
+    UsageMonitor* usage() const { return usage_; }
+    SetupModel* setup() const { return setup_; }
+    AgentSwitch* agentSwitch() const { return agentSwitch_; }
     LiveActivity* liveActivity() const { return liveActivity_; }
     NotchPanel* panel() const { return panel_; }
     StatusMenu* statusMenu() const { return statusMenu_; }
+    SetupWizardView* setupWindow() const { return setupWindow_; }
     // The settings window once it was first opened; nullptr before.
     SettingsView* settingsWindow() const { return settingsWindow_; }
 
@@ -121,6 +132,8 @@ private:
     void startAgentServer();
     void stopAgentServer();
     void updateAgentLive();
+    // Tells the monitoring switch whether the hook server listens right now.
+    void reportAgentServer();
     void installAgentGlyphs();
     void listenForDebugCommands();
     void installDebugCommands();
@@ -135,13 +148,20 @@ private:
     BatteryMonitor* battery_ = nullptr;
     HeadphoneMonitor* headphones_ = nullptr;
     PomodoroTimer* pomodoro_ = nullptr;
+    ShelfStore* shelf_ = nullptr;
+    ClipboardStore* clipboard_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
+    UsageMonitor* usage_ = nullptr;
+    SetupModel* setup_ = nullptr;
     WeatherService* weather_ = nullptr;
     TransitService* transit_ = nullptr;
     UpdateChecker* updates_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
+    AgentSwitch* agentSwitch_ = nullptr;
     std::unique_ptr<EventServer> agentServer_;
+    // Watches the server's listening state while it exists (the port may be taken or freed).
+    Timer* agentServerWatch_ = nullptr;
     // The latest Codex context read of each session: reads run side by side, and one that
     // started earlier may end later with an older figure.
     QHash<QString, quint64> contextReads_;
@@ -152,6 +172,7 @@ private:
     NotchPanel* panel_ = nullptr;
     StatusMenu* statusMenu_ = nullptr;
     SettingsView* settingsWindow_ = nullptr;
+    SetupWizardView* setupWindow_ = nullptr;
     std::unique_ptr<HotKeys> hotKeys_;
     DebugChannelServer* debugServer_ = nullptr;
     QString debugSocketPath_;

@@ -4,6 +4,7 @@
 #include "calendar/ParseMode.h"
 #include "calendar/TestCzechMode.h"
 #include "core/Log.h"
+#include "feeds/StatusLineMode.h"
 #include "platform/DebugChannel.h"
 #include "platform/Screens.h"
 #include <QApplication>
@@ -20,6 +21,8 @@ const std::vector<CommandMode>& LomexMain::modes() {
         {"--parse", &parseMode},
         {"--test-czech", &testCzechMode},
         {"--hook-command", &hookCommandMode},
+        {"--statusline", &statusLineMode},
+        {"--codex-usage", &codexUsageMode},
     };
     return table;
 }

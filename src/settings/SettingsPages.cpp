@@ -1,7 +1,9 @@
 #include "settings/SettingsPages.h"
 #include "settings/pages/AboutPage.h"
+#include "settings/pages/ClipboardPage.h"
 #include "settings/pages/FocusPage.h"
 #include "settings/pages/GeneralPage.h"
+#include "settings/pages/LimitsPage.h"
 #include "settings/pages/NotchPage.h"
 #include "settings/pages/PlacesPage.h"
 
@@ -16,10 +18,10 @@ SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services
     case Page::shortcuts: return new ShortcutsPage;
     case Page::places: return new PlacesPage(services.weather, services.transit);
     case Page::about: return new AboutPage(services.updates, std::move(openSetup));
-    // The calendar, clipboard and limits pages arrive with their services.
-    case Page::calendar:
-    case Page::clipboard:
-    case Page::limits: return nullptr;
+    case Page::limits: return new LimitsPage(services);
+    case Page::clipboard: return services.clipboard ? new ClipboardPage(services.clipboard) : nullptr;
+    // The calendar page arrives with its service.
+    case Page::calendar: return nullptr;
     }
     return nullptr;
 }
