@@ -70,7 +70,9 @@ TEST_F(AppDelegateFeedsTest, TimeToLeaveOpensTheTransitTabOnce) {
     EXPECT_TRUE(app->liveActivity()->inputs().leave);
 
     app->model()->close();
+    // The transit tab loads as it comes on screen too; wait for the load of the next tick.
+    const int before = server.requests().size();
     clock.advance(15);
-    ASSERT_TRUE(test::waitUntil([&] { return server.requests().size() == 2; }));
+    ASSERT_TRUE(test::waitUntil([&] { return server.requests().size() > before; }));
     EXPECT_FALSE(app->model()->isOpen()) << "announced once per departure";
 }
