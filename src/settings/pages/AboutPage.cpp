@@ -75,7 +75,9 @@ AboutPage::AboutPage(UpdateChecker* updates, std::function<void()> openSetup, QW
     version->setObjectName(QStringLiteral("version"));
     col->addWidget(version, 0, Qt::AlignHCenter);
     auto* credits = centred(plainLabel(t("settings.about"), style::body, style::secondary(this), column));
-    credits->setMaximumWidth(380);
+    // An aligned item gets no height for its width from the layout: give the wrapped lines theirs.
+    credits->setFixedWidth(380);
+    credits->setFixedHeight(credits->heightForWidth(380));
     col->addWidget(credits, 0, Qt::AlignHCenter);
 
     auto* notices = new QPushButton(t("about.notices"), column);
