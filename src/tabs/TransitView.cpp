@@ -205,7 +205,7 @@ void TransitView::updateLeave() {
     leaveHeadsign_->setText(QStringLiteral("→ ") + leave->headsign);
 }
 
-QWidget* TransitView::message(const QString& text, const QString& button, std::function<void()> action) {
+QWidget* TransitView::message(const QString& text, const QString& button, std::function<void()> action, bool prominent) {
     auto* box = new QWidget;
     auto* col = new QVBoxLayout(box);
     col->setContentsMargins(0, 0, 0, 0);
@@ -220,11 +220,15 @@ QWidget* TransitView::message(const QString& text, const QString& button, std::f
     b->setObjectName(QStringLiteral("action"));
     b->setCursor(Qt::PointingHandCursor);
     QFont f = b->font();
-    f.setPixelSize(11);
+    f.setPixelSize(prominent ? 12 : 11);
     b->setFont(f);
-    b->setStyleSheet(QStringLiteral("QPushButton { color: white; background: rgba(255,255,255,40); border: none;"
-                                    " border-radius: 5px; padding: 3px 10px; }"
-                                    "QPushButton:hover { background: rgba(255,255,255,60); }"));
+    // The timetable link is the one prominent button of the tab: red, regular size.
+    b->setStyleSheet(prominent ? QStringLiteral("QPushButton { color: white; background: rgb(215,45,40); border: none;"
+                                                " border-radius: 6px; padding: 5px 14px; }"
+                                                "QPushButton:hover { background: rgb(235,60,52); }")
+                               : QStringLiteral("QPushButton { color: white; background: rgba(255,255,255,40); border: none;"
+                                                " border-radius: 5px; padding: 3px 10px; }"
+                                                "QPushButton:hover { background: rgba(255,255,255,60); }"));
     connect(b, &QPushButton::clicked, this, std::move(action));
     col->addWidget(b, 0, Qt::AlignHCenter);
     col->addStretch(1);
@@ -241,21 +245,13 @@ void TransitView::rebuildContent() {
     }
     QWidget* box = nullptr;
     switch (state_) {
-    case State::timetableLink: {
+    case State::timetableLink:
         box = message(l10n("idos.text"), L10n::shared().t(QStringLiteral("idos.open"), {*transit_->idosStop()}),
                       [this] {
                           if (transit_ && transit_->idosStop()) openLink(TransitService::idosURL(*transit_->idosStop()));
-                      });
-        // The one prominent button of the tab: red, regular size.
-        auto* b = box->findChild<QPushButton*>(QStringLiteral("action"));
-        QFont f = b->font();
-        f.setPixelSize(12);
-        b->setFont(f);
-        b->setStyleSheet(QStringLiteral("QPushButton { color: white; background: rgb(215,45,40); border: none;"
-                                        " border-radius: 6px; padding: 5px 14px; }"
-                                        "QPushButton:hover { background: rgb(235,60,52); }"));
+                      },
+                      true);
         break;
-    }
     case State::noKey: box = message(l10n("pid.noKey"), l10n("pid.setup"), [this] { openPlaces(); }); break;
     case State::noStop: box = message(l10n("pid.noStop"), l10n("pid.pickStop"), [this] { openPlaces(); }); break;
     case State::badKey: box = message(l10n("pid.badKey"), l10n("pid.setup"), [this] { openPlaces(); }); break;

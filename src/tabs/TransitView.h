@@ -55,7 +55,7 @@ private:
     void updateFooter();
     void openPlaces();
     void openLink(const std::optional<QUrl>& url);
-    QWidget* message(const QString& text, const QString& button, std::function<void()> action);
+    QWidget* message(const QString& text, const QString& button, std::function<void()> action, bool prominent = false);
 
     QPointer<TransitService> transit_;
     Clock* clock_;

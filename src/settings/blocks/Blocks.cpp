@@ -10,6 +10,16 @@
 
 namespace lomex {
 
+void clearLayout(QLayout* layout) {
+    while (QLayoutItem* item = layout->takeAt(0)) {
+        if (QWidget* w = item->widget()) {
+            w->hide();
+            w->deleteLater();
+        }
+        delete item;
+    }
+}
+
 QLabel* plainLabel(const QString& text, double pixelSize, const QColor& color, QWidget* parent,
                    QFont::Weight weight) {
     auto* label = new QLabel(text, parent);

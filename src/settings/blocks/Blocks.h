@@ -8,6 +8,7 @@
 
 class QVBoxLayout;
 class QHBoxLayout;
+class QLayout;
 
 namespace lomex {
 
@@ -123,6 +124,9 @@ private:
     QLabel* icon_;
     QLabel* text_;
 };
+
+// Takes every item out of a layout; its widgets are deleted once the current event returned.
+void clearLayout(QLayout* layout);
 
 // A plain label with outside or translated text, never rich text.
 QLabel* plainLabel(const QString& text, double pixelSize, const QColor& color, QWidget* parent = nullptr,

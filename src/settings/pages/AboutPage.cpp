@@ -124,13 +124,7 @@ AboutPage::AboutPage(UpdateChecker* updates, std::function<void()> openSetup, QW
 
 void AboutPage::rebuildUpdate() {
     auto* layout = static_cast<QVBoxLayout*>(updateSection_->layout());
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* w = item->widget()) {
-            w->hide();
-            w->deleteLater();
-        }
-        delete item;
-    }
+    clearLayout(layout);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(6);
     const L10n& l = L10n::shared();

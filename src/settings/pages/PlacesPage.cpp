@@ -66,16 +66,6 @@ QPushButton* resultButton(const QString& name, const QString& secondary, const Q
     return b;
 }
 
-void clearLayout(QVBoxLayout* layout) {
-    while (QLayoutItem* item = layout->takeAt(0)) {
-        if (QWidget* w = item->widget()) {
-            w->hide();
-            w->deleteLater();
-        }
-        delete item;
-    }
-}
-
 QString sourceName(const TransitService::StopGroup& stop) {
     return stop.transitousId ? QStringLiteral("Transitous") : QStringLiteral("PID · Golemio");
 }
