@@ -18,7 +18,7 @@
 #include "device/Monitors.h"
 #include "device/PomodoroTimer.h"
 #include "feeds/UsageMonitor.h"
-#include "platform/Accessibility.h"
+#include "platform/PasteKeys.h"
 #include "device/ShelfStore.h"
 #include "platform/PowerSource.h"
 #include "settings/SetupModel.h"
@@ -64,7 +64,7 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     settingsNav_ = new SettingsNav(this);
     usage_ = new UsageMonitor(clock_, this);
     setup_ = new SetupModel(usage_, clock_, this);
-    setup_->accessibilityTrusted = [] { return accessibility::isTrusted(); };
+    setup_->accessibilityTrusted = [] { return PasteKeys::current()->trusted(); };
     // Calendar and reminders access come with the calendar service (calendarAccess,
     // remindersAccess); until then they read as not granted.
     setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
