@@ -32,6 +32,22 @@ QString couldNotStart(Agent agent, const QString& description)
         + displayName(agent) + QStringLiteral(": ") + description;
 }
 
+// Where the session runs: the terminal's window and the agent's process from the hooks, then
+// the host applications AgentText::hostApp would try.
+WindowHint hintFor(const Session& session)
+{
+    WindowHint hint;
+    hint.windowID = session.windowID;
+    hint.pid = session.agentPID;
+    if (session.hostBundleID && !session.hostBundleID->isEmpty())
+        hint.desktopIDs << *session.hostBundleID;
+    if (session.termProgram) {
+        if (auto mapped = AgentText::terminalDesktopID(*session.termProgram))
+            hint.desktopIDs << *mapped;
+    }
+    return hint;
+}
+
 } // namespace
 
 QString ReplySender::Result::message() const
@@ -100,6 +116,26 @@ QString ReplySender::script(Agent agent)
                                  : QStringLiteral("claude --resume \"$1\" -p -- \"$2\"");
 }
 
+bool ReplySender::focusApp(const Session& session)
+{
+    const std::optional<TargetWindow> target = automation_->findWindow(hintFor(session));
+    if (!target)
+        return false;
+    automation_->requestActivation(target->window);
+    return true;
+}
+
+bool ReplySender::isInFront(const Session& session) const
+{
+    if (!session.windowID && !session.agentPID)
+        return false;
+    WindowHint hint;
+    hint.windowID = session.windowID;
+    hint.pid = session.agentPID;
+    const std::optional<TargetWindow> target = automation_->findWindow(hint);
+    return target && automation_->isActive(target->window);
+}
+
 void ReplySender::typeIntoApp(const QString& text, const Session& session, Completion completion)
 {
     if (typing_) {
@@ -110,16 +146,7 @@ void ReplySender::typeIntoApp(const QString& text, const Session& session, Compl
         completion(Result::needsAccessibility());
         return;
     }
-    WindowHint hint;
-    hint.windowID = session.windowID;
-    hint.pid = session.agentPID;
-    if (session.hostBundleID && !session.hostBundleID->isEmpty())
-        hint.desktopIDs << *session.hostBundleID;
-    if (session.termProgram) {
-        if (auto mapped = AgentText::terminalDesktopID(*session.termProgram))
-            hint.desktopIDs << *mapped;
-    }
-    const std::optional<TargetWindow> target = automation_->findWindow(hint);
+    const std::optional<TargetWindow> target = automation_->findWindow(hintFor(session));
     if (!target || target->pid == QCoreApplication::applicationPid()) {
         completion(Result::noApp());
         return;

@@ -58,6 +58,12 @@ public:
     void typeIntoApp(const QString& text, const Session& session, Completion completion);
     void runInBackground(const QString& text, const Session& session, Completion completion);
     bool isTyping() const { return typing_ != nullptr; }
+    // The chat header's jump: asks for the session's window to come to the front; false when
+    // no window is found.
+    bool focusApp(const Session& session);
+    // Whether the session's own terminal window is the active one. Only the hooks' window and
+    // process count here: any window of the same application does not.
+    bool isInFront(const Session& session) const;
 
     // A session id the shell may pass on: letters, digits, ".", "_", ":", "-", not leading "-".
     static bool isPlainToken(const QString& id);

@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
-#include "agents/AgentViews.h"
+#include "agents/views/AgentViews.h"
 #include "agents/ApprovalCenter.h"
+#include "agents/ReplySender.h"
 #include "app/LiveActivity.h"
 #include "app/NotchPanel.h"
 #include "app/SettingsNav.h"
@@ -18,6 +19,7 @@
 #include "platform/Screens.h"
 #include "platform/WindowHints.h"
 #include <QApplication>
+#include <QCursor>
 #include <QDateTime>
 
 namespace lomex {
@@ -41,6 +43,7 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     settingsNav_ = new SettingsNav(this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
+    replies_ = new ReplySender(clock_, nullptr, this);
 }
 
 AppDelegate::~AppDelegate() {
@@ -59,6 +62,7 @@ Services AppDelegate::inject() const {
     s.settingsNav = settingsNav_;
     s.agents = agents_;
     s.approvals = approvals_;
+    s.replies = replies_;
     s.l10n = &L10n::shared();
     return s;
 }
@@ -102,8 +106,12 @@ void AppDelegate::installTabPages() {
     // Each subsystem hands in its page here:
     //   panel_->root()->pages()->setPage(NotchModel::Tab::home, new HomePage(inject()));
     // Tabs without a page show their symbol and name.
-    panel_->root()->pages()->setPage(NotchModel::Tab::agents,
-                                     new AgentsView(agents_, approvals_, clock_));
+    auto* agentsView = new AgentsView(agents_, approvals_, clock_, nullptr, replies_);
+    // The chat's focus step: the panel takes the keyboard only while open under the pointer.
+    agentsView->onChatFocusRequest = [this] {
+        if (panel_ && model_->isOpen() && model_->openHotRect().contains(QCursor::pos())) panel_->makeKey();
+    };
+    panel_->root()->pages()->setPage(NotchModel::Tab::agents, agentsView);
 }
 
 void AppDelegate::observeSettings() {
@@ -218,6 +226,7 @@ void AppDelegate::installDebugCommands() {
     for (NotchModel::Tab tab : NotchModel::allTabs())
         act(NotchModel::rawName(tab), [this, tab](const QString&) { showNotch(tab); });
     act(QStringLiteral("close"), [this](const QString&) { model_->close(); });
+    act(QStringLiteral("chat"), [this](const QString&) { openFirstChat(); });
     act(QStringLiteral("settings"), [this](const QString& command) {
         // The page is the text after the last colon; none or an unknown name gives general.
         const int colon = command.lastIndexOf(QLatin1Char(':'));

@@ -14,6 +14,7 @@
 namespace lomex {
 
 class ApprovalCenter;
+class ReplySender;
 class Clock;
 class HotKeys;
 class LiveActivity;
@@ -43,6 +44,7 @@ public:
     NotchModel* model() const { return model_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
+    ReplySender* replies() const { return replies_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
     EventServer* agentServer() const { return agentServer_.get(); }
     SettingsNav* settingsNav() const { return settingsNav_; }
@@ -63,6 +65,8 @@ public:
     void openPalette();
     // Opens the notch on a tab and gives it the keyboard.
     void showNotch(NotchModel::Tab tab);
+    // The debug command "chat": the chat of the first listed session, on the agents tab.
+    void openFirstChat();
     void quit();
 
     // ---- debug channel ----
@@ -120,6 +124,7 @@ private:
     SettingsNav* settingsNav_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
+    ReplySender* replies_ = nullptr;
     std::unique_ptr<EventServer> agentServer_;
     // The latest Codex context read of each session: reads run side by side, and one that
     // started earlier may end later with an older figure.

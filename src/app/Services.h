@@ -19,6 +19,7 @@ class SettingsNav;
 class UpdateChecker;
 class SessionStore;
 class ApprovalCenter;
+class ReplySender;
 class L10n;
 
 // The shared models handed to the four root views (notch root, palette, settings, setup
@@ -42,6 +43,7 @@ struct Services {
     UpdateChecker* updates = nullptr;
     SessionStore* agents = nullptr;
     ApprovalCenter* approvals = nullptr;
+    ReplySender* replies = nullptr;
     L10n* l10n = nullptr;
 };
 

@@ -1,5 +1,5 @@
 #include "TestEnv.h"
-#include "agents/AgentViews.h"
+#include "agents/views/AgentViews.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/ApprovalToken.h"
 #include "agents/HookInstaller.h"
