@@ -2,7 +2,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QRegularExpression>
+#include <QTextDocument>
 #include <QUrl>
+#include <cmath>
 
 namespace lomex {
 
@@ -188,6 +190,10 @@ ChatBubble::ChatBubble(const ChatMessage& message, QWidget* parent) : QFrame(par
         label_->setStyleSheet(QStringLiteral("#bubbleText { color: rgba(255,255,255,235);"
                                              " background: rgba(255,255,255,26); border-radius: 14px;"
                                              " padding: 7px 11px; }"));
+        QTextDocument doc;
+        doc.setDefaultFont(f);
+        doc.setHtml(label_->text());
+        idealWidth_ = int(std::ceil(doc.idealWidth())) + 2 * 11 + 2;
         row->addSpacing(60);
         row->addStretch(1);
         row->addWidget(label_, 0, Qt::AlignVCenter);
@@ -196,6 +202,13 @@ ChatBubble::ChatBubble(const ChatMessage& message, QWidget* parent) : QFrame(par
         row->addWidget(label_, 1, Qt::AlignVCenter);
         row->addSpacing(20);
     }
+}
+
+void ChatBubble::resizeEvent(QResizeEvent* event)
+{
+    QFrame::resizeEvent(event);
+    // A user bubble is as wide as its text, up to the row less the 60-point lead.
+    if (idealWidth_ > 0) label_->setFixedWidth(std::max(40, std::min(idealWidth_, width() - 60)));
 }
 
 } // namespace lomex

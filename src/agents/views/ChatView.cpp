@@ -106,6 +106,13 @@ ChatView::ChatView(const Session& session, SessionStore* store, ReplySender* sen
     updateHeader();
     rebuildBubbles();
     connect(refresh_, &Timer::timeout, this, &ChatView::reload);
+    connect(scrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
+        if (!followEnd_) return;
+        if (scrollAnimation_) scrollAnimation_->setEndValue(max);
+        else scrollBar()->setValue(max);
+    });
+    // The user scrolling takes over.
+    connect(scrollBar(), &QScrollBar::sliderPressed, this, [this] { followEnd_ = false; });
     connect(&L10n::shared(), &L10n::languageChanged, this, [this] {
         updateHeader();
         rebuildBubbles();
@@ -271,6 +278,7 @@ void ChatView::reload()
 void ChatView::apply(const QList<ChatMessage>& messages)
 {
     if (messages == messages_) return;
+    followEnd_ = false;
     const std::optional<QString> lastBefore =
         messages_.isEmpty() ? std::nullopt : std::optional<QString>(messages_.last().id);
     const std::optional<QString> lastAfter =
@@ -302,20 +310,20 @@ void ChatView::rebuildBubbles()
 
 void ChatView::scrollToEnd(bool animated)
 {
-    QWidget* content = scroll_->widget();
-    content->adjustSize();
-    if (auto* layout = content->layout()) layout->activate();
+    // The bubbles' heights settle as they wrap: follow the range until the next change of the
+    // list decides again.
+    followEnd_ = true;
     QScrollBar* bar = scrollBar();
-    const int end = bar->maximum();
     if (!animated) {
-        bar->setValue(end);
+        bar->setValue(bar->maximum());
         return;
     }
-    auto* animation = new QPropertyAnimation(bar, "value", this);
-    animation->setDuration(scrollMs);
-    animation->setEasingCurve(QEasingCurve::OutCubic);
-    animation->setEndValue(end);
-    animation->start(QAbstractAnimation::DeleteWhenStopped);
+    if (scrollAnimation_) scrollAnimation_->stop();
+    scrollAnimation_ = new QPropertyAnimation(bar, "value", this);
+    scrollAnimation_->setDuration(scrollMs);
+    scrollAnimation_->setEasingCurve(QEasingCurve::OutCubic);
+    scrollAnimation_->setEndValue(bar->maximum());
+    scrollAnimation_->start(QAbstractAnimation::DeleteWhenStopped);
 }
 
 bool ChatView::canSend() const

@@ -9,6 +9,7 @@
 
 class QLabel;
 class QPlainTextEdit;
+class QPropertyAnimation;
 class QPushButton;
 class QScrollArea;
 class QScrollBar;
@@ -35,9 +36,13 @@ public:
     // links to http, https and mailto addresses become markup. Block syntax stays literal.
     static QString attributed(const QString& text);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     ChatMessage message_;
     QLabel* label_;
+    int idealWidth_ = 0; // of a user bubble: its text on one line, with padding
 };
 
 // The conversation of one session inside the agents tab: a header, the last messages of the
@@ -113,6 +118,8 @@ private:
     bool sending_ = false;
     bool appeared_ = false;
     bool scrolledOnce_ = false;
+    bool followEnd_ = false;
+    QPointer<QPropertyAnimation> scrollAnimation_;
     // The transcript as last read: a tick that finds the file unchanged reads nothing.
     QString readPath_;
     qint64 readSize_ = -1;
