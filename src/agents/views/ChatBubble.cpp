@@ -1,8 +1,8 @@
 #include "agents/views/ChatView.h"
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QRegularExpression>
-#include <QTextDocument>
 #include <QUrl>
 #include <cmath>
 
@@ -163,6 +163,39 @@ private:
     const QString& s_;
 };
 
+// Rich text is shaped and laid out anew for every height a layout asks about, and the scroll
+// area asks about several widths on every change; a bubble's text never changes, so the answers
+// are kept (a few widths: the panel's width is fixed).
+class BubbleLabel : public QLabel {
+public:
+    using QLabel::QLabel;
+    // The text's width on unwrapped lines; set once with the text.
+    int idealWidth = 0;
+
+    // QLabel's own hints for wrapped rich text lay the text out at guessed widths on every
+    // layout pass; the layout asks heightForWidth for the height anyway.
+    QSize sizeHint() const override
+    {
+        const int w = std::max(40, std::min(idealWidth, 520));
+        return {w, heightForWidth(w)};
+    }
+    QSize minimumSizeHint() const override { return {40, fontMetrics().height()}; }
+
+    int heightForWidth(int width) const override
+    {
+        if (auto it = heights_.constFind(width); it != heights_.constEnd())
+            return *it;
+        if (heights_.size() >= 32)
+            heights_.clear();
+        const int h = QLabel::heightForWidth(width);
+        heights_.insert(width, h);
+        return h;
+    }
+
+private:
+    mutable QHash<int, int> heights_;
+};
+
 } // namespace
 
 QString ChatBubble::attributed(const QString& text)
@@ -176,7 +209,8 @@ ChatBubble::ChatBubble(const ChatMessage& message, QWidget* parent) : QFrame(par
     const bool user = message.role == ChatMessage::Role::user;
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
-    label_ = new QLabel(this);
+    auto* label = new BubbleLabel(this);
+    label_ = label;
     label_->setTextFormat(Qt::RichText);
     label_->setWordWrap(true);
     label_->setOpenExternalLinks(true);
@@ -185,15 +219,18 @@ ChatBubble::ChatBubble(const ChatMessage& message, QWidget* parent) : QFrame(par
     f.setPixelSize(12);
     label_->setFont(f);
     label_->setText(attributed(message.text));
+    // Measured on the plain text: cheap, and close enough for how wide a bubble should be.
+    int widest = 0;
+    const QFontMetrics fm(f);
+    for (const QString& line : message.text.split(QLatin1Char('\n')))
+        widest = std::max(widest, fm.horizontalAdvance(line));
+    label->idealWidth = widest + 8;
     label_->setObjectName(QStringLiteral("bubbleText"));
     if (user) {
         label_->setStyleSheet(QStringLiteral("#bubbleText { color: rgba(255,255,255,235);"
                                              " background: rgba(255,255,255,26); border-radius: 14px;"
                                              " padding: 7px 11px; }"));
-        QTextDocument doc;
-        doc.setDefaultFont(f);
-        doc.setHtml(label_->text());
-        idealWidth_ = int(std::ceil(doc.idealWidth())) + 2 * 11 + 2;
+        idealWidth_ = label->idealWidth + 2 * 11 + 2;
         row->addSpacing(60);
         row->addStretch(1);
         row->addWidget(label_, 0, Qt::AlignVCenter);

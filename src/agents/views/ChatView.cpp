@@ -8,6 +8,7 @@
 #include "ui/Symbols.h"
 #include <QFileInfo>
 #include <QFutureWatcher>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -293,14 +294,27 @@ void ChatView::apply(const QList<ChatMessage>& messages)
 
 void ChatView::rebuildBubbles()
 {
+    // Bubbles of messages that did not change stay: laying out rich text is what costs.
+    QHash<QString, ChatBubble*> kept;
     for (ChatBubble* b : bubbles()) {
         list_->removeWidget(b);
-        b->hide();
-        b->deleteLater();
+        kept.insert(b->message().id, b);
     }
     QWidget* content = list_->parentWidget();
-    for (int i = 0; i < messages_.size(); ++i)
-        list_->insertWidget(1 + i, new ChatBubble(messages_.at(i), content));
+    for (int i = 0; i < messages_.size(); ++i) {
+        const ChatMessage& m = messages_.at(i);
+        ChatBubble* b = kept.take(m.id);
+        if (b && !(b->message() == m)) {
+            kept.insert(m.id, b);
+            b = nullptr;
+        }
+        if (!b) b = new ChatBubble(m, content);
+        list_->insertWidget(1 + i, b);
+    }
+    for (ChatBubble* old : std::as_const(kept)) {
+        old->hide();
+        old->deleteLater();
+    }
     empty_->setVisible(messages_.isEmpty());
     if (messages_.isEmpty()) {
         empty_->setText(session_.lastSummary ? *session_.lastSummary
