@@ -173,45 +173,42 @@ void ReplySender::step()
         return;
     const QDateTime now = clock_->now();
     const quint32 window = t->target.window;
-    auto after = [&](double seconds) { return now.addMSecs(qint64(seconds * 1000)); };
+    auto next = [&](Typing::Phase phase, double seconds) {
+        t->phase = phase;
+        t->deadline = now.addMSecs(qint64(seconds * 1000));
+    };
+    auto fail = [&](const char* key, bool restoreNow) {
+        finishTyping(Result::failed(localized(key, t->appName)), restoreNow);
+    };
     switch (t->phase) {
     case Typing::Phase::activating:
-        if (automation_->isActive(window)) {
-            t->phase = Typing::Phase::pasting;
-            t->deadline = after(pasteDelay);
-        } else if (now >= t->deadline) {
-            finishTyping(Result::failed(localized("reply.notActivated", t->appName)), true);
-        }
+        if (automation_->isActive(window))
+            next(Typing::Phase::pasting, pasteDelay);
+        else if (now >= t->deadline)
+            fail("reply.notActivated", true);
         return;
     case Typing::Phase::pasting:
         if (now < t->deadline)
             return;
         // Checked again right before the keys: nothing is pasted into whatever came in front.
-        if (!automation_->isActive(window)) {
-            finishTyping(Result::failed(localized("reply.notActivated", t->appName)), true);
-            return;
-        }
+        if (!automation_->isActive(window))
+            return fail("reply.notActivated", true);
         automation_->setClipboardText(t->text);
         t->clipboardTaken = true;
         automation_->sendPaste(t->terminal);
-        t->phase = Typing::Phase::fetching;
-        t->deadline = after(fetchTimeout);
+        next(Typing::Phase::fetching, fetchTimeout);
         return;
     case Typing::Phase::fetching:
-        if (automation_->pasteFetched()) {
-            t->phase = Typing::Phase::returning;
-            t->deadline = after(returnDelay);
-        } else if (now >= t->deadline) {
-            finishTyping(Result::failed(localized("reply.notFetched", t->appName)), true);
-        }
+        if (automation_->pasteFetched())
+            next(Typing::Phase::returning, returnDelay);
+        else if (now >= t->deadline)
+            fail("reply.notFetched", true);
         return;
     case Typing::Phase::returning:
         if (now < t->deadline)
             return;
-        if (!automation_->isActive(window)) {
-            finishTyping(Result::failed(localized("reply.focusLost", t->appName)), false);
-            return;
-        }
+        if (!automation_->isActive(window))
+            return fail("reply.focusLost", false);
         automation_->sendReturn();
         finishTyping(Result::typed(t->appName), false);
         return;

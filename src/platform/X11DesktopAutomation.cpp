@@ -1,9 +1,12 @@
 #include "platform/DesktopAutomation.h"
 #include "platform/RunningApps.h"
+#include "platform/XcbSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QHash>
+#include <QPointer>
+#include <QThread>
 #include <QSet>
 #include <QSocketNotifier>
 #include <cstdlib>
@@ -17,13 +20,9 @@ namespace lomex {
 
 namespace {
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
+using xcbsupport::Reply;
+using xcbsupport::maxClientWindows;
 
-constexpr uint32_t maxClientWindows = 4096;
 constexpr int maxTreeDepth = 64;
 // X keysyms of the keys we press.
 constexpr xcb_keysym_t keyControl = 0xffe3, keyShift = 0xffe1, keyV = 0x0076, keyReturn = 0xff0d;
@@ -50,7 +49,7 @@ struct X11DesktopAutomation::State {
     xcb_window_t root = 0;
     xcb_window_t window = 0; // ours: selection owner and requestor
     bool xtest = false;
-    QSocketNotifier* notifier = nullptr;
+    QPointer<QSocketNotifier> notifier; // owned by the application, which may go first
     QHash<QByteArray, xcb_atom_t> atoms;
 
     ClipboardSnapshot offered; // what we serve while we own CLIPBOARD
@@ -85,18 +84,7 @@ struct X11DesktopAutomation::State {
 
     QList<uint32_t> cardinals(xcb_window_t w, xcb_atom_t property, xcb_atom_t type, uint32_t maxItems)
     {
-        QList<uint32_t> out;
-        if (property == XCB_ATOM_NONE)
-            return out;
-        Reply<xcb_get_property_reply_t> r(
-            xcb_get_property_reply(conn, xcb_get_property(conn, 0, w, property, type, 0, maxItems), nullptr));
-        if (!r || r->format != 32)
-            return out;
-        const int n = xcb_get_property_value_length(r.get()) / 4;
-        const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(r.get()));
-        for (int i = 0; i < n; ++i)
-            out.append(v[i]);
-        return out;
+        return xcbsupport::cardinals(conn, w, property, type, maxItems);
     }
 
     qint64 pidOf(xcb_window_t w)
@@ -393,7 +381,9 @@ X11DesktopAutomation::X11DesktopAutomation() : d(new State)
     d->flush();
     // Serve clipboard requests as they come while the event loop runs.
     if (QCoreApplication::instance()) {
-        d->notifier = new QSocketNotifier(xcb_get_file_descriptor(d->conn), QSocketNotifier::Read);
+        QCoreApplication* app = QCoreApplication::instance();
+        d->notifier = new QSocketNotifier(xcb_get_file_descriptor(d->conn), QSocketNotifier::Read,
+                                          app->thread() == QThread::currentThread() ? app : nullptr);
         QObject::connect(d->notifier, &QSocketNotifier::activated, [state = d] { state->drain(); });
     }
 }
