@@ -1,15 +1,25 @@
 #include "app/AppDelegate.h"
-#include "agents/views/AgentViews.h"
+#include "agents/AgentSwitch.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/ReplySender.h"
-#include "app/LiveActivity.h"
+#include "agents/views/AgentViews.h"
+#include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
-#include "app/SettingsNav.h"
+#include "settings/SettingsNav.h"
+#include "settings/SettingsView.h"
 #include "app/StatusMenu.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "device/Monitors.h"
+#include "device/PomodoroTimer.h"
+#include "feeds/UsageMonitor.h"
+#include "platform/Accessibility.h"
+#include "platform/PowerSource.h"
+#include "settings/SetupModel.h"
+#include "settings/SetupWizard.h"
+#include "tabs/NoteView.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/DebugChannel.h"
@@ -20,6 +30,8 @@
 #include "platform/WindowHints.h"
 #include <QApplication>
 #include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QDateTime>
 
 namespace lomex {
@@ -40,7 +52,17 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SetupModel, ContactsService, WeatherService, TransitService, UpdateChecker,
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
+    battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
+    headphones_ = new HeadphoneMonitor(nullptr, this);
+    pomodoro_ = new PomodoroTimer(nullptr, this);
     settingsNav_ = new SettingsNav(this);
+    usage_ = new UsageMonitor(clock_, this);
+    setup_ = new SetupModel(usage_, clock_, this);
+    setup_->accessibilityTrusted = [] { return accessibility::isTrusted(); };
+    // Calendar and reminders access come with the calendar service (calendarAccess,
+    // remindersAccess); until then they read as not granted.
+    setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
+    agentSwitch_ = new AgentSwitch(this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
     replies_ = new ReplySender(clock_, nullptr, this);
@@ -50,6 +72,8 @@ AppDelegate::~AppDelegate() {
     if (g_shared == this) g_shared = nullptr;
     // Windows are top-level widgets without a parent: delete them while the models they
     // observe still exist.
+    delete setupWindow_;
+    delete settingsWindow_;
     delete statusMenu_;
     delete panel_;
 }
@@ -59,7 +83,12 @@ AppDelegate* AppDelegate::shared() { return g_shared; }
 Services AppDelegate::inject() const {
     Services s;
     s.model = model_;
+    s.battery = battery_;
+    s.pomodoro = pomodoro_;
     s.settingsNav = settingsNav_;
+    s.usage = usage_;
+    s.setup = setup_;
+    s.agentSwitch = agentSwitch_;
     s.agents = agents_;
     s.approvals = approvals_;
     s.replies = replies_;
@@ -112,6 +141,7 @@ void AppDelegate::installTabPages() {
         if (panel_ && model_->isOpen() && model_->openHotRect().contains(QCursor::pos())) panel_->makeKey();
     };
     panel_->root()->pages()->setPage(NotchModel::Tab::agents, agentsView);
+    panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
 }
 
 void AppDelegate::observeSettings() {
@@ -130,6 +160,8 @@ void AppDelegate::settingChanged(const QString& key) {
             startAgentServer();
         else
             stopAgentServer();
+    } else if (key == QLatin1String("headphoneNotices")) {
+        headphones_->setWatching(settings.boolValue(key, true));
     } else if (key == QLatin1String("liveEqualizer")) {
         // The audio spectrum follows the playing player only while this is on; it arrives
         // with the media services.
@@ -159,8 +191,13 @@ void AppDelegate::buildStatusMenu() {
 }
 
 void AppDelegate::startServices() {
-    // Media, battery and headphone monitors, the audio spectrum, then the calendar, clipboard,
-    // usage, contacts, weather, transit and update services start here as they arrive.
+    // Media and the audio spectrum, then the calendar, clipboard, usage, contacts, weather,
+    // transit and update services start here as they arrive.
+    battery_->onNotice = [this](const Notice& notice) { model_->show(notice); };
+    headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
+    battery_->start();
+    headphones_->start();
+    usage_->start();
 }
 
 // setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.
@@ -170,21 +207,52 @@ void AppDelegate::openSettings(std::optional<SettingsView::Page> page, std::opti
     if (page) settingsNav_->setPage(*page);
     settingsNav_->setScrollTarget(std::move(scrollTo));
     model_->close();
-    // The settings window (made on the first call, then shown again, titled "settings.title",
-    // raised and made key) comes with the settings pages.
-    log("settings requested: page " + SettingsView::rawValue(settingsNav_->page()));
+    if (!settingsWindow_) {
+        // Made once and kept: closing only hides it, so it reopens on the page shown last.
+        settingsWindow_ = new SettingsView(inject(), clock_);
+        settingsWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                        Qt::WindowMinimizeButtonHint);
+        settingsWindow_->onSetup = [this] { openSetup(); };
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), settingsWindow_->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            settingsWindow_->move(frame.topLeft());
+        }
+    }
+    settingsWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("settings.title")));
+    settingsWindow_->show();
+    settingsWindow_->raise();
+    settingsWindow_->activateWindow();
 }
 
 void AppDelegate::openSetup() {
     ++setupRequests_;
     model_->close();
-    // The setup window (made once, titled "setup.title", centred, raised and made key; the
-    // setup model's poll started) comes with the setup wizard; its close calls finishSetup().
-    log("setup wizard requested");
+    if (!setupWindow_) {
+        // Made once and kept; closing it by the title bar only hides it.
+        setupWindow_ = new SetupWizardView(inject());
+        setupWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+        QPointer<AppDelegate> self(this);
+        setupWindow_->onClose = [self] {
+            if (self) self->finishSetup();
+        };
+    }
+    setupWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("setup.title")));
+    setupWindow_->adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), setupWindow_->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        setupWindow_->move(frame.topLeft());
+    }
+    setupWindow_->show();
+    setupWindow_->raise();
+    setupWindow_->activateWindow();
+    setup_->startPolling();
 }
 
 void AppDelegate::finishSetup() {
     Settings::shared().setBool(QStringLiteral("onboardingDone"), true);
+    if (setupWindow_) setupWindow_->hide();
 }
 
 void AppDelegate::openPalette() {
@@ -227,6 +295,15 @@ void AppDelegate::installDebugCommands() {
         act(NotchModel::rawName(tab), [this, tab](const QString&) { showNotch(tab); });
     act(QStringLiteral("close"), [this](const QString&) { model_->close(); });
     act(QStringLiteral("chat"), [this](const QString&) { openFirstChat(); });
+    // Sample notices, so each notice picture can be seen without the hardware.
+    act(QStringLiteral("notice"), [this](const QString& command) {
+        const QString kind = command.section(QLatin1Char(':'), 1).trimmed();
+        if (kind == QLatin1String("low")) model_->show(Notice::lowBattery(12));
+        else if (kind == QLatin1String("headphones"))
+            model_->show(Notice::device(QStringLiteral("WH-1000XM4"), QStringLiteral("headphones"),
+                                        {{QStringLiteral("L"), 80}, {QStringLiteral("R"), 75}, {QStringLiteral("C"), 40}}));
+        else model_->show(Notice::charging(64));
+    });
     act(QStringLiteral("settings"), [this](const QString& command) {
         // The page is the text after the last colon; none or an unknown name gives general.
         const int colon = command.lastIndexOf(QLatin1Char(':'));

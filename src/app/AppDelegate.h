@@ -1,8 +1,8 @@
 #pragma once
 #include "agents/EventServer.h"
 #include "agents/SessionStore.h"
-#include "app/NotchModel.h"
-#include "app/Services.h"
+#include "notch/NotchModel.h"
+#include "core/Services.h"
 #include "platform/DebugChannel.h"
 #include "settings/SettingsView.h"
 #include <QHash>
@@ -13,14 +13,22 @@
 
 namespace lomex {
 
+class AgentSwitch;
 class ApprovalCenter;
 class ReplySender;
+class BatteryMonitor;
+class HeadphoneMonitor;
+class PomodoroTimer;
 class Clock;
 class HotKeys;
 class LiveActivity;
 class NotchPanel;
 class Screens;
 class SettingsNav;
+class SetupModel;
+class SetupWizardView;
+class Timer;
+class UsageMonitor;
 class StatusMenu;
 
 // Owns one instance of every model and service for the life of the process, builds the
@@ -42,15 +50,24 @@ public:
 
     // ---- the single instances ----
     NotchModel* model() const { return model_; }
+    BatteryMonitor* battery() const { return battery_; }
+    HeadphoneMonitor* headphones() const { return headphones_; }
+    PomodoroTimer* pomodoro() const { return pomodoro_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
     ReplySender* replies() const { return replies_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
     EventServer* agentServer() const { return agentServer_.get(); }
     SettingsNav* settingsNav() const { return settingsNav_; }
+    UsageMonitor* usage() const { return usage_; }
+    SetupModel* setup() const { return setup_; }
+    AgentSwitch* agentSwitch() const { return agentSwitch_; }
     LiveActivity* liveActivity() const { return liveActivity_; }
     NotchPanel* panel() const { return panel_; }
     StatusMenu* statusMenu() const { return statusMenu_; }
+    SetupWizardView* setupWindow() const { return setupWindow_; }
+    // The settings window once it was first opened; nullptr before.
+    SettingsView* settingsWindow() const { return settingsWindow_; }
 
     // The bundle of shared models every root view receives.
     Services inject() const;
@@ -110,6 +127,8 @@ private:
     void startAgentServer();
     void stopAgentServer();
     void updateAgentLive();
+    // Tells the monitoring switch whether the hook server listens right now.
+    void reportAgentServer();
     void installAgentGlyphs();
     void listenForDebugCommands();
     void installDebugCommands();
@@ -121,11 +140,19 @@ private:
 
     // Models and services, in the order they are made.
     NotchModel* model_ = nullptr;
+    BatteryMonitor* battery_ = nullptr;
+    HeadphoneMonitor* headphones_ = nullptr;
+    PomodoroTimer* pomodoro_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
+    UsageMonitor* usage_ = nullptr;
+    SetupModel* setup_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
     ReplySender* replies_ = nullptr;
+    AgentSwitch* agentSwitch_ = nullptr;
     std::unique_ptr<EventServer> agentServer_;
+    // Watches the server's listening state while it exists (the port may be taken or freed).
+    Timer* agentServerWatch_ = nullptr;
     // The latest Codex context read of each session: reads run side by side, and one that
     // started earlier may end later with an older figure.
     QHash<QString, quint64> contextReads_;
@@ -135,6 +162,8 @@ private:
     LiveActivity* liveActivity_ = nullptr;
     NotchPanel* panel_ = nullptr;
     StatusMenu* statusMenu_ = nullptr;
+    SettingsView* settingsWindow_ = nullptr;
+    SetupWizardView* setupWindow_ = nullptr;
     std::unique_ptr<HotKeys> hotKeys_;
     DebugChannelServer* debugServer_ = nullptr;
     QString debugSocketPath_;

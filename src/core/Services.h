@@ -21,6 +21,7 @@ class SessionStore;
 class ApprovalCenter;
 class ReplySender;
 class L10n;
+class AgentSwitch;
 
 // The shared models handed to the four root views (notch root, palette, settings, setup
 // wizard): the delegate's single instances, never owned here. A view reads what it needs and
@@ -45,6 +46,8 @@ struct Services {
     ApprovalCenter* approvals = nullptr;
     ReplySender* replies = nullptr;
     L10n* l10n = nullptr;
+    // The monitoring switch the limits page and the wizard call.
+    AgentSwitch* agentSwitch = nullptr;
 };
 
 } // namespace lomex
