@@ -425,15 +425,22 @@ std::optional<TargetWindow> X11DesktopAutomation::findWindow(const WindowHint& h
     // is the terminal (or editor) the agent runs in. WINDOWID breaks the tie between several
     // windows of one terminal process.
     if (hint.pid) {
-        const QList<qint64> lineage = processes::lineage(*hint.pid);
-        for (qint64 p : lineage) {
-            QList<xcb_window_t> owned;
-            for (xcb_window_t w : list)
-                if (d->pidOf(w) == p)
-                    owned.append(w);
+        // Every client's pid at once: the requests go out together, then the replies are read.
+        const xcb_atom_t pidAtom = d->atom("_NET_WM_PID");
+        QList<xcb_get_property_cookie_t> cookies;
+        for (xcb_window_t w : list)
+            cookies.append(xcb_get_property(d->conn, 0, w, pidAtom, XCB_ATOM_CARDINAL, 0, 1));
+        QMultiHash<qint64, xcb_window_t> byPid;
+        for (int i = 0; i < list.size(); ++i) {
+            Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(d->conn, cookies[i], nullptr));
+            if (r && r->format == 32 && xcb_get_property_value_length(r.get()) >= 4)
+                byPid.insert(*static_cast<const uint32_t*>(xcb_get_property_value(r.get())), list[i]);
+        }
+        for (qint64 p : processes::lineage(*hint.pid)) {
+            const QList<xcb_window_t> owned = byPid.values(p);
             if (owned.isEmpty())
                 continue;
-            return describe(owned.contains(byID) ? byID : owned.first(), true);
+            return describe(owned.contains(byID) ? byID : owned.last(), true);
         }
     }
     if (byID)
