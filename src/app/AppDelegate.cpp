@@ -5,6 +5,8 @@
 #include "app/NotchPanel.h"
 #include "app/SettingsNav.h"
 #include "app/StatusMenu.h"
+#include "calendar/ContactsService.h"
+#include "calendar/EventService.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
@@ -39,6 +41,8 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
     settingsNav_ = new SettingsNav(this);
+    events_ = new EventService(nullptr, clock_, nullptr, nullptr, this);
+    contacts_ = new ContactsService(nullptr, clock_, nullptr, this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
 }
@@ -57,6 +61,8 @@ Services AppDelegate::inject() const {
     Services s;
     s.model = model_;
     s.settingsNav = settingsNav_;
+    s.events = events_;
+    s.contacts = contacts_;
     s.agents = agents_;
     s.approvals = approvals_;
     s.l10n = &L10n::shared();
@@ -151,8 +157,10 @@ void AppDelegate::buildStatusMenu() {
 }
 
 void AppDelegate::startServices() {
-    // Media, battery and headphone monitors, the audio spectrum, then the calendar, clipboard,
-    // usage, contacts, weather, transit and update services start here as they arrive.
+    // Media, battery and headphone monitors and the audio spectrum start first as they arrive;
+    // then the calendar, clipboard, usage, contacts, weather, transit and update services.
+    events_->start();
+    contacts_->start();
 }
 
 // setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.

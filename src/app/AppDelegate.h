@@ -15,6 +15,8 @@ namespace lomex {
 
 class ApprovalCenter;
 class Clock;
+class ContactsService;
+class EventService;
 class HotKeys;
 class LiveActivity;
 class NotchPanel;
@@ -41,6 +43,8 @@ public:
 
     // ---- the single instances ----
     NotchModel* model() const { return model_; }
+    EventService* events() const { return events_; }
+    ContactsService* contacts() const { return contacts_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
@@ -118,6 +122,8 @@ private:
     // Models and services, in the order they are made.
     NotchModel* model_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
+    EventService* events_ = nullptr;
+    ContactsService* contacts_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
     std::unique_ptr<EventServer> agentServer_;
