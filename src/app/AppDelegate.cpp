@@ -1,9 +1,10 @@
 #include "app/AppDelegate.h"
 #include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
-#include "app/LiveActivity.h"
+#include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
-#include "app/SettingsNav.h"
+#include "settings/SettingsNav.h"
+#include "settings/SettingsView.h"
 #include "app/StatusMenu.h"
 #include "calendar/ContactsService.h"
 #include "calendar/EventService.h"
@@ -20,6 +21,8 @@
 #include "platform/Screens.h"
 #include "platform/WindowHints.h"
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QDateTime>
 
 namespace lomex {
@@ -51,6 +54,7 @@ AppDelegate::~AppDelegate() {
     if (g_shared == this) g_shared = nullptr;
     // Windows are top-level widgets without a parent: delete them while the models they
     // observe still exist.
+    delete settingsWindow_;
     delete statusMenu_;
     delete panel_;
 }
@@ -170,9 +174,22 @@ void AppDelegate::openSettings(std::optional<SettingsView::Page> page, std::opti
     if (page) settingsNav_->setPage(*page);
     settingsNav_->setScrollTarget(std::move(scrollTo));
     model_->close();
-    // The settings window (made on the first call, then shown again, titled "settings.title",
-    // raised and made key) comes with the settings pages.
-    log("settings requested: page " + SettingsView::rawValue(settingsNav_->page()));
+    if (!settingsWindow_) {
+        // Made once and kept: closing only hides it, so it reopens on the page shown last.
+        settingsWindow_ = new SettingsView(inject(), clock_);
+        settingsWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                        Qt::WindowMinimizeButtonHint);
+        settingsWindow_->onSetup = [this] { openSetup(); };
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), settingsWindow_->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            settingsWindow_->move(frame.topLeft());
+        }
+    }
+    settingsWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("settings.title")));
+    settingsWindow_->show();
+    settingsWindow_->raise();
+    settingsWindow_->activateWindow();
 }
 
 void AppDelegate::openSetup() {

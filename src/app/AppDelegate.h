@@ -1,8 +1,8 @@
 #pragma once
 #include "agents/EventServer.h"
 #include "agents/SessionStore.h"
-#include "app/NotchModel.h"
-#include "app/Services.h"
+#include "notch/NotchModel.h"
+#include "core/Services.h"
 #include "platform/DebugChannel.h"
 #include "settings/SettingsView.h"
 #include <QHash>
@@ -53,6 +53,8 @@ public:
     LiveActivity* liveActivity() const { return liveActivity_; }
     NotchPanel* panel() const { return panel_; }
     StatusMenu* statusMenu() const { return statusMenu_; }
+    // The settings window once it was first opened; nullptr before.
+    SettingsView* settingsWindow() const { return settingsWindow_; }
 
     // The bundle of shared models every root view receives.
     Services inject() const;
@@ -136,6 +138,7 @@ private:
     LiveActivity* liveActivity_ = nullptr;
     NotchPanel* panel_ = nullptr;
     StatusMenu* statusMenu_ = nullptr;
+    SettingsView* settingsWindow_ = nullptr;
     std::unique_ptr<HotKeys> hotKeys_;
     DebugChannelServer* debugServer_ = nullptr;
     QString debugSocketPath_;

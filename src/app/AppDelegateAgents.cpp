@@ -10,7 +10,7 @@
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
 #include "app/AppDelegate.h"
-#include "app/LiveActivity.h"
+#include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
 #include "core/Log.h"
 #include "core/Settings.h"

@@ -1,5 +1,5 @@
 #include "app/NotchPanel.h"
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "notch/NotchRootView.h"

@@ -1,7 +1,7 @@
 #include "TestEnv.h"
 #include "app/AppDelegate.h"
 #include "app/NotchPanel.h"
-#include "app/SettingsNav.h"
+#include "settings/SettingsNav.h"
 #include "app/StatusMenu.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
