@@ -455,9 +455,9 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     bool jumped = false;
     if (rule->count == 0 && jumpWall > startWall)
         jumped = icalrecur_iterator_set_start(it, icalWall(jumpWall, m.start.isDate())) != 0;
+    const int before = int(out.size());
     if (!jumped) consider(m.start);
     int steps = 0;
-    const int before = int(out.size());
     for (icaltimetype next = icalrecur_iterator_next(it); !icaltime_is_null_time(next);
          next = icalrecur_iterator_next(it)) {
         if (++steps > maxRuleSteps || out.size() - before >= maxOccurrences) break;

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QSet>
 #include <QTimeZone>
 #include <QUuid>
@@ -497,12 +498,16 @@ std::optional<LomexError> VdirCalendarStore::completeTask(const CalendarTask& ta
     for (const ics::TaskPart& t : parsed->tasks)
         if (t.uid == task.uid) part = &t;
 
-    // A recurring task moves on to its next occurrence; only its last one is completed.
+    // A recurring task moves on to its next occurrence; only its last one is completed. The
+    // series is moved along with it, so a COUNT counts what is left.
     std::optional<ics::Time> next;
     QByteArray rule;
     for (int i = begin; i < end; ++i)
         if (lines[i].name() == "RRULE") rule = lines[i].value();
-    if (part && part->due && !rule.isEmpty()) next = ics::nextDue(rule, *part->due);
+    static const QRegularExpression countPart(QStringLiteral("(^|;)COUNT=(\\d+)"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch count = countPart.match(QString::fromLatin1(rule));
+    const int left = count.hasMatch() ? count.captured(2).toInt() : -1;
+    if (part && part->due && !rule.isEmpty() && left != 0 && left != 1) next = ics::nextDue(rule, *part->due);
 
     const QByteArray eol = data->contains("\r\n") ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
     const QByteArray stamp = QDateTime::fromSecsSinceEpoch(now.toSecsSinceEpoch(), QTimeZone::utc())
@@ -532,6 +537,12 @@ std::optional<LomexError> VdirCalendarStore::completeTask(const CalendarTask& ta
         if (own && !next && (name == "STATUS" || name == "COMPLETED" || name == "PERCENT-COMPLETE")) continue;
         if (own && next && name == "DUE") {
             out << replaceValue(l, formatWall(*next));
+            continue;
+        }
+        if (own && next && name == "RRULE" && left > 1) {
+            QString r = QString::fromLatin1(l.value());
+            r.replace(count.capturedStart(2), count.capturedLength(2), QString::number(left - 1));
+            out << replaceValue(l, r.toLatin1());
             continue;
         }
         if (own && next && name == "DTSTART") {
