@@ -2,6 +2,8 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <atomic>
+#include <functional>
 #include <optional>
 
 namespace lomex {
@@ -80,6 +82,9 @@ public:
     bool failAfter = false; // report a failed enumeration after the listed contacts
     int accessRequests = 0;
     QList<Contact> list;
+    mutable std::atomic<int> reads{0};
+    // Runs at the start of every read, on the reading thread (tests hold a scan with it).
+    std::function<void()> onRead;
 
     bool hasAccess() const override { return access; }
     void requestAccess() override {
@@ -88,6 +93,8 @@ public:
     }
     QString location() const override { return QStringLiteral("/fake/contacts"); }
     QList<Contact> contacts(bool* failed = nullptr) const override {
+        ++reads;
+        if (onRead) onRead();
         if (failed) *failed = failAfter;
         return list;
     }
