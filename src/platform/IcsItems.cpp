@@ -21,25 +21,60 @@ void splitWall(qint64 wall, QDate& date, QTime& time) {
     time = QTime::fromMSecsSinceStartOfDay(int((wall - days * kDay) * 1000));
 }
 
-class QtZone : public Zone {
+// Zones change their offset only at whole quarter hours, so offsets are remembered per quarter
+// hour: an agenda asks the same few days over and over. One thread uses a zone at a time.
+class CachedZone : public Zone {
+public:
+    int offsetAt(qint64 utc) const final {
+        const qint64 quarter = floorDiv(utc, 900);
+        auto it = cache_.constFind(quarter);
+        if (it != cache_.constEnd()) return it.value();
+        if (cache_.size() > 100000) cache_.clear();
+        const int offset = lookUp(quarter * 900);
+        cache_.insert(quarter, offset);
+        return offset;
+    }
+protected:
+    virtual int lookUp(qint64 utc) const = 0;
+private:
+    mutable QHash<qint64, int> cache_;
+};
+
+class QtZone : public CachedZone {
 public:
     explicit QtZone(QTimeZone tz) : tz_(std::move(tz)) {}
-    int offsetAt(qint64 utc) const override {
+protected:
+    int lookUp(qint64 utc) const override {
         return tz_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, QTimeZone::utc()));
     }
 private:
     QTimeZone tz_;
 };
 
+// The local zone remembers offsets only until forgetLocalOffsets(): TZ may change while the
+// app runs, so each query starts afresh. One cache per thread.
+// Qt's local time asks the C library, which looks at /etc/localtime on every call; the system
+// zone object reads it once per query instead.
+thread_local QHash<qint64, int> t_localOffsets;
+thread_local std::optional<QTimeZone> t_localZone;
+
 class LocalZone : public Zone {
 public:
     int offsetAt(qint64 utc) const override {
-        return QDateTime::fromSecsSinceEpoch(utc, Qt::LocalTime).offsetFromUtc();
+        const qint64 quarter = floorDiv(utc, 900);
+        auto it = t_localOffsets.constFind(quarter);
+        if (it != t_localOffsets.constEnd()) return it.value();
+        if (!t_localZone) t_localZone = QTimeZone::systemTimeZone();
+        const QDateTime at = QDateTime::fromSecsSinceEpoch(quarter * 900, QTimeZone::utc());
+        const int offset = t_localZone->isValid() ? t_localZone->offsetFromUtc(at)
+                                                   : at.toLocalTime().offsetFromUtc();
+        t_localOffsets.insert(quarter, offset);
+        return offset;
     }
 };
 
 // A zone only a file's VTIMEZONE explains.
-class IcalZone : public Zone {
+class IcalZone : public CachedZone {
 public:
     explicit IcalZone(icalcomponent* vtimezone) : zone_(icaltimezone_new()) {
         if (!icaltimezone_set_component(zone_, icalcomponent_new_clone(vtimezone))) {
@@ -51,7 +86,8 @@ public:
         if (zone_) icaltimezone_free(zone_, 1);
     }
     bool valid() const { return zone_ != nullptr; }
-    int offsetAt(qint64 utc) const override {
+protected:
+    int lookUp(qint64 utc) const override {
         icaltimetype t = icaltime_from_timet_with_zone(time_t(utc), 0, icaltimezone_get_utc_timezone());
         int daylight = 0;
         return icaltimezone_get_utc_offset_of_utc_time(zone_, &t, &daylight);
@@ -313,7 +349,7 @@ Span spanOf(const EventPart& p) {
 }
 
 qint64 endSeconds(const Time& start, qint64 startSeconds, const Span& span) {
-    if (span.allDay) return start.date.addDays(span.days).startOfDay().toSecsSinceEpoch();
+    if (span.allDay) return wallToUtc(localZone(), wallSeconds(start.date.addDays(span.days), QTime(0, 0)));
     if (span.nominalDays == 0) return startSeconds + span.exactSeconds;
     return atWall(start, wallOf(start) + span.nominalDays * kDay).seconds() + span.exactSeconds;
 }
@@ -332,10 +368,34 @@ CalendarEvent makeEvent(const EventPart& p, const QString& calendarId, const Spa
     return ev;
 }
 
+void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint64 to, Series::Expansion& ex) {
+    ex = Series::Expansion{from, to, {}};
+    const qint64 startWall = wallOf(start);
+    icalrecur_iterator* it = icalrecur_iterator_new(rule, icalWall(startWall, start.isDate()));
+    if (!it) return;
+    // Skip far ahead for an old series (not possible with COUNT, which counts from the start).
+    if (rule.count == 0 && from > startWall) icalrecur_iterator_set_start(it, icalWall(from, start.isDate()));
+    int steps = 0;
+    for (icaltimetype next = icalrecur_iterator_next(it); !icaltime_is_null_time(next);
+         next = icalrecur_iterator_next(it)) {
+        if (++steps > maxRuleSteps || ex.walls.size() >= maxOccurrences * 4) break;
+        const qint64 wall = wallSeconds(QDate(next.year, next.month, next.day),
+                                        next.is_date ? QTime(0, 0) : QTime(next.hour, next.minute, std::min(next.second, 59)));
+        if (wall > to) break;
+        if (wall >= from) ex.walls.append(wall);
+    }
+    icalrecur_iterator_free(it);
+}
+
 } // namespace
 
 qint64 wallSeconds(const QDate& date, const QTime& time) {
     return (date.toJulianDay() - kUnixEpochJulianDay) * kDay + time.msecsSinceStartOfDay() / 1000;
+}
+
+void forgetLocalOffsets() {
+    t_localOffsets.clear();
+    t_localZone.reset();
 }
 
 const Zone& localZone() {
@@ -373,7 +433,7 @@ qint64 Time::seconds() const {
     case Kind::utc:
     case Kind::zoned: return utcSeconds;
     case Kind::floating: return wallToUtc(localZone(), wallSeconds(date, time));
-    case Kind::date: return date.startOfDay().toSecsSinceEpoch();
+    case Kind::date: return wallToUtc(localZone(), wallSeconds(date, QTime(0, 0))); // midnight, or the first moment after a skipped one
     }
     return 0;
 }
@@ -414,8 +474,19 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     const qint64 toS = to.toSecsSinceEpoch();
     auto overlaps = [&](qint64 s, qint64 e) { return s < toS && (e > fromS || (e == s && s >= fromS)); };
 
+    // Wall times lie within a day of their instants; anything two days off cannot overlap.
+    const QDate fromDay = QDate::fromJulianDay(floorDiv(fromS, kDay) + kUnixEpochJulianDay).addDays(-2);
+    const QDate toDay = QDate::fromJulianDay(floorDiv(toS, kDay) + kUnixEpochJulianDay).addDays(2);
+    auto cannotOverlap = [&](const EventPart& p) {
+        if (p.start.date > toDay) return true;
+        QDate last = p.end ? p.end->date : p.start.date;
+        if (!p.end && p.duration) last = last.addDays(p.duration->days + p.duration->seconds / kDay + 1);
+        return last < fromDay;
+    };
+
     // Moved or changed instances stand on their own times, wherever their original instance was.
     for (const EventPart& o : series.overrides) {
+        if (cannotOverlap(o)) continue;
         const Span span = spanOf(o);
         const qint64 s = o.start.seconds();
         const qint64 e = endSeconds(o.start, s, span);
@@ -427,16 +498,21 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     std::optional<icalrecurrencetype> rule;
     if (series.rule) rule = ruleFor(*series.rule, m.start);
 
+    QList<qint64> exSeconds;
+    for (const Time& x : series.exdates) exSeconds.append(x.isDate() || m.start.isDate() ? 0 : x.seconds());
     auto consider = [&](const Time& start) {
         const qint64 s = start.seconds();
-        for (const Time& x : series.exdates)
-            if (sameInstance(start, s, x)) return;
+        for (int i = 0; i < series.exdates.size(); ++i) {
+            const Time& x = series.exdates[i];
+            if (x.isDate() || start.isDate() ? sameInstance(start, s, x) : s == exSeconds[i]) return;
+        }
         for (const EventPart& o : series.overrides)
             if (sameInstance(start, s, *o.recurrenceId)) return;
         const qint64 e = endSeconds(start, s, span);
         if (overlaps(s, e)) out.append(makeEvent(m, calendarId, span, s, e));
     };
 
+    if (!rule && series.rdates.isEmpty() && cannotOverlap(m)) return out;
     if (!rule) {
         consider(m.start);
         for (const Time& r : series.rdates) consider(r);
@@ -444,31 +520,19 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     }
 
     const qint64 startWall = wallOf(m.start);
-    icalrecur_iterator* it = icalrecur_iterator_new(*rule, icalWall(startWall, m.start.isDate()));
-    if (!it) {
-        consider(m.start);
-        return out;
-    }
-    // Skip far ahead for an old series (not possible with COUNT, which counts from the start).
     const qint64 longest = span.allDay ? span.days * kDay : span.exactSeconds + span.nominalDays * kDay;
-    const qint64 jumpWall = wallInFrame(m.start, fromS - longest - 2 * kDay);
-    bool jumped = false;
-    if (rule->count == 0 && jumpWall > startWall)
-        jumped = icalrecur_iterator_set_start(it, icalWall(jumpWall, m.start.isDate())) != 0;
+    const qint64 needFrom = fromS - longest - 2 * kDay;
+    const qint64 needTo = toS + 2 * kDay;
+    Series::Expansion& ex = series.expansion;
+    if (needFrom < ex.from || needTo > ex.to) expand(*rule, m.start, needFrom, needTo + expansionAheadSeconds, ex);
     const int before = int(out.size());
-    if (!jumped) consider(m.start);
-    int steps = 0;
-    for (icaltimetype next = icalrecur_iterator_next(it); !icaltime_is_null_time(next);
-         next = icalrecur_iterator_next(it)) {
-        if (++steps > maxRuleSteps || out.size() - before >= maxOccurrences) break;
-        const qint64 wall = wallSeconds(QDate(next.year, next.month, next.day),
-                                        next.is_date ? QTime(0, 0) : QTime(next.hour, next.minute, std::min(next.second, 59)));
-        if (wall == startWall) continue; // the start itself was considered above
-        const Time start = atWall(m.start, wall);
-        if (start.seconds() >= toS + kDay) break;
-        consider(start);
+    if (startWall >= needFrom && startWall <= needTo) consider(m.start);
+    for (qint64 wall : ex.walls) {
+        if (out.size() - before >= maxOccurrences) break;
+        if (wall < needFrom || wall == startWall) continue;
+        if (wall > needTo) break;
+        consider(atWall(m.start, wall));
     }
-    icalrecur_iterator_free(it);
     for (const Time& r : series.rdates)
         if (wallOf(r) != startWall || r.kind != m.start.kind) consider(r);
     return out;

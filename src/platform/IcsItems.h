@@ -69,6 +69,14 @@ struct Series {
     QList<Time> rdates;
     QList<Time> exdates;
     QList<EventPart> overrides;
+
+    // The rule's instances (wall times) over a stretch of time, kept between queries: stepping a
+    // rule is the costly part of a refresh, and the agenda asks about the same days every 30 s.
+    struct Expansion {
+        qint64 from = 0, to = -1; // wall seconds covered
+        QList<qint64> walls;
+    };
+    mutable Expansion expansion;
 };
 
 struct TaskPart {
@@ -89,6 +97,8 @@ struct ParsedFile {
 // most maxRuleSteps times: a rule that fires every second must not stall the agenda.
 constexpr int maxOccurrences = 1000;
 constexpr int maxRuleSteps = 20000;
+// How far past a query an expansion reaches, so the following days' queries reuse it.
+constexpr qint64 expansionAheadSeconds = 35 * 86400;
 
 // Reads one .ics file. nullopt (with error set) when it is not an iCalendar object.
 std::optional<ParsedFile> parse(const QByteArray& text, ZoneCache& zones, QString* error = nullptr);
@@ -104,7 +114,9 @@ std::optional<Time> nextDue(const QByteArray& rule, const Time& due);
 // takes the offset before the change; a repeated one is its first occurrence.
 qint64 wallToUtc(const Zone& zone, qint64 wallSeconds);
 qint64 wallSeconds(const QDate& date, const QTime& time);
-// The local zone (TZ honoured), for floating times.
+// The local zone (TZ honoured), for floating times. It remembers offsets until the next
+// forgetLocalOffsets() on the same thread; queries call that first.
 const Zone& localZone();
+void forgetLocalOffsets();
 
 } // namespace lomex::ics

@@ -227,6 +227,11 @@ std::shared_ptr<const VdirCalendarStore::Snapshot> VdirCalendarStore::scan(const
             for (const Item& i : f.items) known.insert(i.path, &i);
 
     ics::ZoneCache zones;
+    ics::forgetLocalOffsets();
+    // New series are expanded over the coming days here, off the GUI thread, so the agenda's
+    // first refresh after a change finds them ready.
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    const QDateTime warmFrom = now.addDays(-2), warmTo = now.addDays(9);
     int items = 0;
     const QFileInfoList dirs = QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& d : dirs) {
@@ -256,7 +261,11 @@ std::shared_ptr<const VdirCalendarStore::Snapshot> VdirCalendarStore::scan(const
                 QString error;
                 auto data = fileio::readRegularFile(path, maxFileBytes, &error);
                 std::optional<ics::ParsedFile> parsed = data ? ics::parse(*data, zones, &error) : std::nullopt;
-                if (parsed) item.parsed = std::make_shared<const ics::ParsedFile>(std::move(*parsed));
+                if (parsed) {
+                    for (const ics::Series& series : parsed->series)
+                        if (series.rule) (void)ics::occurrences(series, {}, warmFrom, warmTo);
+                    item.parsed = std::make_shared<const ics::ParsedFile>(std::move(*parsed));
+                }
                 else logOnce(path + QString::number(item.mtimeNs), "calendar item skipped: " + path + ": " + error);
             }
             if (item.parsed) {
@@ -362,6 +371,7 @@ std::optional<CalendarInfo> VdirCalendarStore::defaultCalendar(Entity entity) co
 }
 
 QList<CalendarEvent> VdirCalendarStore::events(const QDateTime& from, const QDateTime& to) const {
+    ics::forgetLocalOffsets();
     QList<CalendarEvent> out;
     for (const Folder& f : snapshot_->folders)
         for (const Item& i : f.items) {
@@ -373,6 +383,7 @@ QList<CalendarEvent> VdirCalendarStore::events(const QDateTime& from, const QDat
 
 void VdirCalendarStore::fetchIncompleteTasks(const QDateTime& dueBefore, QObject* context,
                                              std::function<void(QList<CalendarTask>)> done) {
+    ics::forgetLocalOffsets();
     QList<CalendarTask> tasks;
     const qint64 bound = dueBefore.toSecsSinceEpoch();
     for (const Folder& f : snapshot_->folders)

@@ -118,11 +118,11 @@ TEST_F(VdirStoreTest, FixtureWeekAsOtherCalendarsShowIt) {
     };
     EXPECT_EQ(seen.join('\n').toStdString(), expected.join('\n').toStdString());
     // The exact instants of the weekly series on both sides of the change.
-    for (const CalendarEvent& e : events)
-        if (e.title == "Daily Sync" && e.start.toTimeZone(QTimeZone("Europe/Prague")).date() == QDate(2027, 3, 26))
-            EXPECT_EQ(e.start.toUTC().time(), QTime(13, 0));
-        else if (e.title == "Daily Sync" && e.start.toTimeZone(QTimeZone("Europe/Prague")).date() == QDate(2027, 3, 29))
-            EXPECT_EQ(e.start.toUTC().time(), QTime(12, 0));
+    for (const CalendarEvent& e : events) {
+        const QDate day = e.start.toTimeZone(QTimeZone("Europe/Prague")).date();
+        if (e.title == "Daily Sync" && day == QDate(2027, 3, 26)) EXPECT_EQ(e.start.toUTC().time(), QTime(13, 0));
+        if (e.title == "Daily Sync" && day == QDate(2027, 3, 29)) EXPECT_EQ(e.start.toUTC().time(), QTime(12, 0));
+    }
 }
 
 TEST_F(VdirStoreTest, FoldersAndTheirKinds) {
@@ -221,7 +221,7 @@ TEST_F(VdirStoreTest, SavedItemsFollowTheRulesOfSyncTools) {
     ASSERT_FALSE(store.saveTask(task));
 
     int files = 0;
-    for (const QString& folder : {"osobni", "ukoly"}) {
+    for (const QString folder : {"osobni", "ukoly"}) {
         for (const QFileInfo& f : QDir(root + "/" + folder).entryInfoList(QDir::Files | QDir::Hidden)) {
             if (QFileInfo::exists(test::fixtures("calendars/") + folder + "/" + f.fileName())) continue;
             ++files;
