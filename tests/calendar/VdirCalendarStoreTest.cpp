@@ -120,8 +120,12 @@ TEST_F(VdirStoreTest, FixtureWeekAsOtherCalendarsShowIt) {
     // The exact instants of the weekly series on both sides of the change.
     for (const CalendarEvent& e : events) {
         const QDate day = e.start.toTimeZone(QTimeZone("Europe/Prague")).date();
-        if (e.title == "Daily Sync" && day == QDate(2027, 3, 26)) EXPECT_EQ(e.start.toUTC().time(), QTime(13, 0));
-        if (e.title == "Daily Sync" && day == QDate(2027, 3, 29)) EXPECT_EQ(e.start.toUTC().time(), QTime(12, 0));
+        if (e.title != "Daily Sync") continue;
+        if (day == QDate(2027, 3, 26)) {
+            EXPECT_EQ(e.start.toUTC().time(), QTime(13, 0));
+        } else if (day == QDate(2027, 3, 29)) {
+            EXPECT_EQ(e.start.toUTC().time(), QTime(12, 0));
+        }
     }
 }
 
