@@ -1,4 +1,5 @@
 #include "settings/SettingsPages.h"
+#include "settings/pages/CalendarPage.h"
 #include "settings/pages/FocusPage.h"
 #include "settings/pages/GeneralPage.h"
 #include "settings/pages/NotchPage.h"
@@ -12,8 +13,9 @@ SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services
     case Page::notch: return services.model ? new NotchPage(services.model) : nullptr;
     case Page::focus: return new FocusPage;
     case Page::shortcuts: return new ShortcutsPage;
-    // The calendar, places, clipboard, limits and about pages arrive with their services.
     case Page::calendar:
+        return services.events && services.contacts ? new CalendarPage(services.events, services.contacts) : nullptr;
+    // The places, clipboard, limits and about pages arrive with their services.
     case Page::places:
     case Page::clipboard:
     case Page::limits:
