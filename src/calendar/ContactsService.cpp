@@ -20,6 +20,10 @@ ContactsService::ContactsService(ContactStore* store, Clock* clock, Workspace* w
       clock_(clock ? clock : Clock::current()),
       workspace_(workspace ? workspace : Workspace::current()) {}
 
+ContactsService::~ContactsService() {
+    for (QFuture<void>& scan : scans_) scan.waitForFinished();
+}
+
 void ContactsService::setAccess(bool access) {
     if (access == access_) return;
     access_ = access;
@@ -52,14 +56,15 @@ void ContactsService::reload(bool force) {
     const quint64 scan = ++scansStarted_;
     QPointer<ContactsService> self(this);
     ContactStore* store = store_;
-    (void)QtConcurrent::run([self, store, scan, now, cal] {
+    scans_.removeIf([](const QFuture<void>& f) { return f.isFinished(); });
+    scans_.append(QtConcurrent::run([self, store, scan, now, cal] {
         bool failed = false;
         // A failed enumeration still gives the contacts read until then.
         QList<Occasion> occasions = compute(store->contacts(&failed), now, cal);
         QMetaObject::invokeMethod(QCoreApplication::instance(), [self, scan, occasions = std::move(occasions)]() mutable {
             if (self) self->publish(scan, std::move(occasions));
         }, Qt::QueuedConnection);
-    });
+    }));
 }
 
 void ContactsService::publish(quint64 scan, QList<Occasion> occasions) {

@@ -2,6 +2,7 @@
 #include "platform/ContactStore.h"
 
 #include <QDateTime>
+#include <QFuture>
 #include <QList>
 #include <QObject>
 #include <QUuid>
@@ -36,6 +37,8 @@ public:
 
     explicit ContactsService(ContactStore* store = nullptr, Clock* clock = nullptr, Workspace* workspace = nullptr,
                              QObject* parent = nullptr);
+    // Waits for scans still reading the store: it may go away right after the service.
+    ~ContactsService() override;
 
     bool access() const { return access_; }
     const QList<Occasion>& upcoming() const { return upcoming_; }
@@ -66,6 +69,7 @@ private:
     // lost, never publishes.
     quint64 scansStarted_ = 0;
     quint64 scanPublished_ = 0;
+    QList<QFuture<void>> scans_;
 };
 
 } // namespace lomex
