@@ -260,16 +260,10 @@ VdirContactStore::VdirContactStore(QString root, Clock* clock, QObject* parent)
 }
 
 QString VdirContactStore::defaultRoot() {
-    const QString env = qEnvironmentVariable("LOMEX_CONTACTS_DIR");
-    if (!env.isEmpty()) return paths::expandTilde(env);
-    return paths::dataHome() + QStringLiteral("/Lomex/contacts");
+    return paths::folderFromEnv("LOMEX_CONTACTS_DIR", paths::dataHome() + QStringLiteral("/Lomex/contacts"));
 }
 
-bool VdirContactStore::hasAccess() const {
-    const QByteArray path = QFile::encodeName(root_);
-    struct stat st {};
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(path.constData(), R_OK | X_OK) == 0;
-}
+bool VdirContactStore::hasAccess() const { return paths::isReadableDir(root_); }
 
 void VdirContactStore::requestAccess() {
     if (!QFileInfo::exists(root_) && !paths::ensureDir(root_)) logWarning("cannot create the contacts folder " + root_);

@@ -187,16 +187,10 @@ VdirCalendarStore::VdirCalendarStore(QString root, Clock* clock, QObject* parent
 VdirCalendarStore::~VdirCalendarStore() = default;
 
 QString VdirCalendarStore::defaultRoot() {
-    const QString env = qEnvironmentVariable("LOMEX_CALENDAR_DIR");
-    if (!env.isEmpty()) return paths::expandTilde(env);
-    return paths::dataHome() + QStringLiteral("/Lomex/calendars");
+    return paths::folderFromEnv("LOMEX_CALENDAR_DIR", paths::dataHome() + QStringLiteral("/Lomex/calendars"));
 }
 
-bool VdirCalendarStore::hasAccess(Entity) const {
-    const QByteArray path = QFile::encodeName(root_);
-    struct stat st {};
-    return ::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(path.constData(), R_OK | X_OK) == 0;
-}
+bool VdirCalendarStore::hasAccess(Entity) const { return paths::isReadableDir(root_); }
 
 void VdirCalendarStore::requestAccess(const QString& calendarTitle, const QString& listTitle) {
     if (QFileInfo::exists(root_)) return;

@@ -69,32 +69,31 @@ CalendarPage::CalendarPage(EventService* events, ContactsService* contacts, QWid
 
 void CalendarPage::buildAccess() {
     const L10n& l = L10n::shared();
-    calendarCard_->box()->clearRows();
-    QWidget* calendarTrailing;
-    if (events_->eventsAccess() && events_->remindersAccess()) {
-        calendarTrailing = new StatusBadge(true, l.t(QStringLiteral("setup.done")));
-    } else {
-        QPushButton* allow = allowButton(l.t(QStringLiteral("setup.allow")));
-        allow->setObjectName(QStringLiteral("allowCalendar"));
-        connect(allow, &QPushButton::clicked, events_, &EventService::requestAccess);
-        calendarTrailing = allow;
-    }
-    calendarCard_->add(new Row(l.t(QStringLiteral("setup.cal.title")), l.t(QStringLiteral("setup.cal.text")), calendarTrailing));
-
-    contactsCard_->box()->clearRows();
-    QWidget* contactsTrailing;
-    if (contacts_->access()) {
-        Switch* occasions = boundSwitch(settingBool(QStringLiteral("contactsOccasions"), true));
-        occasions->setObjectName(QStringLiteral("contactsOccasions"));
-        occasions->setAccessibleName(l.t(QStringLiteral("contacts.title")));
-        contactsTrailing = occasions;
-    } else {
-        QPushButton* allow = allowButton(l.t(QStringLiteral("setup.allow")));
-        allow->setObjectName(QStringLiteral("allowContacts"));
-        connect(allow, &QPushButton::clicked, contacts_, &ContactsService::requestAccess);
-        contactsTrailing = allow;
-    }
-    contactsCard_->add(new Row(l.t(QStringLiteral("contacts.title")), l.t(QStringLiteral("contacts.text")), contactsTrailing));
+    // While access is missing, a button that asks for it; then what the access gives.
+    auto row = [&](Card* card, const char* title, const char* detail, bool granted, const char* button,
+                   auto request, auto makeGranted) {
+        card->box()->clearRows();
+        QWidget* trailing;
+        if (granted) {
+            trailing = makeGranted();
+        } else {
+            QPushButton* allow = allowButton(l.t(QStringLiteral("setup.allow")));
+            allow->setObjectName(QString::fromLatin1(button));
+            connect(allow, &QPushButton::clicked, this, request);
+            trailing = allow;
+        }
+        card->add(new Row(l.t(QString::fromLatin1(title)), l.t(QString::fromLatin1(detail)), trailing));
+    };
+    row(calendarCard_, "setup.cal.title", "setup.cal.text", events_->eventsAccess() && events_->remindersAccess(),
+        "allowCalendar", [this] { events_->requestAccess(); },
+        [&]() -> QWidget* { return new StatusBadge(true, l.t(QStringLiteral("setup.done"))); });
+    row(contactsCard_, "contacts.title", "contacts.text", contacts_->access(), "allowContacts",
+        [this] { contacts_->requestAccess(); }, [&]() -> QWidget* {
+            Switch* occasions = boundSwitch(settingBool(QStringLiteral("contactsOccasions"), true));
+            occasions->setObjectName(QStringLiteral("contactsOccasions"));
+            occasions->setAccessibleName(l.t(QStringLiteral("contacts.title")));
+            return occasions;
+        });
 }
 
 } // namespace lomex
