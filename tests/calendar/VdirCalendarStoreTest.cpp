@@ -1,5 +1,10 @@
 #include "CalendarTestSupport.h"
+#include "calendar/Calendar.h"
+#include "calendar/EventService.h"
+#include "calendar/QuickAddParser.h"
 #include "core/Clock.h"
+#include "core/Settings.h"
+#include "platform/Workspace.h"
 #include "platform/FolderWatch.h"
 #include "platform/VdirCalendarStore.h"
 
@@ -376,6 +381,35 @@ TEST(VdirStoreAccess, RequestMakesOneCalendarAndOneList) {
     EXPECT_EQ(store.defaultCalendar(Entity::event)->title, "Kalendář");
     EXPECT_EQ(store.calendars(Entity::event).size(), 1);
     EXPECT_EQ(store.defaultCalendar(Entity::reminder)->title, "Připomínky");
+}
+
+} // namespace
+
+namespace {
+
+// A quick-add line through the service into the folders and back into the agenda and the lists.
+TEST_F(VdirStoreTest, QuickAddLinesLandInTheFoldersAndTheAgenda) {
+    Settings::shared().registerLaunchDefaults();
+    Settings::shared().setInt("agendaDays", 2);
+    FakeWorkspace workspace;
+    EventService service(&store, &clock, &Settings::shared(), &workspace);
+    service.refresh();
+    ASSERT_FALSE(service.add(QuickAddParser::parse("zítra v 10 porada s Petrem @rodina", clock.now(), Calendar::current())));
+    ASSERT_FALSE(service.add(QuickAddParser::parse("připomeň mi koupit mléko dnes !!", clock.now(), Calendar::current())));
+    ASSERT_TRUE(test::waitUntil([&] { return !service.today().isEmpty(); }));
+    QStringList upcoming;
+    for (const CalendarEvent& e : service.upcomingEvents())
+        if (e.calendarId == "rodina") upcoming << e.title + " " + local(e.start);
+    EXPECT_EQ(upcoming, QStringList{"Porada s Petrem Tue 23.3 10:00"});
+    QStringList today;
+    for (const CalendarTask& t : service.today()) today << t.title + " " + t.calendarId + " " + QString::number(t.priority);
+    EXPECT_TRUE(today.contains("Koupit mléko ukoly 1")) << today.join(", ").toStdString();
+    // Done from the list: gone after the refresh that follows.
+    for (const CalendarTask& t : service.today())
+        if (t.title == "Koupit mléko") service.complete(t);
+    ASSERT_TRUE(test::waitUntil([&] {
+        return std::none_of(service.today().begin(), service.today().end(), [](auto& t) { return t.title == "Koupit mléko"; });
+    }));
 }
 
 } // namespace
