@@ -449,6 +449,17 @@ std::optional<LomexError> HookInstaller::Codex::uninstall() {
     return update(hooksFile(), removeOurEntries, true);
 }
 
+std::optional<LomexError> HookInstaller::editJsonFile(const QString& path, const std::function<void(Json&)>& edit) {
+    return update(path, edit, false);
+}
+
+std::optional<LomexError> HookInstaller::readJsonFile(const QString& path, Json& out) {
+    auto root = load(path);
+    if (auto* e = std::get_if<LomexError>(&root)) return *e;
+    out = std::move(std::get<Json>(root));
+    return std::nullopt;
+}
+
 void HookInstaller::setBeforeReplaceHook(std::function<void(const QString&)> hook) {
     beforeReplaceHook() = std::move(hook);
 }

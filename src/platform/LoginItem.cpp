@@ -1,4 +1,5 @@
 #include "platform/LoginItem.h"
+#include "platform/DesktopEntries.h"
 #include "platform/FileIO.h"
 #include "platform/Paths.h"
 #include <QCoreApplication>
@@ -36,40 +37,6 @@ QString escapeString(const QString& s) {
     return out;
 }
 
-QString unescapeString(const QString& s) {
-    QString out;
-    for (int i = 0; i < s.size(); ++i) {
-        if (s[i] != QLatin1Char('\\') || i + 1 == s.size()) {
-            out += s[i];
-            continue;
-        }
-        const QChar n = s[++i];
-        if (n == QLatin1Char('s')) out += QLatin1Char(' ');
-        else if (n == QLatin1Char('n')) out += QLatin1Char('\n');
-        else if (n == QLatin1Char('t')) out += QLatin1Char('\t');
-        else if (n == QLatin1Char('r')) out += QLatin1Char('\r');
-        else if (n == QLatin1Char('\\')) out += QLatin1Char('\\');
-        else out += QLatin1Char('\\') + QString(n);
-    }
-    return out;
-}
-
-// Key=value pairs of the [Desktop Entry] group.
-QHash<QString, QString> readEntry(const QByteArray& content) {
-    QHash<QString, QString> values;
-    bool inGroup = false;
-    for (const QByteArray& raw : content.split('\n')) {
-        const QString line = QString::fromUtf8(raw).trimmed();
-        if (line.startsWith(QLatin1Char('['))) {
-            inGroup = line == QLatin1String("[Desktop Entry]");
-            continue;
-        }
-        const int eq = line.indexOf(QLatin1Char('='));
-        if (!inGroup || line.startsWith(QLatin1Char('#')) || eq <= 0) continue;
-        values.insert(line.left(eq).trimmed(), line.mid(eq + 1).trimmed());
-    }
-    return values;
-}
 } // namespace
 
 LoginItem* LoginItem::current() {
@@ -101,7 +68,7 @@ QString execLine(const QStringList& arguments) {
 }
 
 QStringList execArguments(const QString& value) {
-    const QString s = unescapeString(value);
+    const QString s = desktopentry::unescape(value);
     QStringList args;
     QString current;
     bool inArg = false, quoted = false;
@@ -139,7 +106,7 @@ QString XdgAutostart::entryPath() { return paths::configHome() + QStringLiteral(
 LoginItem::Status XdgAutostart::status() const {
     const auto content = fileio::readRegularFile(entryPath(), kMaxEntryBytes);
     if (!content) return Status::notRegistered;
-    const auto values = readEntry(*content);
+    const auto values = desktopentry::readEntry(*content);
     if (values.value(QStringLiteral("Hidden")) == QLatin1String("true")) return Status::notRegistered;
     if (values.value(QStringLiteral("X-GNOME-Autostart-enabled")) == QLatin1String("false"))
         return Status::notRegistered;

@@ -1,7 +1,9 @@
 #include "settings/SettingsPages.h"
 #include "settings/pages/CalendarPage.h"
+#include "settings/pages/ClipboardPage.h"
 #include "settings/pages/FocusPage.h"
 #include "settings/pages/GeneralPage.h"
+#include "settings/pages/LimitsPage.h"
 #include "settings/pages/NotchPage.h"
 
 namespace lomex {
@@ -13,12 +15,12 @@ SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services
     case Page::notch: return services.model ? new NotchPage(services.model) : nullptr;
     case Page::focus: return new FocusPage;
     case Page::shortcuts: return new ShortcutsPage;
+    case Page::limits: return new LimitsPage(services);
+    case Page::clipboard: return services.clipboard ? new ClipboardPage(services.clipboard) : nullptr;
     case Page::calendar:
         return services.events && services.contacts ? new CalendarPage(services.events, services.contacts) : nullptr;
-    // The places, clipboard, limits and about pages arrive with their services.
+    // The places and about pages arrive with their services.
     case Page::places:
-    case Page::clipboard:
-    case Page::limits:
     case Page::about: return nullptr;
     }
     return nullptr;

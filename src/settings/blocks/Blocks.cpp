@@ -106,23 +106,6 @@ void DividedBox::paintEvent(QPaintEvent*) {
 
 // ---- Card ----
 
-namespace {
-class CardFrame : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        const QRectF r = QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5);
-        p.setPen(QPen(style::primary(this, 0.07), 1));
-        p.setBrush(style::primary(this, 0.045));
-        p.drawRoundedRect(r, 12, 12);
-    }
-};
-} // namespace
-
 Card::Card(const QString& title, QWidget* parent) : QWidget(parent) {
     auto* stack = new QVBoxLayout(this);
     stack->setContentsMargins(0, 10, 0, 0);
@@ -130,7 +113,7 @@ Card::Card(const QString& title, QWidget* parent) : QWidget(parent) {
     title_ = plainLabel(QString(), style::cardTitle, style::secondary(this), this, QFont::DemiBold);
     title_->setContentsMargins(4, 0, 0, 0);
     stack->addWidget(title_);
-    auto* frame = new CardFrame(this);
+    auto* frame = new style::RoundedPanel(12, 0.045, 0.07, this);
     auto* frameLayout = new QVBoxLayout(frame);
     frameLayout->setContentsMargins(0, 0, 0, 0);
     box_ = new DividedBox(frame);

@@ -85,26 +85,13 @@ protected:
     }
 };
 
-class SegmentTrack : public QWidget {
-public:
-    using QWidget::QWidget;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.setRenderHint(QPainter::Antialiasing);
-        p.setPen(Qt::NoPen);
-        p.setBrush(style::primary(this, 0.07));
-        p.drawRoundedRect(QRectF(rect()), 7, 7);
-    }
-};
 } // namespace
 
 SegmentedPicker::SegmentedPicker(Options options, Binding<QString> binding, QWidget* parent)
     : QWidget(parent), options_(std::move(options)), binding_(std::move(binding)) {
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
-    auto* track = new SegmentTrack(this);
+    auto* track = new style::RoundedPanel(7, 0.07, 0, this);
     outer->addWidget(track);
     auto* row = new QHBoxLayout(track);
     row->setContentsMargins(0, 0, 0, 0);
@@ -173,7 +160,7 @@ Stepper::Stepper(int minimum, int maximum, const QString& unit, Binding<int> bin
     setSuffix(QLatin1Char(' ') + unit);
     setFont(style::font(style::body));
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    setMinimumWidth(fontMetrics().horizontalAdvance(QString::number(maximum) + suffix()) + 44);
+    setFixedWidth(fontMetrics().horizontalAdvance(QString::number(maximum) + suffix()) + 44);
     sync();
     connect(this, &QSpinBox::valueChanged, this, [this](int v) {
         binding_.set(v);

@@ -1,5 +1,6 @@
 #include "settings/blocks/Style.h"
 #include <QApplication>
+#include <QPainter>
 #include <QPalette>
 #include <QWidget>
 
@@ -44,6 +45,14 @@ QFont font(double pixelSize, QFont::Weight weight) {
     f.setPixelSize(qMax(1, int(pixelSize + 0.5)));
     f.setWeight(weight);
     return f;
+}
+
+void RoundedPanel::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(stroke_ > 0 ? QPen(primary(this, stroke_), 1) : QPen(Qt::NoPen));
+    p.setBrush(primary(this, fill_));
+    p.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), radius_, radius_);
 }
 
 } // namespace lomex::style

@@ -1,8 +1,7 @@
 #pragma once
 #include <QColor>
 #include <QFont>
-
-class QWidget;
+#include <QWidget>
 
 namespace lomex::style {
 
@@ -20,5 +19,20 @@ QColor accent(const QWidget* w);                     // the palette's highlight
 QFont font(double pixelSize, QFont::Weight weight = QFont::Normal);
 // Sizes of the text styles the pages name.
 constexpr double body = 13, callout = 12, caption = 11, cardTitle = 10.5;
+
+// A rounded rectangle in the primary colour at an opacity, with an optional hairline outline
+// (opacity 0 for none); the backdrop of cards, segmented pickers and key caps.
+class RoundedPanel : public QWidget {
+public:
+    RoundedPanel(qreal radius, double fillOpacity, double strokeOpacity, QWidget* parent = nullptr)
+        : QWidget(parent), radius_(radius), fill_(fillOpacity), stroke_(strokeOpacity) {}
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    qreal radius_;
+    double fill_, stroke_;
+};
 
 } // namespace lomex::style
