@@ -8,6 +8,8 @@
 #include "settings/SettingsNav.h"
 #include "settings/SettingsView.h"
 #include "app/StatusMenu.h"
+#include "calendar/ContactsService.h"
+#include "calendar/EventService.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
@@ -62,15 +64,17 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     headphones_ = new HeadphoneMonitor(nullptr, this);
     pomodoro_ = new PomodoroTimer(nullptr, this);
     shelf_ = new ShelfStore(nullptr, this);
+    events_ = new EventService(nullptr, clock_, nullptr, nullptr, this);
     clipboard_ = new ClipboardStore(clock_, nullptr, nullptr, nullptr, nullptr, {}, this);
     settingsNav_ = new SettingsNav(this);
     usage_ = new UsageMonitor(clock_, this);
     setup_ = new SetupModel(usage_, clock_, this);
+    setup_->calendarAccess = [this] { return events_->eventsAccess(); };
+    setup_->remindersAccess = [this] { return events_->remindersAccess(); };
     setup_->accessibilityTrusted = [] { return PasteKeys::current()->trusted(); };
-    // Calendar and reminders access come with the calendar service (calendarAccess,
-    // remindersAccess); until then they read as not granted.
     setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
     agentSwitch_ = new AgentSwitch(this);
+    contacts_ = new ContactsService(nullptr, clock_, nullptr, this);
     weather_ = new WeatherService(clock_, nullptr, this);
     transit_ = new TransitService(clock_, nullptr, this);
     updates_ = new UpdateChecker(clock_, this);
@@ -99,6 +103,8 @@ Services AppDelegate::inject() const {
     s.shelf = shelf_;
     s.clipboard = clipboard_;
     s.settingsNav = settingsNav_;
+    s.events = events_;
+    s.contacts = contacts_;
     s.usage = usage_;
     s.setup = setup_;
     s.agentSwitch = agentSwitch_;
@@ -208,14 +214,16 @@ void AppDelegate::buildStatusMenu() {
 }
 
 void AppDelegate::startServices() {
-    // Media and the audio spectrum, then the calendar, clipboard, usage and contacts services
-    // start here as they arrive; the feeds last.
+    // Media and the audio spectrum (as they arrive), then the calendar, clipboard, usage and
+    // contacts services; the feeds last.
     battery_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     battery_->start();
     headphones_->start();
+    events_->start();
     usage_->start();
     clipboard_->start();
+    contacts_->start();
     startFeeds();
 }
 
@@ -250,6 +258,9 @@ void AppDelegate::openSetup() {
     if (!setupWindow_) {
         // Made once and kept; closing it by the title bar only hides it.
         setupWindow_ = new SetupWizardView(inject());
+        setupWindow_->requestCalendarAccess = [this] { events_->requestAccess(); };
+        setupWindow_->requestContactsAccess = [this] { contacts_->requestAccess(); };
+        setupWindow_->contactsAccess = [this] { return contacts_->access(); };
         setupWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
         QPointer<AppDelegate> self(this);
         setupWindow_->onClose = [self] {

@@ -16,6 +16,8 @@ namespace lomex {
 class AgentSwitch;
 class ApprovalCenter;
 class ReplySender;
+class ContactsService;
+class EventService;
 class BatteryMonitor;
 class HeadphoneMonitor;
 class PomodoroTimer;
@@ -57,6 +59,8 @@ public:
     HeadphoneMonitor* headphones() const { return headphones_; }
     PomodoroTimer* pomodoro() const { return pomodoro_; }
     ShelfStore* shelf() const { return shelf_; }
+    EventService* events() const { return events_; }
+    ContactsService* contacts() const { return contacts_; }
     ClipboardStore* clipboard() const { return clipboard_; }
     WeatherService* weather() const { return weather_; }
     TransitService* transit() const { return transit_; }
@@ -155,6 +159,8 @@ private:
     ShelfStore* shelf_ = nullptr;
     ClipboardStore* clipboard_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
+    EventService* events_ = nullptr;
+    ContactsService* contacts_ = nullptr;
     UsageMonitor* usage_ = nullptr;
     SetupModel* setup_ = nullptr;
     WeatherService* weather_ = nullptr;

@@ -1,4 +1,5 @@
 #include "settings/SettingsPages.h"
+#include "settings/pages/CalendarPage.h"
 #include "settings/pages/ClipboardPage.h"
 #include "settings/pages/FocusPage.h"
 #include "settings/pages/GeneralPage.h"
@@ -16,8 +17,9 @@ SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services
     case Page::shortcuts: return new ShortcutsPage;
     case Page::limits: return new LimitsPage(services);
     case Page::clipboard: return services.clipboard ? new ClipboardPage(services.clipboard) : nullptr;
-    // The calendar, places and about pages arrive with their services.
     case Page::calendar:
+        return services.events && services.contacts ? new CalendarPage(services.events, services.contacts) : nullptr;
+    // The places and about pages arrive with their services.
     case Page::places:
     case Page::about: return nullptr;
     }
