@@ -6,6 +6,7 @@
 #include <QWidget>
 
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 class QVBoxLayout;
 
@@ -48,6 +49,8 @@ public:
                  QWidget* parent = nullptr);
     quint64 approvalID() const { return approval_.id; }
     QString questionText() const;
+    // The exact command shown under the question (shell requests); empty when there is none.
+    QString commandText() const;
     QPushButton* allowButton() const { return allow_; }
     // Absent where the agent would not keep a rule (no suggestions, or Codex).
     QPushButton* alwaysButton() const { return always_; }
@@ -60,6 +63,7 @@ private:
     QPointer<SessionStore> store_;
     QPointer<ApprovalCenter> center_;
     QLabel* question_;
+    QPlainTextEdit* command_ = nullptr;
     QPushButton* allow_;
     QPushButton* always_ = nullptr;
     QPushButton* deny_;

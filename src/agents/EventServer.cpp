@@ -1,13 +1,14 @@
 #include "agents/EventServer.h"
 #include "agents/HttpRequest.h"
 #include "core/Log.h"
+#include "platform/PeerAccount.h"
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
-#include <unordered_map>
+#include <map>
 
 namespace lomex {
 
@@ -110,9 +111,11 @@ private:
         QTimer* deadline = nullptr;
         RequestReader reader;
         State state = State::reading;
-        explicit Connection(qsizetype maxBytes) : reader(maxBytes) {}
+        qsizetype buffered = 0; // counted in buffered_
+        Connection(qsizetype maxBytes, qsizetype maxHeadBytes) : reader(maxBytes, maxHeadBytes) {}
     };
-    using Connections = std::unordered_map<quint64, std::unique_ptr<Connection>>;
+    // Ordered by id, which is the order of arrival.
+    using Connections = std::map<quint64, std::unique_ptr<Connection>>;
 
     void listen()
     {
@@ -160,13 +163,15 @@ private:
             QTcpSocket* socket = server_->nextPendingConnection();
             if (state_ == State::waiting)
                 setState(State::ready, std::nullopt);
-            if (stopping_ || waiting_ >= limits_.maxWaitingConnections) {
+            if (stopping_ || !fromOwnAccount(socket)) {
                 socket->abort();
                 socket->deleteLater();
                 continue;
             }
+            if (waiting_ >= limits_.maxWaitingConnections)
+                dropOldestWaiting();
             const quint64 id = nextID_++;
-            auto connection = std::make_unique<Connection>(limits_.maxRequestBytes);
+            auto connection = std::make_unique<Connection>(limits_.maxRequestBytes, limits_.maxHeadBytes);
             connection->socket = socket;
             connection->deadline = new QTimer(socket);
             connection->deadline->setSingleShot(true);
@@ -176,9 +181,13 @@ private:
             connect(socket, &QTcpSocket::disconnected, this, [this, id] { gone(id); });
             connections_.emplace(id, std::move(connection));
             ++waiting_;
-            // Bytes may already be buffered before the signal was connected.
+            // A real hook sends its request right after connecting: take what the system holds
+            // now, so a hook accepted in one batch with many stalled connections completes
+            // before those can push it out as the oldest.
             if (socket->bytesAvailable() > 0)
                 readFrom(id);
+            else
+                socket->waitForReadyRead(0); // emits readyRead when bytes are there
         }
     }
 
@@ -194,16 +203,65 @@ private:
         }
         while (connection.socket->bytesAvailable() > 0) {
             const QByteArray chunk = connection.socket->read(65'536);
-            switch (connection.reader.feed(chunk)) {
+            const RequestReader::Status status = connection.reader.feed(chunk);
+            count(connection, connection.reader.bufferedBytes());
+            switch (status) {
             case RequestReader::Status::needMore:
+                if (buffered_ > limits_.maxBufferedBytes && !relieveMemory(id))
+                    return; // this connection was the one closed
                 continue;
             case RequestReader::Status::complete:
                 --waiting_;
                 connection.deadline->stop();
+                count(connection, 0);
                 route(it, connection.reader.takeRequest());
                 return;
             case RequestReader::Status::malformed:
             case RequestReader::Status::tooLarge:
+                drop(id);
+                return;
+            }
+        }
+    }
+
+    bool fromOwnAccount(QTcpSocket* socket) const
+    {
+        if (!limits_.ownAccountOnly)
+            return true;
+        const std::optional<uint> uid = peeraccount::loopbackPeerUid(socket->peerPort(), socket->localPort());
+        return uid && *uid == peeraccount::ownUid();
+    }
+
+    void count(Connection& connection, qsizetype bytes)
+    {
+        buffered_ += bytes - connection.buffered;
+        connection.buffered = bytes;
+    }
+
+    // Closes the connections holding the most unfinished bytes until the total fits again.
+    // False when the connection `current` was among them.
+    bool relieveMemory(quint64 current)
+    {
+        bool currentAlive = true;
+        while (buffered_ > limits_.maxBufferedBytes) {
+            auto largest = connections_.end();
+            for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+                if (it->second->state == Connection::State::reading
+                    && (largest == connections_.end() || it->second->buffered > largest->second->buffered))
+                    largest = it;
+            }
+            if (largest == connections_.end() || largest->second->buffered == 0)
+                break;
+            currentAlive = currentAlive && largest->first != current;
+            drop(largest->first);
+        }
+        return currentAlive;
+    }
+
+    void dropOldestWaiting()
+    {
+        for (const auto& [id, connection] : connections_) {
+            if (connection->state == Connection::State::reading) {
                 drop(id);
                 return;
             }
@@ -241,6 +299,7 @@ private:
 
     void forget(Connections::iterator it)
     {
+        count(*it->second, 0);
         QTcpSocket* socket = it->second->socket;
         socket->disconnect(this);
         it->second->deadline->stop();
@@ -258,6 +317,7 @@ private:
     void finish(Connections::iterator it, const QByteArray& status, const QByteArray& body)
     {
         QTcpSocket* socket = it->second->socket;
+        count(*it->second, 0);
         socket->disconnect(this);
         it->second->deadline->stop();
         connections_.erase(it); // the deadline timer is the socket's child and goes with it
@@ -331,6 +391,7 @@ private:
     quint64 nextID_ = 1;
     int waiting_ = 0;
     int held_ = 0;
+    qsizetype buffered_ = 0;
     bool stopping_ = false;
     State state_ = State::none;
     std::optional<QString> lastLoggedError_;

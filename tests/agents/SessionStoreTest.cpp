@@ -352,8 +352,10 @@ TEST_F(SessionStoreTest, SweepRetiresStaleSessions)
     EXPECT_TRUE(store.session("wait"));
     clock.advance(15);
     EXPECT_FALSE(store.session("unseen"));
-    // A wait nobody touched for twelve hours is given up as well.
-    EXPECT_FALSE(store.session("wait"));
+    // A wait stays however old: the agent still holds its question.
+    clock.advance(7 * 86400);
+    EXPECT_TRUE(store.session("wait"));
+    EXPECT_TRUE(get("wait").state.is(Kind::waiting));
     EXPECT_EQ(transitions.size(), 4u); // two stops, a prompt and a request; the sweep said nothing
 }
 
