@@ -107,37 +107,40 @@ QString leftUnits(const QString& text, qsizetype maxUnits)
 
 QString bounded(const QString& text, qsizetype maxUnits, bool* cut)
 {
-    QString out = leftUnits(text, maxUnits);
-    if (cut)
-        *cut = out.size() < text.size();
-    // A cluster longer than the bound in units must carry too many code points; only then walk.
-    const std::vector<int> ends = clusterEnds(out, std::numeric_limits<int>::max());
+    // Dropped marks shrink a text, so more than maxUnits is read; but never all of a text that
+    // may be megabytes long.
+    constexpr qsizetype readFactor = 16;
+    const QString source = leftUnits(text, maxUnits > text.size() / readFactor ? text.size() : maxUnits * readFactor);
+    bool wasCut = source.size() < text.size();
+    const std::vector<int> ends = clusterEnds(source, std::numeric_limits<int>::max());
+    QString out;
     int start = 0;
-    bool tooLong = false;
     for (int end : ends) {
-        if (end - start > maxClusterCodePoints) {
-            tooLong = true;
+        if (out.size() >= maxUnits) {
+            wasCut = true;
             break;
         }
-        start = end;
-    }
-    if (!tooLong)
-        return out;
-    QString tamed;
-    tamed.reserve(out.size());
-    start = 0;
-    for (int end : ends) {
-        int kept = 0;
         int i = start;
-        while (i < end && kept < maxClusterCodePoints) {
-            const bool pair = out.at(i).isHighSurrogate() && i + 1 < end && out.at(i + 1).isLowSurrogate();
+        for (int kept = 0; i < end && kept < maxClusterCodePoints; ++kept) {
+            const bool pair = source.at(i).isHighSurrogate() && i + 1 < end && source.at(i + 1).isLowSurrogate();
             i += pair ? 2 : 1;
-            ++kept;
         }
-        tamed.append(QStringView(out).mid(start, i - start));
+        if (start == 0 && i == end && end == source.size()) {
+            out = source; // one cluster, nothing to drop: no copy
+            break;
+        }
+        out.append(QStringView(source).mid(start, i - start));
         start = end;
     }
-    return tamed;
+    if (ends.empty())
+        out = source;
+    if (out.size() > maxUnits) {
+        out = leftUnits(out, maxUnits);
+        wasCut = true;
+    }
+    if (cut)
+        *cut = wasCut;
+    return out;
 }
 
 QString leftGraphemes(const QString& text, int count)
