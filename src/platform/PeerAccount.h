@@ -6,9 +6,10 @@
 // loopback port; the kernel's socket table says which one did.
 namespace lomex::peeraccount {
 
-// The uid owning the established loopback socket whose own port is peerPort and whose remote
-// port is localPort (the client side of a connection accepted on localPort), read from
-// /proc/net/tcp and /proc/net/tcp6. Nothing when no such socket is listed.
+// The uid owning the client side of a TCP connection accepted on 127.0.0.1:localPort from
+// 127.0.0.1:peerPort. Asked of the kernel's socket diagnostics for that one socket; where
+// those are not available, read from /proc/net/tcp and /proc/net/tcp6. Nothing when no such
+// established socket is found.
 std::optional<uint> loopbackPeerUid(quint16 peerPort, quint16 localPort);
 
 // The effective uid of this process.
