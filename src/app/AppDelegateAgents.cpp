@@ -181,6 +181,9 @@ void AppDelegate::startAgentServer()
         return;
     }
     agentServer_ = std::move(server);
+    // Hooks installed by an older version carry the approval token on their command line.
+    for (const LomexError& error : HookInstaller::refreshInstalled(HookInstaller::defaultPort))
+        log(QStringLiteral("agent hooks not updated: ") + error.message);
 }
 
 void AppDelegate::stopAgentServer()
