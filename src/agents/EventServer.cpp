@@ -2,6 +2,7 @@
 #include "agents/HttpRequest.h"
 #include "core/Log.h"
 #include "platform/PeerAccount.h"
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -48,8 +49,10 @@ public:
 
     void begin()
     {
+        monotonic_.start();
         server_ = new QTcpServer(this);
-        server_->setListenBacklogSize(128);
+        // Room for a burst of hooks while a flood of connections is being worked off.
+        server_->setListenBacklogSize(1024);
         // Accepted sockets are taken at once; Qt's own queue only matters between two reads.
         server_->setMaxPendingConnections(1024);
         connect(server_, &QTcpServer::newConnection, this, &ServerWorker::accept);
@@ -112,6 +115,7 @@ private:
         RequestReader reader;
         State state = State::reading;
         qsizetype buffered = 0; // counted in buffered_
+        qint64 acceptedAt = 0;  // on monotonic_
         Connection(qsizetype maxBytes, qsizetype maxHeadBytes) : reader(maxBytes, maxHeadBytes) {}
     };
     // Ordered by id, which is the order of arrival.
@@ -173,6 +177,7 @@ private:
             const quint64 id = nextID_++;
             auto connection = std::make_unique<Connection>(limits_.maxRequestBytes, limits_.maxHeadBytes);
             connection->socket = socket;
+            connection->acceptedAt = monotonic_.elapsed();
             connection->deadline = new QTimer(socket);
             connection->deadline->setSingleShot(true);
             connect(connection->deadline, &QTimer::timeout, this, [this, id] { drop(id); });
@@ -258,15 +263,36 @@ private:
         return currentAlive;
     }
 
+    // Makes room for one more connection: the oldest one still sending goes. A connection
+    // whose request has arrived by now is served instead, and one accepted in the last
+    // evictionGraceMs is spared while the table is below its hard cap, since under a flood a
+    // real hook can be the oldest by a hair, its bytes not read yet.
     void dropOldestWaiting()
     {
-        for (const auto& [id, connection] : connections_) {
-            if (connection->state == Connection::State::reading) {
-                drop(id);
-                return;
+        const qint64 now = monotonic_.elapsed();
+        std::optional<quint64> oldest;
+        auto it = connections_.begin();
+        while (waiting_ >= limits_.maxWaitingConnections && it != connections_.end()) {
+            const quint64 id = it->first;
+            if (it->second->state == Connection::State::reading) {
+                it->second->socket->waitForReadyRead(0); // reads and serves what is there
+                auto still = connections_.find(id);
+                if (still != connections_.end() && still->second->state == Connection::State::reading) {
+                    if (now - still->second->acceptedAt >= limits_.evictionGraceMs) {
+                        drop(id);
+                        return;
+                    }
+                    if (!oldest)
+                        oldest = id;
+                }
             }
+            it = connections_.upper_bound(id);
         }
+        if (oldest && waiting_ >= hardCap())
+            drop(*oldest);
     }
+
+    int hardCap() const { return 4 * limits_.maxWaitingConnections; }
 
     // The peer closed or the socket failed.
     void gone(quint64 id)
@@ -392,6 +418,7 @@ private:
     int waiting_ = 0;
     int held_ = 0;
     qsizetype buffered_ = 0;
+    QElapsedTimer monotonic_;
     bool stopping_ = false;
     State state_ = State::none;
     std::optional<QString> lastLoggedError_;

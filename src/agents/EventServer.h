@@ -44,6 +44,9 @@ public:
         // Connections still sending their request; at the cap the one that has waited longest
         // is closed to make room, so stalled clients cannot shut out real hooks.
         int maxWaitingConnections = 64;
+        // A connection younger than this is not pushed out while fewer than four times the cap
+        // are open: it may be a hook whose request is on its way.
+        int evictionGraceMs = 50;
         // Permission requests kept open for a reply; more are answered at once with no text.
         int maxHeldPermissions = 32;
         // Head plus body of one request.

@@ -296,7 +296,7 @@ TEST_F(EventServerTest, WaitingConnectionsAreCappedByClosingTheOldest)
     for (int i = 0; i < 3; ++i) {
         idle.push_back(std::make_unique<LoopbackClient>(port));
         idle.back()->send("GET /hea");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20)); // accepted in this order
+        std::this_thread::sleep_for(std::chrono::milliseconds(30)); // in this order, past the grace
     }
     EXPECT_EQ(roundTrip(port, "GET /health HTTP/1.1\r\n\r\n", 2000), httpResponse("200 OK", "ok"));
     QByteArray got;
