@@ -422,6 +422,7 @@ TEST_F(EventServerTest, HeldPermissionsAreCappedAndOthersStillServed)
     auto server = makeServer(limits);
     LoopbackClient a(port), b(port);
     a.send(post("/permission", kPermission));
+    ASSERT_TRUE(test::waitUntil([&] { return rec.count("permission") == 1; })); // reply 0 is a's
     b.send(post("/permission", kPermission));
     ASSERT_TRUE(test::waitUntil([&] { return rec.count("permission") == 2; }));
     EXPECT_EQ(roundTrip(port, post("/permission", kPermission)), httpResponse("200 OK", ""));
