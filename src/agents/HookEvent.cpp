@@ -43,30 +43,17 @@ bool nestingWithin(const QByteArray& data, int limit)
     return true;
 }
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 // The value of the "\uXXXX" escape starting at i, or -1.
 int escapeAt(const QByteArray& data, qsizetype i)
 {
     if (i + 6 > data.size() || data[i] != '\\' || data[i + 1] != 'u')
         return -1;
-    int value = 0;
-    for (qsizetype k = i + 2; k < i + 6; ++k) {
-        const int d = hexDigit(data[k]);
-        if (d < 0)
-            return -1;
-        value = value * 16 + d;
-    }
-    return value;
+    unsigned value = 0;
+    const char* digits = data.constData() + i + 2;
+    const auto [end, ec] = std::from_chars(digits, digits + 4, value, 16);
+    if (ec != std::errc() || end != digits + 4)
+        return -1;
+    return int(value);
 }
 
 // A JavaScript agent that cuts a string inside an emoji sends half a surrogate pair as an
@@ -74,7 +61,7 @@ int escapeAt(const QByteArray& data, qsizetype i)
 // place), and the rest of the event is kept.
 void repairLoneSurrogates(QByteArray& data)
 {
-    if (!data.contains("\\u") && !data.contains("\\U"))
+    if (!data.contains("\\u"))
         return;
     static const char replacement[] = "\\ufffd";
     bool inString = false;
