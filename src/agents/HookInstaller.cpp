@@ -1,5 +1,6 @@
 #include "agents/HookInstaller.h"
 #include "agents/ApprovalToken.h"
+#include "platform/AgentCli.h"
 #include "platform/FileIO.h"
 #include "platform/Paths.h"
 #include <QDir>
@@ -69,12 +70,6 @@ QString commonCurlOptions() {
         "-H 'Content-Type: application/json' -H 'Expect:' "
         "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
         "--data-binary @-");
-}
-
-// One word for sh, taken literally whatever the text holds.
-QString shellQuoted(QString text) {
-    text.replace(QLatin1Char('\''), QLatin1String("'\\''"));
-    return QLatin1Char('\'') + text + QLatin1Char('\'');
 }
 
 bool hasMarker(const std::string& command) {
@@ -386,7 +381,7 @@ QString HookInstaller::permissionCommand(quint16 port, Agent agent) {
     // readable token the reply is never printed.
     return QStringLiteral("r=$(curl -s -m 590 -X POST ") + commonCurlOptions()
         + QStringLiteral(" 'http://127.0.0.1:%1/permission?%2'").arg(port).arg(queryString(agent))
-        + QStringLiteral(" 2>/dev/null); t=; read -r t 2>/dev/null <") + shellQuoted(ApprovalToken::filePath())
+        + QStringLiteral(" 2>/dev/null); t=; read -r t 2>/dev/null <") + agentcli::shellQuoted(ApprovalToken::filePath())
         + QStringLiteral("; case \"$r\" in \"$t \"*) [ -n \"$t\" ] && printf '%s' \"${r#\"$t \"}\";; esac; true");
 }
 
@@ -500,6 +495,17 @@ QList<LomexError> HookInstaller::refreshInstalled(quint16 port) {
     for (const QString& file : settingsURLs()) refresh(file, claude);
     refresh(Codex::hooksFile(), codexRows(port));
     return errors;
+}
+
+std::optional<LomexError> HookInstaller::editJsonFile(const QString& path, const std::function<void(Json&)>& edit) {
+    return update(path, [&](Json& root) { edit(root); return QString(); }, false);
+}
+
+std::optional<LomexError> HookInstaller::readJsonFile(const QString& path, Json& out) {
+    auto root = load(path);
+    if (auto* e = std::get_if<LomexError>(&root)) return *e;
+    out = std::move(std::get<Json>(root));
+    return std::nullopt;
 }
 
 void HookInstaller::setBeforeReplaceHook(std::function<void(const QString&)> hook) {

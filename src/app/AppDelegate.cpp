@@ -1,14 +1,29 @@
 #include "app/AppDelegate.h"
+#include "agents/AgentSwitch.h"
 #include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
-#include "app/LiveActivity.h"
+#include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
-#include "app/SettingsNav.h"
+#include "settings/SettingsNav.h"
+#include "settings/SettingsView.h"
 #include "app/StatusMenu.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
+#include "device/ClipboardStore.h"
+#include "feeds/TransitService.h"
+#include "feeds/UpdateChecker.h"
+#include "feeds/WeatherService.h"
+#include "device/Monitors.h"
+#include "device/PomodoroTimer.h"
+#include "feeds/UsageMonitor.h"
+#include "platform/Accessibility.h"
+#include "device/ShelfStore.h"
+#include "platform/PowerSource.h"
+#include "settings/SetupModel.h"
+#include "settings/SetupWizard.h"
+#include "tabs/NoteView.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/DebugChannel.h"
@@ -17,7 +32,10 @@
 #include "platform/Paths.h"
 #include "platform/Screens.h"
 #include "platform/WindowHints.h"
+#include "tabs/ShelfView.h"
 #include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QDateTime>
 
 namespace lomex {
@@ -38,7 +56,22 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SetupModel, ContactsService, WeatherService, TransitService, UpdateChecker,
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
+    battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
+    headphones_ = new HeadphoneMonitor(nullptr, this);
+    pomodoro_ = new PomodoroTimer(nullptr, this);
+    shelf_ = new ShelfStore(nullptr, this);
+    clipboard_ = new ClipboardStore(clock_, nullptr, nullptr, nullptr, nullptr, {}, this);
     settingsNav_ = new SettingsNav(this);
+    usage_ = new UsageMonitor(clock_, this);
+    setup_ = new SetupModel(usage_, clock_, this);
+    setup_->accessibilityTrusted = [] { return accessibility::isTrusted(); };
+    // Calendar and reminders access come with the calendar service (calendarAccess,
+    // remindersAccess); until then they read as not granted.
+    setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
+    agentSwitch_ = new AgentSwitch(this);
+    weather_ = new WeatherService(clock_, nullptr, this);
+    transit_ = new TransitService(clock_, nullptr, this);
+    updates_ = new UpdateChecker(clock_, this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
 }
@@ -47,6 +80,8 @@ AppDelegate::~AppDelegate() {
     if (g_shared == this) g_shared = nullptr;
     // Windows are top-level widgets without a parent: delete them while the models they
     // observe still exist.
+    delete setupWindow_;
+    delete settingsWindow_;
     delete statusMenu_;
     delete panel_;
 }
@@ -56,7 +91,17 @@ AppDelegate* AppDelegate::shared() { return g_shared; }
 Services AppDelegate::inject() const {
     Services s;
     s.model = model_;
+    s.battery = battery_;
+    s.pomodoro = pomodoro_;
+    s.shelf = shelf_;
+    s.clipboard = clipboard_;
     s.settingsNav = settingsNav_;
+    s.usage = usage_;
+    s.setup = setup_;
+    s.agentSwitch = agentSwitch_;
+    s.weather = weather_;
+    s.transit = transit_;
+    s.updates = updates_;
     s.agents = agents_;
     s.approvals = approvals_;
     s.l10n = &L10n::shared();
@@ -104,6 +149,8 @@ void AppDelegate::installTabPages() {
     // Tabs without a page show their symbol and name.
     panel_->root()->pages()->setPage(NotchModel::Tab::agents,
                                      new AgentsView(agents_, approvals_, clock_));
+    panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
+    panel_->root()->pages()->setPage(NotchModel::Tab::shelf, new ShelfView(shelf_));
 }
 
 void AppDelegate::observeSettings() {
@@ -122,6 +169,8 @@ void AppDelegate::settingChanged(const QString& key) {
             startAgentServer();
         else
             stopAgentServer();
+    } else if (key == QLatin1String("headphoneNotices")) {
+        headphones_->setWatching(settings.boolValue(key, true));
     } else if (key == QLatin1String("liveEqualizer")) {
         // The audio spectrum follows the playing player only while this is on; it arrives
         // with the media services.
@@ -151,8 +200,15 @@ void AppDelegate::buildStatusMenu() {
 }
 
 void AppDelegate::startServices() {
-    // Media, battery and headphone monitors, the audio spectrum, then the calendar, clipboard,
-    // usage, contacts, weather, transit and update services start here as they arrive.
+    // Media and the audio spectrum, then the calendar, clipboard, usage and contacts services
+    // start here as they arrive; the feeds last.
+    battery_->onNotice = [this](const Notice& notice) { model_->show(notice); };
+    headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
+    battery_->start();
+    headphones_->start();
+    usage_->start();
+    clipboard_->start();
+    startFeeds();
 }
 
 // setupAgents, startAgentServer and stopAgentServer live in AppDelegateAgents.cpp.
@@ -162,21 +218,52 @@ void AppDelegate::openSettings(std::optional<SettingsView::Page> page, std::opti
     if (page) settingsNav_->setPage(*page);
     settingsNav_->setScrollTarget(std::move(scrollTo));
     model_->close();
-    // The settings window (made on the first call, then shown again, titled "settings.title",
-    // raised and made key) comes with the settings pages.
-    log("settings requested: page " + SettingsView::rawValue(settingsNav_->page()));
+    if (!settingsWindow_) {
+        // Made once and kept: closing only hides it, so it reopens on the page shown last.
+        settingsWindow_ = new SettingsView(inject(), clock_);
+        settingsWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                                        Qt::WindowMinimizeButtonHint);
+        settingsWindow_->onSetup = [this] { openSetup(); };
+        if (QScreen* screen = QGuiApplication::primaryScreen()) {
+            QRect frame(QPoint(), settingsWindow_->size());
+            frame.moveCenter(screen->availableGeometry().center());
+            settingsWindow_->move(frame.topLeft());
+        }
+    }
+    settingsWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("settings.title")));
+    settingsWindow_->show();
+    settingsWindow_->raise();
+    settingsWindow_->activateWindow();
 }
 
 void AppDelegate::openSetup() {
     ++setupRequests_;
     model_->close();
-    // The setup window (made once, titled "setup.title", centred, raised and made key; the
-    // setup model's poll started) comes with the setup wizard; its close calls finishSetup().
-    log("setup wizard requested");
+    if (!setupWindow_) {
+        // Made once and kept; closing it by the title bar only hides it.
+        setupWindow_ = new SetupWizardView(inject());
+        setupWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+        QPointer<AppDelegate> self(this);
+        setupWindow_->onClose = [self] {
+            if (self) self->finishSetup();
+        };
+    }
+    setupWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("setup.title")));
+    setupWindow_->adjustSize();
+    if (QScreen* screen = QGuiApplication::primaryScreen()) {
+        QRect frame(QPoint(), setupWindow_->size());
+        frame.moveCenter(screen->availableGeometry().center());
+        setupWindow_->move(frame.topLeft());
+    }
+    setupWindow_->show();
+    setupWindow_->raise();
+    setupWindow_->activateWindow();
+    setup_->startPolling();
 }
 
 void AppDelegate::finishSetup() {
     Settings::shared().setBool(QStringLiteral("onboardingDone"), true);
+    if (setupWindow_) setupWindow_->hide();
 }
 
 void AppDelegate::openPalette() {
@@ -218,6 +305,15 @@ void AppDelegate::installDebugCommands() {
     for (NotchModel::Tab tab : NotchModel::allTabs())
         act(NotchModel::rawName(tab), [this, tab](const QString&) { showNotch(tab); });
     act(QStringLiteral("close"), [this](const QString&) { model_->close(); });
+    // Sample notices, so each notice picture can be seen without the hardware.
+    act(QStringLiteral("notice"), [this](const QString& command) {
+        const QString kind = command.section(QLatin1Char(':'), 1).trimmed();
+        if (kind == QLatin1String("low")) model_->show(Notice::lowBattery(12));
+        else if (kind == QLatin1String("headphones"))
+            model_->show(Notice::device(QStringLiteral("WH-1000XM4"), QStringLiteral("headphones"),
+                                        {{QStringLiteral("L"), 80}, {QStringLiteral("R"), 75}, {QStringLiteral("C"), 40}}));
+        else model_->show(Notice::charging(64));
+    });
     act(QStringLiteral("settings"), [this](const QString& command) {
         // The page is the text after the last colon; none or an unknown name gives general.
         const int colon = command.lastIndexOf(QLatin1Char(':'));
@@ -238,10 +334,7 @@ void AppDelegate::installDebugCommands() {
     });
 }
 
-void AppDelegate::setTransitDebugQuery(const QString& query) {
-    // Sets TransitService::debugQuery once the transit service exists.
-    log("transit stop query requested: \"" + query + "\"");
-}
+// setTransitDebugQuery lives in AppDelegateFeeds.cpp.
 
 debugchannel::Reply AppDelegate::handleDebugCommand(const QString& command) {
     const QString trimmed = command.trimmed();

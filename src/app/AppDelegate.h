@@ -1,8 +1,8 @@
 #pragma once
 #include "agents/EventServer.h"
 #include "agents/SessionStore.h"
-#include "app/NotchModel.h"
-#include "app/Services.h"
+#include "notch/NotchModel.h"
+#include "core/Services.h"
 #include "platform/DebugChannel.h"
 #include "settings/SettingsView.h"
 #include <QHash>
@@ -13,14 +13,25 @@
 
 namespace lomex {
 
+class AgentSwitch;
 class ApprovalCenter;
+class BatteryMonitor;
+class HeadphoneMonitor;
+class PomodoroTimer;
 class Clock;
 class HotKeys;
 class LiveActivity;
 class NotchPanel;
 class Screens;
 class SettingsNav;
+class SetupModel;
+class SetupWizardView;
+class Timer;
+class UsageMonitor;
 class StatusMenu;
+class TransitService;
+class UpdateChecker;
+class WeatherService;
 
 // Owns one instance of every model and service for the life of the process, builds the
 // windows, wires the services' callbacks and routes the requests that come from anywhere
@@ -41,14 +52,28 @@ public:
 
     // ---- the single instances ----
     NotchModel* model() const { return model_; }
+    BatteryMonitor* battery() const { return battery_; }
+    HeadphoneMonitor* headphones() const { return headphones_; }
+    PomodoroTimer* pomodoro() const { return pomodoro_; }
+    ShelfStore* shelf() const { return shelf_; }
+    ClipboardStore* clipboard() const { return clipboard_; }
+    WeatherService* weather() const { return weather_; }
+    TransitService* transit() const { return transit_; }
+    UpdateChecker* updates() const { return updates_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
     EventServer* agentServer() const { return agentServer_.get(); }
     SettingsNav* settingsNav() const { return settingsNav_; }
+    UsageMonitor* usage() const { return usage_; }
+    SetupModel* setup() const { return setup_; }
+    AgentSwitch* agentSwitch() const { return agentSwitch_; }
     LiveActivity* liveActivity() const { return liveActivity_; }
     NotchPanel* panel() const { return panel_; }
     StatusMenu* statusMenu() const { return statusMenu_; }
+    SetupWizardView* setupWindow() const { return setupWindow_; }
+    // The settings window once it was first opened; nullptr before.
+    SettingsView* settingsWindow() const { return settingsWindow_; }
 
     // The bundle of shared models every root view receives.
     Services inject() const;
@@ -102,10 +127,13 @@ private:
     void registerHotKeys();
     void buildStatusMenu();
     void startServices();
+    void startFeeds();
     void setupAgents();
     void startAgentServer();
     void stopAgentServer();
     void updateAgentLive();
+    // Tells the monitoring switch whether the hook server listens right now.
+    void reportAgentServer();
     void installAgentGlyphs();
     void listenForDebugCommands();
     void installDebugCommands();
@@ -117,10 +145,23 @@ private:
 
     // Models and services, in the order they are made.
     NotchModel* model_ = nullptr;
+    BatteryMonitor* battery_ = nullptr;
+    HeadphoneMonitor* headphones_ = nullptr;
+    PomodoroTimer* pomodoro_ = nullptr;
+    ShelfStore* shelf_ = nullptr;
+    ClipboardStore* clipboard_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
+    UsageMonitor* usage_ = nullptr;
+    SetupModel* setup_ = nullptr;
+    WeatherService* weather_ = nullptr;
+    TransitService* transit_ = nullptr;
+    UpdateChecker* updates_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
+    AgentSwitch* agentSwitch_ = nullptr;
     std::unique_ptr<EventServer> agentServer_;
+    // Watches the server's listening state while it exists (the port may be taken or freed).
+    Timer* agentServerWatch_ = nullptr;
     // The latest Codex context read of each session: reads run side by side, and one that
     // started earlier may end later with an older figure.
     QHash<QString, quint64> contextReads_;
@@ -130,6 +171,8 @@ private:
     LiveActivity* liveActivity_ = nullptr;
     NotchPanel* panel_ = nullptr;
     StatusMenu* statusMenu_ = nullptr;
+    SettingsView* settingsWindow_ = nullptr;
+    SetupWizardView* setupWindow_ = nullptr;
     std::unique_ptr<HotKeys> hotKeys_;
     DebugChannelServer* debugServer_ = nullptr;
     QString debugSocketPath_;

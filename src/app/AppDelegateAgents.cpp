@@ -1,6 +1,7 @@
 // The delegate's coding-agent wiring: the hook server's callbacks, the session store's
 // transitions and reminders, and the agents' part of the live activity.
 #include "agents/AgentContext.h"
+#include "agents/AgentSwitch.h"
 #include "agents/AgentText.h"
 #include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
@@ -10,8 +11,9 @@
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
 #include "app/AppDelegate.h"
-#include "app/LiveActivity.h"
+#include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
+#include "core/Clock.h"
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "notch/CollapsedView.h"
@@ -30,6 +32,8 @@ namespace lomex {
 namespace {
 
 constexpr double kAgentToastSeconds = 5.0;
+// How soon a taken or freed port shows on the limits page.
+constexpr double kServerWatchSeconds = 1.0;
 // Much more than the toast line shows: an agent's message can be huge, and the whole toast is
 // laid out to elide it.
 constexpr int kAgentToastCharacters = 400;
@@ -178,12 +182,28 @@ void AppDelegate::startAgentServer()
     };
     if (auto error = server->start()) {
         log(QStringLiteral("agent server ") + error->message);
+        agentSwitch_->setServerState(false, error->message);
         return;
     }
     agentServer_ = std::move(server);
     // Hooks installed by an older version carry the approval token on their command line.
     for (const LomexError& error : HookInstaller::refreshInstalled(HookInstaller::defaultPort))
         log(QStringLiteral("agent hooks not updated: ") + error.message);
+    if (!agentServerWatch_) {
+        agentServerWatch_ = new Timer(clock_, this);
+        connect(agentServerWatch_, &Timer::timeout, this, &AppDelegate::reportAgentServer);
+    }
+    agentServerWatch_->start(kServerWatchSeconds, true);
+    reportAgentServer();
+}
+
+void AppDelegate::reportAgentServer()
+{
+    if (!agentServer_) {
+        agentSwitch_->setServerState(false, std::nullopt);
+        return;
+    }
+    agentSwitch_->setServerState(agentServer_->isListening(), agentServer_->lastError());
 }
 
 void AppDelegate::stopAgentServer()
@@ -192,6 +212,8 @@ void AppDelegate::stopAgentServer()
         agentServer_->stop();
         agentServer_.reset();
     }
+    if (agentServerWatch_) agentServerWatch_->stop();
+    reportAgentServer();
     approvals_->endAll();
 }
 

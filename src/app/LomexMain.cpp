@@ -4,7 +4,9 @@
 #include "calendar/ParseMode.h"
 #include "calendar/TestCzechMode.h"
 #include "core/Log.h"
+#include "feeds/StatusLineMode.h"
 #include "platform/DebugChannel.h"
+#include "platform/Screens.h"
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFont>
@@ -19,6 +21,8 @@ const std::vector<CommandMode>& LomexMain::modes() {
         {"--parse", &parseMode},
         {"--test-czech", &testCzechMode},
         {"--hook-command", &hookCommandMode},
+        {"--statusline", &statusLineMode},
+        {"--codex-usage", &codexUsageMode},
     };
     return table;
 }
@@ -69,6 +73,13 @@ int LomexMain::main(int argc, char** argv) {
 }
 
 int LomexMain::startApp(int argc, char** argv) {
+    // Qt would abort with a long plugin message; say what is missing instead.
+    if (!hasGraphicalSession()) {
+        std::fputs("lomex: Lomex needs a graphical session (no DISPLAY or WAYLAND_DISPLAY is set); "
+                   "on a headless machine run it under xvfb-run\n",
+                   stderr);
+        return 1;
+    }
     // One panel per user session: a second start would stack another pill over the first
     // and fight it for the hot keys and the hook port.
     if (debugchannel::isAnswered()) {

@@ -1,5 +1,5 @@
 #include "app/NotchPanel.h"
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "notch/NotchRootView.h"
@@ -7,7 +7,9 @@
 #include "platform/Feedback.h"
 #include "platform/PointerClicks.h"
 #include "platform/Screens.h"
+#include <QApplication>
 #include <QBuffer>
+#include <QDragEnterEvent>
 #include <QKeyEvent>
 #include <QImage>
 #include <QPainter>
@@ -43,6 +45,9 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
     pal.setColor(QPalette::Window, Qt::black);
     setPalette(pal);
     setFixedSize(NotchModel::kOpenWidth, NotchModel::kOpenHeightWithUsage);
+    // Drags over any part of the notch count as hovering it (see eventFilter).
+    setAcceptDrops(true);
+    qApp->installEventFilter(this);
 
     root_ = new NotchRootView(services, this);
     root_->setGeometry(rect());
@@ -182,8 +187,38 @@ void NotchPanel::enterEvent(QEnterEvent* event) {
 }
 
 void NotchPanel::leaveEvent(QEvent* event) {
-    model_->hoverNotch(false);
+    // A drag starting inside grabs the pointer, which sends a leave while the pointer is still
+    // over the notch; only a real exit counts.
+    if (!pointerOverOpenNotch()) model_->hoverNotch(false);
     QWidget::leaveEvent(event);
+}
+
+bool NotchPanel::pointerOverOpenNotch() const {
+    return model_->isOpen() && model_->openHotRect().contains(screens_->cursorPos());
+}
+
+// While a drag is in progress the window system sends no enter or leave events, so a drag over
+// the notch counts as hovering it: files can be dragged onto the closed notch, and the open
+// one stays open while a drag crosses it.
+void NotchPanel::dragEnterEvent(QDragEnterEvent* event) {
+    model_->hoverNotch(true);
+    event->accept();
+}
+
+void NotchPanel::dragMoveEvent(QDragMoveEvent* event) {
+    // Only the pages that take drops (the shelf) accept them.
+    event->ignore();
+}
+
+bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragLeave) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        if (w && (w == this || isAncestorOf(w))) {
+            if (event->type() == QEvent::DragEnter) model_->hoverNotch(true);
+            else if (!pointerOverOpenNotch()) model_->hoverNotch(false);
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void NotchPanel::mousePressEvent(QMouseEvent* event) {

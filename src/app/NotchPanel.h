@@ -1,5 +1,5 @@
 #pragma once
-#include "app/Services.h"
+#include "core/Services.h"
 #include <QWidget>
 
 namespace lomex {
@@ -46,8 +46,12 @@ protected:
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    bool pointerOverOpenNotch() const;
     void updateShape();
     void updateMouseFollow();
     bool pillShown() const;

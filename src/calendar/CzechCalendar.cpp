@@ -129,7 +129,11 @@ struct HolidayDay {
     const char* en;
 };
 
+// Good Friday has been a Czech public holiday since 2016.
+constexpr int kFirstGoodFridayYear = 2016;
+
 // The year's holidays as plain dates, fixed ones first, then Good Friday and Easter Monday.
+// A year before Good Friday was a holiday leaves its entry an invalid date, which no day equals.
 std::array<HolidayDay, 13> holidayDays(int year)
 {
     std::array<HolidayDay, 13> days{};
@@ -137,7 +141,7 @@ std::array<HolidayDay, 13> holidayDays(int year)
     for (const FixedHoliday& h : kFixedHolidays)
         days[i++] = {QDate(year, h.month, h.day), h.cs, h.en};
     const QDate easter = easterDate(year);
-    days[i++] = {easter.addDays(-2), "Velký pátek", "Good Friday"};
+    days[i++] = {year >= kFirstGoodFridayYear ? easter.addDays(-2) : QDate(), "Velký pátek", "Good Friday"};
     days[i++] = {easter.addDays(1), "Velikonoční pondělí", "Easter Monday"};
     return days;
 }
@@ -194,6 +198,8 @@ std::vector<CzechCalendar::Holiday> CzechCalendar::holidays(int year, const Cale
         return list;
     list.reserve(13);
     for (const HolidayDay& h : holidayDays(year)) {
+        if (!h.day.isValid())
+            continue;
         if (auto date = calendar.date(h.day.year(), h.day.month(), h.day.day()))
             list.push_back({*date, QString::fromUtf8(h.cs), QString::fromUtf8(h.en)});
     }

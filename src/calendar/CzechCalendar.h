@@ -30,7 +30,8 @@ public:
     // the day has none.
     static std::optional<QString> nameDay(const QDateTime& date, const Calendar& calendar);
 
-    // The year's 13 public holidays in ascending date (fewer only when a date cannot be formed).
+    // The year's public holidays in ascending date: 13, or 12 before 2016, when Good Friday
+    // became one (fewer only when a date cannot be formed).
     static std::vector<Holiday> holidays(int year, const Calendar& calendar);
     static std::optional<QDateTime> easterSunday(int year, const Calendar& calendar);
     static std::optional<Holiday> holiday(const QDateTime& on, const Calendar& calendar);

@@ -218,18 +218,36 @@ bool isTitleStopword(const QString& folded) {
 } // namespace
 
 QString QuickAddParser::Text::remainingTitle() const {
-    QStringList words = characters_.join(QString()).split(u' ', Qt::SkipEmptyParts);
-    while (!words.isEmpty() && isTitleStopword(fold(words.last()))) words.removeLast();
-    while (words.size() >= 2 && isTitleStopword(fold(words.first()))) words.removeFirst();
-    QString title = words.join(u' ');
-    static const QString trimmed = QStringLiteral(" ,.-–");
-    int a = 0, b = int(title.size());
+    // Words are runs of whole characters between blanks; a blank that carries a combining mark
+    // or a variation selector is a character of its word, not a gap.
+    std::vector<QStringList> words;
+    QStringList word;
+    for (const QString& c : characters_) {
+        if (c != u" ") {
+            word << c;
+        } else if (!word.isEmpty()) {
+            words.push_back(std::move(word));
+            word.clear();
+        }
+    }
+    if (!word.isEmpty()) words.push_back(std::move(word));
+    auto stopword = [](const QStringList& w) { return isTitleStopword(fold(w.join(QString()))); };
+    while (!words.empty() && stopword(words.back())) words.pop_back();
+    while (words.size() >= 2 && stopword(words.front())) words.erase(words.begin());
+
+    QStringList title;
+    for (const QStringList& w : words) {
+        if (!title.isEmpty()) title << QStringLiteral(" ");
+        title << w;
+    }
+    static const QStringList trimmed = {" ", ",", ".", "-", QStringLiteral("–")};
+    qsizetype a = 0, b = title.size();
     while (a < b && trimmed.contains(title[a])) ++a;
     while (b > a && trimmed.contains(title[b - 1])) --b;
-    title = title.mid(a, b - a);
-    if (title.isEmpty()) return title;
-    const QStringList chars = splitCharacters(title);
-    return chars.first().toUpper() + title.mid(chars.first().size());
+    if (a == b) return QString();
+    QString out = title[a].toUpper();
+    for (qsizetype i = a + 1; i < b; ++i) out += title[i];
+    return out;
 }
 
 } // namespace lomex

@@ -93,14 +93,15 @@ const QSet<QString>& notInfinitives() {
     return words;
 }
 
-// Largest counts and spans taken from a line: about ten years. Anything larger is no
-// plausible plan and would only feed long loops or overflow.
-constexpr qint64 kMaxMinutes = 10LL * 366 * 24 * 60;
-constexpr qint64 kMaxHours = 10LL * 366 * 24;
+// Farthest a count may reach, in days, whatever its unit: about ten years. Anything farther is
+// no plausible plan and would only feed long loops or overflow.
 constexpr qint64 kMaxDays = 10LL * 366;
-constexpr qint64 kMaxWeeks = 10LL * 53;
-constexpr qint64 kMaxMonths = 10LL * 12;
-constexpr qint64 kMaxWorkdays = 10LL * 261;
+constexpr qint64 kMaxMinutes = kMaxDays * 24 * 60; // also the longest duration
+
+// The moment a count led to, or an invalid one when it lies past the bound.
+QDateTime withinReach(const QDateTime& moment, const QDateTime& today, const Calendar& cal) {
+    return moment.isValid() && cal.daysBetween(today, moment) <= kMaxDays ? moment : QDateTime();
+}
 
 // Decimal digits of any script; nullopt when s is not all digits or is absurdly long.
 std::optional<qint64> digitsValue(const QString& s) {
@@ -187,7 +188,12 @@ const Patterns& patterns() {
     return p;
 }
 
-int adjust(int h, const std::optional<QString>& meridiem, const std::optional<QString>& partOfDay) {
+// An hour typed with a leading zero ("07:30") is 24-hour notation and never read as afternoon.
+bool zeroPadded(const std::optional<QString>& digits) {
+    return digits && digits->size() == 2 && QChar::digitValue(digits->at(0).unicode()) == 0;
+}
+
+int adjust(int h, const std::optional<QString>& meridiem, const std::optional<QString>& partOfDay, bool padded) {
     if (meridiem == u"pm") return h < 12 ? h + 12 : h;
     if (meridiem == u"am") return h == 12 ? 0 : h;
     const QString pod = partOfDay.value_or(QString());
@@ -198,7 +204,7 @@ int adjust(int h, const std::optional<QString>& meridiem, const std::optional<QS
         if (h == 12) return 0;
         return (h >= 6 && h < 12) ? h + 12 : h;
     }
-    return (h >= 1 && h <= 7) ? h + 12 : h;
+    return (h >= 1 && h <= 7 && !padded) ? h + 12 : h;
 }
 
 int defaultHour(const QString& pod) {
@@ -215,14 +221,17 @@ int defaultHour(const QString& pod) {
 // The start of the given day; nullopt for a day that does not exist in its month (31.2.).
 std::optional<QDateTime> makeDate(int day, int month, std::optional<int> year, const QDateTime& now, const Calendar& cal) {
     if (day < 1 || day > 31 || month < 1 || month > 12) return std::nullopt;
-    const int y = year.value_or(cal.year(now));
-    auto date = cal.date(y, month, day);
-    if (!date) return std::nullopt;
-    if (!year && *date < cal.startOfDay(now)) {
-        // A day of this year that has passed means next year (and 29.2. only when that year has one).
-        date = cal.date(y + 1, month, day);
+    if (year) return cal.date(*year, month, day);
+    if (!Calendar::isValidDate(2000, month, day)) return std::nullopt; // in no year, not even a leap one
+    // Without a year: the next time the day comes, today included. For 29 February that is the
+    // next year that has one, at most eight years on (2096 to 2104).
+    const QDateTime today = cal.startOfDay(now);
+    const int thisYear = cal.year(now);
+    for (int y = thisYear; y <= thisYear + 8; ++y) {
+        auto date = cal.date(y, month, day);
+        if (date && *date >= today) return date;
     }
-    return date;
+    return std::nullopt;
 }
 
 QDateTime nextWeekday(int weekday, const QDateTime& now, const Calendar& cal, bool forceNextWeek) {
@@ -234,25 +243,38 @@ QDateTime nextWeekday(int weekday, const QDateTime& now, const Calendar& cal, bo
     return result;
 }
 
-QStringList letterWords(const QString& folded) {
-    QStringList words;
-    QString current;
-    for (char32_t c : folded.toUcs4()) {
-        if (QChar::isLetter(c)) {
-            current += QString::fromUcs4(&c, 1);
+// The words of a folded text as lists of whole characters, split at every character that is
+// not a letter (one whose first code point is not).
+std::vector<QStringList> letterWords(const QString& folded) {
+    std::vector<QStringList> words;
+    QStringList current;
+    for (const QString& c : QuickAddParser::splitCharacters(folded)) {
+        const char32_t lead = c.size() > 1 && c[0].isHighSurrogate() ? QChar::surrogateToUcs4(c[0], c[1]) : c[0].unicode();
+        if (QChar::isLetter(lead)) {
+            current << c;
         } else if (!current.isEmpty()) {
-            words << current;
+            words.push_back(std::move(current));
             current.clear();
         }
     }
-    if (!current.isEmpty()) words << current;
+    if (!current.isEmpty()) words.push_back(std::move(current));
     return words;
+}
+
+// A day-and-month hit that is a clock time instead: hour and minute joined by the full stop
+// alone, the minute two digits from 14 to 59. No month is that large; 13 stays a slip in a date.
+bool isDottedTime(const QuickAddParser::Match& m) {
+    const auto hour = m.range(1), minute = m.range(2);
+    if (!hour || !minute || m.range(3) || minute->end - minute->start != 2 || minute->start != hour->end + 1)
+        return false; // a year makes it a date ("18.30.2027")
+    const int h = number(m.group(1)), min = number(m.group(2));
+    return h <= 23 && min >= 14 && min <= 59;
 }
 
 } // namespace
 
-std::optional<QuickAddParser::Match> QuickAddParser::Text::match(const QRegularExpression& re) const {
-    QRegularExpressionMatch m = re.match(folded_);
+std::optional<QuickAddParser::Match> QuickAddParser::Text::match(const QRegularExpression& re, int from) const {
+    QRegularExpressionMatch m = re.match(folded_, from);
     if (!m.hasMatch()) return std::nullopt;
     return Match(std::move(m), folded_);
 }
@@ -271,6 +293,7 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
     int rangeStartMinute = 0, rangeEndMinute = 0;
     std::optional<QDateTime> date, relativeStart;
     std::optional<int> hour;
+    bool hourPadded = false, endPadded = false;
     int minute = 0;
     std::optional<QString> meridiem, partOfDay;
     bool tonight = false, nextWeekNamed = false;
@@ -333,6 +356,8 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
             rangeStartMinute = number(m->group(2));
             rangeEndHour = number(m->group(3));
             rangeEndMinute = number(m->group(4));
+            hourPadded = zeroPadded(m->group(1));
+            endPadded = zeroPadded(m->group(3));
             hour = rangeStartHour;
             minute = rangeStartMinute;
             text.consume(m->whole());
@@ -341,7 +366,15 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
     }
 
     for (const QRegularExpression& re : P.numericDates) {
-        if (auto m = text.match(re)) {
+        std::optional<Match> m = text.match(re);
+        while (m && &re == &P.numericDates[0] && isDottedTime(*m)) {
+            // Czech clock notation with a closing full stop ("18.30."): the time recognisers read
+            // it, its stop goes with it, and a date may still follow.
+            const int end = m->whole().end;
+            text.consume({end - 1, end});
+            m = text.match(re, end);
+        }
+        if (m) {
             std::optional<int> year;
             if (m->group(3)) year = number(m->group(3));
             date = makeDate(number(m->group(1)), number(m->group(2)), year, now, cal);
@@ -378,7 +411,9 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
 
     if (auto m = text.match(P.workdays)) {
         const auto n = readCount(m->group(1));
-        const QDateTime day = n && *n <= kMaxWorkdays ? CzechCalendar::adding(int(*n), now, cal) : QDateTime();
+        // More working days than the bound has days can only lie past it.
+        const QDateTime day =
+            n && *n <= kMaxDays ? withinReach(CzechCalendar::adding(int(*n), now, cal), today, cal) : QDateTime();
         if (day.isValid()) {
             date = day;
             text.consume(m->whole());
@@ -391,17 +426,13 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
         const bool minutes = unit.startsWith(u"min");
         const bool hours = unit.startsWith(u"hod") || unit.startsWith(u"hour");
         QDateTime moment; // stays invalid for an unusable count
-        if (!n) {
-        } else if (minutes) {
-            if (*n <= kMaxMinutes) moment = cal.addingMinutes(*n, now);
-        } else if (hours) {
-            if (*n <= kMaxHours) moment = cal.addingHours(*n, now);
-        } else if (unit.startsWith(u'd')) {
-            if (*n <= kMaxDays) moment = cal.addingDays(*n, today);
-        } else if (unit.startsWith(u't') || unit.startsWith(u'w')) {
-            if (*n <= kMaxWeeks) moment = cal.addingDays(7 * *n, today);
-        } else if (*n <= kMaxMonths) {
-            moment = cal.addingMonths(*n, today);
+        if (n && *n <= kMaxMinutes) { // no unit is shorter than a minute
+            if (minutes) moment = cal.addingMinutes(*n, now);
+            else if (hours) moment = cal.addingHours(*n, now);
+            else if (unit.startsWith(u'd')) moment = cal.addingDays(*n, today);
+            else if (unit.startsWith(u't') || unit.startsWith(u'w')) moment = cal.addingDays(7 * *n, today);
+            else moment = cal.addingMonths(*n, today);
+            moment = withinReach(moment, today, cal);
         }
         if (moment.isValid()) {
             // Minutes and hours give the start itself; days, weeks and months the day.
@@ -453,6 +484,7 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
             auto m = text.match(P.times[i]);
             if (!m) continue;
             hour = number(m->group(1));
+            hourPadded = zeroPadded(m->group(1));
             if (i == 0) {
                 minute = number(m->group(2));
                 meridiem = m->group(3);
@@ -487,13 +519,21 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
                 minute = 0; // an unreadable minute must not spoil the part of day's hour
             }
         } else {
-            h = adjust(*hour, meridiem, partOfDay);
+            h = adjust(*hour, meridiem, partOfDay, hourPadded);
             if (rangeEndHour) {
-                int e = adjust(*rangeEndHour, meridiem, partOfDay);
+                int e = adjust(*rangeEndHour, meridiem, partOfDay, endPadded);
                 if (e < *h && e + 12 <= 23) e += 12;
-                // Still before the start: an overnight range ("od 22 do 2"), whose end is the
-                // hour as typed on the next day, not an afternoon hour.
-                if (e < *h && *rangeEndHour < e) e = *rangeEndHour;
+                // Still not after the start although a smaller hour was typed: an overnight
+                // range ("od 22 do 2", "22-10", "od 15 do 3"), which ends at the hour as typed on
+                // the next day, not at an afternoon hour or a full day later.
+                if (e <= *h && *rangeEndHour < *hour) {
+                    e = *rangeEndHour;
+                } else if (e <= *h && *rangeEndHour > *hour && !partOfDay) {
+                    // A rising range that the afternoon reading of a small start hour turned
+                    // around ("7-12" as 19:00 to noon the next day): both hours as typed.
+                    h = *hour;
+                    e = *rangeEndHour;
+                }
                 rangeEndHour = e;
             }
         }
@@ -534,13 +574,14 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
 
     // Title and kind.
     QString title = text.remainingTitle();
-    const QStringList words = letterWords(fold(title));
-    const QString first = words.isEmpty() ? QString() : words.first();
+    const std::vector<QStringList> words = letterWords(fold(title));
     bool hasNoun = false;
-    for (const QString& w : words) hasNoun = hasNoun || eventNouns().contains(w);
-    // Length in user-perceived characters, not UTF-16 units.
+    for (const QStringList& w : words) hasNoun = hasNoun || eventNouns().contains(w.join(QString()));
+    // Length in user-perceived characters, not UTF-16 units or code points.
+    const QStringList firstChars = words.empty() ? QStringList() : words.front();
+    const QString first = firstChars.join(QString());
     const bool isTask = taskVerbs().contains(first) ||
-                        (splitCharacters(first).size() >= 4 && first.endsWith(u't') && !notInfinitives().contains(first) &&
+                        (firstChars.size() >= 4 && firstChars.last() == u"t" && !notInfinitives().contains(first) &&
                          !hasNoun);
     Kind kind;
     if (explicitKind) kind = *explicitKind;

@@ -51,7 +51,8 @@ public:
     public:
         explicit Text(const QString& input);
         std::optional<Match> match(const QString& pattern) const; // nullopt also for a bad pattern
-        std::optional<Match> match(const QRegularExpression& re) const;
+        // The first hit at or after a UTF-16 offset of the folded copy.
+        std::optional<Match> match(const QRegularExpression& re, int from = 0) const;
         void consume(Range range);
         // Hides a stretch from later matches while its characters stay for the title.
         void mask(Range range);

@@ -1,5 +1,5 @@
 #include "notch/CollapsedView.h"
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include "ui/Symbols.h"
 #include <QPainter>
 

@@ -1,5 +1,5 @@
 #include "notch/ExpandedView.h"
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchTabBar.h"
 #include <QLabel>

@@ -1,5 +1,5 @@
 #pragma once
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include <QHash>
 #include <QPointer>
 #include <QStackedWidget>

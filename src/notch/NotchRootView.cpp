@@ -1,5 +1,5 @@
 #include "notch/NotchRootView.h"
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include "core/L10n.h"
 #include "notch/CollapsedView.h"
 #include "notch/ExpandedView.h"

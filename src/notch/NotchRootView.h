@@ -1,5 +1,5 @@
 #pragma once
-#include "app/Services.h"
+#include "core/Services.h"
 #include <QWidget>
 #include <functional>
 

@@ -1,5 +1,5 @@
 #include "notch/NotchShape.h"
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include <QPolygon>
 #include <algorithm>
 #include <cmath>

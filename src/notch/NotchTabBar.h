@@ -1,5 +1,5 @@
 #pragma once
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include <QAbstractButton>
 #include <QWidget>
 #include <functional>

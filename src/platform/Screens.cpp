@@ -59,4 +59,12 @@ int chooseScreen(const QString& displayChoice, const QList<ScreenInfo>& screens,
     return primary;
 }
 
+bool hasGraphicalSession() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        const QByteArray value = qgetenv(name);
+        if (!value.trimmed().isEmpty()) return true;
+    }
+    return false;
+}
+
 } // namespace lomex

@@ -66,4 +66,8 @@ private:
 // Returns an index into screens, or -1 when there are none.
 int chooseScreen(const QString& displayChoice, const QList<ScreenInfo>& screens, QPoint cursor);
 
+// Whether a graphical session is reachable: $DISPLAY or $WAYLAND_DISPLAY set, or a Qt platform
+// plugin named explicitly (offscreen in tests, or any the user chose).
+bool hasGraphicalSession();
+
 } // namespace lomex

@@ -1,4 +1,20 @@
 #include "settings/SettingsView.h"
+#include "core/Clock.h"
+#include "core/L10n.h"
+#include "settings/SettingsNav.h"
+#include "settings/SettingsPage.h"
+#include "settings/SettingsPages.h"
+#include "settings/blocks/Blocks.h"
+#include "settings/blocks/Style.h"
+#include "ui/Symbols.h"
+#include <QAbstractButton>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTimer>
+#include <QVBoxLayout>
 
 namespace lomex {
 
@@ -27,6 +43,256 @@ std::optional<SettingsView::Page> SettingsView::pageFrom(const QString& raw) {
     for (Page p : allPages())
         if (rawValue(p) == raw) return p;
     return std::nullopt;
+}
+
+QString SettingsView::symbol(Page page) {
+    switch (page) {
+    case Page::general: return QStringLiteral("gearshape.fill");
+    case Page::notch: return QStringLiteral("rectangle.topthird.inset.filled");
+    case Page::calendar: return QStringLiteral("calendar");
+    case Page::places: return QStringLiteral("cloud.sun.fill");
+    case Page::clipboard: return QStringLiteral("doc.on.clipboard.fill");
+    case Page::focus: return QStringLiteral("timer");
+    case Page::limits: return QStringLiteral("gauge.with.dots.needle.67percent");
+    case Page::shortcuts: return QStringLiteral("command");
+    case Page::about: return QStringLiteral("info.circle.fill");
+    }
+    return {};
+}
+
+style::Named SettingsView::tileColor(Page page) {
+    using N = style::Named;
+    switch (page) {
+    case Page::general: return N::gray;
+    case Page::notch: return N::orange;
+    case Page::calendar: return N::red;
+    case Page::places: return N::teal;
+    case Page::clipboard: return N::blue;
+    case Page::focus: return N::mint;
+    case Page::limits: return N::purple;
+    case Page::shortcuts: return N::indigo;
+    case Page::about: return N::secondary;
+    }
+    return N::gray;
+}
+
+namespace {
+
+QString pageTitle(SettingsView::Page page) { return L10n::shared().t("page." + SettingsView::rawValue(page)); }
+
+// One sidebar entry: the page's tile and title on an accent highlight while selected.
+class SidebarRow : public QAbstractButton {
+public:
+    SidebarRow(SettingsView::Page page, QWidget* parent) : QAbstractButton(parent), page_(page) {
+        setCheckable(true);
+        setCursor(Qt::PointingHandCursor);
+        setFont(style::font(13));
+        setFixedHeight(32);
+        tile_ = new IconTile(SettingsView::symbol(page), style::named(SettingsView::tileColor(page), this), 22, this);
+        tile_->move(8, 5);
+        tile_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    }
+    SettingsView::Page page() const { return page_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        if (isChecked()) {
+            QColor fill = style::accent(this);
+            fill.setAlphaF(0.9f);
+            p.setPen(Qt::NoPen);
+            p.setBrush(fill);
+            p.drawRoundedRect(QRectF(rect()), 7, 7);
+        }
+        p.setPen(isChecked() ? QColor(Qt::white) : style::primary(this));
+        p.setFont(font());
+        const QRect textRect = rect().adjusted(8 + 22 + 9, 0, -8, 0);
+        p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
+                   fontMetrics().elidedText(text(), Qt::ElideRight, textRect.width()));
+    }
+
+private:
+    SettingsView::Page page_;
+    IconTile* tile_;
+};
+
+// The setup entry at the foot of the sidebar.
+class SetupEntry : public QAbstractButton {
+public:
+    using QAbstractButton::QAbstractButton;
+    QSize sizeHint() const override {
+        return {fontMetrics().horizontalAdvance(text()) + 12 + 5 + 20, fontMetrics().height() + 20};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        const QColor c = underMouse() ? style::primary(this) : style::secondary(this);
+        const QRect inner = rect().adjusted(10, 10, -10, -10);
+        const QPixmap icon = symbols::pixmap(QStringLiteral("wand.and.stars"), 12, c, devicePixelRatioF());
+        p.drawPixmap(inner.left(), inner.center().y() - 6, 12, 12, icon);
+        p.setPen(c);
+        p.setFont(font());
+        p.drawText(inner.adjusted(17, 0, 0, 0), Qt::AlignVCenter | Qt::AlignLeft, text());
+    }
+    void enterEvent(QEnterEvent*) override { update(); }
+    void leaveEvent(QEvent*) override { update(); }
+};
+
+// The sidebar's background: a slightly tinted material under the whole column.
+class Sidebar : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), style::primary(this, 0.04));
+    }
+};
+
+} // namespace
+
+SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
+    : QWidget(parent), services_(services), clock_(clock ? clock : Clock::current()) {
+    setFixedSize(width, height);
+    setAutoFillBackground(true);
+    auto* root = new QHBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    // Sidebar: brand, the nine pages, the setup entry at the foot.
+    auto* sidebar = new Sidebar(this);
+    sidebar->setFixedWidth(210);
+    auto* side = new QVBoxLayout(sidebar);
+    side->setContentsMargins(10, 0, 10, 0);
+    side->setSpacing(2);
+    auto* brand = new QHBoxLayout;
+    brand->setContentsMargins(10, 38, 10, 14);
+    brand->setSpacing(8);
+    auto* brandIcon = new QLabel(sidebar);
+    brandIcon->setPixmap(symbols::pixmap(QStringLiteral("rectangle.topthird.inset.filled"), 15,
+                                         style::named(style::Named::orange, this), devicePixelRatioF()));
+    brand->addWidget(brandIcon);
+    brand->addWidget(plainLabel(QStringLiteral("Lomex"), 17, style::primary(this), sidebar, QFont::Bold));
+    brand->addStretch(1);
+    side->addLayout(brand);
+    for (Page page : allPages()) {
+        auto* row = new SidebarRow(page, sidebar);
+        side->addWidget(row);
+        rows_.append(row);
+        connect(row, &QAbstractButton::clicked, this, [this, page] {
+            if (services_.settingsNav) services_.settingsNav->setPage(page);
+        });
+    }
+    side->addStretch(1);
+    auto* setup = new SetupEntry(sidebar);
+    setup->setFont(style::font(12));
+    setup->setCursor(Qt::PointingHandCursor);
+    side->addWidget(setup, 0, Qt::AlignLeft);
+    setupEntry_ = setup;
+    connect(setup, &QAbstractButton::clicked, this, [this] {
+        if (onSetup) onSetup();
+    });
+    root->addWidget(sidebar);
+
+    auto* divider = new QFrame(this);
+    divider->setFrameShape(QFrame::VLine);
+    divider->setFixedWidth(1);
+    divider->setStyleSheet(QStringLiteral("color: rgba(128,128,128,70);"));
+    root->addWidget(divider);
+
+    // Content column: header, then the scroll area with the current page.
+    auto* column = new QVBoxLayout;
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto* header = new QHBoxLayout;
+    header->setContentsMargins(24, 40, 24, 14);
+    header->setSpacing(14);
+    headerTile_ = new IconTile(QString(), QColor(), 44, this);
+    header->addWidget(headerTile_);
+    auto* titles = new QVBoxLayout;
+    titles->setSpacing(2);
+    headerTitle_ = plainLabel(QString(), 22, style::primary(this), this, QFont::Bold);
+    headerSubtitle_ = plainLabel(QString(), style::callout, style::secondary(this), this);
+    titles->addWidget(headerTitle_);
+    titles->addWidget(headerSubtitle_);
+    header->addLayout(titles, 1);
+    column->addLayout(header);
+    scroll_ = new QScrollArea(this);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->viewport()->setAutoFillBackground(false);
+    column->addWidget(scroll_, 1);
+    root->addLayout(column, 1);
+
+    if (services_.settingsNav) {
+        connect(services_.settingsNav, &SettingsNav::pageChanged, this, [this] { buildPage(); });
+        connect(services_.settingsNav, &SettingsNav::scrollTargetChanged, this, [this] {
+            if (isVisible()) scrollSoon();
+        });
+    }
+    // A change of language redraws every text; the page is made again in the new language
+    // once the click that changed it has finished.
+    connect(&L10n::shared(), &L10n::languageChanged, this, [this] {
+        retranslate();
+        QTimer::singleShot(0, this, [this] { buildPage(); });
+    });
+    retranslate();
+    buildPage();
+}
+
+void SettingsView::retranslate() {
+    for (QAbstractButton* b : rows_) {
+        auto* row = static_cast<SidebarRow*>(b);
+        row->setText(pageTitle(row->page()));
+        row->setAccessibleName(row->text());
+    }
+    setupEntry_->setText(L10n::shared().t(QStringLiteral("menu.setup")));
+    setupEntry_->setAccessibleName(setupEntry_->text());
+    setupEntry_->updateGeometry();
+}
+
+void SettingsView::buildPage() {
+    const Page page = services_.settingsNav ? services_.settingsNav->page() : Page::general;
+    for (QAbstractButton* b : rows_) {
+        b->setChecked(static_cast<SidebarRow*>(b)->page() == page);
+        b->update();
+    }
+    headerTile_->setSymbol(symbol(page), style::named(tileColor(page), this));
+    headerTitle_->setText(pageTitle(page));
+    headerSubtitle_->setText(L10n::shared().t("page." + rawValue(page) + ".sub"));
+
+    // The old page goes with its view state; it is deleted once any of its handlers returned.
+    if (QWidget* old = scroll_->takeWidget()) old->deleteLater();
+    SettingsPage* content = makeSettingsPage(page, services_);
+    if (!content) content = new SettingsPage;
+    content->setObjectName(QStringLiteral("page.") + rawValue(page));
+    scroll_->setWidget(content);
+    page_ = content;
+}
+
+void SettingsView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    scrollSoon();
+}
+
+void SettingsView::scrollSoon() {
+    if (!services_.settingsNav) return;
+    const std::optional<QString> id = services_.settingsNav->scrollTarget();
+    if (!id) return;
+    // Tied to the view: a window closed and gone meanwhile is never touched.
+    Timer::singleShot(clock_, scrollDelaySeconds, this, [this, id = *id] {
+        if (auto* page = qobject_cast<SettingsPage*>(page_.data())) {
+            if (QWidget* target = page->anchor(id)) {
+                const int y = target->mapTo(page, QPoint(0, 0)).y();
+                scroll_->verticalScrollBar()->setValue(y);
+            }
+        }
+        services_.settingsNav->setScrollTarget(std::nullopt);
+    });
 }
 
 } // namespace lomex

@@ -1,13 +1,27 @@
 #pragma once
+#include "core/Services.h"
 #include <QList>
+#include <QPointer>
 #include <QString>
+#include <QWidget>
+#include <functional>
 #include <optional>
+
+class QScrollArea;
+class QLabel;
+class QAbstractButton;
 
 namespace lomex {
 
-// The settings window. The window itself comes with the settings pages; what exists here is
-// the list of its pages, which the shell already routes to.
-class SettingsView {
+class Clock;
+class IconTile;
+namespace style { enum class Named; }
+
+// The settings window's content: a sidebar of the nine pages, a header naming the current
+// page and a scroll area showing it. Only the current page exists; choosing another drops the
+// old one with its view state. Follows SettingsNav: its page, and a section to scroll to.
+class SettingsView : public QWidget {
+    Q_OBJECT
 public:
     // Declaration order is the sidebar order.
     enum class Page { general, notch, calendar, places, clipboard, focus, limits, shortcuts, about };
@@ -16,6 +30,40 @@ public:
     static QString rawValue(Page page);
     // Exactly the nine raw values; anything else is no page.
     static std::optional<Page> pageFrom(const QString& raw);
+    static QString symbol(Page page);
+    static style::Named tileColor(Page page);
+
+    // A section is scrolled to this long after it is requested.
+    static constexpr double scrollDelaySeconds = 0.35;
+    static constexpr int width = 780, height = 560;
+
+    explicit SettingsView(Services services, Clock* clock = nullptr, QWidget* parent = nullptr);
+
+    // The sidebar's setup entry.
+    std::function<void()> onSetup;
+
+    QWidget* currentPage() const { return page_; }
+    QScrollArea* scrollArea() const { return scroll_; }
+    QList<QAbstractButton*> sidebarRows() const { return rows_; }
+    QAbstractButton* setupEntry() const { return setupEntry_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void buildPage();
+    void retranslate();
+    void scrollSoon();
+
+    Services services_;
+    Clock* clock_;
+    QList<QAbstractButton*> rows_;
+    QAbstractButton* setupEntry_ = nullptr;
+    IconTile* headerTile_ = nullptr;
+    QLabel* headerTitle_ = nullptr;
+    QLabel* headerSubtitle_ = nullptr;
+    QScrollArea* scroll_ = nullptr;
+    QPointer<QWidget> page_;
 };
 
 } // namespace lomex

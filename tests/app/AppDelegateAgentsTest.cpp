@@ -5,7 +5,7 @@
 #include "agents/HookInstaller.h"
 #include "agents/SessionStore.h"
 #include "app/AppDelegate.h"
-#include "app/LiveActivity.h"
+#include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
 #include "core/Settings.h"
 #include "notch/CollapsedView.h"

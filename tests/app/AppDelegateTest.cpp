@@ -1,7 +1,7 @@
 #include "TestEnv.h"
 #include "app/AppDelegate.h"
 #include "app/NotchPanel.h"
-#include "app/SettingsNav.h"
+#include "settings/SettingsNav.h"
 #include "app/StatusMenu.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
@@ -135,6 +135,25 @@ TEST_F(AppDelegateTest, DebugCommands) {
     EXPECT_EQ(app->setupRequests(), setups + 1);
     EXPECT_TRUE(run("palette").ok);
     EXPECT_EQ(app->paletteRequests(), 1);
+
+    // Sample notices, one of each kind.
+    EXPECT_TRUE(run("notice:low").ok);
+    EXPECT_EQ(app->model()->notice()->kind, Notice::Kind::lowBattery);
+    EXPECT_TRUE(run("notice:headphones").ok);
+    EXPECT_EQ(app->model()->notice()->batteries.size(), 3);
+    EXPECT_TRUE(run("notice").ok);
+    EXPECT_EQ(app->model()->notice()->kind, Notice::Kind::charging);
+
+    // The settings window is made once, shown and titled in the current language.
+    run("settings:notch");
+    ASSERT_NE(app->settingsWindow(), nullptr);
+    SettingsView* window = app->settingsWindow();
+    EXPECT_TRUE(window->isVisible());
+    window->close();
+    run("settings");
+    EXPECT_EQ(app->settingsWindow(), window);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(window->windowTitle(), L10n::shared().t("settings.title"));
 
     auto bad = run("Home");
     EXPECT_FALSE(bad.ok);

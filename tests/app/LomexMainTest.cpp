@@ -90,3 +90,18 @@ TEST_F(LomexMainTest, ASecondStartLeavesTheRunningAppAlone) {
     EXPECT_EQ(commands, 0);
     EXPECT_TRUE(server.isListening());
 }
+
+TEST_F(LomexMainTest, StartingWithoutAGraphicalSessionSaysSoAndFails) {
+    QProcess p;
+    p.setProgram(QStringLiteral(LOMEX_BINARY));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) env.remove(name);
+    p.setProcessEnvironment(env);
+    p.start();
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 1);
+    const QByteArray err = p.readAllStandardError();
+    EXPECT_TRUE(err.contains("graphical session")) << err.constData();
+    EXPECT_TRUE(err.contains("xvfb-run"));
+    EXPECT_EQ(err.count('\n'), 1);
+}

@@ -1,5 +1,5 @@
 #include "TestEnv.h"
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include "app/NotchPanel.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
@@ -7,7 +7,9 @@
 #include "notch/NotchRootView.h"
 #include "platform/PointerClicks.h"
 #include "platform/Screens.h"
+#include <QDragEnterEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QTest>
 #include <memory>
 
@@ -221,6 +223,30 @@ TEST_F(PanelTest, HoveringThePillOpensAfterTheDelayAndLeavingCloses) {
     EXPECT_TRUE(model->isOpen());
     screens.setCursorPos(QPoint(960, 900));
     QCoreApplication::sendEvent(panel.get(), &leave);
+    clock.advance(0.5);
+    EXPECT_FALSE(model->isOpen());
+}
+
+TEST_F(PanelTest, AFileDragOverTheNotchCountsAsHoverAndAGrabIsNoLeave) {
+    Settings::shared().setDouble("hoverDelay", 0.3);
+    build();
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/tmp/a.txt")});
+    QDragEnterEvent enter(QPoint(362, 10), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(panel.get(), &enter);
+    clock.advance(0.35);
+    ASSERT_TRUE(model->isOpen());
+
+    // A drag starting inside grabs the pointer: Qt sends a leave though the pointer is over the notch.
+    screens.setCursorPos(panel->geometry().center());
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(panel.get(), &leave);
+    clock.advance(0.5);
+    EXPECT_TRUE(model->isOpen());
+
+    screens.setCursorPos(QPoint(960, 900));
+    QDragLeaveEvent dragLeave;
+    QCoreApplication::sendEvent(panel.get(), &dragLeave);
     clock.advance(0.5);
     EXPECT_FALSE(model->isOpen());
 }

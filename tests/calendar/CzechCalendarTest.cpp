@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <limits>
 
@@ -97,10 +98,14 @@ TEST(CzechCalendarHolidays, YearListInDateOrderWithBothNames)
     EXPECT_EQ(str(y2024[1].en), "Good Friday");
     EXPECT_EQ(y2024[2].date, at(cal, 2024, 4, 1));
 
-    // Every year has 13 distinct holidays in strictly ascending order, each at a start of day.
+    // Every year has 13 distinct holidays (12 before Good Friday became one in 2016) in strictly
+    // ascending order, each at a start of day.
     for (int y = 1950; y <= 2150; ++y) {
         const auto h = CzechCalendar::holidays(y, cal);
-        ASSERT_EQ(h.size(), 13u) << y;
+        ASSERT_EQ(h.size(), y >= 2016 ? 13u : 12u) << y;
+        ASSERT_EQ(std::count_if(h.begin(), h.end(), [](const auto& x) { return x.en == QStringLiteral("Good Friday"); }),
+                  y >= 2016 ? 1 : 0)
+            << y;
         for (size_t i = 0; i < h.size(); ++i) {
             ASSERT_EQ(h[i].date, cal.startOfDay(h[i].date)) << y;
             if (i > 0) {
@@ -207,6 +212,20 @@ TEST(CzechCalendarWorkdays, Counting)
     EXPECT_EQ(count(at(cal, 2026, 12, 31), at(cal, 2025, 12, 31)), 250);
     // Across the spring daylight-saving change (23-hour day).
     EXPECT_EQ(count(at(cal, 2026, 3, 30), at(cal, 2026, 3, 27)), 1);
+}
+
+// Good Friday is a holiday from 2016 on; Easter Monday in every year.
+TEST(CzechCalendarWorkdays, GoodFridayFrom2016)
+{
+    const Calendar cal = prague();
+    // Easter 2015 was 5 April, Easter 2016 27 March: Thursday before to Tuesday after.
+    EXPECT_EQ(CzechCalendar::workdays(at(cal, 2015, 4, 7), at(cal, 2015, 4, 2), cal), 2);
+    EXPECT_EQ(CzechCalendar::workdays(at(cal, 2016, 3, 29), at(cal, 2016, 3, 24), cal), 1);
+    EXPECT_EQ(CzechCalendar::adding(1, at(cal, 2015, 4, 2, 15), cal), at(cal, 2015, 4, 3));
+    EXPECT_EQ(CzechCalendar::adding(1, at(cal, 2016, 3, 24, 15), cal), at(cal, 2016, 3, 29));
+    EXPECT_FALSE(CzechCalendar::holiday(at(cal, 2015, 4, 3, 12), cal).has_value());
+    EXPECT_EQ(str(CzechCalendar::holiday(at(cal, 2016, 3, 25, 12), cal)->en), "Good Friday");
+    EXPECT_EQ(str(CzechCalendar::nextHoliday(at(cal, 2015, 1, 2), cal)->en), "Easter Monday");
 }
 
 TEST(CzechCalendarWorkdays, CountStopsAt401)

@@ -1,5 +1,5 @@
 #include "TestEnv.h"
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Settings.h"

@@ -25,6 +25,15 @@ FakeHttpServer::FakeHttpServer(QObject* parent) : QObject(parent) {
     connect(&server_, &QTcpServer::newConnection, this, &FakeHttpServer::onConnection);
 }
 
+FakeHttpServer::~FakeHttpServer() {
+    // Connections still open (a delayed answer) close with the server; their handlers must not
+    // reach the tables, which are gone by then.
+    for (QTcpSocket* socket : server_.findChildren<QTcpSocket*>()) {
+        socket->disconnect(this);
+        delete socket;
+    }
+}
+
 bool FakeHttpServer::listen() { return server_.listen(QHostAddress::LocalHost, 0); }
 
 void FakeHttpServer::route(const QByteArray& method, const QString& path, Reply reply) {

@@ -33,6 +33,7 @@ public:
     using Handler = std::function<Reply(const Request&)>;
 
     explicit FakeHttpServer(QObject* parent = nullptr);
+    ~FakeHttpServer() override;
     bool listen(); // ephemeral port on 127.0.0.1
     quint16 port() const { return server_.serverPort(); }
     QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }

@@ -20,6 +20,7 @@ class UpdateChecker;
 class SessionStore;
 class ApprovalCenter;
 class L10n;
+class AgentSwitch;
 
 // The shared models handed to the four root views (notch root, palette, settings, setup
 // wizard): the delegate's single instances, never owned here. A view reads what it needs and
@@ -43,6 +44,8 @@ struct Services {
     SessionStore* agents = nullptr;
     ApprovalCenter* approvals = nullptr;
     L10n* l10n = nullptr;
+    // The monitoring switch the limits page and the wizard call.
+    AgentSwitch* agentSwitch = nullptr;
 };
 
 } // namespace lomex

@@ -1,4 +1,4 @@
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include "core/Settings.h"
 #include <cmath>
 

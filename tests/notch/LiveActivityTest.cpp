@@ -1,5 +1,5 @@
 #include "TestEnv.h"
-#include "app/LiveActivity.h"
+#include "notch/LiveActivity.h"
 #include "core/Settings.h"
 
 using namespace lomex;

@@ -1,5 +1,5 @@
 #include "TestEnv.h"
-#include "app/NotchModel.h"
+#include "notch/NotchModel.h"
 #include "core/Settings.h"
 #include <QSignalSpy>
 #include <memory>

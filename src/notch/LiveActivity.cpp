@@ -1,4 +1,4 @@
-#include "app/LiveActivity.h"
+#include "notch/LiveActivity.h"
 #include "core/Settings.h"
 
 namespace lomex {

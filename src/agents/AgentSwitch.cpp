@@ -1,0 +1,69 @@
+#include "agents/AgentSwitch.h"
+#include "agents/HookInstaller.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+#include <QFileInfo>
+
+namespace lomex {
+
+namespace {
+const QString kAgentsEnabled = QStringLiteral("agentsEnabled");
+
+void undo(const std::optional<LomexError>& error, const char* what) {
+    if (error) log(QStringLiteral("could not undo ") + QLatin1String(what) + QStringLiteral(": ") + error->message);
+}
+} // namespace
+
+AgentSwitch::AgentSwitch(QObject* parent) : QObject(parent) {
+    connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
+        if (key == kAgentsEnabled) Q_EMIT changed();
+    });
+}
+
+bool AgentSwitch::isOn() const { return Settings::shared().boolValue(kAgentsEnabled); }
+
+bool AgentSwitch::codexPresent() { return QFileInfo::exists(HookInstaller::Codex::home()); }
+
+std::optional<LomexError> AgentSwitch::setEnabled(bool on) {
+    const quint16 port = HookInstaller::defaultPort;
+    if (on) {
+        if (auto e = HookInstaller::install(port)) {
+            // An earlier config folder may already hold the hooks.
+            undo(HookInstaller::uninstall(), "the Claude Code hooks");
+            return e;
+        }
+        if (codexPresent()) {
+            if (auto e = HookInstaller::Codex::install(port)) {
+                undo(HookInstaller::uninstall(), "the Claude Code hooks");
+                return e;
+            }
+        }
+    } else {
+        if (auto e = HookInstaller::uninstall()) {
+            undo(HookInstaller::install(port), "removing the Claude Code hooks");
+            return e;
+        }
+        if (auto e = HookInstaller::Codex::uninstall()) {
+            undo(HookInstaller::install(port), "removing the Claude Code hooks");
+            return e;
+        }
+    }
+    Settings::shared().setBool(kAgentsEnabled, on);
+    return std::nullopt;
+}
+
+void AgentSwitch::setServerState(bool listening, std::optional<QString> error) {
+    if (listening) error.reset();
+    if (serverListening_ == listening && serverError_ == error) return;
+    serverListening_ = listening;
+    serverError_ = std::move(error);
+    Q_EMIT changed();
+}
+
+bool AgentSwitch::claudeConnected() const { return isOn() && serverListening_ && HookInstaller::isInstalled(); }
+
+bool AgentSwitch::codexConnected() const {
+    return isOn() && serverListening_ && HookInstaller::Codex::isInstalled();
+}
+
+} // namespace lomex

@@ -1,0 +1,103 @@
+#pragma once
+#include "device/Clip.h"
+#include <QImage>
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QPointer>
+#include <memory>
+#include <optional>
+
+class QThreadPool;
+
+namespace lomex {
+
+class Clipboard;
+class Clock;
+class PasteKeys;
+class RunningApps;
+class Settings;
+class Timer;
+struct ClipboardContent;
+
+// The clipboard history: polls the clipboard every 0.5 s while "clipboardEnabled" is on and
+// records each new text, link, image or file list, newest first, up to 500 clips (pinned ones
+// are never pushed out). Copies marked secret or transient, and copies made while an
+// application listed in "clipExcluded" is active, are never recorded.
+// The history lives in <data>/Clipboard: "clips.json" and one "<uuid>.png" per image, written
+// on a worker thread one job at a time, so files are saved in the order they changed.
+// Lives on the GUI thread.
+class ClipboardStore : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int maxClips = 500;
+    static constexpr double pollSeconds = 0.5;
+    static constexpr double pasteDelaySeconds = 0.12;
+    // Any program can put any amount on the clipboard: longer texts are not recorded.
+    static constexpr qsizetype maxTextChars = 256 * 1024;
+    // A history file larger than this is not read (500 clips at the text cap fit).
+    static constexpr qint64 maxHistoryBytes = 512ll << 20;
+
+    // Null arguments use the shared instances and the current platform layers; folder empty
+    // uses <data>/Clipboard.
+    ClipboardStore(Clock* clock = nullptr, Settings* settings = nullptr, Clipboard* clipboard = nullptr,
+                   RunningApps* apps = nullptr, PasteKeys* keys = nullptr, QString folder = {},
+                   QObject* parent = nullptr);
+    ~ClipboardStore() override;
+
+    // Reads the history and starts the poll. The clipboard's content at that moment counts as
+    // seen, so it is not recorded again at every launch.
+    void start();
+    void stop();
+
+    const QList<Clip>& clips() const { return clips_; }
+    QString folder() const { return folder_; }
+    QString imagePath(const Clip& clip) const;
+
+    // Removes every unpinned clip and its image file; pinned clips stay. Saves.
+    void clearUnpinned();
+    void setPinned(const QString& id, bool pinned);
+    // Puts the clips on the clipboard (texts one a line, files as a URI list, a single image
+    // as an image), then presses Ctrl+V 0.12 s later when "pasteDirectly" is on and the
+    // display allows synthetic keys. Returns whether that paste was scheduled.
+    bool paste(const QList<Clip>& chosen);
+
+    // Tells observers the store changed; the clipboard page sends it after editing
+    // "clipExcluded", which the store reads from the settings at each poll and keeps no copy of.
+    void notifyChanged() { emit changed(); }
+
+    // Waits until every queued file write is done (tests, shutdown).
+    void waitForSaves();
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    void poll();
+    void record(const ClipboardContent& content, const QString& source);
+    void insert(Clip clip);
+    void load();
+    void save();
+    void deleteImages(const QStringList& files);
+    // Drops the oldest unpinned clips beyond maxClips; returns their image files.
+    QStringList trim();
+
+    Clock* clock_;
+    Settings* settings_;
+    Clipboard* clipboard_;
+    RunningApps* apps_;
+    PasteKeys* keys_;
+    QString folder_;
+    Timer* timer_;
+    std::unique_ptr<QThreadPool> writer_;
+    struct PendingSave {
+        QMutex mutex;
+        std::optional<QList<Clip>> clips;
+    };
+    std::shared_ptr<PendingSave> pending_;
+    QList<Clip> clips_;
+    quint64 seenChange_ = 0;
+    bool loaded_ = false;
+};
+
+} // namespace lomex

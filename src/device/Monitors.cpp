@@ -1,0 +1,44 @@
+#include "device/Monitors.h"
+#include "core/Settings.h"
+#include "platform/PowerSource.h"
+
+namespace lomex {
+
+BatteryMonitor::BatteryMonitor(PowerSource* source, Settings* settings, QObject* parent)
+    : QObject(parent), source_(source), settings_(settings ? settings : &Settings::shared()) {}
+
+void BatteryMonitor::start() {
+    if (!source_) return;
+    connect(source_, &PowerSource::changed, this, &BatteryMonitor::powerChanged);
+    source_->start();
+    if (auto r = source_->read()) wasCharging_ = r->charging;
+}
+
+void BatteryMonitor::powerChanged() {
+    const auto r = source_ ? source_->read() : std::nullopt;
+    if (!r) return;
+    const bool pluggedIn = r->charging && wasCharging_.has_value() && !*wasCharging_;
+    wasCharging_ = r->charging;
+    if (r->charging || r->percent > lowPercent) warnedLow_ = false;
+    if (!settings_->boolValue(QStringLiteral("batteryNotices"), true) || !onNotice) return;
+    if (pluggedIn) {
+        onNotice(Notice::charging(r->percent));
+    } else if (!r->charging && r->percent <= lowPercent && !warnedLow_) {
+        warnedLow_ = true;
+        onNotice(Notice::lowBattery(r->percent));
+    }
+}
+
+HeadphoneMonitor::HeadphoneMonitor(Settings* settings, QObject* parent)
+    : QObject(parent), settings_(settings ? settings : &Settings::shared()) {}
+
+void HeadphoneMonitor::start() { setWatching(settings_->boolValue(QStringLiteral("headphoneNotices"), true)); }
+
+void HeadphoneMonitor::setWatching(bool on) { watching_ = on; }
+
+void HeadphoneMonitor::deviceConnected(const QString& name, const QList<Notice::Battery>& batteries) {
+    if (!watching_ || !settings_->boolValue(QStringLiteral("headphoneNotices"), true) || !onNotice) return;
+    onNotice(Notice::device(name, QStringLiteral("headphones"), batteries));
+}
+
+} // namespace lomex

@@ -1,0 +1,40 @@
+#include "device/PomodoroTimer.h"
+#include "core/Log.h"
+#include "core/Settings.h"
+#include <algorithm>
+
+namespace lomex {
+
+PomodoroTimer::PomodoroTimer(Settings* settings, QObject* parent)
+    : QObject(parent), settings_(settings ? settings : &Settings::shared()) {}
+
+int PomodoroTimer::total() const {
+    const int minutes = phase_ == Phase::work ? settings_->intValue(QStringLiteral("workMinutes"), 25)
+                                              : settings_->intValue(QStringLiteral("breakMinutes"), 5);
+    // Bounded above too, so a hand-edited huge value cannot overflow the seconds.
+    return std::clamp(minutes, 1, 24 * 60) * 60;
+}
+
+int PomodoroTimer::remaining(int elapsedSeconds) const { return std::max(0, total() - std::max(0, elapsedSeconds)); }
+
+QString PomodoroTimer::shortcutName(bool focusOn) const {
+    QString name = settings_->stringValue(focusOn ? QStringLiteral("focusShortcutOn") : QStringLiteral("focusShortcutOff"));
+    // White space other than line breaks: space separators and the tab.
+    auto isBlank = [](QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; };
+    int start = 0, end = int(name.size());
+    while (start < end && isBlank(name[start])) ++start;
+    while (end > start && isBlank(name[end - 1])) --end;
+    return name.mid(start, end - start);
+}
+
+QString PomodoroTimer::runShortcut(bool focusOn) {
+    const QString name = shortcutName(focusOn);
+    if (name.isEmpty()) return {};
+    if (!loggedNoShortcuts_) {
+        loggedNoShortcuts_ = true;
+        log("focus shortcut \"" + name.left(80) + "\" not run: this system has no Shortcuts application");
+    }
+    return name;
+}
+
+} // namespace lomex

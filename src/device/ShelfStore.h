@@ -1,0 +1,48 @@
+#pragma once
+#include <QList>
+#include <QObject>
+#include <QUrl>
+
+class QMimeData;
+
+namespace lomex {
+
+class Settings;
+
+// The shelf: references to files the user dropped on the notch, oldest first. Files are never
+// copied or moved. Every change is stored under "shelfItems" as the files' paths; at creation
+// only stored paths whose files still exist are kept. Lives on the GUI thread.
+class ShelfStore : public QObject {
+    Q_OBJECT
+public:
+    // settings: nullptr uses Settings::shared().
+    explicit ShelfStore(Settings* settings = nullptr, QObject* parent = nullptr);
+
+    const QList<QUrl>& items() const { return items_; }
+    // Replaces the whole list (the clear button sets it empty).
+    void setItems(const QList<QUrl>& items);
+
+    // Takes the URLs of a drop. Local files are added; anything else is ignored. Returns whether
+    // the drop carried at least one local file, so a drop of web links alone is refused.
+    bool handleDrop(const QMimeData* data);
+    // Whether a drag carries a local file (what the drop zone lights up for).
+    static bool carriesFiles(const QMimeData* data);
+
+    // Appends each URL not already on the shelf, in the given order.
+    void add(const QList<QUrl>& urls);
+    // Removes every item equal to url; the others keep their order.
+    void remove(const QUrl& url);
+
+Q_SIGNALS:
+    void itemsChanged();
+
+private:
+    // One spelling per file, so "/a//b" and "/a/b" are the same item.
+    static QUrl normalized(const QUrl& url);
+    void store();
+
+    Settings* settings_;
+    QList<QUrl> items_;
+};
+
+} // namespace lomex

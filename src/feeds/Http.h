@@ -1,0 +1,79 @@
+#pragma once
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+#include <QUrl>
+#include <functional>
+
+class QNetworkAccessManager;
+
+namespace lomex {
+class Clock;
+}
+
+namespace lomex::http {
+
+// One GET of a feed. Secrets (an access key, a bearer token) go in headers only: URLs end up
+// in logs, proxies and error texts, headers do not.
+struct Request {
+    QUrl url;
+    QList<QPair<QByteArray, QByteArray>> headers;
+    double timeoutSeconds = 15;
+    qint64 maxBytes = 4 << 20; // a longer answer is cut off and counts as failed
+};
+
+struct Response {
+    int status = 0;     // HTTP status; 0 when no answer arrived
+    QByteArray body;
+    QString error;      // empty when a whole answer arrived, whatever its status
+    bool timedOut = false;
+    bool ok() const { return error.isEmpty() && status >= 200 && status < 300; }
+    // For a log line: the error, else the status.
+    QString describe() const { return error.isEmpty() ? QStringLiteral("status %1").arg(status) : error; }
+};
+
+// The feeds' HTTP client over QNetworkAccessManager, on the GUI thread: bounded answers, a
+// timeout on the injected clock, https only (plain http only to loopback), at most 3 redirects
+// and never from https to http. It logs nothing; callers log host and path, never headers.
+class Client : public QObject {
+    Q_OBJECT
+public:
+    explicit Client(Clock* clock = nullptr, QObject* parent = nullptr);
+    ~Client() override;
+
+    // Starts the request; done runs later on this thread unless context is gone by then.
+    void get(const Request& request, QObject* context, std::function<void(const Response&)> done);
+
+    // The process-wide client for the static searches (GUI thread).
+    static Client& shared();
+
+    // Requests started and finished so far (tests: none made; a late answer has been handled).
+    int started() const { return started_; }
+    int finished() const { return finished_; }
+
+private:
+    Clock* clock_;
+    QNetworkAccessManager* manager_;
+    int started_ = 0;
+    int finished_ = 0;
+};
+
+// Tells the current load from superseded ones: each load takes a ticket, and anything that
+// changes what a load is for (a new stop, a new key, a new place) moves the counter on, so a
+// late reply for the old state is dropped instead of filling the new one.
+class LoadCounter {
+public:
+    quint64 begin() { return ++current_; }
+    void invalidate() { ++current_; }
+    bool isCurrent(quint64 ticket) const { return ticket == current_; }
+
+private:
+    quint64 current_ = 0;
+};
+
+// "host/path" of a URL for a log line: no query, no user info.
+QString logName(const QUrl& url);
+
+} // namespace lomex::http

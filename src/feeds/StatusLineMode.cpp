@@ -1,0 +1,125 @@
+#include "feeds/StatusLineMode.h"
+#include "agents/HookInstaller.h"
+#include "agents/JsonRead.h"
+#include "core/Settings.h"
+#include "feeds/UsageMonitor.h"
+#include "platform/FileIO.h"
+#include "platform/Paths.h"
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTcpSocket>
+#include <cstdio>
+#include <nlohmann/json.hpp>
+
+namespace lomex {
+
+using nlohmann::json;
+
+namespace statusline {
+
+bool isOwnCommand(const QString& command) { return command.contains(QLatin1String("--statusline")); }
+
+namespace {
+
+// Posts the payload to the hook server; returns as soon as the app answers or clearly is not there.
+void report(const QByteArray& payload, const Options& options) {
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), options.port);
+    if (!socket.waitForConnected(options.connectTimeoutMs)) return;
+    QByteArray request = "POST /usage HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\nContent-Length: "
+        + QByteArray::number(payload.size()) + "\r\nConnection: close\r\n\r\n" + payload;
+    socket.write(request);
+    if (!socket.waitForBytesWritten(options.replyTimeoutMs)) return;
+    // The answer only tells that the app took it; wait briefly so it is not cut off mid-read.
+    socket.waitForReadyRead(options.replyTimeoutMs);
+}
+
+// Keeps the plan limits the payload carries (Pro and Max plans) for the usage monitor.
+void keepLimits(const json& root) {
+    const json* limits = jsonread::object(root, "rate_limits");
+    if (!limits || UsageMonitor::parseRateLimits(*limits).isEmpty()) return;
+    json out = json::object();
+    json kept = json::object();
+    for (const char* key : {"five_hour", "seven_day"})
+        if (const json* w = jsonread::object(*limits, key)) kept[key] = *w;
+    out["rate_limits"] = kept;
+    out["updated_at"] = QDateTime::currentSecsSinceEpoch();
+    if (!paths::ensureDir(paths::dataDir())) return;
+    fileio::writeAtomically(UsageMonitor::bridgeFile(), QByteArray::fromStdString(out.dump()));
+}
+
+} // namespace
+
+QByteArray run(const QByteArray& payload, const Options& options) {
+    // The previous command runs while we talk to the app: the two waits overlap.
+    QProcess previous;
+    const bool chained = !options.previousCommand.trimmed().isEmpty() && !isOwnCommand(options.previousCommand);
+    if (chained) {
+        previous.setStandardErrorFile(QProcess::nullDevice());
+        previous.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), options.previousCommand});
+        if (previous.waitForStarted(options.previousTimeoutMs)) {
+            previous.write(payload);
+            previous.closeWriteChannel();
+        }
+    }
+
+    // Only the top level and the objects right below it are read.
+    const auto shallow = [](int depth, json::parse_event_t, json&) { return depth <= 3; };
+    const json root = json::parse(payload.begin(), payload.end(), shallow, false);
+    if (root.is_object()) {
+        keepLimits(root);
+        if (options.port != 0) report(payload, options);
+    }
+
+    if (!chained) return {};
+    QByteArray out;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    while (previous.state() != QProcess::NotRunning && elapsed.elapsed() < options.previousTimeoutMs) {
+        previous.waitForReadyRead(int(std::max<qint64>(1, options.previousTimeoutMs - elapsed.elapsed())));
+        if (out.size() <= maxOutputBytes) out += previous.readAllStandardOutput();
+        else previous.readAllStandardOutput();
+    }
+    if (previous.state() != QProcess::NotRunning) {
+        previous.kill();
+        previous.waitForFinished(1000);
+    }
+    out += previous.readAllStandardOutput();
+    return out.left(maxOutputBytes);
+}
+
+} // namespace statusline
+
+int statusLineMode(const QStringList&) {
+    QByteArray payload;
+    char buffer[16384];
+    size_t n;
+    // Read to the end so the agent never blocks on a full pipe; keep only the first megabyte.
+    while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
+        if (payload.size() < statusline::maxPayloadBytes) payload.append(buffer, qsizetype(n));
+    payload.truncate(statusline::maxPayloadBytes);
+
+    Settings& settings = Settings::shared();
+    statusline::Options options;
+    if (settings.boolValue(QStringLiteral("agentsEnabled"))) options.port = HookInstaller::defaultPort;
+    options.previousCommand = settings.stringValue(QStringLiteral("previousStatusLine"));
+    const QByteArray out = statusline::run(payload, options);
+    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
+    return 0;
+}
+
+int codexUsageMode(const QStringList&) {
+    const auto limits = UsageMonitor::readCodexLimits(HookInstaller::Codex::home());
+    if (limits.isEmpty()) {
+        std::puts("no Codex limits found");
+        return 1;
+    }
+    for (const auto& limit : limits) {
+        const QString resets = limit.resetsAt ? limit.resetsAt->toLocalTime().toString(Qt::ISODate) : QStringLiteral("-");
+        std::printf("%s %.1f%% used, resets %s\n", qPrintable(limit.label), limit.usedPercent, qPrintable(resets));
+    }
+    return 0;
+}
+
+} // namespace lomex

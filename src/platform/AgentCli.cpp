@@ -1,0 +1,25 @@
+#include "platform/AgentCli.h"
+#include "platform/Paths.h"
+#include <QFileInfo>
+#include <QStandardPaths>
+
+namespace lomex::agentcli {
+
+QString claudeDefaultPath() {
+    return paths::home() + QStringLiteral("/.local/bin/claude");
+}
+
+QString claudeExecutable() {
+    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("claude"));
+    if (!onPath.isEmpty()) return onPath;
+    const QFileInfo info(claudeDefaultPath());
+    return info.isFile() && info.isExecutable() ? info.filePath() : QString();
+}
+
+QString shellQuoted(const QString& text) {
+    QString out = text;
+    out.replace(QLatin1Char('\''), QStringLiteral("'\\''"));
+    return QLatin1Char('\'') + out + QLatin1Char('\'');
+}
+
+} // namespace lomex::agentcli

@@ -1,0 +1,142 @@
+#include "platform/LoginItem.h"
+#include "platform/DesktopEntries.h"
+#include "platform/FileIO.h"
+#include "platform/Paths.h"
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QHash>
+#include <cerrno>
+#include <cstring>
+
+namespace lomex {
+
+namespace {
+LoginItem* g_override = nullptr;
+constexpr qint64 kMaxEntryBytes = 64 * 1024;
+
+// Characters that make an Exec argument need quotes.
+bool needsQuotes(const QString& arg) {
+    if (arg.isEmpty()) return true;
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    for (QChar c : arg)
+        if (reserved.contains(c)) return true;
+    return false;
+}
+
+// Escapes of a string value: backslash, and the control characters a line cannot hold.
+QString escapeString(const QString& s) {
+    QString out;
+    for (QChar c : s) {
+        if (c == QLatin1Char('\\')) out += QStringLiteral("\\\\");
+        else if (c == QLatin1Char('\n')) out += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\t')) out += QStringLiteral("\\t");
+        else if (c == QLatin1Char('\r')) out += QStringLiteral("\\r");
+        else out += c;
+    }
+    return out;
+}
+
+} // namespace
+
+LoginItem* LoginItem::current() {
+    static XdgAutostart autostart;
+    return g_override ? g_override : &autostart;
+}
+
+void LoginItem::setCurrent(LoginItem* item) { g_override = item; }
+
+namespace desktopentry {
+
+QString execLine(const QStringList& arguments) {
+    QStringList parts;
+    for (QString arg : arguments) {
+        arg.replace(QLatin1Char('%'), QStringLiteral("%%"));
+        if (needsQuotes(arg)) {
+            QString quoted;
+            for (QChar c : arg) {
+                if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') ||
+                    c == QLatin1Char('\\'))
+                    quoted += QLatin1Char('\\');
+                quoted += c;
+            }
+            arg = QLatin1Char('"') + quoted + QLatin1Char('"');
+        }
+        parts.append(arg);
+    }
+    return escapeString(parts.join(QLatin1Char(' ')));
+}
+
+QStringList execArguments(const QString& value) {
+    const QString s = desktopentry::unescape(value);
+    QStringList args;
+    QString current;
+    bool inArg = false, quoted = false;
+    for (int i = 0; i < s.size(); ++i) {
+        const QChar c = s[i];
+        if (quoted) {
+            if (c == QLatin1Char('\\') && i + 1 < s.size()) current += s[++i];
+            else if (c == QLatin1Char('"')) quoted = false;
+            else current += c;
+        } else if (c == QLatin1Char('"')) {
+            quoted = inArg = true;
+        } else if (c == QLatin1Char(' ') || c == QLatin1Char('\t')) {
+            if (inArg) args.append(current);
+            current.clear();
+            inArg = false;
+        } else if (c == QLatin1Char('%') && i + 1 < s.size()) {
+            // "%%" is a percent sign; other field codes expand to nothing here.
+            if (s[++i] == QLatin1Char('%')) current += QLatin1Char('%');
+            inArg = true;
+        } else {
+            current += c;
+            inArg = true;
+        }
+    }
+    if (inArg) args.append(current);
+    return args;
+}
+
+} // namespace desktopentry
+
+XdgAutostart::XdgAutostart(QString program) : program_(std::move(program)) {}
+
+QString XdgAutostart::entryPath() { return paths::configHome() + QStringLiteral("/autostart/lomex.desktop"); }
+
+LoginItem::Status XdgAutostart::status() const {
+    const auto content = fileio::readRegularFile(entryPath(), kMaxEntryBytes);
+    if (!content) return Status::notRegistered;
+    const auto values = desktopentry::readEntry(*content);
+    if (values.value(QStringLiteral("Hidden")) == QLatin1String("true")) return Status::notRegistered;
+    if (values.value(QStringLiteral("X-GNOME-Autostart-enabled")) == QLatin1String("false"))
+        return Status::notRegistered;
+    if (desktopentry::execArguments(values.value(QStringLiteral("Exec"))).isEmpty()) return Status::notRegistered;
+    return Status::enabled;
+}
+
+std::optional<QString> XdgAutostart::registerItem() {
+    const QString program = program_.isEmpty() ? QCoreApplication::applicationFilePath() : program_;
+    if (program.isEmpty()) return QStringLiteral("the path of the running program is not known");
+    const QString dir = QFileInfo(entryPath()).absolutePath();
+    if (!paths::ensureDir(dir)) return dir + QStringLiteral(": cannot create the folder");
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=Lomex\n"
+                                         "Comment=Notch panel for coding agents, agenda and transit\n"
+                                         "Exec=%1\n"
+                                         "Terminal=false\n"
+                                         "X-GNOME-Autostart-enabled=true\n")
+                              .arg(desktopentry::execLine({program}));
+    fileio::WriteOptions options;
+    options.newFileMode = 0644;
+    return fileio::writeAtomically(entryPath(), entry.toUtf8(), options);
+}
+
+std::optional<QString> XdgAutostart::unregisterItem() {
+    QFile file(entryPath());
+    if (!file.exists() && !QFileInfo(entryPath()).isSymLink()) return std::nullopt;
+    if (!file.remove()) return entryPath() + QStringLiteral(": ") + file.errorString();
+    return std::nullopt;
+}
+
+} // namespace lomex

@@ -1,0 +1,71 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace lomex {
+
+// Starting Lomex when the user logs in. On Linux this is an XDG autostart entry,
+// $XDG_CONFIG_HOME/autostart/lomex.desktop; the entry is the only state, so status() always
+// tells the truth after a change or a failure.
+class LoginItem {
+public:
+    enum class Status { enabled, notRegistered };
+
+    virtual ~LoginItem() = default;
+    virtual Status status() const = 0;
+    // Each returns an error text, or nothing on success.
+    virtual std::optional<QString> registerItem() = 0;
+    virtual std::optional<QString> unregisterItem() = 0;
+
+    static LoginItem* current();
+    static void setCurrent(LoginItem* item); // nullptr restores the autostart entry
+};
+
+class XdgAutostart : public LoginItem {
+public:
+    // The program the entry starts; the running binary unless a test names another.
+    explicit XdgAutostart(QString program = {});
+
+    Status status() const override;
+    std::optional<QString> registerItem() override;
+    std::optional<QString> unregisterItem() override;
+
+    static QString entryPath(); // $XDG_CONFIG_HOME/autostart/lomex.desktop
+
+private:
+    QString program_;
+};
+
+// A login item held in memory; `failNext` makes the next change fail and keep the state.
+class FakeLoginItem : public LoginItem {
+public:
+    Status state = Status::notRegistered;
+    bool failNext = false;
+    int calls = 0;
+
+    Status status() const override { return state; }
+    std::optional<QString> registerItem() override { return change(Status::enabled); }
+    std::optional<QString> unregisterItem() override { return change(Status::notRegistered); }
+
+private:
+    std::optional<QString> change(Status to) {
+        ++calls;
+        if (failNext) {
+            failNext = false;
+            return QStringLiteral("refused");
+        }
+        state = to;
+        return std::nullopt;
+    }
+};
+
+namespace desktopentry {
+// The Exec value for an argument vector: each argument quoted where the Desktop Entry rules
+// ask, '%' doubled, then escaped as a string value of the file.
+QString execLine(const QStringList& arguments);
+// The reverse: the argument vector of an Exec value as a reader of such files sees it.
+QStringList execArguments(const QString& value);
+} // namespace desktopentry
+
+} // namespace lomex

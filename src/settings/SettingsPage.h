@@ -1,0 +1,32 @@
+#pragma once
+#include <QString>
+#include <QWidget>
+
+class QVBoxLayout;
+
+namespace lomex {
+
+// The content of one settings page: its cards and other top-level elements stacked with the
+// window's spacing (24 at the sides and under each element, the default 8 between neighbours).
+// Pages build themselves when made and rebuild their texts on a change of language.
+class SettingsPage : public QWidget {
+    Q_OBJECT
+public:
+    explicit SettingsPage(QWidget* parent = nullptr);
+
+    template <class W>
+    W* add(W* element) {
+        addElement(element);
+        return element;
+    }
+    void addElement(QWidget* element);
+    // An invisible element of no height whose name is a section id that can be scrolled to.
+    void addAnchor(const QString& id);
+    // The element that carries a section id, or nullptr.
+    QWidget* anchor(const QString& id) const;
+
+private:
+    QVBoxLayout* layout_;
+};
+
+} // namespace lomex

@@ -1,0 +1,75 @@
+#pragma once
+#include "core/Services.h"
+#include <QWidget>
+#include <functional>
+
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+namespace lomex {
+
+class StepCard;
+
+// The setup window's content: five step cards (calendar and reminders, paste, contacts, music,
+// Claude limits) that turn green by themselves as the setup model notices, and a footer button
+// that ends onboarding. The model polls only while this is on screen.
+class SetupWizardView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int width = 560;
+    explicit SetupWizardView(Services services, QWidget* parent = nullptr);
+
+    // The footer button: the delegate stores "onboardingDone" and closes the window.
+    std::function<void()> onClose;
+    // Access requests of services that arrive later (the calendar and contacts services).
+    std::function<void()> requestCalendarAccess;
+    std::function<void()> requestContactsAccess;
+    std::function<bool()> contactsAccess;
+
+    QList<StepCard*> cards() const { return cards_; }
+    QPushButton* finishButton() const { return finish_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    void refresh();
+
+    Services services_;
+    QLabel* title_;
+    QLabel* subtitle_;
+    QLabel* footer_;
+    QPushButton* finish_;
+    QList<StepCard*> cards_;
+};
+
+// One step: a coloured icon, a title (with an "optional" badge), a text and, at the end, the
+// done label, a button or an information sign.
+class StepCard : public QWidget {
+    Q_OBJECT
+public:
+    StepCard(QString symbol, QColor color, bool optional, QWidget* parent = nullptr);
+    // done: absent for information only.
+    void set(const QString& title, const QString& text, std::optional<bool> done, const QString& button);
+    std::function<void()> action;
+
+    QString title() const;
+    QString text() const;
+    bool showsDone() const;
+    QPushButton* button() const { return button_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QLabel* title_;
+    QLabel* badge_;
+    QLabel* text_;
+    QLabel* done_;
+    QLabel* info_;
+    QPushButton* button_;
+};
+
+} // namespace lomex

@@ -1,0 +1,131 @@
+#pragma once
+#include "settings/blocks/Binding.h"
+#include <QColor>
+#include <QLabel>
+#include <QLine>
+#include <QList>
+#include <QWidget>
+
+class QVBoxLayout;
+class QHBoxLayout;
+
+namespace lomex {
+
+class Switch;
+
+// The building blocks every settings page and the setup wizard are made of, so they all line up.
+// They read no settings and call no service of their own: what they show is handed in.
+
+// A rounded square in a colour's gradient with a white symbol in the middle.
+class IconTile : public QWidget {
+    Q_OBJECT
+public:
+    IconTile(QString symbol, QColor color, int size, QWidget* parent = nullptr);
+    void setSymbol(const QString& symbol, const QColor& color);
+    QString symbol() const { return symbol_; }
+    QColor color() const { return color_; }
+    QSize sizeHint() const override { return {size_, size_}; }
+    qreal cornerRadius() const { return size_ * 0.24; }
+    int glyphSize() const { return qRound(size_ * 0.5); }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QString symbol_;
+    QColor color_;
+    int size_;
+};
+
+// The inside of a card's box: rows stacked with no spacing, each padded 14 × 10, and a thin
+// divider, inset 14 from the left, between every two rows that are shown. A hidden row takes
+// no room and leaves no divider.
+class DividedBox : public QWidget {
+    Q_OBJECT
+public:
+    explicit DividedBox(QWidget* parent = nullptr);
+    void addRow(QWidget* row);
+    // Removes every row; they are deleted once the event that asked for it has returned.
+    void clearRows();
+    // The dividers as they are drawn now, in the box's coordinates.
+    QList<QLine> dividerLines() const;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    QVBoxLayout* layout_;
+};
+
+// A titled group: an upper-case caption and a rounded box holding the rows.
+class Card : public QWidget {
+    Q_OBJECT
+public:
+    explicit Card(const QString& title = {}, QWidget* parent = nullptr);
+    void setTitle(const QString& title);
+    QLabel* titleLabel() const { return title_; }
+    DividedBox* box() const { return box_; }
+    // Adds a row to the box; returns it for chaining.
+    template <class W>
+    W* add(W* row) {
+        box_->addRow(row);
+        return row;
+    }
+
+private:
+    QLabel* title_;
+    DividedBox* box_;
+};
+
+// Title, an optional detail that wraps to as many lines as it needs, and a trailing control
+// at its natural size, vertically centred against the text.
+class Row : public QWidget {
+    Q_OBJECT
+public:
+    Row(const QString& title, const QString& detail = {}, QWidget* trailing = nullptr, QWidget* parent = nullptr);
+    void setTexts(const QString& title, const QString& detail = {});
+    QLabel* titleLabel() const { return title_; }
+    QLabel* detailLabel() const { return detail_; }
+    QWidget* trailing() const { return trailing_; }
+    void setTrailing(QWidget* trailing);
+
+private:
+    QLabel* title_;
+    QLabel* detail_;
+    QWidget* trailing_ = nullptr;
+    QHBoxLayout* row_;
+};
+
+// A row whose control is a switch bound to a value.
+class ToggleRow : public Row {
+    Q_OBJECT
+public:
+    ToggleRow(const QString& title, const QString& detail, Binding<bool> binding, QWidget* parent = nullptr);
+    Switch* toggle() const { return switch_; }
+
+private:
+    Switch* switch_;
+};
+
+// A green confirmation: a check mark and a text while ok; nothing at all, taking no room,
+// while not.
+class StatusBadge : public QWidget {
+    Q_OBJECT
+public:
+    StatusBadge(bool ok, const QString& okText, QWidget* parent = nullptr);
+    void setState(bool ok, const QString& okText);
+    bool ok() const { return ok_; }
+    QString text() const { return text_->text(); }
+
+private:
+    bool ok_ = false;
+    QLabel* icon_;
+    QLabel* text_;
+};
+
+// A plain label with outside or translated text, never rich text.
+QLabel* plainLabel(const QString& text, double pixelSize, const QColor& color, QWidget* parent = nullptr,
+                   QFont::Weight weight = QFont::Normal);
+
+} // namespace lomex

@@ -1,0 +1,194 @@
+#include "settings/blocks/Controls.h"
+#include "settings/blocks/Style.h"
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSignalBlocker>
+
+namespace lomex {
+
+// ---- Switch ----
+
+Switch::Switch(QWidget* parent) : QAbstractButton(parent) {
+    setCheckable(true);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::TabFocus);
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+QSize Switch::sizeHint() const { return {38, 22}; }
+
+void Switch::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const qreal r = track.height() / 2;
+    QColor fill = isChecked() ? style::accent(this) : style::primary(this, 0.14);
+    if (!isEnabled()) fill.setAlphaF(fill.alphaF() * 0.5f);
+    p.setPen(Qt::NoPen);
+    p.setBrush(fill);
+    p.drawRoundedRect(track, r, r);
+    const qreal d = track.height() - 4;
+    const qreal x = isChecked() ? track.right() - 2 - d : track.left() + 2;
+    const QRectF knob(x, track.top() + 2, d, d);
+    p.setBrush(QColor(0, 0, 0, 40));
+    p.drawEllipse(knob.translated(0, 0.6));
+    p.setBrush(Qt::white);
+    p.drawEllipse(knob);
+    if (hasFocus()) {
+        p.setBrush(Qt::NoBrush);
+        p.setPen(QPen(style::accent(this), 1.5));
+        p.drawRoundedRect(track.adjusted(-0.5, -0.5, 0.5, 0.5), r, r);
+    }
+}
+
+Switch* boundSwitch(Binding<bool> binding, QWidget* parent) {
+    auto* sw = new Switch(parent);
+    auto sync = [sw, get = binding.get] {
+        const QSignalBlocker block(sw);
+        sw->setChecked(get());
+        sw->update();
+    };
+    sync();
+    QObject::connect(sw, &QAbstractButton::toggled, sw, [sync, set = binding.set](bool on) {
+        set(on);
+        sync();
+    });
+    whenSettingChanges(sw, binding.watchKey, sync);
+    return sw;
+}
+
+// ---- SegmentedPicker ----
+
+namespace {
+class Segment : public QAbstractButton {
+public:
+    using QAbstractButton::QAbstractButton;
+    QSize sizeHint() const override {
+        return {fontMetrics().horizontalAdvance(text()) + 20, 24};
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const QRectF r = QRectF(rect()).adjusted(2, 2, -2, -2);
+        if (isChecked()) {
+            p.setPen(QPen(style::primary(this, 0.10), 0.5));
+            const bool dark = palette().color(QPalette::Window).lightness() < 128;
+            p.setBrush(dark ? QColor(255, 255, 255, 60) : QColor(Qt::white));
+            p.drawRoundedRect(r, 5, 5);
+        }
+        p.setPen(isEnabled() ? style::primary(this) : style::secondary(this));
+        p.setFont(font());
+        p.drawText(r, Qt::AlignCenter, fontMetrics().elidedText(text(), Qt::ElideRight, int(r.width()) - 4));
+    }
+};
+
+} // namespace
+
+SegmentedPicker::SegmentedPicker(Options options, Binding<QString> binding, QWidget* parent)
+    : QWidget(parent), options_(std::move(options)), binding_(std::move(binding)) {
+    auto* outer = new QHBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    auto* track = new style::RoundedPanel(7, 0.07, 0, this);
+    outer->addWidget(track);
+    auto* row = new QHBoxLayout(track);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    for (const auto& [text, value] : options_) {
+        auto* seg = new Segment(track);
+        seg->setText(text);
+        seg->setCheckable(true);
+        seg->setFont(style::font(style::body));
+        seg->setCursor(Qt::PointingHandCursor);
+        seg->setAccessibleName(text);
+        row->addWidget(seg, 1);
+        segments_.append(seg);
+        connect(seg, &QAbstractButton::clicked, this, [this, value = value] {
+            binding_.set(value);
+            sync();
+        });
+    }
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    sync();
+    whenSettingChanges(this, binding_.watchKey, [this] { sync(); });
+}
+
+void SegmentedPicker::setTexts(const QStringList& texts) {
+    for (int i = 0; i < segments_.size() && i < texts.size(); ++i) {
+        segments_[i]->setText(texts[i]);
+        segments_[i]->setAccessibleName(texts[i]);
+    }
+}
+
+QString SegmentedPicker::value() const { return binding_.get(); }
+
+void SegmentedPicker::sync() {
+    const QString v = binding_.get();
+    for (int i = 0; i < segments_.size(); ++i) {
+        const QSignalBlocker block(segments_[i]);
+        segments_[i]->setChecked(options_[i].second == v);
+        segments_[i]->update();
+    }
+}
+
+// ---- PopUp ----
+
+PopUp::PopUp(Options options, Binding<QString> binding, QWidget* parent)
+    : QComboBox(parent), binding_(std::move(binding)) {
+    for (const auto& [text, value] : options) addItem(text, value);
+    setFont(style::font(style::body));
+    sync();
+    connect(this, &QComboBox::activated, this, [this](int index) {
+        binding_.set(itemData(index).toString());
+        sync();
+    });
+    whenSettingChanges(this, binding_.watchKey, [this] { sync(); });
+}
+
+void PopUp::sync() {
+    const QSignalBlocker block(this);
+    setCurrentIndex(findData(binding_.get()));
+}
+
+// ---- Stepper ----
+
+Stepper::Stepper(int minimum, int maximum, const QString& unit, Binding<int> binding, QWidget* parent)
+    : QSpinBox(parent), binding_(std::move(binding)) {
+    setRange(minimum, maximum);
+    setSuffix(QLatin1Char(' ') + unit);
+    setFont(style::font(style::body));
+    setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    setFixedWidth(fontMetrics().horizontalAdvance(QString::number(maximum) + suffix()) + 44);
+    sync();
+    connect(this, &QSpinBox::valueChanged, this, [this](int v) {
+        binding_.set(v);
+        sync();
+    });
+    whenSettingChanges(this, binding_.watchKey, [this] { sync(); });
+}
+
+void Stepper::sync() {
+    const QSignalBlocker block(this);
+    setValue(binding_.get());
+}
+
+// ---- BoundLineEdit ----
+
+BoundLineEdit::BoundLineEdit(Binding<QString> binding, int width, QWidget* parent)
+    : QLineEdit(parent), binding_(std::move(binding)) {
+    setFixedWidth(width);
+    setFont(style::font(style::body));
+    sync();
+    connect(this, &QLineEdit::textEdited, this, [this](const QString& text) { binding_.set(text); });
+    whenSettingChanges(this, binding_.watchKey, [this] { sync(); });
+}
+
+void BoundLineEdit::sync() {
+    // Equal text is left alone so typing keeps its cursor, selection and undo history.
+    const QString v = binding_.get();
+    if (v != text()) setText(v);
+}
+
+} // namespace lomex

@@ -1,0 +1,84 @@
+#pragma once
+#include "settings/blocks/Binding.h"
+#include <QAbstractButton>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QList>
+#include <QPair>
+#include <QSlider>
+#include <QSpinBox>
+#include <QWidget>
+
+namespace lomex {
+
+// An on/off switch: a checkable button drawn as a pill with a sliding knob, so screen readers
+// see a check box with its state and the keyboard (space) flips it.
+class Switch : public QAbstractButton {
+    Q_OBJECT
+public:
+    explicit Switch(QWidget* parent = nullptr);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+};
+
+// The control follows its binding: it shows get() when made and whenever the watched key
+// changes, and after each change it wrote it shows get() again, so a write that did not take
+// (a refused login item, say) leaves the real state on screen. Nothing is written on creation.
+Switch* boundSwitch(Binding<bool> binding, QWidget* parent = nullptr);
+
+// A row of mutually exclusive segments bound to a string value; a stored value that names no
+// segment selects none.
+class SegmentedPicker : public QWidget {
+    Q_OBJECT
+public:
+    using Options = QList<QPair<QString, QString>>; // (shown text, stored value)
+    SegmentedPicker(Options options, Binding<QString> binding, QWidget* parent = nullptr);
+    void setTexts(const QStringList& texts);
+    QString value() const;
+    QList<QAbstractButton*> segments() const { return segments_; }
+
+private:
+    void sync();
+    Options options_;
+    Binding<QString> binding_;
+    QList<QAbstractButton*> segments_;
+};
+
+// A pop-up menu of entries bound to a string value; a stored value that names no entry shows
+// none selected until the user picks one.
+class PopUp : public QComboBox {
+    Q_OBJECT
+public:
+    using Options = SegmentedPicker::Options;
+    PopUp(Options options, Binding<QString> binding, QWidget* parent = nullptr);
+
+private:
+    void sync();
+    Binding<QString> binding_;
+};
+
+// A whole-number stepper with its limits; the label is the value and a unit ("25 min").
+class Stepper : public QSpinBox {
+    Q_OBJECT
+public:
+    Stepper(int minimum, int maximum, const QString& unit, Binding<int> binding, QWidget* parent = nullptr);
+
+private:
+    void sync();
+    Binding<int> binding_;
+};
+
+// A one-line text field that stores every keystroke as typed.
+class BoundLineEdit : public QLineEdit {
+    Q_OBJECT
+public:
+    BoundLineEdit(Binding<QString> binding, int width, QWidget* parent = nullptr);
+
+private:
+    void sync();
+    Binding<QString> binding_;
+};
+
+} // namespace lomex

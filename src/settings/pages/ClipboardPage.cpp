@@ -1,0 +1,224 @@
+#include "settings/pages/ClipboardPage.h"
+#include "core/Clock.h"
+#include "core/L10n.h"
+#include "core/Settings.h"
+#include "device/ClipboardStore.h"
+#include "platform/DesktopEntries.h"
+#include "platform/PasteKeys.h"
+#include "platform/RunningApps.h"
+#include "settings/blocks/Blocks.h"
+#include "settings/blocks/Style.h"
+#include "ui/Symbols.h"
+
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QPushButton>
+#include <QSet>
+#include <QToolButton>
+#include <algorithm>
+
+namespace lomex {
+
+namespace {
+
+const QString kExcluded = QStringLiteral("clipExcluded");
+
+QString t(const char* key) { return L10n::shared().t(QString::fromLatin1(key)); }
+
+QString language() { return L10n::shared().isCzech() ? QStringLiteral("cs") : QStringLiteral("en"); }
+
+// The desktop id Lomex itself runs under.
+QString ownDesktopID() {
+    const QString name = QGuiApplication::desktopFileName();
+    return name.isEmpty() ? QString() : name + QStringLiteral(".desktop");
+}
+
+QWidget* appIcon(const QString& desktopID, QWidget* parent) {
+    auto* icon = new QLabel(parent);
+    icon->setFixedSize(22, 22);
+    icon->setAlignment(Qt::AlignCenter);
+    const auto entry = desktopentry::find(desktopID, language());
+    const QIcon themed = entry ? desktopentry::icon(*entry) : QIcon();
+    if (!themed.isNull()) {
+        icon->setPixmap(themed.pixmap(QSize(22, 22), parent->devicePixelRatioF()));
+    } else {
+        // Not installed, or no icon: the generic application symbol at its natural size.
+        icon->setPixmap(symbols::pixmap(QStringLiteral("app"), 16, style::secondary(parent), parent->devicePixelRatioF()));
+    }
+    return icon;
+}
+
+QPushButton* textButton(const QString& text, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setCursor(Qt::PointingHandCursor);
+    return b;
+}
+
+} // namespace
+
+ClipboardPage::ClipboardPage(ClipboardStore* store, PasteKeys* keys, RunningApps* apps, Clock* clock, QWidget* parent)
+    : SettingsPage(parent),
+      store_(store),
+      keys_(keys ? keys : PasteKeys::current()),
+      apps_(apps ? apps : RunningApps::current()),
+      // A child of the page: a re-check never reaches a page that was closed meanwhile.
+      recheck_(new Timer(clock, this)) {
+    connect(recheck_, &Timer::timeout, this, &ClipboardPage::checkTrust);
+    axTrusted_ = keys_->trusted();
+
+    auto* main = add(new Card);
+    main->add(new ToggleRow(t("settings.clipEnabled"), t("settings.clip.detail"),
+                            settingBool(QStringLiteral("clipboardEnabled"), true)));
+    main->add(new ToggleRow(t("settings.pasteDirectly"), {}, settingBool(QStringLiteral("pasteDirectly"), true)));
+    axRow_ = main->add(new Row(t("setup.ax.title")));
+    showTrust();
+    whenSettingChanges(this, QStringLiteral("pasteDirectly"), [this] { showTrust(); });
+
+    excludedCard_ = add(new Card(t("settings.excluded")));
+    rebuildExcluded();
+    // The store announces each edit of the list (and each change of the history).
+    if (store_) connect(store_, &ClipboardStore::changed, this, &ClipboardPage::rebuildExcluded);
+
+    auto* clearCard = add(new Card);
+    clear_ = textButton(t("clip.delete"), this);
+    clear_->setObjectName(QStringLiteral("clip.delete"));
+    clear_->setStyleSheet(QStringLiteral("QPushButton { color: %1; }").arg(style::named(style::Named::red, this).name()));
+    connect(clear_, &QPushButton::clicked, this, [this] {
+        if (store_) store_->clearUnpinned();
+    });
+    clearCard->add(new Row(t("settings.clearClips"), {}, clear_));
+}
+
+QPushButton* ClipboardPage::openSettingsButton() const {
+    return axRow_ ? qobject_cast<QPushButton*>(axRow_->trailing()) : nullptr;
+}
+
+void ClipboardPage::showEvent(QShowEvent* event) {
+    // Each time the page comes on screen.
+    checkTrust();
+    SettingsPage::showEvent(event);
+}
+
+void ClipboardPage::checkTrust() {
+    const bool trusted = keys_->trusted();
+    if (trusted == axTrusted_) return;
+    axTrusted_ = trusted;
+    showTrust();
+}
+
+void ClipboardPage::showTrust() {
+    axRow_->setVisible(Settings::shared().boolValue(QStringLiteral("pasteDirectly"), true));
+    axRow_->setTexts(t("setup.ax.title"), axTrusted_ ? QString() : t("setup.ax.text"));
+    if (axTrusted_) {
+        axRow_->setTrailing(new StatusBadge(true, t("settings.axOK")));
+        return;
+    }
+    auto* open = textButton(t("setup.openSettings"), axRow_);
+    open->setObjectName(QStringLiteral("setup.openSettings"));
+    open->setDefault(true); // the prominent look
+    connect(open, &QPushButton::clicked, this, [this] {
+        if (grantAccessibility) grantAccessibility();
+        recheck_->start(recheckSeconds);
+    });
+    axRow_->setTrailing(open);
+}
+
+QStringList ClipboardPage::excluded() {
+    return Settings::shared().stringList(kExcluded).value_or(QStringList{});
+}
+
+QString ClipboardPage::displayName(const QString& desktopID) {
+    const auto entry = desktopentry::find(desktopID, language());
+    return entry && !entry->name.isEmpty() ? entry->name : desktopID;
+}
+
+QStringList ClipboardPage::runningApps() const {
+    const QStringList listed = excluded();
+    const QString own = ownDesktopID();
+    const qint64 ownPid = QCoreApplication::applicationPid();
+    QSet<QString> seen;
+    QList<std::pair<QString, QString>> named; // name, id
+    for (const RunningApplication& app : apps_->running()) {
+        const QString& id = app.desktopID;
+        if (app.pid == ownPid || id == own || listed.contains(id) || seen.contains(id)) continue;
+        // Only applications with an installed entry: a bare window class is no application id.
+        const auto entry = desktopentry::find(id, language());
+        if (!entry) continue;
+        seen.insert(id);
+        named.append({entry->name.isEmpty() ? id : entry->name, id});
+    }
+    // Plain string order, not localized.
+    std::sort(named.begin(), named.end());
+    QStringList out;
+    for (const auto& [name, id] : named) out << id;
+    return out;
+}
+
+void ClipboardPage::addExcluded(const QString& desktopID) {
+    QStringList list = excluded();
+    list.append(desktopID);
+    Settings::shared().setStringList(kExcluded, list);
+    if (store_) store_->notifyChanged();
+}
+
+void ClipboardPage::removeExcluded(const QString& desktopID) {
+    QStringList list = excluded();
+    list.removeAll(desktopID);
+    Settings::shared().setStringList(kExcluded, list);
+    if (store_) store_->notifyChanged();
+}
+
+void ClipboardPage::rebuildExcluded() {
+    // Rows are made anew from the stored list; the button that asked is deleted after its click.
+    excludedCard_->box()->clearRows();
+    for (const QString& id : excluded()) {
+        auto* line = new QWidget;
+        line->setObjectName(id);
+        auto* h = new QHBoxLayout(line);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->setSpacing(10);
+        h->addWidget(appIcon(id, line));
+        h->addWidget(plainLabel(displayName(id), style::body, style::primary(line), line));
+        h->addStretch(1);
+        auto* remove = new QToolButton(line);
+        remove->setObjectName(QStringLiteral("remove"));
+        remove->setAutoRaise(true);
+        remove->setCursor(Qt::PointingHandCursor);
+        remove->setIcon(symbols::icon(QStringLiteral("minus.circle.fill"), style::secondary(line)));
+        remove->setAccessibleName(displayName(id));
+        connect(remove, &QToolButton::clicked, this, [this, id] { removeExcluded(id); });
+        h->addWidget(remove);
+        excludedCard_->add(line);
+    }
+    auto* addRow = new QWidget;
+    auto* h = new QHBoxLayout(addRow);
+    h->setContentsMargins(0, 0, 0, 0);
+    addButton_ = new QToolButton(addRow);
+    addButton_->setObjectName(QStringLiteral("settings.addApp"));
+    addButton_->setText(t("settings.addApp"));
+    addButton_->setIcon(symbols::icon(QStringLiteral("plus"), style::accent(addRow)));
+    addButton_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    addButton_->setAutoRaise(true);
+    addButton_->setPopupMode(QToolButton::InstantPopup);
+    addButton_->setStyleSheet(QStringLiteral("QToolButton { color: %1; } QToolButton::menu-indicator { image: none; }")
+                                  .arg(style::accent(addRow).name()));
+    auto* menu = new QMenu(addButton_);
+    // Built each time it opens, from the applications running at that moment.
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+        menu->clear();
+        for (const QString& id : runningApps()) {
+            QAction* a = menu->addAction(displayName(id));
+            if (const auto entry = desktopentry::find(id, language())) a->setIcon(desktopentry::icon(*entry));
+            a->setData(id);
+            connect(a, &QAction::triggered, this, [this, id] { addExcluded(id); });
+        }
+    });
+    addButton_->setMenu(menu);
+    h->addWidget(addButton_);
+    h->addStretch(1);
+    excludedCard_->add(addRow);
+}
+
+} // namespace lomex

@@ -1,0 +1,73 @@
+#pragma once
+#include "settings/SettingsPage.h"
+#include <QPointer>
+#include <QStringList>
+#include <functional>
+
+class QPushButton;
+class QToolButton;
+
+namespace lomex {
+
+class Card;
+class ClipboardStore;
+class Clock;
+class PasteKeys;
+class Row;
+class RunningApps;
+class Timer;
+
+// The clipboard history switch, direct paste with its XTEST row, the applications whose copies
+// are ignored ("clipExcluded", read from the settings every time, never copied), and clearing
+// the history except pinned clips.
+class ClipboardPage : public SettingsPage {
+    Q_OBJECT
+public:
+    static constexpr double recheckSeconds = 3.0;
+
+    // Null layers use the current ones.
+    explicit ClipboardPage(ClipboardStore* store, PasteKeys* keys = nullptr, RunningApps* apps = nullptr,
+                           Clock* clock = nullptr, QWidget* parent = nullptr);
+
+    // The setup model's request for the paste permission, set by whoever makes the page; the
+    // page checks again recheckSeconds after the button is pressed either way.
+    std::function<void()> grantAccessibility;
+
+    // "clipExcluded" as stored; anything but a list of strings reads as empty.
+    static QStringList excluded();
+    // The application's Name from its desktop entry, in the app's language; the id itself when
+    // no entry is installed.
+    static QString displayName(const QString& desktopID);
+    // Offered by the add menu: running applications with a desktop entry, not Lomex itself, not
+    // already listed, each once, sorted by name.
+    QStringList runningApps() const;
+    void addExcluded(const QString& desktopID);
+    void removeExcluded(const QString& desktopID);
+
+    bool axTrusted() const { return axTrusted_; }
+    Row* accessibilityRow() const { return axRow_; }
+    QPushButton* openSettingsButton() const;
+    Card* excludedCard() const { return excludedCard_; }
+    QToolButton* addButton() const { return addButton_; }
+    QPushButton* clearButton() const { return clear_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void checkTrust();
+    void showTrust();
+    void rebuildExcluded();
+
+    QPointer<ClipboardStore> store_;
+    PasteKeys* keys_;
+    RunningApps* apps_;
+    Timer* recheck_;
+    bool axTrusted_ = false;
+    Row* axRow_ = nullptr;
+    Card* excludedCard_ = nullptr;
+    QToolButton* addButton_ = nullptr;
+    QPushButton* clear_ = nullptr;
+};
+
+} // namespace lomex

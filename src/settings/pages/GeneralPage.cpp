@@ -1,0 +1,147 @@
+#include "settings/pages/GeneralPage.h"
+#include "core/L10n.h"
+#include "core/Settings.h"
+#include "platform/LoginItem.h"
+#include "settings/blocks/Blocks.h"
+#include "settings/blocks/Controls.h"
+#include "settings/blocks/Style.h"
+#include <QAbstractButton>
+#include <QHBoxLayout>
+#include <QPainter>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <cmath>
+
+namespace lomex {
+
+namespace {
+
+constexpr double kDefaultHoverDelay = 0.12;
+
+// One language choice: a flag over a name, the whole rounded rectangle clickable.
+class LanguageTile : public QAbstractButton {
+public:
+    LanguageTile(AppLanguage language, QString flag, QString name, QWidget* parent)
+        : QAbstractButton(parent), language_(language), flag_(std::move(flag)) {
+        setText(std::move(name));
+        setAccessibleName(text());
+        setCheckable(true);
+        setCursor(Qt::PointingHandCursor);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        setFixedHeight(12 + 36 + 6 + 18 + 12);
+    }
+    AppLanguage language() const { return language_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        const bool on = isChecked();
+        QColor fill = on ? style::accent(this) : style::primary(this, 0.03);
+        if (on) fill.setAlphaF(0.15f);
+        const QRectF r = QRectF(rect()).adjusted(1, 1, -1, -1);
+        p.setBrush(fill);
+        p.setPen(on ? QPen(style::accent(this), 2) : QPen(style::primary(this, 0.08), 1));
+        p.drawRoundedRect(r, 10, 10);
+        p.setPen(style::primary(this));
+        p.setFont(style::font(28));
+        p.drawText(QRectF(0, 12, width(), 36), Qt::AlignCenter, flag_);
+        p.setFont(style::font(style::callout, on ? QFont::DemiBold : QFont::Normal));
+        p.drawText(QRectF(0, 12 + 36 + 6, width(), 18), Qt::AlignCenter, text());
+    }
+
+private:
+    AppLanguage language_;
+    QString flag_;
+};
+
+} // namespace
+
+double GeneralPage::snapHoverDelay(double seconds) {
+    const double clamped = std::clamp(seconds, 0.0, 1.0);
+    return std::round(clamped * 20) / 20; // halves away from zero
+}
+
+QString GeneralPage::hoverDelayText(double seconds) {
+    return QString::asprintf("%.2f s", seconds);
+}
+
+GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
+    L10n& l = L10n::shared();
+
+    auto* languages = add(new Card(l.t(QStringLiteral("settings.language"))));
+    auto* tiles = new QWidget;
+    auto* tileRow = new QHBoxLayout(tiles);
+    tileRow->setContentsMargins(0, 0, 0, 0);
+    tileRow->setSpacing(10);
+    const struct {
+        AppLanguage language;
+        const char* flag;
+        QString name;
+    } choices[] = {
+        {AppLanguage::system, "\U0001F5A5\uFE0F", l.t(QStringLiteral("settings.lang.system"))},
+        {AppLanguage::cs, "\U0001F1E8\U0001F1FF", QStringLiteral("Čeština")},
+        {AppLanguage::en, "\U0001F1EC\U0001F1E7", QStringLiteral("English")},
+    };
+    for (const auto& c : choices) {
+        auto* tile = new LanguageTile(c.language, QString::fromUtf8(c.flag), c.name, tiles);
+        tile->setChecked(l.language() == c.language);
+        tileRow->addWidget(tile, 1);
+        connect(tile, &QAbstractButton::clicked, this, [language = c.language, tile] {
+            L10n::shared().setLanguage(language);
+            tile->setChecked(true);
+        });
+    }
+    languages->add(tiles);
+
+    auto* behaviour = add(new Card);
+    // The login item is asked each time the page is made; after every change the switch shows
+    // what the system really holds, so a refused change simply puts it back.
+    behaviour->add(new ToggleRow(l.t(QStringLiteral("settings.launchAtLogin")), {},
+                                 Binding<bool>{[] { return LoginItem::current()->status() == LoginItem::Status::enabled; },
+                                               [](const bool& on) {
+                                                   LoginItem* item = LoginItem::current();
+                                                   if (on) item->registerItem();
+                                                   else item->unregisterItem();
+                                               },
+                                               {}}));
+    // No trackpad haptics on Linux: the row would change nothing.
+    behaviour->add(new ToggleRow(l.t(QStringLiteral("settings.liveActivity")), {},
+                                 settingBool(QStringLiteral("liveActivity"), true)));
+
+    auto* delay = new QWidget;
+    auto* delayRow = new QHBoxLayout(delay);
+    delayRow->setContentsMargins(0, 0, 0, 0);
+    auto* slider = new QSlider(Qt::Horizontal, delay);
+    slider->setRange(0, 1000);
+    slider->setFixedWidth(160);
+    slider->setAccessibleName(l.t(QStringLiteral("settings.hoverDelay")));
+    auto* value = plainLabel(QString(), style::body, style::secondary(this), delay);
+    value->setFixedWidth(50);
+    value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    delayRow->addWidget(slider);
+    delayRow->addWidget(value);
+    const QString key = QStringLiteral("hoverDelay");
+    auto sync = [slider, value, key] {
+        const double stored = Settings::shared().doubleValue(key, kDefaultHoverDelay);
+        const QSignalBlocker block(slider);
+        slider->setValue(int(std::lround(stored * 1000)));
+        value->setText(hoverDelayText(stored));
+    };
+    sync();
+    connect(slider, &QSlider::valueChanged, this, [key](int position) {
+        Settings::shared().setDouble(key, snapHoverDelay(position / 1000.0));
+    });
+    whenSettingChanges(slider, key, [slider, value, key] {
+        // While dragging the knob stays under the pointer; the text shows the stored value.
+        const double stored = Settings::shared().doubleValue(key, kDefaultHoverDelay);
+        value->setText(hoverDelayText(stored));
+        if (!slider->isSliderDown()) {
+            const QSignalBlocker block(slider);
+            slider->setValue(int(std::lround(stored * 1000)));
+        }
+    });
+    behaviour->add(new Row(l.t(QStringLiteral("settings.hoverDelay")), {}, delay));
+}
+
+} // namespace lomex

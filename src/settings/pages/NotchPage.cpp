@@ -1,0 +1,102 @@
+#include "settings/pages/NotchPage.h"
+#include "core/L10n.h"
+#include "notch/NotchModel.h"
+#include "notch/NotchPageHost.h"
+#include "settings/blocks/Blocks.h"
+#include "settings/blocks/Controls.h"
+#include "settings/blocks/Style.h"
+#include "ui/Symbols.h"
+#include <QHBoxLayout>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace lomex {
+
+NotchPage::NotchPage(NotchModel* model, QWidget* parent) : SettingsPage(parent), model_(model) {
+    L10n& l = L10n::shared();
+    auto t = [&l](const char* key) { return l.t(QString::fromLatin1(key)); };
+
+    auto* hover = add(new Card);
+    hover->add(new ToggleRow(t("settings.hoverTabs"), t("settings.hoverTabs.detail"),
+                             settingBool(QStringLiteral("hoverTabs"), true)));
+
+    auto* notices = add(new Card(t("notice.title")));
+    notices->add(new ToggleRow(t("notice.battery"), t("notice.battery.detail"),
+                               settingBool(QStringLiteral("batteryNotices"), true)));
+    notices->add(new ToggleRow(t("notice.headphones"), t("notice.headphones.detail"),
+                               settingBool(QStringLiteral("headphoneNotices"), true)));
+    notices->add(new ToggleRow(t("notice.eq"), t("notice.eq.detail"), settingBool(QStringLiteral("liveEqualizer"), false)));
+
+    auto* display = add(new Card(t("display.title")));
+    auto* which = new PopUp({{t("display.auto"), QStringLiteral("auto")},
+                             {t("display.main"), QStringLiteral("main")},
+                             {t("display.mouse"), QStringLiteral("mouse")}},
+                            settingString(QStringLiteral("displayChoice"), QStringLiteral("auto")));
+    which->setFixedWidth(230);
+    display->add(new Row(t("display.which"), {}, which));
+    auto* pill = new SegmentedPicker({{t("display.pillAlways"), QStringLiteral("always")},
+                                      {t("display.pillActivity"), QStringLiteral("activity")}},
+                                     settingString(QStringLiteral("pillMode"), QStringLiteral("always")));
+    pill->setFixedWidth(230);
+    display->add(new Row(t("display.pill"), t("display.pillDetail"), pill));
+
+    tabs_ = add(new Card(t("settings.tabs")));
+    rebuildTabs();
+    connect(model_, &NotchModel::tabOrderChanged, this, &NotchPage::rebuildTabs);
+    connect(model_, &NotchModel::hiddenTabsChanged, this, &NotchPage::rebuildTabs);
+}
+
+void NotchPage::move(int index, int step) {
+    QList<NotchModel::Tab> order = model_->tabOrder();
+    const int target = index + step;
+    if (index < 0 || index >= order.size() || target < 0 || target >= order.size()) return;
+    order.swapItemsAt(index, target);
+    model_->setTabOrder(order);
+}
+
+void NotchPage::rebuildTabs() {
+    // Rows are made anew from the model; the buttons that asked for it are deleted after their
+    // click returns.
+    tabs_->box()->clearRows();
+    const QList<NotchModel::Tab>& order = model_->tabOrder();
+    const QColor orange = style::named(style::Named::orange, this);
+    const QColor gray = style::named(style::Named::gray, this);
+    for (int i = 0; i < order.size(); ++i) {
+        const NotchModel::Tab tab = order[i];
+        const bool visible = !model_->hiddenTabs().contains(tab);
+        auto* row = new QWidget;
+        row->setObjectName(QStringLiteral("tab.") + NotchModel::rawName(tab));
+        auto* h = new QHBoxLayout(row);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->setSpacing(10);
+        h->addWidget(new IconTile(tabSymbol(tab), visible ? orange : gray, 24, row));
+        const QString name = L10n::shared().t(QStringLiteral("tab.") + NotchModel::rawName(tab));
+        h->addWidget(plainLabel(name, style::body, visible ? style::primary(this) : style::secondary(this), row));
+        h->addStretch(1);
+        auto arrow = [&](const char* symbol, int step, bool enabled) {
+            auto* b = new QToolButton(row);
+            b->setAutoRaise(true);
+            b->setIcon(QIcon(symbols::pixmap(QString::fromLatin1(symbol), 14, style::primary(this), devicePixelRatioF())));
+            b->setEnabled(enabled);
+            b->setAccessibleName(name + (step < 0 ? QStringLiteral(" ↑") : QStringLiteral(" ↓")));
+            connect(b, &QToolButton::clicked, this, [this, i, step] { move(i, step); });
+            h->addWidget(b);
+        };
+        arrow("chevron.up", -1, i > 0);
+        arrow("chevron.down", +1, i < order.size() - 1);
+        auto* sw = boundSwitch({[this, tab] { return !model_->hiddenTabs().contains(tab); },
+                                [this, tab](const bool& on) {
+                                    QSet<NotchModel::Tab> hidden = model_->hiddenTabs();
+                                    if (on) hidden.remove(tab);
+                                    else hidden.insert(tab);
+                                    model_->setHiddenTabs(hidden);
+                                },
+                                {}},
+                               row);
+        sw->setAccessibleName(name);
+        h->addWidget(sw);
+        tabs_->add(row);
+    }
+}
+
+} // namespace lomex

@@ -1,0 +1,153 @@
+#include "TestEnv.h"
+#include "core/Clock.h"
+#include "core/Settings.h"
+#include "device/ClipboardStore.h"
+#include "platform/Clipboard.h"
+#include "platform/PasteKeys.h"
+#include "platform/RunningApps.h"
+#include "settings/blocks/Blocks.h"
+#include "settings/pages/ClipboardPage.h"
+#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QPushButton>
+#include <QToolButton>
+
+using namespace lomex;
+
+namespace {
+
+class ClipboardPageTest : public test::LomexTest {
+protected:
+    void SetUp() override {
+        entry("org.test.Zed.desktop", "Zed.app Editor");
+        entry("org.test.Alpha.desktop", "alpha");
+        entry("org.test.Beta.desktop", "Beta");
+        store = std::make_unique<ClipboardStore>(&clock, &Settings::shared(), &clipboard, &apps, &keys,
+                                                 home.file("clips"));
+    }
+    void entry(const QString& id, const QString& name) {
+        home.write(".local/share/applications/" + id, ("[Desktop Entry]\nType=Application\nName=" + name + "\n").toUtf8());
+    }
+    std::unique_ptr<ClipboardPage> page() {
+        auto p = std::make_unique<ClipboardPage>(store.get(), &keys, &apps, &clock);
+        p->resize(700, 900);
+        p->show();
+        return p;
+    }
+    static QStringList lines(ClipboardPage& p) {
+        QStringList ids;
+        for (QWidget* w : p.excludedCard()->box()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (!w->objectName().isEmpty() && w->isVisible()) ids << w->objectName();
+        return ids;
+    }
+    static RunningApplication app(const QString& id, qint64 pid = 100) { return {id, id, pid}; }
+
+    FakeClock clock;
+    FakeClipboard clipboard;
+    FakeRunningApps apps;
+    FakePasteKeys keys;
+    std::unique_ptr<ClipboardStore> store;
+};
+
+} // namespace
+
+TEST_F(ClipboardPageTest, TheXTestRowFollowsDirectPasteAndTrust) {
+    Settings::shared().setBool("pasteDirectly", false);
+    keys.isTrusted = false;
+    auto p = page();
+    EXPECT_FALSE(p->accessibilityRow()->isVisible()) << "with direct paste off: only the two switches";
+
+    Settings::shared().setBool("pasteDirectly", true);
+    EXPECT_TRUE(p->accessibilityRow()->isVisible());
+    ASSERT_NE(p->openSettingsButton(), nullptr);
+    EXPECT_FALSE(p->accessibilityRow()->detailLabel()->text().isEmpty());
+
+    keys.isTrusted = true;
+    auto trusted = page();
+    EXPECT_EQ(trusted->openSettingsButton(), nullptr);
+    auto* badge = qobject_cast<StatusBadge*>(trusted->accessibilityRow()->trailing());
+    ASSERT_NE(badge, nullptr);
+    EXPECT_TRUE(badge->ok());
+    EXPECT_TRUE(trusted->accessibilityRow()->detailLabel()->isHidden());
+}
+
+TEST_F(ClipboardPageTest, TheButtonAsksThenChecksAgainThreeSecondsLaterOnlyWhileThePageLives) {
+    keys.isTrusted = false;
+    auto p = page();
+    int asked = 0;
+    p->grantAccessibility = [&] { ++asked; };
+    p->openSettingsButton()->click();
+    EXPECT_EQ(asked, 1);
+    keys.isTrusted = true;
+    clock.advance(2.9);
+    EXPECT_FALSE(p->axTrusted());
+    clock.advance(0.2);
+    EXPECT_TRUE(p->axTrusted());
+    EXPECT_NE(qobject_cast<StatusBadge*>(p->accessibilityRow()->trailing()), nullptr);
+
+    keys.isTrusted = false;
+    auto closing = page();
+    closing->openSettingsButton()->click();
+    const int pending = clock.pendingTimers();
+    closing.reset();
+    EXPECT_EQ(clock.pendingTimers(), pending - 1) << "the re-check goes with the page";
+    clock.advance(5); // nothing left to touch a deleted page
+}
+
+TEST_F(ClipboardPageTest, ExclusionListRoundTripsThroughTheSettingsAndTheMenu) {
+    apps.apps = {app("org.test.Zed.desktop"), app("org.test.Beta.desktop"), app("org.test.Alpha.desktop")};
+    auto p = page();
+    int changes = 0;
+    QObject::connect(store.get(), &ClipboardStore::changed, [&] { ++changes; });
+    EXPECT_EQ(p->runningApps(), QStringList({"org.test.Beta.desktop", "org.test.Zed.desktop", "org.test.Alpha.desktop"}))
+        << "plain string order of the names: upper case before lower case";
+
+    p->addExcluded("org.test.Zed.desktop");
+    p->addExcluded("org.test.Alpha.desktop");
+    EXPECT_EQ(Settings::shared().stringList("clipExcluded"),
+              QStringList({"org.test.Zed.desktop", "org.test.Alpha.desktop"}));
+    EXPECT_EQ(changes, 2);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(lines(*p), QStringList({"org.test.Zed.desktop", "org.test.Alpha.desktop"}));
+    EXPECT_EQ(p->runningApps(), QStringList({"org.test.Beta.desktop"}));
+    EXPECT_EQ(ClipboardPage::displayName("org.test.Zed.desktop"), "Zed.app Editor") << "nothing stripped";
+    EXPECT_EQ(ClipboardPage::displayName("com.example.Gone.desktop"), "com.example.Gone.desktop");
+
+    // A list written elsewhere with repeats loses every copy at once.
+    Settings::shared().setStringList("clipExcluded", {"a.desktop", "org.test.Zed.desktop", "a.desktop"});
+    p->removeExcluded("a.desktop");
+    EXPECT_EQ(Settings::shared().stringList("clipExcluded"), QStringList({"org.test.Zed.desktop"}));
+    p->removeExcluded("org.test.Zed.desktop");
+    EXPECT_EQ(p->runningApps(), QStringList({"org.test.Beta.desktop", "org.test.Zed.desktop", "org.test.Alpha.desktop"}));
+
+    // Not a list of strings: read as empty, replaced by the first edit.
+    Settings::shared().setValue("clipExcluded", nlohmann::json{{"x", 1}});
+    EXPECT_TRUE(ClipboardPage::excluded().isEmpty());
+    p->addExcluded("org.test.Beta.desktop");
+    EXPECT_EQ(Settings::shared().stringList("clipExcluded"), QStringList({"org.test.Beta.desktop"}));
+}
+
+TEST_F(ClipboardPageTest, TheMenuLeavesOutItselfUnknownIdsAndRepeats) {
+    QGuiApplication::setDesktopFileName("org.test.Lomex");
+    entry("org.test.Lomex.desktop", "Lomex");
+    apps.apps = {app("org.test.Beta.desktop"), app("org.test.Beta.desktop", 101), app("org.test.Lomex.desktop"),
+                 app("some-window-class"), app("org.test.Alpha.desktop", QCoreApplication::applicationPid())};
+    auto p = page();
+    EXPECT_EQ(p->runningApps(), QStringList({"org.test.Beta.desktop"}));
+    QGuiApplication::setDesktopFileName({});
+}
+
+TEST_F(ClipboardPageTest, ClearRemovesUnpinnedClipsAtOnce) {
+    store->start();
+    for (const char* text : {"keep", "drop"}) {
+        ClipboardContent c;
+        c.text = text;
+        clipboard.copy(c);
+        clock.advance(ClipboardStore::pollSeconds);
+    }
+    store->setPinned(store->clips().last().id, true);
+    auto p = page();
+    p->clearButton()->click();
+    ASSERT_EQ(store->clips().size(), 1);
+    EXPECT_EQ(store->clips()[0].text, "keep");
+}

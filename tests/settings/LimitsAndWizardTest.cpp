@@ -1,0 +1,110 @@
+#include "TestEnv.h"
+#include "agents/AgentSwitch.h"
+#include "core/Clock.h"
+#include "core/L10n.h"
+#include "core/Settings.h"
+#include "feeds/UsageMonitor.h"
+#include "settings/SetupModel.h"
+#include "settings/SetupWizard.h"
+#include "settings/blocks/Controls.h"
+#include "settings/pages/LimitsPage.h"
+#include "settings/blocks/Style.h"
+#include <QLabel>
+#include <QPushButton>
+
+using namespace lomex;
+
+namespace {
+
+TEST(LimitsPageRules, LeftTintAndWindowName) {
+    QWidget w;
+    const struct {
+        double used;
+        int left;
+        style::Named tint;
+    } rows[] = {{90, 10, style::Named::red}, {89.9, 10, style::Named::orange}, {70, 30, style::Named::orange},
+                {69.9, 30, style::Named::green}, {100, 0, style::Named::red}, {120, 0, style::Named::red},
+                {33.5, 67, style::Named::green}, {0.4, 100, style::Named::green}};
+    for (const auto& r : rows) {
+        EXPECT_EQ(LimitsPage::wholeLeft(r.used), r.left) << r.used;
+        EXPECT_EQ(LimitsPage::tint(r.used, &w), style::named(r.tint, &w)) << r.used;
+    }
+    EXPECT_EQ(LimitsPage::windowNameKey("5h"), "limits.5h");
+    EXPECT_EQ(LimitsPage::windowNameKey("7d"), "limits.7d");
+    EXPECT_EQ(LimitsPage::windowNameKey("1h"), "limits.7d");
+    const QDateTime monday(QDate(2026, 12, 7), QTime(14, 5));
+    EXPECT_EQ(LimitsPage::resetText(monday, true), "pondělí 14:05");
+    EXPECT_TRUE(LimitsPage::resetText(monday, false).startsWith("Monday 2:05")) << LimitsPage::resetText(monday, false).toStdString();
+}
+
+class LimitsAndWizardTest : public test::LomexTest {
+protected:
+    void SetUp() override {
+        qputenv("PATH", home.file("bin").toUtf8());
+        services.usage = &usage;
+        services.setup = &setup;
+        services.agentSwitch = &sw;
+    }
+    FakeClock clock;
+    UsageMonitor usage{&clock};
+    SetupModel setup{&usage, &clock};
+    AgentSwitch sw;
+    Services services;
+};
+
+TEST_F(LimitsAndWizardTest, AFailedSwitchShowsItsErrorAndASuccessClearsIt) {
+    home.write(".claude/settings.json", "[]");
+    LimitsPage page(services);
+    page.watchSwitch()->click();
+    ASSERT_TRUE(test::waitUntil([&] { return page.agentError().has_value(); }));
+    auto* error = page.findChild<QLabel*>("agentError");
+    EXPECT_TRUE(error->text().endsWith(" is not a JSON object – please check it manually."));
+    EXPECT_FALSE(error->isHidden());
+    EXPECT_FALSE(page.watchSwitch()->isChecked()); // springs back
+    home.write(".claude/settings.json", "{}");
+    page.setAgents(true);
+    EXPECT_FALSE(page.agentError());
+    EXPECT_TRUE(error->isHidden());
+    EXPECT_TRUE(page.watchSwitch()->isChecked());
+    // On, but no server listens here: the page says why instead of showing "connected".
+    sw.setServerState(false, QStringLiteral("Address already in use"));
+    EXPECT_FALSE(page.findChild<QLabel*>("serverError")->isHidden());
+    EXPECT_FALSE(sw.claudeConnected());
+}
+
+TEST_F(LimitsAndWizardTest, PanelsOnlyWhileUsageIsOnWithTheStatusText) {
+    L10n::shared().setLanguage(AppLanguage::en);
+    LimitsPage page(services);
+    auto* claude = page.findChild<QWidget*>("panel.claude");
+    EXPECT_TRUE(claude->parentWidget()->isHidden());
+    Settings::shared().setBool("usageEnabled", true);
+    EXPECT_FALSE(claude->parentWidget()->isHidden());
+    usage.refresh(); // as the page does when shown
+    EXPECT_TRUE(test::waitUntil([&] {
+        for (auto* l : claude->findChildren<QLabel*>()) if (l->text() == "connect in Settings") return true;
+        return false;
+    }));
+}
+
+TEST_F(LimitsAndWizardTest, WizardCardsAndFooterFollowTheModel) {
+    L10n::shared().setLanguage(AppLanguage::en);
+    bool closed = false;
+    SetupWizardView wizard(services);
+    wizard.onClose = [&] { closed = true; };
+    EXPECT_EQ(wizard.finishButton()->text(), "Finish later");
+    EXPECT_EQ(wizard.cards()[4]->button()->text(), "Set up");
+    setup.calendarAccess = setup.remindersAccess = setup.accessibilityTrusted = [] { return true; };
+    setup.refresh();
+    EXPECT_EQ(wizard.finishButton()->text(), "Done");
+    EXPECT_TRUE(wizard.cards()[0]->showsDone());
+    wizard.show();
+    EXPECT_TRUE(setup.isPolling());
+    wizard.hide();
+    EXPECT_FALSE(setup.isPolling());
+    L10n::shared().setLanguage(AppLanguage::cs);
+    EXPECT_EQ(wizard.finishButton()->text(), "Hotovo");
+    wizard.finishButton()->click();
+    EXPECT_TRUE(closed);
+}
+
+} // namespace

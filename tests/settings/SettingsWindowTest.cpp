@@ -1,0 +1,242 @@
+#include "TestEnv.h"
+#include "core/Clock.h"
+#include "core/L10n.h"
+#include "core/Settings.h"
+#include "notch/NotchModel.h"
+#include "platform/LoginItem.h"
+#include "settings/SettingsNav.h"
+#include "settings/SettingsPage.h"
+#include "settings/SettingsView.h"
+#include "settings/blocks/Blocks.h"
+#include "settings/blocks/Controls.h"
+#include "settings/pages/GeneralPage.h"
+#include <QAccessible>
+#include <QFile>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSlider>
+#include <map>
+#include <memory>
+
+using namespace lomex;
+using Page = SettingsView::Page;
+using json = nlohmann::json;
+
+namespace {
+
+class SettingsWindowTest : public test::LomexTest {
+protected:
+    void SetUp() override { LoginItem::setCurrent(&login); }
+    void TearDown() override {
+        view.reset();
+        LoginItem::setCurrent(nullptr);
+    }
+    SettingsView& open(Page page) {
+        nav.setPage(page);
+        if (!view) {
+            Services s;
+            s.model = &model;
+            s.settingsNav = &nav;
+            view = std::make_unique<SettingsView>(s, &clock);
+            view->show();
+        }
+        return *view;
+    }
+    QByteArray settingsFile() const {
+        QFile f(Settings::shared().filePath());
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    FakeClock clock;
+    FakeLoginItem login;
+    NotchModel model{&clock};
+    SettingsNav nav;
+    std::unique_ptr<SettingsView> view;
+};
+
+json stored() {
+    json out = json::object();
+    for (const char* key : {"liveActivity", "hoverDelay", "hoverTabs", "batteryNotices", "headphoneNotices",
+                            "liveEqualizer", "displayChoice", "pillMode", "tabOrder", "hiddenTabs", "workMinutes",
+                            "breakMinutes", "hotkeysEnabled", "language"})
+        if (auto v = Settings::shared().value(QString::fromLatin1(key)); v && Settings::shared().isStored(key))
+            out[key] = *v;
+    return out;
+}
+
+} // namespace
+
+TEST_F(SettingsWindowTest, OpeningEveryPageWritesNothing) {
+    for (Page page : SettingsView::allPages()) {
+        open(page);
+        ASSERT_NE(view->currentPage(), nullptr);
+        EXPECT_EQ(view->currentPage()->objectName(), "page." + SettingsView::rawValue(page));
+    }
+    EXPECT_TRUE(settingsFile().isEmpty()) << settingsFile().constData();
+    EXPECT_EQ(login.calls, 0);
+    // Exactly the selected row is highlighted.
+    int checked = 0;
+    for (QAbstractButton* row : view->sidebarRows()) checked += row->isChecked();
+    EXPECT_EQ(checked, 1);
+    EXPECT_TRUE(view->sidebarRows().last()->isChecked());
+}
+
+// Every control of a page, used once, writes its key with the JSON type its readers expect.
+TEST_F(SettingsWindowTest, EachControlWritesItsKeyWithItsType) {
+    const std::map<Page, std::map<std::string, json::value_t>> expected{
+        {Page::general, {{"liveActivity", json::value_t::boolean}, {"hoverDelay", json::value_t::number_float}}},
+        {Page::notch,
+         {{"hoverTabs", json::value_t::boolean},
+          {"batteryNotices", json::value_t::boolean},
+          {"headphoneNotices", json::value_t::boolean},
+          {"liveEqualizer", json::value_t::boolean},
+          {"displayChoice", json::value_t::string},
+          {"pillMode", json::value_t::string},
+          {"hiddenTabs", json::value_t::array}}},
+        {Page::focus, {{"workMinutes", json::value_t::number_integer}, {"breakMinutes", json::value_t::number_integer}}},
+        {Page::shortcuts, {{"hotkeysEnabled", json::value_t::boolean}}},
+    };
+    for (const auto& [page, keys] : expected) {
+        const json previous = stored();
+        for (const auto& item : previous.items()) Settings::shared().remove(QString::fromStdString(item.key()));
+        open(page);
+        QWidget* p = view->currentPage();
+        for (Switch* sw : p->findChildren<Switch*>()) sw->click();
+        for (SegmentedPicker* seg : p->findChildren<SegmentedPicker*>()) seg->segments().last()->click();
+        for (PopUp* pop : p->findChildren<PopUp*>()) pop->activated(pop->count() - 1);
+        for (Stepper* st : p->findChildren<Stepper*>()) st->stepUp();
+        for (QSlider* sl : p->findChildren<QSlider*>()) sl->setValue(333);
+        const json s = stored();
+        for (const auto& [key, type] : keys) {
+            ASSERT_TRUE(s.contains(key)) << SettingsView::rawValue(page).toStdString() << ": " << key;
+            EXPECT_EQ(s[key].type(), type) << key << " = " << s[key].dump();
+        }
+        EXPECT_EQ(s.size(), keys.size()) << s.dump();
+    }
+}
+
+TEST_F(SettingsWindowTest, HoverDelaySnapsToTheGridAndShowsTwoDecimals) {
+    EXPECT_DOUBLE_EQ(GeneralPage::snapHoverDelay(0.333), 0.35);
+    EXPECT_DOUBLE_EQ(GeneralPage::snapHoverDelay(0.125), 0.15); // halves away from zero
+    EXPECT_DOUBLE_EQ(GeneralPage::snapHoverDelay(1.7), 1.0);
+    EXPECT_DOUBLE_EQ(GeneralPage::snapHoverDelay(-1), 0.0);
+    L10n::shared().setLanguage(AppLanguage::cs);
+    EXPECT_EQ(GeneralPage::hoverDelayText(0.12), "0.12 s");
+    EXPECT_EQ(GeneralPage::hoverDelayText(1), "1.00 s");
+}
+
+TEST_F(SettingsWindowTest, LaunchAtLoginSwitchEndsOnTheRealState) {
+    open(Page::general);
+    Switch* launch = view->currentPage()->findChildren<Switch*>().first();
+    EXPECT_FALSE(launch->isChecked());
+    login.failNext = true;
+    launch->click();
+    EXPECT_FALSE(launch->isChecked());
+    EXPECT_EQ(login.calls, 1); // one attempt, no reset loop
+    launch->click();
+    EXPECT_TRUE(launch->isChecked());
+    EXPECT_EQ(login.state, LoginItem::Status::enabled);
+}
+
+TEST_F(SettingsWindowTest, NotchPageMovesAndHidesTabsThroughTheModel) {
+    open(Page::notch);
+    auto* card = view->currentPage()->findChildren<Card*>().last();
+    // Eight rows, seven dividers; the first up and last down arrows disabled.
+    EXPECT_EQ(card->box()->dividerLines().size(), 7);
+    QWidget* noteRow = view->currentPage()->findChild<QWidget*>("tab.note");
+    ASSERT_NE(noteRow, nullptr);
+    auto arrows = noteRow->findChildren<QAbstractButton*>();
+    ASSERT_EQ(arrows.size(), 3); // up, down, switch
+    EXPECT_TRUE(arrows[0]->isEnabled());
+    EXPECT_FALSE(arrows[1]->isEnabled());
+    arrows[0]->click();
+    EXPECT_EQ(Settings::shared().stringList("tabOrder"),
+              (QStringList{"home", "tasks", "agents", "transit", "clipboard", "timer", "note", "shelf"}));
+    EXPECT_FALSE(Settings::shared().isStored("hiddenTabs"));
+    // Hiding and showing again stores an empty list, not nothing.
+    QCoreApplication::processEvents();
+    auto* sw = view->currentPage()->findChild<QWidget*>("tab.home")->findChild<Switch*>();
+    sw->click();
+    EXPECT_EQ(model.hiddenTabs(), QSet<NotchModel::Tab>{NotchModel::Tab::home});
+    QCoreApplication::processEvents();
+    view->currentPage()->findChild<QWidget*>("tab.home")->findChild<Switch*>()->click();
+    EXPECT_EQ(Settings::shared().stringList("hiddenTabs"), QStringList{});
+}
+
+TEST_F(SettingsWindowTest, ScrollsTheSectionToTheTopAfterTheDelayAndClearsTheTarget) {
+    open(Page::notch);
+    view->resize(SettingsView::width, SettingsView::height);
+    QCoreApplication::processEvents();
+    nav.setScrollTarget(QStringLiteral("tab.note"));
+    clock.advance(0.3);
+    EXPECT_EQ(view->scrollArea()->verticalScrollBar()->value(), 0);
+    clock.advance(0.06);
+    QWidget* row = view->currentPage()->findChild<QWidget*>("tab.note");
+    const int y = row->mapTo(view->currentPage(), QPoint()).y();
+    EXPECT_GT(y, 0);
+    EXPECT_EQ(view->scrollArea()->verticalScrollBar()->value(),
+              std::min(y, view->scrollArea()->verticalScrollBar()->maximum()));
+    EXPECT_FALSE(nav.scrollTarget().has_value());
+
+    // An id no element carries is still cleared; a view gone before the delay is not touched.
+    nav.setScrollTarget(QStringLiteral("nowhere"));
+    view.reset();
+    clock.advance(1);
+    EXPECT_EQ(nav.scrollTarget(), QStringLiteral("nowhere"));
+}
+
+TEST_F(SettingsWindowTest, LanguageChangeRedrawsSidebarAndRebuildsThePage) {
+    L10n::shared().setLanguage(AppLanguage::en);
+    open(Page::general);
+    EXPECT_EQ(view->sidebarRows().first()->text(), "General");
+    L10n::shared().setLanguage(AppLanguage::cs);
+    EXPECT_EQ(view->sidebarRows().first()->text(), "Obecné");
+    EXPECT_EQ(view->setupEntry()->text(), "Průvodce nastavením…");
+    ASSERT_TRUE(test::waitUntil([&] {
+        auto* card = view->currentPage()->findChild<Card*>();
+        return card && card->titleLabel()->text() == "JAZYK";
+    }));
+}
+
+// The painted blocks: dividers follow the rows shown, the badge takes no room when not ok,
+// and painted controls still tell a screen reader what they are.
+TEST_F(SettingsWindowTest, BuildingBlocks) {
+    Card card(QStringLiteral("Účty"));
+    auto* a = card.add(new Row("a"));
+    auto* b = card.add(new Row("b", "a detail that is long enough to wrap onto a second line in a narrow card"));
+    auto* c = card.add(new Row("c"));
+    card.resize(300, 400);
+    card.show();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(card.titleLabel()->text(), "ÚČTY");
+    auto lines = card.box()->dividerLines();
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0].x1(), 14);
+    EXPECT_EQ(lines[0].y1(), b->geometry().top());
+    c->hide();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(card.box()->dividerLines().size(), 1);
+    b->hide();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(card.box()->dividerLines().isEmpty());
+    EXPECT_TRUE(a->isVisible());
+
+    StatusBadge badge(false, "ok");
+    EXPECT_TRUE(badge.isHidden());
+    badge.setState(true, "Připojeno");
+    EXPECT_FALSE(badge.isHidden());
+
+    IconTile tile("gearshape.fill", Qt::gray, 44);
+    EXPECT_DOUBLE_EQ(tile.cornerRadius(), 10.56);
+    EXPECT_EQ(tile.glyphSize(), 22);
+
+    ToggleRow toggle("Launch at login", {}, settingBool("liveActivity", true));
+    QAccessibleInterface* acc = QAccessible::queryAccessibleInterface(toggle.toggle());
+    ASSERT_NE(acc, nullptr);
+    EXPECT_EQ(acc->text(QAccessible::Name), "Launch at login");
+    EXPECT_TRUE(acc->state().checkable);
+    EXPECT_TRUE(acc->state().checked);
+    // A change made elsewhere shows at once.
+    Settings::shared().setBool("liveActivity", false);
+    EXPECT_FALSE(toggle.toggle()->isChecked());
+}

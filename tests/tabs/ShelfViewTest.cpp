@@ -1,0 +1,129 @@
+#include "TestEnv.h"
+#include "core/L10n.h"
+#include "device/ShelfStore.h"
+#include "platform/Clipboard.h"
+#include "platform/Workspace.h"
+#include "tabs/ShelfView.h"
+#include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QFile>
+#include <QMimeData>
+#include <QPushButton>
+
+using namespace lomex;
+
+namespace {
+
+class ShelfViewTest : public test::LomexTest {
+protected:
+    void SetUp() override {
+        view = std::make_unique<ShelfView>(&shelf, &workspace, &clipboard);
+        view->resize(640, 160);
+        view->show();
+    }
+    QUrl file(const QString& name) { return QUrl::fromLocalFile(home.write("files/" + name, "x")); }
+    // A drag entering, then either leaving or dropping; returns whether the view took it.
+    bool enter(const QList<QUrl>& urls) {
+        mime.setUrls(urls);
+        QDragEnterEvent e(QPoint(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.get(), &e);
+        return e.isAccepted();
+    }
+    bool drop() {
+        QDropEvent e(QPointF(20, 20), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(view.get(), &e);
+        return e.isAccepted();
+    }
+    QColor pixelOnBorder() { return view->grab().toImage().pixelColor(view->width() / 2 - 2, 0); }
+
+    ShelfStore shelf;
+    FakeWorkspace workspace;
+    FakeClipboard clipboard;
+    QMimeData mime;
+    std::unique_ptr<ShelfView> view;
+};
+
+} // namespace
+
+TEST_F(ShelfViewTest, EmptyStateTurnsIntoARowOfItemsAndClearBringsItBack) {
+    EXPECT_TRUE(view->showsEmptyState());
+    EXPECT_FALSE(view->clearButton()->isVisible());
+    shelf.add({file("a.txt"), file("b.txt")});
+    EXPECT_FALSE(view->showsEmptyState());
+    ASSERT_EQ(view->itemViews().size(), 2);
+    EXPECT_EQ(view->itemViews()[1]->url(), file("b.txt"));
+    EXPECT_TRUE(view->clearButton()->isVisible());
+    EXPECT_EQ(view->clearButton()->text(), L10n::shared().t("shelf.clear"));
+    view->clearButton()->click();
+    EXPECT_TRUE(shelf.items().isEmpty());
+    EXPECT_TRUE(view->showsEmptyState());
+}
+
+TEST_F(ShelfViewTest, AFileDragLightsTheZoneAndADropAddsEachFileOnce) {
+    const QColor idle = pixelOnBorder();
+    EXPECT_FALSE(enter({QUrl("https://example.com/x.zip")})) << "a remote URL is not a file";
+    EXPECT_FALSE(view->targeted());
+
+    const QUrl a = file("a.txt");
+    EXPECT_TRUE(enter({a, a}));
+    EXPECT_TRUE(view->targeted());
+    EXPECT_NE(pixelOnBorder(), idle) << "the border takes the accent colour";
+    QDragLeaveEvent leave;
+    QApplication::sendEvent(view.get(), &leave);
+    EXPECT_FALSE(view->targeted());
+    EXPECT_EQ(pixelOnBorder(), idle);
+
+    enter({a, a});
+    EXPECT_TRUE(drop());
+    EXPECT_FALSE(view->targeted());
+    EXPECT_EQ(shelf.items(), QList<QUrl>({a}));
+    enter({a});
+    drop();
+    EXPECT_EQ(view->itemViews().size(), 1);
+}
+
+TEST_F(ShelfViewTest, ItemMenuOpensRevealsCopiesThePlainPathAndRemoves) {
+    const QUrl a = file("report.pdf"), b = file("b.txt");
+    shelf.add({a, b});
+    ShelfItemView* item = view->itemViews()[0];
+    EXPECT_EQ(item->toolTip(), a.toLocalFile());
+
+    QObject owner;
+    const QList<QAction*> actions = item->menuActions(&owner);
+    QStringList names;
+    for (QAction* act : actions) names << (act ? act->objectName() : "-");
+    EXPECT_EQ(names, QStringList({"shelf.open", "shelf.reveal", "shelf.copyPath", "-", "shelf.remove"}));
+
+    actions[0]->trigger();
+    EXPECT_EQ(workspace.opened, QList<QUrl>({a}));
+    actions[1]->trigger();
+    EXPECT_EQ(workspace.revealed, QStringList({a.toLocalFile()}));
+    clipboard.content.image = QImage(2, 2, QImage::Format_RGB32);
+    actions[2]->trigger();
+    EXPECT_EQ(clipboard.content.text, a.toLocalFile()) << "the path, not a file:// URL";
+    EXPECT_TRUE(clipboard.content.image.isNull()) << "whatever was there is replaced";
+    actions[4]->trigger();
+    EXPECT_EQ(shelf.items(), QList<QUrl>({b}));
+}
+
+TEST_F(ShelfViewTest, DraggingOutCarriesTheUrlOnlyAndNothingForAGoneFile) {
+    const QUrl a = file("big.iso");
+    shelf.add({a});
+    ShelfItemView* item = view->itemViews()[0];
+    std::unique_ptr<QMimeData> data(item->dragData());
+    EXPECT_EQ(data->urls(), QList<QUrl>({a}));
+    EXPECT_EQ(data->formats(), QStringList({"text/uri-list"}));
+
+    QFile::remove(a.toLocalFile());
+    data.reset(item->dragData());
+    EXPECT_TRUE(data->formats().isEmpty());
+}
+
+TEST_F(ShelfViewTest, ALongNameIsCutAfterTheSecondLine) {
+    shelf.add({file(QString(120, QLatin1Char('n')) + ".txt"), file("short.txt")});
+    const QString shown = view->itemViews()[0]->shownName();
+    EXPECT_EQ(shown.count(QLatin1Char('\n')), 1);
+    EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
+    EXPECT_EQ(view->itemViews()[1]->shownName(), "short.txt");
+}
