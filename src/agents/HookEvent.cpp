@@ -111,6 +111,25 @@ std::optional<QString> header(const FieldMap& headers, const char* name)
     return it->second;
 }
 
+// A decimal number in 1…max; anything else (empty, signs, blanks, overflow) is absent.
+std::optional<quint64> positiveHeader(const FieldMap& headers, const char* name, quint64 max)
+{
+    const std::optional<QString> value = header(headers, name);
+    if (!value || value->size() > 20)
+        return std::nullopt;
+    quint64 n = 0;
+    for (QChar c : *value) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        n = n * 10 + (c.unicode() - u'0');
+        if (n > max)
+            return std::nullopt;
+    }
+    if (n == 0)
+        return std::nullopt;
+    return n;
+}
+
 } // namespace
 
 ToolActivity HookEvent::toolActivity() const
@@ -296,6 +315,11 @@ std::optional<HookEvent> HookEvent::decode(const QByteArray& rawData, const Fiel
 
     event.termProgram = header(headers, "x-term-program");
     event.hostBundleID = header(headers, "x-bundle-id");
+    if (auto w = positiveHeader(headers, "x-window-id", 0xffffffffu))
+        event.windowID = quint32(*w);
+    // Linux pids stay below 2^22.
+    if (auto pid = positiveHeader(headers, "x-agent-pid", 1 << 22))
+        event.agentPID = qint64(*pid);
 
     event.name = bounded(event.name, maxFieldUnits).value();
     event.sessionID = bounded(event.sessionID, maxFieldUnits).value();

@@ -36,6 +36,10 @@ struct HookEvent {
     std::optional<double> contextPercent;
     std::optional<QString> termProgram;
     std::optional<QString> hostBundleID;
+    // Where the agent's terminal is on X11: the terminal's WINDOWID as the hook's shell saw it,
+    // and the process id of the agent that ran the hook (the shell's parent).
+    std::optional<quint32> windowID;
+    std::optional<qint64> agentPID;
 
     bool operator==(const HookEvent&) const = default;
 

@@ -64,12 +64,18 @@ QString queryString(Agent agent) {
     return q;
 }
 
-// Pieces 2 to 6 of both command lines.
+// Linux terminals rarely set TERM_PROGRAM and never the bundle id: the terminal's X11 window
+// and the agent's process (the hook shell's parent) let the app find the session's window.
+QString linuxWindowHeaders() {
+    return QStringLiteral("-H \"X-Window-Id: ${WINDOWID:-}\" -H \"X-Agent-Pid: ${PPID:-}\" ");
+}
+
+// Pieces 2 to 6 of both command lines, with the Linux window headers before the body.
 QString commonCurlOptions() {
     return QStringLiteral(
         "-H 'Content-Type: application/json' -H 'Expect:' "
         "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
-        "--data-binary @-");
+        "%1--data-binary @-").arg(linuxWindowHeaders());
 }
 
 bool hasMarker(const std::string& command) {

@@ -140,6 +140,8 @@ void SessionStore::handle(const HookEvent& event)
     if (event.transcriptPath) s.transcriptPath = event.transcriptPath;
     if (event.termProgram) s.termProgram = event.termProgram;
     if (event.hostBundleID) s.hostBundleID = event.hostBundleID;
+    if (event.windowID) s.windowID = event.windowID;
+    if (event.agentPID) s.agentPID = event.agentPID;
     s.lastUpdate = clock_->now();
 
     const ActivityState before = s.state;

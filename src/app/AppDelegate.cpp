@@ -1,7 +1,8 @@
 #include "app/AppDelegate.h"
 #include "agents/AgentSwitch.h"
-#include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
+#include "agents/ReplySender.h"
+#include "agents/views/AgentViews.h"
 #include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
 #include "settings/SettingsNav.h"
@@ -18,7 +19,7 @@
 #include "device/Monitors.h"
 #include "device/PomodoroTimer.h"
 #include "feeds/UsageMonitor.h"
-#include "platform/Accessibility.h"
+#include "platform/PasteKeys.h"
 #include "device/ShelfStore.h"
 #include "platform/PowerSource.h"
 #include "settings/SetupModel.h"
@@ -34,6 +35,7 @@
 #include "platform/WindowHints.h"
 #include "tabs/ShelfView.h"
 #include <QApplication>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QDateTime>
@@ -64,7 +66,7 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     settingsNav_ = new SettingsNav(this);
     usage_ = new UsageMonitor(clock_, this);
     setup_ = new SetupModel(usage_, clock_, this);
-    setup_->accessibilityTrusted = [] { return accessibility::isTrusted(); };
+    setup_->accessibilityTrusted = [] { return PasteKeys::current()->trusted(); };
     // Calendar and reminders access come with the calendar service (calendarAccess,
     // remindersAccess); until then they read as not granted.
     setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
@@ -74,6 +76,7 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     updates_ = new UpdateChecker(clock_, this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
+    replies_ = new ReplySender(clock_, nullptr, this);
 }
 
 AppDelegate::~AppDelegate() {
@@ -104,6 +107,7 @@ Services AppDelegate::inject() const {
     s.updates = updates_;
     s.agents = agents_;
     s.approvals = approvals_;
+    s.replies = replies_;
     s.l10n = &L10n::shared();
     return s;
 }
@@ -147,8 +151,12 @@ void AppDelegate::installTabPages() {
     // Each subsystem hands in its page here:
     //   panel_->root()->pages()->setPage(NotchModel::Tab::home, new HomePage(inject()));
     // Tabs without a page show their symbol and name.
-    panel_->root()->pages()->setPage(NotchModel::Tab::agents,
-                                     new AgentsView(agents_, approvals_, clock_));
+    auto* agentsView = new AgentsView(agents_, approvals_, clock_, nullptr, replies_);
+    // The chat's focus step: the panel takes the keyboard only while open under the pointer.
+    agentsView->onChatFocusRequest = [this] {
+        if (panel_ && model_->isOpen() && model_->openHotRect().contains(QCursor::pos())) panel_->makeKey();
+    };
+    panel_->root()->pages()->setPage(NotchModel::Tab::agents, agentsView);
     panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
     panel_->root()->pages()->setPage(NotchModel::Tab::shelf, new ShelfView(shelf_));
 }
@@ -305,6 +313,7 @@ void AppDelegate::installDebugCommands() {
     for (NotchModel::Tab tab : NotchModel::allTabs())
         act(NotchModel::rawName(tab), [this, tab](const QString&) { showNotch(tab); });
     act(QStringLiteral("close"), [this](const QString&) { model_->close(); });
+    act(QStringLiteral("chat"), [this](const QString&) { openFirstChat(); });
     // Sample notices, so each notice picture can be seen without the hardware.
     act(QStringLiteral("notice"), [this](const QString& command) {
         const QString kind = command.section(QLatin1Char(':'), 1).trimmed();

@@ -15,6 +15,7 @@ namespace lomex {
 
 class AgentSwitch;
 class ApprovalCenter;
+class ReplySender;
 class BatteryMonitor;
 class HeadphoneMonitor;
 class PomodoroTimer;
@@ -62,6 +63,7 @@ public:
     UpdateChecker* updates() const { return updates_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
+    ReplySender* replies() const { return replies_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
     EventServer* agentServer() const { return agentServer_.get(); }
     SettingsNav* settingsNav() const { return settingsNav_; }
@@ -88,6 +90,8 @@ public:
     void openPalette();
     // Opens the notch on a tab and gives it the keyboard.
     void showNotch(NotchModel::Tab tab);
+    // The debug command "chat": the chat of the first listed session, on the agents tab.
+    void openFirstChat();
     void quit();
 
     // ---- debug channel ----
@@ -158,6 +162,7 @@ private:
     UpdateChecker* updates_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
+    ReplySender* replies_ = nullptr;
     AgentSwitch* agentSwitch_ = nullptr;
     std::unique_ptr<EventServer> agentServer_;
     // Watches the server's listening state while it exists (the port may be taken or freed).

@@ -1,5 +1,5 @@
 #include "AgentsTestSupport.h"
-#include "agents/AgentViews.h"
+#include "agents/views/AgentViews.h"
 #include "agents/ApprovalToken.h"
 #include "agents/SessionStore.h"
 #include "core/L10n.h"

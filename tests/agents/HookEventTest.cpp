@@ -309,3 +309,31 @@ TEST(HookEventDecode, KeptFieldsAreBounded)
 }
 
 } // namespace
+
+// The window headers come from the hook's shell: anything but a plain positive number is absent.
+TEST(HookEventDecode, WindowAndProcessHeaders)
+{
+    struct Case {
+        const char* window;
+        const char* pid;
+        std::optional<quint32> windowID;
+        std::optional<qint64> agentPID;
+    };
+    const std::vector<Case> cases{
+        {"41943054", "4242", 41943054u, 4242},
+        {"", "", std::nullopt, std::nullopt},
+        {"4294967295", "4194304", 4294967295u, 4194304},
+        {"4294967296", "4194305", std::nullopt, std::nullopt},
+        {"0", "0", std::nullopt, std::nullopt},
+        {"-5", "+7", std::nullopt, std::nullopt},
+        {"0x2800006", "12 ", std::nullopt, std::nullopt},
+        {"99999999999999999999999", "1e3", std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto event = decode(R"({"session_id":"s","hook_event_name":"Stop"})", {},
+                                  {{"x-window-id", c.window}, {"x-agent-pid", c.pid}});
+        ASSERT_TRUE(event);
+        EXPECT_EQ(event->windowID, c.windowID) << c.window;
+        EXPECT_EQ(event->agentPID, c.agentPID) << c.pid;
+    }
+}

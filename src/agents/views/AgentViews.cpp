@@ -1,7 +1,9 @@
-#include "agents/AgentViews.h"
+#include "agents/views/AgentViews.h"
 #include "agents/AgentText.h"
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
+#include "agents/ReplySender.h"
+#include "agents/views/ChatView.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "ui/Symbols.h"
@@ -244,12 +246,15 @@ void ApprovalCard::answer(ApprovalCenter::Decision decision)
 
 // ---- AgentsView ----
 
-AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock, QWidget* parent)
-    : QWidget(parent), store_(store), center_(center), seenTimer_(new Timer(clock, this))
+AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock, QWidget* parent,
+                       ReplySender* sender)
+    : QWidget(parent), store_(store), center_(center), sender_(sender), clock_(clock),
+      seenTimer_(new Timer(clock, this))
 {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea(this);
+    listPage_ = scroll;
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -287,9 +292,39 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     };
     if (store) connect(store, &SessionStore::sessionsChanged, this, [queue] { queue(false, true); });
     if (center) connect(center, &ApprovalCenter::pendingChanged, this, [queue] { queue(true, false); });
+    if (store) connect(store, &SessionStore::sessionsChanged, this, &AgentsView::syncChat);
+    if (store) connect(store, &SessionStore::chatIDChanged, this, &AgentsView::syncChat);
+    if (center) connect(center, &ApprovalCenter::pendingChanged, this, &AgentsView::syncChat);
     connect(&L10n::shared(), &L10n::languageChanged, this, [queue] { queue(true, true); });
     cardsQueued_ = rowsQueued_ = true;
     rebuild();
+    syncChat();
+}
+
+void AgentsView::syncChat()
+{
+    std::optional<Session> session;
+    if (store_ && store_->chatID() && (!center_ || center_->pending().isEmpty()))
+        session = store_->session(*store_->chatID());
+    if (chat_ && (!session || chat_->session().id != session->id)) {
+        chat_->hide();
+        chat_->deleteLater();
+        chat_ = nullptr;
+    }
+    if (session && chat_) {
+        chat_->setSession(*session);
+    } else if (session) {
+        chat_ = new ChatView(*session, store_, sender_, clock_, this);
+        chat_->onClose = [store = store_] {
+            if (store) store->setChatID(std::nullopt);
+        };
+        chat_->onFocusRequest = [this] {
+            if (onChatFocusRequest) onChatFocusRequest();
+        };
+        layout()->addWidget(chat_);
+    }
+    listPage_->setVisible(!chat_);
+    if (chat_ && isVisible()) chat_->show();
 }
 
 void AgentsView::showEvent(QShowEvent* event)
@@ -341,7 +376,13 @@ void AgentsView::rebuild()
     if (rowsQueued_) {
         clear(list_);
         if (store_) {
-            for (const Session& s : store_->ordered()) list_->addWidget(new AgentRow(s, store_, content));
+            for (const Session& s : store_->ordered()) {
+            auto* row = new AgentRow(s, store_, content);
+            connect(row, &AgentRow::activated, this, [store = store_](const QString& id) {
+                if (store) store->setChatID(id);
+            });
+            list_->addWidget(row);
+        }
         }
     }
     cardsQueued_ = rowsQueued_ = false;
