@@ -333,7 +333,9 @@ void SessionStore::sweep()
         case Kind::tool: toIdle = age > staleToolAge; break;
         case Kind::thinking:
         case Kind::compacting: toIdle = age > staleThinkingAge; break;
-        case Kind::waiting: remove = age > retireWaitingAge; break;
+        // A wait stays however old: the agent still holds the question, and the table's cap
+        // bounds what forgotten waits can cost.
+        case Kind::waiting: break;
         case Kind::error:
         case Kind::idle: remove = age > retireAge; break;
         case Kind::done: remove = age > (s.isUnseen() ? retireUnseenAge : retireAge); break;

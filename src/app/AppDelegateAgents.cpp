@@ -194,6 +194,9 @@ void AppDelegate::startAgentServer()
         return;
     }
     agentServer_ = std::move(server);
+    // Hooks installed by an older version carry the approval token on their command line.
+    for (const LomexError& error : HookInstaller::refreshInstalled(HookInstaller::defaultPort))
+        log(QStringLiteral("agent hooks not updated: ") + error.message);
     if (!agentServerWatch_) {
         agentServerWatch_ = new Timer(clock_, this);
         connect(agentServerWatch_, &Timer::timeout, this, &AppDelegate::reportAgentServer);

@@ -18,6 +18,7 @@ const TextEntry kTextTable[] = {
     {"agents.approvalsDetail", "Povolit · Vždy povolit · Zamítnout přímo ve výřezu. Claude Code nechá vlastní dotaz otevřený, takže můžeš odpovědět i v terminálu.", "Allow · Always allow · Deny right in the notch. Claude Code keeps its own prompt open, so you can still answer in the terminal."},
     {"agents.celebrate", "Zvuk při dokončení", "Sound when done"},
     {"agents.codexTrust", "Codex nové háčky spustí až po jednorázovém schválení: /hooks v CLI, nebo ChatGPT → Codex → Nastavení → Hooks.", "Codex runs new hooks only after you trust them once: /hooks in the CLI, or ChatGPT → Codex → Settings → Hooks."},
+    {"agents.commandCut", "… (zkráceno, celý příkaz má %d znaků)", "… (cut; the whole command has %d characters)"},
     {"agents.credit", "Sledování agentů stojí na hácích Claude Code a Codexu.", "Agent monitoring is built on the hooks of Claude Code and Codex."},
     {"agents.focus", "Kliknutím přepneš do aplikace relace", "Click to switch to the session's app"},
     {"agents.hooksOk", "Připojeno", "Connected"},

@@ -286,6 +286,21 @@ TEST_F(AppDelegateAgentsTest, TurningAgentsOffEndsPendingApprovals)
     EXPECT_FALSE(answers[0]);
 }
 
+// Starting the server brings our older command lines (with the token in them) up to date.
+TEST_F(AppDelegateAgentsTest, StartingReplacesOlderHookLines)
+{
+    const QByteArray old = R"({"hooks":{"PermissionRequest":[{"matcher":"*","hooks":[{"type":"command",)"
+                           R"("command":"r=$(curl 'http://127.0.0.1:7841/permission?src=lomex-agent'); case \"$r\" in \"abcdef0123456789 \"*) ;; esac","timeout":600}]}]}})";
+    home.write(".claude/settings.json", old);
+    EXPECT_FALSE(HookInstaller::isInstalled());
+    Settings::shared().setBool("agentsEnabled", true);
+    ASSERT_NE(app->agentServer(), nullptr);
+    EXPECT_TRUE(HookInstaller::isInstalled());
+    QFile f(home.file(".claude/settings.json"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(f.readAll().contains("abcdef0123456789"));
+}
+
 TEST_F(AppDelegateAgentsTest, HookCommandModePrintsTheInstalledLines)
 {
     ApprovalToken::resetForTesting();

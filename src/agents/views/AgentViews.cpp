@@ -8,10 +8,12 @@
 #include "core/L10n.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
@@ -51,6 +53,27 @@ QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool
     shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
     label->setText(QFontMetrics(f).elidedText(shown, Qt::ElideRight, kTextWidth));
     return label;
+}
+
+// The command as it will run: every line, read-only, wrapped anywhere and scrollable. Outside
+// text, so bidirectional controls are written out and marks per letter are bounded.
+QPlainTextEdit* commandView(const QString& text, QWidget* parent)
+{
+    auto* view = new QPlainTextEdit(parent);
+    view->setObjectName(QStringLiteral("approvalCommand"));
+    view->setReadOnly(true);
+    view->setFrameShape(QFrame::NoFrame);
+    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setStyleSheet(QStringLiteral("#approvalCommand { background: rgba(0,0,0,90); color: white;"
+                                       " border-radius: 6px; padding: 2px 4px; }"));
+    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    f.setPixelSize(12);
+    view->setFont(f);
+    view->setPlainText(text);
+    const int lines = std::clamp(int(text.count(QLatin1Char('\n'))) + 1, 1, 6);
+    view->setFixedHeight(QFontMetrics(f).lineSpacing() * lines + 14);
+    return view;
 }
 
 QPushButton* button(const QString& text, const QColor& color, QWidget* parent)
@@ -173,6 +196,10 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
 
     question_ = plainLabel(questionText(), 13, Qt::white, true, this);
     box->addWidget(question_);
+    if (approval.command) {
+        command_ = commandView(commandText(), this);
+        box->addWidget(command_);
+    }
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
@@ -194,6 +221,18 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
 QString ApprovalCard::questionText() const
 {
     return AgentText::mayIUse(approval_.tool);
+}
+
+QString ApprovalCard::commandText() const
+{
+    if (!approval_.command)
+        return QString();
+    const QString& command = *approval_.command;
+    const bool cut = approval_.commandLength > command.size();
+    QString shown = textcut::showBidiControls(textcut::bounded(command, command.size(), nullptr));
+    if (cut)
+        shown += QLatin1Char('\n') + L10n::shared().t(QStringLiteral("agents.commandCut"), {approval_.commandLength});
+    return shown;
 }
 
 void ApprovalCard::answer(ApprovalCenter::Decision decision)

@@ -7,6 +7,7 @@
 #include <functional>
 
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 class QVBoxLayout;
 
@@ -51,6 +52,8 @@ public:
                  QWidget* parent = nullptr);
     quint64 approvalID() const { return approval_.id; }
     QString questionText() const;
+    // The exact command shown under the question (shell requests); empty when there is none.
+    QString commandText() const;
     QPushButton* allowButton() const { return allow_; }
     // Absent where the agent would not keep a rule (no suggestions, or Codex).
     QPushButton* alwaysButton() const { return always_; }
@@ -63,6 +66,7 @@ private:
     QPointer<SessionStore> store_;
     QPointer<ApprovalCenter> center_;
     QLabel* question_;
+    QPlainTextEdit* command_ = nullptr;
     QPushButton* allow_;
     QPushButton* always_ = nullptr;
     QPushButton* deny_;
