@@ -1,7 +1,7 @@
 // Times building the agents list's row and the approval card for sessions whose outside texts
 // are ordinary and huge (any local process can post a megabyte message). Offscreen platform.
 #include "BenchSupport.h"
-#include "agents/AgentViews.h"
+#include "agents/views/AgentViews.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/SessionStore.h"
 #include "core/Clock.h"

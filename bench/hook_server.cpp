@@ -1,5 +1,6 @@
 // Figures for the loopback hook server: round trip, sustained rate, latency under held
-// permissions, and the cost of an 8 MiB request. Run: ./bench/bench_hook_server
+// permissions, the cost of an 8 MiB request, latency beside 200 idle connections and beside a
+// client that reconnects in a loop, and peak memory under a flood of partial 8 MiB requests. Run: ./bench/bench_hook_server
 // With "--serve PORT SECONDS" it only runs a server (for scripts/bench-hook-curl.sh) and then
 // prints how many events it received.
 #include "../tests/agents/LoopbackClient.h"
@@ -11,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -32,6 +34,30 @@ QByteArray eventRequest()
     return post("/event?src=lomex-agent", kPayload, "X-Term-Program: xterm\r\nX-Bundle-Id: xterm.desktop\r\n");
 }
 
+// Resident memory of this process in MB: now, or the peak since the last reset.
+double residentMB(const char* field)
+{
+    FILE* f = std::fopen("/proc/self/status", "r");
+    if (!f)
+        return 0;
+    char line[256];
+    long kb = 0;
+    const size_t n = std::strlen(field);
+    while (std::fgets(line, sizeof line, f))
+        if (std::strncmp(line, field, n) == 0)
+            kb = std::atol(line + n);
+    std::fclose(f);
+    return kb / 1024.0;
+}
+
+void resetPeakResident()
+{
+    if (FILE* f = std::fopen("/proc/self/clear_refs", "w")) {
+        std::fputs("5", f);
+        std::fclose(f);
+    }
+}
+
 double micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
 struct Percentiles {
@@ -49,9 +75,81 @@ std::vector<double> timedRoundTrips(quint16 port, int count, int* failures)
     const QByteArray request = eventRequest();
     const QByteArray expected = httpResponse("200 OK", "ok");
     return bench::sampleMicros(count, [&] {
-        if (roundTrip(port, request) != expected)
-            ++*failures;
+        const QByteArray got = roundTrip(port, request);
+        if (got != expected && ++*failures == 1 && qEnvironmentVariableIsSet("BENCH_DEBUG"))
+            std::printf("first failure: [%s]\n", got.left(40).constData());
     });
+}
+
+// Run first, on a fresh port range and a small heap: memory under a flood of partial 8 MiB
+// requests, then a real hook's latency beside idle and reconnecting clients.
+void stressFigures(quint16 port)
+{
+    int failures = 0;
+    // Peak memory while 63 clients each send all but the last byte of an 8 MiB request.
+    const QByteArray partialHead = "POST /usage HTTP/1.1\r\nContent-Length: 8388000\r\n\r\n";
+    const QByteArray partialBody(8'388'000 - 1, 'x');
+    const double baseline = residentMB("VmRSS:");
+    resetPeakResident();
+    std::vector<std::thread> senders;
+    std::vector<std::unique_ptr<LoopbackClient>> partial(63);
+    for (int i = 0; i < 63; ++i) {
+        senders.emplace_back([&, i] {
+            partial[size_t(i)] = std::make_unique<LoopbackClient>(port);
+            partial[size_t(i)]->send(partialHead);
+            partial[size_t(i)]->send(partialBody);
+        });
+    }
+    for (auto& t : senders)
+        t.join();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    failures = 0;
+    const Percentiles afterFlood = percentiles(timedRoundTrips(port, 200, &failures));
+    std::printf("flood of 63 partial 8 MiB requests: peak resident %.0f MB (baseline %.0f MB, aim < 150 MB); "
+                "a hook afterwards p50 %.1f us, failures %d\n",
+                residentMB("VmHWM:"), baseline, afterFlood.p50, failures);
+    partial.clear();
+    // A real hook's latency while 200 idle connections are open (each sent part of a head).
+    std::vector<std::unique_ptr<LoopbackClient>> idle;
+    for (int i = 0; i < 200; ++i) {
+        idle.push_back(std::make_unique<LoopbackClient>(port));
+        idle.back()->send("POST /event HTTP/1.1\r\nX-Slow: ");
+    }
+    failures = 0;
+    const Percentiles idleRt = percentiles(timedRoundTrips(port, 2000, &failures));
+    std::printf("/event round trip with 200 idle connections open: p50 %.1f us, p99 %.1f us, failures %d "
+                "(aim p99 < 50 ms)\n",
+                idleRt.p50, idleRt.p99, failures);
+    idle.clear();
+
+    // ... and while one client keeps 100 stalled connections open, reconnecting each one the
+    // server closes at once (what kept the server shut when the newest was refused).
+    std::atomic<bool> reconnecting{true};
+    std::atomic<long> reconnects{0};
+    std::thread flood([&] {
+        std::vector<std::unique_ptr<LoopbackClient>> mine(100);
+        while (reconnecting.load()) {
+            for (auto& client : mine) {
+                if (client && client->staysOpenFor(0))
+                    continue;
+                client = std::make_unique<LoopbackClient>(port);
+                client->send("POST /event HTTP/1.1\r\n");
+                ++reconnects;
+            }
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    failures = 0;
+    const long before = reconnects.load();
+    const auto floodStart = Clock::now();
+    const Percentiles floodRt = percentiles(timedRoundTrips(port, 2000, &failures));
+    const double floodSeconds = std::chrono::duration<double>(Clock::now() - floodStart).count();
+    reconnecting = false;
+    flood.join();
+    std::printf("/event round trip while a client reconnects in a loop (%.0f connections/s): p50 %.1f us, "
+                "p99 %.1f us, failures %d of 2000 (aim p99 < 50 ms)\n",
+                (reconnects.load() - before) / floodSeconds, floodRt.p50, floodRt.p99, failures);
+
 }
 
 } // namespace
@@ -83,6 +181,8 @@ int main(int argc, char** argv)
         std::printf("server did not start\n");
         return 1;
     }
+
+    stressFigures(port);
 
     // 1. Sequential round trips, one connection each (as the hook command's curl does).
     int failures = 0;
@@ -167,6 +267,7 @@ int main(int argc, char** argv)
                 "socket round trip %.0f us (%s)\n",
                 static_cast<long long>(big.size()), percentiles(parse).p50, percentiles(decode).p50, bigRt,
                 bigOk ? "ok" : "FAILED");
+
     server.stop();
     return 0;
 }

@@ -1,4 +1,5 @@
 #include "agents/ApprovalCenter.h"
+#include "agents/TextCut.h"
 #include "agents/ApprovalToken.h"
 #include "agents/EventServer.h"
 #include "core/Settings.h"
@@ -84,6 +85,12 @@ std::optional<quint64> ApprovalCenter::add(const HookEvent& event, Reply reply, 
     p.sessionID = event.sessionID;
     p.agent = event.agent;
     p.tool = event.toolActivity();
+    if (auto command = event.toolInput.find("command");
+        command != event.toolInput.end() && command->is_string()) {
+        const QString whole = QString::fromStdString(command->get_ref<const std::string&>());
+        p.commandLength = whole.size();
+        p.command = textcut::leftUnits(whole, PendingApproval::maxCommandUnits);
+    }
     p.cwd = event.cwd;
     p.permissionSuggestions = event.permissionSuggestions;
     p.createdAt = clock_->now();

@@ -20,10 +20,16 @@ class Settings;
 
 // One tool-permission request waiting for the user.
 struct PendingApproval {
+    static constexpr qsizetype maxCommandUnits = 16384;
+
     quint64 id = 0;                    // unique within the process, increasing
     QString sessionID;
     Agent agent = Agent::claude;
     ToolActivity tool;                 // what the agent asks to run
+    // The exact command of a shell request, its first maxCommandUnits UTF-16 units; the
+    // description an agent gives may say anything, so the card shows this under it.
+    std::optional<QString> command;
+    qsizetype commandLength = 0;       // of the whole command
     std::optional<QString> cwd;
     // The agent's own "always allow" rule updates, applied by Decision::alwaysAllow.
     std::vector<nlohmann::json> permissionSuggestions;

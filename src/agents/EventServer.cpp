@@ -1,13 +1,15 @@
 #include "agents/EventServer.h"
 #include "agents/HttpRequest.h"
 #include "core/Log.h"
+#include "platform/PeerAccount.h"
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
 #include <QTimer>
 #include <atomic>
-#include <unordered_map>
+#include <map>
 
 namespace lomex {
 
@@ -47,8 +49,10 @@ public:
 
     void begin()
     {
+        monotonic_.start();
         server_ = new QTcpServer(this);
-        server_->setListenBacklogSize(128);
+        // Room for a burst of hooks while a flood of connections is being worked off.
+        server_->setListenBacklogSize(1024);
         // Accepted sockets are taken at once; Qt's own queue only matters between two reads.
         server_->setMaxPendingConnections(1024);
         connect(server_, &QTcpServer::newConnection, this, &ServerWorker::accept);
@@ -110,9 +114,12 @@ private:
         QTimer* deadline = nullptr;
         RequestReader reader;
         State state = State::reading;
-        explicit Connection(qsizetype maxBytes) : reader(maxBytes) {}
+        qsizetype buffered = 0; // counted in buffered_
+        qint64 acceptedAt = 0;  // on monotonic_
+        Connection(qsizetype maxBytes, qsizetype maxHeadBytes) : reader(maxBytes, maxHeadBytes) {}
     };
-    using Connections = std::unordered_map<quint64, std::unique_ptr<Connection>>;
+    // Ordered by id, which is the order of arrival.
+    using Connections = std::map<quint64, std::unique_ptr<Connection>>;
 
     void listen()
     {
@@ -160,14 +167,17 @@ private:
             QTcpSocket* socket = server_->nextPendingConnection();
             if (state_ == State::waiting)
                 setState(State::ready, std::nullopt);
-            if (stopping_ || waiting_ >= limits_.maxWaitingConnections) {
+            if (stopping_ || !fromOwnAccount(socket)) {
                 socket->abort();
                 socket->deleteLater();
                 continue;
             }
+            if (waiting_ >= limits_.maxWaitingConnections)
+                dropOldestWaiting();
             const quint64 id = nextID_++;
-            auto connection = std::make_unique<Connection>(limits_.maxRequestBytes);
+            auto connection = std::make_unique<Connection>(limits_.maxRequestBytes, limits_.maxHeadBytes);
             connection->socket = socket;
+            connection->acceptedAt = monotonic_.elapsed();
             connection->deadline = new QTimer(socket);
             connection->deadline->setSingleShot(true);
             connect(connection->deadline, &QTimer::timeout, this, [this, id] { drop(id); });
@@ -176,9 +186,13 @@ private:
             connect(socket, &QTcpSocket::disconnected, this, [this, id] { gone(id); });
             connections_.emplace(id, std::move(connection));
             ++waiting_;
-            // Bytes may already be buffered before the signal was connected.
+            // A real hook sends its request right after connecting: take what the system holds
+            // now, so a hook accepted in one batch with many stalled connections completes
+            // before those can push it out as the oldest.
             if (socket->bytesAvailable() > 0)
                 readFrom(id);
+            else
+                socket->waitForReadyRead(0); // emits readyRead when bytes are there
         }
     }
 
@@ -194,12 +208,17 @@ private:
         }
         while (connection.socket->bytesAvailable() > 0) {
             const QByteArray chunk = connection.socket->read(65'536);
-            switch (connection.reader.feed(chunk)) {
+            const RequestReader::Status status = connection.reader.feed(chunk);
+            count(connection, connection.reader.bufferedBytes());
+            switch (status) {
             case RequestReader::Status::needMore:
+                if (buffered_ > limits_.maxBufferedBytes && !relieveMemory(id))
+                    return; // this connection was the one closed
                 continue;
             case RequestReader::Status::complete:
                 --waiting_;
                 connection.deadline->stop();
+                count(connection, 0);
                 route(it, connection.reader.takeRequest());
                 return;
             case RequestReader::Status::malformed:
@@ -209,6 +228,71 @@ private:
             }
         }
     }
+
+    bool fromOwnAccount(QTcpSocket* socket) const
+    {
+        if (!limits_.ownAccountOnly)
+            return true;
+        const std::optional<uint> uid = peeraccount::loopbackPeerUid(socket->peerPort(), socket->localPort());
+        return uid && *uid == peeraccount::ownUid();
+    }
+
+    void count(Connection& connection, qsizetype bytes)
+    {
+        buffered_ += bytes - connection.buffered;
+        connection.buffered = bytes;
+    }
+
+    // Closes the connections holding the most unfinished bytes until the total fits again.
+    // False when the connection `current` was among them.
+    bool relieveMemory(quint64 current)
+    {
+        bool currentAlive = true;
+        while (buffered_ > limits_.maxBufferedBytes) {
+            auto largest = connections_.end();
+            for (auto it = connections_.begin(); it != connections_.end(); ++it) {
+                if (it->second->state == Connection::State::reading
+                    && (largest == connections_.end() || it->second->buffered > largest->second->buffered))
+                    largest = it;
+            }
+            if (largest == connections_.end() || largest->second->buffered == 0)
+                break;
+            currentAlive = currentAlive && largest->first != current;
+            drop(largest->first);
+        }
+        return currentAlive;
+    }
+
+    // Makes room for one more connection: the oldest one still sending goes. A connection
+    // whose request has arrived by now is served instead, and one accepted in the last
+    // evictionGraceMs is spared while the table is below its hard cap, since under a flood a
+    // real hook can be the oldest by a hair, its bytes not read yet.
+    void dropOldestWaiting()
+    {
+        const qint64 now = monotonic_.elapsed();
+        std::optional<quint64> oldest;
+        auto it = connections_.begin();
+        while (waiting_ >= limits_.maxWaitingConnections && it != connections_.end()) {
+            const quint64 id = it->first;
+            if (it->second->state == Connection::State::reading) {
+                it->second->socket->waitForReadyRead(0); // reads and serves what is there
+                auto still = connections_.find(id);
+                if (still != connections_.end() && still->second->state == Connection::State::reading) {
+                    if (now - still->second->acceptedAt >= limits_.evictionGraceMs) {
+                        drop(id);
+                        return;
+                    }
+                    if (!oldest)
+                        oldest = id;
+                }
+            }
+            it = connections_.upper_bound(id);
+        }
+        if (oldest && waiting_ >= hardCap())
+            drop(*oldest);
+    }
+
+    int hardCap() const { return 4 * limits_.maxWaitingConnections; }
 
     // The peer closed or the socket failed.
     void gone(quint64 id)
@@ -241,6 +325,7 @@ private:
 
     void forget(Connections::iterator it)
     {
+        count(*it->second, 0);
         QTcpSocket* socket = it->second->socket;
         socket->disconnect(this);
         it->second->deadline->stop();
@@ -258,6 +343,7 @@ private:
     void finish(Connections::iterator it, const QByteArray& status, const QByteArray& body)
     {
         QTcpSocket* socket = it->second->socket;
+        count(*it->second, 0);
         socket->disconnect(this);
         it->second->deadline->stop();
         connections_.erase(it); // the deadline timer is the socket's child and goes with it
@@ -331,6 +417,8 @@ private:
     quint64 nextID_ = 1;
     int waiting_ = 0;
     int held_ = 0;
+    qsizetype buffered_ = 0;
+    QElapsedTimer monotonic_;
     bool stopping_ = false;
     State state_ = State::none;
     std::optional<QString> lastLoggedError_;

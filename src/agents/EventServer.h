@@ -41,12 +41,24 @@ public:
     struct Limits {
         // Time a connection has to deliver its whole request.
         int requestTimeoutMs = 10'000;
-        // Connections still sending their request; more are closed at once.
+        // Connections still sending their request; at the cap the one that has waited longest
+        // is closed to make room, so stalled clients cannot shut out real hooks.
         int maxWaitingConnections = 64;
+        // A connection younger than this is not pushed out while fewer than four times the cap
+        // are open: it may be a hook whose request is on its way.
+        int evictionGraceMs = 50;
         // Permission requests kept open for a reply; more are answered at once with no text.
         int maxHeldPermissions = 32;
         // Head plus body of one request.
         qsizetype maxRequestBytes = 8'388'608;
+        // The head alone.
+        qsizetype maxHeadBytes = 65'536;
+        // Bytes held for unfinished requests across all connections; past it the connection
+        // holding the most is closed.
+        qsizetype maxBufferedBytes = 40 << 20;
+        // Connections from processes of other accounts are closed unanswered: a forged
+        // permission request would otherwise be sent the approval token.
+        bool ownAccountOnly = true;
         int restartDelayMs = 1'000;
         int quitDelayMs = 100;
     };

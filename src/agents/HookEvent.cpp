@@ -1,5 +1,6 @@
 #include "agents/HookEvent.h"
 #include "agents/JsonRead.h"
+#include "agents/TextCut.h"
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -42,12 +43,91 @@ bool nestingWithin(const QByteArray& data, int limit)
     return true;
 }
 
+// The value of the "\uXXXX" escape starting at i, or -1.
+int escapeAt(const QByteArray& data, qsizetype i)
+{
+    if (i + 6 > data.size() || data[i] != '\\' || data[i + 1] != 'u')
+        return -1;
+    unsigned value = 0;
+    const char* digits = data.constData() + i + 2;
+    const auto [end, ec] = std::from_chars(digits, digits + 4, value, 16);
+    if (ec != std::errc() || end != digits + 4)
+        return -1;
+    return int(value);
+}
+
+// A JavaScript agent that cuts a string inside an emoji sends half a surrogate pair as an
+// escape, which the JSON parser refuses. Each lone half becomes U+FFFD (same length, so in
+// place), and the rest of the event is kept.
+void repairLoneSurrogates(QByteArray& data)
+{
+    if (!data.contains("\\u"))
+        return;
+    static const char replacement[] = "\\ufffd";
+    bool inString = false;
+    for (qsizetype i = 0; i < data.size(); ++i) {
+        const char c = data[i];
+        if (!inString) {
+            inString = c == '"';
+            continue;
+        }
+        if (c == '"') {
+            inString = false;
+            continue;
+        }
+        if (c != '\\')
+            continue;
+        const int value = escapeAt(data, i);
+        if (value < 0) {
+            ++i; // some other escape: skip the escaped character
+            continue;
+        }
+        if (value >= 0xD800 && value <= 0xDBFF) {
+            const int next = escapeAt(data, i + 6);
+            if (next >= 0xDC00 && next <= 0xDFFF) {
+                i += 11; // a whole pair
+                continue;
+            }
+            data.replace(i, 6, replacement, 6);
+        } else if (value >= 0xDC00 && value <= 0xDFFF) {
+            data.replace(i, 6, replacement, 6);
+        }
+        i += 5;
+    }
+}
+
+std::optional<QString> bounded(std::optional<QString> text, qsizetype maxUnits)
+{
+    if (text && text->size() > maxUnits)
+        text = textcut::leftUnits(*text, maxUnits);
+    return text;
+}
+
 std::optional<QString> header(const FieldMap& headers, const char* name)
 {
     auto it = headers.find(QString::fromLatin1(name));
     if (it == headers.end() || it->second.isEmpty())
         return std::nullopt;
     return it->second;
+}
+
+// A decimal number in 1…max; anything else (empty, signs, blanks, overflow) is absent.
+std::optional<quint64> positiveHeader(const FieldMap& headers, const char* name, quint64 max)
+{
+    const std::optional<QString> value = header(headers, name);
+    if (!value || value->size() > 20)
+        return std::nullopt;
+    quint64 n = 0;
+    for (QChar c : *value) {
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        n = n * 10 + (c.unicode() - u'0');
+        if (n > max)
+            return std::nullopt;
+    }
+    if (n == 0)
+        return std::nullopt;
+    return n;
 }
 
 } // namespace
@@ -155,11 +235,13 @@ std::optional<double> HookEvent::cursorContext(const json& payload)
     return percent;
 }
 
-std::optional<HookEvent> HookEvent::decode(const QByteArray& data, const FieldMap& headers,
+std::optional<HookEvent> HookEvent::decode(const QByteArray& rawData, const FieldMap& headers,
                                            const FieldMap& query)
 {
-    if (!nestingWithin(data, maxJsonDepth))
+    if (!nestingWithin(rawData, maxJsonDepth))
         return std::nullopt;
+    QByteArray data = rawData;
+    repairLoneSurrogates(data);
     json payload = json::parse(data.begin(), data.end(), nullptr, /*allow_exceptions=*/false);
     if (!payload.is_object())
         return std::nullopt;
@@ -233,6 +315,21 @@ std::optional<HookEvent> HookEvent::decode(const QByteArray& data, const FieldMa
 
     event.termProgram = header(headers, "x-term-program");
     event.hostBundleID = header(headers, "x-bundle-id");
+    if (auto w = positiveHeader(headers, "x-window-id", 0xffffffffu))
+        event.windowID = quint32(*w);
+    // Linux pids stay below 2^22.
+    if (auto pid = positiveHeader(headers, "x-agent-pid", 1 << 22))
+        event.agentPID = qint64(*pid);
+
+    event.name = bounded(event.name, maxFieldUnits).value();
+    event.sessionID = bounded(event.sessionID, maxFieldUnits).value();
+    for (std::optional<QString>* field : {&event.cwd, &event.transcriptPath, &event.toolName,
+                                          &event.notificationType, &event.error, &event.termProgram,
+                                          &event.hostBundleID})
+        *field = bounded(std::move(*field), maxFieldUnits);
+    for (std::optional<QString>* field : {&event.message, &event.prompt, &event.lastAssistantMessage,
+                                          &event.errorDetails})
+        *field = bounded(std::move(*field), maxMessageUnits);
     return event;
 }
 

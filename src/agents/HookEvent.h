@@ -36,6 +36,10 @@ struct HookEvent {
     std::optional<double> contextPercent;
     std::optional<QString> termProgram;
     std::optional<QString> hostBundleID;
+    // Where the agent's terminal is on X11: the terminal's WINDOWID as the hook's shell saw it,
+    // and the process id of the agent that ran the hook (the shell's parent).
+    std::optional<quint32> windowID;
+    std::optional<qint64> agentPID;
 
     bool operator==(const HookEvent&) const = default;
 
@@ -60,6 +64,12 @@ struct HookEvent {
     // Payloads are untrusted; deeper nesting than this is refused before parsing so that no
     // later recursive walk (copy, dump, compare) can exhaust the stack.
     static constexpr int maxJsonDepth = 256;
+
+    // Kept text fields are cut (in UTF-16 units) when decoded: any local process may post,
+    // and the session table keeps these for hours. Names, ids and paths get a few KB; texts
+    // written for people (message, prompt, last answer, error details) get more.
+    static constexpr qsizetype maxFieldUnits = 4096;
+    static constexpr qsizetype maxMessageUnits = 65536;
 };
 
 } // namespace lomex

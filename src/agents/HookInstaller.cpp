@@ -1,5 +1,6 @@
 #include "agents/HookInstaller.h"
 #include "agents/ApprovalToken.h"
+#include "platform/AgentCli.h"
 #include "platform/FileIO.h"
 #include "platform/Paths.h"
 #include <QDir>
@@ -63,12 +64,18 @@ QString queryString(Agent agent) {
     return q;
 }
 
-// Pieces 2 to 6 of both command lines.
+// Linux terminals rarely set TERM_PROGRAM and never the bundle id: the terminal's X11 window
+// and the agent's process (the hook shell's parent) let the app find the session's window.
+QString linuxWindowHeaders() {
+    return QStringLiteral("-H \"X-Window-Id: ${WINDOWID:-}\" -H \"X-Agent-Pid: ${PPID:-}\" ");
+}
+
+// Pieces 2 to 6 of both command lines, with the Linux window headers before the body.
 QString commonCurlOptions() {
     return QStringLiteral(
         "-H 'Content-Type: application/json' -H 'Expect:' "
         "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
-        "--data-binary @-");
+        "%1--data-binary @-").arg(linuxWindowHeaders());
 }
 
 bool hasMarker(const std::string& command) {
@@ -140,12 +147,25 @@ std::vector<Row> codexRows(quint16 port) {
     return rows;
 }
 
-void addOurEntries(Json& root, const std::vector<Row>& rows) {
+// The text after the path of the error for a file we must not rewrite.
+QString notObject(const QString& what) {
+    return QStringLiteral(": ") + what + QStringLiteral(" is not a JSON object – please check it manually.");
+}
+
+// What the user's file holds besides our hooks must survive, so a "hooks" member or an event
+// value of a type we would have to replace refuses the file. Returns the problem, or empty.
+QString addOurEntries(Json& root, const std::vector<Row>& rows) {
     Json hooks = Json::object();
-    if (auto it = root.find("hooks"); it != root.end() && it->is_object()) hooks = *it;
+    if (auto it = root.find("hooks"); it != root.end()) {
+        if (!it->is_object()) return notObject(QStringLiteral("\"hooks\""));
+        hooks = *it;
+    }
     for (const Row& row : rows) {
         Json entries = Json::array();
-        if (auto it = hooks.find(row.name); it != hooks.end() && it->is_array()) {
+        if (auto it = hooks.find(row.name); it != hooks.end()) {
+            if (!it->is_array())
+                return QStringLiteral(": \"hooks\" → \"%1\" is not a JSON array – please check it manually.")
+                    .arg(QString::fromStdString(row.name));
             bool removed = false;
             entries = withoutOurHooks(*it, &removed);
         }
@@ -156,25 +176,38 @@ void addOurEntries(Json& root, const std::vector<Row>& rows) {
         hooks[row.name] = std::move(entries);
     }
     root["hooks"] = std::move(hooks);
+    return {};
 }
 
-void removeOurEntries(Json& root) {
+QString removeOurEntries(Json& root) {
     auto hooksIt = root.find("hooks");
-    if (hooksIt == root.end() || !hooksIt->is_object()) return;
+    if (hooksIt == root.end() || !hooksIt->is_object()) return {};
     Json& hooks = *hooksIt;
-    bool anyRemoved = false;
     std::vector<std::string> emptied;
     for (auto it = hooks.begin(); it != hooks.end(); ++it) {
         if (!it->is_array()) continue;
         bool removed = false;
         Json kept = withoutOurHooks(*it, &removed);
         if (!removed) continue;
-        anyRemoved = true;
         if (kept.empty()) emptied.push_back(it.key());
         else *it = std::move(kept);
     }
     for (const std::string& name : emptied) hooks.erase(name);
-    if (anyRemoved && hooks.empty()) root.erase("hooks");
+    if (hooks.empty()) root.erase("hooks");
+    return {};
+}
+
+// Whether any event of the file holds a hook of ours, whatever its command line.
+bool holdsAnyOfOurs(const Json& root) {
+    auto hooksIt = root.find("hooks");
+    if (hooksIt == root.end() || !hooksIt->is_object()) return false;
+    for (const Json& entries : *hooksIt) {
+        if (!entries.is_array()) continue;
+        bool removed = false;
+        withoutOurHooks(entries, &removed);
+        if (removed) return true;
+    }
+    return false;
 }
 
 bool holdsCommands(const Json& root, const std::vector<Row>& rows) {
@@ -229,7 +262,8 @@ std::variant<Snapshot, LomexError> snapshot(const QString& path) {
 }
 
 std::variant<Json, LomexError> parse(const QString& path, const Snapshot& snap) {
-    if (!snap.exists || snap.bytes.isEmpty()) return Json::object();
+    // A file of nothing but white space is as empty as one of zero bytes.
+    if (!snap.exists || snap.bytes.trimmed().isEmpty()) return Json::object();
     Json root;
     // Copying and comparing a document recurse; refuse one nested deeper than any real settings.
     bool tooDeep = false;
@@ -264,7 +298,10 @@ std::optional<LomexError> writeFile(const QString& path, const QByteArray& bytes
 // Reads the file, applies the edit and, when the content changes, keeps a backup of the old
 // file and replaces it atomically. Another program may write the same file meanwhile (the agent
 // itself does); when the file changed between our read and the replace, we start over once.
-std::optional<LomexError> update(const QString& path, const std::function<void(Json&)>& edit, bool onlyExisting) {
+// An edit returns what makes the file one it must not rewrite (appended to the path), or empty.
+using Edit = std::function<QString(Json&)>;
+
+std::optional<LomexError> update(const QString& path, const Edit& edit, bool onlyExisting) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         auto snapOr = snapshot(path);
         if (auto* e = std::get_if<LomexError>(&snapOr)) return *e;
@@ -275,7 +312,8 @@ std::optional<LomexError> update(const QString& path, const std::function<void(J
         const Json& original = std::get<Json>(rootOr);
 
         Json updated = original;
-        edit(updated);
+        if (const QString problem = edit(updated); !problem.isEmpty())
+            return LomexError{QStringLiteral("Lomex"), 2, path + problem};
         // Nothing to change: leave the file, its formatting and the last backup alone.
         if (updated == original) return std::nullopt;
 
@@ -343,12 +381,14 @@ QString HookInstaller::command(quint16 port, Agent agent) {
 }
 
 QString HookInstaller::permissionCommand(quint16 port, Agent agent) {
-    const QString token = ApprovalToken::value();
+    // The file must exist by the time a hook reads it.
+    ApprovalToken::value();
+    // "read" is a shell builtin: the token never shows in any process's arguments. With no
+    // readable token the reply is never printed.
     return QStringLiteral("r=$(curl -s -m 590 -X POST ") + commonCurlOptions()
         + QStringLiteral(" 'http://127.0.0.1:%1/permission?%2'").arg(port).arg(queryString(agent))
-        + QStringLiteral(" 2>/dev/null); ")
-        + QStringLiteral("case \"$r\" in \"") + token + QStringLiteral(" \"*) printf '%s' \"${r#") + token
-        + QStringLiteral(" }\";; esac; true");
+        + QStringLiteral(" 2>/dev/null); t=; read -r t 2>/dev/null <") + agentcli::shellQuoted(ApprovalToken::filePath())
+        + QStringLiteral("; case \"$r\" in \"$t \"*) [ -n \"$t\" ] && printf '%s' \"${r#\"$t \"}\";; esac; true");
 }
 
 QStringList HookInstaller::configDirectories() {
@@ -415,7 +455,7 @@ bool HookInstaller::isInstalled() {
 std::optional<LomexError> HookInstaller::install(quint16 port) {
     const auto rows = claudeRows(port);
     for (const QString& file : settingsURLs())
-        if (auto e = update(file, [&](Json& root) { addOurEntries(root, rows); }, false)) return e;
+        if (auto e = update(file, [&](Json& root) { return addOurEntries(root, rows); }, false)) return e;
     return std::nullopt;
 }
 
@@ -442,15 +482,29 @@ bool HookInstaller::Codex::isInstalled() {
 
 std::optional<LomexError> HookInstaller::Codex::install(quint16 port) {
     const auto rows = codexRows(port);
-    return update(hooksFile(), [&](Json& root) { addOurEntries(root, rows); }, false);
+    return update(hooksFile(), [&](Json& root) { return addOurEntries(root, rows); }, false);
 }
 
 std::optional<LomexError> HookInstaller::Codex::uninstall() {
     return update(hooksFile(), removeOurEntries, true);
 }
 
+QList<LomexError> HookInstaller::refreshInstalled(quint16 port) {
+    QList<LomexError> errors;
+    auto refresh = [&](const QString& file, const std::vector<Row>& rows) {
+        auto root = load(file);
+        const Json* json = std::get_if<Json>(&root);
+        if (!json || !holdsAnyOfOurs(*json) || holdsCommands(*json, rows)) return;
+        if (auto e = update(file, [&](Json& r) { return addOurEntries(r, rows); }, true)) errors << *e;
+    };
+    const auto claude = claudeRows(port);
+    for (const QString& file : settingsURLs()) refresh(file, claude);
+    refresh(Codex::hooksFile(), codexRows(port));
+    return errors;
+}
+
 std::optional<LomexError> HookInstaller::editJsonFile(const QString& path, const std::function<void(Json&)>& edit) {
-    return update(path, edit, false);
+    return update(path, [&](Json& root) { edit(root); return QString(); }, false);
 }
 
 std::optional<LomexError> HookInstaller::readJsonFile(const QString& path, Json& out) {

@@ -36,7 +36,8 @@ struct HookInstaller {
     // The hook command line that posts the hook's JSON to the event endpoint.
     static QString command(quint16 port, Agent agent);
     // The command line of the "PermissionRequest" hook: waits for the decision and prints it
-    // when the reply starts with the approval token.
+    // when the reply starts with the approval token, which it reads from the private token file
+    // when it runs (a command line is visible to every local account).
     static QString permissionCommand(quint16 port, Agent agent);
 
     // Claude Code configuration folders: ~/.claude first, then $CLAUDE_CONFIG_DIR, then other
@@ -53,6 +54,10 @@ struct HookInstaller {
     static std::optional<LomexError> install(quint16 port);
     // Removes our entries from every existing settings file; stops at the first failing file.
     static std::optional<LomexError> uninstall();
+    // Rewrites our entries, Claude Code's and Codex's, in every file that holds some of them but
+    // not the current command lines (an older form, e.g. one carrying the token). Files
+    // without our entries are left alone. Errors of all files, in order.
+    static QList<LomexError> refreshInstalled(quint16 port);
 
     struct Codex {
         struct Event {

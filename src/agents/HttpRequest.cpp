@@ -6,6 +6,9 @@ namespace lomex {
 
 namespace {
 
+// Requests up to this size get their whole buffer at once; larger ones grow as bytes arrive.
+constexpr qsizetype reserveUpTo = 256 * 1024;
+
 QString trimBlanks(QStringView text)
 {
     qsizetype from = 0;
@@ -107,8 +110,8 @@ std::optional<HTTPRequest> HTTPRequest::parse(const QByteArray& bytes, qsizetype
     return reader.takeRequest();
 }
 
-RequestReader::RequestReader(qsizetype maxBytes)
-    : maxBytes_(maxBytes)
+RequestReader::RequestReader(qsizetype maxBytes, qsizetype maxHeadBytes)
+    : maxBytes_(maxBytes), maxHeadBytes_(std::min(maxHeadBytes, maxBytes))
 {
 }
 
@@ -123,14 +126,14 @@ RequestReader::Status RequestReader::feed(QByteArrayView bytes)
         const qsizetype blank = buffer_.indexOf("\r\n\r\n", from);
         if (blank < 0) {
             scanned_ = buffer_.size();
-            if (buffer_.size() > maxBytes_) {
+            if (buffer_.size() > maxHeadBytes_) {
                 buffer_.clear();
                 status_ = Status::tooLarge;
             }
             return status_;
         }
         // Judged by size first, so the outcome does not depend on how the bytes were split.
-        if (blank + 4 > maxBytes_) {
+        if (blank + 4 > maxHeadBytes_) {
             buffer_.clear();
             return status_ = Status::tooLarge;
         }
@@ -143,7 +146,8 @@ RequestReader::Status RequestReader::feed(QByteArrayView bytes)
             buffer_.clear();
             return status_ = Status::tooLarge;
         }
-        if (buffer_.capacity() < bodyStart_ + bodyLength_)
+        // Only what has arrived is held: a declared size alone must not take memory.
+        if (buffer_.capacity() < bodyStart_ + bodyLength_ && bodyStart_ + bodyLength_ <= reserveUpTo)
             buffer_.reserve(bodyStart_ + bodyLength_);
     }
 

@@ -15,6 +15,8 @@ struct HTTPRequest {
     QByteArray body;  // exactly Content-Length bytes
 
     static constexpr qsizetype defaultMaxBytes = 8'388'608;
+    // A hook's head is a few hundred bytes; this leaves room for far longer ones.
+    static constexpr qsizetype defaultMaxHeadBytes = 65'536;
 
     // Parses a whole buffer: nothing while incomplete, malformed or over the size limit.
     static std::optional<HTTPRequest> parse(const QByteArray& bytes, qsizetype maxBytes = defaultMaxBytes);
@@ -32,11 +34,12 @@ public:
         complete,
         // The head is there but unusable (not UTF-8, request line of one word).
         malformed,
-        // The head would not end, or head plus declared body exceed the limit.
+        // The head would not end within its limit, or head plus declared body exceed the limit.
         tooLarge,
     };
 
-    explicit RequestReader(qsizetype maxBytes = HTTPRequest::defaultMaxBytes);
+    explicit RequestReader(qsizetype maxBytes = HTTPRequest::defaultMaxBytes,
+                           qsizetype maxHeadBytes = HTTPRequest::defaultMaxHeadBytes);
 
     // Appends bytes (ignored once the reader has decided) and returns the status.
     Status feed(QByteArrayView bytes);
@@ -44,11 +47,14 @@ public:
     // The request; only meaningful once status() is complete.
     const HTTPRequest& request() const { return request_; }
     HTTPRequest takeRequest() { return std::move(request_); }
+    // Memory the reader holds for the request so far.
+    qsizetype bufferedBytes() const { return buffer_.capacity(); }
 
 private:
     bool parseHead(QByteArrayView head);
 
     qsizetype maxBytes_;
+    qsizetype maxHeadBytes_;
     Status status_ = Status::needMore;
     QByteArray buffer_;
     qsizetype scanned_ = 0;     // bytes already searched for the blank line

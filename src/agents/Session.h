@@ -23,6 +23,8 @@ struct Session {
     std::optional<QString> transcriptPath;
     std::optional<QString> termProgram;      // the terminal name reported by the hook
     std::optional<QString> hostBundleID;     // desktop id of the hosting application
+    std::optional<quint32> windowID;         // the terminal's X11 window (WINDOWID)
+    std::optional<qint64> agentPID;          // the agent process that runs the hooks
     std::optional<QDateTime> unseenSince;    // news the user has not looked at
     std::optional<QDateTime> waitingSince;   // when the session began to wait for the user
     bool reminded = false;                   // a reminder was given for this wait or finish

@@ -140,6 +140,8 @@ void SessionStore::handle(const HookEvent& event)
     if (event.transcriptPath) s.transcriptPath = event.transcriptPath;
     if (event.termProgram) s.termProgram = event.termProgram;
     if (event.hostBundleID) s.hostBundleID = event.hostBundleID;
+    if (event.windowID) s.windowID = event.windowID;
+    if (event.agentPID) s.agentPID = event.agentPID;
     s.lastUpdate = clock_->now();
 
     const ActivityState before = s.state;
@@ -331,7 +333,9 @@ void SessionStore::sweep()
         case Kind::tool: toIdle = age > staleToolAge; break;
         case Kind::thinking:
         case Kind::compacting: toIdle = age > staleThinkingAge; break;
-        case Kind::waiting: remove = age > retireWaitingAge; break;
+        // A wait stays however old: the agent still holds the question, and the table's cap
+        // bounds what forgotten waits can cost.
+        case Kind::waiting: break;
         case Kind::error:
         case Kind::idle: remove = age > retireAge; break;
         case Kind::done: remove = age > (s.isUnseen() ? retireUnseenAge : retireAge); break;

@@ -41,8 +41,6 @@ public:
     static constexpr double staleThinkingAge = 600;
     static constexpr double retireAge = 3600;
     static constexpr double retireUnseenAge = 43200;
-    // A wait nobody answered or touched for this long is given up (the agent is long gone).
-    static constexpr double retireWaitingAge = 43200;
     static constexpr double reminderDelay = 300;
     // Delay before the transcript is read for a finished turn that came without its message.
     static constexpr double summaryDelay = 0.3;

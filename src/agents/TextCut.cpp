@@ -1,5 +1,6 @@
 #include "agents/TextCut.h"
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -92,29 +93,84 @@ int graphemeCount(const QString& text)
     return int(clusterEnds(text, std::numeric_limits<int>::max()).size());
 }
 
+QString leftUnits(const QString& text, qsizetype maxUnits)
+{
+    if (maxUnits <= 0)
+        return QString();
+    if (text.size() <= maxUnits)
+        return text;
+    qsizetype end = maxUnits;
+    if (text.at(end - 1).isHighSurrogate() && text.at(end).isLowSurrogate())
+        --end;
+    return text.left(end);
+}
+
+QString bounded(const QString& text, qsizetype maxUnits, bool* cut)
+{
+    // Dropped marks shrink a text, so more than maxUnits is read; but never all of a text that
+    // may be megabytes long.
+    constexpr qsizetype readFactor = 16;
+    const QString source = leftUnits(text, maxUnits > text.size() / readFactor ? text.size() : maxUnits * readFactor);
+    bool wasCut = source.size() < text.size();
+    const std::vector<int> ends = clusterEnds(source, std::numeric_limits<int>::max());
+    QString out;
+    int start = 0;
+    for (int end : ends) {
+        if (out.size() >= maxUnits) {
+            wasCut = true;
+            break;
+        }
+        int i = start;
+        for (int kept = 0; i < end && kept < maxClusterCodePoints; ++kept) {
+            const bool pair = source.at(i).isHighSurrogate() && i + 1 < end && source.at(i + 1).isLowSurrogate();
+            i += pair ? 2 : 1;
+        }
+        if (start == 0 && i == end && end == source.size()) {
+            out = source; // one cluster, nothing to drop: no copy
+            break;
+        }
+        out.append(QStringView(source).mid(start, i - start));
+        start = end;
+    }
+    if (ends.empty())
+        out = source;
+    if (out.size() > maxUnits) {
+        out = leftUnits(out, maxUnits);
+        wasCut = true;
+    }
+    if (cut)
+        *cut = wasCut;
+    return out;
+}
+
 QString leftGraphemes(const QString& text, int count)
 {
     if (count <= 0)
         return QString();
+    const QString t = bounded(text, qsizetype(count) * maxClusterUnits);
     // A cluster is at least one UTF-16 unit, so a text this short needs no walk.
-    if (text.size() <= count)
-        return text;
-    const std::vector<int> ends = clusterEnds(text, count);
+    if (t.size() <= count)
+        return t;
+    const std::vector<int> ends = clusterEnds(t, count);
     if (int(ends.size()) < count)
-        return text;
-    return text.left(ends.back());
+        return t;
+    return t.left(ends.back());
 }
 
 QString shorten(const QString& text, int limit)
 {
-    if (text.size() <= limit) // see leftGraphemes
-        return text;
+    if (limit <= 0)
+        return QString();
+    bool cut = false;
+    const QString t = bounded(text, (qsizetype(limit) + 1) * maxClusterUnits, &cut);
+    if (t.size() <= limit && !cut) // see leftGraphemes
+        return t;
     // One cluster more than the limit tells whether the text is too long without walking all of it.
-    const std::vector<int> ends = clusterEnds(text, limit + 1);
-    if (int(ends.size()) <= limit)
-        return text;
-    const int keep = limit - 1;
-    return (keep > 0 ? text.left(ends[size_t(keep) - 1]) : QString()) + QChar(0x2026);
+    const std::vector<int> ends = clusterEnds(t, limit + 1);
+    if (int(ends.size()) <= limit && !cut)
+        return t;
+    const int keep = std::min(limit - 1, int(ends.size()));
+    return (keep > 0 ? t.left(ends[size_t(keep) - 1]) : QString()) + QChar(0x2026);
 }
 
 std::optional<QString> firstLineShortened(const QString& text, int limit)
@@ -123,6 +179,25 @@ std::optional<QString> firstLineShortened(const QString& text, int limit)
     if (!line)
         return std::nullopt;
     return shorten(*line, limit);
+}
+
+QString showBidiControls(const QString& text)
+{
+    auto isBidiControl = [](char16_t c) {
+        return c == 0x061C || c == 0x200E || c == 0x200F || (c >= 0x202A && c <= 0x202E)
+            || (c >= 0x2066 && c <= 0x2069);
+    };
+    if (std::none_of(text.begin(), text.end(), [&](QChar c) { return isBidiControl(c.unicode()); }))
+        return text;
+    QString out;
+    out.reserve(text.size() + 16);
+    for (QChar c : text) {
+        if (isBidiControl(c.unicode()))
+            out += QStringLiteral("<U+%1>").arg(uint(c.unicode()), 4, 16, QLatin1Char('0')).toUpper();
+        else
+            out += c;
+    }
+    return out;
 }
 
 QString lastPathComponent(const QString& path)

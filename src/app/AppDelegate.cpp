@@ -1,12 +1,15 @@
 #include "app/AppDelegate.h"
 #include "agents/AgentSwitch.h"
-#include "agents/AgentViews.h"
 #include "agents/ApprovalCenter.h"
+#include "agents/ReplySender.h"
+#include "agents/views/AgentViews.h"
 #include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
 #include "settings/SettingsNav.h"
 #include "settings/SettingsView.h"
 #include "app/StatusMenu.h"
+#include "calendar/ContactsService.h"
+#include "calendar/EventService.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
@@ -18,7 +21,7 @@
 #include "device/Monitors.h"
 #include "device/PomodoroTimer.h"
 #include "feeds/UsageMonitor.h"
-#include "platform/Accessibility.h"
+#include "platform/PasteKeys.h"
 #include "device/ShelfStore.h"
 #include "platform/PowerSource.h"
 #include "settings/SetupModel.h"
@@ -35,6 +38,7 @@
 #include "platform/WindowHints.h"
 #include "tabs/ShelfView.h"
 #include <QApplication>
+#include <QCursor>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QDateTime>
@@ -61,20 +65,23 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     headphones_ = new HeadphoneMonitor(nullptr, this);
     pomodoro_ = new PomodoroTimer(nullptr, this);
     shelf_ = new ShelfStore(nullptr, this);
+    events_ = new EventService(nullptr, clock_, nullptr, nullptr, this);
     clipboard_ = new ClipboardStore(clock_, nullptr, nullptr, nullptr, nullptr, {}, this);
     settingsNav_ = new SettingsNav(this);
     usage_ = new UsageMonitor(clock_, this);
     setup_ = new SetupModel(usage_, clock_, this);
-    setup_->accessibilityTrusted = [] { return accessibility::isTrusted(); };
-    // Calendar and reminders access come with the calendar service (calendarAccess,
-    // remindersAccess); until then they read as not granted.
+    setup_->calendarAccess = [this] { return events_->eventsAccess(); };
+    setup_->remindersAccess = [this] { return events_->remindersAccess(); };
+    setup_->accessibilityTrusted = [] { return PasteKeys::current()->trusted(); };
     setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
     agentSwitch_ = new AgentSwitch(this);
+    contacts_ = new ContactsService(nullptr, clock_, nullptr, this);
     weather_ = new WeatherService(clock_, nullptr, this);
     transit_ = new TransitService(clock_, nullptr, this);
     updates_ = new UpdateChecker(clock_, this);
     agents_ = new SessionStore(clock_, nullptr, this);
     approvals_ = new ApprovalCenter(clock_, nullptr, this);
+    replies_ = new ReplySender(clock_, nullptr, this);
 }
 
 AppDelegate::~AppDelegate() {
@@ -97,6 +104,8 @@ Services AppDelegate::inject() const {
     s.shelf = shelf_;
     s.clipboard = clipboard_;
     s.settingsNav = settingsNav_;
+    s.events = events_;
+    s.contacts = contacts_;
     s.usage = usage_;
     s.setup = setup_;
     s.agentSwitch = agentSwitch_;
@@ -105,6 +114,7 @@ Services AppDelegate::inject() const {
     s.updates = updates_;
     s.agents = agents_;
     s.approvals = approvals_;
+    s.replies = replies_;
     s.l10n = &L10n::shared();
     return s;
 }
@@ -148,8 +158,12 @@ void AppDelegate::installTabPages() {
     // Each subsystem hands in its page here:
     //   panel_->root()->pages()->setPage(NotchModel::Tab::home, new HomePage(inject()));
     // Tabs without a page show their symbol and name.
-    panel_->root()->pages()->setPage(NotchModel::Tab::agents,
-                                     new AgentsView(agents_, approvals_, clock_));
+    auto* agentsView = new AgentsView(agents_, approvals_, clock_, nullptr, replies_);
+    // The chat's focus step: the panel takes the keyboard only while open under the pointer.
+    agentsView->onChatFocusRequest = [this] {
+        if (panel_ && model_->isOpen() && model_->openHotRect().contains(QCursor::pos())) panel_->makeKey();
+    };
+    panel_->root()->pages()->setPage(NotchModel::Tab::agents, agentsView);
     panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
     auto* transit = new TransitView(transit_, clock_);
     transit->onOpenPlaces = [this] { openSettings(SettingsView::Page::places, QStringLiteral("pid")); };
@@ -204,14 +218,16 @@ void AppDelegate::buildStatusMenu() {
 }
 
 void AppDelegate::startServices() {
-    // Media and the audio spectrum, then the calendar, clipboard, usage and contacts services
-    // start here as they arrive; the feeds last.
+    // Media and the audio spectrum (as they arrive), then the calendar, clipboard, usage and
+    // contacts services; the feeds last.
     battery_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     battery_->start();
     headphones_->start();
+    events_->start();
     usage_->start();
     clipboard_->start();
+    contacts_->start();
     startFeeds();
 }
 
@@ -246,6 +262,9 @@ void AppDelegate::openSetup() {
     if (!setupWindow_) {
         // Made once and kept; closing it by the title bar only hides it.
         setupWindow_ = new SetupWizardView(inject());
+        setupWindow_->requestCalendarAccess = [this] { events_->requestAccess(); };
+        setupWindow_->requestContactsAccess = [this] { contacts_->requestAccess(); };
+        setupWindow_->contactsAccess = [this] { return contacts_->access(); };
         setupWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
         QPointer<AppDelegate> self(this);
         setupWindow_->onClose = [self] {
@@ -309,6 +328,7 @@ void AppDelegate::installDebugCommands() {
     for (NotchModel::Tab tab : NotchModel::allTabs())
         act(NotchModel::rawName(tab), [this, tab](const QString&) { showNotch(tab); });
     act(QStringLiteral("close"), [this](const QString&) { model_->close(); });
+    act(QStringLiteral("chat"), [this](const QString&) { openFirstChat(); });
     // Sample notices, so each notice picture can be seen without the hardware.
     act(QStringLiteral("notice"), [this](const QString& command) {
         const QString kind = command.section(QLatin1Char(':'), 1).trimmed();

@@ -15,6 +15,9 @@ namespace lomex {
 
 class AgentSwitch;
 class ApprovalCenter;
+class ReplySender;
+class ContactsService;
+class EventService;
 class BatteryMonitor;
 class HeadphoneMonitor;
 class PomodoroTimer;
@@ -56,12 +59,15 @@ public:
     HeadphoneMonitor* headphones() const { return headphones_; }
     PomodoroTimer* pomodoro() const { return pomodoro_; }
     ShelfStore* shelf() const { return shelf_; }
+    EventService* events() const { return events_; }
+    ContactsService* contacts() const { return contacts_; }
     ClipboardStore* clipboard() const { return clipboard_; }
     WeatherService* weather() const { return weather_; }
     TransitService* transit() const { return transit_; }
     UpdateChecker* updates() const { return updates_; }
     SessionStore* agents() const { return agents_; }
     ApprovalCenter* approvals() const { return approvals_; }
+    ReplySender* replies() const { return replies_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
     EventServer* agentServer() const { return agentServer_.get(); }
     SettingsNav* settingsNav() const { return settingsNav_; }
@@ -88,6 +94,8 @@ public:
     void openPalette();
     // Opens the notch on a tab and gives it the keyboard.
     void showNotch(NotchModel::Tab tab);
+    // The debug command "chat": the chat of the first listed session, on the agents tab.
+    void openFirstChat();
     void quit();
 
     // ---- debug channel ----
@@ -151,6 +159,8 @@ private:
     ShelfStore* shelf_ = nullptr;
     ClipboardStore* clipboard_ = nullptr;
     SettingsNav* settingsNav_ = nullptr;
+    EventService* events_ = nullptr;
+    ContactsService* contacts_ = nullptr;
     UsageMonitor* usage_ = nullptr;
     SetupModel* setup_ = nullptr;
     WeatherService* weather_ = nullptr;
@@ -158,6 +168,7 @@ private:
     UpdateChecker* updates_ = nullptr;
     SessionStore* agents_ = nullptr;
     ApprovalCenter* approvals_ = nullptr;
+    ReplySender* replies_ = nullptr;
     AgentSwitch* agentSwitch_ = nullptr;
     std::unique_ptr<EventServer> agentServer_;
     // Watches the server's listening state while it exists (the port may be taken or freed).

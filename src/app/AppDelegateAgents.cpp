@@ -3,7 +3,8 @@
 #include "agents/AgentContext.h"
 #include "agents/AgentSwitch.h"
 #include "agents/AgentText.h"
-#include "agents/AgentViews.h"
+#include "agents/ReplySender.h"
+#include "agents/views/AgentViews.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/EventServer.h"
 #include "agents/HookInstaller.h"
@@ -142,6 +143,13 @@ void AppDelegate::setupAgents()
     if (Settings::shared().boolValue(QStringLiteral("agentsEnabled"))) startAgentServer();
 }
 
+void AppDelegate::openFirstChat()
+{
+    const QList<Session> sessions = agents_->ordered();
+    if (!sessions.isEmpty()) agents_->setChatID(sessions.first().id);
+    showNotch(NotchModel::Tab::agents);
+}
+
 void AppDelegate::installAgentGlyphs()
 {
     if (!panel_ || !panel_->root() || !panel_->root()->collapsedView()) return;
@@ -186,6 +194,9 @@ void AppDelegate::startAgentServer()
         return;
     }
     agentServer_ = std::move(server);
+    // Hooks installed by an older version carry the approval token on their command line.
+    for (const LomexError& error : HookInstaller::refreshInstalled(HookInstaller::defaultPort))
+        log(QStringLiteral("agent hooks not updated: ") + error.message);
     if (!agentServerWatch_) {
         agentServerWatch_ = new Timer(clock_, this);
         connect(agentServerWatch_, &Timer::timeout, this, &AppDelegate::reportAgentServer);
@@ -257,7 +268,8 @@ void AppDelegate::agentTransition(const SessionStore::Transition& transition, bo
     if (!reminder && (transition.kind == Kind::finished || transition.kind == Kind::needsAttention)) {
         const auto host = AgentText::hostApp(s.hostBundleID, s.termProgram);
         const auto active = RunningApps::current()->active();
-        if (host && active && host->desktopID == active->desktopID && !approvals_->hasPending(s.id)) {
+        const bool inFront = (host && active && host->desktopID == active->desktopID) || replies_->isInFront(s);
+        if (inFront && !approvals_->hasPending(s.id)) {
             // The user is looking at the agent's own terminal.
             if (transition.kind == Kind::finished) agents_->markSeen(s.id);
             return;

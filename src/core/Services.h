@@ -19,6 +19,7 @@ class SettingsNav;
 class UpdateChecker;
 class SessionStore;
 class ApprovalCenter;
+class ReplySender;
 class L10n;
 class AgentSwitch;
 
@@ -43,6 +44,7 @@ struct Services {
     UpdateChecker* updates = nullptr;
     SessionStore* agents = nullptr;
     ApprovalCenter* approvals = nullptr;
+    ReplySender* replies = nullptr;
     L10n* l10n = nullptr;
     // The monitoring switch the limits page and the wizard call.
     AgentSwitch* agentSwitch = nullptr;

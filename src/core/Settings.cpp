@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <cmath>
 #include <memory>
 
@@ -57,7 +58,8 @@ void Settings::registerDefaults(const json& defaults) {
 void Settings::load() {
     if (!QFile::exists(path_)) return;
     QString error;
-    auto bytes = fileio::readRegularFile(path_, 16 << 20, &error);
+    // Read whole however large: a cut file would not parse and would count as corrupt.
+    auto bytes = fileio::readRegularFile(path_, std::numeric_limits<qint64>::max(), &error);
     if (!bytes) {
         logWarning("settings could not be read: " + error);
         return;
@@ -67,11 +69,9 @@ void Settings::load() {
         stored_ = std::move(parsed);
         return;
     }
-    // Keep the user's only copy: move it aside and start from the defaults.
-    const QString aside = path_ + ".corrupt";
-    QFile::remove(aside);
-    if (QFile::rename(path_, aside))
-        logWarning("settings file is not a JSON object; moved to " + aside + ", starting from defaults");
+    // Keep the user's copy, and every copy set aside before: a name of its own each time.
+    if (auto aside = fileio::moveAside(path_, path_ + ".corrupt"))
+        logWarning("settings file is not a JSON object; moved to " + *aside + ", starting from defaults");
     else
         logWarning("settings file is not a JSON object and could not be moved aside: " + path_);
 }

@@ -2,7 +2,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <cerrno>
+#include <climits>
 #include <cstring>
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,14 +32,31 @@ bool writeAll(int fd, const QByteArray& data) {
 }
 } // namespace
 
+std::optional<QString> finalTarget(const QString& path) {
+    // The kernel's own limit on links followed in one lookup.
+    constexpr int maxLinks = 40;
+    QString current = path;
+    for (int i = 0; i <= maxLinks; ++i) {
+        const QByteArray name = QFile::encodeName(current);
+        struct stat st {};
+        if (::lstat(name.constData(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        QByteArray buffer(PATH_MAX, Qt::Uninitialized);
+        const ssize_t n = ::readlink(name.constData(), buffer.data(), size_t(buffer.size()));
+        if (n < 0 || n >= buffer.size()) return current;
+        const QString link = QFile::decodeName(buffer.left(n));
+        // A relative link is relative to the folder holding the link, not to ours.
+        current = link.startsWith(QLatin1Char('/')) ? link
+                                                    : QFileInfo(current).absolutePath() + QLatin1Char('/') + link;
+    }
+    return std::nullopt;
+}
+
 std::optional<QString> writeAtomically(const QString& path, const QByteArray& data, const WriteOptions& options) {
     QString target = path;
     if (options.followSymlink) {
-        QFileInfo info(path);
-        if (info.isSymLink()) {
-            QString resolved = info.symLinkTarget();
-            if (!resolved.isEmpty()) target = resolved;
-        }
+        auto resolved = finalTarget(path);
+        if (!resolved) return QStringLiteral("%1: too many levels of symbolic links").arg(path);
+        target = *resolved;
     }
     const QByteArray targetName = QFile::encodeName(target);
 
@@ -74,6 +93,24 @@ std::optional<QString> writeAtomically(const QString& path, const QByteArray& da
     return std::nullopt;
 }
 
+std::optional<QString> moveAside(const QString& path, const QString& base) {
+    const QByteArray from = QFile::encodeName(path);
+    for (int n = 1; n <= 1000; ++n) {
+        const QString name = n == 1 ? base : QStringLiteral("%1-%2").arg(base).arg(n);
+        const QByteArray to = QFile::encodeName(name);
+        if (::renameat2(AT_FDCWD, from.constData(), AT_FDCWD, to.constData(), RENAME_NOREPLACE) == 0) return name;
+        if (errno == EEXIST) continue;
+        if (errno != EINVAL && errno != ENOSYS) return std::nullopt;
+        // A file system without no-replace renames: a hard link fails rather than replace.
+        if (::link(from.constData(), to.constData()) == 0) {
+            ::unlink(from.constData());
+            return name;
+        }
+        if (errno != EEXIST) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, QString* error) {
     const QByteArray name = QFile::encodeName(path);
     int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -88,7 +125,7 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
         return std::nullopt;
     }
     QByteArray out;
-    out.reserve(int(std::min<qint64>(st.st_size, maxBytes)));
+    out.reserve(qsizetype(std::min<qint64>(st.st_size, maxBytes)));
     char buf[65536];
     while (out.size() < maxBytes) {
         ssize_t n = ::read(fd, buf, size_t(std::min<qint64>(sizeof buf, maxBytes - out.size())));

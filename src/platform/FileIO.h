@@ -10,7 +10,8 @@ struct WriteOptions {
     unsigned newFileMode = 0600;
     // An existing file keeps its own mode.
     bool keepExistingMode = true;
-    // A path that is a symbolic link is written through: the link stays, its target is replaced.
+    // A path that is a symbolic link, or a chain of them, is written through: every link stays,
+    // the final target is replaced.
     bool followSymlink = true;
 };
 
@@ -19,6 +20,14 @@ struct WriteOptions {
 // Returns an error text naming the file, or nothing on success.
 std::optional<QString> writeAtomically(const QString& path, const QByteArray& data,
                                        const WriteOptions& options = {});
+
+// The path a chain of symbolic links ends at (the path itself when it is no link; the end
+// need not exist). Nothing for a loop or a chain longer than the kernel follows.
+std::optional<QString> finalTarget(const QString& path);
+
+// Moves the file at path to a new name of its own beside it: base, then base-2, base-3, …;
+// an existing file is never replaced. Returns the name used, or nothing when it failed.
+std::optional<QString> moveAside(const QString& path, const QString& base);
 
 // Reads at most maxBytes of a regular file (not a FIFO or device), opened non-blocking.
 // Returns nothing when the file is missing, not regular, or unreadable.

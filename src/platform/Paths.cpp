@@ -1,5 +1,6 @@
 #include "platform/Paths.h"
 #include <QDir>
+#include <QFile>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -36,6 +37,17 @@ QString runtimeDir() {
 QString configDir() { return configHome() + "/Lomex"; }
 QString dataDir() { return dataHome() + "/Lomex"; }
 QString settingsFile() { return configDir() + "/settings.json"; }
+
+bool isReadableDir(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    struct stat st {};
+    return ::stat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) && ::access(name.constData(), R_OK | X_OK) == 0;
+}
+
+QString folderFromEnv(const char* variable, const QString& fallback) {
+    const QString value = env(variable);
+    return value.isEmpty() ? fallback : expandTilde(value);
+}
 
 bool ensureDir(const QString& path) {
     QDir dir(path);

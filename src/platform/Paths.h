@@ -17,6 +17,12 @@ QString settingsFile();   // configDir()/settings.json
 // Creates the folder (and parents) with mode 0700 where it has to make it.
 bool ensureDir(const QString& path);
 
+// A folder that exists and that we may list and read (a file store's "access").
+bool isReadableDir(const QString& path);
+
+// The folder named by an environment variable when set (a leading "~" expanded), else fallback.
+QString folderFromEnv(const char* variable, const QString& fallback);
+
 // Replaces a leading "~" or "~/" with the home folder.
 QString expandTilde(const QString& path);
 

@@ -1,5 +1,6 @@
 #include "platform/RunningApps.h"
 #include "platform/Paths.h"
+#include "platform/XcbSupport.h"
 
 #include <QFileInfo>
 #include <QHash>
@@ -16,14 +17,10 @@ namespace {
 
 std::atomic<RunningApps*> installed{nullptr};
 
-struct FreeDeleter {
-    void operator()(void* p) const { std::free(p); }
-};
-template <typename T>
-using Reply = std::unique_ptr<T, FreeDeleter>;
+using xcbsupport::Reply;
+using xcbsupport::maxClientWindows;
 
-// Caps on what another client may put into a property we read.
-constexpr uint32_t maxClientWindows = 4096;
+// Cap on what another client may put into a property we read.
 constexpr uint32_t maxClassBytes = 1024;
 
 class Connection {
@@ -61,21 +58,9 @@ public:
         return reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
     }
 
-    // The 32-bit items of a property, at most maxItems.
     QList<uint32_t> cardinals(xcb_window_t window, xcb_atom_t property, xcb_atom_t type, uint32_t maxItems)
     {
-        QList<uint32_t> out;
-        if (property == XCB_ATOM_NONE)
-            return out;
-        auto cookie = xcb_get_property(conn_, 0, window, property, type, 0, maxItems);
-        Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(conn_, cookie, nullptr));
-        if (!reply || reply->format != 32)
-            return out;
-        const int count = xcb_get_property_value_length(reply.get()) / 4;
-        const auto* values = static_cast<const uint32_t*>(xcb_get_property_value(reply.get()));
-        for (int i = 0; i < count; ++i)
-            out.append(values[i]);
-        return out;
+        return xcbsupport::cardinals(conn_, window, property, type, maxItems);
     }
 
     QByteArray bytes(xcb_window_t window, xcb_atom_t property, uint32_t maxBytes)

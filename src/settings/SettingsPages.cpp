@@ -1,5 +1,6 @@
 #include "settings/SettingsPages.h"
 #include "settings/pages/AboutPage.h"
+#include "settings/pages/CalendarPage.h"
 #include "settings/pages/ClipboardPage.h"
 #include "settings/pages/FocusPage.h"
 #include "settings/pages/GeneralPage.h"
@@ -20,8 +21,8 @@ SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services
     case Page::about: return new AboutPage(services.updates, std::move(openSetup));
     case Page::limits: return new LimitsPage(services);
     case Page::clipboard: return services.clipboard ? new ClipboardPage(services.clipboard) : nullptr;
-    // The calendar page arrives with its service.
-    case Page::calendar: return nullptr;
+    case Page::calendar:
+        return services.events && services.contacts ? new CalendarPage(services.events, services.contacts) : nullptr;
     }
     return nullptr;
 }

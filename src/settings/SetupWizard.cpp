@@ -1,4 +1,5 @@
 #include "settings/SetupWizard.h"
+#include <algorithm>
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include "settings/SetupModel.h"
@@ -81,6 +82,8 @@ StepCard::StepCard(QString symbol, QColor color, bool optional, QWidget* parent)
 
 void StepCard::set(const QString& title, const QString& text, std::optional<bool> done, const QString& button) {
     title_->setText(title);
+    // A wrapped label asks for little width; let a title that fits take its whole line.
+    title_->setMinimumWidth(std::min(title_->fontMetrics().horizontalAdvance(title) + 2, 240));
     text_->setText(text);
     badge_->setText(L10n::shared().t(QStringLiteral("setup.optional")));
     done_->setText(QStringLiteral("\u2714 ") + L10n::shared().t(QStringLiteral("setup.done")));

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace lomex;
 using namespace lomex::test;
@@ -283,7 +285,9 @@ TEST_F(EventServerTest, TwoRequestsOnOneConnectionGetOneAnswer)
     EXPECT_EQ(rec.count("event"), 1u);
 }
 
-TEST_F(EventServerTest, WaitingConnectionsAreCapped)
+// At the cap the connection that has waited longest makes room: stalled clients, even ones
+// that reconnect, cannot shut real hooks out.
+TEST_F(EventServerTest, WaitingConnectionsAreCappedByClosingTheOldest)
 {
     EventServer::Limits limits;
     limits.maxWaitingConnections = 3;
@@ -292,29 +296,87 @@ TEST_F(EventServerTest, WaitingConnectionsAreCapped)
     for (int i = 0; i < 3; ++i) {
         idle.push_back(std::make_unique<LoopbackClient>(port));
         idle.back()->send("GET /hea");
+        std::this_thread::sleep_for(std::chrono::milliseconds(30)); // in this order, past the grace
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    LoopbackClient extra(port);
+    EXPECT_EQ(roundTrip(port, "GET /health HTTP/1.1\r\n\r\n", 2000), httpResponse("200 OK", "ok"));
     QByteArray got;
-    EXPECT_TRUE(extra.readUntilClosed(&got, 2000));
+    EXPECT_TRUE(idle[0]->readUntilClosed(&got, 2000)) << "the oldest made room";
     EXPECT_TRUE(got.isEmpty());
-    // Finishing one frees a place.
-    idle[0]->send("lth HTTP/1.1\r\n\r\n");
-    EXPECT_EQ(idle[0]->response(), httpResponse("200 OK", "ok"));
-    EXPECT_TRUE(test::waitUntil([&] {
-        return roundTrip(port, "GET /health HTTP/1.1\r\n\r\n", 1000) == httpResponse("200 OK", "ok");
-    }));
-    // Clients that hang up before completing a request give their places back too.
-    idle.clear();
-    for (int round = 0; round < 3; ++round) {
-        for (int i = 0; i < 3; ++i) {
-            LoopbackClient quitter(port);
-            quitter.send("GET /hea");
+    idle[2]->send("lth HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(idle[2]->response(), httpResponse("200 OK", "ok"));
+
+    // A client that keeps the server at its cap by reconnecting cannot keep real hooks out.
+    std::atomic<bool> flooding{true};
+    std::thread flood([&] {
+        std::vector<std::unique_ptr<LoopbackClient>> mine;
+        while (flooding) {
+            mine.push_back(std::make_unique<LoopbackClient>(port));
+            mine.back()->send("POST /event HTTP/1.1\r\n");
+            if (mine.size() > 6)
+                mine.erase(mine.begin());
         }
-        EXPECT_TRUE(test::waitUntil([&] {
-            return roundTrip(port, "GET /health HTTP/1.1\r\n\r\n", 1000) == httpResponse("200 OK", "ok");
-        })) << "round " << round;
+    });
+    for (int i = 0; i < 20; ++i)
+        EXPECT_EQ(roundTrip(port, post("/event", kStop), 2000), httpResponse("200 OK", "ok")) << i;
+    flooding = false;
+    flood.join();
+    EXPECT_EQ(rec.count("event"), 20u);
+}
+
+// Only what has arrived is held, and the head has a bound of its own; across all connections
+// the bytes held are bounded too, by closing the connection that holds the most.
+TEST_F(EventServerTest, BufferedBytesAreBounded)
+{
+    EventServer::Limits limits;
+    limits.maxBufferedBytes = 1 << 20;
+    auto server = makeServer(limits);
+
+    LoopbackClient longHead(port);
+    longHead.send("POST /usage HTTP/1.1\r\nX-Pad: " + QByteArray(70'000, 'y'));
+    QByteArray got;
+    EXPECT_TRUE(longHead.readUntilClosed(&got, 3000)) << "a head past 64 KiB is refused";
+    EXPECT_TRUE(got.isEmpty());
+
+    auto partial = [&](qsizetype bytes) {
+        auto client = std::make_unique<LoopbackClient>(port);
+        client->send("POST /usage HTTP/1.1\r\nContent-Length: 8000000\r\n\r\n" + QByteArray(bytes, 'x'));
+        return client;
+    };
+    auto small = partial(100'000);
+    auto big = partial(700'000);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    auto third = partial(400'000); // 1.2 MB in all: the one holding the most goes
+    EXPECT_TRUE(big->readUntilClosed(&got, 3000));
+    EXPECT_TRUE(got.isEmpty());
+    // The others stay and a real hook is served meanwhile.
+    EXPECT_EQ(roundTrip(port, post("/event", kStop), 2000), httpResponse("200 OK", "ok"));
+    EXPECT_TRUE(small->staysOpenFor(200));
+    EXPECT_TRUE(third->staysOpenFor(50));
+}
+
+// Any local account can reach a loopback port; only our own may talk to the server.
+TEST_F(EventServerTest, ClientsOfOtherAccountsAreClosedUnanswered)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to run a client under another uid";
+    auto server = makeServer();
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+            ::_exit(3);
+        LoopbackClient client(port);
+        client.send(post("/permission", kPermission));
+        QByteArray got;
+        const bool closed = client.readUntilClosed(&got, 3000);
+        ::_exit(closed && got.isEmpty() ? 0 : 1);
     }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "closed without an answer";
+    EXPECT_TRUE(rec.snapshot().empty()) << "no callback ran";
+    // Our own account is served as before.
+    EXPECT_EQ(roundTrip(port, post("/event", kStop)), httpResponse("200 OK", "ok"));
 }
 
 TEST_F(EventServerTest, PermissionWithoutHandlerIsAnsweredEmptyAtOnce)
@@ -360,6 +422,7 @@ TEST_F(EventServerTest, HeldPermissionsAreCappedAndOthersStillServed)
     auto server = makeServer(limits);
     LoopbackClient a(port), b(port);
     a.send(post("/permission", kPermission));
+    ASSERT_TRUE(test::waitUntil([&] { return rec.count("permission") == 1; })); // reply 0 is a's
     b.send(post("/permission", kPermission));
     ASSERT_TRUE(test::waitUntil([&] { return rec.count("permission") == 2; }));
     EXPECT_EQ(roundTrip(port, post("/permission", kPermission)), httpResponse("200 OK", ""));

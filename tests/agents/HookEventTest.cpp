@@ -256,4 +256,84 @@ TEST(HookEventDecode, DeepNestingIsRefused)
     EXPECT_EQ(decode(quoted)->prompt->size(), 1002);
 }
 
+// A JavaScript agent that cut a string inside an emoji sends half a surrogate pair; the
+// event is kept with U+FFFD in its place. Whole pairs and other escapes are left alone.
+TEST(HookEventDecode, LoneSurrogateEscapesAreRepaired)
+{
+    struct Case { const char* json; const char* message; };
+    const Case cases[] = {
+        {R"(cut \ud83d)", "cut \uFFFD"},
+        {R"(\udc00 low first)", "\uFFFD low first"},
+        {R"(\ud83d\ud83d\ude00 two highs)", "\uFFFD\U0001F600 two highs"},
+        {R"(pair \ud83d\ude00 ok)", "pair \U0001F600 ok"},
+        {R"(escaped \\ud800 backslash)", "escaped \\ud800 backslash"},
+        {R"(\uD800\u0041)", "\uFFFDA"},
+    };
+    for (const Case& c : cases) {
+        const QByteArray body = QByteArray(R"({"hook_event_name":"Notification","session_id":"s","message":")")
+            + c.json + R"(","cwd":"\ud800/x"})";
+        const auto event = decode(body);
+        ASSERT_TRUE(event) << c.json;
+        EXPECT_EQ(event->message, QString::fromUtf8(c.message)) << c.json;
+        EXPECT_EQ(event->cwd, QString::fromUtf8("\uFFFD/x"));
+    }
+    // Outside strings nothing is touched: still not JSON.
+    EXPECT_FALSE(decode(R"({"hook_event_name":"Stop"} \ud800)"));
+}
+
+// Every kept field is bounded when decoded: the table keeps them for hours.
+TEST(HookEventDecode, KeptFieldsAreBounded)
+{
+    const std::string huge(1 << 20, 'x');
+    json payload = {{"hook_event_name", "Notification"}, {"session_id", huge}, {"cwd", huge},
+                    {"transcript_path", huge}, {"tool_name", huge}, {"message", huge}, {"prompt", huge},
+                    {"notification_type", huge}, {"last_assistant_message", huge}, {"error", huge},
+                    {"error_details", huge}};
+    const auto event = decode(QByteArray::fromStdString(payload.dump()), {},
+                              {{"x-term-program", QString(100'000, 'y')}, {"x-bundle-id", QString(100'000, 'z')}});
+    ASSERT_TRUE(event);
+    for (const QString* field : {&event->sessionID, &*event->cwd, &*event->transcriptPath, &*event->toolName,
+                                 &*event->notificationType, &*event->error, &*event->termProgram, &*event->hostBundleID})
+        EXPECT_EQ(field->size(), HookEvent::maxFieldUnits);
+    for (const QString* field : {&*event->message, &*event->prompt, &*event->lastAssistantMessage, &*event->errorDetails})
+        EXPECT_EQ(field->size(), HookEvent::maxMessageUnits);
+    // A cut never leaves half a surrogate pair behind.
+    QString emoji;
+    for (int i = 0; i < 3000; ++i)
+        emoji += QString::fromUtf8("😀");
+    const auto cut = decode(QByteArray::fromStdString(
+        json{{"hook_event_name", "Stop"}, {"cwd", "a" + emoji.toStdString()}}.dump()));
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->cwd->size(), HookEvent::maxFieldUnits - 1);
+    EXPECT_FALSE(cut->cwd->back().isHighSurrogate());
+}
+
 } // namespace
+
+// The window headers come from the hook's shell: anything but a plain positive number is absent.
+TEST(HookEventDecode, WindowAndProcessHeaders)
+{
+    struct Case {
+        const char* window;
+        const char* pid;
+        std::optional<quint32> windowID;
+        std::optional<qint64> agentPID;
+    };
+    const std::vector<Case> cases{
+        {"41943054", "4242", 41943054u, 4242},
+        {"", "", std::nullopt, std::nullopt},
+        {"4294967295", "4194304", 4294967295u, 4194304},
+        {"4294967296", "4194305", std::nullopt, std::nullopt},
+        {"0", "0", std::nullopt, std::nullopt},
+        {"-5", "+7", std::nullopt, std::nullopt},
+        {"0x2800006", "12 ", std::nullopt, std::nullopt},
+        {"99999999999999999999999", "1e3", std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const auto event = decode(R"({"session_id":"s","hook_event_name":"Stop"})", {},
+                                  {{"x-window-id", c.window}, {"x-agent-pid", c.pid}});
+        ASSERT_TRUE(event);
+        EXPECT_EQ(event->windowID, c.windowID) << c.window;
+        EXPECT_EQ(event->agentPID, c.agentPID) << c.pid;
+    }
+}

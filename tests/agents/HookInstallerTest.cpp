@@ -3,9 +3,11 @@
 #include "agents/HookCommandMode.h"
 #include "agents/HookInstaller.h"
 #include "platform/Paths.h"
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <nlohmann/json.hpp>
 #include <sys/stat.h>
 
@@ -64,17 +66,23 @@ TEST_F(HookInstallerTest, CommandLinesAreExact) {
     EXPECT_EQ(HookInstaller::command(7841, Agent::claude),
               "curl -s -m 2 -X POST -H 'Content-Type: application/json' -H 'Expect:' "
               "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
-              "--data-binary @- 'http://127.0.0.1:7841/event?src=lomex-agent' >/dev/null 2>&1 || true");
+              "-H \"X-Window-Id: ${WINDOWID:-}\" -H \"X-Agent-Pid: ${PPID:-}\" --data-binary @- 'http://127.0.0.1:7841/event?src=lomex-agent' >/dev/null 2>&1 || true");
     EXPECT_TRUE(HookInstaller::command(9000, Agent::codex).contains("'http://127.0.0.1:9000/event?src=lomex-agent&agent=codex' "));
     EXPECT_TRUE(HookInstaller::command(7841, Agent::cursor).contains("/event?src=lomex-agent&agent=cursor'"));
 
+    // The token is read from its private file when the hook runs, never written into the line
+    // (a command line is visible to every local account for as long as the hook waits).
     const QString token = ApprovalToken::value();
     ASSERT_GE(token.size(), 16);
-    EXPECT_EQ(HookInstaller::permissionCommand(7841, Agent::claude),
+    const QString permission = HookInstaller::permissionCommand(7841, Agent::claude);
+    EXPECT_EQ(permission,
               "r=$(curl -s -m 590 -X POST -H 'Content-Type: application/json' -H 'Expect:' "
               "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
-              "--data-binary @- 'http://127.0.0.1:7841/permission?src=lomex-agent' 2>/dev/null); "
-              "case \"$r\" in \"" + token + " \"*) printf '%s' \"${r#" + token + " }\";; esac; true");
+              "-H \"X-Window-Id: ${WINDOWID:-}\" -H \"X-Agent-Pid: ${PPID:-}\" --data-binary @- 'http://127.0.0.1:7841/permission?src=lomex-agent' 2>/dev/null); "
+              "t=; read -r t 2>/dev/null <'" + ApprovalToken::filePath() + "'; "
+              "case \"$r\" in \"$t \"*) [ -n \"$t\" ] && printf '%s' \"${r#\"$t \"}\";; esac; true");
+    EXPECT_FALSE(permission.contains(token));
+    EXPECT_TRUE(permission.contains("lomex-agent"));
 }
 
 // The command lines are run by the agent's shell: check them with /bin/sh and a stand-in curl.
@@ -97,6 +105,7 @@ TEST_F(HookInstallerTest, CommandLinesBehaveInTheShell) {
         env.insert("FAKE_REPLY", reply);
         env.insert("FAKE_STATUS", QString::number(curlStatus));
         env.insert("TERM_PROGRAM", "kitty");
+        env.insert("WINDOWID", "41943054");
         env.remove("__CFBundleIdentifier");
         p.setProcessEnvironment(env);
         p.start("/bin/sh", {"-c", line});
@@ -112,6 +121,9 @@ TEST_F(HookInstallerTest, CommandLinesBehaveInTheShell) {
     const QString args = QString::fromUtf8(readAll(home.file("args")));
     EXPECT_TRUE(args.contains("X-Term-Program: kitty\n")) << args.toStdString();
     EXPECT_TRUE(args.contains("X-Bundle-Id: \n"));
+    EXPECT_TRUE(args.contains("X-Window-Id: 41943054\n"));
+    // The agent's pid is the hook shell's parent: this test process.
+    EXPECT_TRUE(args.contains(QString("X-Agent-Pid: %1\n").arg(QCoreApplication::applicationPid()))) << args.toStdString();
     EXPECT_TRUE(args.contains("http://127.0.0.1:7841/event?src=lomex-agent\n"));
 
     const QString token = ApprovalToken::value();
@@ -122,6 +134,29 @@ TEST_F(HookInstallerTest, CommandLinesBehaveInTheShell) {
         << "a reply without our token prints nothing";
     EXPECT_EQ(run(permission, decision, 0), "");
     EXPECT_EQ(run(permission, "", 28), "") << "timeout or no server: no decision";
+    // Without a readable token nothing is ever printed, not even for a reply of a blank.
+    QFile::remove(ApprovalToken::filePath());
+    EXPECT_EQ(run(permission, token + " " + decision, 0), "");
+    EXPECT_EQ(run(permission, " " + decision, 0), "");
+}
+
+// A data folder whose path holds a quote or blanks still reaches the token file.
+TEST_F(HookInstallerTest, TokenFilePathIsQuotedForTheShell) {
+    const QString data = home.file("it's data/share");
+    QDir().mkpath(data);
+    qputenv("XDG_DATA_HOME", data.toUtf8());
+    ApprovalToken::resetForTesting();
+    const QString token = ApprovalToken::value();
+    ASSERT_TRUE(ApprovalToken::filePath().startsWith(data));
+    QProcess p;
+    const QString line = HookInstaller::permissionCommand(7841, Agent::claude)
+        .replace(QRegularExpression("^r=\\$\\(curl .*2>/dev/null\\); "), "r=\"$REPLY_TEXT\"; ");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("REPLY_TEXT", token + " {\"x\":1}");
+    p.setProcessEnvironment(env);
+    p.start("/bin/sh", {"-c", line});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.readAllStandardOutput(), "{\"x\":1}");
 }
 
 TEST_F(HookInstallerTest, HookCommandModePrintsTheLine) {
@@ -198,7 +233,7 @@ TEST_F(HookInstallerTest, InstallTwiceChangesNothingThenPortOrTokenChangeIsSeen)
     ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
     EXPECT_TRUE(HookInstaller::isInstalled());
 
-    // A new token (another installation's file) makes the permission line differ.
+    // A new token (another installation's file) needs no new line: hooks read the file.
     paths::ensureDir(QFileInfo(ApprovalToken::filePath()).absolutePath());
     QFile f(ApprovalToken::filePath());
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
@@ -206,10 +241,104 @@ TEST_F(HookInstallerTest, InstallTwiceChangesNothingThenPortOrTokenChangeIsSeen)
     f.close();
     ApprovalToken::resetForTesting();
     ASSERT_EQ(ApprovalToken::value(), "0123456789abcdef0123456789abcdef");
+    EXPECT_TRUE(HookInstaller::isInstalled());
+    EXPECT_FALSE(readAll(settings()).contains("0123456789abcdef0123456789abcdef"));
+}
+
+// Our older command lines carried the token; they are replaced on the next install or start,
+// and files without our entries are left alone.
+TEST_F(HookInstallerTest, OlderCommandLinesAreReplaced) {
+    const QString old = "r=$(curl -s -m 590 -X POST 'http://127.0.0.1:7841/permission?src=lomex-agent' 2>/dev/null); "
+                        "case \"$r\" in \"0123456789abcdef \"*) printf '%s' \"${r#0123456789abcdef }\";; esac; true";
+    Json root = Json::object();
+    root["hooks"]["PermissionRequest"] = Json::array({Json{{"matcher", "*"},
+        {"hooks", Json::array({Json{{"type", "command"}, {"command", old.toStdString()}, {"timeout", 600}}})}}});
+    root["hooks"]["Stop"] = Json::array({Json{{"hooks", Json::array({Json{{"type", "command"}, {"command", "mine"}}})}}});
+    home.write(".claude/settings.json", QByteArray::fromStdString(root.dump(2)));
+    const QString other = home.write(".claude-work/settings.json", R"({"hooks":{"Stop":[]}})");
+    const QByteArray otherBefore = readAll(other);
+
+    EXPECT_FALSE(HookInstaller::isInstalled());
+    EXPECT_TRUE(HookInstaller::refreshInstalled(7841).isEmpty());
+    const QByteArray after = readAll(settings());
+    EXPECT_FALSE(after.contains("0123456789abcdef"));
+    EXPECT_TRUE(after.contains(HookInstaller::permissionCommand(7841, Agent::claude).toUtf8().replace("\"", "\\\"")));
+    EXPECT_TRUE(after.contains("\"mine\""));
+    EXPECT_EQ(ourEntries(readJson(settings()), "PermissionRequest"), 1);
+    EXPECT_EQ(readAll(other), otherBefore) << "a file without our hooks gets none";
+    EXPECT_FALSE(QFile::exists(HookInstaller::Codex::hooksFile()));
+}
+
+// A "hooks" member or an event value of a type we would have to replace: the file is
+// refused with an error naming it, and nothing is written.
+TEST_F(HookInstallerTest, ForeignShapesAreRefusedNotOverwritten) {
+    struct Case { const char* content; const char* message; };
+    const Case cases[] = {
+        {R"({"hooks": ["mine"]})", R"(: "hooks" is not a JSON object – please check it manually.)"},
+        {R"({"hooks": "mine"})", R"(: "hooks" is not a JSON object – please check it manually.)"},
+        {R"({"hooks": {"Stop": {"hooks": []}}})", R"(: "hooks" → "Stop" is not a JSON array – please check it manually.)"},
+        {R"({"hooks": {"PreToolUse": "x"}})", R"(: "hooks" → "PreToolUse" is not a JSON array – please check it manually.)"},
+    };
+    for (const Case& c : cases) {
+        home.write(".claude/settings.json", c.content);
+        const auto error = HookInstaller::install(7841);
+        ASSERT_TRUE(error) << c.content;
+        EXPECT_EQ(error->domain, "Lomex");
+        EXPECT_EQ(error->code, 2);
+        EXPECT_EQ(error->message, settings() + QString::fromUtf8(c.message));
+        EXPECT_EQ(readAll(settings()), c.content);
+        EXPECT_FALSE(QFile::exists(backup()));
+    }
+    home.write(".codex/hooks.json", R"({"hooks": 3})");
+    EXPECT_TRUE(HookInstaller::Codex::install(7841));
+    EXPECT_EQ(readAll(HookInstaller::Codex::hooksFile()), R"({"hooks": 3})");
+}
+
+TEST_F(HookInstallerTest, WhiteSpaceFileCountsAsEmpty) {
+    home.write(".claude/settings.json", " \n\t\r\n");
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    EXPECT_TRUE(HookInstaller::isInstalled());
+    EXPECT_EQ(readAll(backup()), " \n\t\r\n");
+}
+
+// Uninstall removes an empty "hooks" member, also when none of ours was in it.
+TEST_F(HookInstallerTest, UninstallDropsEmptyHooks) {
+    home.write(".claude/settings.json", R"({"model": "x", "hooks": {}})");
+    ASSERT_EQ(HookInstaller::uninstall(), std::nullopt);
+    EXPECT_EQ(readJson(settings()), Json::parse(R"({"model": "x"})"));
+}
+
+// settings.json -> a -> b -> real file: the real file gets the content, both links stay.
+TEST_F(HookInstallerTest, LinkChainIsWrittenAtItsEnd) {
+    const QString real = home.write("dotfiles/claude/settings.json", R"({"model": "x"})");
+    QDir().mkpath(home.file(".claude"));
+    QDir().mkpath(home.file("links"));
+    ASSERT_TRUE(QFile::link("../dotfiles/claude/settings.json", home.file("links/b")));
+    ASSERT_TRUE(QFile::link(home.file("links/b"), home.file("links/a")));
+    ASSERT_TRUE(QFile::link("../links/a", settings()));
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    EXPECT_EQ(QFileInfo(settings()).symLinkTarget(), home.file("links/a"));
+    EXPECT_TRUE(QFileInfo(home.file("links/a")).isSymLink());
+    EXPECT_TRUE(QFileInfo(home.file("links/b")).isSymLink());
+    EXPECT_EQ(readJson(real)["model"], "x");
+    EXPECT_EQ(ourEntries(readJson(real), "Stop"), 1);
+    EXPECT_TRUE(HookInstaller::isInstalled());
+}
+
+// Settings written by an older Lomex hold command lines without the window headers: they are
+// ours by the marker, so install replaces them instead of adding a second hook.
+TEST_F(HookInstallerTest, InstallReplacesOlderCommandLinesOfOurs) {
+    const std::string older =
+        "curl -s -m 2 -X POST -H 'Content-Type: application/json' -H 'Expect:' "
+        "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
+        "--data-binary @- 'http://127.0.0.1:7841/event?src=lomex-agent' >/dev/null 2>&1 || true";
+    nlohmann::json root = {{"hooks", {{"Stop", {{{"hooks", {{{"type", "command"}, {"command", older}}}}}}}}}};
+    home.write(".claude/settings.json", QByteArray::fromStdString(root.dump()));
     EXPECT_FALSE(HookInstaller::isInstalled());
     ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
     EXPECT_TRUE(HookInstaller::isInstalled());
-    EXPECT_TRUE(readAll(settings()).contains("0123456789abcdef0123456789abcdef"));
+    EXPECT_EQ(ourEntries(readJson(settings()), "Stop"), 1);
+    EXPECT_FALSE(readAll(settings()).contains(QByteArray::fromStdString(older)));
 }
 
 TEST_F(HookInstallerTest, UninstallLeavesOnlyForeignEntries) {

@@ -1,5 +1,6 @@
 #include "AgentsTestSupport.h"
 #include "agents/SessionStore.h"
+#include "agents/TextCut.h"
 #include "core/Settings.h"
 
 #include <QCoreApplication>
@@ -352,8 +353,10 @@ TEST_F(SessionStoreTest, SweepRetiresStaleSessions)
     EXPECT_TRUE(store.session("wait"));
     clock.advance(15);
     EXPECT_FALSE(store.session("unseen"));
-    // A wait nobody touched for twelve hours is given up as well.
-    EXPECT_FALSE(store.session("wait"));
+    // A wait stays however old: the agent still holds its question.
+    clock.advance(7 * 86400);
+    EXPECT_TRUE(store.session("wait"));
+    EXPECT_TRUE(get("wait").state.is(Kind::waiting));
     EXPECT_EQ(transitions.size(), 4u); // two stops, a prompt and a request; the sweep said nothing
 }
 
@@ -518,5 +521,8 @@ TEST(SessionStoreCondense, MarksSpacesAndLength)
     const QString emoji = QString::fromUtf8("👍🏽").repeated(250);
     const QString e = SessionStore::condense(emoji);
     EXPECT_TRUE(e.startsWith(QString::fromUtf8("👍🏽").repeated(239)));
-    EXPECT_TRUE(e.endsWith(QString::fromUtf8("…")));
+    EXPECT_TRUE(e.endsWith(QString::fromUtf8("…")));    // A transcript's summary is outside text too: a letter with a million marks stays small.
+    const QString zalgo = SessionStore::condense("a" + QString(1'000'000, QChar(0x0301)));
+    EXPECT_LE(zalgo.size(), 2 * textcut::maxClusterUnits);
+    EXPECT_TRUE(zalgo.startsWith("a"));
 }

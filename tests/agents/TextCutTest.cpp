@@ -107,3 +107,41 @@ TEST(APIErrorText, CutsTheLineToNinetyCharacters)
     EXPECT_EQ(APIErrorText::describe(std::nullopt, std::nullopt, longer),
               QString::fromUtf8("API error · ") + QString::fromUtf8("😀").repeated(89) + ellipsis);
 }
+
+// One letter with a huge run of combining marks is one character; laid out whole it froze the
+// notch for half a minute. Outside text is bounded in units and in marks per character.
+TEST(TextCut, HostileMarksAndLengthsAreBounded)
+{
+    const QString zalgo = QStringLiteral("a") + QString(200'000, QChar(0x0301)) + QStringLiteral("b");
+    for (const QString& out : {textcut::shorten(zalgo, 240), textcut::leftGraphemes(zalgo, 400)}) {
+        EXPECT_LE(out.size(), 2 * textcut::maxClusterUnits);
+        EXPECT_TRUE(out.startsWith(QStringLiteral("a") + QString(textcut::maxClusterCodePoints - 1, QChar(0x0301))));
+        EXPECT_NE(out.at(textcut::maxClusterCodePoints), QChar(0x0301));
+    }
+    // Cut by the unit bound shows the cut.
+    EXPECT_TRUE(textcut::shorten(zalgo, 240).endsWith(ellipsis));
+    // Many such characters: bounded by the count times the cluster bound.
+    QString many;
+    for (int i = 0; i < 1000; ++i)
+        many += QStringLiteral("e") + QString(50, QChar(0x0300));
+    EXPECT_LE(textcut::shorten(many, 240).size(), 240 * textcut::maxClusterUnits);
+    EXPECT_EQ(textcut::graphemeCount(textcut::shorten(many, 240)), 240);
+
+    // Real text passes unchanged: accents, a family emoji, a flag with tag characters.
+    const QString real = QString::fromUtf8("Příliš žluťoučký kůň e\u0301 👨‍👩‍👧‍👦 🏴󠁧󠁢󠁥󠁮󠁧󠁿 👩🏻‍❤️‍💋‍👨🏼");
+    EXPECT_EQ(textcut::bounded(real, 10'000), real);
+    EXPECT_EQ(textcut::shorten(real, 240), real);
+    bool cut = true;
+    EXPECT_EQ(textcut::bounded(real, 10'000, &cut), real);
+    EXPECT_FALSE(cut);
+    // The unit cut never splits a surrogate pair.
+    EXPECT_EQ(textcut::bounded(QString::fromUtf8("ab😀"), 3, &cut), "ab");
+    EXPECT_TRUE(cut);
+}
+
+TEST(TextCut, BidiControlsAreWrittenOut)
+{
+    EXPECT_EQ(textcut::showBidiControls(QString::fromUtf8("rm -rf /\u202E gpj.txt\u2066x\u2069")),
+              "rm -rf /<U+202E> gpj.txt<U+2066>x<U+2069>");
+    EXPECT_EQ(textcut::showBidiControls("plain"), "plain");
+}

@@ -1,5 +1,6 @@
 #include "TestEnv.h"
-#include "agents/AgentViews.h"
+#include "agents/views/AgentViews.h"
+#include "agents/views/ChatView.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/ApprovalToken.h"
 #include "agents/HookInstaller.h"
@@ -11,6 +12,7 @@
 #include "notch/CollapsedView.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
+#include "platform/DesktopAutomation.h"
 #include "platform/Feedback.h"
 #include "platform/RunningApps.h"
 #include "platform/Screens.h"
@@ -41,6 +43,7 @@ protected:
     {
         screens.setScreens({ScreenInfo{"only", QRect(0, 0, 1920, 1080), true, false}});
         RunningApps::setCurrent(&apps);
+        DesktopAutomation::setCurrent(&automation);
         // No setup wizard in the way.
         Settings::shared().setBool("onboardingDone", true);
         app = std::make_unique<AppDelegate>(&clock, &screens);
@@ -51,9 +54,11 @@ protected:
     {
         app.reset();
         RunningApps::setCurrent(nullptr);
+        DesktopAutomation::setCurrent(nullptr);
     }
 
     FakeClock clock;
+    FakeDesktopAutomation automation;
     FakeScreens screens;
     FakeRunningApps apps;
     std::unique_ptr<AppDelegate> app;
@@ -133,6 +138,43 @@ TEST_F(AppDelegateAgentsTest, QuietWhileTheAgentsTerminalIsInFront)
     EXPECT_EQ(app->model()->toast(), "lomex · Done · Done.");
     EXPECT_EQ(feedback::soundCalls(), sounds + 1);
     EXPECT_TRUE(app->agents()->session("s")->isUnseen());
+}
+
+// Most Linux terminals name neither themselves nor a desktop id: the hook's agent process
+// finds the window, and only that window in front keeps the notch quiet.
+TEST_F(AppDelegateAgentsTest, QuietWhileTheSessionsOwnWindowIsInFront)
+{
+    automation.windows = {{7, "XTerm", "xterm.desktop", 4242, true}};
+    automation.activeWindow = 7;
+    HookEvent stop = ev("Stop", "s");
+    stop.agentPID = 4242;
+    stop.lastAssistantMessage = "Done.";
+    app->handleAgentEvent(stop);
+    EXPECT_FALSE(app->model()->isOpen());
+
+    automation.activeWindow = 8;
+    app->handleAgentEvent(ev("UserPromptSubmit", "s"));
+    app->handleAgentEvent(stop);
+    EXPECT_TRUE(app->model()->isOpen());
+}
+
+TEST_F(AppDelegateAgentsTest, ChatCommandOpensTheFirstSessionsChat)
+{
+    EXPECT_TRUE(app->handleDebugCommand("chat").ok) << "no sessions: the agents tab alone";
+    EXPECT_EQ(app->agents()->chatID(), std::nullopt);
+    EXPECT_EQ(app->model()->tab(), Tab::agents);
+
+    app->handleAgentEvent(ev("Stop", "older"));
+    clock.advance(5);
+    app->handleAgentEvent(ev("UserPromptSubmit", "busy"));
+    app->model()->close();
+    EXPECT_TRUE(app->handleDebugCommand("chat").ok);
+    EXPECT_EQ(app->agents()->chatID(), app->agents()->ordered().first().id);
+    EXPECT_TRUE(app->model()->isOpen());
+    auto* page = qobject_cast<AgentsView*>(app->panel()->root()->pages()->page(Tab::agents));
+    ASSERT_NE(page, nullptr);
+    ASSERT_NE(page->chat(), nullptr);
+    EXPECT_EQ(page->chat()->session().id, app->agents()->ordered().first().id);
 }
 
 TEST_F(AppDelegateAgentsTest, PendingApprovalIsNeverQuiet)
@@ -242,6 +284,21 @@ TEST_F(AppDelegateAgentsTest, TurningAgentsOffEndsPendingApprovals)
     EXPECT_EQ(app->agentServer(), nullptr);
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_FALSE(answers[0]);
+}
+
+// Starting the server brings our older command lines (with the token in them) up to date.
+TEST_F(AppDelegateAgentsTest, StartingReplacesOlderHookLines)
+{
+    const QByteArray old = R"({"hooks":{"PermissionRequest":[{"matcher":"*","hooks":[{"type":"command",)"
+                           R"("command":"r=$(curl 'http://127.0.0.1:7841/permission?src=lomex-agent'); case \"$r\" in \"abcdef0123456789 \"*) ;; esac","timeout":600}]}]}})";
+    home.write(".claude/settings.json", old);
+    EXPECT_FALSE(HookInstaller::isInstalled());
+    Settings::shared().setBool("agentsEnabled", true);
+    ASSERT_NE(app->agentServer(), nullptr);
+    EXPECT_TRUE(HookInstaller::isInstalled());
+    QFile f(home.file(".claude/settings.json"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_FALSE(f.readAll().contains("abcdef0123456789"));
 }
 
 TEST_F(AppDelegateAgentsTest, HookCommandModePrintsTheInstalledLines)

@@ -93,6 +93,35 @@ TEST_F(SettingsTest, CorruptFileIsMovedAsideNotOverwritten) {
     }
 }
 
+// Each file set aside keeps a name of its own; none replaces an earlier one.
+TEST_F(SettingsTest, EveryCorruptFileSetAsideIsKept) {
+    const QString file = paths::settingsFile();
+    const QByteArray bad[] = {"{one", "{two", "{three"};
+    for (const QByteArray& b : bad) {
+        home.write(".config/Lomex/settings.json", b);
+        Settings s(file);
+    }
+    auto read = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+    };
+    EXPECT_EQ(read(file + ".corrupt"), "{one");
+    EXPECT_EQ(read(file + ".corrupt-2"), "{two");
+    EXPECT_EQ(read(file + ".corrupt-3"), "{three");
+    EXPECT_FALSE(QFile::exists(file));
+}
+
+// A valid file larger than any read limit is read whole, not taken for a corrupt one.
+TEST_F(SettingsTest, LargeValidFileIsReadWhole) {
+    const std::string note(20 << 20, 'n');
+    home.write(".config/Lomex/settings.json",
+               QByteArray::fromStdString(nlohmann::json{{"note", note}, {"language", "cs"}}.dump()));
+    Settings s(paths::settingsFile());
+    EXPECT_EQ(s.stringValue("language"), "cs");
+    EXPECT_EQ(s.stringValue("note").size(), qsizetype(note.size()));
+    EXPECT_FALSE(QFile::exists(paths::settingsFile() + ".corrupt"));
+}
+
 TEST_F(SettingsTest, KilledWriterLeavesOldOrNewFileNeverPartial) {
     {
         Settings s(paths::settingsFile());

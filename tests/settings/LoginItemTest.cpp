@@ -51,10 +51,17 @@ TEST_F(LoginItemTest, AutostartEntryStartsTheProgramThroughADesktopEntryReader) 
     QProcess launch;
     launch.start(gio, {"launch", XdgAutostart::entryPath()});
     ASSERT_TRUE(launch.waitForFinished(10000));
-    ASSERT_TRUE(test::waitUntil([&] { return QFileInfo::exists(marker); }, 5000)) << launch.readAllStandardError().constData();
-    QFile m(marker);
-    ASSERT_TRUE(m.open(QIODevice::ReadOnly));
-    EXPECT_EQ(QString::fromUtf8(m.readAll()).trimmed(), program);
+    // The stub runs on its own: wait until it has written its whole line.
+    QString started;
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+            QFile m(marker);
+            started = m.open(QIODevice::ReadOnly) ? QString::fromUtf8(m.readAll()) : QString();
+            return started.endsWith('\n');
+        },
+        5000))
+        << launch.readAllStandardError().constData();
+    EXPECT_EQ(started.trimmed(), program);
 
     ASSERT_FALSE(item.unregisterItem().has_value());
     EXPECT_EQ(item.status(), LoginItem::Status::notRegistered);

@@ -1,15 +1,19 @@
-#include "agents/AgentViews.h"
+#include "agents/views/AgentViews.h"
 #include "agents/AgentText.h"
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
+#include "agents/ReplySender.h"
+#include "agents/views/ChatView.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
+#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QTimer>
@@ -49,6 +53,27 @@ QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool
     shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
     label->setText(QFontMetrics(f).elidedText(shown, Qt::ElideRight, kTextWidth));
     return label;
+}
+
+// The command as it will run: every line, read-only, wrapped anywhere and scrollable. Outside
+// text, so bidirectional controls are written out and marks per letter are bounded.
+QPlainTextEdit* commandView(const QString& text, QWidget* parent)
+{
+    auto* view = new QPlainTextEdit(parent);
+    view->setObjectName(QStringLiteral("approvalCommand"));
+    view->setReadOnly(true);
+    view->setFrameShape(QFrame::NoFrame);
+    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    view->setStyleSheet(QStringLiteral("#approvalCommand { background: rgba(0,0,0,90); color: white;"
+                                       " border-radius: 6px; padding: 2px 4px; }"));
+    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    f.setPixelSize(12);
+    view->setFont(f);
+    view->setPlainText(text);
+    const int lines = std::clamp(int(text.count(QLatin1Char('\n'))) + 1, 1, 6);
+    view->setFixedHeight(QFontMetrics(f).lineSpacing() * lines + 14);
+    return view;
 }
 
 QPushButton* button(const QString& text, const QColor& color, QWidget* parent)
@@ -171,6 +196,10 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
 
     question_ = plainLabel(questionText(), 13, Qt::white, true, this);
     box->addWidget(question_);
+    if (approval.command) {
+        command_ = commandView(commandText(), this);
+        box->addWidget(command_);
+    }
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
@@ -194,6 +223,18 @@ QString ApprovalCard::questionText() const
     return AgentText::mayIUse(approval_.tool);
 }
 
+QString ApprovalCard::commandText() const
+{
+    if (!approval_.command)
+        return QString();
+    const QString& command = *approval_.command;
+    const bool cut = approval_.commandLength > command.size();
+    QString shown = textcut::showBidiControls(textcut::bounded(command, command.size(), nullptr));
+    if (cut)
+        shown += QLatin1Char('\n') + L10n::shared().t(QStringLiteral("agents.commandCut"), {approval_.commandLength});
+    return shown;
+}
+
 void ApprovalCard::answer(ApprovalCenter::Decision decision)
 {
     // The session moves on before the agent hears, so the list never shows a stale wait.
@@ -205,12 +246,15 @@ void ApprovalCard::answer(ApprovalCenter::Decision decision)
 
 // ---- AgentsView ----
 
-AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock, QWidget* parent)
-    : QWidget(parent), store_(store), center_(center), seenTimer_(new Timer(clock, this))
+AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock, QWidget* parent,
+                       ReplySender* sender)
+    : QWidget(parent), store_(store), center_(center), sender_(sender), clock_(clock),
+      seenTimer_(new Timer(clock, this))
 {
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto* scroll = new QScrollArea(this);
+    listPage_ = scroll;
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -248,9 +292,39 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     };
     if (store) connect(store, &SessionStore::sessionsChanged, this, [queue] { queue(false, true); });
     if (center) connect(center, &ApprovalCenter::pendingChanged, this, [queue] { queue(true, false); });
+    if (store) connect(store, &SessionStore::sessionsChanged, this, &AgentsView::syncChat);
+    if (store) connect(store, &SessionStore::chatIDChanged, this, &AgentsView::syncChat);
+    if (center) connect(center, &ApprovalCenter::pendingChanged, this, &AgentsView::syncChat);
     connect(&L10n::shared(), &L10n::languageChanged, this, [queue] { queue(true, true); });
     cardsQueued_ = rowsQueued_ = true;
     rebuild();
+    syncChat();
+}
+
+void AgentsView::syncChat()
+{
+    std::optional<Session> session;
+    if (store_ && store_->chatID() && (!center_ || center_->pending().isEmpty()))
+        session = store_->session(*store_->chatID());
+    if (chat_ && (!session || chat_->session().id != session->id)) {
+        chat_->hide();
+        chat_->deleteLater();
+        chat_ = nullptr;
+    }
+    if (session && chat_) {
+        chat_->setSession(*session);
+    } else if (session) {
+        chat_ = new ChatView(*session, store_, sender_, clock_, this);
+        chat_->onClose = [store = store_] {
+            if (store) store->setChatID(std::nullopt);
+        };
+        chat_->onFocusRequest = [this] {
+            if (onChatFocusRequest) onChatFocusRequest();
+        };
+        layout()->addWidget(chat_);
+    }
+    listPage_->setVisible(!chat_);
+    if (chat_ && isVisible()) chat_->show();
 }
 
 void AgentsView::showEvent(QShowEvent* event)
@@ -302,7 +376,13 @@ void AgentsView::rebuild()
     if (rowsQueued_) {
         clear(list_);
         if (store_) {
-            for (const Session& s : store_->ordered()) list_->addWidget(new AgentRow(s, store_, content));
+            for (const Session& s : store_->ordered()) {
+            auto* row = new AgentRow(s, store_, content);
+            connect(row, &AgentRow::activated, this, [store = store_](const QString& id) {
+                if (store) store->setChatID(id);
+            });
+            list_->addWidget(row);
+        }
         }
     }
     cardsQueued_ = rowsQueued_ = false;

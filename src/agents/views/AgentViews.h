@@ -4,14 +4,18 @@
 #include <QFrame>
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 
 class QLabel;
+class QPlainTextEdit;
 class QPushButton;
 class QVBoxLayout;
 
 namespace lomex {
 
+class ChatView;
 class Clock;
+class ReplySender;
 class SessionStore;
 class Timer;
 
@@ -48,6 +52,8 @@ public:
                  QWidget* parent = nullptr);
     quint64 approvalID() const { return approval_.id; }
     QString questionText() const;
+    // The exact command shown under the question (shell requests); empty when there is none.
+    QString commandText() const;
     QPushButton* allowButton() const { return allow_; }
     // Absent where the agent would not keep a rule (no suggestions, or Codex).
     QPushButton* alwaysButton() const { return always_; }
@@ -60,6 +66,7 @@ private:
     QPointer<SessionStore> store_;
     QPointer<ApprovalCenter> center_;
     QLabel* question_;
+    QPlainTextEdit* command_ = nullptr;
     QPushButton* allow_;
     QPushButton* always_ = nullptr;
     QPushButton* deny_;
@@ -67,26 +74,37 @@ private:
 
 // The agents tab: the waiting permission requests, then the sessions in display order. Marks
 // every session seen 1.5 s after the list was shown. While hidden it rebuilds nothing; changes
-// made meanwhile are shown when it is shown again.
+// made meanwhile are shown when it is shown again. While the store's chatID names a session
+// and no permission request waits, the session's chat takes the list's place; clicking a row
+// opens its chat.
 class AgentsView : public QWidget {
     Q_OBJECT
 public:
     static constexpr double markSeenDelay = 1.5;
 
     AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock = nullptr,
-               QWidget* parent = nullptr);
+               QWidget* parent = nullptr, ReplySender* sender = nullptr);
 
     QList<AgentRow*> rows() const;
     QList<ApprovalCard*> cards() const;
+    // The chat shown now, or null while the list is shown.
+    ChatView* chat() const { return chat_; }
+    // Handed to each chat as its focus step's window part (the delegate makes the panel key).
+    std::function<void()> onChatFocusRequest;
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
     void rebuild();
+    void syncChat();
 
     QPointer<SessionStore> store_;
     QPointer<ApprovalCenter> center_;
+    QPointer<ReplySender> sender_;
+    Clock* clock_;
+    QWidget* listPage_;
+    ChatView* chat_ = nullptr;
     Timer* seenTimer_;
     QVBoxLayout* cards_;
     QVBoxLayout* list_;

@@ -1,0 +1,436 @@
+#include "agents/views/ChatView.h"
+#include "agents/ReplySender.h"
+#include "agents/SessionStore.h"
+#include "agents/TextCut.h"
+#include "core/Clock.h"
+#include "core/L10n.h"
+#include "core/Settings.h"
+#include "ui/Symbols.h"
+#include <QFileInfo>
+#include <QFutureWatcher>
+#include <QHash>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QVBoxLayout>
+#include <QtConcurrent/QtConcurrentRun>
+
+namespace lomex {
+
+namespace {
+
+constexpr int kMaxLabelCharacters = 200;
+
+QLabel* textLabel(const QString& text, double pixelSize, const QColor& color, QFont::Weight weight, QWidget* parent)
+{
+    auto* label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    QFont f = label->font();
+    f.setPixelSize(qRound(pixelSize));
+    f.setWeight(weight);
+    label->setFont(f);
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+    label->setText(text);
+    return label;
+}
+
+QPushButton* iconButton(const QString& symbol, const QColor& color, const QString& tip, QWidget* parent)
+{
+    auto* b = new QPushButton(parent);
+    b->setFlat(true);
+    b->setCursor(Qt::PointingHandCursor);
+    b->setIcon(symbols::icon(symbol, color));
+    b->setIconSize({14, 14});
+    b->setFixedSize(22, 22);
+    b->setToolTip(tip);
+    b->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    return b;
+}
+
+// Outside text in the header: one line, cut before layout.
+QString oneLine(const QString& text)
+{
+    QString s = textcut::leftGraphemes(text, kMaxLabelCharacters);
+    s.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return s;
+}
+
+} // namespace
+
+ChatView::ChatView(const Session& session, SessionStore* store, ReplySender* sender, Clock* clock, QWidget* parent)
+    : QWidget(parent),
+      session_(session),
+      store_(store),
+      sender_(sender),
+      clock_(clock ? clock : Clock::current()),
+      refresh_(new Timer(clock_, this))
+{
+    setFocusPolicy(Qt::StrongFocus);
+    auto* column = new QVBoxLayout(this);
+    column->setContentsMargins(14, 6, 14, 8);
+    column->setSpacing(6);
+    buildHeader(column);
+
+    scroll_ = new QScrollArea(this);
+    scroll_->setWidgetResizable(true);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
+    auto* content = new QWidget(scroll_);
+    list_ = new QVBoxLayout(content);
+    list_->setContentsMargins(4, 0, 4, 0);
+    list_->setSpacing(7);
+    empty_ = textLabel(QString(), 12, QColor(255, 255, 255, 153), QFont::Normal, content);
+    empty_->setWordWrap(true);
+    list_->addWidget(empty_);
+    list_->addStretch(1);
+    scroll_->setWidget(content);
+    column->addWidget(scroll_, 1);
+
+    buildInput(column);
+    status_ = textLabel(QString(), 10.5, QColor(255, 255, 255, 128), QFont::Normal, this);
+    status_->setContentsMargins(6, 0, 0, 0);
+    status_->setWordWrap(true);
+    status_->hide();
+    column->addWidget(status_);
+
+    updateHeader();
+    rebuildBubbles();
+    connect(refresh_, &Timer::timeout, this, &ChatView::reload);
+    connect(scrollBar(), &QScrollBar::rangeChanged, this, [this](int, int max) {
+        if (!followEnd_) return;
+        if (scrollAnimation_) scrollAnimation_->setEndValue(max);
+        else scrollBar()->setValue(max);
+    });
+    // The user scrolling takes over.
+    connect(scrollBar(), &QScrollBar::sliderPressed, this, [this] { followEnd_ = false; });
+    connect(&L10n::shared(), &L10n::languageChanged, this, [this] {
+        updateHeader();
+        rebuildBubbles();
+    });
+}
+
+ChatView::~ChatView() = default;
+
+void ChatView::buildHeader(QVBoxLayout* column)
+{
+    auto* row = new QHBoxLayout;
+    row->setSpacing(7);
+    back_ = iconButton(QStringLiteral("chevron.left"), QColor(160, 160, 160), QString(), this);
+    connect(back_, &QPushButton::clicked, this, [this] {
+        if (onClose) onClose();
+    });
+    dot_ = new QLabel(this);
+    dot_->setFixedSize(7, 7);
+    project_ = textLabel(QString(), 12, Qt::white, QFont::DemiBold, this);
+    chip_ = textLabel(QString(), 9.5, Qt::white, QFont::Medium, this);
+    chip_->setObjectName(QStringLiteral("agentChip"));
+    state_ = textLabel(QString(), 10.5, Qt::white, QFont::Medium, this);
+    focusApp_ = iconButton(QStringLiteral("arrow.up.forward.app"), QColor(255, 255, 255, 140), QString(), this);
+    connect(focusApp_, &QPushButton::clicked, this, [this] {
+        if (store_) store_->markSeen(session_.id);
+        if (sender_) sender_->focusApp(session_);
+    });
+    row->addWidget(back_);
+    row->addWidget(dot_);
+    row->addWidget(project_);
+    row->addWidget(chip_);
+    row->addWidget(state_);
+    row->addStretch(1);
+    row->addWidget(focusApp_);
+    column->addLayout(row);
+}
+
+void ChatView::buildInput(QVBoxLayout* column)
+{
+    inputBox_ = new QFrame(this);
+    inputBox_->setObjectName(QStringLiteral("chatInput"));
+    auto* row = new QHBoxLayout(inputBox_);
+    row->setContentsMargins(12, 5, 5, 5);
+    row->setSpacing(8);
+    field_ = new QPlainTextEdit(inputBox_);
+    field_->setFrameShape(QFrame::NoFrame);
+    field_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    field_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    field_->setTabChangesFocus(true);
+    QFont f = field_->font();
+    f.setPixelSize(13);
+    field_->setFont(f);
+    field_->setStyleSheet(QStringLiteral("QPlainTextEdit { background: transparent; color: white; }"));
+    field_->document()->setDocumentMargin(2);
+    field_->installEventFilter(this);
+    connect(field_, &QPlainTextEdit::textChanged, this, [this] {
+        updateSendButton();
+        fitField();
+    });
+    sendButton_ = new QPushButton(inputBox_);
+    sendButton_->setFixedSize(22, 22);
+    sendButton_->setIconSize({11, 11});
+    sendButton_->setIcon(symbols::icon(QStringLiteral("arrow.up"), Qt::black));
+    sendButton_->setCursor(Qt::PointingHandCursor);
+    connect(sendButton_, &QPushButton::clicked, this, &ChatView::send);
+    row->addWidget(field_, 1);
+    row->addWidget(sendButton_, 0, Qt::AlignVCenter);
+    column->addWidget(inputBox_);
+    fitField();
+    updateSendButton();
+}
+
+void ChatView::setSession(const Session& session)
+{
+    const bool pathChanged = session.transcriptPath != session_.transcriptPath;
+    session_ = session;
+    updateHeader();
+    if (pathChanged) readSize_ = -1;
+}
+
+void ChatView::updateHeader()
+{
+    const QColor accent = session_.accent();
+    const QColor agent = color(session_.agent);
+    const QString name = displayName(session_.agent);
+    dot_->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;").arg(accent.name()));
+    project_->setText(oneLine(session_.projectName()));
+    chip_->setText(name);
+    chip_->setStyleSheet(QStringLiteral("#agentChip { color: %1; background: rgba(%2,%3,%4,56);"
+                                        " border-radius: 7px; padding: 1px 5px; }")
+                             .arg(agent.name())
+                             .arg(agent.red())
+                             .arg(agent.green())
+                             .arg(agent.blue()));
+    state_->setText(oneLine(session_.statusTitle()));
+    QPalette pal = state_->palette();
+    pal.setColor(QPalette::WindowText, accent);
+    state_->setPalette(pal);
+    back_->setToolTip(L10n::shared().t(QStringLiteral("chat.back")));
+    focusApp_->setToolTip(L10n::shared().t(QStringLiteral("agents.focus")));
+    field_->setPlaceholderText(L10n::shared().t(QStringLiteral("chat.placeholder"), {name}));
+}
+
+QScrollBar* ChatView::scrollBar() const
+{
+    return scroll_->verticalScrollBar();
+}
+
+QList<ChatBubble*> ChatView::bubbles() const
+{
+    QList<ChatBubble*> out;
+    for (int i = 0; i < list_->count(); ++i)
+        if (auto* b = qobject_cast<ChatBubble*>(list_->itemAt(i)->widget())) out << b;
+    return out;
+}
+
+void ChatView::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    if (appeared_) return;
+    appeared_ = true;
+    // The appear step: read now, tick every 1.5 s, ask for the keyboard 0.3 s later.
+    reload();
+    refresh_->start(refreshInterval, true);
+    QPointer<ChatView> self(this);
+    Timer::singleShot(clock_, focusDelay, this, [self] {
+        if (!self) return;
+        if (self->onFocusRequest) self->onFocusRequest();
+        self->field_->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+void ChatView::reload()
+{
+    if (!session_.transcriptPath) return;
+    const QString path = *session_.transcriptPath;
+    const QFileInfo info(path);
+    const qint64 size = info.exists() ? info.size() : -2;
+    const QDateTime modified = info.exists() ? info.lastModified() : QDateTime();
+    if (path == readPath_ && size == readSize_ && modified == readModified_) return;
+    if (reading_) {
+        readAgain_ = true;
+        return;
+    }
+    readPath_ = path;
+    readSize_ = size;
+    readModified_ = modified;
+    reading_ = true;
+    // Reading the transcript's tail takes up to a few milliseconds: off the GUI thread.
+    auto* watcher = new QFutureWatcher<QList<ChatMessage>>(this);
+    connect(watcher, &QFutureWatcher<QList<ChatMessage>>::finished, this, [this, watcher] {
+        watcher->deleteLater();
+        reading_ = false;
+        apply(watcher->result());
+        if (readAgain_) {
+            readAgain_ = false;
+            reload();
+        }
+    });
+    watcher->setFuture(QtConcurrent::run([path] { return ChatTranscript::messages(path, limit); }));
+}
+
+void ChatView::apply(const QList<ChatMessage>& messages)
+{
+    if (messages == messages_) return;
+    followEnd_ = false;
+    const std::optional<QString> lastBefore =
+        messages_.isEmpty() ? std::nullopt : std::optional<QString>(messages_.last().id);
+    const std::optional<QString> lastAfter =
+        messages.isEmpty() ? std::nullopt : std::optional<QString>(messages.last().id);
+    messages_ = messages;
+    rebuildBubbles();
+    Q_EMIT messagesChanged();
+    // More text in the last message grows its bubble in place; a new last message scrolls.
+    if (!scrolledOnce_ || lastBefore != lastAfter) scrollToEnd(scrolledOnce_);
+    scrolledOnce_ = true;
+}
+
+void ChatView::rebuildBubbles()
+{
+    // Bubbles of messages that did not change stay: laying out rich text is what costs.
+    QHash<QString, ChatBubble*> kept;
+    for (ChatBubble* b : bubbles()) {
+        list_->removeWidget(b);
+        kept.insert(b->message().id, b);
+    }
+    QWidget* content = list_->parentWidget();
+    for (int i = 0; i < messages_.size(); ++i) {
+        const ChatMessage& m = messages_.at(i);
+        ChatBubble* b = kept.take(m.id);
+        if (b && !(b->message() == m)) {
+            kept.insert(m.id, b);
+            b = nullptr;
+        }
+        if (!b) b = new ChatBubble(m, content);
+        list_->insertWidget(1 + i, b);
+    }
+    for (ChatBubble* old : std::as_const(kept)) {
+        old->hide();
+        old->deleteLater();
+    }
+    empty_->setVisible(messages_.isEmpty());
+    if (messages_.isEmpty()) {
+        empty_->setText(session_.lastSummary ? *session_.lastSummary
+                                             : L10n::shared().t(QStringLiteral("chat.empty")));
+    }
+}
+
+void ChatView::scrollToEnd(bool animated)
+{
+    // The bubbles' heights settle as they wrap: follow the range until the next change of the
+    // list decides again.
+    followEnd_ = true;
+    QScrollBar* bar = scrollBar();
+    if (!animated) {
+        bar->setValue(bar->maximum());
+        return;
+    }
+    if (scrollAnimation_) scrollAnimation_->stop();
+    scrollAnimation_ = new QPropertyAnimation(bar, "value", this);
+    scrollAnimation_->setDuration(scrollMs);
+    scrollAnimation_->setEasingCurve(QEasingCurve::OutCubic);
+    scrollAnimation_->setEndValue(bar->maximum());
+    scrollAnimation_->start(QAbstractAnimation::DeleteWhenStopped);
+}
+
+bool ChatView::canSend() const
+{
+    return !sending_ && !field_->toPlainText().trimmed().isEmpty();
+}
+
+void ChatView::updateSendButton()
+{
+    const bool enabled = canSend();
+    sendButton_->setEnabled(enabled);
+    const QColor fill = enabled ? color(session_.agent) : QColor(255, 255, 255, 64);
+    sendButton_->setStyleSheet(QStringLiteral("QPushButton { border: none; border-radius: 11px; background: rgba(%1,%2,%3,%4); }")
+                                   .arg(fill.red())
+                                   .arg(fill.green())
+                                   .arg(fill.blue())
+                                   .arg(fill.alpha()));
+    const bool focused = field_->hasFocus();
+    inputBox_->setStyleSheet(QStringLiteral("#chatInput { background: rgba(255,255,255,20); border-radius: 16px;"
+                                            " border: 1px solid rgba(255,255,255,%1); }")
+                                 .arg(focused ? 46 : 15));
+}
+
+void ChatView::fitField()
+{
+    // One to three lines; more scrolls inside the field.
+    const QFontMetrics fm(field_->font());
+    int lines = 0;
+    for (QTextBlock b = field_->document()->begin(); b.isValid() && lines < 3; b = b.next())
+        lines += std::max(1, b.layout() ? b.layout()->lineCount() : 1);
+    lines = std::clamp(lines, 1, 3);
+    field_->setFixedHeight(lines * fm.lineSpacing() + 2 * int(field_->document()->documentMargin()) + 4);
+    field_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+}
+
+void ChatView::send()
+{
+    const QString reply = field_->toPlainText().trimmed();
+    if (reply.isEmpty() || sending_ || !sender_) return;
+    sending_ = true;
+    field_->clear();
+    updateSendButton();
+    QPointer<ChatView> self(this);
+    auto completion = [self, reply](const ReplySender::Result& result) {
+        // A chat closed meanwhile is gone; its result has nowhere to go.
+        if (self) self->finish(reply, result.message(), result.isFailure());
+    };
+    const QString mode = Settings::shared().stringValue(QStringLiteral("agentReplyMode"), QStringLiteral("type"));
+    if (mode == QLatin1String("background") && session_.agent != Agent::cursor)
+        sender_->runInBackground(reply, session_, completion);
+    else
+        sender_->typeIntoApp(reply, session_, completion);
+}
+
+void ChatView::finish(const QString& reply, const QString& message, bool failed)
+{
+    sending_ = false;
+    status_->setText(message);
+    status_->show();
+    // Offer the reply again, unless the user has started a new one meanwhile.
+    if (failed && field_->toPlainText().isEmpty()) field_->setPlainText(reply);
+    updateSendButton();
+}
+
+void ChatView::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        if (onClose) onClose();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+bool ChatView::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == field_) {
+        if (event->type() == QEvent::KeyPress) {
+            auto* key = static_cast<QKeyEvent*>(event);
+            if ((key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+                && !(key->modifiers() & Qt::ShiftModifier)) {
+                send();
+                return true;
+            }
+            if (key->key() == Qt::Key_Escape) {
+                if (onClose) onClose();
+                return true;
+            }
+        } else if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut) {
+            updateSendButton();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+} // namespace lomex

@@ -1,0 +1,562 @@
+#include "platform/IcsItems.h"
+
+#include <QSet>
+#include <QTimeZone>
+#include <algorithm>
+#include <cstdlib>
+#include <libical/ical.h>
+
+namespace lomex::ics {
+
+namespace {
+
+constexpr qint64 kUnixEpochJulianDay = 2440588;
+constexpr qint64 kDay = 86400;
+
+qint64 floorDiv(qint64 a, qint64 b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+
+void splitWall(qint64 wall, QDate& date, QTime& time) {
+    const qint64 days = floorDiv(wall, kDay);
+    date = QDate::fromJulianDay(days + kUnixEpochJulianDay);
+    time = QTime::fromMSecsSinceStartOfDay(int((wall - days * kDay) * 1000));
+}
+
+// Zones change their offset only at whole quarter hours, so offsets are remembered per quarter
+// hour: an agenda asks the same few days over and over. One thread uses a zone at a time.
+class CachedZone : public Zone {
+public:
+    int offsetAt(qint64 utc) const final {
+        const qint64 quarter = floorDiv(utc, 900);
+        auto it = cache_.constFind(quarter);
+        if (it != cache_.constEnd()) return it.value();
+        if (cache_.size() > 100000) cache_.clear();
+        const int offset = lookUp(quarter * 900);
+        cache_.insert(quarter, offset);
+        return offset;
+    }
+protected:
+    virtual int lookUp(qint64 utc) const = 0;
+private:
+    mutable QHash<qint64, int> cache_;
+};
+
+class QtZone : public CachedZone {
+public:
+    explicit QtZone(QTimeZone tz) : tz_(std::move(tz)) {}
+protected:
+    int lookUp(qint64 utc) const override {
+        return tz_.offsetFromUtc(QDateTime::fromSecsSinceEpoch(utc, QTimeZone::utc()));
+    }
+private:
+    QTimeZone tz_;
+};
+
+// The local zone remembers offsets only until forgetLocalOffsets(): TZ may change while the
+// app runs, so each query starts afresh. One cache per thread.
+// Qt's local time asks the C library, which looks at /etc/localtime on every call; the system
+// zone object reads it once per query instead.
+thread_local QHash<qint64, int> t_localOffsets;
+thread_local std::optional<QTimeZone> t_localZone;
+
+class LocalZone : public Zone {
+public:
+    int offsetAt(qint64 utc) const override {
+        const qint64 quarter = floorDiv(utc, 900);
+        auto it = t_localOffsets.constFind(quarter);
+        if (it != t_localOffsets.constEnd()) return it.value();
+        if (!t_localZone) t_localZone = QTimeZone::systemTimeZone();
+        const QDateTime at = QDateTime::fromSecsSinceEpoch(quarter * 900, QTimeZone::utc());
+        const int offset = t_localZone->isValid() ? t_localZone->offsetFromUtc(at)
+                                                   : at.toLocalTime().offsetFromUtc();
+        t_localOffsets.insert(quarter, offset);
+        return offset;
+    }
+};
+
+// A zone only a file's VTIMEZONE explains.
+class IcalZone : public CachedZone {
+public:
+    explicit IcalZone(icalcomponent* vtimezone) : zone_(icaltimezone_new()) {
+        if (!icaltimezone_set_component(zone_, icalcomponent_new_clone(vtimezone))) {
+            icaltimezone_free(zone_, 1);
+            zone_ = nullptr;
+        }
+    }
+    ~IcalZone() override {
+        if (zone_) icaltimezone_free(zone_, 1);
+    }
+    bool valid() const { return zone_ != nullptr; }
+protected:
+    int lookUp(qint64 utc) const override {
+        icaltimetype t = icaltime_from_timet_with_zone(time_t(utc), 0, icaltimezone_get_utc_timezone());
+        int daylight = 0;
+        return icaltimezone_get_utc_offset_of_utc_time(zone_, &t, &daylight);
+    }
+private:
+    icaltimezone* zone_;
+};
+
+QString text(const char* s) { return s ? QString::fromUtf8(s) : QString(); }
+
+std::optional<QString> optionalText(icalcomponent* c, icalproperty_kind kind) {
+    icalproperty* p = icalcomponent_get_first_property(c, kind);
+    if (!p) return std::nullopt;
+    const char* v = icalproperty_get_value_as_string(p);
+    if (!v) return std::nullopt;
+    if (kind == ICAL_URL_PROPERTY) return text(v);
+    // TEXT values come back escaped from get_value_as_string; the typed getters unescape.
+    icalvalue* value = icalproperty_get_value(p);
+    return value && icalvalue_isa(value) == ICAL_TEXT_VALUE ? text(icalvalue_get_text(value)) : text(v);
+}
+
+// Resolves the TZID of one file: zones the system knows first (IANA, then Windows names), then
+// the file's own VTIMEZONE; a name nobody explains reads as floating.
+struct FileZones {
+    ZoneCache& shared;
+    QHash<QByteArray, std::shared_ptr<const Zone>> own;
+
+    std::shared_ptr<const Zone> find(const QByteArray& tzid) {
+        if (auto z = shared.named(tzid)) return z;
+        return own.value(tzid);
+    }
+};
+
+Time timeFrom(const icaltimetype& t, icalproperty* prop, FileZones& zones) {
+    Time out;
+    out.date = QDate(t.year, t.month, t.day);
+    if (t.is_date) {
+        out.kind = Time::Kind::date;
+        return out;
+    }
+    out.time = QTime(t.hour, t.minute, std::min(t.second, 59));
+    const qint64 wall = wallSeconds(out.date, out.time);
+    if (icaltime_is_utc(t)) {
+        out.kind = Time::Kind::utc;
+        out.utcSeconds = wall;
+        return out;
+    }
+    icalparameter* tzParam = prop ? icalproperty_get_first_parameter(prop, ICAL_TZID_PARAMETER) : nullptr;
+    const char* tzid = tzParam ? icalparameter_get_tzid(tzParam) : nullptr;
+    if (tzid && *tzid) {
+        if (auto zone = zones.find(QByteArray(tzid))) {
+            out.kind = Time::Kind::zoned;
+            out.zone = zone;
+            out.utcSeconds = wallToUtc(*zone, wall);
+            return out;
+        }
+    }
+    out.kind = Time::Kind::floating;
+    return out;
+}
+
+bool validTime(const icaltimetype& t) {
+    return !icaltime_is_null_time(t) && QDate::isValid(t.year, t.month, t.day) && t.hour >= 0 && t.hour < 24 &&
+           t.minute >= 0 && t.minute < 60 && t.second >= 0 && t.second <= 60;
+}
+
+std::optional<Time> timeProperty(icalcomponent* c, icalproperty_kind kind, FileZones& zones) {
+    icalproperty* p = icalcomponent_get_first_property(c, kind);
+    if (!p) return std::nullopt;
+    icalvalue* v = icalproperty_get_value(p);
+    if (!v) return std::nullopt;
+    const icaltimetype t = icalvalue_get_datetime(v);
+    if (!validTime(t)) return std::nullopt;
+    return timeFrom(t, p, zones);
+}
+
+EventPart eventPart(icalcomponent* c, FileZones& zones) {
+    EventPart e;
+    e.uid = text(icalcomponent_get_uid(c));
+    e.title = optionalText(c, ICAL_SUMMARY_PROPERTY).value_or(QString()).trimmed();
+    e.url = optionalText(c, ICAL_URL_PROPERTY);
+    e.location = optionalText(c, ICAL_LOCATION_PROPERTY);
+    e.notes = optionalText(c, ICAL_DESCRIPTION_PROPERTY);
+    if (auto s = timeProperty(c, ICAL_DTSTART_PROPERTY, zones)) e.start = *s;
+    e.end = timeProperty(c, ICAL_DTEND_PROPERTY, zones);
+    if (icalproperty* d = icalcomponent_get_first_property(c, ICAL_DURATION_PROPERTY)) {
+        const icaldurationtype dur = icalproperty_get_duration(d);
+        if (!dur.is_neg && !icaldurationtype_is_bad_duration(dur))
+            e.duration = Duration{qint64(dur.weeks) * 7 + dur.days,
+                                  qint64(dur.hours) * 3600 + qint64(dur.minutes) * 60 + dur.seconds};
+    }
+    e.recurrenceId = timeProperty(c, ICAL_RECURRENCEID_PROPERTY, zones);
+    return e;
+}
+
+bool isCompleted(icalcomponent* c) {
+    if (icalproperty* s = icalcomponent_get_first_property(c, ICAL_STATUS_PROPERTY)) {
+        const icalproperty_status st = icalproperty_get_status(s);
+        if (st == ICAL_STATUS_COMPLETED || st == ICAL_STATUS_CANCELLED) return true;
+    }
+    if (icalcomponent_get_first_property(c, ICAL_COMPLETED_PROPERTY)) return true;
+    if (icalproperty* p = icalcomponent_get_first_property(c, ICAL_PERCENTCOMPLETE_PROPERTY))
+        return icalproperty_get_percentcomplete(p) >= 100;
+    return false;
+}
+
+void readCalendar(icalcomponent* cal, FileZones& zones, ParsedFile& out) {
+    for (icalcomponent* c = icalcomponent_get_first_component(cal, ICAL_VTIMEZONE_COMPONENT); c;
+         c = icalcomponent_get_next_component(cal, ICAL_VTIMEZONE_COMPONENT)) {
+        icalproperty* p = icalcomponent_get_first_property(c, ICAL_TZID_PROPERTY);
+        const char* tzid = p ? icalproperty_get_tzid(p) : nullptr;
+        if (!tzid || !*tzid) continue;
+        auto zone = std::make_shared<IcalZone>(c);
+        if (zone->valid()) zones.own.insert(QByteArray(tzid), zone);
+    }
+    QHash<QString, int> seriesOfUid;
+    for (icalcomponent* c = icalcomponent_get_first_component(cal, ICAL_VEVENT_COMPONENT); c;
+         c = icalcomponent_get_next_component(cal, ICAL_VEVENT_COMPONENT)) {
+        EventPart part = eventPart(c, zones);
+        if (!part.start.date.isValid()) continue; // no usable DTSTART: not an event we can place
+        int index = seriesOfUid.value(part.uid, -1);
+        if (index < 0 || part.uid.isEmpty()) {
+            index = int(out.series.size());
+            out.series.append(Series{});
+            if (!part.uid.isEmpty()) seriesOfUid.insert(part.uid, index);
+        }
+        Series& series = out.series[index];
+        if (part.recurrenceId) {
+            series.overrides.append(std::move(part));
+            continue;
+        }
+        if (series.master) continue; // a second master of the same UID is not valid; the first stands
+        if (icalproperty* r = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY)) {
+            if (const char* v = icalproperty_get_value_as_string(r)) series.rule = QByteArray(v);
+        }
+        for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RDATE_PROPERTY); p;
+             p = icalcomponent_get_next_property(c, ICAL_RDATE_PROPERTY)) {
+            const icaldatetimeperiodtype v = icalproperty_get_rdate(p);
+            const icaltimetype t = icaltime_is_null_time(v.time) ? v.period.start : v.time;
+            if (validTime(t)) series.rdates.append(timeFrom(t, p, zones));
+        }
+        for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_EXDATE_PROPERTY); p;
+             p = icalcomponent_get_next_property(c, ICAL_EXDATE_PROPERTY)) {
+            const icaltimetype t = icalproperty_get_exdate(p);
+            if (validTime(t)) series.exdates.append(timeFrom(t, p, zones));
+        }
+        series.master = std::move(part);
+    }
+    for (icalcomponent* c = icalcomponent_get_first_component(cal, ICAL_VTODO_COMPONENT); c;
+         c = icalcomponent_get_next_component(cal, ICAL_VTODO_COMPONENT)) {
+        if (icalcomponent_get_first_property(c, ICAL_RECURRENCEID_PROPERTY)) continue;
+        TaskPart t;
+        t.uid = text(icalcomponent_get_uid(c));
+        t.title = optionalText(c, ICAL_SUMMARY_PROPERTY).value_or(QString()).trimmed();
+        t.due = timeProperty(c, ICAL_DUE_PROPERTY, zones);
+        if (icalproperty* p = icalcomponent_get_first_property(c, ICAL_PRIORITY_PROPERTY)) {
+            const int pr = icalproperty_get_priority(p);
+            t.priority = pr >= 1 && pr <= 9 ? pr : 0;
+        }
+        t.completed = isCompleted(c);
+        t.recurring = icalcomponent_get_first_property(c, ICAL_RRULE_PROPERTY) != nullptr;
+        out.tasks.append(std::move(t));
+    }
+}
+
+// The same kind of time as ref (zone included) at another wall time.
+Time atWall(const Time& ref, qint64 wall) {
+    Time t = ref;
+    splitWall(wall, t.date, t.time);
+    if (ref.kind == Time::Kind::date) t.time = QTime();
+    if (ref.kind == Time::Kind::utc) t.utcSeconds = wall;
+    if (ref.kind == Time::Kind::zoned) t.utcSeconds = wallToUtc(*ref.zone, wall);
+    return t;
+}
+
+qint64 wallOf(const Time& t) { return wallSeconds(t.date, t.isDate() ? QTime(0, 0) : t.time); }
+
+// The wall time of an instant in the frame of ref (its zone, UTC, or local).
+qint64 wallInFrame(const Time& ref, qint64 utc) {
+    switch (ref.kind) {
+    case Time::Kind::utc: return utc;
+    case Time::Kind::zoned: return utc + ref.zone->offsetAt(utc);
+    default: return utc + localZone().offsetAt(utc);
+    }
+}
+
+icaltimetype icalWall(qint64 wall, bool isDate) {
+    QDate d;
+    QTime t;
+    splitWall(wall, d, t);
+    icaltimetype it = icaltime_null_time();
+    it.year = d.year();
+    it.month = d.month();
+    it.day = d.day();
+    it.is_date = isDate ? 1 : 0;
+    if (!isDate) {
+        it.hour = t.hour();
+        it.minute = t.minute();
+        it.second = t.second();
+    }
+    it.zone = nullptr;
+    return it;
+}
+
+// The rule with its UNTIL brought into the start's frame: libical compares UNTIL with the
+// start's wall times, so a UTC UNTIL (the usual form) must become a wall time first.
+std::optional<icalrecurrencetype> ruleFor(const QByteArray& text, const Time& start) {
+    icalrecurrencetype r = icalrecurrencetype_from_string(text.constData());
+    if (r.rscale) {
+        std::free(r.rscale);
+        r.rscale = nullptr;
+    }
+    if (r.freq == ICAL_NO_RECURRENCE) return std::nullopt;
+    if (!icaltime_is_null_time(r.until)) {
+        icaltimetype u = r.until;
+        qint64 wall;
+        if (u.is_date) {
+            wall = wallSeconds(QDate(u.year, u.month, u.day), QTime(0, 0)) + (start.isDate() ? 0 : kDay - 1);
+        } else {
+            const qint64 raw = wallSeconds(QDate(u.year, u.month, u.day), QTime(u.hour, u.minute, std::min(u.second, 59)));
+            wall = icaltime_is_utc(u) ? wallInFrame(start, raw) : raw;
+        }
+        r.until = icalWall(wall, start.isDate());
+    }
+    return r;
+}
+
+bool sameInstance(const Time& instance, qint64 instanceSeconds, const Time& x) {
+    if (instance.isDate() || x.isDate()) {
+        const QDate xd = x.kind == Time::Kind::utc || x.kind == Time::Kind::zoned
+                             ? QDate::fromJulianDay(floorDiv(wallInFrame(instance, x.utcSeconds), kDay) + kUnixEpochJulianDay)
+                             : x.date;
+        return instance.date == xd;
+    }
+    return instanceSeconds == x.seconds();
+}
+
+struct Span {
+    bool allDay = false;
+    qint64 days = 1;           // all-day length
+    qint64 exactSeconds = 0;   // from DTEND, or the exact part of DURATION
+    qint64 nominalDays = 0;    // the day part of DURATION, in wall time
+};
+
+Span spanOf(const EventPart& p) {
+    Span s;
+    s.allDay = p.start.isDate();
+    if (s.allDay) {
+        if (p.end && p.end->isDate()) s.days = std::max<qint64>(1, p.start.date.daysTo(p.end->date));
+        else if (p.duration) s.days = std::max<qint64>(1, p.duration->days + (p.duration->seconds > 0 ? 1 : 0));
+        return s;
+    }
+    if (p.end) s.exactSeconds = std::max<qint64>(0, p.end->seconds() - p.start.seconds());
+    else if (p.duration) {
+        s.nominalDays = p.duration->days;
+        s.exactSeconds = p.duration->seconds;
+    }
+    return s;
+}
+
+qint64 endSeconds(const Time& start, qint64 startSeconds, const Span& span) {
+    if (span.allDay) return wallToUtc(localZone(), wallSeconds(start.date.addDays(span.days), QTime(0, 0)));
+    if (span.nominalDays == 0) return startSeconds + span.exactSeconds;
+    return atWall(start, wallOf(start) + span.nominalDays * kDay).seconds() + span.exactSeconds;
+}
+
+CalendarEvent makeEvent(const EventPart& p, const QString& calendarId, const Span& span, qint64 s, qint64 e) {
+    CalendarEvent ev;
+    ev.uid = p.uid;
+    ev.calendarId = calendarId;
+    ev.title = p.title;
+    ev.start = QDateTime::fromSecsSinceEpoch(s, QTimeZone::utc());
+    ev.end = QDateTime::fromSecsSinceEpoch(e, QTimeZone::utc());
+    ev.allDay = span.allDay;
+    ev.url = p.url;
+    ev.location = p.location;
+    ev.notes = p.notes;
+    return ev;
+}
+
+void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint64 to, Series::Expansion& ex) {
+    ex = Series::Expansion{from, to, {}};
+    const qint64 startWall = wallOf(start);
+    icalrecur_iterator* it = icalrecur_iterator_new(rule, icalWall(startWall, start.isDate()));
+    if (!it) return;
+    // Skip far ahead for an old series (not possible with COUNT, which counts from the start).
+    if (rule.count == 0 && from > startWall) icalrecur_iterator_set_start(it, icalWall(from, start.isDate()));
+    int steps = 0;
+    for (icaltimetype next = icalrecur_iterator_next(it); !icaltime_is_null_time(next);
+         next = icalrecur_iterator_next(it)) {
+        if (++steps > maxRuleSteps || ex.walls.size() >= maxOccurrences * 4) break;
+        const qint64 wall = wallSeconds(QDate(next.year, next.month, next.day),
+                                        next.is_date ? QTime(0, 0) : QTime(next.hour, next.minute, std::min(next.second, 59)));
+        if (wall > to) break;
+        if (wall >= from) ex.walls.append(wall);
+    }
+    icalrecur_iterator_free(it);
+}
+
+} // namespace
+
+qint64 wallSeconds(const QDate& date, const QTime& time) {
+    return (date.toJulianDay() - kUnixEpochJulianDay) * kDay + time.msecsSinceStartOfDay() / 1000;
+}
+
+void forgetLocalOffsets() {
+    t_localOffsets.clear();
+    t_localZone.reset();
+}
+
+const Zone& localZone() {
+    static const LocalZone zone;
+    return zone;
+}
+
+qint64 wallToUtc(const Zone& zone, qint64 wall) {
+    // The offset twelve hours earlier is the one in effect before any change near this time.
+    const int before = zone.offsetAt(wall - 12 * 3600);
+    const qint64 first = wall - before;
+    if (zone.offsetAt(first) == before) return first;
+    const int after = zone.offsetAt(first);
+    const qint64 second = wall - after;
+    if (zone.offsetAt(second) == after) return second;
+    return first; // skipped wall time
+}
+
+std::shared_ptr<const Zone> ZoneCache::named(const QByteArray& tzid) {
+    auto it = zones_.constFind(tzid);
+    if (it != zones_.constEnd()) return it.value();
+    std::shared_ptr<const Zone> zone;
+    QTimeZone tz(tzid);
+    if (!tz.isValid()) {
+        const QByteArray iana = QTimeZone::windowsIdToDefaultIanaId(tzid);
+        if (!iana.isEmpty()) tz = QTimeZone(iana);
+    }
+    if (tz.isValid()) zone = std::make_shared<QtZone>(tz);
+    zones_.insert(tzid, zone);
+    return zone;
+}
+
+qint64 Time::seconds() const {
+    switch (kind) {
+    case Kind::utc:
+    case Kind::zoned: return utcSeconds;
+    case Kind::floating: return wallToUtc(localZone(), wallSeconds(date, time));
+    case Kind::date: return wallToUtc(localZone(), wallSeconds(date, QTime(0, 0))); // midnight, or the first moment after a skipped one
+    }
+    return 0;
+}
+
+QDateTime Time::instant() const { return QDateTime::fromSecsSinceEpoch(seconds(), QTimeZone::utc()); }
+
+std::optional<ParsedFile> parse(const QByteArray& text, ZoneCache& zones, QString* error) {
+    icalcomponent* root = icalparser_parse_string(text.constData());
+    if (!root) {
+        if (error) *error = QStringLiteral("not an iCalendar object");
+        return std::nullopt;
+    }
+    ParsedFile out;
+    FileZones fileZones{zones, {}};
+    bool any = false;
+    if (icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT) {
+        readCalendar(root, fileZones, out);
+        any = true;
+    } else {
+        for (icalcomponent* c = icalcomponent_get_first_component(root, ICAL_VCALENDAR_COMPONENT); c;
+             c = icalcomponent_get_next_component(root, ICAL_VCALENDAR_COMPONENT)) {
+            readCalendar(c, fileZones, out);
+            any = true;
+        }
+    }
+    icalcomponent_free(root);
+    if (!any) {
+        if (error) *error = QStringLiteral("no VCALENDAR");
+        return std::nullopt;
+    }
+    return out;
+}
+
+QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId, const QDateTime& from,
+                                 const QDateTime& to) {
+    QList<CalendarEvent> out;
+    const qint64 fromS = from.toSecsSinceEpoch();
+    const qint64 toS = to.toSecsSinceEpoch();
+    auto overlaps = [&](qint64 s, qint64 e) { return s < toS && (e > fromS || (e == s && s >= fromS)); };
+
+    // Wall times lie within a day of their instants; anything two days off cannot overlap.
+    const QDate fromDay = QDate::fromJulianDay(floorDiv(fromS, kDay) + kUnixEpochJulianDay).addDays(-2);
+    const QDate toDay = QDate::fromJulianDay(floorDiv(toS, kDay) + kUnixEpochJulianDay).addDays(2);
+    auto cannotOverlap = [&](const EventPart& p) {
+        if (p.start.date > toDay) return true;
+        QDate last = p.end ? p.end->date : p.start.date;
+        if (!p.end && p.duration) last = last.addDays(p.duration->days + p.duration->seconds / kDay + 1);
+        return last < fromDay;
+    };
+
+    // Moved or changed instances stand on their own times, wherever their original instance was.
+    for (const EventPart& o : series.overrides) {
+        if (cannotOverlap(o)) continue;
+        const Span span = spanOf(o);
+        const qint64 s = o.start.seconds();
+        const qint64 e = endSeconds(o.start, s, span);
+        if (overlaps(s, e)) out.append(makeEvent(o, calendarId, span, s, e));
+    }
+    if (!series.master) return out;
+    const EventPart& m = *series.master;
+    const Span span = spanOf(m);
+    std::optional<icalrecurrencetype> rule;
+    if (series.rule) rule = ruleFor(*series.rule, m.start);
+
+    QList<qint64> exSeconds;
+    for (const Time& x : series.exdates) exSeconds.append(x.isDate() || m.start.isDate() ? 0 : x.seconds());
+    auto consider = [&](const Time& start) {
+        const qint64 s = start.seconds();
+        for (int i = 0; i < series.exdates.size(); ++i) {
+            const Time& x = series.exdates[i];
+            if (x.isDate() || start.isDate() ? sameInstance(start, s, x) : s == exSeconds[i]) return;
+        }
+        for (const EventPart& o : series.overrides)
+            if (sameInstance(start, s, *o.recurrenceId)) return;
+        const qint64 e = endSeconds(start, s, span);
+        if (overlaps(s, e)) out.append(makeEvent(m, calendarId, span, s, e));
+    };
+
+    if (!rule && series.rdates.isEmpty() && cannotOverlap(m)) return out;
+    if (!rule) {
+        consider(m.start);
+        for (const Time& r : series.rdates) consider(r);
+        return out;
+    }
+
+    const qint64 startWall = wallOf(m.start);
+    const qint64 longest = span.allDay ? span.days * kDay : span.exactSeconds + span.nominalDays * kDay;
+    const qint64 needFrom = fromS - longest - 2 * kDay;
+    const qint64 needTo = toS + 2 * kDay;
+    Series::Expansion& ex = series.expansion;
+    if (needFrom < ex.from || needTo > ex.to) expand(*rule, m.start, needFrom, needTo + expansionAheadSeconds, ex);
+    const int before = int(out.size());
+    if (startWall >= needFrom && startWall <= needTo) consider(m.start);
+    for (qint64 wall : ex.walls) {
+        if (out.size() - before >= maxOccurrences) break;
+        if (wall < needFrom || wall == startWall) continue;
+        if (wall > needTo) break;
+        consider(atWall(m.start, wall));
+    }
+    for (const Time& r : series.rdates)
+        if (wallOf(r) != startWall || r.kind != m.start.kind) consider(r);
+    return out;
+}
+
+std::optional<Time> nextDue(const QByteArray& ruleText, const Time& due) {
+    std::optional<icalrecurrencetype> rule = ruleFor(ruleText, due);
+    if (!rule) return std::nullopt;
+    const qint64 dueWall = wallOf(due);
+    icalrecur_iterator* it = icalrecur_iterator_new(*rule, icalWall(dueWall, due.isDate()));
+    if (!it) return std::nullopt;
+    std::optional<Time> out;
+    int steps = 0;
+    for (icaltimetype next = icalrecur_iterator_next(it); !icaltime_is_null_time(next) && ++steps <= maxRuleSteps;
+         next = icalrecur_iterator_next(it)) {
+        const qint64 wall = wallSeconds(QDate(next.year, next.month, next.day),
+                                        next.is_date ? QTime(0, 0) : QTime(next.hour, next.minute, std::min(next.second, 59)));
+        if (wall > dueWall) {
+            out = atWall(due, wall);
+            break;
+        }
+    }
+    icalrecur_iterator_free(it);
+    return out;
+}
+
+} // namespace lomex::ics

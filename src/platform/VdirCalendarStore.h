@@ -1,0 +1,94 @@
+#pragma once
+#include "platform/CalendarStore.h"
+#include "platform/IcsItems.h"
+
+#include <QHash>
+#include <QPointer>
+#include <memory>
+
+namespace lomex {
+
+class Clock;
+class FolderWatch;
+
+// The calendars as vdir folders, the layout calendar sync tools (vdirsyncer, pimsync, DAVx5's
+// export) keep: the root holds one folder per calendar or reminder list; a folder holds one
+// .ics file per item and optionally "displayname" and "color" files. A folder with events is a
+// calendar, one with tasks a reminder list (it can be both); an empty folder is either.
+//
+// Reading: a background scan lists the folders and parses only files whose size or modification
+// time changed since the last scan; the GUI thread answers queries from the last finished scan.
+// Broken, oversized or unreadable files are skipped and logged once. Writing: new items are
+// "<uid>.ics", written atomically; completing a task edits only its completion lines in place.
+class VdirCalendarStore : public CalendarStore {
+    Q_OBJECT
+public:
+    // Files larger than this are not read: an item with a huge attachment must not stall a scan.
+    static constexpr qint64 maxFileBytes = 4 << 20;
+    // Items read from one root at most; the rest are skipped (and logged).
+    static constexpr int maxItems = 50000;
+
+    explicit VdirCalendarStore(QString root = defaultRoot(), Clock* clock = nullptr, QObject* parent = nullptr);
+    ~VdirCalendarStore() override;
+
+    // $LOMEX_CALENDAR_DIR, else $XDG_DATA_HOME/Lomex/calendars.
+    static QString defaultRoot();
+
+    bool hasAccess(Entity entity) const override;
+    void requestAccess(const QString& calendarTitle, const QString& listTitle) override;
+    QString location() const override { return root_; }
+
+    QList<CalendarInfo> calendars(Entity entity) const override;
+    std::optional<CalendarInfo> defaultCalendar(Entity entity) const override;
+    QList<CalendarEvent> events(const QDateTime& from, const QDateTime& to) const override;
+    void fetchIncompleteTasks(const QDateTime& dueBefore, QObject* context,
+                              std::function<void(QList<CalendarTask>)> done) override;
+
+    std::optional<LomexError> saveEvent(const NewEvent& event) override;
+    std::optional<LomexError> saveTask(const NewTask& task) override;
+    std::optional<LomexError> completeTask(const CalendarTask& task, const QDateTime& now) override;
+
+    void lookForChanges() override;
+    // Scans on the calling thread and takes the result at once (tests, benchmarks).
+    void scanNow();
+    bool isScanning() const { return scanning_; }
+    // Files parsed by all scans so far (tests check the cache).
+    int parsedFiles() const;
+
+    struct Item {
+        QString path;
+        qint64 size = 0;
+        qint64 mtimeNs = 0;
+        std::shared_ptr<const ics::ParsedFile> parsed; // null: not readable as iCalendar
+    };
+    struct Folder {
+        CalendarInfo info;
+        QString path;
+        QList<Item> items;
+        bool hasEvents = false;
+        bool hasTasks = false;
+    };
+    struct Snapshot {
+        QList<Folder> folders;
+        int parsed = 0; // files parsed to make this snapshot
+    };
+
+private:
+    static std::shared_ptr<const Snapshot> scan(const QString& root, std::shared_ptr<const Snapshot> previous);
+    void take(std::shared_ptr<const Snapshot> next);
+    void watchFolders();
+    const Folder* folder(const QString& id) const;
+    std::optional<LomexError> writeNew(const QString& calendarId, const QString& uid, const QByteArray& ics);
+    void reread(const QString& path);
+
+    QString root_;
+    Clock* clock_;
+    std::shared_ptr<const Snapshot> snapshot_;
+    bool scanning_ = false;
+    bool scanAgain_ = false;
+    quint64 writes_ = 0; // our own writes; a scan that started before one is stale
+    int parsedTotal_ = 0;
+    FolderWatch* watch_ = nullptr;
+};
+
+} // namespace lomex

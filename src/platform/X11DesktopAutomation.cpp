@@ -1,0 +1,587 @@
+#include "platform/DesktopAutomation.h"
+#include "platform/RunningApps.h"
+#include "platform/XcbSupport.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QPointer>
+#include <QThread>
+#include <QSet>
+#include <QSocketNotifier>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <poll.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+namespace lomex {
+
+namespace {
+
+using xcbsupport::Reply;
+using xcbsupport::maxClientWindows;
+
+constexpr int maxTreeDepth = 64;
+// X keysyms of the keys we press.
+constexpr xcb_keysym_t keyControl = 0xffe3, keyShift = 0xffe1, keyV = 0x0076, keyReturn = 0xff0d;
+
+// Window classes of terminal emulators (lower case): the session's shell reads a paste there.
+const QSet<QString>& terminalClasses()
+{
+    static const QSet<QString> names{
+        QStringLiteral("xterm"), QStringLiteral("uxterm"), QStringLiteral("urxvt"), QStringLiteral("rxvt"),
+        QStringLiteral("kitty"), QStringLiteral("alacritty"), QStringLiteral("gnome-terminal"),
+        QStringLiteral("gnome-terminal-server"), QStringLiteral("konsole"), QStringLiteral("xfce4-terminal"),
+        QStringLiteral("tilix"), QStringLiteral("terminator"), QStringLiteral("org.wezfurlong.wezterm"),
+        QStringLiteral("foot"), QStringLiteral("st-256color"), QStringLiteral("com.mitchellh.ghostty"),
+        QStringLiteral("ghostty"), QStringLiteral("dev.warp.warp"), QStringLiteral("warp"),
+        QStringLiteral("lxterminal"), QStringLiteral("mate-terminal"), QStringLiteral("qterminal"),
+        QStringLiteral("x-terminal-emulator"), QStringLiteral("terminology"), QStringLiteral("sakura")};
+    return names;
+}
+
+} // namespace
+
+struct X11DesktopAutomation::State {
+    xcb_connection_t* conn = nullptr;
+    xcb_window_t root = 0;
+    xcb_window_t window = 0; // ours: selection owner and requestor
+    bool xtest = false;
+    QPointer<QSocketNotifier> notifier; // owned by the application, which may go first
+    QHash<QByteArray, xcb_atom_t> atoms;
+
+    ClipboardSnapshot offered; // what we serve while we own CLIPBOARD
+    bool fetched = false;
+
+    bool ok() const { return conn && window; }
+
+    xcb_atom_t atom(const QByteArray& name)
+    {
+        if (auto it = atoms.constFind(name); it != atoms.constEnd())
+            return *it;
+        auto cookie = xcb_intern_atom(conn, 0, uint16_t(name.size()), name.constData());
+        Reply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(conn, cookie, nullptr));
+        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
+        if (a != XCB_ATOM_NONE)
+            atoms.insert(name, a);
+        return a;
+    }
+
+    QByteArray atomName(xcb_atom_t a)
+    {
+        for (auto it = atoms.constBegin(); it != atoms.constEnd(); ++it)
+            if (*it == a)
+                return it.key();
+        Reply<xcb_get_atom_name_reply_t> r(xcb_get_atom_name_reply(conn, xcb_get_atom_name(conn, a), nullptr));
+        if (!r)
+            return {};
+        QByteArray name(xcb_get_atom_name_name(r.get()), xcb_get_atom_name_name_length(r.get()));
+        atoms.insert(name, a);
+        return name;
+    }
+
+    QList<uint32_t> cardinals(xcb_window_t w, xcb_atom_t property, xcb_atom_t type, uint32_t maxItems)
+    {
+        return xcbsupport::cardinals(conn, w, property, type, maxItems);
+    }
+
+    qint64 pidOf(xcb_window_t w)
+    {
+        const QList<uint32_t> pid = cardinals(w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 1);
+        return pid.isEmpty() ? 0 : pid.first();
+    }
+
+    QString classOf(xcb_window_t w)
+    {
+        Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
+            conn, xcb_get_property(conn, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 256), nullptr));
+        if (!r || r->format != 8)
+            return {};
+        return runningapps::windowClassFrom(QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
+                                                       xcb_get_property_value_length(r.get())));
+    }
+
+    bool ewmh()
+    {
+        return !cardinals(root, atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 1).isEmpty();
+    }
+
+    // Managed top-level windows: the window manager's list, or the root's children without one.
+    QList<xcb_window_t> clients()
+    {
+        QList<xcb_window_t> out;
+        for (uint32_t w : cardinals(root, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, maxClientWindows))
+            out.append(w);
+        if (!out.isEmpty())
+            return out;
+        Reply<xcb_query_tree_reply_t> r(xcb_query_tree_reply(conn, xcb_query_tree(conn, root), nullptr));
+        if (!r)
+            return out;
+        const xcb_window_t* children = xcb_query_tree_children(r.get());
+        const int n = std::min(xcb_query_tree_children_length(r.get()), int(maxClientWindows));
+        for (int i = 0; i < n; ++i)
+            out.append(children[i]);
+        return out;
+    }
+
+    xcb_window_t parentOf(xcb_window_t w)
+    {
+        Reply<xcb_query_tree_reply_t> r(xcb_query_tree_reply(conn, xcb_query_tree(conn, w), nullptr));
+        return r ? r->parent : 0;
+    }
+
+    // The client window that holds w (w itself or an ancestor); 0 when none does.
+    xcb_window_t clientHolding(xcb_window_t w, const QList<xcb_window_t>& list)
+    {
+        for (int depth = 0; w && w != root && depth < maxTreeDepth; ++depth) {
+            if (list.contains(w))
+                return w;
+            w = parentOf(w);
+        }
+        return 0;
+    }
+
+    void flush() { xcb_flush(conn); }
+
+    // ---- selections ----
+
+    void serve(const xcb_selection_request_event_t* req)
+    {
+        xcb_selection_notify_event_t notify{};
+        notify.response_type = XCB_SELECTION_NOTIFY;
+        notify.time = req->time;
+        notify.requestor = req->requestor;
+        notify.selection = req->selection;
+        notify.target = req->target;
+        notify.property = XCB_ATOM_NONE;
+        const xcb_atom_t property = req->property == XCB_ATOM_NONE ? req->target : req->property;
+        const QByteArray target = atomName(req->target);
+        // Anything larger than one request would need the incremental protocol; we offer less.
+        const qint64 maxData = qint64(xcb_get_maximum_request_length(conn)) * 4 - 1024;
+        if (req->selection == atom("CLIPBOARD") && !offered.isEmpty()) {
+            if (target == "TARGETS") {
+                QList<uint32_t> list{atom("TARGETS"), atom("TIMESTAMP")};
+                for (const auto& item : offered.items)
+                    list.append(atom(item.target));
+                xcb_change_property(conn, XCB_PROP_MODE_REPLACE, req->requestor, property, XCB_ATOM_ATOM, 32,
+                                    uint32_t(list.size()), list.constData());
+                notify.property = property;
+            } else if (target == "TIMESTAMP") {
+                const uint32_t t = 0;
+                xcb_change_property(conn, XCB_PROP_MODE_REPLACE, req->requestor, property, XCB_ATOM_INTEGER, 32, 1, &t);
+                notify.property = property;
+            } else {
+                for (const auto& item : offered.items) {
+                    if (item.target != target || item.data.size() > maxData)
+                        continue;
+                    const int unit = item.format / 8;
+                    xcb_change_property(conn, XCB_PROP_MODE_REPLACE, req->requestor, property, atom(item.type),
+                                        uint8_t(item.format), uint32_t(item.data.size() / unit), item.data.constData());
+                    notify.property = property;
+                    fetched = true;
+                    break;
+                }
+            }
+        }
+        xcb_send_event(conn, 0, req->requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&notify));
+        flush();
+    }
+
+    // Handles one event; returns it to the caller's wait when it is not ours to answer.
+    void dispatch(xcb_generic_event_t* ev)
+    {
+        switch (ev->response_type & 0x7f) {
+        case XCB_SELECTION_REQUEST:
+            serve(reinterpret_cast<xcb_selection_request_event_t*>(ev));
+            break;
+        case XCB_SELECTION_CLEAR:
+            if (reinterpret_cast<xcb_selection_clear_event_t*>(ev)->selection == atom("CLIPBOARD"))
+                offered = {};
+            break;
+        default:
+            break;
+        }
+    }
+
+    void drain()
+    {
+        if (!conn)
+            return;
+        while (xcb_generic_event_t* ev = xcb_poll_for_event(conn)) {
+            dispatch(ev);
+            std::free(ev);
+        }
+    }
+
+    // Waits for an event that `match` accepts, serving others meanwhile, until the deadline.
+    Reply<xcb_generic_event_t> waitFor(const std::function<bool(xcb_generic_event_t*)>& match,
+                                       const QElapsedTimer& clock, int budgetMs)
+    {
+        flush();
+        for (;;) {
+            while (xcb_generic_event_t* ev = xcb_poll_for_event(conn)) {
+                if (match(ev))
+                    return Reply<xcb_generic_event_t>(ev);
+                dispatch(ev);
+                std::free(ev);
+            }
+            if (xcb_connection_has_error(conn))
+                return nullptr;
+            const qint64 left = budgetMs - clock.elapsed();
+            if (left <= 0)
+                return nullptr;
+            pollfd pfd{xcb_get_file_descriptor(conn), POLLIN, 0};
+            ::poll(&pfd, 1, int(left));
+        }
+    }
+
+    // Converts the CLIPBOARD to `target` into our property and reads the result, following the
+    // incremental protocol for large data; nothing when the owner refused, was too slow, or the
+    // data is larger than `maxBytes`.
+    std::optional<ClipboardSnapshot::Item> fetch(xcb_atom_t target, qint64 maxBytes, const QElapsedTimer& clock,
+                                                 int budgetMs)
+    {
+        const xcb_atom_t clipboard = atom("CLIPBOARD"), property = atom("LOMEX_SELECTION");
+        xcb_delete_property(conn, window, property);
+        xcb_convert_selection(conn, window, clipboard, target, property, XCB_CURRENT_TIME);
+        auto notify = waitFor(
+            [&](xcb_generic_event_t* ev) {
+                if ((ev->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
+                    return false;
+                auto* n = reinterpret_cast<xcb_selection_notify_event_t*>(ev);
+                return n->requestor == window && n->selection == clipboard && n->target == target;
+            },
+            clock, budgetMs);
+        if (!notify || reinterpret_cast<xcb_selection_notify_event_t*>(notify.get())->property == XCB_ATOM_NONE)
+            return std::nullopt;
+        const uint32_t maxLongs = uint32_t((maxBytes + 3) / 4);
+        auto read = [&](bool* incr) -> std::optional<ClipboardSnapshot::Item> {
+            Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
+                conn, xcb_get_property(conn, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, maxLongs), nullptr));
+            if (!r || r->bytes_after > 0)
+                return std::nullopt;
+            *incr = r->type == atom("INCR");
+            ClipboardSnapshot::Item item;
+            item.type = atomName(r->type);
+            item.format = r->format ? r->format : 8;
+            item.data = QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
+                                   xcb_get_property_value_length(r.get()) * (item.format / 8));
+            return item;
+        };
+        bool incr = false;
+        std::optional<ClipboardSnapshot::Item> first = read(&incr);
+        if (!first || !incr)
+            return first;
+        // Incremental: each new value of the property is the next chunk; an empty one ends it.
+        std::optional<ClipboardSnapshot::Item> whole;
+        for (;;) {
+            auto ev = waitFor(
+                [&](xcb_generic_event_t* e) {
+                    if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+                        return false;
+                    auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
+                    return p->window == window && p->atom == property && p->state == XCB_PROPERTY_NEW_VALUE;
+                },
+                clock, budgetMs);
+            if (!ev)
+                return std::nullopt;
+            bool ignored = false;
+            std::optional<ClipboardSnapshot::Item> chunk = read(&ignored);
+            if (!chunk)
+                return std::nullopt;
+            if (chunk->data.isEmpty())
+                return whole;
+            if (!whole)
+                whole = chunk;
+            else
+                whole->data += chunk->data;
+            if (whole->data.size() > maxBytes)
+                return std::nullopt;
+        }
+    }
+
+    void own(const ClipboardSnapshot& content)
+    {
+        offered = content;
+        fetched = false;
+        xcb_set_selection_owner(conn, content.isEmpty() ? XCB_WINDOW_NONE : window, atom("CLIPBOARD"),
+                                XCB_CURRENT_TIME);
+        flush();
+    }
+
+    xcb_window_t owner()
+    {
+        Reply<xcb_get_selection_owner_reply_t> r(
+            xcb_get_selection_owner_reply(conn, xcb_get_selection_owner(conn, atom("CLIPBOARD")), nullptr));
+        return r ? r->owner : 0;
+    }
+
+    // ---- keys ----
+
+    std::optional<xcb_keycode_t> keycode(xcb_keysym_t sym)
+    {
+        const xcb_setup_t* setup = xcb_get_setup(conn);
+        const int count = setup->max_keycode - setup->min_keycode + 1;
+        Reply<xcb_get_keyboard_mapping_reply_t> r(xcb_get_keyboard_mapping_reply(
+            conn, xcb_get_keyboard_mapping(conn, setup->min_keycode, uint8_t(count)), nullptr));
+        if (!r)
+            return std::nullopt;
+        const xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(r.get());
+        const int per = r->keysyms_per_keycode;
+        for (int k = 0; k < count; ++k)
+            for (int i = 0; i < per; ++i)
+                if (syms[k * per + i] == sym)
+                    return xcb_keycode_t(setup->min_keycode + k);
+        return std::nullopt;
+    }
+
+    void press(const QList<xcb_keysym_t>& chord)
+    {
+        QList<xcb_keycode_t> codes;
+        for (xcb_keysym_t sym : chord) {
+            const auto code = keycode(sym);
+            if (!code)
+                return;
+            codes.append(*code);
+        }
+        for (xcb_keycode_t c : codes)
+            xcb_test_fake_input(conn, XCB_KEY_PRESS, c, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        for (auto it = codes.crbegin(); it != codes.crend(); ++it)
+            xcb_test_fake_input(conn, XCB_KEY_RELEASE, *it, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        flush();
+    }
+};
+
+X11DesktopAutomation::X11DesktopAutomation() : d(new State)
+{
+    const char* display = std::getenv("DISPLAY");
+    if (!display || !*display)
+        return;
+    int screenNumber = 0;
+    d->conn = xcb_connect(display, &screenNumber);
+    if (xcb_connection_has_error(d->conn)) {
+        xcb_disconnect(d->conn);
+        d->conn = nullptr;
+        return;
+    }
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(d->conn));
+    for (int i = 0; i < screenNumber && it.rem; ++i)
+        xcb_screen_next(&it);
+    if (!it.rem)
+        return;
+    d->root = it.data->root;
+    d->window = xcb_generate_id(d->conn);
+    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_create_window(d->conn, XCB_COPY_FROM_PARENT, d->window, d->root, -10, -10, 1, 1, 0,
+                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(d->conn, &xcb_test_id);
+    d->xtest = ext && ext->present;
+    d->flush();
+    // Serve clipboard requests as they come while the event loop runs.
+    if (QCoreApplication::instance()) {
+        QCoreApplication* app = QCoreApplication::instance();
+        d->notifier = new QSocketNotifier(xcb_get_file_descriptor(d->conn), QSocketNotifier::Read,
+                                          app->thread() == QThread::currentThread() ? app : nullptr);
+        QObject::connect(d->notifier, &QSocketNotifier::activated, [state = d] { state->drain(); });
+    }
+}
+
+X11DesktopAutomation::~X11DesktopAutomation()
+{
+    delete d->notifier;
+    if (d->conn)
+        xcb_disconnect(d->conn);
+    delete d;
+}
+
+bool X11DesktopAutomation::trusted()
+{
+    return d->ok() && d->xtest;
+}
+
+std::optional<TargetWindow> X11DesktopAutomation::findWindow(const WindowHint& hint)
+{
+    if (!d->ok())
+        return std::nullopt;
+    d->drain();
+    const qint64 self = QCoreApplication::applicationPid();
+    const QList<xcb_window_t> list = d->clients();
+    auto describe = [&](xcb_window_t w, bool terminal) -> std::optional<TargetWindow> {
+        TargetWindow t;
+        t.window = w;
+        t.pid = d->pidOf(w);
+        if (t.pid == self)
+            return std::nullopt;
+        const QString cls = d->classOf(w);
+        t.name = cls;
+        t.desktopID = runningapps::desktopIDForClass(cls, runningapps::xdgDataDirs());
+        t.terminal = terminal || terminalClasses().contains(cls.toLower());
+        return t;
+    };
+    const xcb_window_t byID = hint.windowID ? d->clientHolding(*hint.windowID, list) : 0;
+    // The agent's own process tree is the surest sign: the nearest ancestor that owns a window
+    // is the terminal (or editor) the agent runs in. WINDOWID breaks the tie between several
+    // windows of one terminal process.
+    if (hint.pid) {
+        // Every client's pid at once: the requests go out together, then the replies are read.
+        const xcb_atom_t pidAtom = d->atom("_NET_WM_PID");
+        QList<xcb_get_property_cookie_t> cookies;
+        for (xcb_window_t w : list)
+            cookies.append(xcb_get_property(d->conn, 0, w, pidAtom, XCB_ATOM_CARDINAL, 0, 1));
+        QMultiHash<qint64, xcb_window_t> byPid;
+        for (int i = 0; i < list.size(); ++i) {
+            Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(d->conn, cookies[i], nullptr));
+            if (r && r->format == 32 && xcb_get_property_value_length(r.get()) >= 4)
+                byPid.insert(*static_cast<const uint32_t*>(xcb_get_property_value(r.get())), list[i]);
+        }
+        for (qint64 p : processes::lineage(*hint.pid)) {
+            const QList<xcb_window_t> owned = byPid.values(p);
+            if (owned.isEmpty())
+                continue;
+            return describe(owned.contains(byID) ? byID : owned.last(), true);
+        }
+    }
+    if (byID)
+        return describe(byID, true);
+    for (const QString& id : hint.desktopIDs) {
+        for (xcb_window_t w : list) {
+            const QString cls = d->classOf(w);
+            if (!cls.isEmpty() && runningapps::desktopIDForClass(cls, runningapps::xdgDataDirs()) == id)
+                if (auto t = describe(w, false))
+                    return t;
+        }
+    }
+    return std::nullopt;
+}
+
+void X11DesktopAutomation::requestActivation(quint32 window)
+{
+    if (!d->ok())
+        return;
+    if (d->ewmh()) {
+        xcb_client_message_event_t msg{};
+        msg.response_type = XCB_CLIENT_MESSAGE;
+        msg.format = 32;
+        msg.window = window;
+        msg.type = d->atom("_NET_ACTIVE_WINDOW");
+        msg.data.data32[0] = 2; // from a pager-like tool: honoured even without a user timestamp
+        msg.data.data32[1] = XCB_CURRENT_TIME;
+        xcb_send_event(d->conn, 0, d->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&msg));
+    } else {
+        // No window manager: raise it and give it the keyboard ourselves.
+        const uint32_t above = XCB_STACK_MODE_ABOVE;
+        xcb_configure_window(d->conn, window, XCB_CONFIG_WINDOW_STACK_MODE, &above);
+        xcb_set_input_focus(d->conn, XCB_INPUT_FOCUS_POINTER_ROOT, window, XCB_CURRENT_TIME);
+    }
+    d->flush();
+}
+
+bool X11DesktopAutomation::isActive(quint32 window)
+{
+    if (!d->ok())
+        return false;
+    d->drain();
+    if (d->ewmh()) {
+        const QList<uint32_t> active = d->cardinals(d->root, d->atom("_NET_ACTIVE_WINDOW"), XCB_ATOM_WINDOW, 1);
+        return !active.isEmpty() && active.first() == window;
+    }
+    Reply<xcb_get_input_focus_reply_t> r(xcb_get_input_focus_reply(d->conn, xcb_get_input_focus(d->conn), nullptr));
+    if (!r || r->focus <= XCB_INPUT_FOCUS_POINTER_ROOT)
+        return false;
+    xcb_window_t w = r->focus;
+    for (int depth = 0; w && w != d->root && depth < maxTreeDepth; ++depth) {
+        if (w == window)
+            return true;
+        w = d->parentOf(w);
+    }
+    return false;
+}
+
+ClipboardSnapshot X11DesktopAutomation::snapshotClipboard()
+{
+    ClipboardSnapshot snap;
+    if (!d->ok())
+        return snap;
+    d->drain();
+    const xcb_window_t owner = d->owner();
+    if (owner == XCB_WINDOW_NONE)
+        return snap;
+    if (owner == d->window)
+        return d->offered;
+    QElapsedTimer clock;
+    clock.start();
+    auto targets = d->fetch(d->atom("TARGETS"), 64 * 1024, clock, snapshotBudgetMs);
+    if (!targets || targets->format != 32)
+        return snap;
+    static const QSet<QByteArray> meta{"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS", "DELETE",
+                                       "INSERT_SELECTION", "INSERT_PROPERTY", "ATOM_PAIR", "INCR"};
+    qint64 total = 0;
+    const auto* list = reinterpret_cast<const uint32_t*>(targets->data.constData());
+    const int count = int(targets->data.size() / 4);
+    for (int i = 0; i < count && snap.items.size() < maxTargets; ++i) {
+        const QByteArray name = d->atomName(list[i]);
+        if (name.isEmpty() || meta.contains(name))
+            continue;
+        const qint64 room = std::min(maxTargetBytes, maxSnapshotBytes - total);
+        if (room <= 0 || clock.elapsed() >= snapshotBudgetMs)
+            break;
+        if (auto item = d->fetch(list[i], room, clock, snapshotBudgetMs)) {
+            item->target = name;
+            total += item->data.size();
+            snap.items.append(*item);
+        }
+    }
+    return snap;
+}
+
+void X11DesktopAutomation::setClipboardText(const QString& text)
+{
+    if (!d->ok())
+        return;
+    const QByteArray utf8 = text.toUtf8();
+    ClipboardSnapshot content;
+    for (const char* target : {"UTF8_STRING", "text/plain;charset=utf-8", "TEXT"})
+        content.items.append({target, "UTF8_STRING", 8, utf8});
+    content.items.append({"STRING", "STRING", 8, text.toLatin1()});
+    d->own(content);
+}
+
+bool X11DesktopAutomation::pasteFetched()
+{
+    if (d->ok())
+        d->drain();
+    return d->fetched;
+}
+
+bool X11DesktopAutomation::ownsClipboard()
+{
+    if (!d->ok())
+        return false;
+    d->drain();
+    return d->owner() == d->window;
+}
+
+void X11DesktopAutomation::restoreClipboard(const ClipboardSnapshot& snapshot)
+{
+    if (d->ok())
+        d->own(snapshot);
+}
+
+void X11DesktopAutomation::sendPaste(bool terminal)
+{
+    if (!trusted())
+        return;
+    d->press(terminal ? QList<xcb_keysym_t>{keyControl, keyShift, keyV} : QList<xcb_keysym_t>{keyControl, keyV});
+}
+
+void X11DesktopAutomation::sendReturn()
+{
+    if (trusted())
+        d->press({keyReturn});
+}
+
+} // namespace lomex

@@ -1,0 +1,296 @@
+#include "AgentsTestSupport.h"
+#include "agents/ApprovalCenter.h"
+#include "agents/ReplySender.h"
+#include "agents/SessionStore.h"
+#include "agents/views/AgentViews.h"
+#include "agents/views/ChatView.h"
+#include "core/L10n.h"
+#include "core/Settings.h"
+#include "platform/DesktopAutomation.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+using namespace lomex;
+using nlohmann::json;
+
+namespace {
+
+std::string record(const QString& role, const QString& uuid, const QString& text)
+{
+    json content = role == "user" ? json(text.toStdString())
+                                  : json::array({{{"type", "text"}, {"text", text.toStdString()}}});
+    return json{{"type", role.toStdString()}, {"uuid", uuid.toStdString()},
+                {"message", {{"role", role.toStdString()}, {"content", content}}}}
+               .dump() + "\n";
+}
+
+class ChatViewTest : public test::LomexTest {
+protected:
+    ChatViewTest()
+    {
+        L10n::shared().setLanguage(AppLanguage::en);
+        fake.windows.append({7, "XTerm", "xterm.desktop", 4242, true});
+        path = home.file("t.jsonl");
+    }
+
+    void append(const std::string& lines)
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(QByteArray::fromStdString(lines));
+    }
+    void conversation(int n)
+    {
+        std::string all;
+        for (int i = 0; i < n; ++i)
+            all += record(i % 2 ? "assistant" : "user", QString("m%1").arg(i, 2, 10, QChar('0')),
+                          QString("message %1 with a line\nand **another** one").arg(i));
+        append(all);
+    }
+    Session session(Agent agent = Agent::claude)
+    {
+        Session s;
+        s.id = "s1";
+        s.agent = agent;
+        s.cwd = "/home/u/site";
+        s.transcriptPath = path;
+        s.agentPID = 4242;
+        return s;
+    }
+    // A chat on screen, as the agents tab shows it; waits for the first read.
+    std::unique_ptr<ChatView> open(const Session& s)
+    {
+        auto view = std::make_unique<ChatView>(s, &store, &sender, &clock);
+        view->resize(724, 220);
+        view->show();
+        test::waitUntil([&] { return !view->readInFlight(); });
+        return view;
+    }
+    // The next tick's read has been applied.
+    void tick(ChatView& view)
+    {
+        clock.advance(ChatView::refreshInterval);
+        test::waitUntil([&] { return !view.readInFlight(); });
+        QCoreApplication::processEvents();
+    }
+    void type(ChatView& view, const QString& text)
+    {
+        view.field()->setPlainText(text);
+        QTest::keyClick(view.field(), Qt::Key_Return);
+    }
+
+    QString path;
+    FakeClock clock;
+    FakeDesktopAutomation fake;
+    ReplySender sender{&clock, &fake};
+    SessionStore store{&clock};
+};
+
+} // namespace
+
+TEST_F(ChatViewTest, ShowsTheLastTwelveAndScrollsOnlyForANewMessage)
+{
+    conversation(20);
+    auto view = open(session());
+    ASSERT_EQ(view->bubbles().size(), 12);
+    EXPECT_EQ(view->bubbles().first()->message().id, "m08");
+    EXPECT_FALSE(view->emptyLabel()->isVisible());
+    QScrollBar* bar = view->scrollBar();
+    ASSERT_TRUE(test::waitUntil([&] { return bar->maximum() > 0; }));
+    EXPECT_TRUE(test::waitUntil([&] { return bar->value() == bar->maximum(); }));
+
+    // The same transcript again: nothing is replaced.
+    int changes = 0;
+    QObject::connect(view.get(), &ChatView::messagesChanged, [&] { ++changes; });
+    tick(*view);
+    EXPECT_EQ(changes, 0);
+
+    // More text in the last assistant message: its bubble grows, the view stays where it was.
+    const int at = bar->value();
+    append(record("assistant", "m20", "a long addition\nwith\nseveral\nlines\nof\ntext"));
+    tick(*view);
+    ASSERT_EQ(changes, 1);
+    EXPECT_EQ(view->bubbles().last()->message().id, "m19");
+    EXPECT_TRUE(view->bubbles().last()->message().text.contains("a long addition"));
+    QTest::qWait(ChatView::scrollMs + 150); // longer than a scroll would take
+    EXPECT_GT(bar->maximum(), at);
+    EXPECT_EQ(bar->value(), at);
+
+    // A new message scrolls to the end.
+    append(record("user", "m21", "thanks"));
+    tick(*view);
+    EXPECT_EQ(view->bubbles().last()->message().id, "m21");
+    EXPECT_TRUE(test::waitUntil([&] { return bar->value() == bar->maximum() && bar->value() > at; }));
+}
+
+TEST_F(ChatViewTest, EmptyStateShowsTheSummaryOrTheEmptyText)
+{
+    Session s = session();
+    s.transcriptPath.reset();
+    auto view = open(s);
+    EXPECT_TRUE(view->emptyLabel()->isVisible());
+    EXPECT_EQ(view->emptyLabel()->text(), "No messages yet.");
+    L10n::shared().setLanguage(AppLanguage::cs);
+    EXPECT_EQ(view->emptyLabel()->text(), "Zatím žádné zprávy.");
+
+    s.lastSummary = "Fixed the <b>parser</b>";
+    auto withSummary = open(s);
+    EXPECT_EQ(withSummary->emptyLabel()->text(), "Fixed the <b>parser</b>");
+    EXPECT_EQ(withSummary->emptyLabel()->textFormat(), Qt::PlainText);
+
+    // A transcript that disappears empties a list that was shown.
+    conversation(3);
+    auto shown = open(session());
+    EXPECT_EQ(shown->bubbles().size(), 3);
+    QFile::remove(path);
+    tick(*shown);
+    EXPECT_TRUE(shown->bubbles().isEmpty());
+    EXPECT_TRUE(shown->emptyLabel()->isVisible());
+}
+
+TEST_F(ChatViewTest, SendTrimsOneReplyAtATimeAndShowsTheStatus)
+{
+    conversation(2);
+    auto view = open(session());
+    view->field()->setPlainText(" \n  \n");
+    EXPECT_FALSE(view->sendButton()->isEnabled());
+    QTest::keyClick(view->field(), Qt::Key_Return);
+    EXPECT_TRUE(fake.calls.isEmpty());
+
+    type(*view, "  go ahead \n");
+    EXPECT_TRUE(view->isSending());
+    EXPECT_TRUE(view->field()->toPlainText().isEmpty()) << "the field empties at once";
+    // While it is typed, new text waits.
+    type(*view, "second");
+    EXPECT_EQ(view->field()->toPlainText(), "second");
+    EXPECT_FALSE(view->sendButton()->isEnabled());
+    for (int i = 0; i < 200 && sender.isTyping(); ++i) clock.advance(0.02);
+    EXPECT_EQ(fake.typed, QStringList{"go ahead"});
+    EXPECT_FALSE(view->isSending());
+    EXPECT_TRUE(view->statusLabel()->isVisible());
+    EXPECT_EQ(view->statusLabel()->text(), "Sent to XTerm");
+    EXPECT_EQ(view->field()->toPlainText(), "second");
+}
+
+TEST_F(ChatViewTest, FailedReplyComesBackIntoAnEmptyFieldOnly)
+{
+    fake.windows.clear();
+    auto view = open(session());
+    type(*view, "  retry me ");
+    EXPECT_EQ(view->statusLabel()->text(), "Couldn't find the session's app. Try “background” mode in Settings.");
+    EXPECT_EQ(view->field()->toPlainText(), "retry me");
+
+    // A late failure: the user has typed something new meanwhile, which stays.
+    fake.windows.append({7, "XTerm", "xterm.desktop", 4242, true});
+    fake.activates = false;
+    view->field()->clear();
+    type(*view, "first");
+    view->field()->setPlainText("newer");
+    for (int i = 0; i < 200 && sender.isTyping(); ++i) clock.advance(0.02);
+    EXPECT_EQ(view->statusLabel()->text(), "Couldn't bring XTerm to the front; nothing was pasted.");
+    EXPECT_EQ(view->field()->toPlainText(), "newer");
+
+    // A chat closed before its result came leaves nothing behind to touch.
+    type(*view, "late");
+    view.reset();
+    for (int i = 0; i < 200 && sender.isTyping(); ++i) clock.advance(0.02);
+    EXPECT_FALSE(sender.isTyping());
+}
+
+TEST_F(ChatViewTest, BackgroundModeIsNeverUsedForCursor)
+{
+    Settings::shared().setString("agentReplyMode", "background");
+    Session s = session(Agent::cursor);
+    auto view = open(s);
+    type(*view, "hello");
+    for (int i = 0; i < 200 && sender.isTyping(); ++i) clock.advance(0.02);
+    EXPECT_EQ(fake.typed, QStringList{"hello"});
+    EXPECT_TRUE(fake.calls.contains("paste"));
+}
+
+TEST_F(ChatViewTest, AgentsTabHostsTheChatWhileNothingIsPendingAndEscLeaves)
+{
+    conversation(4);
+    ApprovalCenter center{&clock};
+    HookEvent start = test::ev("SessionStart", "s1");
+    start.transcriptPath = path;
+    store.handle(start);
+    AgentsView tab(&store, &center, &clock, nullptr, &sender);
+    tab.resize(724, 240);
+    tab.show();
+    EXPECT_EQ(tab.chat(), nullptr);
+    ASSERT_EQ(tab.rows().size(), 1);
+    QTest::mouseClick(tab.rows().first(), Qt::LeftButton);
+    EXPECT_EQ(store.chatID(), QString("s1"));
+    ASSERT_NE(tab.chat(), nullptr);
+    EXPECT_TRUE(tab.chat()->isVisible());
+
+    // A permission request takes the tab back; answering it brings the chat again.
+    HookEvent ask = test::ev("PermissionRequest", "s1");
+    ask.toolName = "Bash";
+    std::optional<std::optional<QString>> answer;
+    center.add(ask, [&](std::optional<QString> reply) { answer = reply; });
+    EXPECT_EQ(tab.chat(), nullptr);
+    center.decide(center.pending().first().id, ApprovalCenter::Decision::deny);
+    ASSERT_NE(tab.chat(), nullptr);
+
+    QTest::keyClick(tab.chat()->field(), Qt::Key_Escape);
+    EXPECT_EQ(store.chatID(), std::nullopt);
+    EXPECT_EQ(tab.chat(), nullptr);
+}
+
+TEST(ChatBubbleTest, OnlyInlineMarkupIsRendered)
+{
+    struct Case {
+        const char* text;
+        const char* contains;
+        const char* absent;
+    };
+    const std::vector<Case> cases{
+        {"a **bold** word", "<b>bold</b>", "**"},
+        {"an *em* and _em_", "<i>em</i> and <i>em</i>", nullptr},
+        {"snake_case_name stays", "snake_case_name", "<i>"},
+        {"run `rm -rf <dir>` now", "<code>rm -rf &lt;dir&gt;</code>", nullptr},
+        {"~~gone~~", "<s>gone</s>", nullptr},
+        {"# Heading\n- item\n> quote", "# Heading\n- item\n&gt; quote", "<h1>"},
+        {"<script>alert(1)</script><img src=x>", "&lt;script&gt;", "<script"},
+        {"[site](https://example.com/a?b=1&c=2)", "href=\"https://example.com/a?b=1&amp;c=2\">site</a>", nullptr},
+        {"[mail](mailto:ann@example.com)", "href=\"mailto:ann@example.com\"", nullptr},
+        {"[x](javascript:alert(1))", "[x](javascript:alert(1))", "href"},
+        {"[x](file:///etc/passwd)", "[x](file:///etc/passwd)", "href"},
+        {"<https://example.com>", "href=\"https://example.com\"", nullptr},
+        {"unclosed **bold and `tick", "unclosed **bold and `tick", "<b>"},
+        {"\\*not em\\*", "*not em*", "<i>"},
+        {"two  spaces\n\nand lines", "two  spaces\n\nand lines", nullptr},
+    };
+    for (const Case& c : cases) {
+        const QString html = ChatBubble::attributed(QString::fromUtf8(c.text));
+        EXPECT_TRUE(html.contains(QString::fromUtf8(c.contains))) << c.text << " -> " << html.toStdString();
+        if (c.absent) EXPECT_FALSE(html.contains(QString::fromUtf8(c.absent))) << c.text << " -> " << html.toStdString();
+        EXPECT_TRUE(html.startsWith("<span style=\"white-space:pre-wrap\">"));
+    }
+}
+
+TEST(ChatBubbleTest, UserAtTrailingEdgeInABubbleAssistantAtLeading)
+{
+    test::TempHome home;
+    QWidget row;
+    row.resize(600, 200);
+    auto* user = new ChatBubble({"u", ChatMessage::Role::user, "short"}, &row);
+    auto* agent = new ChatBubble({"a", ChatMessage::Role::assistant, "short"}, &row);
+    user->setGeometry(0, 0, 600, 40);
+    agent->setGeometry(0, 50, 600, 40);
+    row.show();
+    QCoreApplication::processEvents();
+    EXPECT_GT(user->label()->geometry().left(), 300);
+    EXPECT_LT(user->label()->width(), 200);
+    EXPECT_LT(agent->label()->geometry().left(), 10);
+    EXPECT_TRUE(user->label()->styleSheet().contains("border-radius: 14px"));
+    EXPECT_FALSE(agent->label()->styleSheet().contains("background"));
+}

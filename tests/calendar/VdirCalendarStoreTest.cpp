@@ -1,0 +1,415 @@
+#include "CalendarTestSupport.h"
+#include "calendar/Calendar.h"
+#include "calendar/EventService.h"
+#include "calendar/QuickAddParser.h"
+#include "core/Clock.h"
+#include "core/Settings.h"
+#include "platform/Workspace.h"
+#include "platform/FolderWatch.h"
+#include "platform/VdirCalendarStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+#include <gtest/gtest.h>
+#include <libical/ical.h>
+#include <sys/stat.h>
+
+using namespace lomex;
+using test::prague;
+
+namespace {
+
+using Entity = CalendarStore::Entity;
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString& path, const QByteArray& data) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+}
+
+// A copy of the fixture folders in the test's home, so tests may write.
+QString copyFixtures(const test::TempHome& home) {
+    const QString root = home.file("calendars");
+    const QString from = test::fixtures("calendars");
+    QDirIterator it(from, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString target = root + path.mid(from.size());
+        QDir().mkpath(QFileInfo(target).absolutePath());
+        QFile::copy(path, target);
+        QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner);
+    }
+    return root;
+}
+
+QString local(const QDateTime& t) { return t.toTimeZone(QTimeZone("Europe/Prague")).toString("ddd d.M HH:mm"); }
+
+class VdirStoreTest : public test::LomexTest {
+protected:
+    VdirStoreTest() : root(copyFixtures(home)), store(root, &clock) { store.scanNow(); }
+
+    QList<CalendarTask> tasks(const QDateTime& before) {
+        QList<CalendarTask> out;
+        bool done = false;
+        store.fetchIncompleteTasks(before, &store, [&](QList<CalendarTask> t) {
+            out = std::move(t);
+            done = true;
+        });
+        EXPECT_FALSE(done); // never answered inside the call
+        EXPECT_TRUE(test::waitUntil([&] { return done; }));
+        return out;
+    }
+    std::optional<CalendarTask> task(const QString& uid) {
+        for (const CalendarTask& t : tasks(prague(2030, 1, 1)))
+            if (t.uid == uid) return t;
+        return std::nullopt;
+    }
+
+    test::ZoneScope zone{"Europe/Prague"};
+    FakeClock clock{prague(2027, 3, 22, 8, 0)};
+    QString root;
+    VdirCalendarStore store;
+};
+
+TEST_F(VdirStoreTest, FixtureWeekAsOtherCalendarsShowIt) {
+    QList<CalendarEvent> events = store.events(prague(2027, 3, 22), prague(2027, 3, 30));
+    std::stable_sort(events.begin(), events.end(), [](auto& a, auto& b) { return a.start < b.start; });
+    QStringList seen;
+    for (const CalendarEvent& e : events)
+        seen << QStringLiteral("%1 | %2 | %3 - %4%5").arg(e.calendarId, e.title.left(22), local(e.start), local(e.end),
+                                                         e.allDay ? " all day" : "");
+    const QStringList expected = {
+        // A TripIt trip of the week before ends (exclusive) on Tuesday: Monday only.
+        "osobni | Santa Barbara, CA, Oct | Thu 18.3 00:00 - Tue 23.3 00:00 all day",
+        "rodina | period test2 | Mon 22.3 10:00 - Mon 22.3 11:15",
+        // Weekly MO-FR in Zurich: 14:00 on both sides of the change to summer time.
+        "prace | Daily Sync | Mon 22.3 14:00 - Mon 22.3 14:30",
+        // The instance of 18 March moved to Monday, 09:00 US/Central.
+        "prace | Last meeting in June m | Mon 22.3 15:00 - Mon 22.3 18:00",
+        "prace | Daily Sync | Tue 23.3 14:00 - Tue 23.3 14:30",
+        "osobni | South San Francisco, C | Wed 24.3 00:00 - Sat 27.3 00:00 all day",
+        // An RDATE instance overridden to Tuesday 20:00 in Los Angeles.
+        "prace | Crazy Event Thingy! | Wed 24.3 04:00 - Wed 24.3 04:30",
+        "osobni | Directions from SFO to | Wed 24.3 10:05 - Wed 24.3 11:05",
+        "prace | Daily Sync | Wed 24.3 14:00 - Wed 24.3 14:30",
+        "osobni | US403 PHX to SFO | Wed 24.3 15:45 - Wed 24.3 17:55",
+        "prace | CalDAV protocol update | Wed 24.3 20:15 - Wed 24.3 20:45",
+        "rodina | Really long event name | Thu 25.3 00:00 - Fri 26.3 00:00 all day",
+        "osobni | Inline Timezone | Thu 25.3 06:20 - Fri 26.3 06:20",
+        "prace | Daily Sync | Thu 25.3 14:00 - Thu 25.3 14:30",
+        "prace | Daily Sync | Fri 26.3 14:00 - Fri 26.3 14:30",
+        // A TZID only the file's own VTIMEZONE explains.
+        "osobni | One Event | Fri 26.3 14:45 - Fri 26.3 16:00",
+        "rodina | Sommerferien Sachsen | Sat 27.3 00:00 - Wed 7.4 00:00 all day",
+        // DURATION:P1D in Los Angeles, across Prague's change.
+        "prace | Really long event name | Sat 27.3 14:00 - Sun 28.3 15:00",
+        "prace | Crazy Event Thingy! | Sat 27.3 18:00 - Sat 27.3 18:30",
+        "rodina | event with alarms | Sat 27.3 19:15 - Sat 27.3 20:00",
+        "prace | test | Sat 27.3 22:00 - Sun 28.3 06:00",
+        "svatky | Easter | Sun 28.3 00:00 - Mon 29.3 00:00 all day",
+        "osobni | CO6256 SFO to PHX | Sun 28.3 01:19 - Sun 28.3 04:19",
+        "rodina | event with alarms | Sun 28.3 16:00 - Sun 28.3 17:00",
+        "prace | Daily Sync | Mon 29.3 14:00 - Mon 29.3 14:30",
+    };
+    EXPECT_EQ(seen.join('\n').toStdString(), expected.join('\n').toStdString());
+    // The exact instants of the weekly series on both sides of the change.
+    for (const CalendarEvent& e : events) {
+        const QDate day = e.start.toTimeZone(QTimeZone("Europe/Prague")).date();
+        if (e.title != "Daily Sync") continue;
+        if (day == QDate(2027, 3, 26)) {
+            EXPECT_EQ(e.start.toUTC().time(), QTime(13, 0));
+        } else if (day == QDate(2027, 3, 29)) {
+            EXPECT_EQ(e.start.toUTC().time(), QTime(12, 0));
+        }
+    }
+}
+
+TEST_F(VdirStoreTest, FoldersAndTheirKinds) {
+    QStringList cals, lists;
+    for (const CalendarInfo& c : store.calendars(Entity::event)) cals << c.id + "=" + c.title;
+    for (const CalendarInfo& c : store.calendars(Entity::reminder)) lists << c.id + "=" + c.title;
+    EXPECT_EQ(cals, (QStringList{"osobni=Osobní", "prace=Práce", "rodina=rodina", "svatky=Svátky"}));
+    // prace holds one task beside its events, as Apple's iCal stored it.
+    EXPECT_EQ(lists, (QStringList{"prace=Práce", "ukoly=Úkoly"}));
+    EXPECT_EQ(store.defaultCalendar(Entity::event)->id, "osobni");
+    EXPECT_EQ(store.defaultCalendar(Entity::reminder)->id, "ukoly");
+    EXPECT_EQ(store.calendars(Entity::event).first().color, "#43A047FF");
+}
+
+TEST_F(VdirStoreTest, IncompleteTasksWithDueDatesAndPriorities) {
+    QStringList seen;
+    for (const CalendarTask& t : tasks(prague(2027, 3, 30))) {
+        const QString due = t.dueTime ? local(*t.dueTime) : t.dueDay ? t.dueDay->toString("d.M") : QString("-");
+        seen << QStringLiteral("%1 | %2 | %3 | %4%5").arg(t.calendarId, t.title, due).arg(t.priority).arg(t.recurring ? " repeats" : "");
+    }
+    seen.sort();
+    EXPECT_EQ(seen, (QStringList{
+                        "prace | Do something... | Wed 24.3 20:15 | 0",
+                        "ukoly | Koupit dárek pro Marii | Sat 20.3 17:00 | 0",
+                        "ukoly | Vynést koše | 22.3 | 0 repeats",
+                        "ukoly | Vyzvednout balík | 22.3 | 5",
+                        "ukoly | Vyřídit reklamaci | - | 9",
+                        "ukoly | Zavolat do banky | Mon 22.3 17:00 | 1",
+                    }));
+    // Due on or after the bound: not fetched.
+    EXPECT_EQ(tasks(prague(2027, 3, 22)).size(), 2); // the overdue one and the one without a date
+}
+
+TEST_F(VdirStoreTest, UnchangedFilesAreNotParsedAgain) {
+    const int first = store.parsedFiles();
+    EXPECT_GT(first, 20);
+    store.scanNow();
+    EXPECT_EQ(store.parsedFiles(), first);
+    const QString path = root + "/ukoly/no-due-low.ics";
+    writeFile(path, readAll(path).replace("Vyřídit reklamaci", "Vyřídit reklamaci v obchodě"));
+    store.scanNow();
+    EXPECT_EQ(store.parsedFiles(), first + 1);
+    EXPECT_EQ(task("tb-no-due")->title, "Vyřídit reklamaci v obchodě");
+}
+
+TEST_F(VdirStoreTest, BrokenHugeAndRunawayItemsAreBounded) {
+    writeFile(root + "/prace/garbage.ics", "this is not a calendar\n\0\x01\x02");
+    writeFile(root + "/prace/huge.ics", QByteArray(VdirCalendarStore::maxFileBytes + 10, 'A'));
+    writeFile(root + "/prace/every-second.ics",
+              "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:sec\r\nSUMMARY:tick\r\n"
+              "DTSTART:20000101T000000Z\r\nDTEND:20000101T000001Z\r\nRRULE:FREQ=SECONDLY\r\nEND:VEVENT\r\n"
+              "BEGIN:VEVENT\r\nUID:count\r\nSUMMARY:counted\r\nDTSTART:20270322T000000Z\r\n"
+              "RRULE:FREQ=SECONDLY;COUNT=100000\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    QDir().mkpath(root + "/prace/folder.ics"); // not a regular file
+    store.scanNow();
+    QElapsedTimer t;
+    t.start();
+    const QList<CalendarEvent> events = store.events(prague(2027, 3, 22), prague(2027, 3, 23));
+    EXPECT_LT(t.elapsed(), 2000);
+    int ticks = 0, counted = 0;
+    for (const CalendarEvent& e : events) {
+        ticks += e.title == "tick";
+        counted += e.title == "counted";
+    }
+    EXPECT_LE(ticks, ics::maxOccurrences);
+    EXPECT_LE(counted, ics::maxOccurrences);
+    EXPECT_GT(counted, 0);
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](auto& e) { return e.title == "Daily Sync"; }));
+}
+
+TEST_F(VdirStoreTest, SavedItemsFollowTheRulesOfSyncTools) {
+    NewEvent e;
+    e.calendarId = "osobni";
+    e.title = QStringLiteral("Oběd s Janou, v Lucerně; s dlouhým názvem, který se musí zalomit na více řádků podle RFC");
+    e.start = prague(2027, 3, 23, 12);
+    e.end = prague(2027, 3, 23, 13);
+    e.alarmSecondsBefore = 600;
+    ASSERT_FALSE(store.saveEvent(e));
+    NewEvent allDay;
+    allDay.calendarId = "osobni";
+    allDay.title = "Výlet";
+    allDay.allDay = true;
+    allDay.day = QDate(2027, 12, 31);
+    ASSERT_FALSE(store.saveEvent(allDay));
+    NewTask task;
+    task.calendarId = "ukoly";
+    task.title = "Mléko";
+    task.dueTime = prague(2027, 3, 23, 9, 30);
+    task.alarmAt = task.dueTime;
+    task.priority = 1;
+    ASSERT_FALSE(store.saveTask(task));
+    task.dueTime.reset();
+    task.alarmAt.reset();
+    task.dueDay = QDate(2027, 3, 24);
+    task.priority = 0;
+    ASSERT_FALSE(store.saveTask(task));
+
+    int files = 0;
+    for (const QString folder : {"osobni", "ukoly"}) {
+        for (const QFileInfo& f : QDir(root + "/" + folder).entryInfoList(QDir::Files | QDir::Hidden)) {
+            if (QFileInfo::exists(test::fixtures("calendars/") + folder + "/" + f.fileName())) continue;
+            ++files;
+            EXPECT_FALSE(f.fileName().startsWith('.')) << "left a temporary file " << f.fileName().toStdString();
+            const QByteArray data = readAll(f.absoluteFilePath());
+            // CRLF everywhere, no line longer than 75 octets.
+            for (const QByteArray& line : data.split('\n')) {
+                if (line.isEmpty()) continue;
+                EXPECT_TRUE(line.endsWith('\r')) << line.toStdString();
+                EXPECT_LE(line.size() - 1, 75) << line.toStdString();
+            }
+            icalcomponent* cal = icalparser_parse_string(data.constData());
+            ASSERT_TRUE(cal);
+            EXPECT_EQ(icalcomponent_isa(cal), ICAL_VCALENDAR_COMPONENT);
+            EXPECT_STREQ(icalproperty_get_version(icalcomponent_get_first_property(cal, ICAL_VERSION_PROPERTY)), "2.0");
+            EXPECT_TRUE(icalcomponent_get_first_property(cal, ICAL_PRODID_PROPERTY));
+            EXPECT_EQ(icalcomponent_count_components(cal, ICAL_ANY_COMPONENT), 1);
+            icalcomponent* item = icalcomponent_get_first_real_component(cal);
+            // One item per file, named by its UID.
+            EXPECT_EQ(f.fileName(), QString::fromUtf8(icalcomponent_get_uid(item)) + ".ics");
+            EXPECT_TRUE(icalcomponent_get_first_property(item, ICAL_DTSTAMP_PROPERTY));
+            icalcomponent_free(cal);
+        }
+    }
+    EXPECT_EQ(files, 4);
+
+    // Read back: the event at once, with its alarm, and the all-day event with an exclusive end.
+    const auto events = store.events(prague(2027, 3, 23), prague(2028, 1, 2));
+    auto find = [&](const QString& title) {
+        for (const CalendarEvent& ev : events)
+            if (ev.title == title) return std::optional(ev);
+        return std::optional<CalendarEvent>();
+    };
+    ASSERT_TRUE(find(e.title));
+    EXPECT_EQ(find(e.title)->start, e.start);
+    ASSERT_TRUE(find("Výlet"));
+    EXPECT_TRUE(find("Výlet")->allDay);
+    EXPECT_EQ(local(find("Výlet")->end), "Sat 1.1 00:00");
+    for (const QFileInfo& f : QDir(root + "/osobni").entryInfoList({"*.ics"}, QDir::Files)) {
+        const QByteArray data = readAll(f.absoluteFilePath());
+        if (data.contains("SUMMARY:V\xc3\xbdlet")) {
+            EXPECT_TRUE(data.contains("DTSTART;VALUE=DATE:20271231\r\n"));
+            EXPECT_TRUE(data.contains("DTEND;VALUE=DATE:20280101\r\n"));
+            EXPECT_FALSE(data.contains("VALARM"));
+        } else if (data.contains("Lucern")) {
+            EXPECT_TRUE(data.contains("DTSTART:20270323T110000Z\r\n"));
+            EXPECT_TRUE(data.contains("TRIGGER:-PT10M\r\n"));
+        }
+    }
+    QStringList added;
+    for (const CalendarTask& t : tasks(prague(2027, 4, 1)))
+        if (t.title == "Mléko") added << (t.dueTime ? local(*t.dueTime) : t.dueDay->toString("d.M")) + " " + QString::number(t.priority);
+    added.sort();
+    EXPECT_EQ(added, (QStringList{"24.3 0", "Tue 23.3 09:30 1"}));
+
+    NewEvent nowhere = e;
+    nowhere.calendarId = "missing";
+    EXPECT_TRUE(store.saveEvent(nowhere));
+}
+
+TEST_F(VdirStoreTest, CompletingKeepsEverythingElseModeAndLink) {
+    // The task's file is a link to a file elsewhere, readable by the group.
+    const QString real = home.file("elsewhere/task.ics");
+    writeFile(real, readAll(root + "/ukoly/due-today-time.ics"));
+    QFile::setPermissions(real, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup);
+    QFile::remove(root + "/ukoly/due-today-time.ics");
+    ASSERT_TRUE(QFile::link(real, root + "/ukoly/due-today-time.ics"));
+    store.scanNow();
+    const CalendarTask t = *task("d1b2c3e4-today-time");
+
+    // Another program renamed it after our scan; completing must not undo that.
+    const QByteArray before = readAll(real).replace("Zavolat do banky", "Zavolat do banky a na poštu");
+    writeFile(real, before);
+    ASSERT_FALSE(store.completeTask(t, prague(2027, 3, 22, 9, 15)));
+
+    EXPECT_TRUE(QFileInfo(root + "/ukoly/due-today-time.ics").isSymLink());
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(real).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    const QByteArray after = readAll(real);
+    for (const QByteArray& line : before.split('\n')) {
+        if (line.startsWith("STATUS:") || line.startsWith("LAST-MODIFIED:")) continue;
+        EXPECT_TRUE(after.contains(line)) << "lost: " << line.toStdString();
+    }
+    EXPECT_TRUE(after.contains("STATUS:COMPLETED\r\n"));
+    EXPECT_TRUE(after.contains("COMPLETED:20270322T081500Z\r\n"));
+    EXPECT_TRUE(after.contains("PERCENT-COMPLETE:100\r\n"));
+    EXPECT_EQ(after.count("STATUS:"), 1);
+    // The alarm inside keeps its own lines.
+    EXPECT_TRUE(after.contains("BEGIN:VALARM\r\nACTION:DISPLAY\r\n"));
+    EXPECT_FALSE(task("d1b2c3e4-today-time"));
+}
+
+TEST_F(VdirStoreTest, CompletingARecurringTaskMovesItOn) {
+    const CalendarTask t = *task("weekly-bins");
+    ASSERT_FALSE(store.completeTask(t, prague(2027, 3, 22, 9)));
+    const QByteArray after = readAll(root + "/ukoly/weekly-recurring.ics");
+    EXPECT_TRUE(after.contains("DUE;VALUE=DATE:20270329\r\n")) << after.toStdString();
+    EXPECT_TRUE(after.contains("DTSTART;VALUE=DATE:20270322\r\n"));
+    EXPECT_TRUE(after.contains("RRULE:FREQ=WEEKLY;COUNT=2\r\n"));
+    EXPECT_FALSE(after.contains("STATUS:COMPLETED"));
+    EXPECT_EQ(task("weekly-bins")->dueDay, QDate(2027, 3, 29));
+
+    // Its last occurrence (COUNT=3) completes it for good.
+    ASSERT_FALSE(store.completeTask(*task("weekly-bins"), prague(2027, 3, 29, 9)));
+    EXPECT_EQ(task("weekly-bins")->dueDay, QDate(2027, 4, 5));
+    ASSERT_FALSE(store.completeTask(*task("weekly-bins"), prague(2027, 4, 5, 9)));
+    EXPECT_FALSE(task("weekly-bins"));
+
+    CalendarTask gone = t;
+    gone.uid = "not-there";
+    EXPECT_TRUE(store.completeTask(gone, prague(2027, 3, 22, 9)));
+}
+
+TEST_F(VdirStoreTest, ChangesByOtherProgramsAreNoticed) {
+    QSignalSpy changed(&store, &CalendarStore::changed);
+    writeFile(root + "/rodina/new.ics", "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:n\r\nSUMMARY:Nové\r\n"
+                                        "DTSTART:20270322T150000Z\r\nDTEND:20270322T160000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+    // The folder watch waits for quiet on the injected clock, then scans in the background.
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(test::waitUntil([&] {
+        clock.advance(FolderWatch::quietSeconds);
+        return changed.count() > 0;
+    }));
+    const auto events = store.events(prague(2027, 3, 22), prague(2027, 3, 23));
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](auto& e) { return e.title == "Nové"; }));
+}
+
+TEST(VdirStoreAccess, RequestMakesOneCalendarAndOneList) {
+    test::TempHome home;
+    VdirCalendarStore store(home.file("cals"));
+    EXPECT_FALSE(store.hasAccess(Entity::event));
+    EXPECT_EQ(VdirCalendarStore::defaultRoot(), home.file(".local/share/Lomex/calendars"));
+    qputenv("LOMEX_CALENDAR_DIR", home.file("synced").toUtf8());
+    EXPECT_EQ(VdirCalendarStore::defaultRoot(), home.file("synced"));
+    qunsetenv("LOMEX_CALENDAR_DIR");
+
+    store.requestAccess("Kalendář", "Připomínky");
+    EXPECT_TRUE(store.hasAccess(Entity::event));
+    EXPECT_TRUE(store.hasAccess(Entity::reminder));
+    EXPECT_EQ(store.defaultCalendar(Entity::event)->title, "Kalendář");
+    EXPECT_EQ(store.defaultCalendar(Entity::reminder)->title, "Připomínky");
+    NewTask t;
+    t.calendarId = store.defaultCalendar(Entity::reminder)->id;
+    t.title = "x";
+    ASSERT_FALSE(store.saveTask(t));
+    // A task in the list does not make the calendar hold tasks, nor the list hold events.
+    EXPECT_EQ(store.defaultCalendar(Entity::event)->title, "Kalendář");
+    EXPECT_EQ(store.calendars(Entity::event).size(), 1);
+    EXPECT_EQ(store.defaultCalendar(Entity::reminder)->title, "Připomínky");
+}
+
+} // namespace
+
+namespace {
+
+// A quick-add line through the service into the folders and back into the agenda and the lists.
+TEST_F(VdirStoreTest, QuickAddLinesLandInTheFoldersAndTheAgenda) {
+    Settings::shared().registerLaunchDefaults();
+    Settings::shared().setInt("agendaDays", 2);
+    FakeWorkspace workspace;
+    EventService service(&store, &clock, &Settings::shared(), &workspace);
+    service.refresh();
+    ASSERT_FALSE(service.add(QuickAddParser::parse("zítra v 10 porada s Petrem @rodina", clock.now(), Calendar::current())));
+    ASSERT_FALSE(service.add(QuickAddParser::parse("připomeň mi koupit mléko dnes !!", clock.now(), Calendar::current())));
+    ASSERT_TRUE(test::waitUntil([&] { return !service.today().isEmpty(); }));
+    QStringList upcoming;
+    for (const CalendarEvent& e : service.upcomingEvents())
+        if (e.calendarId == "rodina") upcoming << e.title + " " + local(e.start);
+    EXPECT_EQ(upcoming, QStringList{"Porada s Petrem Tue 23.3 10:00"});
+    QStringList today;
+    for (const CalendarTask& t : service.today()) today << t.title + " " + t.calendarId + " " + QString::number(t.priority);
+    EXPECT_TRUE(today.contains("Koupit mléko ukoly 1")) << today.join(", ").toStdString();
+    // Done from the list: gone after the refresh that follows.
+    for (const CalendarTask& t : service.today())
+        if (t.title == "Koupit mléko") service.complete(t);
+    ASSERT_TRUE(test::waitUntil([&] {
+        return std::none_of(service.today().begin(), service.today().end(), [](auto& t) { return t.title == "Koupit mléko"; });
+    }));
+}
+
+} // namespace

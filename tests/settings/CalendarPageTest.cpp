@@ -1,0 +1,134 @@
+#include "QStringPrint.h"
+#include "TestEnv.h"
+#include "calendar/ContactsService.h"
+#include "calendar/EventService.h"
+#include "core/Clock.h"
+#include "core/L10n.h"
+#include "core/Settings.h"
+#include "platform/ContactStore.h"
+#include "platform/FakeCalendarStore.h"
+#include "platform/Workspace.h"
+#include "settings/blocks/Blocks.h"
+#include "settings/blocks/Controls.h"
+#include "settings/pages/CalendarPage.h"
+
+#include <QCoreApplication>
+#include <QPushButton>
+#include <gtest/gtest.h>
+#include <memory>
+
+using namespace lomex;
+
+namespace {
+
+void drain() {
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+}
+
+class CalendarPageTest : public test::LomexTest {
+protected:
+    CalendarPageTest() {
+        Settings::shared().registerLaunchDefaults();
+        events.refresh();
+    }
+    std::unique_ptr<CalendarPage> page() {
+        contacts.reload(false);
+        return std::make_unique<CalendarPage>(&events, &contacts);
+    }
+    template <class W>
+    static W* find(QWidget* page, const char* name) {
+        return page->findChild<W*>(QString::fromLatin1(name));
+    }
+    static QStringList segmentTexts(QWidget* page) {
+        QStringList out;
+        for (QAbstractButton* b : find<SegmentedPicker>(page, "agendaDays")->segments()) out << b->text();
+        return out;
+    }
+    static int checkedSegment(QWidget* page) {
+        const auto segments = find<SegmentedPicker>(page, "agendaDays")->segments();
+        for (int i = 0; i < segments.size(); ++i)
+            if (segments[i]->isChecked()) return i;
+        return -1;
+    }
+
+    FakeClock clock;
+    FakeCalendarStore store;
+    FakeContactStore contactStore;
+    FakeWorkspace workspace;
+    EventService events{&store, &clock, &Settings::shared(), &workspace};
+    ContactsService contacts{&contactStore, &clock, &workspace};
+};
+
+TEST_F(CalendarPageTest, AccessRowsFollowTheServices) {
+    store.access = false;
+    store.grantOnRequest = false;
+    contactStore.access = false;
+    events.refresh();
+    auto p = page();
+    ASSERT_TRUE(find<QPushButton>(p.get(), "allowCalendar"));
+    ASSERT_TRUE(find<QPushButton>(p.get(), "allowContacts"));
+    EXPECT_EQ(find<QPushButton>(p.get(), "allowCalendar")->text(), "Allow");
+    EXPECT_FALSE(find<Switch>(p.get(), "contactsOccasions"));
+
+    find<QPushButton>(p.get(), "allowCalendar")->click();
+    drain();
+    EXPECT_EQ(store.accessRequests, 1);
+    EXPECT_TRUE(find<QPushButton>(p.get(), "allowCalendar")); // refused: the button stays
+
+    store.grantOnRequest = true;
+    find<QPushButton>(p.get(), "allowCalendar")->click();
+    drain();
+    EXPECT_FALSE(find<QPushButton>(p.get(), "allowCalendar"));
+    const auto badges = p->findChildren<StatusBadge*>();
+    ASSERT_EQ(badges.size(), 1);
+    EXPECT_TRUE(badges.first()->ok());
+    EXPECT_EQ(badges.first()->text(), "Done");
+
+    // Contacts: once granted, the switch in its stored state (on by default).
+    find<QPushButton>(p.get(), "allowContacts")->click();
+    drain();
+    Switch* occasions = find<Switch>(p.get(), "contactsOccasions");
+    ASSERT_TRUE(occasions);
+    EXPECT_TRUE(occasions->isChecked());
+    EXPECT_FALSE(Settings::shared().isStored("contactsOccasions"));
+}
+
+TEST_F(CalendarPageTest, AgendaDaysSegmentsStoreAndRefreshOnlyOnChange) {
+    auto p = page();
+    EXPECT_EQ(segmentTexts(p.get()), (QStringList{"Today", "2 days", "3 days", "Week"}));
+    EXPECT_EQ(checkedSegment(p.get()), 0);
+    const int before = store.eventQueries;
+    auto segments = find<SegmentedPicker>(p.get(), "agendaDays")->segments();
+    segments[3]->click();
+    EXPECT_EQ(Settings::shared().intValue("agendaDays"), 7);
+    EXPECT_EQ(store.eventQueries, before + 1);
+    segments[3]->click(); // already chosen: nothing
+    EXPECT_EQ(store.eventQueries, before + 1);
+    segments[0]->click();
+    EXPECT_EQ(Settings::shared().intValue("agendaDays"), 1);
+    EXPECT_EQ(store.eventQueries, before + 2);
+
+    // A range written elsewhere selects no segment until one is chosen.
+    Settings::shared().setInt("agendaDays", 5);
+    EXPECT_EQ(checkedSegment(p.get()), -1);
+    segments[1]->click();
+    EXPECT_EQ(Settings::shared().intValue("agendaDays"), 2);
+    EXPECT_EQ(checkedSegment(p.get()), 1);
+}
+
+TEST_F(CalendarPageTest, CzechTextsAndTheMeetingLeadStepper) {
+    Settings::shared().setString("language", "cs");
+    L10n::resetShared();
+    auto p = page();
+    EXPECT_EQ(segmentTexts(p.get()), (QStringList{"Dnes", "2 dny", "3 dny", "Týden"}));
+    auto* lead = find<Stepper>(p.get(), "meetingLead");
+    ASSERT_TRUE(lead);
+    EXPECT_EQ(lead->value(), 10);
+    EXPECT_EQ(lead->text(), "10 min");
+    EXPECT_EQ(lead->minimum(), 1);
+    EXPECT_EQ(lead->maximum(), 60);
+    lead->setValue(61);
+    EXPECT_EQ(Settings::shared().intValue("meetingLead"), 60);
+}
+
+} // namespace
