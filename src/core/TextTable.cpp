@@ -36,6 +36,7 @@ const TextEntry kTextTable[] = {
     {"chat.back", "Zpět na seznam", "Back to the list"},
     {"chat.empty", "Zatím žádné zprávy.", "No messages yet."},
     {"chat.placeholder", "Odpověz agentovi %@…", "Reply to %@…"},
+    {"chmi.failed", "Výstrahy ČHMÚ se teď nepodařilo načíst.", "ČHMÚ warnings could not be loaded right now."},
     {"chmi.none", "Pro vaši oblast teď neplatí žádná výstraha ČHMÚ.", "No ČHMÚ warnings for your area right now."},
     {"chmi.until", "do %@", "until %@"},
     {"clip.delete", "Smazat", "Delete"},

@@ -200,7 +200,18 @@ TEST_F(PlacesPageTest, RowsFollowTheirSettingsAndTheFeed) {
     EXPECT_TRUE(rowTitled("Walk to the stop")->isVisibleTo(&page));
     EXPECT_TRUE(rowTitled("Only lines")->isVisibleTo(&page));
 
-    EXPECT_TRUE(visible("chmiNone"));
+    // "No warnings" only after a load that worked; a failed load says so.
+    EXPECT_FALSE(visible("chmiNone"));
+    const QString listing = "/meteorology/weather/alerts/cap/";
+    server.route("GET", "/v1/forecast", json(fixture("openmeteo-forecast.json")));
+    server.route("GET", listing, FakeHttpServer::Reply{503, "busy", {}});
+    weather.setPlace(WeatherService::Place{"Liberec", QStringLiteral("Liberecký kraj"), std::nullopt, 50.77, 15.06});
+    ASSERT_TRUE(waitUntil([&] { return visible("chmiFailed"); }));
+    EXPECT_FALSE(visible("chmiNone"));
+    server.route("GET", listing, FakeHttpServer::Reply{200, fixture("chmi-listing.html"), {}});
+    server.route("GET", listing + "alert_cap_50_20260302073000.xml", FakeHttpServer::Reply{200, fixture("cap-current.xml"), {}});
+    weather.refresh();
+    ASSERT_TRUE(waitUntil([&] { return visible("chmiNone"); }));
     settings().setBool("chmiEnabled", false);
     EXPECT_FALSE(page.findChild<QWidget*>("chmiNone"));
 

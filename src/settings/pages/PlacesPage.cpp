@@ -284,9 +284,20 @@ void PlacesPage::rebuildWarnings() {
     if (!Settings::shared().boolValue(QStringLiteral("chmiEnabled"), true)) return;
     const QList<WeatherService::Warning> warnings = weather_ ? weather_->warnings() : QList<WeatherService::Warning>{};
     if (warnings.isEmpty()) {
-        auto* none = symbolText(QStringLiteral("checkmark.shield.fill"), style::named(style::Named::green, this), t("chmi.none"));
-        none->setObjectName(QStringLiteral("chmiNone"));
-        warningRows_ << weatherCard_->add(none);
+        // "No warnings" is a finding of a load that worked; before one, or after a failed one,
+        // the page says so instead of reassuring the user.
+        const auto state = weather_ ? weather_->warningsState() : WeatherService::WarningsState::notLoaded;
+        if (state == WeatherService::WarningsState::loaded) {
+            auto* none = symbolText(QStringLiteral("checkmark.shield.fill"), style::named(style::Named::green, this),
+                                    t("chmi.none"));
+            none->setObjectName(QStringLiteral("chmiNone"));
+            warningRows_ << weatherCard_->add(none);
+        } else if (state == WeatherService::WarningsState::failed) {
+            auto* failed = symbolText(QStringLiteral("exclamationmark.triangle.fill"), style::secondary(this),
+                                      t("chmi.failed"));
+            failed->setObjectName(QStringLiteral("chmiFailed"));
+            warningRows_ << weatherCard_->add(failed);
+        }
         return;
     }
     for (const WeatherService::Warning& w : warnings) {
