@@ -359,6 +359,37 @@ TEST_F(VdirStoreTest, ChangesByOtherProgramsAreNoticed) {
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](auto& e) { return e.title == "Nové"; }));
 }
 
+// A TZID the zone database knows is the system's zone; any other name needs the file's own
+// VTIMEZONE, else the time is floating.
+TEST(IcsZones, KnownNamesOwnDefinitionsOrFloating) {
+    test::ZoneScope zone{"Europe/Prague"};
+    const QByteArray eastern = "BEGIN:VTIMEZONE\r\nTZID:Eastern\r\nBEGIN:STANDARD\r\nDTSTART:19501105T020000\r\n"
+                               "TZOFFSETFROM:-0400\r\nTZOFFSETTO:-0500\r\nRRULE:FREQ=YEARLY;BYDAY=1SU;BYMONTH=11\r\n"
+                               "END:STANDARD\r\nBEGIN:DAYLIGHT\r\nDTSTART:19500312T020000\r\nTZOFFSETFROM:-0500\r\n"
+                               "TZOFFSETTO:-0400\r\nRRULE:FREQ=YEARLY;BYDAY=2SU;BYMONTH=3\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n";
+    const struct {
+        const char* tzid;
+        bool ownDefinition;
+        const char* prague;
+    } rows[] = {
+        {"US/Central", false, "15:00"},            // an alias, no VTIMEZONE needed
+        {"EST5EDT", false, "14:00"},
+        {"Pacific Standard Time", false, "17:00"}, // a Windows name
+        {"Eastern", true, "14:00"},                // Qt alone reads this name as UTC
+        {"Eastern", false, "09:00"},               // nobody explains it: floating
+        {"Nowhere/Atlantis", false, "09:00"},
+    };
+    for (const auto& row : rows) {
+        const QByteArray data = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + (row.ownDefinition ? eastern : QByteArray()) +
+                                "BEGIN:VEVENT\r\nUID:z\r\nDTSTART;TZID=" + row.tzid +
+                                ":20270322T090000\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+        ics::ZoneCache zones;
+        const auto parsed = ics::parse(data, zones);
+        ASSERT_TRUE(parsed && parsed->series.size() == 1 && parsed->series[0].master) << row.tzid;
+        EXPECT_EQ(local(parsed->series[0].master->start.instant()), QStringLiteral("Mon 22.3 ") + row.prague) << row.tzid;
+    }
+}
+
 TEST(VdirStoreAccess, RequestMakesOneCalendarAndOneList) {
     test::TempHome home;
     VdirCalendarStore store(home.file("cals"));
