@@ -98,7 +98,12 @@ TEST_F(VdirStoreTest, FixtureWeekAsOtherCalendarsShowIt) {
         // The instance of 18 March moved to Monday, 09:00 US/Central; 25 March is excluded.
         "prace | Přehled zakázek (přesu | Mon 22.3 15:00 - Mon 22.3 18:00",
         "prace | Denní stand-up | Tue 23.3 14:00 - Tue 23.3 14:30",
+        // The weekly series' UNTIL falls a second before this instance; an RDATE brings it back, once.
+        "prace | Kurz angličtiny | Tue 23.3 16:15 - Tue 23.3 17:45",
         "osobni | Lisabon, Portugalsko,  | Wed 24.3 00:00 - Sat 27.3 00:00 all day",
+        // Nightly in Berlin: 25 March moved (DTEND wins over DURATION:PT0S), 26 March excluded
+        // by a UTC EXDATE, 28 March has no 02:30 and runs from 03:30, the last by a UTC UNTIL.
+        "osobni | Pozorování oblohy | Wed 24.3 02:30 - Wed 24.3 03:30",
         // An RDATE instance, overridden through a UTC RECURRENCE-ID, moved to Tuesday 20:00 in
         // Los Angeles; it is not shown again at its own time (Monday 18:00).
         "prace | Porada s pobočkou – ve | Wed 24.3 04:00 - Wed 24.3 04:30",
@@ -109,16 +114,21 @@ TEST_F(VdirStoreTest, FixtureWeekAsOtherCalendarsShowIt) {
         "prace | Kontrola smlouvy s dod | Wed 24.3 19:20 - Wed 24.3 19:50",
         // A date without DTEND or DURATION: one day.
         "rodina | Teta Věra přijede na n | Thu 25.3 00:00 - Fri 26.3 00:00 all day",
+        "osobni | Pozorování oblohy (Měs | Thu 25.3 04:00 - Thu 25.3 05:00",
         // New York is on summer time already, Prague not yet; the calendar's X-WR-TIMEZONE is ignored.
         "osobni | Konference na dálku | Thu 25.3 07:30 - Fri 26.3 07:30",
+        // Folded value lines, X-LIC-ERROR and a blank line inside; a floating UNTIL.
+        "prace | Revize návrhu | Thu 25.3 08:00 - Thu 25.3 08:45",
         "prace | Denní stand-up | Thu 25.3 14:00 - Thu 25.3 14:30",
         // The summary's trailing space is dropped.
         "svatky | Velký pátek | Fri 26.3 00:00 - Sat 27.3 00:00 all day",
+        "prace | Revize návrhu | Fri 26.3 08:00 - Fri 26.3 08:45",
         // A TZID only the file's own VTIMEZONE explains.
         "osobni | Online kurz účetnictví | Fri 26.3 13:30 - Fri 26.3 15:00",
         "prace | Denní stand-up | Fri 26.3 14:00 - Fri 26.3 14:30",
         // DATE values with a TZID parameter.
         "rodina | Jarní prázdniny (Praha | Sat 27.3 00:00 - Tue 6.4 00:00 all day",
+        "osobni | Pozorování oblohy | Sat 27.3 02:30 - Sat 27.3 03:30",
         // DURATION:P1D in Los Angeles, across Prague's change: 24 real hours, 25 on the clock.
         "prace | Hackathon nonstop | Sat 27.3 14:30 - Sun 28.3 15:30",
         // A plain RDATE instance of the monthly series.
@@ -128,6 +138,7 @@ TEST_F(VdirStoreTest, FixtureWeekAsOtherCalendarsShowIt) {
         "prace | Noční migrace serverů | Sat 27.3 22:30 - Sun 28.3 05:30",
         "svatky | Velikonoční neděle | Sun 28.3 00:00 - Mon 29.3 00:00 all day",
         "osobni | TP1282 LIS do PRG | Sun 28.3 01:40 - Sun 28.3 04:25",
+        "osobni | Pozorování oblohy | Sun 28.3 03:30 - Sun 28.3 04:30",
         // London and Prague both on summer time.
         "rodina | Návštěva u babičky | Sun 28.3 15:00 - Sun 28.3 16:30",
         "prace | Denní stand-up | Mon 29.3 14:00 - Mon 29.3 14:30",
