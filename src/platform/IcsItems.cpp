@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <libical/ical.h>
+#include <unicode/ucal.h>
 
 namespace lomex::ics {
 
@@ -97,6 +98,18 @@ private:
 };
 
 QString text(const char* s) { return s ? QString::fromUtf8(s) : QString(); }
+
+// Qt reads any unknown name as a POSIX TZ rule ("Eastern" becomes UTC), so only names the time
+// zone database knows (aliases such as US/Central included) may stand for a system zone.
+bool systemZoneName(const QByteArray& tzid) {
+    const QString id = QString::fromUtf8(tzid);
+    UChar canonical[128];
+    UBool isSystem = false;
+    UErrorCode err = U_ZERO_ERROR;
+    ucal_getCanonicalTimeZoneID(reinterpret_cast<const UChar*>(id.utf16()), int32_t(id.size()), canonical, 128,
+                                &isSystem, &err);
+    return U_SUCCESS(err) && isSystem;
+}
 
 std::optional<QString> optionalText(icalcomponent* c, icalproperty_kind kind) {
     icalproperty* p = icalcomponent_get_first_property(c, kind);
@@ -418,7 +431,8 @@ std::shared_ptr<const Zone> ZoneCache::named(const QByteArray& tzid) {
     auto it = zones_.constFind(tzid);
     if (it != zones_.constEnd()) return it.value();
     std::shared_ptr<const Zone> zone;
-    QTimeZone tz(tzid);
+    QTimeZone tz;
+    if (systemZoneName(tzid)) tz = QTimeZone(tzid);
     if (!tz.isValid()) {
         const QByteArray iana = QTimeZone::windowsIdToDefaultIanaId(tzid);
         if (!iana.isEmpty()) tz = QTimeZone(iana);

@@ -89,43 +89,68 @@ TEST_F(VdirStoreTest, FixtureWeekAsOtherCalendarsShowIt) {
         seen << QStringLiteral("%1 | %2 | %3 - %4%5").arg(e.calendarId, e.title.left(22), local(e.start), local(e.end),
                                                          e.allDay ? " all day" : "");
     const QStringList expected = {
-        // A TripIt trip of the week before ends (exclusive) on Tuesday: Monday only.
-        "osobni | Santa Barbara, CA, Oct | Thu 18.3 00:00 - Tue 23.3 00:00 all day",
-        "rodina | period test2 | Mon 22.3 10:00 - Mon 22.3 11:15",
-        // Weekly MO-FR in Zurich: 14:00 on both sides of the change to summer time.
-        "prace | Daily Sync | Mon 22.3 14:00 - Mon 22.3 14:30",
-        // The instance of 18 March moved to Monday, 09:00 US/Central.
-        "prace | Last meeting in June m | Mon 22.3 15:00 - Mon 22.3 18:00",
-        "prace | Daily Sync | Tue 23.3 14:00 - Tue 23.3 14:30",
-        "osobni | South San Francisco, C | Wed 24.3 00:00 - Sat 27.3 00:00 all day",
-        // An RDATE instance overridden to Tuesday 20:00 in Los Angeles.
-        "prace | Crazy Event Thingy! | Wed 24.3 04:00 - Wed 24.3 04:30",
-        "osobni | Directions from SFO to | Wed 24.3 10:05 - Wed 24.3 11:05",
-        "prace | Daily Sync | Wed 24.3 14:00 - Wed 24.3 14:30",
-        "osobni | US403 PHX to SFO | Wed 24.3 15:45 - Wed 24.3 17:55",
-        "prace | CalDAV protocol update | Wed 24.3 20:15 - Wed 24.3 20:45",
-        "rodina | Really long event name | Thu 25.3 00:00 - Fri 26.3 00:00 all day",
-        "osobni | Inline Timezone | Thu 25.3 06:20 - Fri 26.3 06:20",
-        "prace | Daily Sync | Thu 25.3 14:00 - Thu 25.3 14:30",
-        "prace | Daily Sync | Fri 26.3 14:00 - Fri 26.3 14:30",
+        // A trip of the week before ends (exclusive) on Tuesday: Monday only.
+        "osobni | Vídeň, Rakousko, březe | Thu 18.3 00:00 - Tue 23.3 00:00 all day",
+        // UTC start with DURATION.
+        "rodina | Zápis do první třídy | Mon 22.3 10:30 - Mon 22.3 11:45",
+        // Weekdays in Zurich: 14:00 on both sides of the change to summer time.
+        "prace | Denní stand-up | Mon 22.3 14:00 - Mon 22.3 14:30",
+        // The instance of 18 March moved to Monday, 09:00 US/Central; 25 March is excluded.
+        "prace | Přehled zakázek (přesu | Mon 22.3 15:00 - Mon 22.3 18:00",
+        "prace | Denní stand-up | Tue 23.3 14:00 - Tue 23.3 14:30",
+        // The weekly series' UNTIL falls a second before this instance; an RDATE brings it back, once.
+        "prace | Kurz angličtiny | Tue 23.3 16:15 - Tue 23.3 17:45",
+        "osobni | Lisabon, Portugalsko,  | Wed 24.3 00:00 - Sat 27.3 00:00 all day",
+        // Nightly in Berlin: 25 March moved (DTEND wins over DURATION:PT0S), 26 March excluded
+        // by a UTC EXDATE, 28 March has no 02:30 and runs from 03:30, the last by a UTC UNTIL.
+        "osobni | Pozorování oblohy | Wed 24.3 02:30 - Wed 24.3 03:30",
+        // An RDATE instance, overridden through a UTC RECURRENCE-ID, moved to Tuesday 20:00 in
+        // Los Angeles; it is not shown again at its own time (Monday 18:00).
+        "prace | Porada s pobočkou – ve | Wed 24.3 04:00 - Wed 24.3 04:30",
+        // Floating: Prague wall time.
+        "osobni | Cesta z letiště Humber | Wed 24.3 10:10 - Wed 24.3 11:15",
+        "prace | Denní stand-up | Wed 24.3 14:00 - Wed 24.3 14:30",
+        "osobni | TP1281 PRG do LIS | Wed 24.3 15:50 - Wed 24.3 18:15",
+        "prace | Kontrola smlouvy s dod | Wed 24.3 19:20 - Wed 24.3 19:50",
+        // A date without DTEND or DURATION: one day.
+        "rodina | Teta Věra přijede na n | Thu 25.3 00:00 - Fri 26.3 00:00 all day",
+        "osobni | Pozorování oblohy (Měs | Thu 25.3 04:00 - Thu 25.3 05:00",
+        // New York is on summer time already, Prague not yet; the calendar's X-WR-TIMEZONE is ignored.
+        "osobni | Konference na dálku | Thu 25.3 07:30 - Fri 26.3 07:30",
+        // Folded value lines, X-LIC-ERROR and a blank line inside; a floating UNTIL.
+        "prace | Revize návrhu | Thu 25.3 08:00 - Thu 25.3 08:45",
+        "prace | Denní stand-up | Thu 25.3 14:00 - Thu 25.3 14:30",
+        // The summary's trailing space is dropped.
+        "svatky | Velký pátek | Fri 26.3 00:00 - Sat 27.3 00:00 all day",
+        "prace | Revize návrhu | Fri 26.3 08:00 - Fri 26.3 08:45",
         // A TZID only the file's own VTIMEZONE explains.
-        "osobni | One Event | Fri 26.3 14:45 - Fri 26.3 16:00",
-        "rodina | Sommerferien Sachsen | Sat 27.3 00:00 - Wed 7.4 00:00 all day",
-        // DURATION:P1D in Los Angeles, across Prague's change.
-        "prace | Really long event name | Sat 27.3 14:00 - Sun 28.3 15:00",
-        "prace | Crazy Event Thingy! | Sat 27.3 18:00 - Sat 27.3 18:30",
-        "rodina | event with alarms | Sat 27.3 19:15 - Sat 27.3 20:00",
-        "prace | test | Sat 27.3 22:00 - Sun 28.3 06:00",
-        "svatky | Easter | Sun 28.3 00:00 - Mon 29.3 00:00 all day",
-        "osobni | CO6256 SFO to PHX | Sun 28.3 01:19 - Sun 28.3 04:19",
-        "rodina | event with alarms | Sun 28.3 16:00 - Sun 28.3 17:00",
-        "prace | Daily Sync | Mon 29.3 14:00 - Mon 29.3 14:30",
+        "osobni | Online kurz účetnictví | Fri 26.3 13:30 - Fri 26.3 15:00",
+        "prace | Denní stand-up | Fri 26.3 14:00 - Fri 26.3 14:30",
+        // DATE values with a TZID parameter.
+        "rodina | Jarní prázdniny (Praha | Sat 27.3 00:00 - Tue 6.4 00:00 all day",
+        "osobni | Pozorování oblohy | Sat 27.3 02:30 - Sat 27.3 03:30",
+        // DURATION:P1D in Los Angeles, across Prague's change: 24 real hours, 25 on the clock.
+        "prace | Hackathon nonstop | Sat 27.3 14:30 - Sun 28.3 15:30",
+        // A plain RDATE instance of the monthly series.
+        "prace | Porada s pobočkou | Sat 27.3 18:00 - Sat 27.3 18:30",
+        "rodina | Návštěva u babičky | Sat 27.3 18:15 - Sat 27.3 19:30",
+        // A Windows zone name; six real hours over the change.
+        "prace | Noční migrace serverů | Sat 27.3 22:30 - Sun 28.3 05:30",
+        "svatky | Velikonoční neděle | Sun 28.3 00:00 - Mon 29.3 00:00 all day",
+        "osobni | TP1282 LIS do PRG | Sun 28.3 01:40 - Sun 28.3 04:25",
+        "osobni | Pozorování oblohy | Sun 28.3 03:30 - Sun 28.3 04:30",
+        // London and Prague both on summer time.
+        "rodina | Návštěva u babičky | Sun 28.3 15:00 - Sun 28.3 16:30",
+        "prace | Denní stand-up | Mon 29.3 14:00 - Mon 29.3 14:30",
     };
     EXPECT_EQ(seen.join('\n').toStdString(), expected.join('\n').toStdString());
     // The exact instants of the weekly series on both sides of the change.
     for (const CalendarEvent& e : events) {
         const QDate day = e.start.toTimeZone(QTimeZone("Europe/Prague")).date();
-        if (e.title != "Daily Sync") continue;
+        if (e.calendarId == "osobni" && day == QDate(2027, 3, 24) && e.allDay) {
+            EXPECT_EQ(e.title, "Lisabon, Portugalsko, 24.–26. března;"); // escaped commas and semicolon
+        }
+        if (e.title != "Denní stand-up") continue;
         if (day == QDate(2027, 3, 26)) {
             EXPECT_EQ(e.start.toUTC().time(), QTime(13, 0));
         } else if (day == QDate(2027, 3, 29)) {
@@ -143,7 +168,7 @@ TEST_F(VdirStoreTest, FoldersAndTheirKinds) {
     EXPECT_EQ(lists, (QStringList{"prace=Práce", "ukoly=Úkoly"}));
     EXPECT_EQ(store.defaultCalendar(Entity::event)->id, "osobni");
     EXPECT_EQ(store.defaultCalendar(Entity::reminder)->id, "ukoly");
-    EXPECT_EQ(store.calendars(Entity::event).first().color, "#43A047FF");
+    EXPECT_EQ(store.calendars(Entity::event).first().color, "#26A69AFF");
 }
 
 TEST_F(VdirStoreTest, IncompleteTasksWithDueDatesAndPriorities) {
@@ -154,12 +179,13 @@ TEST_F(VdirStoreTest, IncompleteTasksWithDueDatesAndPriorities) {
     }
     seen.sort();
     EXPECT_EQ(seen, (QStringList{
-                        "prace | Do something... | Wed 24.3 20:15 | 0",
-                        "ukoly | Koupit dárek pro Marii | Sat 20.3 17:00 | 0",
+                        // 16:30 in US/Pacific is past midnight in Prague.
+                        "prace | Připravit podklady pro audit | Thu 25.3 00:30 | 0",
+                        "ukoly | Koupit dárek k narozeninám | Sat 20.3 17:00 | 0",
+                        "ukoly | Objednat se k zubaři | Mon 22.3 17:00 | 1",
+                        "ukoly | Vrátit knihy do knihovny | - | 9",
                         "ukoly | Vynést koše | 22.3 | 0 repeats",
                         "ukoly | Vyzvednout balík | 22.3 | 5",
-                        "ukoly | Vyřídit reklamaci | - | 9",
-                        "ukoly | Zavolat do banky | Mon 22.3 17:00 | 1",
                     }));
     // Due on or after the bound: not fetched.
     EXPECT_EQ(tasks(prague(2027, 3, 22)).size(), 2); // the overdue one and the one without a date
@@ -171,10 +197,10 @@ TEST_F(VdirStoreTest, UnchangedFilesAreNotParsedAgain) {
     store.scanNow();
     EXPECT_EQ(store.parsedFiles(), first);
     const QString path = root + "/ukoly/no-due-low.ics";
-    writeFile(path, readAll(path).replace("Vyřídit reklamaci", "Vyřídit reklamaci v obchodě"));
+    writeFile(path, readAll(path).replace("Vrátit knihy do knihovny", "Vrátit knihy do městské knihovny"));
     store.scanNow();
     EXPECT_EQ(store.parsedFiles(), first + 1);
-    EXPECT_EQ(task("tb-no-due")->title, "Vyřídit reklamaci v obchodě");
+    EXPECT_EQ(task("tb-no-due")->title, "Vrátit knihy do městské knihovny");
 }
 
 TEST_F(VdirStoreTest, BrokenHugeAndRunawayItemsAreBounded) {
@@ -199,7 +225,7 @@ TEST_F(VdirStoreTest, BrokenHugeAndRunawayItemsAreBounded) {
     EXPECT_LE(ticks, ics::maxOccurrences);
     EXPECT_LE(counted, ics::maxOccurrences);
     EXPECT_GT(counted, 0);
-    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](auto& e) { return e.title == "Daily Sync"; }));
+    EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](auto& e) { return e.title == "Denní stand-up"; }));
 }
 
 TEST_F(VdirStoreTest, SavedItemsFollowTheRulesOfSyncTools) {
@@ -302,7 +328,7 @@ TEST_F(VdirStoreTest, CompletingKeepsEverythingElseModeAndLink) {
     const CalendarTask t = *task("d1b2c3e4-today-time");
 
     // Another program renamed it after our scan; completing must not undo that.
-    const QByteArray before = readAll(real).replace("Zavolat do banky", "Zavolat do banky a na poštu");
+    const QByteArray before = readAll(real).replace("Objednat se k zubaři", "Objednat se k zubaři a na očkování");
     writeFile(real, before);
     ASSERT_FALSE(store.completeTask(t, prague(2027, 3, 22, 9, 15)));
 
@@ -357,6 +383,37 @@ TEST_F(VdirStoreTest, ChangesByOtherProgramsAreNoticed) {
     }));
     const auto events = store.events(prague(2027, 3, 22), prague(2027, 3, 23));
     EXPECT_TRUE(std::any_of(events.begin(), events.end(), [](auto& e) { return e.title == "Nové"; }));
+}
+
+// A TZID the zone database knows is the system's zone; any other name needs the file's own
+// VTIMEZONE, else the time is floating.
+TEST(IcsZones, KnownNamesOwnDefinitionsOrFloating) {
+    test::ZoneScope zone{"Europe/Prague"};
+    const QByteArray eastern = "BEGIN:VTIMEZONE\r\nTZID:Eastern\r\nBEGIN:STANDARD\r\nDTSTART:19501105T020000\r\n"
+                               "TZOFFSETFROM:-0400\r\nTZOFFSETTO:-0500\r\nRRULE:FREQ=YEARLY;BYDAY=1SU;BYMONTH=11\r\n"
+                               "END:STANDARD\r\nBEGIN:DAYLIGHT\r\nDTSTART:19500312T020000\r\nTZOFFSETFROM:-0500\r\n"
+                               "TZOFFSETTO:-0400\r\nRRULE:FREQ=YEARLY;BYDAY=2SU;BYMONTH=3\r\nEND:DAYLIGHT\r\nEND:VTIMEZONE\r\n";
+    const struct {
+        const char* tzid;
+        bool ownDefinition;
+        const char* prague;
+    } rows[] = {
+        {"US/Central", false, "15:00"},            // an alias, no VTIMEZONE needed
+        {"EST5EDT", false, "14:00"},
+        {"Pacific Standard Time", false, "17:00"}, // a Windows name
+        {"Eastern", true, "14:00"},                // Qt alone reads this name as UTC
+        {"Eastern", false, "09:00"},               // nobody explains it: floating
+        {"Nowhere/Atlantis", false, "09:00"},
+    };
+    for (const auto& row : rows) {
+        const QByteArray data = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + (row.ownDefinition ? eastern : QByteArray()) +
+                                "BEGIN:VEVENT\r\nUID:z\r\nDTSTART;TZID=" + row.tzid +
+                                ":20270322T090000\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+        ics::ZoneCache zones;
+        const auto parsed = ics::parse(data, zones);
+        ASSERT_TRUE(parsed && parsed->series.size() == 1 && parsed->series[0].master) << row.tzid;
+        EXPECT_EQ(local(parsed->series[0].master->start.instant()), QStringLiteral("Mon 22.3 ") + row.prague) << row.tzid;
+    }
 }
 
 TEST(VdirStoreAccess, RequestMakesOneCalendarAndOneList) {
