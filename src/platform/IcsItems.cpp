@@ -239,8 +239,16 @@ void readCalendar(icalcomponent* cal, FileZones& zones, ParsedFile& out) {
         for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_RDATE_PROPERTY); p;
              p = icalcomponent_get_next_property(c, ICAL_RDATE_PROPERTY)) {
             const icaldatetimeperiodtype v = icalproperty_get_rdate(p);
-            const icaltimetype t = icaltime_is_null_time(v.time) ? v.period.start : v.time;
-            if (validTime(t)) series.rdates.append(timeFrom(t, p, zones));
+            const bool isPeriod = icaltime_is_null_time(v.time);
+            const icaltimetype t = isPeriod ? v.period.start : v.time;
+            if (!validTime(t)) continue;
+            series.rdates.append(timeFrom(t, p, zones));
+            std::optional<qint64> length;
+            if (isPeriod && validTime(v.period.end))
+                length = timeFrom(v.period.end, p, zones).seconds() - series.rdates.last().seconds();
+            else if (isPeriod && !icaldurationtype_is_null_duration(v.period.duration))
+                length = icaldurationtype_as_int(v.period.duration);
+            series.rdateLengths.append(length && *length >= 0 ? length : std::nullopt);
         }
         for (icalproperty* p = icalcomponent_get_first_property(c, ICAL_EXDATE_PROPERTY); p;
              p = icalcomponent_get_next_property(c, ICAL_EXDATE_PROPERTY)) {
@@ -514,7 +522,7 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
 
     QList<qint64> exSeconds;
     for (const Time& x : series.exdates) exSeconds.append(x.isDate() || m.start.isDate() ? 0 : x.seconds());
-    auto consider = [&](const Time& start) {
+    auto consider = [&](const Time& start, std::optional<qint64> length = std::nullopt) {
         const qint64 s = start.seconds();
         for (int i = 0; i < series.exdates.size(); ++i) {
             const Time& x = series.exdates[i];
@@ -522,14 +530,22 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
         }
         for (const EventPart& o : series.overrides)
             if (sameInstance(start, s, *o.recurrenceId)) return;
-        const qint64 e = endSeconds(start, s, span);
+        // An RDATE period brings its own end.
+        const qint64 e = length ? s + *length : endSeconds(start, s, span);
         if (overlaps(s, e)) out.append(makeEvent(m, calendarId, span, s, e));
+    };
+    auto considerRdates = [&](std::optional<qint64> skipWall) {
+        for (int i = 0; i < series.rdates.size(); ++i) {
+            const Time& r = series.rdates[i];
+            if (skipWall && wallOf(r) == *skipWall && r.kind == m.start.kind) continue;
+            consider(r, series.rdateLengths.value(i));
+        }
     };
 
     if (!rule && series.rdates.isEmpty() && cannotOverlap(m)) return out;
     if (!rule) {
         consider(m.start);
-        for (const Time& r : series.rdates) consider(r);
+        considerRdates(std::nullopt);
         return out;
     }
 
@@ -547,8 +563,7 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
         if (wall > needTo) break;
         consider(atWall(m.start, wall));
     }
-    for (const Time& r : series.rdates)
-        if (wallOf(r) != startWall || r.kind != m.start.kind) consider(r);
+    considerRdates(startWall);
     return out;
 }
 

@@ -67,6 +67,9 @@ struct Series {
     std::optional<EventPart> master;
     std::optional<QByteArray> rule; // the RRULE text
     QList<Time> rdates;
+    // The length in seconds of each RDATE given as a period; none where it is a plain date-time,
+    // which lasts as long as the master.
+    QList<std::optional<qint64>> rdateLengths;
     QList<Time> exdates;
     QList<EventPart> overrides;
 

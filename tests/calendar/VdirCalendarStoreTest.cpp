@@ -470,3 +470,20 @@ TEST_F(VdirStoreTest, QuickAddLinesLandInTheFoldersAndTheAgenda) {
 }
 
 } // namespace
+
+// An RDATE given as a period lasts as long as its period, not as long as the master.
+TEST(IcsRecurrence, RdatePeriodsBringTheirOwnEnds) {
+    const QByteArray data = "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:p\r\nSUMMARY:Kurz\r\n"
+                            "DTSTART:20270322T090000Z\r\nDTEND:20270322T100000Z\r\n"
+                            "RDATE;VALUE=PERIOD:20270323T100000Z/20270323T130000Z,20270324T080000Z/PT30M\r\n"
+                            "RDATE:20270325T090000Z\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+    ics::ZoneCache zones;
+    const auto parsed = ics::parse(data, zones);
+    ASSERT_TRUE(parsed && parsed->series.size() == 1);
+    const QDateTime from(QDate(2027, 3, 22), QTime(0, 0), QTimeZone::utc());
+    auto events = ics::occurrences(parsed->series[0], "c", from, from.addDays(7));
+    std::sort(events.begin(), events.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+    ASSERT_EQ(events.size(), 4);
+    const qint64 lengths[] = {3600, 3 * 3600, 1800, 3600};
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(events[i].start.secsTo(events[i].end), lengths[i]) << i;
+}
