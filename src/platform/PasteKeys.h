@@ -16,7 +16,7 @@ public:
     static void setCurrent(PasteKeys* keys); // nullptr restores the X11 layer
 };
 
-// XTestFakeKeyEvent on the X server in $DISPLAY.
+// Ctrl+V through the desktop automation layer (XTEST on the X server in $DISPLAY).
 class X11PasteKeys : public PasteKeys {
 public:
     bool trusted() const override;
