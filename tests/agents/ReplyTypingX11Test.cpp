@@ -129,3 +129,36 @@ TEST(ReplyTypingX11Test, ReplyArrivesInXtermAndClipboardComesBack)
     xterm.kill();
     xterm.waitForFinished(3000);
 }
+
+// While a reply sits on the clipboard, the GUI thread may itself be blocked reading the
+// clipboard (Qt's clipboard reads wait for the owner): our clipboard must still be served.
+TEST(ReplyTypingX11Test, ClipboardIsServedWhileTheOwningThreadIsBusy)
+{
+    Display display;
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_TRUE(display.start());
+    ASSERT_FALSE(QStandardPaths::findExecutable("xclip").isEmpty()) << "xclip is in scripts/bootstrap";
+    test::EnvGuard env("DISPLAY", display.name());
+
+    X11DesktopAutomation automation;
+    automation.setClipboardText("the reply");
+    EXPECT_TRUE(automation.ownsClipboard());
+    EXPECT_FALSE(automation.pasteFetched());
+
+    // waitForFinished does not run this thread's event loop.
+    QProcess p;
+    QProcessEnvironment penv = QProcessEnvironment::systemEnvironment();
+    penv.insert("DISPLAY", display.name());
+    p.setProcessEnvironment(penv);
+    p.start("xclip", {"-o", "-selection", "clipboard", "-t", "UTF8_STRING"});
+    ASSERT_TRUE(p.waitForFinished(4000)) << "the clipboard was not served";
+    EXPECT_EQ(p.readAllStandardOutput(), "the reply");
+    EXPECT_TRUE(automation.pasteFetched());
+
+    // Our own snapshot of our own offer needs no round trip; an empty restore gives it up.
+    const ClipboardSnapshot snap = automation.snapshotClipboard();
+    ASSERT_FALSE(snap.items.isEmpty());
+    EXPECT_EQ(snap.items.first().data, "the reply");
+    automation.restoreClipboard({});
+    EXPECT_FALSE(automation.ownsClipboard());
+}
