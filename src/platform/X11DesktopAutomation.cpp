@@ -602,6 +602,8 @@ void X11DesktopAutomation::setClipboardText(const QString& text)
     for (const char* target : {"UTF8_STRING", "text/plain;charset=utf-8", "TEXT"})
         content.items.append({target, "UTF8_STRING", 8, utf8});
     content.items.append({"STRING", "STRING", 8, text.toLatin1()});
+    // Clipboard histories (ours too) skip a copy with this marker: the reply is not the user's copy.
+    content.items.append({"org.nspasteboard.TransientType", "UTF8_STRING", 8, QByteArray()});
     owner_->call([this, content] { owner_->state.own(content); });
 }
 

@@ -146,13 +146,19 @@ TEST(ReplyTypingX11Test, ClipboardIsServedWhileTheOwningThreadIsBusy)
     EXPECT_FALSE(automation.pasteFetched());
 
     // waitForFinished does not run this thread's event loop.
-    QProcess p;
     QProcessEnvironment penv = QProcessEnvironment::systemEnvironment();
     penv.insert("DISPLAY", display.name());
-    p.setProcessEnvironment(penv);
-    p.start("xclip", {"-o", "-selection", "clipboard", "-t", "UTF8_STRING"});
-    ASSERT_TRUE(p.waitForFinished(4000)) << "the clipboard was not served";
-    EXPECT_EQ(p.readAllStandardOutput(), "the reply");
+    auto blockingXclip = [&](const char* target) {
+        QProcess p;
+        p.setProcessEnvironment(penv);
+        p.start("xclip", {"-o", "-selection", "clipboard", "-t", target});
+        EXPECT_TRUE(p.waitForFinished(4000)) << "the clipboard was not served";
+        return p.readAllStandardOutput();
+    };
+    // A clipboard history looks at the targets only, sees the marker and fetches nothing.
+    EXPECT_TRUE(blockingXclip("TARGETS").contains("org.nspasteboard.TransientType"));
+    EXPECT_FALSE(automation.pasteFetched());
+    EXPECT_EQ(blockingXclip("UTF8_STRING"), "the reply");
     EXPECT_TRUE(automation.pasteFetched());
 
     // Our own snapshot of our own offer needs no round trip; an empty restore gives it up.
