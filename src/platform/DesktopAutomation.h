@@ -102,7 +102,9 @@ public:
 
 private:
     struct State;
+    class Owner;
     State* d;
+    Owner* owner_;
 };
 
 // Records what was asked; the window list, activation and fetching are set by the test.

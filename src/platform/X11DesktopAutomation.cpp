@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QSet>
 #include <QSocketNotifier>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -53,9 +54,38 @@ struct X11DesktopAutomation::State {
     QHash<QByteArray, xcb_atom_t> atoms;
 
     ClipboardSnapshot offered; // what we serve while we own CLIPBOARD
-    bool fetched = false;
+    std::atomic<bool> fetched{false};
 
     bool ok() const { return conn && window; }
+
+    // Connects to $DISPLAY and makes our 1x1 input-only window; false without a display.
+    bool open()
+    {
+        const char* display = std::getenv("DISPLAY");
+        if (!display || !*display)
+            return false;
+        int screenNumber = 0;
+        conn = xcb_connect(display, &screenNumber);
+        if (xcb_connection_has_error(conn)) {
+            xcb_disconnect(conn);
+            conn = nullptr;
+            return false;
+        }
+        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn));
+        for (int i = 0; i < screenNumber && it.rem; ++i)
+            xcb_screen_next(&it);
+        if (!it.rem)
+            return false;
+        root = it.data->root;
+        window = xcb_generate_id(conn);
+        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+        xcb_create_window(conn, XCB_COPY_FROM_PARENT, window, root, -10, -10, 1, 1, 0,
+                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
+        const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn, &xcb_test_id);
+        xtest = ext && ext->present;
+        flush();
+        return true;
+    }
 
     xcb_atom_t atom(const QByteArray& name)
     {
@@ -354,32 +384,53 @@ struct X11DesktopAutomation::State {
     }
 };
 
-X11DesktopAutomation::X11DesktopAutomation() : d(new State)
-{
-    const char* display = std::getenv("DISPLAY");
-    if (!display || !*display)
-        return;
-    int screenNumber = 0;
-    d->conn = xcb_connect(display, &screenNumber);
-    if (xcb_connection_has_error(d->conn)) {
-        xcb_disconnect(d->conn);
-        d->conn = nullptr;
-        return;
+// Owns and serves CLIPBOARD on a connection and thread of its own. Qt reads the clipboard
+// synchronously on the GUI thread, waiting for the owner's answer; were we served there, a read
+// of our own reply would wait for itself and freeze the application.
+class X11DesktopAutomation::Owner final : public QThread {
+public:
+    State state; // touched on this thread only, apart from `window` and `fetched`
+    QObject context;
+
+    Owner()
+    {
+        if (state.open())
+            context.moveToThread(this);
     }
-    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(d->conn));
-    for (int i = 0; i < screenNumber && it.rem; ++i)
-        xcb_screen_next(&it);
-    if (!it.rem)
+    ~Owner() override
+    {
+        quit();
+        wait();
+        if (state.conn)
+            xcb_disconnect(state.conn);
+    }
+    bool ok() const { return state.ok() && isRunning(); }
+
+    // Runs fn on the owner's thread and returns when it is done.
+    template <typename Fn>
+    void call(Fn fn)
+    {
+        if (ok())
+            QMetaObject::invokeMethod(&context, std::move(fn), Qt::BlockingQueuedConnection);
+    }
+
+protected:
+    void run() override
+    {
+        QSocketNotifier notifier(xcb_get_file_descriptor(state.conn), QSocketNotifier::Read);
+        QObject::connect(&notifier, &QSocketNotifier::activated, [this] { state.drain(); });
+        state.drain();
+        exec();
+    }
+};
+
+X11DesktopAutomation::X11DesktopAutomation() : d(new State), owner_(new Owner)
+{
+    if (!d->open())
         return;
-    d->root = it.data->root;
-    d->window = xcb_generate_id(d->conn);
-    const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_create_window(d->conn, XCB_COPY_FROM_PARENT, d->window, d->root, -10, -10, 1, 1, 0,
-                      XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
-    const xcb_query_extension_reply_t* ext = xcb_get_extension_data(d->conn, &xcb_test_id);
-    d->xtest = ext && ext->present;
-    d->flush();
-    // Serve clipboard requests as they come while the event loop runs.
+    if (owner_->state.ok())
+        owner_->start();
+    // Answers to our own clipboard fetches arrive while the event loop runs.
     if (QCoreApplication::instance()) {
         QCoreApplication* app = QCoreApplication::instance();
         d->notifier = new QSocketNotifier(xcb_get_file_descriptor(d->conn), QSocketNotifier::Read,
@@ -390,6 +441,7 @@ X11DesktopAutomation::X11DesktopAutomation() : d(new State)
 
 X11DesktopAutomation::~X11DesktopAutomation()
 {
+    delete owner_;
     delete d->notifier;
     if (d->conn)
         xcb_disconnect(d->conn);
@@ -510,8 +562,11 @@ ClipboardSnapshot X11DesktopAutomation::snapshotClipboard()
     const xcb_window_t owner = d->owner();
     if (owner == XCB_WINDOW_NONE)
         return snap;
-    if (owner == d->window)
-        return d->offered;
+    if (owner == owner_->state.window) {
+        ClipboardSnapshot offered;
+        owner_->call([this, &offered] { offered = owner_->state.offered; });
+        return offered;
+    }
     QElapsedTimer clock;
     clock.start();
     auto targets = d->fetch(d->atom("TARGETS"), 64 * 1024, clock, snapshotBudgetMs);
@@ -547,14 +602,16 @@ void X11DesktopAutomation::setClipboardText(const QString& text)
     for (const char* target : {"UTF8_STRING", "text/plain;charset=utf-8", "TEXT"})
         content.items.append({target, "UTF8_STRING", 8, utf8});
     content.items.append({"STRING", "STRING", 8, text.toLatin1()});
-    d->own(content);
+    // Clipboard histories (ours too) skip a copy with this marker: the reply is not the user's copy.
+    content.items.append({"org.nspasteboard.TransientType", "UTF8_STRING", 8, QByteArray()});
+    owner_->call([this, content] { owner_->state.own(content); });
 }
 
 bool X11DesktopAutomation::pasteFetched()
 {
     if (d->ok())
         d->drain();
-    return d->fetched;
+    return owner_->state.fetched.load();
 }
 
 bool X11DesktopAutomation::ownsClipboard()
@@ -562,13 +619,13 @@ bool X11DesktopAutomation::ownsClipboard()
     if (!d->ok())
         return false;
     d->drain();
-    return d->owner() == d->window;
+    return owner_->ok() && d->owner() == owner_->state.window;
 }
 
 void X11DesktopAutomation::restoreClipboard(const ClipboardSnapshot& snapshot)
 {
     if (d->ok())
-        d->own(snapshot);
+        owner_->call([this, snapshot] { owner_->state.own(snapshot); });
 }
 
 void X11DesktopAutomation::sendPaste(bool terminal)

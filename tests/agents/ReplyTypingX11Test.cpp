@@ -129,3 +129,42 @@ TEST(ReplyTypingX11Test, ReplyArrivesInXtermAndClipboardComesBack)
     xterm.kill();
     xterm.waitForFinished(3000);
 }
+
+// While a reply sits on the clipboard, the GUI thread may itself be blocked reading the
+// clipboard (Qt's clipboard reads wait for the owner): our clipboard must still be served.
+TEST(ReplyTypingX11Test, ClipboardIsServedWhileTheOwningThreadIsBusy)
+{
+    Display display;
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_TRUE(display.start());
+    ASSERT_FALSE(QStandardPaths::findExecutable("xclip").isEmpty()) << "xclip is in scripts/bootstrap";
+    test::EnvGuard env("DISPLAY", display.name());
+
+    X11DesktopAutomation automation;
+    automation.setClipboardText("the reply");
+    EXPECT_TRUE(automation.ownsClipboard());
+    EXPECT_FALSE(automation.pasteFetched());
+
+    // waitForFinished does not run this thread's event loop.
+    QProcessEnvironment penv = QProcessEnvironment::systemEnvironment();
+    penv.insert("DISPLAY", display.name());
+    auto blockingXclip = [&](const char* target) {
+        QProcess p;
+        p.setProcessEnvironment(penv);
+        p.start("xclip", {"-o", "-selection", "clipboard", "-t", target});
+        EXPECT_TRUE(p.waitForFinished(4000)) << "the clipboard was not served";
+        return p.readAllStandardOutput();
+    };
+    // A clipboard history looks at the targets only, sees the marker and fetches nothing.
+    EXPECT_TRUE(blockingXclip("TARGETS").contains("org.nspasteboard.TransientType"));
+    EXPECT_FALSE(automation.pasteFetched());
+    EXPECT_EQ(blockingXclip("UTF8_STRING"), "the reply");
+    EXPECT_TRUE(automation.pasteFetched());
+
+    // Our own snapshot of our own offer needs no round trip; an empty restore gives it up.
+    const ClipboardSnapshot snap = automation.snapshotClipboard();
+    ASSERT_FALSE(snap.items.isEmpty());
+    EXPECT_EQ(snap.items.first().data, "the reply");
+    automation.restoreClipboard({});
+    EXPECT_FALSE(automation.ownsClipboard());
+}
