@@ -105,6 +105,11 @@ protected:
             p.setBrush(fill);
             p.drawRoundedRect(QRectF(rect()), 7, 7);
         }
+        if (hasFocus()) {
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(isChecked() ? QColor(Qt::white) : style::accent(this), 1.5));
+            p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
+        }
         p.setPen(isChecked() ? QColor(Qt::white) : style::primary(this));
         p.setFont(font());
         const QRect textRect = rect().adjusted(8 + 22 + 9, 0, -8, 0);
@@ -263,6 +268,7 @@ void SettingsView::buildPage() {
     }
     headerTile_->setSymbol(symbol(page), style::named(tileColor(page), this));
     headerTitle_->setText(pageTitle(page));
+    scroll_->setAccessibleName(pageTitle(page));
     headerSubtitle_->setText(L10n::shared().t("page." + rawValue(page) + ".sub"));
 
     // The old page goes with its view state; it is deleted once any of its handlers returned.

@@ -142,6 +142,8 @@ TEST_F(PlacesPageTest, ChoosingAndClearingAStop) {
     transit.setStop(StopGroup{"Anděl", QStringLiteral("Praha"), {"U1"}, {}, std::nullopt});
     EXPECT_EQ(PlacesPage::stopDetail(transit), "Praha · PID · Golemio");
 
+    EXPECT_EQ(page.findChild<QToolButton*>("clearStop")->accessibleName(), "Clear the chosen stop");
+    EXPECT_EQ(page.stopField()->accessibleName(), "Stop");
     page.findChild<QToolButton*>("clearStop")->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(transit.stop());

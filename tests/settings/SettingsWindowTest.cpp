@@ -10,11 +10,14 @@
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/pages/GeneralPage.h"
+#include <QAbstractSpinBox>
 #include <QAccessible>
+#include <QComboBox>
 #include <QFile>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTest>
 #include <map>
 #include <memory>
 
@@ -239,4 +242,59 @@ TEST_F(SettingsWindowTest, BuildingBlocks) {
     // A change made elsewhere shows at once.
     Settings::shared().setBool("liveActivity", false);
     EXPECT_FALSE(toggle.toggle()->isChecked());
+}
+
+namespace {
+
+// Every control the keyboard can reach, named as a screen reader would read it; those without
+// a name are listed by class and object name.
+QStringList unnamedControls(QWidget* root) {
+    QStringList out;
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(root) || w->window() != root->window()) continue;
+        if (qobject_cast<QAbstractSpinBox*>(w->parentWidget()) || qobject_cast<QComboBox*>(w->parentWidget())) continue;
+        QAccessibleInterface* acc = QAccessible::queryAccessibleInterface(w);
+        if (!acc || acc->text(QAccessible::Name).trimmed().isEmpty())
+            out << QString::fromLatin1(w->metaObject()->className()) + "#" + w->objectName();
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(SettingsWindowTest, EveryControlTheKeyboardReachesHasAName) {
+    for (Page page : SettingsView::allPages()) {
+        open(page);
+        EXPECT_EQ(unnamedControls(view->currentPage()), QStringList()) << SettingsView::rawValue(page).toStdString();
+    }
+    EXPECT_EQ(unnamedControls(view.get()), QStringList());
+}
+
+// Arrows choose the neighbouring segment and a slider moves a whole step of its grid.
+TEST_F(SettingsWindowTest, ArrowKeysMoveSegmentsAndTheDelaySlider) {
+    SegmentedPicker picker({{"Always", "always"}, {"Activity", "activity"}, {"Never", "never"}},
+                           settingString("pillMode", "always"));
+    picker.show();
+    QAbstractButton* first = picker.segments()[0];
+    first->setFocus();
+    QTest::keyClick(first, Qt::Key_Right);
+    EXPECT_EQ(Settings::shared().stringValue("pillMode"), "activity");
+    EXPECT_TRUE(picker.segments()[1]->isChecked());
+    EXPECT_FALSE(first->isChecked());
+    QTest::keyClick(picker.segments()[1], Qt::Key_Right);
+    QTest::keyClick(picker.segments()[2], Qt::Key_Right); // the last stays
+    EXPECT_EQ(Settings::shared().stringValue("pillMode"), "never");
+    QTest::keyClick(picker.segments()[2], Qt::Key_Left);
+    EXPECT_EQ(Settings::shared().stringValue("pillMode"), "activity");
+
+    open(Page::general);
+    auto* slider = view->currentPage()->findChild<QSlider*>();
+    ASSERT_TRUE(slider);
+    QTest::keyClick(slider, Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.15);
+    QTest::keyClick(slider, Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.20);
+    QTest::keyClick(slider, Qt::Key_Left);
+    EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.15);
+    EXPECT_EQ(slider->value(), 150) << "the knob sits on the stored step";
 }

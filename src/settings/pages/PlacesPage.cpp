@@ -99,6 +99,7 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     placeField_ = new QLineEdit(placeBox);
     placeField_->setObjectName(QStringLiteral("placeField"));
     placeField_->setPlaceholderText(t("places.search"));
+    placeField_->setAccessibleName(t("places.place"));
     placeField_->setClearButtonEnabled(true);
     placeCol->addWidget(placeField_);
     placeList_ = new QVBoxLayout;
@@ -125,6 +126,7 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     stopField_ = new QLineEdit(searchBox);
     stopField_->setObjectName(QStringLiteral("stopField"));
     stopField_->setPlaceholderText(t("dep.search"));
+    stopField_->setAccessibleName(t("pid.stop"));
     stopField_->setClearButtonEnabled(true);
     fieldRow->addWidget(stopField_, 1);
     spinner_ = new QProgressBar(searchBox);
@@ -202,6 +204,7 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     keyField->setMaximumWidth(QWIDGETSIZE_MAX);
     keyField->setEchoMode(QLineEdit::Password);
     keyField->setPlaceholderText(t("pid.keyPlaceholder"));
+    keyField->setAccessibleName(t("pid.key"));
     keyCard->add(keyField);
     connect(keyField, &QLineEdit::returnPressed, this, [this] {
         if (transit_) transit_->refresh();
@@ -340,6 +343,8 @@ void PlacesPage::updateStopRow() {
         auto* clear = new QToolButton(trailing);
         clear->setObjectName(QStringLiteral("clearStop"));
         clear->setAutoRaise(true);
+        clear->setAccessibleName(t("pid.clearStop"));
+        clear->setToolTip(clear->accessibleName());
         clear->setIcon(QIcon(symbols::pixmap(QStringLiteral("xmark.circle.fill"), 14, style::secondary(this), devicePixelRatioF())));
         connect(clear, &QToolButton::clicked, this, &PlacesPage::clearStop);
         row->addWidget(clear);
