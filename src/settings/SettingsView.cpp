@@ -105,7 +105,7 @@ protected:
             p.setBrush(fill);
             p.drawRoundedRect(QRectF(rect()), 7, 7);
         }
-        if (hasFocus()) {
+        if (style::showsFocusRing(this)) {
             p.setBrush(Qt::NoBrush);
             p.setPen(QPen(isChecked() ? QColor(Qt::white) : style::accent(this), 1.5));
             p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);

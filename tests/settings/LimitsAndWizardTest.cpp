@@ -9,6 +9,7 @@
 #include "settings/blocks/Controls.h"
 #include "settings/pages/LimitsPage.h"
 #include "settings/blocks/Style.h"
+#include <QCoreApplication>
 #include <QLabel>
 #include <QPushButton>
 
@@ -105,6 +106,26 @@ TEST_F(LimitsAndWizardTest, WizardCardsAndFooterFollowTheModel) {
     EXPECT_EQ(wizard.finishButton()->text(), "Hotovo");
     wizard.finishButton()->click();
     EXPECT_TRUE(closed);
+}
+
+// A title that wraps to two lines leaves the "optional" badge at its own height by the first line.
+TEST_F(LimitsAndWizardTest, OptionalBadgeKeepsItsHeightBesideAWrappedTitle) {
+    L10n::shared().setLanguage(AppLanguage::en);
+    SetupWizardView wizard(services);
+    wizard.show();
+    QCoreApplication::processEvents();
+    StepCard* contacts = wizard.cards()[2];
+    QLabel* badge = nullptr;
+    for (QLabel* label : contacts->findChildren<QLabel*>())
+        if (label->text() == "optional") badge = label;
+    ASSERT_TRUE(badge);
+    QLabel* title = nullptr;
+    for (QLabel* label : contacts->findChildren<QLabel*>())
+        if (label->text() == contacts->title()) title = label;
+    ASSERT_TRUE(title);
+    ASSERT_GT(title->height(), title->fontMetrics().height() * 3 / 2) << "the title wraps";
+    EXPECT_LE(badge->height(), badge->sizeHint().height());
+    EXPECT_LE(badge->y(), title->y() + title->fontMetrics().height());
 }
 
 } // namespace

@@ -37,7 +37,7 @@ void Switch::paintEvent(QPaintEvent*) {
     p.drawEllipse(knob.translated(0, 0.6));
     p.setBrush(Qt::white);
     p.drawEllipse(knob);
-    if (hasFocus()) {
+    if (style::showsFocusRing(this)) {
         p.setBrush(Qt::NoBrush);
         p.setPen(QPen(style::accent(this), 1.5));
         p.drawRoundedRect(track.adjusted(-0.5, -0.5, 0.5, 0.5), r, r);
@@ -81,7 +81,7 @@ protected:
             p.setBrush(dark ? QColor(255, 255, 255, 60) : QColor(Qt::white));
             p.drawRoundedRect(r, 5, 5);
         }
-        if (hasFocus()) {
+        if (style::showsFocusRing(this)) {
             p.setPen(QPen(style::accent(this), 1.5));
             p.setBrush(Qt::NoBrush);
             p.drawRoundedRect(r, 5, 5);

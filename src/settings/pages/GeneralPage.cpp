@@ -43,7 +43,7 @@ protected:
         p.setBrush(fill);
         p.setPen(on ? QPen(style::accent(this), 2) : QPen(style::primary(this, 0.08), 1));
         p.drawRoundedRect(r, 10, 10);
-        if (hasFocus()) {
+        if (style::showsFocusRing(this)) {
             p.setBrush(Qt::NoBrush);
             p.setPen(QPen(style::accent(this), 1.5, Qt::DashLine));
             p.drawRoundedRect(r.adjusted(3, 3, -3, -3), 8, 8);
