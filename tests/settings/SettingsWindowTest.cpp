@@ -298,3 +298,22 @@ TEST_F(SettingsWindowTest, ArrowKeysMoveSegmentsAndTheDelaySlider) {
     EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.15);
     EXPECT_EQ(slider->value(), 150) << "the knob sits on the stored step";
 }
+
+// A switch reached with Tab shows where the focus is, on as well as off.
+TEST_F(SettingsWindowTest, FocusRingShowsOnASwitchThatIsOn) {
+    QWidget window;
+    auto* sw = boundSwitch(settingBool("liveActivity", true), &window);
+    sw->resize(sw->sizeHint());
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const QPoint edge(sw->width() / 2, 1);
+    const QColor plain = sw->grab().toImage().pixelColor(edge * sw->devicePixelRatioF());
+    sw->setFocus(Qt::TabFocusReason);
+    window.setAttribute(Qt::WA_KeyboardFocusChange);
+    ASSERT_TRUE(sw->hasFocus());
+    const QColor focused = sw->grab().toImage().pixelColor(edge * sw->devicePixelRatioF());
+    const int distance = std::abs(plain.red() - focused.red()) + std::abs(plain.green() - focused.green()) +
+                         std::abs(plain.blue() - focused.blue());
+    EXPECT_GT(distance, 60) << plain.name().toStdString() << " vs " << focused.name().toStdString();
+}

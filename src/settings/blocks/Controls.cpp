@@ -39,7 +39,8 @@ void Switch::paintEvent(QPaintEvent*) {
     p.drawEllipse(knob);
     if (style::showsFocusRing(this)) {
         p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(style::accent(this), 1.5));
+        // An accent ring would vanish against the accent fill of a switch that is on.
+        p.setPen(QPen(isChecked() ? style::primary(this, 0.7) : style::accent(this), 1.5));
         p.drawRoundedRect(track.adjusted(-0.5, -0.5, 0.5, 0.5), r, r);
     }
 }
