@@ -317,3 +317,29 @@ TEST_F(SettingsWindowTest, FocusRingShowsOnASwitchThatIsOn) {
                          std::abs(plain.blue() - focused.blue());
     EXPECT_GT(distance, 60) << plain.name().toStdString() << " vs " << focused.name().toStdString();
 }
+
+// Moving a tab or hiding it with the keyboard leaves the focus on the same control of that tab.
+TEST_F(SettingsWindowTest, ReorderingTabsKeepsTheKeyboardOnTheMovedTab) {
+    open(Page::notch);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    auto row = [&](const char* name) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the old rows
+        return view->currentPage()->findChild<QWidget*>(name);
+    };
+    QWidget* down = row("tab.home")->findChild<QWidget*>("down");
+    ASSERT_TRUE(down);
+    down->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(down, Qt::Key_Space);
+    EXPECT_EQ(model.tabOrder().at(1), NotchModel::Tab::home);
+    ASSERT_TRUE(QApplication::focusWidget());
+    EXPECT_EQ(QApplication::focusWidget(), row("tab.home")->findChild<QWidget*>("down"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(model.tabOrder().at(2), NotchModel::Tab::home);
+
+    QWidget* visible = row("tab.home")->findChild<QWidget*>("visible");
+    visible->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(visible, Qt::Key_Space);
+    EXPECT_TRUE(model.hiddenTabs().contains(NotchModel::Tab::home));
+    EXPECT_EQ(QApplication::focusWidget(), row("tab.home")->findChild<QWidget*>("visible"));
+}
