@@ -9,7 +9,8 @@
 #include "settings/blocks/Controls.h"
 #include "settings/pages/LimitsPage.h"
 #include "settings/blocks/Style.h"
-#include <QCoreApplication>
+#include <QApplication>
+#include <QTest>
 #include <QLabel>
 #include <QPushButton>
 
@@ -85,6 +86,22 @@ TEST_F(LimitsAndWizardTest, PanelsOnlyWhileUsageIsOnWithTheStatusText) {
         for (auto* l : claude->findChildren<QLabel*>()) if (l->text() == "connect in Settings") return true;
         return false;
     }));
+}
+
+// The panels are drawn anew on each change of the monitor; the reload button keeps the focus.
+TEST_F(LimitsAndWizardTest, ReloadKeepsTheKeyboardFocusWhenThePanelIsRedrawn) {
+    Settings::shared().setBool("usageEnabled", true);
+    LimitsPage page(services);
+    page.show();
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    auto* claude = page.findChild<QWidget*>("panel.claude");
+    claude->findChild<QWidget*>("reload")->setFocus(Qt::TabFocusReason);
+    Q_EMIT usage.changed();
+    QCoreApplication::processEvents(); // the new button comes on screen
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(QApplication::focusWidget());
+    EXPECT_EQ(QApplication::focusWidget(), claude->findChild<QWidget*>("reload"));
 }
 
 TEST_F(LimitsAndWizardTest, WizardCardsAndFooterFollowTheModel) {
