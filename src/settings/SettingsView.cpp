@@ -8,6 +8,7 @@
 #include "settings/blocks/Style.h"
 #include "ui/Symbols.h"
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -77,6 +78,14 @@ style::Named SettingsView::tileColor(Page page) {
 }
 
 namespace {
+
+// The controls of a page the keyboard can reach, in the order they were made.
+QList<QWidget*> focusableControls(QWidget* page) {
+    QList<QWidget*> out;
+    for (QWidget* w : page->findChildren<QWidget*>())
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(page)) out << w;
+    return out;
+}
 
 QString pageTitle(SettingsView::Page page) { return L10n::shared().t("page." + SettingsView::rawValue(page)); }
 
@@ -272,6 +281,11 @@ void SettingsView::buildPage() {
     headerSubtitle_->setText(L10n::shared().t("page." + rawValue(page) + ".sub"));
 
     // The old page goes with its view state; it is deleted once any of its handlers returned.
+    // The same page made again (a change of language) gets the keyboard focus back on the
+    // control that had it.
+    int focusIndex = -1;
+    if (QWidget* f = QApplication::focusWidget(); page_ && f && page_->isAncestorOf(f) && shownPage_ == page)
+        focusIndex = int(focusableControls(page_).indexOf(f));
     if (QWidget* old = scroll_->takeWidget()) old->deleteLater();
     SettingsPage* content = makeSettingsPage(page, services_, [this] {
         if (onSetup) onSetup();
@@ -280,6 +294,11 @@ void SettingsView::buildPage() {
     content->setObjectName(QStringLiteral("page.") + rawValue(page));
     scroll_->setWidget(content);
     page_ = content;
+    shownPage_ = page;
+    if (focusIndex >= 0) {
+        const QList<QWidget*> controls = focusableControls(content);
+        if (focusIndex < controls.size()) controls[focusIndex]->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void SettingsView::showEvent(QShowEvent* event) {

@@ -12,6 +12,7 @@
 #include "settings/pages/GeneralPage.h"
 #include <QAbstractSpinBox>
 #include <QAccessible>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QScrollArea>
@@ -342,4 +343,27 @@ TEST_F(SettingsWindowTest, ReorderingTabsKeepsTheKeyboardOnTheMovedTab) {
     QTest::keyClick(visible, Qt::Key_Space);
     EXPECT_TRUE(model.hiddenTabs().contains(NotchModel::Tab::home));
     EXPECT_EQ(QApplication::focusWidget(), row("tab.home")->findChild<QWidget*>("visible"));
+}
+
+// Choosing a language from the keyboard: the page is made again in the new language with the
+// focus on the same tile.
+TEST_F(SettingsWindowTest, LanguageChosenFromTheKeyboardKeepsTheFocusOnItsTile) {
+    L10n::shared().setLanguage(AppLanguage::cs);
+    open(Page::general);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    QAbstractButton* english = nullptr;
+    for (auto* b : view->currentPage()->findChildren<QAbstractButton*>())
+        if (b->accessibleName() == "English") english = b;
+    ASSERT_TRUE(english);
+    english->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(english, Qt::Key_Space);
+    EXPECT_EQ(L10n::shared().language(), AppLanguage::en);
+    QWidget* old = view->currentPage();
+    ASSERT_TRUE(test::waitUntil([&] { return view->currentPage() != old; }));
+    QCoreApplication::processEvents();
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_TRUE(focus);
+    EXPECT_TRUE(view->currentPage()->isAncestorOf(focus));
+    EXPECT_EQ(focus->accessibleName(), "English");
 }
