@@ -92,6 +92,8 @@ void StepCard::set(const QString& title, const QString& text, std::optional<bool
     done_->setVisible(done && *done);
     button_->setVisible(done && !*done && !button.isEmpty());
     button_->setText(button);
+    // Several cards offer the same "Allow": the card's title tells a screen reader which one.
+    button_->setAccessibleDescription(title);
 }
 
 QString StepCard::title() const { return title_->text(); }

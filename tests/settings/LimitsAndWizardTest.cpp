@@ -9,6 +9,7 @@
 #include "settings/blocks/Controls.h"
 #include "settings/pages/LimitsPage.h"
 #include "settings/blocks/Style.h"
+#include <QAccessible>
 #include <QApplication>
 #include <QTest>
 #include <QLabel>
@@ -111,6 +112,8 @@ TEST_F(LimitsAndWizardTest, WizardCardsAndFooterFollowTheModel) {
     wizard.onClose = [&] { closed = true; };
     EXPECT_EQ(wizard.finishButton()->text(), "Finish later");
     EXPECT_EQ(wizard.cards()[4]->button()->text(), "Set up");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(wizard.cards()[2]->button())->text(QAccessible::Description),
+              wizard.cards()[2]->title());
     setup.calendarAccess = setup.remindersAccess = setup.accessibilityTrusted = [] { return true; };
     setup.refresh();
     EXPECT_EQ(wizard.finishButton()->text(), "Done");
