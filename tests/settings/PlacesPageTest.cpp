@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QApplication>
 #include <QToolButton>
 #include <QUrlQuery>
 #include <QtTest/QTest>
@@ -149,6 +150,22 @@ TEST_F(PlacesPageTest, ChoosingAndClearingAStop) {
     EXPECT_FALSE(transit.stop());
     EXPECT_EQ(stopName()->text(), "not selected");
     EXPECT_TRUE(PlacesPage::stopDetail(transit).isEmpty());
+}
+
+// Clearing the stop from the keyboard leaves the focus in the search field.
+TEST_F(PlacesPageTest, ClearingTheStopFromTheKeyboardFocusesTheSearch) {
+    transit.setIdosStop(QStringLiteral("Brumovice"));
+    page.show();
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    auto* clear = page.findChild<QToolButton*>("clearStop");
+    ASSERT_TRUE(clear);
+    clear->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(clear, Qt::Key_Space);
+    EXPECT_FALSE(transit.idosStop());
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(QApplication::focusWidget(), page.stopField());
 }
 
 TEST_F(PlacesPageTest, DebugQueryFillsTheSearch) {

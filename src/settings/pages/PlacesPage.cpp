@@ -7,6 +7,7 @@
 #include "settings/blocks/Style.h"
 #include "settings/pages/StopSearch.h"
 #include "ui/Symbols.h"
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -327,6 +328,9 @@ void PlacesPage::rebuildWarnings() {
 void PlacesPage::updateStopRow() {
     if (!transit_) return;
     stopRow_->setTexts(t("pid.stop"), stopDetail(*transit_));
+    // A keyboard user who cleared the stop goes on in the search field rather than nowhere.
+    QWidget* focus = QApplication::focusWidget();
+    const bool hadFocus = focus && stopRow_->trailing() && stopRow_->trailing()->isAncestorOf(focus);
     auto* trailing = new QWidget;
     auto* row = new QHBoxLayout(trailing);
     row->setContentsMargins(0, 0, 0, 0);
@@ -354,6 +358,10 @@ void PlacesPage::updateStopRow() {
         row->addWidget(label);
     }
     stopRow_->setTrailing(trailing);
+    if (hadFocus) {
+        if (auto* clear = trailing->findChild<QToolButton*>(QStringLiteral("clearStop"))) clear->setFocus(Qt::OtherFocusReason);
+        else stopField_->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void PlacesPage::rebuildStopResults() {
