@@ -109,6 +109,7 @@ const TextEntry kTextTable[] = {
     {"pid.badKey", "Klíč Golemio nefunguje – zkontrolujte ho.", "The Golemio key doesn't work – please check it."},
     {"pid.cancelled", "zrušeno", "cancelled"},
     {"pid.change", "Změnit zastávku", "Change stop"},
+    {"pid.clearStop", "Zrušit výběr zastávky", "Clear the chosen stop"},
     {"pid.getKey", "Získat klíč zdarma", "Get a free key"},
     {"pid.key", "Klíč Golemio API", "Golemio API key"},
     {"pid.keyDetail2", "Pro zastávky PID můžete použít oficiální Golemio (bezplatný klíč). Jinde není potřeba.", "For PID stops you can use the official Golemio feed (free key). Not needed elsewhere."},

@@ -8,6 +8,7 @@
 #include "settings/blocks/Style.h"
 #include "ui/Symbols.h"
 #include <QAbstractButton>
+#include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -78,6 +79,14 @@ style::Named SettingsView::tileColor(Page page) {
 
 namespace {
 
+// The controls of a page the keyboard can reach, in the order they were made.
+QList<QWidget*> focusableControls(QWidget* page) {
+    QList<QWidget*> out;
+    for (QWidget* w : page->findChildren<QWidget*>())
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(page)) out << w;
+    return out;
+}
+
 QString pageTitle(SettingsView::Page page) { return L10n::shared().t("page." + SettingsView::rawValue(page)); }
 
 // One sidebar entry: the page's tile and title on an accent highlight while selected.
@@ -104,6 +113,11 @@ protected:
             p.setPen(Qt::NoPen);
             p.setBrush(fill);
             p.drawRoundedRect(QRectF(rect()), 7, 7);
+        }
+        if (style::showsFocusRing(this)) {
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(isChecked() ? QColor(Qt::white) : style::accent(this), 1.5));
+            p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
         }
         p.setPen(isChecked() ? QColor(Qt::white) : style::primary(this));
         p.setFont(font());
@@ -263,9 +277,15 @@ void SettingsView::buildPage() {
     }
     headerTile_->setSymbol(symbol(page), style::named(tileColor(page), this));
     headerTitle_->setText(pageTitle(page));
+    scroll_->setAccessibleName(pageTitle(page));
     headerSubtitle_->setText(L10n::shared().t("page." + rawValue(page) + ".sub"));
 
     // The old page goes with its view state; it is deleted once any of its handlers returned.
+    // The same page made again (a change of language) gets the keyboard focus back on the
+    // control that had it.
+    int focusIndex = -1;
+    if (QWidget* f = QApplication::focusWidget(); page_ && f && page_->isAncestorOf(f) && shownPage_ == page)
+        focusIndex = int(focusableControls(page_).indexOf(f));
     if (QWidget* old = scroll_->takeWidget()) old->deleteLater();
     SettingsPage* content = makeSettingsPage(page, services_, [this] {
         if (onSetup) onSetup();
@@ -274,6 +294,11 @@ void SettingsView::buildPage() {
     content->setObjectName(QStringLiteral("page.") + rawValue(page));
     scroll_->setWidget(content);
     page_ = content;
+    shownPage_ = page;
+    if (focusIndex >= 0) {
+        const QList<QWidget*> controls = focusableControls(content);
+        if (focusIndex < controls.size()) controls[focusIndex]->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void SettingsView::showEvent(QShowEvent* event) {

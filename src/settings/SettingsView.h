@@ -64,6 +64,7 @@ private:
     QLabel* headerSubtitle_ = nullptr;
     QScrollArea* scroll_ = nullptr;
     QPointer<QWidget> page_;
+    std::optional<Page> shownPage_; // the page page_ was made for
 };
 
 } // namespace lomex

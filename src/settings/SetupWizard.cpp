@@ -63,7 +63,8 @@ StepCard::StepCard(QString symbol, QColor color, bool optional, QWidget* parent)
     badge_->setStyleSheet(QStringLiteral("background:%1;border-radius:7px").arg(style::primary(this, 0.2).name(QColor::HexArgb)));
     badge_->setVisible(optional);
     head->addWidget(title_);
-    head->addWidget(badge_);
+    // Beside a title that wraps, the badge stays by its first line at its own height.
+    head->addWidget(badge_, 0, Qt::AlignTop);
     head->addStretch(1);
     v->addLayout(head);
     text_ = plainLabel({}, style::callout, style::secondary(this), this);
@@ -91,6 +92,8 @@ void StepCard::set(const QString& title, const QString& text, std::optional<bool
     done_->setVisible(done && *done);
     button_->setVisible(done && !*done && !button.isEmpty());
     button_->setText(button);
+    // Several cards offer the same "Allow": the card's title tells a screen reader which one.
+    button_->setAccessibleDescription(title);
 }
 
 QString StepCard::title() const { return title_->text(); }

@@ -9,6 +9,9 @@
 #include "settings/blocks/Controls.h"
 #include "settings/pages/LimitsPage.h"
 #include "settings/blocks/Style.h"
+#include <QAccessible>
+#include <QApplication>
+#include <QTest>
 #include <QLabel>
 #include <QPushButton>
 
@@ -86,6 +89,22 @@ TEST_F(LimitsAndWizardTest, PanelsOnlyWhileUsageIsOnWithTheStatusText) {
     }));
 }
 
+// The panels are drawn anew on each change of the monitor; the reload button keeps the focus.
+TEST_F(LimitsAndWizardTest, ReloadKeepsTheKeyboardFocusWhenThePanelIsRedrawn) {
+    Settings::shared().setBool("usageEnabled", true);
+    LimitsPage page(services);
+    page.show();
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    auto* claude = page.findChild<QWidget*>("panel.claude");
+    claude->findChild<QWidget*>("reload")->setFocus(Qt::TabFocusReason);
+    Q_EMIT usage.changed();
+    QCoreApplication::processEvents(); // the new button comes on screen
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    ASSERT_TRUE(QApplication::focusWidget());
+    EXPECT_EQ(QApplication::focusWidget(), claude->findChild<QWidget*>("reload"));
+}
+
 TEST_F(LimitsAndWizardTest, WizardCardsAndFooterFollowTheModel) {
     L10n::shared().setLanguage(AppLanguage::en);
     bool closed = false;
@@ -93,6 +112,8 @@ TEST_F(LimitsAndWizardTest, WizardCardsAndFooterFollowTheModel) {
     wizard.onClose = [&] { closed = true; };
     EXPECT_EQ(wizard.finishButton()->text(), "Finish later");
     EXPECT_EQ(wizard.cards()[4]->button()->text(), "Set up");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(wizard.cards()[2]->button())->text(QAccessible::Description),
+              wizard.cards()[2]->title());
     setup.calendarAccess = setup.remindersAccess = setup.accessibilityTrusted = [] { return true; };
     setup.refresh();
     EXPECT_EQ(wizard.finishButton()->text(), "Done");
@@ -105,6 +126,26 @@ TEST_F(LimitsAndWizardTest, WizardCardsAndFooterFollowTheModel) {
     EXPECT_EQ(wizard.finishButton()->text(), "Hotovo");
     wizard.finishButton()->click();
     EXPECT_TRUE(closed);
+}
+
+// A title that wraps to two lines leaves the "optional" badge at its own height by the first line.
+TEST_F(LimitsAndWizardTest, OptionalBadgeKeepsItsHeightBesideAWrappedTitle) {
+    L10n::shared().setLanguage(AppLanguage::en);
+    SetupWizardView wizard(services);
+    wizard.show();
+    QCoreApplication::processEvents();
+    StepCard* contacts = wizard.cards()[2];
+    QLabel* badge = nullptr;
+    for (QLabel* label : contacts->findChildren<QLabel*>())
+        if (label->text() == "optional") badge = label;
+    ASSERT_TRUE(badge);
+    QLabel* title = nullptr;
+    for (QLabel* label : contacts->findChildren<QLabel*>())
+        if (label->text() == contacts->title()) title = label;
+    ASSERT_TRUE(title);
+    ASSERT_GT(title->height(), title->fontMetrics().height() * 3 / 2) << "the title wraps";
+    EXPECT_LE(badge->height(), badge->sizeHint().height());
+    EXPECT_LE(badge->y(), title->y() + title->fontMetrics().height());
 }
 
 } // namespace

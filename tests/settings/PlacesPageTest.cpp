@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QApplication>
 #include <QToolButton>
 #include <QUrlQuery>
 #include <QtTest/QTest>
@@ -142,11 +143,29 @@ TEST_F(PlacesPageTest, ChoosingAndClearingAStop) {
     transit.setStop(StopGroup{"Anděl", QStringLiteral("Praha"), {"U1"}, {}, std::nullopt});
     EXPECT_EQ(PlacesPage::stopDetail(transit), "Praha · PID · Golemio");
 
+    EXPECT_EQ(page.findChild<QToolButton*>("clearStop")->accessibleName(), "Clear the chosen stop");
+    EXPECT_EQ(page.stopField()->accessibleName(), "Stop");
     page.findChild<QToolButton*>("clearStop")->click();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_FALSE(transit.stop());
     EXPECT_EQ(stopName()->text(), "not selected");
     EXPECT_TRUE(PlacesPage::stopDetail(transit).isEmpty());
+}
+
+// Clearing the stop from the keyboard leaves the focus in the search field.
+TEST_F(PlacesPageTest, ClearingTheStopFromTheKeyboardFocusesTheSearch) {
+    transit.setIdosStop(QStringLiteral("Brumovice"));
+    page.show();
+    page.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    auto* clear = page.findChild<QToolButton*>("clearStop");
+    ASSERT_TRUE(clear);
+    clear->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(clear, Qt::Key_Space);
+    EXPECT_FALSE(transit.idosStop());
+    QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(QApplication::focusWidget(), page.stopField());
 }
 
 TEST_F(PlacesPageTest, DebugQueryFillsTheSearch) {

@@ -10,11 +10,15 @@
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/pages/GeneralPage.h"
+#include <QAbstractSpinBox>
 #include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
 #include <QFile>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTest>
 #include <map>
 #include <memory>
 
@@ -239,4 +243,127 @@ TEST_F(SettingsWindowTest, BuildingBlocks) {
     // A change made elsewhere shows at once.
     Settings::shared().setBool("liveActivity", false);
     EXPECT_FALSE(toggle.toggle()->isChecked());
+}
+
+namespace {
+
+// Every control the keyboard can reach, named as a screen reader would read it; those without
+// a name are listed by class and object name.
+QStringList unnamedControls(QWidget* root) {
+    QStringList out;
+    for (QWidget* w : root->findChildren<QWidget*>()) {
+        if (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisibleTo(root) || w->window() != root->window()) continue;
+        if (qobject_cast<QAbstractSpinBox*>(w->parentWidget()) || qobject_cast<QComboBox*>(w->parentWidget())) continue;
+        QAccessibleInterface* acc = QAccessible::queryAccessibleInterface(w);
+        if (!acc || acc->text(QAccessible::Name).trimmed().isEmpty())
+            out << QString::fromLatin1(w->metaObject()->className()) + "#" + w->objectName();
+    }
+    return out;
+}
+
+} // namespace
+
+TEST_F(SettingsWindowTest, EveryControlTheKeyboardReachesHasAName) {
+    for (Page page : SettingsView::allPages()) {
+        open(page);
+        EXPECT_EQ(unnamedControls(view->currentPage()), QStringList()) << SettingsView::rawValue(page).toStdString();
+    }
+    EXPECT_EQ(unnamedControls(view.get()), QStringList());
+}
+
+// Arrows choose the neighbouring segment and a slider moves a whole step of its grid.
+TEST_F(SettingsWindowTest, ArrowKeysMoveSegmentsAndTheDelaySlider) {
+    SegmentedPicker picker({{"Always", "always"}, {"Activity", "activity"}, {"Never", "never"}},
+                           settingString("pillMode", "always"));
+    picker.show();
+    QAbstractButton* first = picker.segments()[0];
+    first->setFocus();
+    QTest::keyClick(first, Qt::Key_Right);
+    EXPECT_EQ(Settings::shared().stringValue("pillMode"), "activity");
+    EXPECT_TRUE(picker.segments()[1]->isChecked());
+    EXPECT_FALSE(first->isChecked());
+    QTest::keyClick(picker.segments()[1], Qt::Key_Right);
+    QTest::keyClick(picker.segments()[2], Qt::Key_Right); // the last stays
+    EXPECT_EQ(Settings::shared().stringValue("pillMode"), "never");
+    QTest::keyClick(picker.segments()[2], Qt::Key_Left);
+    EXPECT_EQ(Settings::shared().stringValue("pillMode"), "activity");
+
+    open(Page::general);
+    auto* slider = view->currentPage()->findChild<QSlider*>();
+    ASSERT_TRUE(slider);
+    QTest::keyClick(slider, Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.15);
+    QTest::keyClick(slider, Qt::Key_Right);
+    EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.20);
+    QTest::keyClick(slider, Qt::Key_Left);
+    EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.15);
+    EXPECT_EQ(slider->value(), 150) << "the knob sits on the stored step";
+}
+
+// A switch reached with Tab shows where the focus is, on as well as off.
+TEST_F(SettingsWindowTest, FocusRingShowsOnASwitchThatIsOn) {
+    QWidget window;
+    auto* sw = boundSwitch(settingBool("liveActivity", true), &window);
+    sw->resize(sw->sizeHint());
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    const QPoint edge(sw->width() / 2, 1);
+    const QColor plain = sw->grab().toImage().pixelColor(edge * sw->devicePixelRatioF());
+    sw->setFocus(Qt::TabFocusReason);
+    window.setAttribute(Qt::WA_KeyboardFocusChange);
+    ASSERT_TRUE(sw->hasFocus());
+    const QColor focused = sw->grab().toImage().pixelColor(edge * sw->devicePixelRatioF());
+    const int distance = std::abs(plain.red() - focused.red()) + std::abs(plain.green() - focused.green()) +
+                         std::abs(plain.blue() - focused.blue());
+    EXPECT_GT(distance, 60) << plain.name().toStdString() << " vs " << focused.name().toStdString();
+}
+
+// Moving a tab or hiding it with the keyboard leaves the focus on the same control of that tab.
+TEST_F(SettingsWindowTest, ReorderingTabsKeepsTheKeyboardOnTheMovedTab) {
+    open(Page::notch);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    auto row = [&](const char* name) {
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); // the old rows
+        return view->currentPage()->findChild<QWidget*>(name);
+    };
+    QWidget* down = row("tab.home")->findChild<QWidget*>("down");
+    ASSERT_TRUE(down);
+    down->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(down, Qt::Key_Space);
+    EXPECT_EQ(model.tabOrder().at(1), NotchModel::Tab::home);
+    ASSERT_TRUE(QApplication::focusWidget());
+    EXPECT_EQ(QApplication::focusWidget(), row("tab.home")->findChild<QWidget*>("down"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+    EXPECT_EQ(model.tabOrder().at(2), NotchModel::Tab::home);
+
+    QWidget* visible = row("tab.home")->findChild<QWidget*>("visible");
+    visible->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(visible, Qt::Key_Space);
+    EXPECT_TRUE(model.hiddenTabs().contains(NotchModel::Tab::home));
+    EXPECT_EQ(QApplication::focusWidget(), row("tab.home")->findChild<QWidget*>("visible"));
+}
+
+// Choosing a language from the keyboard: the page is made again in the new language with the
+// focus on the same tile.
+TEST_F(SettingsWindowTest, LanguageChosenFromTheKeyboardKeepsTheFocusOnItsTile) {
+    L10n::shared().setLanguage(AppLanguage::cs);
+    open(Page::general);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    QAbstractButton* english = nullptr;
+    for (auto* b : view->currentPage()->findChildren<QAbstractButton*>())
+        if (b->accessibleName() == "English") english = b;
+    ASSERT_TRUE(english);
+    english->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(english, Qt::Key_Space);
+    EXPECT_EQ(L10n::shared().language(), AppLanguage::en);
+    QWidget* old = view->currentPage();
+    ASSERT_TRUE(test::waitUntil([&] { return view->currentPage() != old; }));
+    QCoreApplication::processEvents();
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_TRUE(focus);
+    EXPECT_TRUE(view->currentPage()->isAncestorOf(focus));
+    EXPECT_EQ(focus->accessibleName(), "English");
 }

@@ -1,6 +1,8 @@
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <algorithm>
 #include <QPainter>
 #include <QPainterPath>
 #include <QSignalBlocker>
@@ -35,9 +37,10 @@ void Switch::paintEvent(QPaintEvent*) {
     p.drawEllipse(knob.translated(0, 0.6));
     p.setBrush(Qt::white);
     p.drawEllipse(knob);
-    if (hasFocus()) {
+    if (style::showsFocusRing(this)) {
         p.setBrush(Qt::NoBrush);
-        p.setPen(QPen(style::accent(this), 1.5));
+        // An accent ring would vanish against the accent fill of a switch that is on.
+        p.setPen(QPen(isChecked() ? style::primary(this, 0.7) : style::accent(this), 1.5));
         p.drawRoundedRect(track.adjusted(-0.5, -0.5, 0.5, 0.5), r, r);
     }
 }
@@ -79,6 +82,11 @@ protected:
             p.setBrush(dark ? QColor(255, 255, 255, 60) : QColor(Qt::white));
             p.drawRoundedRect(r, 5, 5);
         }
+        if (style::showsFocusRing(this)) {
+            p.setPen(QPen(style::accent(this), 1.5));
+            p.setBrush(Qt::NoBrush);
+            p.drawRoundedRect(r, 5, 5);
+        }
         p.setPen(isEnabled() ? style::primary(this) : style::secondary(this));
         p.setFont(font());
         p.drawText(r, Qt::AlignCenter, fontMetrics().elidedText(text(), Qt::ElideRight, int(r.width()) - 4));
@@ -103,6 +111,7 @@ SegmentedPicker::SegmentedPicker(Options options, Binding<QString> binding, QWid
         seg->setFont(style::font(style::body));
         seg->setCursor(Qt::PointingHandCursor);
         seg->setAccessibleName(text);
+        seg->installEventFilter(this);
         row->addWidget(seg, 1);
         segments_.append(seg);
         connect(seg, &QAbstractButton::clicked, this, [this, value = value] {
@@ -120,6 +129,32 @@ void SegmentedPicker::setTexts(const QStringList& texts) {
         segments_[i]->setText(texts[i]);
         segments_[i]->setAccessibleName(texts[i]);
     }
+}
+
+bool SegmentedPicker::eventFilter(QObject* watched, QEvent* event) {
+    // Arrows choose the neighbouring segment, as in any segmented control; a plain button
+    // would only move the focus.
+    if (event->type() == QEvent::KeyPress) {
+        const int index = segments_.indexOf(static_cast<QAbstractButton*>(watched));
+        int step = 0;
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Up: step = -1; break;
+        case Qt::Key_Right:
+        case Qt::Key_Down: step = 1; break;
+        default: break;
+        }
+        if (index >= 0 && step != 0) {
+            if (layoutDirection() == Qt::RightToLeft) step = -step;
+            const int target = std::clamp(index + step, 0, int(segments_.size()) - 1);
+            if (target != index) {
+                segments_[target]->setFocus(Qt::TabFocusReason);
+                segments_[target]->click();
+            }
+            return true;
+        }
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QString SegmentedPicker::value() const { return binding_.get(); }

@@ -39,6 +39,9 @@ public:
     QString value() const;
     QList<QAbstractButton*> segments() const { return segments_; }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void sync();
     Options options_;

@@ -40,6 +40,10 @@ QColor named(Named colour, const QWidget* w) {
     return primary(w);
 }
 
+bool showsFocusRing(const QWidget* w) {
+    return w->hasFocus() && w->window()->testAttribute(Qt::WA_KeyboardFocusChange);
+}
+
 QFont font(double pixelSize, QFont::Weight weight) {
     QFont f = QApplication::font();
     f.setPixelSize(qMax(1, int(pixelSize + 0.5)));

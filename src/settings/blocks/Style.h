@@ -15,6 +15,10 @@ QColor primary(const QWidget* w, double opacity);    // the same at an opacity
 QColor secondary(const QWidget* w);                  // secondary text
 QColor accent(const QWidget* w);                     // the palette's highlight
 
+// Whether a painted control should draw its focus ring: it has the focus and the user moved it
+// there with the keyboard, so a mouse click or the window opening draws no ring.
+bool showsFocusRing(const QWidget* w);
+
 // The system font at a pixel size and weight.
 QFont font(double pixelSize, QFont::Weight weight = QFont::Normal);
 // Sizes of the text styles the pages name.

@@ -43,6 +43,11 @@ protected:
         p.setBrush(fill);
         p.setPen(on ? QPen(style::accent(this), 2) : QPen(style::primary(this, 0.08), 1));
         p.drawRoundedRect(r, 10, 10);
+        if (style::showsFocusRing(this)) {
+            p.setBrush(Qt::NoBrush);
+            p.setPen(QPen(style::accent(this), 1.5, Qt::DashLine));
+            p.drawRoundedRect(r.adjusted(3, 3, -3, -3), 8, 8);
+        }
         p.setPen(style::primary(this));
         p.setFont(style::font(28));
         p.drawText(QRectF(0, 12, width(), 36), Qt::AlignCenter, flag_);
@@ -115,6 +120,10 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
     auto* slider = new QSlider(Qt::Horizontal, delay);
     slider->setRange(0, 1000);
     slider->setFixedWidth(160);
+    // Arrow keys and page keys move one step of the 0.05 s grid; a step of a thousandth would
+    // snap straight back and leave the knob where it was.
+    slider->setSingleStep(50);
+    slider->setPageStep(50);
     slider->setAccessibleName(l.t(QStringLiteral("settings.hoverDelay")));
     auto* value = plainLabel(QString(), style::body, style::secondary(this), delay);
     value->setFixedWidth(50);

@@ -44,6 +44,9 @@ public:
     }
 
     void show(const QList<UsageMonitor::Limit>& limits, const QString& statusKey, const QString& how) {
+        // The panel is redrawn on every change of the monitor; a keyboard user on the reload
+        // button stays on the new one.
+        const bool reloadHadFocus = reload_ && reload_->hasFocus();
         while (QLayoutItem* item = layout_->takeAt(0)) {
             if (item->widget()) item->widget()->deleteLater();
             delete item;
@@ -55,10 +58,13 @@ public:
         auto* reload = new QToolButton(this);
         reload->setIcon(symbols::icon(QStringLiteral("arrow.clockwise"), style::secondary(this)));
         reload->setAutoRaise(true);
+        reload->setObjectName(QStringLiteral("reload"));
         reload->setAccessibleName(l.t(QStringLiteral("usage.refresh")));
         reload->setToolTip(reload->accessibleName());
         QObject::connect(reload, &QToolButton::clicked, this, [u = usage_] { if (u) u->refresh(); });
         header->addWidget(reload);
+        reload_ = reload;
+        if (reloadHadFocus) reload->setFocus(Qt::OtherFocusReason);
         auto* headerBox = new QWidget(this);
         headerBox->setLayout(header);
         header->setContentsMargins(0, 0, 0, 0);
@@ -125,6 +131,7 @@ private:
     QColor color_;
     QPointer<UsageMonitor> usage_;
     QVBoxLayout* layout_;
+    QPointer<QToolButton> reload_;
 };
 
 LimitsPage::LimitsPage(const Services& services, QWidget* parent) : SettingsPage(parent), services_(services) {

@@ -6,6 +6,7 @@
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
 #include "ui/Symbols.h"
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -56,8 +57,14 @@ void NotchPage::move(int index, int step) {
 
 void NotchPage::rebuildTabs() {
     // Rows are made anew from the model; the buttons that asked for it are deleted after their
-    // click returns.
+    // click returns. A keyboard user stays on the same control of the same tab's new row.
+    QString focusRow, focusControl;
+    if (QWidget* f = QApplication::focusWidget(); f && tabs_->isAncestorOf(f) && f->parentWidget()) {
+        focusRow = f->parentWidget()->objectName();
+        focusControl = f->objectName();
+    }
     tabs_->box()->clearRows();
+    QWidget* focusedRow = nullptr;
     const QList<NotchModel::Tab>& order = model_->tabOrder();
     const QColor orange = style::named(style::Named::orange, this);
     const QColor gray = style::named(style::Named::gray, this);
@@ -75,6 +82,7 @@ void NotchPage::rebuildTabs() {
         h->addStretch(1);
         auto arrow = [&](const char* symbol, int step, bool enabled) {
             auto* b = new QToolButton(row);
+            b->setObjectName(QString::fromLatin1(step < 0 ? "up" : "down"));
             b->setAutoRaise(true);
             b->setIcon(QIcon(symbols::pixmap(QString::fromLatin1(symbol), 14, style::primary(this), devicePixelRatioF())));
             b->setEnabled(enabled);
@@ -94,9 +102,16 @@ void NotchPage::rebuildTabs() {
                                 {}},
                                row);
         sw->setAccessibleName(name);
+        sw->setObjectName(QStringLiteral("visible"));
         h->addWidget(sw);
         tabs_->add(row);
+        if (!focusRow.isEmpty() && row->objectName() == focusRow) focusedRow = row;
     }
+    if (!focusedRow) return;
+    QWidget* target = focusedRow->findChild<QWidget*>(focusControl);
+    // An arrow at the end of the list is disabled: the switch of the row takes the focus.
+    if (!target || !target->isEnabled()) target = focusedRow->findChild<QWidget*>(QStringLiteral("visible"));
+    if (target) target->setFocus(Qt::OtherFocusReason);
 }
 
 } // namespace lomex

@@ -7,6 +7,7 @@
 #include "settings/blocks/Style.h"
 #include "settings/pages/StopSearch.h"
 #include "ui/Symbols.h"
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -99,6 +100,7 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     placeField_ = new QLineEdit(placeBox);
     placeField_->setObjectName(QStringLiteral("placeField"));
     placeField_->setPlaceholderText(t("places.search"));
+    placeField_->setAccessibleName(t("places.place"));
     placeField_->setClearButtonEnabled(true);
     placeCol->addWidget(placeField_);
     placeList_ = new QVBoxLayout;
@@ -125,6 +127,7 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     stopField_ = new QLineEdit(searchBox);
     stopField_->setObjectName(QStringLiteral("stopField"));
     stopField_->setPlaceholderText(t("dep.search"));
+    stopField_->setAccessibleName(t("pid.stop"));
     stopField_->setClearButtonEnabled(true);
     fieldRow->addWidget(stopField_, 1);
     spinner_ = new QProgressBar(searchBox);
@@ -202,6 +205,7 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     keyField->setMaximumWidth(QWIDGETSIZE_MAX);
     keyField->setEchoMode(QLineEdit::Password);
     keyField->setPlaceholderText(t("pid.keyPlaceholder"));
+    keyField->setAccessibleName(t("pid.key"));
     keyCard->add(keyField);
     connect(keyField, &QLineEdit::returnPressed, this, [this] {
         if (transit_) transit_->refresh();
@@ -324,6 +328,9 @@ void PlacesPage::rebuildWarnings() {
 void PlacesPage::updateStopRow() {
     if (!transit_) return;
     stopRow_->setTexts(t("pid.stop"), stopDetail(*transit_));
+    // A keyboard user who cleared the stop goes on in the search field rather than nowhere.
+    QWidget* focus = QApplication::focusWidget();
+    const bool hadFocus = focus && stopRow_->trailing() && stopRow_->trailing()->isAncestorOf(focus);
     auto* trailing = new QWidget;
     auto* row = new QHBoxLayout(trailing);
     row->setContentsMargins(0, 0, 0, 0);
@@ -340,6 +347,8 @@ void PlacesPage::updateStopRow() {
         auto* clear = new QToolButton(trailing);
         clear->setObjectName(QStringLiteral("clearStop"));
         clear->setAutoRaise(true);
+        clear->setAccessibleName(t("pid.clearStop"));
+        clear->setToolTip(clear->accessibleName());
         clear->setIcon(QIcon(symbols::pixmap(QStringLiteral("xmark.circle.fill"), 14, style::secondary(this), devicePixelRatioF())));
         connect(clear, &QToolButton::clicked, this, &PlacesPage::clearStop);
         row->addWidget(clear);
@@ -349,6 +358,10 @@ void PlacesPage::updateStopRow() {
         row->addWidget(label);
     }
     stopRow_->setTrailing(trailing);
+    if (hadFocus) {
+        if (auto* clear = trailing->findChild<QToolButton*>(QStringLiteral("clearStop"))) clear->setFocus(Qt::OtherFocusReason);
+        else stopField_->setFocus(Qt::OtherFocusReason);
+    }
 }
 
 void PlacesPage::rebuildStopResults() {
