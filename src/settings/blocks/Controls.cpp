@@ -195,7 +195,8 @@ Stepper::Stepper(int minimum, int maximum, const QString& unit, Binding<int> bin
     setSuffix(QLatin1Char(' ') + unit);
     setFont(style::font(style::body));
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    setFixedWidth(fontMetrics().horizontalAdvance(QString::number(maximum) + suffix()) + 44);
+    // One width for every stepper of a page, whatever its limits.
+    setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("000") + suffix()) + 44);
     sync();
     connect(this, &QSpinBox::valueChanged, this, [this](int v) {
         binding_.set(v);
