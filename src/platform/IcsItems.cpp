@@ -324,6 +324,8 @@ std::optional<icalrecurrencetype> ruleFor(const QByteArray& text, const Time& st
     if (r.freq == ICAL_NO_RECURRENCE) return std::nullopt;
     if (!icaltime_is_null_time(r.until)) {
         icaltimetype u = r.until;
+        // libical takes any digits ("20235161"); an end that is no day leaves no usable rule.
+        if (!validTime(u)) return std::nullopt;
         qint64 wall;
         if (u.is_date) {
             wall = wallSeconds(QDate(u.year, u.month, u.day), QTime(0, 0)) + (start.isDate() ? 0 : kDay - 1);
@@ -336,15 +338,29 @@ std::optional<icalrecurrencetype> ruleFor(const QByteArray& text, const Time& st
     return r;
 }
 
-bool sameInstance(const Time& instance, qint64 instanceSeconds, const Time& x) {
-    if (instance.isDate() || x.isDate()) {
-        const QDate xd = x.kind == Time::Kind::utc || x.kind == Time::Kind::zoned
-                             ? QDate::fromJulianDay(floorDiv(wallInFrame(instance, x.utcSeconds), kDay) + kUnixEpochJulianDay)
-                             : x.date;
-        return instance.date == xd;
+// Instances named by EXDATE or RECURRENCE-ID, as sets: a series may carry tens of thousands of
+// them, and every instance of a query is checked. A day on either side matches by date, in the
+// local frame for an all-day instance; two date-times match by instant.
+class InstanceSet {
+public:
+    void add(const Time& x) {
+        if (x.isDate()) {
+            dates_.insert(x.date.toJulianDay());
+            return;
+        }
+        seconds_.insert(x.seconds());
+        localDays_.insert(x.kind == Time::Kind::floating
+                              ? x.date.toJulianDay()
+                              : floorDiv(x.utcSeconds + localZone().offsetAt(x.utcSeconds), kDay) + kUnixEpochJulianDay);
     }
-    return instanceSeconds == x.seconds();
-}
+    bool contains(const Time& instance, qint64 instanceSeconds) const {
+        const qint64 day = instance.date.toJulianDay();
+        if (instance.isDate()) return dates_.contains(day) || localDays_.contains(day);
+        return seconds_.contains(instanceSeconds) || dates_.contains(day);
+    }
+private:
+    QSet<qint64> seconds_, dates_, localDays_;
+};
 
 struct Span {
     bool allDay = false;
@@ -520,16 +536,15 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     std::optional<icalrecurrencetype> rule;
     if (series.rule) rule = ruleFor(*series.rule, m.start);
 
-    QList<qint64> exSeconds;
-    for (const Time& x : series.exdates) exSeconds.append(x.isDate() || m.start.isDate() ? 0 : x.seconds());
+    std::optional<InstanceSet> skipped; // built at the first instance that may overlap
     auto consider = [&](const Time& start, std::optional<qint64> length = std::nullopt) {
         const qint64 s = start.seconds();
-        for (int i = 0; i < series.exdates.size(); ++i) {
-            const Time& x = series.exdates[i];
-            if (x.isDate() || start.isDate() ? sameInstance(start, s, x) : s == exSeconds[i]) return;
+        if (!skipped) {
+            skipped.emplace();
+            for (const Time& x : series.exdates) skipped->add(x);
+            for (const EventPart& o : series.overrides) skipped->add(*o.recurrenceId);
         }
-        for (const EventPart& o : series.overrides)
-            if (sameInstance(start, s, *o.recurrenceId)) return;
+        if (skipped->contains(start, s)) return;
         // An RDATE period brings its own end.
         const qint64 e = length ? s + *length : endSeconds(start, s, span);
         if (overlaps(s, e)) out.append(makeEvent(m, calendarId, span, s, e));

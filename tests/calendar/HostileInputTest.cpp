@@ -1,0 +1,60 @@
+// Calendar and contact files are written by other programs: odd values must neither crash the
+// readers nor change what the sound parts of a file say.
+#include "platform/ContactStore.h"
+#include "platform/IcsItems.h"
+
+#include <QTimeZone>
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using namespace lomex;
+
+namespace {
+
+QList<CalendarEvent> eventsOf(const QByteArray& body, const QDate& fromDay, int days) {
+    ics::ZoneCache zones;
+    const auto parsed = ics::parse("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + body + "END:VCALENDAR\r\n", zones);
+    if (!parsed || parsed->series.size() != 1) return {};
+    ics::forgetLocalOffsets();
+    const QDateTime from(fromDay, QTime(0, 0), QTimeZone::utc());
+    auto events = ics::occurrences(parsed->series[0], "c", from, from.addDays(days));
+    std::sort(events.begin(), events.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+    return events;
+}
+
+QList<int> daysOf(const QList<CalendarEvent>& events) {
+    QList<int> out;
+    for (const auto& e : events) out << (e.allDay ? e.start.toLocalTime().date().day() : e.start.toUTC().date().day());
+    return out;
+}
+
+} // namespace
+
+// libical accepts any digits as an UNTIL date; such a rule is dropped, the event stays once.
+TEST(IcsHostile, AnUntilThatIsNoDayLeavesTheFirstInstance) {
+    const auto events = eventsOf("BEGIN:VEVENT\r\nUID:u\r\nSUMMARY:Kurz\r\nDTSTART:20270323T151500Z\r\n"
+                                 "RRULE:FREQ=DAILY;UNTIL=20235161T151459Z\r\nEND:VEVENT\r\n",
+                                 QDate(2027, 3, 20), 10);
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(events[0].start, QDateTime(QDate(2027, 3, 23), QTime(15, 15), QTimeZone::utc()));
+}
+
+// Skipped and moved instances matched by day or by instant, whichever side is a date.
+TEST(IcsHostile, ExceptionsOfEveryFormSkipTheirInstances) {
+    const auto timed = eventsOf("BEGIN:VEVENT\r\nUID:t\r\nSUMMARY:Porada\r\nDTSTART:20270322T090000Z\r\n"
+                                "DURATION:PT1H\r\nRRULE:FREQ=DAILY;COUNT=6\r\n"
+                                "EXDATE;VALUE=DATE:20270323\r\nEXDATE:20270324T090000Z\r\n"
+                                "EXDATE:20270326T100000Z\r\nEND:VEVENT\r\n"
+                                "BEGIN:VEVENT\r\nUID:t\r\nSUMMARY:Porada\r\nRECURRENCE-ID:20270325T090000Z\r\n"
+                                "DTSTART:20270325T150000Z\r\nDURATION:PT1H\r\nEND:VEVENT\r\n",
+                                QDate(2027, 3, 21), 10);
+    EXPECT_EQ(daysOf(timed), (QList<int>{22, 25, 26, 27}));
+    ASSERT_EQ(timed.size(), 4);
+    EXPECT_EQ(timed[1].start.time(), QTime(15, 0)); // the moved one, not the original
+
+    const auto allDay = eventsOf("BEGIN:VEVENT\r\nUID:d\r\nSUMMARY:Dovolena\r\nDTSTART;VALUE=DATE:20270322\r\n"
+                                 "RRULE:FREQ=DAILY;COUNT=4\r\nEXDATE:20270323T120000Z\r\n"
+                                 "EXDATE;VALUE=DATE:20270324\r\nEND:VEVENT\r\n",
+                                 QDate(2027, 3, 20), 10);
+    EXPECT_EQ(daysOf(allDay), (QList<int>{22, 25}));
+}
