@@ -3,6 +3,7 @@
 #include <QSet>
 #include <QTimeZone>
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <libical/ical.h>
 #include <unicode/ucal.h>
@@ -424,6 +425,41 @@ void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint
     icalrecur_iterator_free(it);
 }
 
+// libical builds and frees nested components recursively, so a file nesting thousands deep
+// would overflow the stack. Real files nest three or four levels (VCALENDAR, VEVENT, VALARM).
+constexpr int kMaxNesting = 32;
+
+// The deepest BEGIN nesting of the text, counted over unfolded lines as libical reads them.
+int nestingDepth(const QByteArray& text) {
+    int depth = 0, deepest = 0;
+    QByteArray name;     // the current line's property name so far, upper case
+    bool inName = false; // before the line's first ':' or ';'
+    auto endName = [&] {
+        const QByteArray n = name.trimmed();
+        if (n == "BEGIN") deepest = std::max(deepest, ++depth);
+        else if (n == "END") depth = std::max(0, depth - 1);
+        inName = false;
+    };
+    bool lineStart = true;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (lineStart) {
+            lineStart = false;
+            if (c == ' ' || c == '\t') continue; // a folded continuation of the same line
+            name.clear();
+            inName = true;
+        }
+        if (c == '\n') {
+            lineStart = true;
+            continue;
+        }
+        if (!inName || c == '\r') continue;
+        if (c == ':' || c == ';') endName();
+        else if (name.size() < 8) name += char(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return deepest;
+}
+
 } // namespace
 
 qint64 wallSeconds(const QDate& date, const QTime& time) {
@@ -479,6 +515,10 @@ qint64 Time::seconds() const {
 QDateTime Time::instant() const { return QDateTime::fromSecsSinceEpoch(seconds(), QTimeZone::utc()); }
 
 std::optional<ParsedFile> parse(const QByteArray& text, ZoneCache& zones, QString* error) {
+    if (nestingDepth(text) > kMaxNesting) {
+        if (error) *error = QStringLiteral("components nested too deeply");
+        return std::nullopt;
+    }
     icalcomponent* root = icalparser_parse_string(text.constData());
     if (!root) {
         if (error) *error = QStringLiteral("not an iCalendar object");

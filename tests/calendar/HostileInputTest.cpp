@@ -39,6 +39,25 @@ TEST(IcsHostile, AnUntilThatIsNoDayLeavesTheFirstInstance) {
     EXPECT_EQ(events[0].start, QDateTime(QDate(2027, 3, 23), QTime(15, 15), QTimeZone::utc()));
 }
 
+// libical frees nested components recursively; a file nesting hundreds of thousands deep is
+// refused before it gets there, however its lines are folded. Ordinary nesting still reads.
+TEST(IcsHostile, DeepNestingIsRefused) {
+    ics::ZoneCache zones;
+    const int n = 400000;
+    QByteArray deep = "BEGIN:VCALENDAR\r\n";
+    for (int i = 0; i < n; ++i) deep += i % 2 ? "BEGIN:X-A\r\n" : "BEG\r\n IN:X-A\r\n";
+    deep += QByteArray("END:X-A\r\n").repeated(n) + "END:VCALENDAR\r\n";
+    QString error;
+    EXPECT_FALSE(ics::parse(deep, zones, &error));
+    EXPECT_FALSE(error.isEmpty());
+
+    const auto events = eventsOf("BEGIN:VEVENT\r\nUID:a\r\nSUMMARY:S alarmem\r\nDTSTART:20270323T090000Z\r\n"
+                                 "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nBEGIN:X-INNER\r\n"
+                                 "END:X-INNER\r\nEND:VALARM\r\nEND:VEVENT\r\n",
+                                 QDate(2027, 3, 20), 10);
+    EXPECT_EQ(events.size(), 1);
+}
+
 // Skipped and moved instances matched by day or by instant, whichever side is a date.
 TEST(IcsHostile, ExceptionsOfEveryFormSkipTheirInstances) {
     const auto timed = eventsOf("BEGIN:VEVENT\r\nUID:t\r\nSUMMARY:Porada\r\nDTSTART:20270322T090000Z\r\n"
