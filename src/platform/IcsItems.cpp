@@ -75,6 +75,51 @@ public:
     }
 };
 
+bool hasPart(const short* by) { return by[0] != ICAL_RECURRENCE_ARRAY_MAX; }
+
+// libical steps a rule in its own unit and tests the BY parts at every step, so a rule of
+// seconds, minutes or hours that BY parts make rare or impossible (30 February) keeps it
+// stepping for centuries. Calendar programs write no such rules; they are not followed.
+bool followable(const icalrecurrencetype& r) {
+    if (r.freq != ICAL_SECONDLY_RECURRENCE && r.freq != ICAL_MINUTELY_RECURRENCE && r.freq != ICAL_HOURLY_RECURRENCE)
+        return true;
+    for (const short* by : {r.by_second, r.by_minute, r.by_hour, r.by_day, r.by_month_day, r.by_year_day, r.by_week_no,
+                            r.by_month, r.by_set_pos})
+        if (hasPart(by)) return false;
+    return true;
+}
+
+// libical lists every change of a VTIMEZONE from its first onset to the years asked about. Real
+// zones change a few times a year by yearly rules; a definition that would list more changes
+// than this (a rule every second, thousands of observances since 1601) is not used.
+constexpr int kMaxZoneRuleYears = 10000;
+
+bool usableZone(icalcomponent* vtimezone) {
+    int ruleYears = 0;
+    for (icalcomponent* o = icalcomponent_get_first_component(vtimezone, ICAL_ANY_COMPONENT); o;
+         o = icalcomponent_get_next_component(vtimezone, ICAL_ANY_COMPONENT)) {
+        const icaltimetype start = icalcomponent_get_dtstart(o);
+        for (icalproperty* p = icalcomponent_get_first_property(o, ICAL_RRULE_PROPERTY); p;
+             p = icalcomponent_get_next_property(o, ICAL_RRULE_PROPERTY)) {
+            const icalrecurrencetype r = icalproperty_get_rrule(p);
+            if (r.freq != ICAL_YEARLY_RECURRENCE || icaltime_is_null_time(start)) return false;
+            // At most a dozen changes a year: the thirteenth comes more than a year after the first.
+            icalrecur_iterator* it = icalrecur_iterator_new(r, start);
+            if (!it) return false;
+            icaltimetype first = icalrecur_iterator_next(it), last = first;
+            for (int i = 1; i < 13 && !icaltime_is_null_time(last); ++i) last = icalrecur_iterator_next(it);
+            icalrecur_iterator_free(it);
+            if (!icaltime_is_null_time(last) && last.year - first.year <= 1 &&
+                icaltime_compare(last, icaltime_add(first, icaldurationtype_from_int(365 * 86400))) < 0)
+                return false;
+            const int until = icaltime_is_null_time(r.until) ? 2200 : std::min(r.until.year, 2200);
+            ruleYears += std::max(0, until - std::max(start.year, 1)) + 1;
+            if (ruleYears > kMaxZoneRuleYears) return false;
+        }
+    }
+    return true;
+}
+
 // A zone only a file's VTIMEZONE explains.
 class IcalZone : public CachedZone {
 public:
@@ -214,6 +259,7 @@ void readCalendar(icalcomponent* cal, FileZones& zones, ParsedFile& out) {
         icalproperty* p = icalcomponent_get_first_property(c, ICAL_TZID_PROPERTY);
         const char* tzid = p ? icalproperty_get_tzid(p) : nullptr;
         if (!tzid || !*tzid) continue;
+        if (!usableZone(c)) continue; // its times read as floating
         auto zone = std::make_shared<IcalZone>(c);
         if (zone->valid()) zones.own.insert(QByteArray(tzid), zone);
     }
@@ -322,7 +368,7 @@ std::optional<icalrecurrencetype> ruleFor(const QByteArray& text, const Time& st
         std::free(r.rscale);
         r.rscale = nullptr;
     }
-    if (r.freq == ICAL_NO_RECURRENCE) return std::nullopt;
+    if (r.freq == ICAL_NO_RECURRENCE || !followable(r)) return std::nullopt;
     if (!icaltime_is_null_time(r.until)) {
         icaltimetype u = r.until;
         // libical takes any digits ("20235161"); an end that is no day leaves no usable rule.

@@ -58,6 +58,35 @@ TEST(IcsHostile, DeepNestingIsRefused) {
     EXPECT_EQ(events.size(), 1);
 }
 
+// Rules libical would step through for centuries: a rule of hours, minutes or seconds narrowed
+// by BY parts is not followed (the event stays once), and a zone whose rules change more than a
+// dozen times a year is not used (its times read as floating). Both came back at once.
+TEST(IcsHostile, RulesThatWouldStepForCenturiesAreNotFollowed) {
+    for (const char* rule : {"FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30", "FREQ=MINUTELY;BYYEARDAY=366;BYMONTH=1",
+                             "FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=30"}) {
+        const auto events = eventsOf(QByteArray("BEGIN:VEVENT\r\nUID:r\r\nSUMMARY:x\r\nDTSTART:20270323T090000Z\r\nRRULE:") +
+                                         rule + "\r\nEND:VEVENT\r\n",
+                                     QDate(2027, 3, 20), 10);
+        EXPECT_EQ(events.size(), 1) << rule;
+    }
+    EXPECT_EQ(eventsOf("BEGIN:VEVENT\r\nUID:h\r\nSUMMARY:x\r\nDTSTART:20270323T090000Z\r\nRRULE:FREQ=HOURLY;COUNT=3\r\n"
+                       "END:VEVENT\r\n", QDate(2027, 3, 20), 10).size(), 3) << "plain hourly rules still run";
+
+    const QByteArray zone = "BEGIN:VTIMEZONE\r\nTZID:Mine\r\nBEGIN:STANDARD\r\nDTSTART:19700101T000000\r\n"
+                            "TZOFFSETFROM:+0500\r\nTZOFFSETTO:+0500\r\nRRULE:FREQ=%1\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n"
+                            "BEGIN:VEVENT\r\nUID:z\r\nSUMMARY:x\r\nDTSTART;TZID=Mine:20270323T090000\r\nEND:VEVENT\r\n";
+    qputenv("TZ", "UTC");
+    const std::pair<const char*, int> zones[] = {
+        {"SECONDLY", 9}, {"YEARLY;BYDAY=SU", 9}, {"YEARLY;BYMONTH=1,2,3,4,5,6,7,8,9,10,11,12;BYMONTHDAY=1", 4},
+        {"YEARLY;BYMINUTE=0;BYHOUR=2;BYDAY=1SU;BYMONTH=11", 4}};
+    for (const auto& [freq, hour] : zones) {
+        const auto events = eventsOf(QByteArray(zone).replace("%1", freq), QDate(2027, 3, 20), 10);
+        ASSERT_EQ(events.size(), 1) << freq;
+        EXPECT_EQ(events[0].start.toUTC().time(), QTime(hour, 0)) << freq << ": 9 is floating (read in UTC here)";
+    }
+    qunsetenv("TZ");
+}
+
 // Skipped and moved instances matched by day or by instant, whichever side is a date.
 TEST(IcsHostile, ExceptionsOfEveryFormSkipTheirInstances) {
     const auto timed = eventsOf("BEGIN:VEVENT\r\nUID:t\r\nSUMMARY:Porada\r\nDTSTART:20270322T090000Z\r\n"
