@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <vector>
 #include <libical/ical.h>
 #include <unicode/ucal.h>
 
@@ -89,6 +90,41 @@ bool followable(const icalrecurrencetype& r) {
     return true;
 }
 
+// Whether any day fits the rule's day parts (month, day of month, day of year, weekday). For a
+// rule that no day fits (30 February) libical steps on until the year 2582 at every expansion.
+// 2000 to 2027 hold every kind of year: leap or not, starting on each weekday.
+bool someDayFits(const icalrecurrencetype& r) {
+    // Each list ends at ICAL_RECURRENCE_ARRAY_MAX unless it fills its array.
+    auto flags = [](const auto& by, int lo, int hi, auto&& decode) {
+        std::vector<bool> on(size_t(hi - lo + 1), false);
+        for (size_t i = 0; i < std::size(by) && by[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) {
+            const int v = decode(by[i]);
+            if (v >= lo && v <= hi) on[size_t(v - lo)] = true;
+        }
+        return on;
+    };
+    auto same = [](short v) { return int(v); };
+    const bool byMonth = hasPart(r.by_month), byWeekday = hasPart(r.by_day);
+    const bool byMonthDay = hasPart(r.by_month_day) && r.freq != ICAL_WEEKLY_RECURRENCE;
+    const bool byYearDay = hasPart(r.by_year_day) && r.freq == ICAL_YEARLY_RECURRENCE;
+    if (!byMonth && !byWeekday && !byMonthDay && !byYearDay) return true;
+    const auto months = flags(r.by_month, 1, 12, [](short v) { return icalrecurrencetype_month_month(v); });
+    const auto weekdays = flags(r.by_day, 1, 7, [](short v) { return int(icalrecurrencetype_day_day_of_week(v)); });
+    const auto monthDays = flags(r.by_month_day, -31, 31, same);
+    const auto yearDays = flags(r.by_year_day, -366, 366, same);
+    for (QDate d(2000, 1, 1); d.year() < 2028; d = d.addDays(1)) {
+        if (byMonth && !months[size_t(d.month() - 1)]) continue;
+        if (byWeekday && !weekdays[size_t(d.dayOfWeek() % 7)]) continue; // libical counts from Sunday = 1
+        if (byMonthDay && !monthDays[size_t(d.day() + 31)] && !monthDays[size_t(d.day() - d.daysInMonth() - 1 + 31)])
+            continue;
+        if (byYearDay && !yearDays[size_t(d.dayOfYear() + 366)] &&
+            !yearDays[size_t(d.dayOfYear() - d.daysInYear() - 1 + 366)])
+            continue;
+        return true;
+    }
+    return false;
+}
+
 // libical lists every change of a VTIMEZONE from its first onset to the years asked about. Real
 // zones change a few times a year by yearly rules; a definition that would list more changes
 // than this (a rule every second, thousands of observances since 1601) is not used.
@@ -102,7 +138,7 @@ bool usableZone(icalcomponent* vtimezone) {
         for (icalproperty* p = icalcomponent_get_first_property(o, ICAL_RRULE_PROPERTY); p;
              p = icalcomponent_get_next_property(o, ICAL_RRULE_PROPERTY)) {
             const icalrecurrencetype r = icalproperty_get_rrule(p);
-            if (r.freq != ICAL_YEARLY_RECURRENCE || icaltime_is_null_time(start)) return false;
+            if (r.freq != ICAL_YEARLY_RECURRENCE || icaltime_is_null_time(start) || !someDayFits(r)) return false;
             // At most a dozen changes a year: the thirteenth comes more than a year after the first.
             icalrecur_iterator* it = icalrecur_iterator_new(r, start);
             if (!it) return false;
@@ -368,7 +404,7 @@ std::optional<icalrecurrencetype> ruleFor(const QByteArray& text, const Time& st
         std::free(r.rscale);
         r.rscale = nullptr;
     }
-    if (r.freq == ICAL_NO_RECURRENCE || !followable(r)) return std::nullopt;
+    if (r.freq == ICAL_NO_RECURRENCE || !followable(r) || !someDayFits(r)) return std::nullopt;
     if (!icaltime_is_null_time(r.until)) {
         icaltimetype u = r.until;
         // libical takes any digits ("20235161"); an end that is no day leaves no usable rule.

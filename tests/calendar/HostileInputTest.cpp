@@ -63,7 +63,8 @@ TEST(IcsHostile, DeepNestingIsRefused) {
 // dozen times a year is not used (its times read as floating). Both came back at once.
 TEST(IcsHostile, RulesThatWouldStepForCenturiesAreNotFollowed) {
     for (const char* rule : {"FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30", "FREQ=MINUTELY;BYYEARDAY=366;BYMONTH=1",
-                             "FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=30"}) {
+                             "FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=30", "FREQ=DAILY;BYMONTH=2;BYMONTHDAY=30",
+                             "FREQ=YEARLY;BYMONTH=1;BYYEARDAY=-1", "FREQ=MONTHLY;BYMONTHDAY=31;BYMONTH=4,6,9"}) {
         const auto events = eventsOf(QByteArray("BEGIN:VEVENT\r\nUID:r\r\nSUMMARY:x\r\nDTSTART:20270323T090000Z\r\nRRULE:") +
                                          rule + "\r\nEND:VEVENT\r\n",
                                      QDate(2027, 3, 20), 10);
@@ -71,6 +72,15 @@ TEST(IcsHostile, RulesThatWouldStepForCenturiesAreNotFollowed) {
     }
     EXPECT_EQ(eventsOf("BEGIN:VEVENT\r\nUID:h\r\nSUMMARY:x\r\nDTSTART:20270323T090000Z\r\nRRULE:FREQ=HOURLY;COUNT=3\r\n"
                        "END:VEVENT\r\n", QDate(2027, 3, 20), 10).size(), 3) << "plain hourly rules still run";
+    // Rare days are still days: 29 February, the last day of the year, a Friday the 13th.
+    for (const char* rule : {"FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29", "FREQ=YEARLY;BYYEARDAY=-1",
+                             "FREQ=MONTHLY;BYDAY=FR;BYMONTHDAY=13", "FREQ=WEEKLY;BYDAY=SU,MO;BYMONTH=3"}) {
+        ics::Time due;
+        due.kind = ics::Time::Kind::utc;
+        due.date = QDate(2026, 1, 1);
+        due.time = QTime(9, 0);
+        EXPECT_TRUE(ics::nextDue(rule, due)) << rule;
+    }
 
     const QByteArray zone = "BEGIN:VTIMEZONE\r\nTZID:Mine\r\nBEGIN:STANDARD\r\nDTSTART:19700101T000000\r\n"
                             "TZOFFSETFROM:+0500\r\nTZOFFSETTO:+0500\r\nRRULE:FREQ=%1\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n"
