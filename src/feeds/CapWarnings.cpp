@@ -78,7 +78,9 @@ QString elementText(QXmlStreamReader& xml) {
 
 QList<QUrl> pickFiles(const QByteArray& html, const QUrl& listing, int maxFiles) {
     static const QRegularExpression link(
-        QStringLiteral("href\\s*=\\s*\"([^\"]+)\"[^\\n]*?(\\d{2}-[A-Za-z]{3}-\\d{4} \\d{2}:\\d{2}|\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2})?"),
+        // The date, when there is one, follows the link on its line before any other link; the
+        // look-ahead is bounded so a listing on one long line costs one short pass per link.
+        QStringLiteral("href\\s*=\\s*\"([^\"]+)\"(?:(?:(?!href)[^\\n]){0,400}?(\\d{2}-[A-Za-z]{3}-\\d{4} \\d{2}:\\d{2}|\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}))?"),
         QRegularExpression::CaseInsensitiveOption);
     static const QRegularExpression seriesOf(QStringLiteral("^alert_cap_(\\d+)_"));
     struct Candidate {

@@ -3,7 +3,9 @@
 #include <QSet>
 #include <QTimeZone>
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <vector>
 #include <libical/ical.h>
 #include <unicode/ucal.h>
 
@@ -73,6 +75,86 @@ public:
         return offset;
     }
 };
+
+bool hasPart(const short* by) { return by[0] != ICAL_RECURRENCE_ARRAY_MAX; }
+
+// libical steps a rule in its own unit and tests the BY parts at every step, so a rule of
+// seconds, minutes or hours that BY parts make rare or impossible (30 February) keeps it
+// stepping for centuries. Calendar programs write no such rules; they are not followed.
+bool followable(const icalrecurrencetype& r) {
+    if (r.freq != ICAL_SECONDLY_RECURRENCE && r.freq != ICAL_MINUTELY_RECURRENCE && r.freq != ICAL_HOURLY_RECURRENCE)
+        return true;
+    for (const short* by : {r.by_second, r.by_minute, r.by_hour, r.by_day, r.by_month_day, r.by_year_day, r.by_week_no,
+                            r.by_month, r.by_set_pos})
+        if (hasPart(by)) return false;
+    return true;
+}
+
+// Whether any day fits the rule's day parts (month, day of month, day of year, weekday). For a
+// rule that no day fits (30 February) libical steps on until the year 2582 at every expansion.
+// 2000 to 2027 hold every kind of year: leap or not, starting on each weekday.
+bool someDayFits(const icalrecurrencetype& r) {
+    // Each list ends at ICAL_RECURRENCE_ARRAY_MAX unless it fills its array.
+    auto flags = [](const auto& by, int lo, int hi, auto&& decode) {
+        std::vector<bool> on(size_t(hi - lo + 1), false);
+        for (size_t i = 0; i < std::size(by) && by[i] != ICAL_RECURRENCE_ARRAY_MAX; ++i) {
+            const int v = decode(by[i]);
+            if (v >= lo && v <= hi) on[size_t(v - lo)] = true;
+        }
+        return on;
+    };
+    auto same = [](short v) { return int(v); };
+    const bool byMonth = hasPart(r.by_month), byWeekday = hasPart(r.by_day);
+    const bool byMonthDay = hasPart(r.by_month_day) && r.freq != ICAL_WEEKLY_RECURRENCE;
+    const bool byYearDay = hasPart(r.by_year_day) && r.freq == ICAL_YEARLY_RECURRENCE;
+    if (!byMonth && !byWeekday && !byMonthDay && !byYearDay) return true;
+    const auto months = flags(r.by_month, 1, 12, [](short v) { return icalrecurrencetype_month_month(v); });
+    const auto weekdays = flags(r.by_day, 1, 7, [](short v) { return int(icalrecurrencetype_day_day_of_week(v)); });
+    const auto monthDays = flags(r.by_month_day, -31, 31, same);
+    const auto yearDays = flags(r.by_year_day, -366, 366, same);
+    for (QDate d(2000, 1, 1); d.year() < 2028; d = d.addDays(1)) {
+        if (byMonth && !months[size_t(d.month() - 1)]) continue;
+        if (byWeekday && !weekdays[size_t(d.dayOfWeek() % 7)]) continue; // libical counts from Sunday = 1
+        if (byMonthDay && !monthDays[size_t(d.day() + 31)] && !monthDays[size_t(d.day() - d.daysInMonth() - 1 + 31)])
+            continue;
+        if (byYearDay && !yearDays[size_t(d.dayOfYear() + 366)] &&
+            !yearDays[size_t(d.dayOfYear() - d.daysInYear() - 1 + 366)])
+            continue;
+        return true;
+    }
+    return false;
+}
+
+// libical lists every change of a VTIMEZONE from its first onset to the years asked about. Real
+// zones change a few times a year by yearly rules; a definition that would list more changes
+// than this (a rule every second, thousands of observances since 1601) is not used.
+constexpr int kMaxZoneRuleYears = 10000;
+
+bool usableZone(icalcomponent* vtimezone) {
+    int ruleYears = 0;
+    for (icalcomponent* o = icalcomponent_get_first_component(vtimezone, ICAL_ANY_COMPONENT); o;
+         o = icalcomponent_get_next_component(vtimezone, ICAL_ANY_COMPONENT)) {
+        const icaltimetype start = icalcomponent_get_dtstart(o);
+        for (icalproperty* p = icalcomponent_get_first_property(o, ICAL_RRULE_PROPERTY); p;
+             p = icalcomponent_get_next_property(o, ICAL_RRULE_PROPERTY)) {
+            const icalrecurrencetype r = icalproperty_get_rrule(p);
+            if (r.freq != ICAL_YEARLY_RECURRENCE || icaltime_is_null_time(start) || !someDayFits(r)) return false;
+            // At most a dozen changes a year: the thirteenth comes more than a year after the first.
+            icalrecur_iterator* it = icalrecur_iterator_new(r, start);
+            if (!it) return false;
+            icaltimetype first = icalrecur_iterator_next(it), last = first;
+            for (int i = 1; i < 13 && !icaltime_is_null_time(last); ++i) last = icalrecur_iterator_next(it);
+            icalrecur_iterator_free(it);
+            if (!icaltime_is_null_time(last) && last.year - first.year <= 1 &&
+                icaltime_compare(last, icaltime_add(first, icaldurationtype_from_int(365 * 86400))) < 0)
+                return false;
+            const int until = icaltime_is_null_time(r.until) ? 2200 : std::min(r.until.year, 2200);
+            ruleYears += std::max(0, until - std::max(start.year, 1)) + 1;
+            if (ruleYears > kMaxZoneRuleYears) return false;
+        }
+    }
+    return true;
+}
 
 // A zone only a file's VTIMEZONE explains.
 class IcalZone : public CachedZone {
@@ -213,6 +295,7 @@ void readCalendar(icalcomponent* cal, FileZones& zones, ParsedFile& out) {
         icalproperty* p = icalcomponent_get_first_property(c, ICAL_TZID_PROPERTY);
         const char* tzid = p ? icalproperty_get_tzid(p) : nullptr;
         if (!tzid || !*tzid) continue;
+        if (!usableZone(c)) continue; // its times read as floating
         auto zone = std::make_shared<IcalZone>(c);
         if (zone->valid()) zones.own.insert(QByteArray(tzid), zone);
     }
@@ -321,9 +404,11 @@ std::optional<icalrecurrencetype> ruleFor(const QByteArray& text, const Time& st
         std::free(r.rscale);
         r.rscale = nullptr;
     }
-    if (r.freq == ICAL_NO_RECURRENCE) return std::nullopt;
+    if (r.freq == ICAL_NO_RECURRENCE || !followable(r) || !someDayFits(r)) return std::nullopt;
     if (!icaltime_is_null_time(r.until)) {
         icaltimetype u = r.until;
+        // libical takes any digits ("20235161"); an end that is no day leaves no usable rule.
+        if (!validTime(u)) return std::nullopt;
         qint64 wall;
         if (u.is_date) {
             wall = wallSeconds(QDate(u.year, u.month, u.day), QTime(0, 0)) + (start.isDate() ? 0 : kDay - 1);
@@ -336,15 +421,29 @@ std::optional<icalrecurrencetype> ruleFor(const QByteArray& text, const Time& st
     return r;
 }
 
-bool sameInstance(const Time& instance, qint64 instanceSeconds, const Time& x) {
-    if (instance.isDate() || x.isDate()) {
-        const QDate xd = x.kind == Time::Kind::utc || x.kind == Time::Kind::zoned
-                             ? QDate::fromJulianDay(floorDiv(wallInFrame(instance, x.utcSeconds), kDay) + kUnixEpochJulianDay)
-                             : x.date;
-        return instance.date == xd;
+// Instances named by EXDATE or RECURRENCE-ID, as sets: a series may carry tens of thousands of
+// them, and every instance of a query is checked. A day on either side matches by date, in the
+// local frame for an all-day instance; two date-times match by instant.
+class InstanceSet {
+public:
+    void add(const Time& x) {
+        if (x.isDate()) {
+            dates_.insert(x.date.toJulianDay());
+            return;
+        }
+        seconds_.insert(x.seconds());
+        localDays_.insert(x.kind == Time::Kind::floating
+                              ? x.date.toJulianDay()
+                              : floorDiv(x.utcSeconds + localZone().offsetAt(x.utcSeconds), kDay) + kUnixEpochJulianDay);
     }
-    return instanceSeconds == x.seconds();
-}
+    bool contains(const Time& instance, qint64 instanceSeconds) const {
+        const qint64 day = instance.date.toJulianDay();
+        if (instance.isDate()) return dates_.contains(day) || localDays_.contains(day);
+        return seconds_.contains(instanceSeconds) || dates_.contains(day);
+    }
+private:
+    QSet<qint64> seconds_, dates_, localDays_;
+};
 
 struct Span {
     bool allDay = false;
@@ -408,6 +507,41 @@ void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint
     icalrecur_iterator_free(it);
 }
 
+// libical builds and frees nested components recursively, so a file nesting thousands deep
+// would overflow the stack. Real files nest three or four levels (VCALENDAR, VEVENT, VALARM).
+constexpr int kMaxNesting = 32;
+
+// The deepest BEGIN nesting of the text, counted over unfolded lines as libical reads them.
+int nestingDepth(const QByteArray& text) {
+    int depth = 0, deepest = 0;
+    QByteArray name;     // the current line's property name so far, upper case
+    bool inName = false; // before the line's first ':' or ';'
+    auto endName = [&] {
+        const QByteArray n = name.trimmed();
+        if (n == "BEGIN") deepest = std::max(deepest, ++depth);
+        else if (n == "END") depth = std::max(0, depth - 1);
+        inName = false;
+    };
+    bool lineStart = true;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (lineStart) {
+            lineStart = false;
+            if (c == ' ' || c == '\t') continue; // a folded continuation of the same line
+            name.clear();
+            inName = true;
+        }
+        if (c == '\n') {
+            lineStart = true;
+            continue;
+        }
+        if (!inName || c == '\r') continue;
+        if (c == ':' || c == ';') endName();
+        else if (name.size() < 8) name += char(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return deepest;
+}
+
 } // namespace
 
 qint64 wallSeconds(const QDate& date, const QTime& time) {
@@ -463,6 +597,10 @@ qint64 Time::seconds() const {
 QDateTime Time::instant() const { return QDateTime::fromSecsSinceEpoch(seconds(), QTimeZone::utc()); }
 
 std::optional<ParsedFile> parse(const QByteArray& text, ZoneCache& zones, QString* error) {
+    if (nestingDepth(text) > kMaxNesting) {
+        if (error) *error = QStringLiteral("components nested too deeply");
+        return std::nullopt;
+    }
     icalcomponent* root = icalparser_parse_string(text.constData());
     if (!root) {
         if (error) *error = QStringLiteral("not an iCalendar object");
@@ -520,16 +658,15 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     std::optional<icalrecurrencetype> rule;
     if (series.rule) rule = ruleFor(*series.rule, m.start);
 
-    QList<qint64> exSeconds;
-    for (const Time& x : series.exdates) exSeconds.append(x.isDate() || m.start.isDate() ? 0 : x.seconds());
+    std::optional<InstanceSet> skipped; // built at the first instance that may overlap
     auto consider = [&](const Time& start, std::optional<qint64> length = std::nullopt) {
         const qint64 s = start.seconds();
-        for (int i = 0; i < series.exdates.size(); ++i) {
-            const Time& x = series.exdates[i];
-            if (x.isDate() || start.isDate() ? sameInstance(start, s, x) : s == exSeconds[i]) return;
+        if (!skipped) {
+            skipped.emplace();
+            for (const Time& x : series.exdates) skipped->add(x);
+            for (const EventPart& o : series.overrides) skipped->add(*o.recurrenceId);
         }
-        for (const EventPart& o : series.overrides)
-            if (sameInstance(start, s, *o.recurrenceId)) return;
+        if (skipped->contains(start, s)) return;
         // An RDATE period brings its own end.
         const qint64 e = length ? s + *length : endSeconds(start, s, span);
         if (overlaps(s, e)) out.append(makeEvent(m, calendarId, span, s, e));

@@ -1,6 +1,7 @@
 #include "tabs/ShelfView.h"
 #include "core/L10n.h"
 #include "device/ShelfStore.h"
+#include "tabs/FeedRows.h"
 #include "platform/Clipboard.h"
 #include "platform/Workspace.h"
 #include "ui/Symbols.h"
@@ -81,7 +82,7 @@ ShelfItemView::ShelfItemView(const QUrl& url, ShelfStore* shelf, Workspace* work
                              QWidget* parent)
     : QWidget(parent), url_(url), shelf_(shelf), workspace_(workspace), clipboard_(clipboard) {
     setAttribute(Qt::WA_Hover);
-    setToolTip(url_.toLocalFile());
+    setToolTip(plainToolTip(url_.toLocalFile())); // file names may look like markup
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->setSpacing(4);

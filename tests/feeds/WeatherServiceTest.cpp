@@ -58,6 +58,22 @@ TEST(CapWarnings, NewestFileOfEachSeriesOnTheSameHostOnly) {
     EXPECT_FALSE(capwarnings::parse("<alert><info><event>x</alert>"));
 }
 
+// The listing's dates decide where they are given, also when every link shares one line; a date
+// is never taken from another link's entry.
+TEST(CapWarnings, ListingDatesDecideOverNames) {
+    const QUrl listing("http://127.0.0.1:8080/cap/");
+    const QByteArray lines = "<a href=\"alert_cap_50_2.xml\">alert_cap_50_2.xml</a>   01-Mar-2026 18:30   41K\n"
+                             "<a href=\"alert_cap_50_1.xml\">alert_cap_50_1.xml</a>   02-Mar-2026 07:30   52K\n";
+    ASSERT_EQ(capwarnings::pickFiles(lines, listing).size(), 1);
+    EXPECT_EQ(capwarnings::pickFiles(lines, listing)[0].path(), "/cap/alert_cap_50_1.xml");
+    const QByteArray oneLine = "<a href=\"alert_cap_50_2.xml\">a</a> <a href=\"alert_cap_51_1.xml\">b</a> 2026-03-02 07:30 "
+                               "<a href=\"alert_cap_50_1.xml\">c</a> 2026-03-02 08:00";
+    const auto files = capwarnings::pickFiles(oneLine, listing);
+    ASSERT_EQ(files.size(), 2) << "no link is skipped";
+    EXPECT_EQ(files[0].path(), "/cap/alert_cap_50_2.xml") << "undated: the later name stands";
+    EXPECT_EQ(files[1].path(), "/cap/alert_cap_51_1.xml");
+}
+
 TEST(CapWarnings, LevelTwoAndUpForTheRegionStillValid) {
     const QDateTime now = QDateTime::fromString("2026-03-02T10:00:00+01:00", Qt::ISODate);
     const QList<QByteArray> files{fixture("cap-current.xml")};

@@ -84,10 +84,11 @@ TEST_F(ShelfViewTest, AFileDragLightsTheZoneAndADropAddsEachFileOnce) {
 }
 
 TEST_F(ShelfViewTest, ItemMenuOpensRevealsCopiesThePlainPathAndRemoves) {
-    const QUrl a = file("report.pdf"), b = file("b.txt");
+    const QUrl a = file("<img src=x>report.pdf"), b = file("b.txt");
     shelf.add({a, b});
     ShelfItemView* item = view->itemViews()[0];
-    EXPECT_EQ(item->toolTip(), a.toLocalFile());
+    EXPECT_TRUE(item->toolTip().contains(a.toLocalFile().toHtmlEscaped())) << "shown as written, not as markup";
+    EXPECT_FALSE(item->toolTip().contains("<img"));
 
     QObject owner;
     const QList<QAction*> actions = item->menuActions(&owner);

@@ -1,0 +1,118 @@
+// Calendar and contact files are written by other programs: odd values must neither crash the
+// readers nor change what the sound parts of a file say.
+#include "platform/ContactStore.h"
+#include "platform/IcsItems.h"
+
+#include <QTimeZone>
+#include <algorithm>
+#include <gtest/gtest.h>
+
+using namespace lomex;
+
+namespace {
+
+QList<CalendarEvent> eventsOf(const QByteArray& body, const QDate& fromDay, int days) {
+    ics::ZoneCache zones;
+    const auto parsed = ics::parse("BEGIN:VCALENDAR\r\nVERSION:2.0\r\n" + body + "END:VCALENDAR\r\n", zones);
+    if (!parsed || parsed->series.size() != 1) return {};
+    ics::forgetLocalOffsets();
+    const QDateTime from(fromDay, QTime(0, 0), QTimeZone::utc());
+    auto events = ics::occurrences(parsed->series[0], "c", from, from.addDays(days));
+    std::sort(events.begin(), events.end(), [](const auto& a, const auto& b) { return a.start < b.start; });
+    return events;
+}
+
+QList<int> daysOf(const QList<CalendarEvent>& events) {
+    QList<int> out;
+    for (const auto& e : events) out << (e.allDay ? e.start.toLocalTime().date().day() : e.start.toUTC().date().day());
+    return out;
+}
+
+} // namespace
+
+// libical accepts any digits as an UNTIL date; such a rule is dropped, the event stays once.
+TEST(IcsHostile, AnUntilThatIsNoDayLeavesTheFirstInstance) {
+    const auto events = eventsOf("BEGIN:VEVENT\r\nUID:u\r\nSUMMARY:Kurz\r\nDTSTART:20270323T151500Z\r\n"
+                                 "RRULE:FREQ=DAILY;UNTIL=20235161T151459Z\r\nEND:VEVENT\r\n",
+                                 QDate(2027, 3, 20), 10);
+    ASSERT_EQ(events.size(), 1);
+    EXPECT_EQ(events[0].start, QDateTime(QDate(2027, 3, 23), QTime(15, 15), QTimeZone::utc()));
+}
+
+// libical frees nested components recursively; a file nesting hundreds of thousands deep is
+// refused before it gets there, however its lines are folded. Ordinary nesting still reads.
+TEST(IcsHostile, DeepNestingIsRefused) {
+    ics::ZoneCache zones;
+    const int n = 400000;
+    QByteArray deep = "BEGIN:VCALENDAR\r\n";
+    for (int i = 0; i < n; ++i) deep += i % 2 ? "BEGIN:X-A\r\n" : "BEG\r\n IN:X-A\r\n";
+    deep += QByteArray("END:X-A\r\n").repeated(n) + "END:VCALENDAR\r\n";
+    QString error;
+    EXPECT_FALSE(ics::parse(deep, zones, &error));
+    EXPECT_FALSE(error.isEmpty());
+
+    const auto events = eventsOf("BEGIN:VEVENT\r\nUID:a\r\nSUMMARY:S alarmem\r\nDTSTART:20270323T090000Z\r\n"
+                                 "BEGIN:VALARM\r\nACTION:DISPLAY\r\nTRIGGER:-PT15M\r\nBEGIN:X-INNER\r\n"
+                                 "END:X-INNER\r\nEND:VALARM\r\nEND:VEVENT\r\n",
+                                 QDate(2027, 3, 20), 10);
+    EXPECT_EQ(events.size(), 1);
+}
+
+// Rules libical would step through for centuries: a rule of hours, minutes or seconds narrowed
+// by BY parts is not followed (the event stays once), and a zone whose rules change more than a
+// dozen times a year is not used (its times read as floating). Both came back at once.
+TEST(IcsHostile, RulesThatWouldStepForCenturiesAreNotFollowed) {
+    for (const char* rule : {"FREQ=SECONDLY;BYMONTH=2;BYMONTHDAY=30", "FREQ=MINUTELY;BYYEARDAY=366;BYMONTH=1",
+                             "FREQ=HOURLY;BYMONTH=2;BYMONTHDAY=30", "FREQ=DAILY;BYMONTH=2;BYMONTHDAY=30",
+                             "FREQ=YEARLY;BYMONTH=1;BYYEARDAY=-1", "FREQ=MONTHLY;BYMONTHDAY=31;BYMONTH=4,6,9"}) {
+        const auto events = eventsOf(QByteArray("BEGIN:VEVENT\r\nUID:r\r\nSUMMARY:x\r\nDTSTART:20270323T090000Z\r\nRRULE:") +
+                                         rule + "\r\nEND:VEVENT\r\n",
+                                     QDate(2027, 3, 20), 10);
+        EXPECT_EQ(events.size(), 1) << rule;
+    }
+    EXPECT_EQ(eventsOf("BEGIN:VEVENT\r\nUID:h\r\nSUMMARY:x\r\nDTSTART:20270323T090000Z\r\nRRULE:FREQ=HOURLY;COUNT=3\r\n"
+                       "END:VEVENT\r\n", QDate(2027, 3, 20), 10).size(), 3) << "plain hourly rules still run";
+    // Rare days are still days: 29 February, the last day of the year, a Friday the 13th.
+    for (const char* rule : {"FREQ=YEARLY;BYMONTH=2;BYMONTHDAY=29", "FREQ=YEARLY;BYYEARDAY=-1",
+                             "FREQ=MONTHLY;BYDAY=FR;BYMONTHDAY=13", "FREQ=WEEKLY;BYDAY=SU,MO;BYMONTH=3"}) {
+        ics::Time due;
+        due.kind = ics::Time::Kind::utc;
+        due.date = QDate(2026, 1, 1);
+        due.time = QTime(9, 0);
+        EXPECT_TRUE(ics::nextDue(rule, due)) << rule;
+    }
+
+    const QByteArray zone = "BEGIN:VTIMEZONE\r\nTZID:Mine\r\nBEGIN:STANDARD\r\nDTSTART:19700101T000000\r\n"
+                            "TZOFFSETFROM:+0500\r\nTZOFFSETTO:+0500\r\nRRULE:FREQ=%1\r\nEND:STANDARD\r\nEND:VTIMEZONE\r\n"
+                            "BEGIN:VEVENT\r\nUID:z\r\nSUMMARY:x\r\nDTSTART;TZID=Mine:20270323T090000\r\nEND:VEVENT\r\n";
+    qputenv("TZ", "UTC");
+    const std::pair<const char*, int> zones[] = {
+        {"SECONDLY", 9}, {"YEARLY;BYDAY=SU", 9}, {"YEARLY;BYMONTH=1,2,3,4,5,6,7,8,9,10,11,12;BYMONTHDAY=1", 4},
+        {"YEARLY;BYMINUTE=0;BYHOUR=2;BYDAY=1SU;BYMONTH=11", 4}};
+    for (const auto& [freq, hour] : zones) {
+        const auto events = eventsOf(QByteArray(zone).replace("%1", freq), QDate(2027, 3, 20), 10);
+        ASSERT_EQ(events.size(), 1) << freq;
+        EXPECT_EQ(events[0].start.toUTC().time(), QTime(hour, 0)) << freq << ": 9 is floating (read in UTC here)";
+    }
+    qunsetenv("TZ");
+}
+
+// Skipped and moved instances matched by day or by instant, whichever side is a date.
+TEST(IcsHostile, ExceptionsOfEveryFormSkipTheirInstances) {
+    const auto timed = eventsOf("BEGIN:VEVENT\r\nUID:t\r\nSUMMARY:Porada\r\nDTSTART:20270322T090000Z\r\n"
+                                "DURATION:PT1H\r\nRRULE:FREQ=DAILY;COUNT=6\r\n"
+                                "EXDATE;VALUE=DATE:20270323\r\nEXDATE:20270324T090000Z\r\n"
+                                "EXDATE:20270326T100000Z\r\nEND:VEVENT\r\n"
+                                "BEGIN:VEVENT\r\nUID:t\r\nSUMMARY:Porada\r\nRECURRENCE-ID:20270325T090000Z\r\n"
+                                "DTSTART:20270325T150000Z\r\nDURATION:PT1H\r\nEND:VEVENT\r\n",
+                                QDate(2027, 3, 21), 10);
+    EXPECT_EQ(daysOf(timed), (QList<int>{22, 25, 26, 27}));
+    ASSERT_EQ(timed.size(), 4);
+    EXPECT_EQ(timed[1].start.time(), QTime(15, 0)); // the moved one, not the original
+
+    const auto allDay = eventsOf("BEGIN:VEVENT\r\nUID:d\r\nSUMMARY:Dovolena\r\nDTSTART;VALUE=DATE:20270322\r\n"
+                                 "RRULE:FREQ=DAILY;COUNT=4\r\nEXDATE:20270323T120000Z\r\n"
+                                 "EXDATE;VALUE=DATE:20270324\r\nEND:VEVENT\r\n",
+                                 QDate(2027, 3, 20), 10);
+    EXPECT_EQ(daysOf(allDay), (QList<int>{22, 25}));
+}
