@@ -1,4 +1,5 @@
 #include "device/ClipboardStore.h"
+#include <QFileInfo>
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/Settings.h"
@@ -68,13 +69,24 @@ void ClipboardStore::stop() { timer_->stop(); }
 
 void ClipboardStore::load() {
     loaded_ = true;
+    const QString path = folder_ + QLatin1Char('/') + kHistoryFile;
+    if (!QFileInfo::exists(path)) return;
     QString error;
-    const auto bytes = fileio::readRegularFile(folder_ + QLatin1Char('/') + kHistoryFile, maxHistoryBytes, &error);
-    if (!bytes) return;
-    const nlohmann::json j = nlohmann::json::parse(bytes->constData(), bytes->constData() + bytes->size(), nullptr,
-                                                   false);
+    const QFileInfo info(path);
+    std::optional<QByteArray> bytes;
+    if (info.size() <= maxHistoryBytes) bytes = fileio::readRegularFile(path, maxHistoryBytes, &error);
+    const nlohmann::json j = bytes ? nlohmann::json::parse(bytes->constData(), bytes->constData() + bytes->size(),
+                                                           nullptr, false)
+                                   : nlohmann::json();
     if (!j.is_array()) {
-        log("clipboard history is not a JSON array; starting empty");
+        // The user's pinned clips may be in there: keep the file under a name of its own rather
+        // than let the next save replace it.
+        if (auto aside = fileio::moveAside(path, path + QStringLiteral(".corrupt"))) {
+            log("clipboard history could not be read; moved to " + *aside + ", starting empty");
+        } else {
+            log("clipboard history could not be read or moved aside; the history is not saved this run");
+            saveBlocked_ = true;
+        }
         return;
     }
     for (const auto& element : j) {
@@ -210,6 +222,7 @@ void ClipboardStore::deleteImages(const QStringList& files) {
 }
 
 void ClipboardStore::save() {
+    if (saveBlocked_) return;
     // Saves coalesce: a burst of copies queues one write, which takes the newest list.
     const bool queued = [&] {
         QMutexLocker lock(&pending_->mutex);

@@ -98,6 +98,8 @@ private:
     QList<Clip> clips_;
     quint64 seenChange_ = 0;
     bool loaded_ = false;
+    // A history file that could be neither read nor moved aside is never written over.
+    bool saveBlocked_ = false;
 };
 
 } // namespace lomex

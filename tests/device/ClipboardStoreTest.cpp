@@ -195,6 +195,26 @@ TEST_F(ClipboardStoreTest, AHistoryFileCannotNameFilesOutsideItsFolder) {
     EXPECT_TRUE(QFile::exists(victim));
 }
 
+// A history that cannot be read is kept aside, never replaced by the next save.
+TEST_F(ClipboardStoreTest, AnUnreadableHistoryIsMovedAsideNotOverwritten) {
+    QDir().mkpath(folder());
+    const QByteArray broken = "[{\"id\":\"P\",\"kind\":\"text\",\"text\":\"pinned\",\"pinned\":true";
+    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json", broken));
+    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json.corrupt", "older"));
+    auto store = make();
+    EXPECT_TRUE(store->clips().isEmpty());
+    copy(text("new"));
+    store->waitForSaves();
+    QFile aside(folder() + "/clips.json.corrupt-2");
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.readAll(), broken);
+    QFile older(folder() + "/clips.json.corrupt");
+    ASSERT_TRUE(older.open(QIODevice::ReadOnly));
+    EXPECT_EQ(older.readAll(), "older");
+    store.reset();
+    EXPECT_EQ(texts(*make()), QStringList({"new"}));
+}
+
 TEST_F(ClipboardStoreTest, PastePressesCtrlVOnlyWhenAllowedAndIsNotRecordedAgain) {
     auto store = make();
     copy(text("first"));
