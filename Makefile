@@ -1,5 +1,7 @@
 BUILD ?= build
 JOBS ?= $(shell nproc)
+# The build is kept warning-free; WERROR=OFF builds anyway on a newer compiler.
+WERROR ?= ON
 
 .PHONY: all build test run bench clean bootstrap
 
@@ -9,7 +11,7 @@ bootstrap:
 	@scripts/bootstrap
 
 $(BUILD)/build.ninja: CMakeLists.txt
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLOMEX_WERROR=$(WERROR)
 
 build: bootstrap $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)

@@ -336,7 +336,7 @@ struct X11DesktopAutomation::State {
     {
         offered = content;
         fetched = false;
-        xcb_set_selection_owner(conn, content.isEmpty() ? XCB_WINDOW_NONE : window, atom("CLIPBOARD"),
+        xcb_set_selection_owner(conn, content.isEmpty() ? xcb_window_t(XCB_WINDOW_NONE) : window, atom("CLIPBOARD"),
                                 XCB_CURRENT_TIME);
         flush();
     }

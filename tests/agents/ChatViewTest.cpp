@@ -272,7 +272,9 @@ TEST(ChatBubbleTest, OnlyInlineMarkupIsRendered)
     for (const Case& c : cases) {
         const QString html = ChatBubble::attributed(QString::fromUtf8(c.text));
         EXPECT_TRUE(html.contains(QString::fromUtf8(c.contains))) << c.text << " -> " << html.toStdString();
-        if (c.absent) EXPECT_FALSE(html.contains(QString::fromUtf8(c.absent))) << c.text << " -> " << html.toStdString();
+        if (c.absent) {
+            EXPECT_FALSE(html.contains(QString::fromUtf8(c.absent))) << c.text << " -> " << html.toStdString();
+        }
         EXPECT_TRUE(html.startsWith("<span style=\"white-space:pre-wrap\">"));
     }
 }
