@@ -1,6 +1,6 @@
 #include "platform/DebugChannel.h"
 #include "core/Log.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>

@@ -1,7 +1,7 @@
 #include "platform/LoginItem.h"
 #include "platform/DesktopEntries.h"
-#include "platform/FileIO.h"
-#include "platform/Paths.h"
+#include "core/FileIO.h"
+#include "core/Paths.h"
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>

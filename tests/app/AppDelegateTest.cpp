@@ -7,7 +7,7 @@
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include "platform/HotKeys.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include "platform/Screens.h"
 #include <QFileInfo>
 #include <QImage>
