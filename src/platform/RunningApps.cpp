@@ -1,7 +1,7 @@
 #include "platform/RunningApps.h"
+#include "core/FileIO.h"
+#include "core/Paths.h"
 #include "platform/DesktopEntries.h"
-#include "platform/FileIO.h"
-#include "platform/Paths.h"
 #include "platform/XcbSupport.h"
 
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "platform/Workspace.h"
 #include "core/Log.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include "platform/RunningApps.h"
 #include <QDBusConnection>
 #include <QDBusMessage>
