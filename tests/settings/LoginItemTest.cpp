@@ -113,8 +113,9 @@ TEST_F(LoginItemTest, AnEntryLeftOnABuildFollowsTheInstalledProgram) {
     auto entryProgram = [] {
         QFile f(XdgAutostart::entryPath());
         if (!f.open(QIODevice::ReadOnly)) return QString();
-        for (const QByteArray& line : f.readAll().split('\n'))
+        for (const QByteArray& line : f.readAll().split('\n')) {
             if (line.startsWith("Exec=")) return desktopentry::execArguments(QString::fromUtf8(line.mid(5))).value(0);
+        }
         return QString();
     };
     struct Case {
@@ -132,7 +133,9 @@ TEST_F(LoginItemTest, AnEntryLeftOnABuildFollowsTheInstalledProgram) {
     };
     for (const Case& c : cases) {
         QFile::remove(XdgAutostart::entryPath());
-        if (!c.registeredBy.isEmpty()) ASSERT_FALSE(XdgAutostart(c.registeredBy).registerItem().has_value());
+        if (!c.registeredBy.isEmpty()) {
+            ASSERT_FALSE(XdgAutostart(c.registeredBy).registerItem().has_value());
+        }
         XdgAutostart(c.runningAs).refresh();
         EXPECT_EQ(entryProgram(), c.expected) << c.registeredBy.toStdString() << " / " << c.runningAs.toStdString();
     }
