@@ -196,8 +196,10 @@ TEST_F(SettingsFinishTest, WizardCardsUseTheProminentButtonAndTheCheckBadge) {
     SetupWizardView wizard(services);
     wizard.show();
     settle();
-    QPushButton* allow = wizard.cards()[1]->button();
-    ASSERT_TRUE(allow->isVisible());
+    QPushButton* allow = nullptr;
+    for (StepCard* card : wizard.cards())
+        if (!allow && card->button()->isVisible()) allow = card->button();
+    ASSERT_NE(allow, nullptr);
     const QColor fill = allow->grab().toImage().pixelColor(4, allow->height() / 2);
     const QColor accent = style::accent(allow);
     EXPECT_LT(std::abs(fill.red() - accent.red()) + std::abs(fill.green() - accent.green()) + std::abs(fill.blue() - accent.blue()), 30)
