@@ -220,6 +220,8 @@ ShelfView::ShelfView(ShelfStore* shelf, Workspace* workspace, Clipboard* clipboa
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setWidgetResizable(true);
+    // No Tab stop: unnamed and unlit, it would only hide where the focus went.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     scroll_->setStyleSheet(QStringLiteral("background: transparent;"));
     scroll_->viewport()->setAutoFillBackground(false);
     scroll_->viewport()->installEventFilter(this);

@@ -3,6 +3,7 @@
 #include "agents/Session.h"
 #include <QFrame>
 #include <QPointer>
+#include <QSet>
 #include <QWidget>
 #include <functional>
 
@@ -109,6 +110,7 @@ private:
     QVBoxLayout* cards_;
     QVBoxLayout* list_;
     bool cardsQueued_ = false;
+    QSet<quint64> announced_; // approvals already told to assistive technology
     bool rowsQueued_ = false;
 };
 
