@@ -15,6 +15,7 @@
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
 #include <cstdlib>
+#include <limits>
 #include <libical/ical.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -227,6 +228,7 @@ std::shared_ptr<const VdirCalendarStore::Snapshot> VdirCalendarStore::scan(const
     const QDateTime now = QDateTime::currentDateTimeUtc();
     const QDateTime warmFrom = now.addDays(-2), warmTo = now.addDays(9);
     int items = 0;
+    ics::StepBudget budget{std::numeric_limits<qint64>::max() / 2};
     const QFileInfoList dirs = QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
     for (const QFileInfo& d : dirs) {
         Folder folder;
@@ -257,7 +259,7 @@ std::shared_ptr<const VdirCalendarStore::Snapshot> VdirCalendarStore::scan(const
                 std::optional<ics::ParsedFile> parsed = data ? ics::parse(*data, zones, &error) : std::nullopt;
                 if (parsed) {
                     for (const ics::Series& series : parsed->series)
-                        if (series.rule) (void)ics::occurrences(series, {}, warmFrom, warmTo);
+                        if (series.rule) (void)ics::occurrences(series, {}, warmFrom, warmTo, &budget);
                     item.parsed = std::make_shared<const ics::ParsedFile>(std::move(*parsed));
                 }
                 else logOnce(path + QString::number(item.mtimeNs), "calendar item skipped: " + path + ": " + error);
@@ -270,6 +272,7 @@ std::shared_ptr<const VdirCalendarStore::Snapshot> VdirCalendarStore::scan(const
         }
         next->folders.append(std::move(folder));
     }
+    next->ruleSteps = budget.spent;
     return next;
 }
 

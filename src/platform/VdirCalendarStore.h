@@ -27,6 +27,10 @@ public:
     static constexpr qint64 maxFileBytes = 4 << 20;
     // Items read from one root at most; the rest are skipped (and logged).
     static constexpr int maxItems = 50000;
+    // Rule steps one scan may spend on the recurrences it reads (about half a second): files
+    // whose rules would step for minutes must not keep every calendar from appearing. The
+    // series past it are skipped, and logged.
+    static constexpr qint64 maxScanRuleSteps = 400000;
 
     explicit VdirCalendarStore(QString root = defaultRoot(), Clock* clock = nullptr, QObject* parent = nullptr);
     ~VdirCalendarStore() override;
@@ -54,6 +58,9 @@ public:
     bool isScanning() const { return scanning_; }
     // Files parsed by all scans so far (tests check the cache).
     int parsedFiles() const;
+    // What the last finished scan spent on rules, and the series it skipped for want of steps.
+    qint64 ruleStepsOfLastScan() const { return snapshot_->ruleSteps; }
+    int skippedSeriesOfLastScan() const { return snapshot_->skippedSeries; }
 
     struct Item {
         QString path;
@@ -71,6 +78,8 @@ public:
     struct Snapshot {
         QList<Folder> folders;
         int parsed = 0; // files parsed to make this snapshot
+        qint64 ruleSteps = 0;
+        int skippedSeries = 0;
     };
 
 private:
