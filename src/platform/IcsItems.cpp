@@ -501,15 +501,37 @@ CalendarEvent makeEvent(const EventPart& p, const QString& calendarId, const Spa
     return ev;
 }
 
+// Wall seconds between instances of a rule without BY parts (seconds to weeks); 0 for others.
+qint64 fixedSpacing(const icalrecurrencetype& r, bool dates) {
+    for (const short* by : {r.by_second, r.by_minute, r.by_hour, r.by_day, r.by_month_day, r.by_year_day, r.by_week_no,
+                            r.by_month, r.by_set_pos})
+        if (hasPart(by)) return 0;
+    const qint64 interval = std::max<qint64>(1, r.interval);
+    switch (r.freq) {
+    case ICAL_SECONDLY_RECURRENCE: return dates ? 0 : interval;
+    case ICAL_MINUTELY_RECURRENCE: return dates ? 0 : 60 * interval;
+    case ICAL_HOURLY_RECURRENCE: return dates ? 0 : 3600 * interval;
+    case ICAL_DAILY_RECURRENCE: return kDay * interval;
+    case ICAL_WEEKLY_RECURRENCE: return 7 * kDay * interval;
+    default: return 0;
+    }
+}
+
 void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint64 to, Series::Expansion& ex,
             StepBudget* budget) {
     ex = Series::Expansion{from, to, {}};
     const qint64 startWall = wallOf(start);
+    // A counted rule cannot skip ahead, so it steps from its start. Without BY parts its
+    // instances are evenly spaced: when more than the steps any series may take lie before
+    // the stretch, stepping would end before reaching it; it is not stepped at all.
+    if (const qint64 every = fixedSpacing(rule, start.isDate()); every > 0 && rule.count > 0 && from > startWall &&
+        (from - startWall) / every > maxRuleSteps)
+        return;
     icalrecur_iterator* it = icalrecur_iterator_new(rule, icalWall(startWall, start.isDate()));
     if (!it) return;
     // Skip far ahead for an old series (not possible with COUNT, which counts from the start).
     if (rule.count == 0 && from > startWall) icalrecur_iterator_set_start(it, icalWall(from, start.isDate()));
-    const qint64 limit = budget ? std::min<qint64>(maxRuleSteps, budget->left) : maxRuleSteps;
+    const qint64 limit = budget ? std::min<qint64>(maxRuleSteps, budget->limit()) : maxRuleSteps;
     qint64 steps = 0;
     for (icaltimetype next = icalrecur_iterator_next(it); !icaltime_is_null_time(next);
          next = icalrecur_iterator_next(it)) {
@@ -692,8 +714,15 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     if (series.rule) rule = ruleFor(*series.rule, m.start);
 
     std::optional<InstanceSet> skipped; // built at the first instance that may overlap
+    // RRULE, RDATE and DTSTART may name one instant in different forms (a zone, UTC, a period):
+    // only one recurrence is considered, the first met. Only RDATEs can repeat an instance.
+    QSet<qint64> considered;
     auto consider = [&](const Time& start, std::optional<qint64> length = std::nullopt) {
         const qint64 s = start.seconds();
+        if (!series.rdates.isEmpty()) {
+            if (considered.contains(s)) return;
+            considered.insert(s);
+        }
         if (!skipped) {
             skipped.emplace();
             for (const Time& x : series.exdates) skipped->add(x);
@@ -704,18 +733,14 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
         const qint64 e = length ? s + *length : endSeconds(start, s, span);
         if (overlaps(s, e)) out.append(makeEvent(m, calendarId, span, s, e));
     };
-    auto considerRdates = [&](std::optional<qint64> skipWall) {
-        for (int i = 0; i < series.rdates.size(); ++i) {
-            const Time& r = series.rdates[i];
-            if (skipWall && wallOf(r) == *skipWall && r.kind == m.start.kind) continue;
-            consider(r, series.rdateLengths.value(i));
-        }
+    auto considerRdates = [&] {
+        for (int i = 0; i < series.rdates.size(); ++i) consider(series.rdates[i], series.rdateLengths.value(i));
     };
 
     if (!rule && series.rdates.isEmpty() && cannotOverlap(m)) return out;
     if (!rule) {
         consider(m.start);
-        considerRdates(std::nullopt);
+        considerRdates();
         return out;
     }
 
@@ -727,13 +752,14 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     if (needFrom < ex.from || needTo > ex.to) expand(*rule, m.start, needFrom, needTo + expansionAheadSeconds, ex, budget);
     const int before = int(out.size());
     if (startWall >= needFrom && startWall <= needTo) consider(m.start);
+    else if (!series.rdates.isEmpty()) considered.insert(m.start.seconds()); // an RDATE of DTSTART stays out too
     for (qint64 wall : ex.walls) {
         if (out.size() - before >= maxOccurrences) break;
         if (wall < needFrom || wall == startWall) continue;
         if (wall > needTo) break;
         consider(atWall(m.start, wall));
     }
-    considerRdates(startWall);
+    considerRdates();
     return out;
 }
 

@@ -7,6 +7,7 @@
 #include <QList>
 #include <QString>
 #include <QTime>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -114,8 +115,14 @@ constexpr qint64 expansionAheadSeconds = 35 * 86400;
 // what is left is cut short (cut set) and left for the caller to skip.
 struct StepBudget {
     qint64 left = 0;
+    // Once no more than this is left, a series may spend at most cheapSteps: costly series one
+    // after another must not leave nothing for the ordinary ones read after them.
+    qint64 reserve = 0;
+    qint64 cheapSteps = 0;
     qint64 spent = 0;
     bool cut = false;
+
+    qint64 limit() const { return left <= reserve ? std::min(left, cheapSteps) : left; }
 };
 
 // Reads one .ics file. nullopt (with error set) when it is not an iCalendar object.
