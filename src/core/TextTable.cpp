@@ -164,6 +164,7 @@ const TextEntry kTextTable[] = {
     {"settings.lang.system", "Podle systému", "System"},
     {"settings.language", "Jazyk", "Language"},
     {"settings.launchAtLogin", "Spouštět po přihlášení", "Launch at login"},
+    {"settings.launchAtLogin.buildFolder", "Lomex běží ze složky sestavení %@: po přihlášení se spustí odtud. Po „make install“ zapněte volbu znovu, aby ukazovala na nainstalovaný program.", "Lomex runs from the build folder %@: at login it starts from there. After “make install”, switch this on again so that it points to the installed program."},
     {"settings.liveActivity", "Živá aktivita ve výřezu (hudba, časovač)", "Live activity in the notch (music, timer)"},
     {"settings.meetingLead", "Odpočet schůzky (min předem)", "Meeting countdown (min before)"},
     {"settings.nameDays", "Zobrazovat jmeniny a státní svátky", "Show Czech name days & holidays"},
