@@ -132,7 +132,9 @@ TEST_F(LoginItemTest, AnEntryLeftOnABuildFollowsTheInstalledProgram) {
     };
     for (const Case& c : cases) {
         QFile::remove(XdgAutostart::entryPath());
-        if (!c.registeredBy.isEmpty()) ASSERT_FALSE(XdgAutostart(c.registeredBy).registerItem().has_value());
+        if (!c.registeredBy.isEmpty()) {
+            ASSERT_FALSE(XdgAutostart(c.registeredBy).registerItem().has_value());
+        }
         XdgAutostart(c.runningAs).refresh();
         EXPECT_EQ(entryProgram(), c.expected) << c.registeredBy.toStdString() << " / " << c.runningAs.toStdString();
     }
