@@ -63,7 +63,7 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
     battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
-    headphones_ = new HeadphoneMonitor(nullptr, this);
+    headphones_ = new HeadphoneMonitor(nullptr, nullptr, this);
     pomodoro_ = new PomodoroTimer(nullptr, this);
     shelf_ = new ShelfStore(nullptr, this);
     events_ = new EventService(nullptr, clock_, nullptr, nullptr, this);

@@ -84,7 +84,7 @@ const TextEntry kTextTable[] = {
     {"notice.eq", "Ekvalizér podle hudby", "Equalizer follows the music"},
     {"notice.eq.detail", "Sloupečky skáčou podle skutečného zvuku z Hudby nebo Spotify. Nic se neukládá ani neodesílá.", "The bars follow the real audio of Music or Spotify. Nothing is stored or sent."},
     {"notice.headphones", "Sluchátka a AirPods", "Headphones and AirPods"},
-    {"notice.headphones.detail", "Po připojení ukáže baterii levého, pravého sluchátka a pouzdra.", "On connect, shows left, right and case battery."},
+    {"notice.headphones.detail", "Když se připojí Bluetooth sluchátka, ukáže jejich baterii, pokud ji hlásí.", "When Bluetooth headphones connect, shows their battery where they report it."},
     {"notice.title", "Upozornění ve výřezu", "Notch notices"},
     {"page.about", "O aplikaci", "About"},
     {"page.about.sub", "Verze a průvodce nastavením", "Version and setup guide"},

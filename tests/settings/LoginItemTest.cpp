@@ -113,8 +113,9 @@ TEST_F(LoginItemTest, AnEntryLeftOnABuildFollowsTheInstalledProgram) {
     auto entryProgram = [] {
         QFile f(XdgAutostart::entryPath());
         if (!f.open(QIODevice::ReadOnly)) return QString();
-        for (const QByteArray& line : f.readAll().split('\n'))
+        for (const QByteArray& line : f.readAll().split('\n')) {
             if (line.startsWith("Exec=")) return desktopentry::execArguments(QString::fromUtf8(line.mid(5))).value(0);
+        }
         return QString();
     };
     struct Case {
