@@ -419,7 +419,8 @@ void AgentsView::buildEmptyState(QWidget* content, QVBoxLayout* column)
     empty_ = new QWidget(content);
     empty_->setObjectName(QStringLiteral("agentsEmpty"));
     auto* v = new QVBoxLayout(empty_);
-    v->setContentsMargins(24, 28, 24, 0);
+    // Short lines read better than one as wide as the notch.
+    v->setContentsMargins(110, 40, 110, 0);
     v->setSpacing(10);
     emptyText_ = new QLabel(empty_);
     emptyText_->setTextFormat(Qt::PlainText);
