@@ -7,6 +7,7 @@
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
+#include "ui/Accessibility.h"
 #include "ui/Motion.h"
 #include "ui/Symbols.h"
 #include <QAbstractButton>
@@ -17,6 +18,7 @@
 #include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cmath>
@@ -83,11 +85,12 @@ style::Named SettingsView::tileColor(Page page) {
 
 namespace {
 
-// The controls of a page the keyboard can reach, in the order they were made.
+// The controls of a page that take the focus, in the order they were made. Not only Tab
+// stops: of a set of radio buttons only the focused one is a stop.
 QList<QWidget*> focusableControls(QWidget* page) {
     QList<QWidget*> out;
     for (QWidget* w : page->findChildren<QWidget*>())
-        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(page)) out << w;
+        if (w->focusPolicy() != Qt::NoFocus && w->isVisibleTo(page)) out << w;
     return out;
 }
 
@@ -96,9 +99,9 @@ QString pageTitle(SettingsView::Page page) { return L10n::shared().t("page." + S
 // The sidebar's background: a slightly tinted material under the whole column, and the accent
 // highlight behind the selected row. The highlight slides from row to row when a page is
 // chosen; the rows blend their text to white as it covers them.
-class Sidebar : public QWidget {
+class Sidebar : public a11y::Group {
 public:
-    using QWidget::QWidget;
+    using a11y::Group::Group;
     void select(QWidget* row, bool animated) {
         const QRectF from = highlight();
         selected_ = row;
@@ -149,6 +152,8 @@ class SidebarRow : public QAbstractButton {
 public:
     SidebarRow(SettingsView::Page page, Sidebar* parent) : QAbstractButton(parent), page_(page), sidebar_(parent) {
         setCheckable(true);
+        // One page of the set: a radio button, and choosing the chosen page again keeps it.
+        setAutoExclusive(true);
         setCursor(Qt::PointingHandCursor);
         setFont(style::font(13));
         setFixedHeight(32);
@@ -212,6 +217,7 @@ protected:
 
 SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
     : QWidget(parent), services_(services), clock_(clock ? clock : Clock::current()) {
+    a11y::setRole(this, QAccessible::Window);
     setFixedSize(width, height);
     setAutoFillBackground(true);
     auto* root = new QHBoxLayout(this);
@@ -219,7 +225,7 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
     root->setSpacing(0);
 
     // Sidebar: brand, the nine pages, the setup entry at the foot.
-    auto* sidebar = new Sidebar(this);
+    auto* sidebar = new Sidebar(QAccessible::Grouping, this);
     sidebar_ = sidebar;
     sidebar->setFixedWidth(210);
     auto* side = new QVBoxLayout(sidebar);
@@ -239,9 +245,10 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
         auto* row = new SidebarRow(page, sidebar);
         side->addWidget(row);
         rows_.append(row);
-        connect(row, &QAbstractButton::clicked, this, [this, page] {
-            if (!services_.settingsNav) return;
-            // A page chosen here changes under the spring; one asked for from elsewhere at once.
+        // On toggled, not clicked: assistive technology checks a row without a click. A page
+        // chosen here changes under the spring; one asked for from elsewhere at once.
+        connect(row, &QAbstractButton::toggled, this, [this, page](bool on) {
+            if (!on || !services_.settingsNav) return;
             animateNext_ = true;
             services_.settingsNav->setPage(page);
             animateNext_ = false;
@@ -289,6 +296,8 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->viewport()->setAutoFillBackground(false);
+    // The page's controls are the stops; the area itself would be one more, unnamed and unlit.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     column->addWidget(scroll_, 1);
     thinScrollBar(scroll_);
     root->addWidget(column_, 1);
@@ -310,6 +319,7 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
 }
 
 void SettingsView::retranslate() {
+    sidebar_->setAccessibleName(L10n::shared().t(QStringLiteral("settings.pages")));
     for (QAbstractButton* b : rows_) {
         auto* row = static_cast<SidebarRow*>(b);
         row->setText(pageTitle(row->page()));
@@ -326,9 +336,12 @@ void SettingsView::buildPage() {
     // The old header and page fade out over the new ones while the highlight moves.
     if (animated) motion::fadeOutPicture(column_, motion::spring(motion::pageSpring));
     for (QAbstractButton* b : rows_) {
-        const bool selected = static_cast<SidebarRow*>(b)->page() == page;
-        b->setChecked(selected);
-        if (selected) static_cast<Sidebar*>(sidebar_)->select(b, animated);
+        const QSignalBlocker block(b);
+        if (static_cast<SidebarRow*>(b)->page() == page) {
+            b->setChecked(true);
+            static_cast<Sidebar*>(sidebar_)->select(b, animated);
+        }
+        b->update();
     }
     headerTile_->setSymbol(symbol(page), style::named(tileColor(page), this));
     headerTitle_->setText(pageTitle(page));

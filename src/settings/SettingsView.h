@@ -57,13 +57,13 @@ private:
 
     Services services_;
     Clock* clock_;
+    QWidget* sidebar_ = nullptr;
     QList<QAbstractButton*> rows_;
     QAbstractButton* setupEntry_ = nullptr;
     IconTile* headerTile_ = nullptr;
     QLabel* headerTitle_ = nullptr;
     QLabel* headerSubtitle_ = nullptr;
     QScrollArea* scroll_ = nullptr;
-    QWidget* sidebar_ = nullptr;
     QWidget* column_ = nullptr;  // header and scroll area
     bool animateNext_ = false;   // the page change under way came from the sidebar
     QPointer<QWidget> page_;

@@ -95,6 +95,7 @@ public:
     void placeTrailingBelow();
 
 private:
+    void describe(QWidget* trailing);
     QLabel* title_;
     QLabel* detail_;
     QWidget* trailing_ = nullptr;
