@@ -337,10 +337,13 @@ void SettingsView::buildPage() {
     if (animated) motion::fadeOutPicture(column_, motion::spring(motion::pageSpring));
     for (QAbstractButton* b : rows_) {
         const QSignalBlocker block(b);
-        if (static_cast<SidebarRow*>(b)->page() == page) {
+        const bool selected = static_cast<SidebarRow*>(b)->page() == page;
+        if (selected) {
             b->setChecked(true);
             static_cast<Sidebar*>(sidebar_)->select(b, animated);
         }
+        // As in any set of radio buttons, Tab stops at the chosen one; arrows reach the others.
+        b->setFocusPolicy(selected ? Qt::StrongFocus : Qt::ClickFocus);
         b->update();
     }
     headerTile_->setSymbol(symbol(page), style::named(tileColor(page), this));
