@@ -74,14 +74,7 @@ int runCase(const QString& way, const QString& target, const QString& file)
 {
     QTemporaryDir dir;
     bench::useHome(dir.path());
-    QElapsedTimer gap;
-    qint64 longest = 0;
-    QTimer meter;
-    meter.setInterval(0);
-    QObject::connect(&meter, &QTimer::timeout, [&] {
-        longest = std::max(longest, gap.nsecsElapsed());
-        gap.start();
-    });
+    bench::StallMeter meter;
     auto offer = [&] {
         QProcess xclip;
         xclip.start("xclip", {"-selection", "clipboard", "-t", target, "-i", file});
@@ -104,7 +97,6 @@ int runCase(const QString& way, const QString& target, const QString& file)
         store->start();
     }
     offer();
-    gap.start();
     meter.start();
     QElapsedTimer total;
     total.start();
@@ -128,11 +120,11 @@ int runCase(const QString& way, const QString& target, const QString& file)
         std::fprintf(stderr, "  (read %lld characters, image %dx%d)\n", qint64(c.text.size()), c.image.width(),
                      c.image.height());
     }
-    if (meter.isActive()) {
+    if (meter.isRunning()) {
         settle(100);
         meter.stop();
     }
-    std::printf("%.1f %.1f\n", double(longest) / 1e6, double(peakKiB() - baseline) / 1024.0);
+    std::printf("%.1f %.1f\n", meter.longestMs(), double(peakKiB() - baseline) / 1024.0);
     return 0;
 }
 
