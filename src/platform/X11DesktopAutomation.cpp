@@ -338,7 +338,9 @@ struct X11DesktopAutomation::State {
         fetched = false;
         xcb_set_selection_owner(conn, content.isEmpty() ? xcb_window_t(XCB_WINDOW_NONE) : window, atom("CLIPBOARD"),
                                 XCB_CURRENT_TIME);
-        flush();
+        // A round trip, not a flush: once answered, the server has made the change, so any
+        // connection that asks next (the caller's own) sees the new owner.
+        owner();
     }
 
     xcb_window_t owner()

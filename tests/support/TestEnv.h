@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -29,6 +30,10 @@ class LomexTest : public ::testing::Test {
 protected:
     TempHome home;
 };
+
+// Makes the process, once started, get SIGKILL when the test process ends, however it ends
+// (an abort or a sanitizer report included), so no Xvfb or terminal outlives its test.
+void endsWithTest(QProcess& process);
 
 // Spins the Qt event loop until pred is true or the timeout (ms) passes; returns pred().
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000);
