@@ -339,8 +339,11 @@ struct X11DesktopAutomation::State {
         xcb_set_selection_owner(conn, content.isEmpty() ? xcb_window_t(XCB_WINDOW_NONE) : window, atom("CLIPBOARD"),
                                 XCB_CURRENT_TIME);
         // A round trip, not a flush: once answered, the server has made the change, so any
-        // connection that asks next (the caller's own) sees the new owner.
+        // connection that asks next (the caller's own) sees the new owner. Events read while
+        // waiting for the answer are queued inside xcb where the socket notifier cannot see
+        // them: serve them now.
         owner();
+        drain();
     }
 
     xcb_window_t owner()
