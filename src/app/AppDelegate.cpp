@@ -77,7 +77,6 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     setup_->calendarAccess = [this] { return events_->eventsAccess(); };
     setup_->remindersAccess = [this] { return events_->remindersAccess(); };
     setup_->accessibilityTrusted = [] { return PasteKeys::current()->trusted(); };
-    setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
     agentSwitch_ = new AgentSwitch(this);
     contacts_ = new ContactsService(nullptr, clock_, nullptr, this);
     weather_ = new WeatherService(clock_, nullptr, this);
@@ -168,6 +167,7 @@ void AppDelegate::installTabPages() {
     agentsView->onChatFocusRequest = [this] {
         if (panel_ && model_->isOpen() && model_->openHotRect().contains(QCursor::pos())) panel_->makeKey();
     };
+    agentsView->onOpenSettings = [this] { openSettings(SettingsView::Page::limits, QStringLiteral("agents")); };
     panel_->root()->pages()->setPage(NotchModel::Tab::agents, agentsView);
     panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
     auto* transit = new TransitView(transit_, clock_);
@@ -229,7 +229,11 @@ void AppDelegate::startServices() {
     headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     battery_->start();
     headphones_->start();
+    // The soon event is the live activity's meeting.
+    connect(events_, &EventService::eventsChanged, this,
+            [this] { liveActivity_->setMeeting(events_->soonEvent().has_value()); });
     events_->start();
+    liveActivity_->setMeeting(events_->soonEvent().has_value());
     usage_->start();
     clipboard_->start();
     contacts_->start();

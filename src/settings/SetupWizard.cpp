@@ -6,12 +6,14 @@
 #include "settings/blocks/Binding.h"
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Style.h"
+#include "ui/Accessibility.h"
 #include "ui/Symbols.h"
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 namespace lomex {
@@ -109,6 +111,10 @@ void StepCard::paintEvent(QPaintEvent*) {
 }
 
 SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(parent), services_(std::move(services)) {
+    a11y::setRole(this, QAccessible::Window);
+    // Escape closes it as its close button does: onboarding stays open for the next launch.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     setFixedWidth(width);
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(24, 24 + 14, 24, 24);
@@ -153,7 +159,6 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
         if (requestCalendarAccess) requestCalendarAccess();
         if (services_.setup) services_.setup->refresh();
     };
-    cards_[1]->action = [setup] { if (setup) setup->grantAccessibility(); };
     cards_[2]->action = [this] {
         if (requestContactsAccess) requestContactsAccess();
         refresh();
@@ -190,7 +195,9 @@ void SetupWizardView::refresh() {
     subtitle_->setText(t("setup.subtitle"));
     window()->setWindowTitle(t("setup.title"));
     cards_[0]->set(t("setup.cal.title"), t("setup.cal.text"), calendar, t("setup.allow"));
-    cards_[1]->set(t("setup.ax.title"), t("setup.ax.text"), s && s->accessibility(), t("setup.openSettings"));
+    // No permission exists to ask for: without XTEST the card says why, with no button.
+    const bool canPaste = s && s->accessibility();
+    cards_[1]->set(t("setup.ax.title"), canPaste ? t("setup.ax.text") : t("setup.ax.unavailable"), canPaste, {});
     cards_[2]->set(t("contacts.title"), t("contacts.text"), contactsAccess && contactsAccess(), t("setup.allow"));
     cards_[3]->set(t("setup.music.title"), t("setup.music.text"), std::nullopt, {});
     const QString claudeText = loggedIn ? t("setup.claude.done") : (s && s->claudeBusy()) ? t("setup.claude.busy") : t("setup.claude.text");

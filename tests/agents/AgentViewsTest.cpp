@@ -1,8 +1,11 @@
+#include "AccessibleTree.h"
+#include "QStringPrint.h"
 #include "AgentsTestSupport.h"
 #include "agents/views/AgentViews.h"
 #include "agents/ApprovalToken.h"
 #include "agents/SessionStore.h"
 #include "core/L10n.h"
+#include "core/Settings.h"
 #include "ui/Theme.h"
 
 #include "agents/TextCut.h"
@@ -10,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
+#include <QAccessible>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -289,4 +293,64 @@ TEST_F(AgentViewsTest, CollapsedGlyphs)
     EXPECT_EQ(leading.symbolName(), "hand.raised.fill");
     EXPECT_EQ(leading.color(), Theme::amber());
     EXPECT_EQ(trailing.activeCount(), 2);
+}
+
+// A permission request reaches a screen-reader user: the card is an alert named by its question,
+// its command is labelled, and the keyboard focus shows on black. (Its arrival as an alert on the
+// real accessibility bus is checked by scripts/a11y-check.)
+TEST_F(AgentViewsTest, ApprovalCardIsANamedAlertAndShowsItsFocus)
+{
+    L10n::shared().setLanguage(AppLanguage::en);
+    AgentsView view(&store, &center, &clock);
+    view.resize(700, 400);
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    ask(permission("s"), {});
+    ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == 1; }));
+    ApprovalCard* card = view.cards().front();
+    QAccessibleInterface* acc = QAccessible::queryAccessibleInterface(card);
+    EXPECT_EQ(acc->role(), QAccessible::AlertMessage);
+    EXPECT_EQ(acc->text(QAccessible::Name), card->questionText());
+    EXPECT_EQ(test::unnamedControls(card), QStringList());
+    EXPECT_EQ(test::focusableFillers(&view), QStringList());
+    auto* command = card->findChild<QPlainTextEdit*>();
+    ASSERT_TRUE(command);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(command)->text(QAccessible::Name), "Command");
+    EXPECT_GE(test::focusRingContrast(card->allowButton()), 3.0);
+    EXPECT_GE(test::focusRingContrast(command), 3.0);
+    center.endAll();
+}
+
+// With nothing to list the tab says why and links to where monitoring is switched on.
+TEST_F(AgentViewsTest, EmptyTabExplainsAndLinksToTheSettings)
+{
+    L10n::shared().setLanguage(AppLanguage::en);
+    AgentsView tab(&store, &center, &clock);
+    int opened = 0;
+    tab.onOpenSettings = [&] { ++opened; };
+    tab.resize(724, 240);
+    tab.show();
+    const struct {
+        bool monitoring;
+        AppLanguage language;
+        const char* key;
+    } cases[] = {{false, AppLanguage::en, "agents.off"}, {false, AppLanguage::cs, "agents.off"},
+                 {true, AppLanguage::en, "agents.none"}, {true, AppLanguage::cs, "agents.none"}};
+    for (const auto& c : cases) {
+        Settings::shared().setBool("agentsEnabled", c.monitoring);
+        L10n::shared().setLanguage(c.language);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(tab.emptyState()->isVisible()) << c.key;
+        EXPECT_EQ(tab.emptyText()->text(), L10n::shared().t(c.key));
+        EXPECT_EQ(tab.settingsLink()->text(), L10n::shared().t("agents.openSettings"));
+        EXPECT_FALSE(tab.settingsLink()->text().startsWith("agents.")) << "both languages have the text";
+    }
+    tab.settingsLink()->click();
+    EXPECT_EQ(opened, 1);
+
+    store.handle(ev("SessionStart", "s1"));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(tab.emptyState()->isVisible());
+    EXPECT_EQ(tab.rows().size(), 1);
 }

@@ -6,6 +6,8 @@
 #include "agents/views/ChatView.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
+#include "core/Settings.h"
+#include "ui/Accessibility.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
 #include <QFontDatabase>
@@ -77,7 +79,10 @@ QPlainTextEdit* commandView(const QString& text, QWidget* parent)
     view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setStyleSheet(QStringLiteral("#approvalCommand { background: rgba(0,0,0,90); color: white;"
-                                       " border-radius: 6px; padding: 2px 4px; }"));
+                                       " border-radius: 6px; padding: 2px 4px; }"
+                                       " #approvalCommand:focus { border: 2px solid %1; }")
+                            .arg(a11y::notchFocusRing().name()));
+    view->setAccessibleName(L10n::shared().t(QStringLiteral("agents.command")));
     QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     f.setPixelSize(12);
     view->setFont(f);
@@ -92,10 +97,13 @@ QPushButton* button(const QString& text, const QColor& color, QWidget* parent)
     auto* b = new QPushButton(text, parent);
     b->setCursor(Qt::PointingHandCursor);
     b->setFlat(true);
+    // Reached by Tab; a click leaves no ring behind.
+    b->setFocusPolicy(Qt::TabFocus);
     b->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: rgba(255,255,255,30);"
                                     " border-radius: 7px; padding: 4px 12px; font-weight: 600; }"
-                                    " QPushButton:hover { background: rgba(255,255,255,55); }")
-                         .arg(color.name()));
+                                    " QPushButton:hover { background: rgba(255,255,255,55); }"
+                                    " QPushButton:focus { border: 2px solid %2; padding: 2px 10px; }")
+                         .arg(color.name(), a11y::notchFocusRing().name()));
     return b;
 }
 
@@ -213,6 +221,8 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
                            ApprovalCenter* center, QWidget* parent)
     : QFrame(parent), approval_(approval), store_(store), center_(center)
 {
+    // An agent waits for the user: the card is an alert, named by its question.
+    a11y::setRole(this, QAccessible::AlertMessage);
     setObjectName(QStringLiteral("approvalCard"));
     setStyleSheet(QStringLiteral("#approvalCard { background: rgba(245,165,36,40);"
                                  " border: 1px solid rgba(245,165,36,120); border-radius: 12px; }"));
@@ -233,6 +243,8 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
     box->addLayout(head);
 
     question_ = plainLabel(questionText(), 13, Qt::white, true, this);
+    setAccessibleName(questionText());
+    setAccessibleDescription(project);
     box->addWidget(question_);
     if (approval.command) {
         command_ = commandView(commandText(), this);
@@ -296,6 +308,8 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The cards' buttons are the stops; the list itself would be one more, unnamed and unlit.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setStyleSheet(QStringLiteral(
         "QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"
         " QScrollBar:vertical { background: transparent; width: 6px; margin: 4px 1px; }"
@@ -312,6 +326,7 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     list_->setSpacing(6);
     column->addLayout(cards_);
     column->addLayout(list_);
+    buildEmptyState(content, column);
     column->addStretch(1);
     scroll->setWidget(content);
     outer->addWidget(scroll);
@@ -334,6 +349,9 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     if (store) connect(store, &SessionStore::chatIDChanged, this, &AgentsView::syncChat);
     if (center) connect(center, &ApprovalCenter::pendingChanged, this, &AgentsView::syncChat);
     connect(&L10n::shared(), &L10n::languageChanged, this, [queue] { queue(true, true); });
+    connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
+        if (key == QLatin1String("agentsEnabled")) updateEmptyState();
+    });
     cardsQueued_ = rowsQueued_ = true;
     rebuild();
     syncChat();
@@ -407,8 +425,15 @@ void AgentsView::rebuild()
     if (cardsQueued_) {
         clear(cards_);
         if (center_) {
-            for (const PendingApproval& a : center_->pending())
-                cards_->addWidget(new ApprovalCard(a, store_, center_, content));
+            QSet<quint64> pending;
+            for (const PendingApproval& a : center_->pending()) {
+                auto* card = new ApprovalCard(a, store_, center_, content);
+                cards_->addWidget(card);
+                pending.insert(a.id);
+                // Once per request, when it arrives: redrawing it is no news.
+                if (!announced_.contains(a.id)) a11y::announce(card);
+            }
+            announced_ = pending;
         }
     }
     if (rowsQueued_) {
@@ -441,6 +466,53 @@ void AgentsView::rebuild()
         }
     }
     cardsQueued_ = rowsQueued_ = false;
+    updateEmptyState();
+}
+
+void AgentsView::buildEmptyState(QWidget* content, QVBoxLayout* column)
+{
+    empty_ = new QWidget(content);
+    empty_->setObjectName(QStringLiteral("agentsEmpty"));
+    auto* v = new QVBoxLayout(empty_);
+    // Short lines read better than one as wide as the notch.
+    v->setContentsMargins(110, 40, 110, 0);
+    v->setSpacing(10);
+    emptyText_ = new QLabel(empty_);
+    emptyText_->setTextFormat(Qt::PlainText);
+    emptyText_->setWordWrap(true);
+    emptyText_->setAlignment(Qt::AlignCenter);
+    QFont f = emptyText_->font();
+    f.setPixelSize(12);
+    emptyText_->setFont(f);
+    QPalette pal = emptyText_->palette();
+    pal.setColor(QPalette::WindowText, kDim);
+    emptyText_->setPalette(pal);
+    v->addWidget(emptyText_);
+    emptyLink_ = new QPushButton(empty_);
+    emptyLink_->setObjectName(QStringLiteral("agents.openSettings"));
+    emptyLink_->setCursor(Qt::PointingHandCursor);
+    QFont bf = emptyLink_->font();
+    bf.setPixelSize(12);
+    emptyLink_->setFont(bf);
+    emptyLink_->setStyleSheet(QStringLiteral("QPushButton { color: white; background: rgba(255,255,255,40); border: none;"
+                                             " border-radius: 6px; padding: 5px 14px; }"
+                                             " QPushButton:hover { background: rgba(255,255,255,60); }"));
+    connect(emptyLink_, &QPushButton::clicked, this, [this] {
+        if (onOpenSettings) onOpenSettings();
+    });
+    v->addWidget(emptyLink_, 0, Qt::AlignHCenter);
+    column->addWidget(empty_);
+}
+
+void AgentsView::updateEmptyState()
+{
+    // Nothing to show: say why, and lead to where monitoring is switched on.
+    const bool nothing = cards_->count() == 0 && list_->count() == 0;
+    empty_->setVisible(nothing);
+    if (!nothing) return;
+    const bool on = Settings::shared().boolValue(QStringLiteral("agentsEnabled"));
+    emptyText_->setText(L10n::shared().t(on ? QStringLiteral("agents.none") : QStringLiteral("agents.off")));
+    emptyLink_->setText(L10n::shared().t(QStringLiteral("agents.openSettings")));
 }
 
 // ---- collapsed glyphs ----

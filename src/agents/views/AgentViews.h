@@ -3,6 +3,7 @@
 #include "agents/Session.h"
 #include <QFrame>
 #include <QPointer>
+#include <QSet>
 #include <QWidget>
 #include <functional>
 
@@ -106,6 +107,12 @@ public:
     ChatView* chat() const { return chat_; }
     // Handed to each chat as its focus step's window part (the delegate makes the panel key).
     std::function<void()> onChatFocusRequest;
+    // The empty state's settings link: the delegate opens the limits page at its agents section.
+    std::function<void()> onOpenSettings;
+    // Shown while there is neither a session nor a waiting request (tests).
+    QWidget* emptyState() const { return empty_; }
+    QLabel* emptyText() const { return emptyText_; }
+    QPushButton* settingsLink() const { return emptyLink_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -113,6 +120,8 @@ protected:
 private:
     void rebuild();
     void syncChat();
+    void buildEmptyState(QWidget* content, QVBoxLayout* column);
+    void updateEmptyState();
 
     QPointer<SessionStore> store_;
     QPointer<ApprovalCenter> center_;
@@ -123,7 +132,11 @@ private:
     Timer* seenTimer_;
     QVBoxLayout* cards_;
     QVBoxLayout* list_;
+    QWidget* empty_ = nullptr;
+    QLabel* emptyText_ = nullptr;
+    QPushButton* emptyLink_ = nullptr;
     bool cardsQueued_ = false;
+    QSet<quint64> announced_; // approvals already told to assistive technology
     bool rowsQueued_ = false;
 };
 

@@ -5,6 +5,8 @@
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
+#include "ui/Accessibility.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Symbols.h"
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -28,9 +30,8 @@ namespace {
 
 constexpr int kMaxLabelCharacters = 200;
 
-QLabel* textLabel(const QString& text, double pixelSize, const QColor& color, QFont::Weight weight, QWidget* parent)
+QLabel* styled(QLabel* label, const QString& text, double pixelSize, const QColor& color, QFont::Weight weight)
 {
-    auto* label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
     QFont f = label->font();
     f.setPixelSize(qRound(pixelSize));
@@ -43,6 +44,11 @@ QLabel* textLabel(const QString& text, double pixelSize, const QColor& color, QF
     return label;
 }
 
+QLabel* textLabel(const QString& text, double pixelSize, const QColor& color, QFont::Weight weight, QWidget* parent)
+{
+    return styled(new QLabel(parent), text, pixelSize, color, weight);
+}
+
 QPushButton* iconButton(const QString& symbol, const QColor& color, const QString& tip, QWidget* parent)
 {
     auto* b = new QPushButton(parent);
@@ -52,7 +58,11 @@ QPushButton* iconButton(const QString& symbol, const QColor& color, const QStrin
     b->setIconSize({14, 14});
     b->setFixedSize(22, 22);
     b->setToolTip(tip);
-    b->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    // Reached by Tab; a click leaves no ring behind.
+    b->setFocusPolicy(Qt::TabFocus);
+    b->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"
+                                    " QPushButton:focus { border: 2px solid %1; border-radius: 11px; }")
+                         .arg(a11y::notchFocusRing().name()));
     return b;
 }
 
@@ -74,6 +84,8 @@ ChatView::ChatView(const Session& session, SessionStore* store, ReplySender* sen
       clock_(clock ? clock : Clock::current()),
       refresh_(new Timer(clock_, this))
 {
+    // It holds the focus for Escape, so it is reported as the named chat, not a bare area.
+    a11y::setRole(this, QAccessible::Grouping);
     setFocusPolicy(Qt::StrongFocus);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(14, 6, 14, 8);
@@ -85,6 +97,7 @@ ChatView::ChatView(const Session& session, SessionStore* store, ReplySender* sen
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setFocusPolicy(Qt::NoFocus);
     scroll_->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
     auto* content = new QWidget(scroll_);
     list_ = new QVBoxLayout(content);
@@ -112,8 +125,14 @@ ChatView::ChatView(const Session& session, SessionStore* store, ReplySender* sen
         if (scrollAnimation_) scrollAnimation_->setEndValue(max);
         else scrollBar()->setValue(max);
     });
-    // The user scrolling takes over.
-    connect(scrollBar(), &QScrollBar::sliderPressed, this, [this] { followEnd_ = false; });
+    // The user scrolling (wheel, keys, the bar) takes over: a later change of the range, such
+    // as a status line or a taller reply field, leaves the view where the user put it.
+    const auto userScrolls = [this] {
+        followEnd_ = false;
+        if (scrollAnimation_) scrollAnimation_->stop();
+    };
+    connect(scrollBar(), &QScrollBar::actionTriggered, this, userScrolls);
+    connect(scrollBar(), &QScrollBar::sliderPressed, this, userScrolls);
     connect(&L10n::shared(), &L10n::languageChanged, this, [this] {
         updateHeader();
         rebuildBubbles();
@@ -132,10 +151,11 @@ void ChatView::buildHeader(QVBoxLayout* column)
     });
     dot_ = new QLabel(this);
     dot_->setFixedSize(7, 7);
-    project_ = textLabel(QString(), 12, Qt::white, QFont::DemiBold, this);
+    // A long project name or status ends in "…" rather than being cut mid-letter.
+    project_ = styled(new ElidedLabel(this), QString(), 12, Qt::white, QFont::DemiBold);
     chip_ = textLabel(QString(), 9.5, Qt::white, QFont::Medium, this);
     chip_->setObjectName(QStringLiteral("agentChip"));
-    state_ = textLabel(QString(), 10.5, Qt::white, QFont::Medium, this);
+    state_ = styled(new ElidedLabel(this), QString(), 10.5, Qt::white, QFont::Medium);
     focusApp_ = iconButton(QStringLiteral("arrow.up.forward.app"), QColor(255, 255, 255, 140), QString(), this);
     connect(focusApp_, &QPushButton::clicked, this, [this] {
         if (store_) store_->markSeen(session_.id);
@@ -178,6 +198,7 @@ void ChatView::buildInput(QVBoxLayout* column)
     sendButton_->setIconSize({11, 11});
     sendButton_->setIcon(symbols::icon(QStringLiteral("arrow.up"), Qt::black));
     sendButton_->setCursor(Qt::PointingHandCursor);
+    sendButton_->setFocusPolicy(Qt::TabFocus);
     connect(sendButton_, &QPushButton::clicked, this, &ChatView::send);
     row->addWidget(field_, 1);
     row->addWidget(sendButton_, 0, Qt::AlignVCenter);
@@ -215,6 +236,12 @@ void ChatView::updateHeader()
     back_->setToolTip(L10n::shared().t(QStringLiteral("chat.back")));
     focusApp_->setToolTip(L10n::shared().t(QStringLiteral("agents.focus")));
     field_->setPlaceholderText(L10n::shared().t(QStringLiteral("chat.placeholder"), {name}));
+    // Tooltips and a placeholder reach no screen reader: the same texts name the controls.
+    back_->setAccessibleName(back_->toolTip());
+    focusApp_->setAccessibleName(focusApp_->toolTip());
+    field_->setAccessibleName(field_->placeholderText());
+    sendButton_->setAccessibleName(L10n::shared().t(QStringLiteral("chat.send")));
+    setAccessibleName(project_->text());
 }
 
 QScrollBar* ChatView::scrollBar() const
@@ -350,11 +377,13 @@ void ChatView::updateSendButton()
     const bool enabled = canSend();
     sendButton_->setEnabled(enabled);
     const QColor fill = enabled ? color(session_.agent) : QColor(255, 255, 255, 64);
-    sendButton_->setStyleSheet(QStringLiteral("QPushButton { border: none; border-radius: 11px; background: rgba(%1,%2,%3,%4); }")
+    sendButton_->setStyleSheet(QStringLiteral("QPushButton { border: none; border-radius: 11px; background: rgba(%1,%2,%3,%4); }"
+                                              " QPushButton:focus { border: 2px solid %5; }")
                                    .arg(fill.red())
                                    .arg(fill.green())
                                    .arg(fill.blue())
-                                   .arg(fill.alpha()));
+                                   .arg(fill.alpha())
+                                   .arg(a11y::notchFocusRing().name()));
     const bool focused = field_->hasFocus();
     inputBox_->setStyleSheet(QStringLiteral("#chatInput { background: rgba(255,255,255,20); border-radius: 16px;"
                                             " border: 1px solid rgba(255,255,255,%1); }")
