@@ -204,25 +204,12 @@ struct X11DesktopAutomation::State : xcbsupport::SelectionClient {
         fetched = false;
         xcb_set_selection_owner(conn, content.isEmpty() ? xcb_window_t(XCB_WINDOW_NONE) : window, atom("CLIPBOARD"),
                                 XCB_CURRENT_TIME);
-<<<<<<< HEAD
-        // A round trip, not a flush: once answered, the server has made the change, so any
-        // connection that asks next (the caller's own) sees the new owner. Events read while
-        // waiting for the answer are queued inside xcb where the socket notifier cannot see
-        // them: serve them now.
-        owner();
-        drain();
-    }
-
-    xcb_window_t owner()
-    {
-        Reply<xcb_get_selection_owner_reply_t> r(
-            xcb_get_selection_owner_reply(conn, xcb_get_selection_owner(conn, atom("CLIPBOARD")), nullptr));
-        return r ? r->owner : 0;
-=======
         // A round trip: once it returns the server has made the change, so a question asked on
-        // another connection afterwards (ownsClipboard) sees it.
+        // another connection afterwards (ownsClipboard) sees it. Events read while waiting for
+        // the answer are queued inside xcb, where the socket notifier cannot see them: serve
+        // them now.
         owner(atom("CLIPBOARD"));
->>>>>>> main
+        drain();
     }
 
     // ---- keys ----
