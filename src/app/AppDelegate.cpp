@@ -34,6 +34,7 @@
 #include "core/FileIO.h"
 #include "platform/HotKeys.h"
 #include "core/Paths.h"
+#include "platform/LoginItem.h"
 #include "platform/Screens.h"
 #include "platform/WindowHints.h"
 #include "tabs/ShelfView.h"
@@ -62,7 +63,7 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
     battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
-    headphones_ = new HeadphoneMonitor(nullptr, this);
+    headphones_ = new HeadphoneMonitor(nullptr, nullptr, this);
     pomodoro_ = new PomodoroTimer(nullptr, this);
     shelf_ = new ShelfStore(nullptr, this);
     events_ = new EventService(nullptr, clock_, nullptr, nullptr, this);
@@ -73,7 +74,6 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     setup_->calendarAccess = [this] { return events_->eventsAccess(); };
     setup_->remindersAccess = [this] { return events_->remindersAccess(); };
     setup_->accessibilityTrusted = [] { return PasteKeys::current()->trusted(); };
-    setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
     agentSwitch_ = new AgentSwitch(this);
     contacts_ = new ContactsService(nullptr, clock_, nullptr, this);
     weather_ = new WeatherService(clock_, nullptr, this);
@@ -133,6 +133,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     // Services' callbacks (onNotice, onFinish, onLeaveNow, onLimitReset) are set here as the
     // services arrive.
     registerHotKeys();
+    LoginItem::current()->refresh();
     buildStatusMenu();
     startServices();
     setupAgents();
@@ -163,6 +164,7 @@ void AppDelegate::installTabPages() {
     agentsView->onChatFocusRequest = [this] {
         if (panel_ && model_->isOpen() && model_->openHotRect().contains(QCursor::pos())) panel_->makeKey();
     };
+    agentsView->onOpenSettings = [this] { openSettings(SettingsView::Page::limits, QStringLiteral("agents")); };
     panel_->root()->pages()->setPage(NotchModel::Tab::agents, agentsView);
     panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
     auto* transit = new TransitView(transit_, clock_);
@@ -330,13 +332,15 @@ void AppDelegate::installDebugCommands() {
     act(QStringLiteral("close"), [this](const QString&) { model_->close(); });
     act(QStringLiteral("chat"), [this](const QString&) { openFirstChat(); });
     // Sample notices, so each notice picture can be seen without the hardware.
-    act(QStringLiteral("notice"), [this](const QString& command) {
+    addDebugCommand(QStringLiteral("notice"), [this](const QString& command) {
         const QString kind = command.section(QLatin1Char(':'), 1).trimmed();
         if (kind == QLatin1String("low")) model_->show(Notice::lowBattery(12));
         else if (kind == QLatin1String("headphones"))
             model_->show(Notice::device(QStringLiteral("WH-1000XM4"), QStringLiteral("headphones"),
                                         {{QStringLiteral("L"), 80}, {QStringLiteral("R"), 75}, {QStringLiteral("C"), 40}}));
-        else model_->show(Notice::charging(64));
+        else if (kind.isEmpty() || kind == QLatin1String("charging")) model_->show(Notice::charging(64));
+        else return debugchannel::Reply{false, "unknown notice \"" + kind.left(80) + "\" (charging, low or headphones)"};
+        return debugchannel::Reply{true, {}};
     });
     act(QStringLiteral("settings"), [this](const QString& command) {
         // The page is the text after the last colon; none or an unknown name gives general.

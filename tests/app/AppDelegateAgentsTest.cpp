@@ -16,6 +16,8 @@
 #include "platform/Feedback.h"
 #include "platform/RunningApps.h"
 #include "platform/Screens.h"
+#include "settings/SettingsNav.h"
+#include "settings/SettingsView.h"
 #include <QProcess>
 #include <QSemaphore>
 #include <atomic>
@@ -72,13 +74,27 @@ TEST_F(AppDelegateAgentsTest, OwnsTheStoreAndApprovalsAndTheAgentsPage)
     ASSERT_NE(s.agents, nullptr);
     EXPECT_EQ(s.agents, app->agents());
     EXPECT_EQ(s.approvals, app->approvals());
-    EXPECT_NE(qobject_cast<AgentsView*>(app->panel()->root()->pages()->page(Tab::agents)), nullptr);
+    auto* tab = qobject_cast<AgentsView*>(app->panel()->root()->pages()->page(Tab::agents));
+    ASSERT_NE(tab, nullptr);
     EXPECT_EQ(app->agentServer(), nullptr); // "agentsEnabled" is off by default
+    // Its empty state leads to the agents section of the limits page.
+    ASSERT_TRUE(tab->onOpenSettings);
+    tab->onOpenSettings();
+    EXPECT_EQ(app->settingsNav()->page(), SettingsView::Page::limits);
+    EXPECT_EQ(app->settingsNav()->scrollTarget(), QStringLiteral("agents"));
 }
+
+namespace {
+// Records the sounds asked for during one test.
+struct RecordedSounds : feedback::FakeSoundPlayer {
+    RecordedSounds() { feedback::SoundPlayer::setCurrent(this); }
+    ~RecordedSounds() override { feedback::SoundPlayer::setCurrent(nullptr); }
+};
+} // namespace
 
 TEST_F(AppDelegateAgentsTest, NeedsAttentionOpensTheAgentsTabWithASound)
 {
-    const int sounds = feedback::soundCalls();
+    RecordedSounds sounds;
     HookEvent ask = ev("PermissionRequest", "s");
     ask.toolName = "Bash";
     ask.toolInput = {{"command", "npm test"}};
@@ -86,7 +102,7 @@ TEST_F(AppDelegateAgentsTest, NeedsAttentionOpensTheAgentsTabWithASound)
     EXPECT_TRUE(app->model()->isOpen());
     EXPECT_EQ(app->model()->tab(), Tab::agents);
     EXPECT_EQ(app->model()->toast(), "lomex: May I use Bash: npm test?");
-    EXPECT_EQ(feedback::soundCalls(), sounds + 1);
+    EXPECT_EQ(sounds.played, QStringList{"Funk"});
     EXPECT_TRUE(app->liveActivity()->inputs().agentNeedsUser);
     EXPECT_EQ(app->model()->live(), NotchModel::Live::agent);
 
@@ -124,10 +140,10 @@ TEST_F(AppDelegateAgentsTest, QuietWhileTheAgentsTerminalIsInFront)
     HookEvent stop = ev("Stop", "s");
     stop.hostBundleID = ghostty.desktopID;
     stop.lastAssistantMessage = "Done.";
-    const int sounds = feedback::soundCalls();
+    RecordedSounds sounds;
     app->handleAgentEvent(stop);
     EXPECT_FALSE(app->model()->isOpen());
-    EXPECT_EQ(feedback::soundCalls(), sounds);
+    EXPECT_TRUE(sounds.played.isEmpty());
     EXPECT_FALSE(app->agents()->session("s")->isUnseen()); // seen right there
 
     // Another application in front: the finish is shown, with the celebration sound.
@@ -136,7 +152,7 @@ TEST_F(AppDelegateAgentsTest, QuietWhileTheAgentsTerminalIsInFront)
     app->handleAgentEvent(stop);
     EXPECT_TRUE(app->model()->isOpen());
     EXPECT_EQ(app->model()->toast(), "lomex · Done · Done.");
-    EXPECT_EQ(feedback::soundCalls(), sounds + 1);
+    EXPECT_EQ(sounds.played, QStringList{"Glass"});
     EXPECT_TRUE(app->agents()->session("s")->isUnseen());
 }
 
