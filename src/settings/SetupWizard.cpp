@@ -6,12 +6,14 @@
 #include "settings/blocks/Binding.h"
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Style.h"
+#include "ui/Accessibility.h"
 #include "ui/Symbols.h"
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 namespace lomex {
@@ -109,6 +111,10 @@ void StepCard::paintEvent(QPaintEvent*) {
 }
 
 SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(parent), services_(std::move(services)) {
+    a11y::setRole(this, QAccessible::Window);
+    // Escape closes it as its close button does: onboarding stays open for the next launch.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     setFixedWidth(width);
     auto* v = new QVBoxLayout(this);
     v->setContentsMargins(24, 24 + 14, 24, 24);
