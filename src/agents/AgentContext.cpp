@@ -1,7 +1,7 @@
 #include "agents/AgentContext.h"
 #include "agents/JsonRead.h"
 #include "platform/FileTail.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include <algorithm>
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,7 @@
 #include "agents/ApprovalToken.h"
 #include "core/Log.h"
-#include "platform/FileIO.h"
-#include "platform/Paths.h"
+#include "core/FileIO.h"
+#include "core/Paths.h"
 #include "platform/SecureRandom.h"
 
 #include <QMutex>

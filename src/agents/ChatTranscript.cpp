@@ -2,7 +2,7 @@
 #include "agents/JsonRead.h"
 #include "agents/TextCut.h"
 #include "platform/FileTail.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include <QStringList>
 #include <algorithm>
 #include <nlohmann/json.hpp>

@@ -1,8 +1,8 @@
 #include "agents/HookInstaller.h"
 #include "agents/ApprovalToken.h"
 #include "platform/AgentCli.h"
-#include "platform/FileIO.h"
-#include "platform/Paths.h"
+#include "core/FileIO.h"
+#include "core/Paths.h"
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>

@@ -1,7 +1,7 @@
 #include "agents/Transcript.h"
 #include "agents/JsonRead.h"
 #include "platform/FileTail.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include <QStringList>
 #include <nlohmann/json.hpp>
 

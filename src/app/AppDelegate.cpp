@@ -31,9 +31,10 @@
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "platform/DebugChannel.h"
-#include "platform/FileIO.h"
+#include "core/FileIO.h"
 #include "platform/HotKeys.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
+#include "platform/LoginItem.h"
 #include "platform/Screens.h"
 #include "platform/WindowHints.h"
 #include "tabs/ShelfView.h"
@@ -84,7 +85,7 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     // SessionStore, ApprovalCenter.
     model_ = new NotchModel(clock_, nullptr, this);
     battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
-    headphones_ = new HeadphoneMonitor(nullptr, this);
+    headphones_ = new HeadphoneMonitor(nullptr, nullptr, this);
     pomodoro_ = new PomodoroTimer(nullptr, this);
     shelf_ = new ShelfStore(nullptr, this);
     events_ = new EventService(nullptr, clock_, nullptr, nullptr, this);
@@ -155,6 +156,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     // Services' callbacks (onNotice, onFinish, onLeaveNow, onLimitReset) are set here as the
     // services arrive.
     registerHotKeys();
+    LoginItem::current()->refresh();
     buildStatusMenu();
     startServices();
     setupAgents();
@@ -345,13 +347,15 @@ void AppDelegate::installDebugCommands() {
     act(QStringLiteral("close"), [this](const QString&) { model_->close(); });
     act(QStringLiteral("chat"), [this](const QString&) { openFirstChat(); });
     // Sample notices, so each notice picture can be seen without the hardware.
-    act(QStringLiteral("notice"), [this](const QString& command) {
+    addDebugCommand(QStringLiteral("notice"), [this](const QString& command) {
         const QString kind = command.section(QLatin1Char(':'), 1).trimmed();
         if (kind == QLatin1String("low")) model_->show(Notice::lowBattery(12));
         else if (kind == QLatin1String("headphones"))
             model_->show(Notice::device(QStringLiteral("WH-1000XM4"), QStringLiteral("headphones"),
                                         {{QStringLiteral("L"), 80}, {QStringLiteral("R"), 75}, {QStringLiteral("C"), 40}}));
-        else model_->show(Notice::charging(64));
+        else if (kind.isEmpty() || kind == QLatin1String("charging")) model_->show(Notice::charging(64));
+        else return debugchannel::Reply{false, "unknown notice \"" + kind.left(80) + "\" (charging, low or headphones)"};
+        return debugchannel::Reply{true, {}};
     });
     act(QStringLiteral("settings"), [this](const QString& command) {
         // The page is the text after the last colon; none or an unknown name gives general.

@@ -7,6 +7,7 @@
 #include "feeds/StatusLineMode.h"
 #include "platform/DebugChannel.h"
 #include "platform/Screens.h"
+#include "ui/Symbols.h"
 #include <QApplication>
 #include <QCoreApplication>
 #include <QFont>
@@ -33,6 +34,10 @@ int showMode(const QStringList& args) {
         return 64;
     }
     const auto result = debugchannel::send(args.first().trimmed());
+    if (result.notRunning) {
+        std::fputs("lomex: Lomex is not running\n", stderr);
+        return 1;
+    }
     if (!result.delivered) {
         std::fprintf(stderr, "lomex: Lomex is not running or did not answer: %s\n",
                      qPrintable(result.error));
@@ -45,6 +50,52 @@ int showMode(const QStringList& args) {
     }
     if (!result.reply.text.isEmpty()) std::printf("%s\n", qPrintable(result.reply.text));
     return 0;
+}
+
+void LomexMain::printUsage(std::FILE* to) {
+    std::fputs("usage: lomex                  start Lomex (a second start brings its settings forward)\n"
+               "       lomex --show CMD       send CMD to the running app: a tab (home, tasks, agents,\n"
+               "                              transit, clipboard, timer, shelf, note), chat, close,\n"
+               "                              settings[:PAGE], notice[:charging|low|headphones], setup,\n"
+               "                              palette, stop[:QUERY], snap\n"
+               "       lomex --parse TEXT     print how the quick-add parser reads TEXT\n"
+               "       lomex --test-czech     print the Czech working days from now to 31 December 2026\n"
+               "       lomex --hook-command EVENT\n"
+               "                              print the hook command installed for a Claude Code event\n"
+               "       lomex --statusline     Claude Code's status-line command (reads its JSON on stdin)\n"
+               "       lomex --codex-usage    print the Codex plan limits\n"
+               "       lomex --help           print this list\n",
+               to);
+}
+
+namespace {
+
+// Qt's own options for a GUI process (a session manager restarts apps with -session ID).
+bool isQtOption(const QString& arg) {
+    static const QStringList options{"-platform", "-display", "-session", "-name", "-style", "-stylesheet",
+                                     "-qwindowgeometry", "-qwindowtitle", "-qwindowicon", "-reverse",
+                                     "-platformtheme", "-plugin", "-geometry", "-title", "-widgetcount"};
+    return options.contains(arg.section(QLatin1Char('='), 0, 0)) || arg.startsWith(QLatin1String("--platform"));
+}
+
+} // namespace
+
+int LomexMain::checkAppArguments(const QStringList& arguments) {
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString& arg = arguments.at(i);
+        if (arg == QLatin1String("--help") || arg == QLatin1String("-h") || arg == QLatin1String("-?")) {
+            printUsage(stdout);
+            return 0;
+        }
+        if (isQtOption(arg)) {
+            if (!arg.contains(QLatin1Char('=')) && arg != QLatin1String("-reverse")) ++i; // its value
+            continue;
+        }
+        std::fprintf(stderr, "lomex: unknown argument \"%s\"\n", qPrintable(arg));
+        printUsage(stderr);
+        return 64;
+    }
+    return -1;
 }
 
 const CommandMode* LomexMain::findMode(const QStringList& arguments, const std::vector<CommandMode>& table) {
@@ -69,6 +120,7 @@ int LomexMain::main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         return runMode(arguments);
     }
+    if (const int code = checkAppArguments(arguments); code >= 0) return code;
     return startApp(argc, argv);
 }
 
@@ -82,15 +134,21 @@ int LomexMain::startApp(int argc, char** argv) {
     }
     // One panel per user session: a second start would stack another pill over the first
     // and fight it for the hot keys and the hook port.
+    // Started again from the menu, say: the settings window is the way back in when no tray
+    // icon is shown.
     if (debugchannel::isAnswered()) {
-        std::fputs("lomex: Lomex is already running (use lomex --show CMD to talk to it)\n", stderr);
-        return 0;
+        std::fputs("lomex: Lomex is already running; its settings window comes forward (lomex --show CMD "
+                   "talks to it)\n",
+                   stderr);
+        const auto result = debugchannel::send(QStringLiteral("settings"));
+        return result.delivered && result.reply.ok ? 0 : 1;
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lomex"));
     QApplication::setOrganizationDomain(QStringLiteral("lomex.cz"));
     QApplication::setApplicationVersion(QStringLiteral(LOMEX_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("cz.lomex.Lomex"));
+    QApplication::setWindowIcon(symbols::appIcon());
     // An accessory app: the notch and the tray stay when every window is closed.
     QApplication::setQuitOnLastWindowClosed(false);
     QFont font(QStringLiteral("DejaVu Sans"));

@@ -1,5 +1,6 @@
 #pragma once
 #include <QStringList>
+#include <cstdio>
 #include <vector>
 
 namespace lomex {
@@ -30,6 +31,12 @@ public:
     // Runs a mode of the table when the arguments name one; returns its exit code, or -1
     // when they name none (the caller then starts the app). Needs a QCoreApplication.
     static int runMode(const QStringList& arguments, const std::vector<CommandMode>& table = modes());
+
+    // The list of modes, as `--help` prints it.
+    static void printUsage(std::FILE* to);
+    // For arguments that name no mode: the exit code when they ask for help (0) or are not
+    // understood (64, with the list on stderr), or -1 when the app may start (none, or Qt's own).
+    static int checkAppArguments(const QStringList& arguments);
 
 private:
     static int startApp(int argc, char** argv);

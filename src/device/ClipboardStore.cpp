@@ -4,9 +4,9 @@
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "platform/Clipboard.h"
-#include "platform/FileIO.h"
+#include "core/FileIO.h"
 #include "platform/PasteKeys.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include "platform/RunningApps.h"
 
 #include <QBuffer>

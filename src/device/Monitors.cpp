@@ -1,4 +1,5 @@
 #include "device/Monitors.h"
+#include "platform/BluetoothAudio.h"
 #include "core/Settings.h"
 #include "platform/PowerSource.h"
 
@@ -29,12 +30,24 @@ void BatteryMonitor::powerChanged() {
     }
 }
 
-HeadphoneMonitor::HeadphoneMonitor(Settings* settings, QObject* parent)
-    : QObject(parent), settings_(settings ? settings : &Settings::shared()) {}
+HeadphoneMonitor::HeadphoneMonitor(BluetoothAudio* source, Settings* settings, QObject* parent)
+    : QObject(parent), source_(source ? source : new BluezAudio(this)), settings_(settings ? settings : &Settings::shared()) {
+    source_->setParent(this);
+    connect(source_, &BluetoothAudio::connected, this, [this](const QString& name, std::optional<int> percent) {
+        QList<Notice::Battery> batteries;
+        if (percent) batteries.append({QString(), *percent});
+        deviceConnected(name, batteries);
+    });
+}
 
 void HeadphoneMonitor::start() { setWatching(settings_->boolValue(QStringLiteral("headphoneNotices"), true)); }
 
-void HeadphoneMonitor::setWatching(bool on) { watching_ = on; }
+void HeadphoneMonitor::setWatching(bool on) {
+    if (on == watching_) return;
+    watching_ = on;
+    if (on) source_->start();
+    else source_->stop();
+}
 
 void HeadphoneMonitor::deviceConnected(const QString& name, const QList<Notice::Battery>& batteries) {
     if (!watching_ || !settings_->boolValue(QStringLiteral("headphoneNotices"), true) || !onNotice) return;

@@ -6,6 +6,7 @@
 
 namespace lomex {
 
+class BluetoothAudio;
 class PowerSource;
 class Settings;
 
@@ -33,12 +34,13 @@ private:
 
 // Headphone connections and their batteries. Watches only while "headphoneNotices" is on
 // (the shell starts and stops it as the setting changes) and shows a connected device's
-// notice only while the setting is on. Linux desktops report headset batteries through BlueZ
-// only for some devices; the connection source arrives with the media services.
+// notice only while the setting is on. The connections come from Bluetooth (BlueZ); headsets
+// that do not report a battery get the notice without one.
 class HeadphoneMonitor : public QObject {
     Q_OBJECT
 public:
-    explicit HeadphoneMonitor(Settings* settings = nullptr, QObject* parent = nullptr);
+    // Takes the source; none gives the desktop's Bluetooth.
+    explicit HeadphoneMonitor(BluetoothAudio* source = nullptr, Settings* settings = nullptr, QObject* parent = nullptr);
     void start(); // watches when the setting is on
     void setWatching(bool on);
     bool isWatching() const { return watching_; }
@@ -47,6 +49,7 @@ public:
     void deviceConnected(const QString& name, const QList<Notice::Battery>& batteries);
 
 private:
+    BluetoothAudio* source_;
     Settings* settings_;
     bool watching_ = false;
 };

@@ -3,8 +3,8 @@
 #include "agents/JsonRead.h"
 #include "core/Settings.h"
 #include "feeds/UsageMonitor.h"
-#include "platform/FileIO.h"
-#include "platform/Paths.h"
+#include "core/FileIO.h"
+#include "core/Paths.h"
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcess>

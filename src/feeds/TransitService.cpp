@@ -8,8 +8,8 @@
 #include "feeds/JsonFields.h"
 #include "feeds/QueryText.h"
 #include "feeds/TransitParse.h"
-#include "platform/FileIO.h"
-#include "platform/Paths.h"
+#include "core/FileIO.h"
+#include "core/Paths.h"
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>

@@ -4,9 +4,9 @@
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "platform/AgentCli.h"
-#include "platform/FileIO.h"
+#include "core/FileIO.h"
 #include "platform/FileTail.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>

@@ -1,5 +1,5 @@
 #include "platform/AgentCli.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include <QFileInfo>
 #include <QStandardPaths>
 

@@ -1,9 +1,9 @@
 #include "platform/ContactStore.h"
 #include "core/Clock.h"
 #include "core/Log.h"
-#include "platform/FileIO.h"
+#include "core/FileIO.h"
 #include "platform/FolderWatch.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 
 #include <QCoreApplication>
 #include <QDate>

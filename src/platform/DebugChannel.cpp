@@ -1,6 +1,6 @@
 #include "platform/DebugChannel.h"
 #include "core/Log.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -26,6 +26,8 @@ SendResult send(const QString& command, int timeoutMs, const QString& path) {
     QLocalSocket socket;
     socket.connectToServer(path);
     if (!socket.waitForConnected(timeoutMs)) {
+        const auto error = socket.error();
+        result.notRunning = error == QLocalSocket::ServerNotFoundError || error == QLocalSocket::ConnectionRefusedError;
         result.error = QStringLiteral("no running Lomex answers on %1 (%2)").arg(path, socket.errorString());
         return result;
     }

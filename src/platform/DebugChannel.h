@@ -25,6 +25,7 @@ QString socketPath();
 
 struct SendResult {
     bool delivered = false; // a running app answered
+    bool notRunning = false; // nothing listens on the socket at all
     Reply reply;
     QString error;          // why nothing was delivered
 };

@@ -1,5 +1,5 @@
 #include "platform/DesktopAutomation.h"
-#include "platform/FileIO.h"
+#include "core/FileIO.h"
 #include <QFileInfo>
 #include <atomic>
 #include <pwd.h>

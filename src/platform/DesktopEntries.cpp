@@ -1,5 +1,5 @@
 #include "platform/DesktopEntries.h"
-#include "platform/FileIO.h"
+#include "core/FileIO.h"
 #include "platform/RunningApps.h"
 
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "platform/LoginItem.h"
 #include "platform/DesktopEntries.h"
-#include "platform/FileIO.h"
-#include "platform/Paths.h"
+#include "core/FileIO.h"
+#include "core/Paths.h"
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
@@ -101,6 +101,30 @@ QStringList execArguments(const QString& value) {
 
 XdgAutostart::XdgAutostart(QString program) : program_(std::move(program)) {}
 
+QString XdgAutostart::program() const {
+    return program_.isEmpty() ? QCoreApplication::applicationFilePath() : program_;
+}
+
+namespace {
+QString buildFolderOf(const QString& program) {
+    if (program.isEmpty()) return {};
+    const QString folder = QFileInfo(program).absolutePath();
+    return QFileInfo::exists(folder + QStringLiteral("/CMakeCache.txt")) ? folder : QString();
+}
+} // namespace
+
+QString XdgAutostart::buildFolder() const { return buildFolderOf(program()); }
+
+void XdgAutostart::refresh() {
+    if (status() != Status::enabled || !buildFolder().isEmpty()) return;
+    const auto content = fileio::readRegularFile(entryPath(), kMaxEntryBytes);
+    if (!content) return;
+    const QString started =
+        desktopentry::execArguments(desktopentry::readEntry(*content).value(QStringLiteral("Exec"))).value(0);
+    if (started == program() || (QFileInfo::exists(started) && buildFolderOf(started).isEmpty())) return;
+    registerItem();
+}
+
 QString XdgAutostart::entryPath() { return paths::configHome() + QStringLiteral("/autostart/lomex.desktop"); }
 
 LoginItem::Status XdgAutostart::status() const {
@@ -115,7 +139,7 @@ LoginItem::Status XdgAutostart::status() const {
 }
 
 std::optional<QString> XdgAutostart::registerItem() {
-    const QString program = program_.isEmpty() ? QCoreApplication::applicationFilePath() : program_;
+    const QString program = this->program();
     if (program.isEmpty()) return QStringLiteral("the path of the running program is not known");
     const QString dir = QFileInfo(entryPath()).absolutePath();
     if (!paths::ensureDir(dir)) return dir + QStringLiteral(": cannot create the folder");
@@ -124,6 +148,7 @@ std::optional<QString> XdgAutostart::registerItem() {
                                          "Name=Lomex\n"
                                          "Comment=Notch panel for coding agents, agenda and transit\n"
                                          "Exec=%1\n"
+                                         "Icon=cz.lomex.Lomex\n"
                                          "Terminal=false\n"
                                          "X-GNOME-Autostart-enabled=true\n")
                               .arg(desktopentry::execLine({program}));

@@ -17,6 +17,12 @@ public:
     // Each returns an error text, or nothing on success.
     virtual std::optional<QString> registerItem() = 0;
     virtual std::optional<QString> unregisterItem() = 0;
+    // The build folder the entry would start Lomex from, or empty when it starts an installed
+    // program: an entry that points into a build folder breaks with the next clean build.
+    virtual QString buildFolder() const { return {}; }
+    // At start: an enabled entry that starts a build, or a program that is gone, is pointed at
+    // this program when this one is installed. An entry that starts anything else is left alone.
+    virtual void refresh() {}
 
     static LoginItem* current();
     static void setCurrent(LoginItem* item); // nullptr restores the autostart entry
@@ -30,10 +36,14 @@ public:
     Status status() const override;
     std::optional<QString> registerItem() override;
     std::optional<QString> unregisterItem() override;
+    // The program's folder when it holds a CMake cache.
+    QString buildFolder() const override;
+    void refresh() override;
 
     static QString entryPath(); // $XDG_CONFIG_HOME/autostart/lomex.desktop
 
 private:
+    QString program() const;
     QString program_;
 };
 
@@ -43,8 +53,10 @@ public:
     Status state = Status::notRegistered;
     bool failNext = false;
     int calls = 0;
+    QString folder; // what buildFolder() answers
 
     Status status() const override { return state; }
+    QString buildFolder() const override { return folder; }
     std::optional<QString> registerItem() override { return change(Status::enabled); }
     std::optional<QString> unregisterItem() override { return change(Status::notRegistered); }
 

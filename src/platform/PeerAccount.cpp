@@ -1,5 +1,5 @@
 #include "platform/PeerAccount.h"
-#include "platform/FileIO.h"
+#include "core/FileIO.h"
 #include <QByteArray>
 #include <QList>
 #include <cerrno>

@@ -1,5 +1,5 @@
 #include "platform/RunningApps.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include "platform/XcbSupport.h"
 
 #include <QFileInfo>

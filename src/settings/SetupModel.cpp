@@ -5,8 +5,8 @@
 #include "core/Settings.h"
 #include "feeds/UsageMonitor.h"
 #include "platform/AgentCli.h"
-#include "platform/FileIO.h"
-#include "platform/Paths.h"
+#include "core/FileIO.h"
+#include "core/Paths.h"
 #include "platform/Terminal.h"
 #include <QElapsedTimer>
 #include <QPointer>

@@ -153,4 +153,9 @@ QIcon icon(const QString& name, const QColor& color) {
 
 QStringList knownNames() { return table().keys(); }
 
+QIcon appIcon() {
+    static const QIcon icon(QStringLiteral(":/icons/cz.lomex.Lomex.svg"));
+    return icon;
+}
+
 } // namespace lomex::symbols

@@ -15,5 +15,7 @@ QString resourcePath(const QString& name);  // ":/symbols/....svg", or empty whe
 QPixmap pixmap(const QString& name, int size, const QColor& color, qreal devicePixelRatio = 1.0);
 QIcon icon(const QString& name, const QColor& color = Qt::white);
 QStringList knownNames();
+// The application's own icon (the installed desktop entry names the same picture), in colour.
+QIcon appIcon();
 
 } // namespace lomex::symbols

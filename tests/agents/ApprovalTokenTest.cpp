@@ -1,6 +1,6 @@
 #include "AgentsTestSupport.h"
 #include "agents/ApprovalToken.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include "platform/SecureRandom.h"
 
 #include <QDir>

@@ -2,7 +2,7 @@
 #include "agents/ApprovalToken.h"
 #include "agents/HookCommandMode.h"
 #include "agents/HookInstaller.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>

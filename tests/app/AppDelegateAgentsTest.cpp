@@ -76,9 +76,17 @@ TEST_F(AppDelegateAgentsTest, OwnsTheStoreAndApprovalsAndTheAgentsPage)
     EXPECT_EQ(app->agentServer(), nullptr); // "agentsEnabled" is off by default
 }
 
+namespace {
+// Records the sounds asked for during one test.
+struct RecordedSounds : feedback::FakeSoundPlayer {
+    RecordedSounds() { feedback::SoundPlayer::setCurrent(this); }
+    ~RecordedSounds() override { feedback::SoundPlayer::setCurrent(nullptr); }
+};
+} // namespace
+
 TEST_F(AppDelegateAgentsTest, NeedsAttentionOpensTheAgentsTabWithASound)
 {
-    const int sounds = feedback::soundCalls();
+    RecordedSounds sounds;
     HookEvent ask = ev("PermissionRequest", "s");
     ask.toolName = "Bash";
     ask.toolInput = {{"command", "npm test"}};
@@ -86,7 +94,7 @@ TEST_F(AppDelegateAgentsTest, NeedsAttentionOpensTheAgentsTabWithASound)
     EXPECT_TRUE(app->model()->isOpen());
     EXPECT_EQ(app->model()->tab(), Tab::agents);
     EXPECT_EQ(app->model()->toast(), "lomex: May I use Bash: npm test?");
-    EXPECT_EQ(feedback::soundCalls(), sounds + 1);
+    EXPECT_EQ(sounds.played, QStringList{"Funk"});
     EXPECT_TRUE(app->liveActivity()->inputs().agentNeedsUser);
     EXPECT_EQ(app->model()->live(), NotchModel::Live::agent);
 
@@ -124,10 +132,10 @@ TEST_F(AppDelegateAgentsTest, QuietWhileTheAgentsTerminalIsInFront)
     HookEvent stop = ev("Stop", "s");
     stop.hostBundleID = ghostty.desktopID;
     stop.lastAssistantMessage = "Done.";
-    const int sounds = feedback::soundCalls();
+    RecordedSounds sounds;
     app->handleAgentEvent(stop);
     EXPECT_FALSE(app->model()->isOpen());
-    EXPECT_EQ(feedback::soundCalls(), sounds);
+    EXPECT_TRUE(sounds.played.isEmpty());
     EXPECT_FALSE(app->agents()->session("s")->isUnseen()); // seen right there
 
     // Another application in front: the finish is shown, with the celebration sound.
@@ -136,7 +144,7 @@ TEST_F(AppDelegateAgentsTest, QuietWhileTheAgentsTerminalIsInFront)
     app->handleAgentEvent(stop);
     EXPECT_TRUE(app->model()->isOpen());
     EXPECT_EQ(app->model()->toast(), "lomex · Done · Done.");
-    EXPECT_EQ(feedback::soundCalls(), sounds + 1);
+    EXPECT_EQ(sounds.played, QStringList{"Glass"});
     EXPECT_TRUE(app->agents()->session("s")->isUnseen());
 }
 

@@ -7,7 +7,7 @@
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include "platform/HotKeys.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include "platform/Screens.h"
 #include <QFileInfo>
 #include <QImage>
@@ -143,6 +143,13 @@ TEST_F(AppDelegateTest, DebugCommands) {
     EXPECT_EQ(app->model()->notice()->batteries.size(), 3);
     EXPECT_TRUE(run("notice").ok);
     EXPECT_EQ(app->model()->notice()->kind, Notice::Kind::charging);
+    EXPECT_TRUE(run("notice:charging").ok);
+    // A misspelt kind is refused rather than shown as some other notice.
+    app->model()->show(Notice::lowBattery(5));
+    const auto typo = run("notice:typo");
+    EXPECT_FALSE(typo.ok);
+    EXPECT_TRUE(typo.text.contains("typo"));
+    EXPECT_EQ(app->model()->notice()->kind, Notice::Kind::lowBattery);
 
     // The settings window is made once, shown and titled in the current language.
     run("settings:notch");

@@ -51,7 +51,45 @@ TEST_F(LomexMainTest, ShowWithoutARunningAppFailsClearly) {
     std::unique_ptr<QProcess> p(run({"--show", "home"}));
     ASSERT_TRUE(p->waitForFinished(10000));
     EXPECT_EQ(p->exitCode(), 1);
-    EXPECT_TRUE(p->readAllStandardError().contains("not running"));
+    // One plain sentence, without the socket layer's wording.
+    EXPECT_EQ(p->readAllStandardError(), "lomex: Lomex is not running\n");
+}
+
+// Arguments that name no mode get the list of modes instead of starting the app unasked.
+TEST_F(LomexMainTest, ArgumentsThatNameNoModeGetTheListOfModes) {
+    struct Case {
+        QStringList args;
+        int code;
+        const char* stream; // where the list goes
+    };
+    const Case cases[] = {
+        {{"--help"}, 0, "out"},
+        {{"-h"}, 0, "out"},
+        {{"--bogus"}, 64, "err"},
+        {{"foo"}, 64, "err"},
+        {{"--SHOW", "home"}, 64, "err"},
+        {{"--hook-command", "Bogus"}, 64, "err"},
+        {{"--hook-command"}, 64, "err"},
+    };
+    for (const Case& c : cases) {
+        std::unique_ptr<QProcess> p(run(c.args));
+        ASSERT_TRUE(p->waitForFinished(10000)) << c.args.join(' ').toStdString();
+        EXPECT_EQ(p->exitCode(), c.code) << c.args.join(' ').toStdString();
+        const QByteArray out = p->readAllStandardOutput(), err = p->readAllStandardError();
+        const QByteArray& text = QByteArray(c.stream) == "out" ? out : err;
+        if (c.args.first() == "--hook-command") {
+            // The known events are named.
+            EXPECT_TRUE(err.contains("PreToolUse") && err.contains("PermissionRequest")) << err.constData();
+            EXPECT_TRUE(out.isEmpty()) << out.constData();
+        } else {
+            EXPECT_TRUE(text.contains("--show") && text.contains("--parse") && text.contains("--statusline"))
+                << c.args.join(' ').toStdString() << ": " << text.constData();
+        }
+    }
+    std::unique_ptr<QProcess> known(run({"--hook-command", "PreToolUse"}));
+    ASSERT_TRUE(known->waitForFinished(10000));
+    EXPECT_EQ(known->exitCode(), 0);
+    EXPECT_TRUE(known->readAllStandardOutput().startsWith("curl "));
 }
 
 TEST_F(LomexMainTest, ShowHandsTheCommandToTheRunningAppAndPrintsTheReply) {
@@ -76,10 +114,11 @@ TEST_F(LomexMainTest, ShowHandsTheCommandToTheRunningAppAndPrintsTheReply) {
     EXPECT_EQ(seen, (QStringList{"snap", "bogus"}));
 }
 
-TEST_F(LomexMainTest, ASecondStartLeavesTheRunningAppAlone) {
-    int commands = 0;
-    DebugChannelServer server([&](const QString&) {
-        ++commands;
+// A second start (the menu entry, say) brings the running app's settings window forward.
+TEST_F(LomexMainTest, ASecondStartBringsTheRunningAppsSettingsForward) {
+    QStringList commands;
+    DebugChannelServer server([&](const QString& c) {
+        commands << c;
         return debugchannel::Reply{true, {}};
     });
     ASSERT_TRUE(server.listen());
@@ -87,7 +126,7 @@ TEST_F(LomexMainTest, ASecondStartLeavesTheRunningAppAlone) {
     ASSERT_TRUE(test::waitUntil([&] { return second->state() == QProcess::NotRunning; }, 10000));
     EXPECT_EQ(second->exitCode(), 0);
     EXPECT_TRUE(second->readAllStandardError().contains("already running"));
-    EXPECT_EQ(commands, 0);
+    EXPECT_EQ(commands, QStringList{"settings"});
     EXPECT_TRUE(server.isListening());
 }
 

@@ -1,5 +1,5 @@
 #include "TestEnv.h"
-#include "platform/FileIO.h"
+#include "core/FileIO.h"
 #include "platform/FileTail.h"
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "platform/FileIO.h"
+#include "core/FileIO.h"
 #include "platform/PeerAccount.h"
 #include <QTcpServer>
 #include <QTcpSocket>

@@ -1,6 +1,6 @@
 #include "TestEnv.h"
 #include "core/Settings.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include <QFile>
 #include <QSignalSpy>
 #include <sys/stat.h>

@@ -1,4 +1,5 @@
 #include "TestEnv.h"
+#include "platform/BluetoothAudio.h"
 #include "core/Settings.h"
 #include "device/Monitors.h"
 #include "device/PomodoroTimer.h"
@@ -53,12 +54,26 @@ TEST_F(DeviceTest, BatteryNoticesOnlyWhileTheSettingIsOn) {
     power.set({10, false});
     EXPECT_EQ(shown.size(), 2);
 
-    HeadphoneMonitor phones;
+    // Headphones: the Bluetooth watch runs only while the setting is on, and a connection
+    // raises the device notice with its battery when there is one.
+    auto* bluetooth = new FakeBluetoothAudio;
+    HeadphoneMonitor phones(bluetooth);
     phones.onNotice = [&](const Notice& n) { shown << n; };
     phones.start();
-    phones.deviceConnected("Buds", {{"L", 80}});
-    EXPECT_EQ(shown.size(), 3);
+    EXPECT_TRUE(bluetooth->isWatching());
+    bluetooth->connect("Buds", 80);
+    ASSERT_EQ(shown.size(), 3);
+    EXPECT_EQ(shown[2].kind, Notice::Kind::device);
+    EXPECT_EQ(shown[2].name, "Buds");
+    EXPECT_EQ(shown[2].batteries.value(0).percent, 80);
+    bluetooth->connect("Speaker", std::nullopt);
+    ASSERT_EQ(shown.size(), 4);
+    EXPECT_TRUE(shown[3].batteries.isEmpty());
     Settings::shared().setBool("headphoneNotices", false);
-    phones.deviceConnected("Buds", {{"L", 80}});
-    EXPECT_EQ(shown.size(), 3);
+    bluetooth->connect("Buds", 80); // read at each connection
+    EXPECT_EQ(shown.size(), 4);
+    phones.setWatching(false);
+    EXPECT_FALSE(bluetooth->isWatching());
+    phones.setWatching(true);
+    EXPECT_EQ(bluetooth->starts, 2);
 }

@@ -2,7 +2,7 @@
 #include "core/L10n.h"
 #include "feeds/TransitParse.h"
 #include "feeds/TransitService.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include <QDir>
 #include <QFile>
 #include <QUrlQuery>

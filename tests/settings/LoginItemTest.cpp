@@ -85,3 +85,58 @@ TEST_F(LoginItemTest, DisabledOrBrokenEntriesReadAsOff) {
     }
     ::chmod(QFile::encodeName(home.path() + "/.config/autostart").constData(), 0700);
 }
+
+// Run from a build folder the entry would start that build; once Lomex runs installed, an entry
+// left pointing into a build folder (or at a program that is gone) follows the installed program,
+// while an entry that starts some other existing program is the user's and stays.
+TEST_F(LoginItemTest, AnEntryLeftOnABuildFollowsTheInstalledProgram) {
+    auto makeProgram = [&](const QString& path) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\n");
+    };
+    const QString build = home.path() + "/src/lomex/build";
+    const QString built = build + "/lomex";
+    const QString installed = home.path() + "/.local/bin/lomex";
+    const QString other = home.path() + "/bin/wrapper";
+    makeProgram(built);
+    makeProgram(installed);
+    makeProgram(other);
+    QFile cache(build + "/CMakeCache.txt");
+    ASSERT_TRUE(cache.open(QIODevice::WriteOnly));
+    cache.close();
+
+    EXPECT_EQ(XdgAutostart(built).buildFolder(), build);
+    EXPECT_EQ(XdgAutostart(installed).buildFolder(), QString());
+
+    auto entryProgram = [] {
+        QFile f(XdgAutostart::entryPath());
+        if (!f.open(QIODevice::ReadOnly)) return QString();
+        for (const QByteArray& line : f.readAll().split('\n')) {
+            if (line.startsWith("Exec=")) return desktopentry::execArguments(QString::fromUtf8(line.mid(5))).value(0);
+        }
+        return QString();
+    };
+    struct Case {
+        QString registeredBy; // empty: no entry
+        QString runningAs;
+        QString expected;     // the entry's program afterwards; empty: none
+    };
+    const QString gone = home.path() + "/old/lomex";
+    const Case cases[] = {
+        {built, installed, installed},
+        {gone, installed, installed},
+        {other, installed, other},
+        {built, built, built},          // still running the build: nothing to follow
+        {QString(), installed, QString()}, // switched off stays off
+    };
+    for (const Case& c : cases) {
+        QFile::remove(XdgAutostart::entryPath());
+        if (!c.registeredBy.isEmpty()) {
+            ASSERT_FALSE(XdgAutostart(c.registeredBy).registerItem().has_value());
+        }
+        XdgAutostart(c.runningAs).refresh();
+        EXPECT_EQ(entryProgram(), c.expected) << c.registeredBy.toStdString() << " / " << c.runningAs.toStdString();
+    }
+}

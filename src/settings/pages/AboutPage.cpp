@@ -1,16 +1,18 @@
 #include "settings/pages/AboutPage.h"
+#include "ui/Symbols.h"
 #include "calendar/Calendar.h"
 #include "calendar/DateText.h"
 #include "core/L10n.h"
 #include "feeds/UpdateChecker.h"
-#include "platform/FileIO.h"
-#include "platform/Paths.h"
+#include "core/FileIO.h"
+#include "core/Paths.h"
 #include "platform/Workspace.h"
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Style.h"
 #include <QFile>
 #include <QHBoxLayout>
 #include <QPushButton>
+#include <QPainter>
 #include <QVBoxLayout>
 
 namespace lomex {
@@ -58,6 +60,23 @@ std::optional<QString> AboutPage::noticesFile() {
 QUrl AboutPage::webPage() { return QUrl(QStringLiteral("https://lomex.cz")); }
 QUrl AboutPage::privacyPage() { return QUrl(QStringLiteral("https://lomex.cz/privacy")); }
 
+namespace {
+// The application icon, drawn from its SVG at the screen's pixel ratio.
+class AppIconView : public QWidget {
+public:
+    AppIconView(int size, QWidget* parent) : QWidget(parent) {
+        setObjectName(QStringLiteral("appIcon"));
+        setFixedSize(size, size);
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        symbols::appIcon().paint(&p, rect());
+    }
+};
+} // namespace
+
 AboutPage::AboutPage(UpdateChecker* updates, std::function<void()> openSetup, QWidget* parent)
     : SettingsPage(parent), updates_(updates), openSetup_(std::move(openSetup)) {
     auto* column = add(new QWidget);
@@ -66,7 +85,7 @@ AboutPage::AboutPage(UpdateChecker* updates, std::function<void()> openSetup, QW
     col->setSpacing(10);
     col->setAlignment(Qt::AlignHCenter);
 
-    auto* icon = new IconTile(QStringLiteral("rectangle.topthird.inset.filled"), QColor(28, 28, 30), 96, column);
+    auto* icon = new AppIconView(96, column);
     col->addWidget(icon, 0, Qt::AlignHCenter);
     auto* name = plainLabel(QStringLiteral("Lomex"), 26, style::primary(this), column, QFont::Bold);
     name->setObjectName(QStringLiteral("name"));

@@ -102,7 +102,11 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
     auto* behaviour = add(new Card);
     // The login item is asked each time the page is made; after every change the switch shows
     // what the system really holds, so a refused change simply puts it back.
-    behaviour->add(new ToggleRow(l.t(QStringLiteral("settings.launchAtLogin")), {},
+    // Run from a build folder, the entry would start that build; say so where it is switched.
+    const QString buildFolder = LoginItem::current()->buildFolder();
+    behaviour->add(new ToggleRow(l.t(QStringLiteral("settings.launchAtLogin")),
+                                 buildFolder.isEmpty() ? QString()
+                                                       : l.t(QStringLiteral("settings.launchAtLogin.buildFolder"), {buildFolder}),
                                  Binding<bool>{[] { return LoginItem::current()->status() == LoginItem::Status::enabled; },
                                                [](const bool& on) {
                                                    LoginItem* item = LoginItem::current();

@@ -1,4 +1,4 @@
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include <QDir>
 #include <QFile>
 #include <pwd.h>
