@@ -5,7 +5,7 @@
 #include "app/NotchPanel.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
-#include "platform/Paths.h"
+#include "core/Paths.h"
 #include "platform/Terminal.h"
 #include "settings/SetupWizard.h"
 #include <QApplication>
