@@ -96,7 +96,6 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     setup_->calendarAccess = [this] { return events_->eventsAccess(); };
     setup_->remindersAccess = [this] { return events_->remindersAccess(); };
     setup_->accessibilityTrusted = [] { return PasteKeys::current()->trusted(); };
-    setup_->onOpenAccessibility = [this] { openSettings(SettingsView::Page::clipboard); };
     agentSwitch_ = new AgentSwitch(this);
     contacts_ = new ContactsService(nullptr, clock_, nullptr, this);
     weather_ = new WeatherService(clock_, nullptr, this);
@@ -187,6 +186,7 @@ void AppDelegate::installTabPages() {
     agentsView->onChatFocusRequest = [this] {
         if (panel_ && model_->isOpen() && model_->openHotRect().contains(QCursor::pos())) panel_->makeKey();
     };
+    agentsView->onOpenSettings = [this] { openSettings(SettingsView::Page::limits, QStringLiteral("agents")); };
     panel_->root()->pages()->setPage(NotchModel::Tab::agents, agentsView);
     panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
     auto* transit = new TransitView(transit_, clock_);

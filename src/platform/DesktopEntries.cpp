@@ -2,7 +2,12 @@
 #include "core/FileIO.h"
 #include "platform/RunningApps.h"
 
+#include <QDateTime>
+#include <QDirIterator>
 #include <QFileInfo>
+#include <QMap>
+#include <QMutex>
+#include <QSet>
 
 namespace lomex::desktopentry {
 
@@ -95,6 +100,64 @@ std::optional<Entry> find(const QString& desktopID, const QString& language, con
 
 std::optional<Entry> find(const QString& desktopID, const QString& language) {
     return find(desktopID, language, runningapps::xdgDataDirs());
+}
+
+namespace {
+
+QHash<QString, QString> readStartupWMClasses(const QStringList& dataDirs) {
+    QSet<QString> seenIDs;
+    QMap<QString, QString> classOf; // id -> class, in id order
+    for (const QString& dir : dataDirs) {
+        const QString root = dir + QStringLiteral("/applications");
+        QStringList ids;
+        QHash<QString, QString> pathOf;
+        QDirIterator it(root, {QStringLiteral("*.desktop")}, QDir::Files, QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            QString id = path.mid(root.size() + 1);
+            id.replace(QLatin1Char('/'), QLatin1Char('-'));
+            pathOf.insert(id, path);
+            ids << id;
+        }
+        for (const QString& id : std::as_const(ids)) {
+            if (seenIDs.contains(id)) continue; // an earlier data dir overrides this one
+            seenIDs.insert(id);
+            const auto bytes = fileio::readRegularFile(pathOf.value(id), kMaxEntryBytes);
+            if (!bytes) continue;
+            const QHash<QString, QString> values = readEntry(*bytes);
+            const QString wmClass = unescape(values.value(QStringLiteral("StartupWMClass")));
+            if (wmClass.isEmpty() || values.value(QStringLiteral("Hidden")) == QLatin1String("true")) continue;
+            classOf.insert(id, wmClass);
+        }
+    }
+    QHash<QString, QString> byClass;
+    for (auto it = classOf.constBegin(); it != classOf.constEnd(); ++it)
+        if (!byClass.contains(it.value())) byClass.insert(it.value(), it.key());
+    return byClass;
+}
+
+} // namespace
+
+QHash<QString, QString> startupWMClasses(const QStringList& dataDirs) {
+    // Windows are matched often (each menu, each reply); the folders rarely change.
+    struct Cached {
+        QList<QDateTime> stamps;
+        QHash<QString, QString> byClass;
+    };
+    static QMutex mutex;
+    static QHash<QString, Cached> cache;
+    QList<QDateTime> stamps;
+    for (const QString& dir : dataDirs) stamps << QFileInfo(dir + QStringLiteral("/applications")).lastModified();
+    const QString key = dataDirs.join(QLatin1Char('\n'));
+    {
+        const QMutexLocker lock(&mutex);
+        const auto it = cache.constFind(key);
+        if (it != cache.constEnd() && it->stamps == stamps) return it->byClass;
+    }
+    Cached fresh{stamps, readStartupWMClasses(dataDirs)};
+    const QMutexLocker lock(&mutex);
+    cache.insert(key, fresh);
+    return fresh.byClass;
 }
 
 QIcon icon(const Entry& entry) {

@@ -30,6 +30,12 @@ QHash<QString, QString> readEntry(const QByteArray& content);
 // Parses the [Desktop Entry] group of a file's text.
 std::optional<Entry> parse(const QByteArray& text, const QString& language);
 
+// Desktop-file ids by the StartupWMClass their entries declare, over the "applications"
+// folders of the data dirs: a file in a subfolder has the id "vendor-app.desktop", the first
+// data dir that has an id wins, hidden entries count as absent, and of several ids naming
+// one class the first in byte order is kept. Read again only when a folder changed.
+QHash<QString, QString> startupWMClasses(const QStringList& dataDirs);
+
 // The entry's icon from the theme or its path; null when neither has it.
 QIcon icon(const Entry& entry);
 

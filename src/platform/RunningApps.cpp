@@ -1,5 +1,7 @@
 #include "platform/RunningApps.h"
+#include "core/FileIO.h"
 #include "core/Paths.h"
+#include "platform/DesktopEntries.h"
 #include "platform/XcbSupport.h"
 
 #include <QFileInfo>
@@ -22,6 +24,8 @@ using xcbsupport::maxClientWindows;
 
 // Cap on what another client may put into a property we read.
 constexpr uint32_t maxClassBytes = 1024;
+// A sandbox's info file is a few lines.
+constexpr qint64 maxFlatpakInfoBytes = 64 * 1024;
 
 class Connection {
 public:
@@ -63,9 +67,10 @@ public:
         return xcbsupport::cardinals(conn_, window, property, type, maxItems);
     }
 
-    QByteArray bytes(xcb_window_t window, xcb_atom_t property, uint32_t maxBytes)
+    // A text property of type STRING, or of any type (UTF8_STRING) with XCB_GET_PROPERTY_TYPE_ANY.
+    QByteArray bytes(xcb_window_t window, xcb_atom_t property, uint32_t maxBytes, xcb_atom_t type = XCB_ATOM_STRING)
     {
-        auto cookie = xcb_get_property(conn_, 0, window, property, XCB_ATOM_STRING, 0, (maxBytes + 3) / 4);
+        auto cookie = xcb_get_property(conn_, 0, window, property, type, 0, (maxBytes + 3) / 4);
         Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(conn_, cookie, nullptr));
         if (!reply || reply->format != 8)
             return {};
@@ -80,21 +85,29 @@ private:
     xcb_window_t root_ = 0;
 };
 
-std::optional<RunningApplication> appOf(Connection& x, xcb_window_t window, xcb_atom_t pidAtom,
+std::optional<RunningApplication> appOf(Connection& x, xcb_window_t window, xcb_atom_t pidAtom, xcb_atom_t gtkAtom,
                                         const QStringList& dataDirs, QHash<QString, QString>& idCache)
 {
-    const QString windowClass = runningapps::windowClassFrom(x.bytes(window, XCB_ATOM_WM_CLASS, maxClassBytes));
-    if (windowClass.isEmpty())
+    const QByteArray wmClass = x.bytes(window, XCB_ATOM_WM_CLASS, maxClassBytes);
+    runningapps::WindowIdentity identity;
+    identity.windowClass = runningapps::windowClassFrom(wmClass);
+    if (identity.windowClass.isEmpty())
         return std::nullopt;
+    identity.instance = runningapps::windowInstanceFrom(wmClass);
+    if (gtkAtom != XCB_ATOM_NONE)
+        identity.gtkAppID = QString::fromUtf8(x.bytes(window, gtkAtom, maxClassBytes, XCB_GET_PROPERTY_TYPE_ANY));
     RunningApplication app;
-    app.windowClass = windowClass;
-    auto cached = idCache.constFind(windowClass);
-    if (cached == idCache.constEnd())
-        cached = idCache.insert(windowClass, runningapps::desktopIDForClass(windowClass, dataDirs));
-    app.desktopID = *cached;
+    app.windowClass = identity.windowClass;
     const QList<uint32_t> pid = x.cardinals(window, pidAtom, XCB_ATOM_CARDINAL, 1);
     if (!pid.isEmpty())
         app.pid = pid.first();
+    if (app.pid > 0)
+        identity.flatpakID = runningapps::flatpakIDOf(app.pid);
+    const QString key = QStringList{identity.windowClass, identity.instance, identity.gtkAppID, identity.flatpakID}.join(QLatin1Char('\n'));
+    auto cached = idCache.constFind(key);
+    if (cached == idCache.constEnd())
+        cached = idCache.insert(key, runningapps::desktopIDFor(identity, dataDirs));
+    app.desktopID = *cached;
     return app;
 }
 
@@ -121,11 +134,12 @@ QList<RunningApplication> X11RunningApps::running() const
         return apps;
     const xcb_atom_t clientList = x.atom("_NET_CLIENT_LIST");
     const xcb_atom_t pidAtom = x.atom("_NET_WM_PID");
+    const xcb_atom_t gtkAtom = x.atom("_GTK_APPLICATION_ID");
     const QStringList dataDirs = runningapps::xdgDataDirs();
     QHash<QString, QString> idCache;
     QSet<QString> seen;
     for (uint32_t window : x.cardinals(x.root(), clientList, XCB_ATOM_WINDOW, maxClientWindows)) {
-        std::optional<RunningApplication> app = appOf(x, window, pidAtom, dataDirs, idCache);
+        std::optional<RunningApplication> app = appOf(x, window, pidAtom, gtkAtom, dataDirs, idCache);
         if (!app)
             continue;
         // One entry per application: the same desktop id from the same process is one app.
@@ -147,7 +161,8 @@ std::optional<RunningApplication> X11RunningApps::active() const
     if (active.isEmpty() || active.first() == 0)
         return std::nullopt;
     QHash<QString, QString> idCache;
-    return appOf(x, active.first(), x.atom("_NET_WM_PID"), runningapps::xdgDataDirs(), idCache);
+    return appOf(x, active.first(), x.atom("_NET_WM_PID"), x.atom("_GTK_APPLICATION_ID"), runningapps::xdgDataDirs(),
+                 idCache);
 }
 
 namespace runningapps {
@@ -163,19 +178,70 @@ QString windowClassFrom(const QByteArray& wmClass)
     return QString::fromUtf8(end < 0 ? rest : rest.left(end));
 }
 
+QString windowInstanceFrom(const QByteArray& wmClass)
+{
+    const qsizetype firstNul = wmClass.indexOf('\0');
+    return firstNul < 0 ? QString() : QString::fromUtf8(wmClass.left(firstNul));
+}
+
+QString desktopIDFor(const WindowIdentity& window, const QStringList& dataDirs)
+{
+    const auto installed = [&](const QString& name) {
+        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name.startsWith(QLatin1Char('.')))
+            return false;
+        for (const QString& dir : dataDirs) {
+            if (QFileInfo(dir + QStringLiteral("/applications/") + name).isFile())
+                return true;
+        }
+        return false;
+    };
+    // What the toolkit or the sandbox says is surest; then what the entries declare.
+    for (const QString& appID : {window.flatpakID, window.gtkAppID}) {
+        if (!appID.isEmpty() && installed(appID + QStringLiteral(".desktop")))
+            return appID + QStringLiteral(".desktop");
+    }
+    if (window.windowClass.isEmpty())
+        return window.windowClass;
+    const QHash<QString, QString> declared = desktopentry::startupWMClasses(dataDirs);
+    for (const QString& name : {window.windowClass, window.instance}) {
+        if (!name.isEmpty() && declared.contains(name))
+            return declared.value(name);
+    }
+    for (const QString& candidate : {window.windowClass + QStringLiteral(".desktop"),
+                                     window.windowClass.toLower() + QStringLiteral(".desktop")}) {
+        if (installed(candidate))
+            return candidate;
+    }
+    return window.windowClass;
+}
+
 QString desktopIDForClass(const QString& windowClass, const QStringList& dataDirs)
 {
-    if (windowClass.isEmpty() || windowClass.contains(QLatin1Char('/')))
-        return windowClass;
-    const QStringList candidates{windowClass + QStringLiteral(".desktop"),
-                                 windowClass.toLower() + QStringLiteral(".desktop")};
-    for (const QString& candidate : candidates) {
-        for (const QString& dir : dataDirs) {
-            if (QFileInfo(dir + QStringLiteral("/applications/") + candidate).isFile())
-                return candidate;
+    return desktopIDFor(WindowIdentity{windowClass, {}, {}, {}}, dataDirs);
+}
+
+QString flatpakIDFrom(const QByteArray& flatpakInfo)
+{
+    bool inApplication = false;
+    for (const QByteArray& raw : flatpakInfo.split('\n')) {
+        const QByteArray line = raw.trimmed();
+        if (line.startsWith('[')) {
+            inApplication = line == "[Application]";
+            continue;
         }
+        if (inApplication && line.startsWith("name="))
+            return QString::fromUtf8(line.mid(5).trimmed());
     }
-    return windowClass;
+    return QString();
+}
+
+QString flatpakIDOf(qint64 pid)
+{
+    if (pid <= 0)
+        return QString();
+    // Inside the sandbox its root holds the info file; outside one there is none.
+    const auto info = fileio::readRegularFile(QStringLiteral("/proc/%1/root/.flatpak-info").arg(pid), maxFlatpakInfoBytes);
+    return info ? flatpakIDFrom(*info) : QString();
 }
 
 QStringList xdgDataDirs()

@@ -50,9 +50,28 @@ public:
 namespace runningapps {
 // The class part of a WM_CLASS value ("instance\0class\0"); empty when it has none.
 QString windowClassFrom(const QByteArray& wmClass);
-// "<class>.desktop" or "<lower-cased class>.desktop" when such a file is in an "applications"
-// folder of the data dirs (in that order); else the class itself.
+// The instance part of a WM_CLASS value (the first string); empty when there is none.
+QString windowInstanceFrom(const QByteArray& wmClass);
+
+// What a window tells about the application it belongs to.
+struct WindowIdentity {
+    QString windowClass; // WM_CLASS class
+    QString instance;    // WM_CLASS instance
+    QString gtkAppID;    // _GTK_APPLICATION_ID
+    QString flatpakID;   // the Flatpak sandbox's application id of the window's process
+};
+// The desktop-file id of a window's application, the first of: "<Flatpak id>.desktop" and
+// "<GTK application id>.desktop" when installed; the entry whose StartupWMClass is the class,
+// then the instance; "<class>.desktop", then "<lower-cased class>.desktop" when installed.
+// Else the class itself.
+QString desktopIDFor(const WindowIdentity& window, const QStringList& dataDirs);
+// The same for a window of which only the class is known.
 QString desktopIDForClass(const QString& windowClass, const QStringList& dataDirs);
+// The application id in a Flatpak sandbox's info file ("[Application]", "name="); empty when
+// it names none.
+QString flatpakIDFrom(const QByteArray& flatpakInfo);
+// The Flatpak application id a process runs under; empty outside a sandbox.
+QString flatpakIDOf(qint64 pid);
 // $XDG_DATA_HOME (or ~/.local/share), then $XDG_DATA_DIRS (or /usr/local/share:/usr/share).
 QStringList xdgDataDirs();
 } // namespace runningapps

@@ -107,12 +107,6 @@ bool SetupModel::isLoggedIn(const QString& claudePath, int timeoutMs) {
     return it != root.end() && it->is_boolean() && it->get<bool>();
 }
 
-void SetupModel::grantAccessibility() {
-    // There is no permission prompt to show: point the user at the setting that needs it.
-    if (onOpenAccessibility) onOpenAccessibility();
-    refresh();
-}
-
 QString SetupModel::scriptPath() { return paths::dataDir() + QLatin1Char('/') + QLatin1String(scriptName); }
 
 QString SetupModel::scriptText(bool czech, const QString& claudePath) {

@@ -41,8 +41,6 @@ public:
     std::function<bool()> calendarAccess;
     std::function<bool()> remindersAccess;
     std::function<bool()> accessibilityTrusted;
-    // Shows the user where the missing Accessibility comes from (set by the delegate).
-    std::function<void()> onOpenAccessibility;
 
     // Refreshes at once and (re)starts the 2 s poll; never two timers.
     void startPolling();
@@ -55,7 +53,6 @@ public:
     // Sign-in checks started so far (tests).
     int checksStarted() const { return checksStarted_; }
 
-    void grantAccessibility();
     // Turns usage monitoring on, installs the status-line bridge, writes the setup script and
     // opens it in a terminal. `czech` picks the script's language.
     void setupClaude(bool czech);

@@ -171,7 +171,6 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
         if (requestCalendarAccess) requestCalendarAccess();
         if (services_.setup) services_.setup->refresh();
     };
-    cards_[1]->action = [setup] { if (setup) setup->grantAccessibility(); };
     cards_[2]->action = [this] {
         if (requestContactsAccess) requestContactsAccess();
         refresh();
@@ -208,7 +207,9 @@ void SetupWizardView::refresh() {
     subtitle_->setText(t("setup.subtitle"));
     window()->setWindowTitle(t("setup.title"));
     cards_[0]->set(t("setup.cal.title"), t("setup.cal.text"), calendar, t("setup.allow"));
-    cards_[1]->set(t("setup.ax.title"), t("setup.ax.text"), s && s->accessibility(), t("setup.openSettings"));
+    // No permission exists to ask for: without XTEST the card says why, with no button.
+    const bool canPaste = s && s->accessibility();
+    cards_[1]->set(t("setup.ax.title"), canPaste ? t("setup.ax.text") : t("setup.ax.unavailable"), canPaste, {});
     cards_[2]->set(t("contacts.title"), t("contacts.text"), contactsAccess && contactsAccess(), t("setup.allow"));
     cards_[3]->set(t("setup.music.title"), t("setup.music.text"), std::nullopt, {});
     const QString claudeText = loggedIn ? t("setup.claude.done") : (s && s->claudeBusy()) ? t("setup.claude.busy") : t("setup.claude.text");

@@ -3,6 +3,7 @@
 #include "calendar/DateText.h"
 #include "core/L10n.h"
 #include "platform/Workspace.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Symbols.h"
 #include <QHBoxLayout>
 #include <QLabel>
@@ -32,9 +33,11 @@ const char* localeOf(const L10n& l) { return l.isCzech() ? "cs_CZ" : "en_US"; }
 
 } // namespace
 
-QLabel* notchLabel(QWidget* parent, const char* name, const QString& text, double px, const QColor& color,
-                   QFont::Weight weight) {
-    auto* label = new QLabel(text, parent);
+namespace {
+
+QLabel* styled(QLabel* label, const char* name, const QString& text, double px, const QColor& color,
+               QFont::Weight weight) {
+    label->setText(text);
     label->setObjectName(QLatin1String(name));
     label->setTextFormat(Qt::PlainText);
     QFont f = label->font();
@@ -45,6 +48,18 @@ QLabel* notchLabel(QWidget* parent, const char* name, const QString& text, doubl
     pal.setColor(QPalette::WindowText, color);
     label->setPalette(pal);
     return label;
+}
+
+} // namespace
+
+QLabel* notchLabel(QWidget* parent, const char* name, const QString& text, double px, const QColor& color,
+                   QFont::Weight weight) {
+    return styled(new QLabel(parent), name, text, px, color, weight);
+}
+
+QLabel* notchLineLabel(QWidget* parent, const char* name, const QString& text, double px, const QColor& color,
+                       QFont::Weight weight) {
+    return styled(new ElidedLabel(parent), name, text, px, color, weight);
 }
 
 namespace {
@@ -115,8 +130,7 @@ DepartureRow::DepartureRow(const TransitService::Departure& departure, const QDa
 
     auto* column = new QVBoxLayout;
     column->setSpacing(0);
-    auto* headsign = notchLabel(this, "headsign", d_.headsign, 12, Qt::white, QFont::Medium);
-    headsign->setMinimumWidth(10);
+    auto* headsign = notchLineLabel(this, "headsign", d_.headsign, 12, Qt::white, QFont::Medium);
     headsign->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     column->addWidget(headsign);
 
@@ -180,7 +194,7 @@ WarningLine::WarningLine(const WeatherService::Warning& warning, int more, QWidg
     auto* icon = new QLabel(this);
     icon->setPixmap(symbols::pixmap(QStringLiteral("exclamationmark.triangle.fill"), 11, colour, devicePixelRatioF()));
     row->addWidget(icon);
-    auto* event = notchLabel(this, "event", warning.event, 11, colour);
+    auto* event = notchLineLabel(this, "event", warning.event, 11, colour);
     event->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     event->setMinimumWidth(qMin(event->sizeHint().width(), 40));
     row->addWidget(event, 1);

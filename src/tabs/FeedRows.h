@@ -29,6 +29,9 @@ QString plainToolTip(const QString& text);
 // A plain-text label of the notch at a pixel size, named for tests.
 QLabel* notchLabel(QWidget* parent, const char* name, const QString& text, double px, const QColor& color,
                    QFont::Weight weight = QFont::Normal);
+// The same for one line of outside text: given too little width it ends in "…" (an ElidedLabel).
+QLabel* notchLineLabel(QWidget* parent, const char* name, const QString& text, double px, const QColor& color,
+                       QFont::Weight weight = QFont::Normal);
 
 // One public-transit departure: the line badge, destination and detail line, and how soon it
 // leaves. Made anew with each `now` (the transit tab's 15-second timeline); keeps no timer.

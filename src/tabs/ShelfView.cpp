@@ -220,7 +220,11 @@ ShelfView::ShelfView(ShelfStore* shelf, Workspace* workspace, Clipboard* clipboa
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setWidgetResizable(true);
-    scroll_->setStyleSheet(QStringLiteral("background: transparent;"));
+    // Only the scroll area and its row: an unscoped rule would reach the items' menus and
+    // tooltips too (they take their style from the item) and draw them see-through.
+    scroll_->setObjectName(QStringLiteral("shelfScroll"));
+    scroll_->setStyleSheet(QStringLiteral("#shelfScroll, #shelfScroll > QWidget, #shelfScroll > QWidget > QWidget"
+                                          " { background: transparent; }"));
     scroll_->viewport()->setAutoFillBackground(false);
     scroll_->viewport()->installEventFilter(this);
     row_ = new QWidget(scroll_);

@@ -74,7 +74,7 @@ TransitView::TransitView(TransitService* transit, Clock* clock, QWidget* parent)
     auto* header = new QHBoxLayout;
     header->setSpacing(6);
     header->addWidget(symbolLabel(this, "tram.fill", 14, notchcolor::red()));
-    title_ = textLabel(this, "title", 13, Qt::white, QFont::DemiBold);
+    title_ = notchLineLabel(this, "title", QString(), 13, Qt::white, QFont::DemiBold);
     header->addWidget(title_);
     municipality_ = textLabel(this, "municipality", 11, notchcolor::grey());
     header->addWidget(municipality_);
@@ -100,7 +100,7 @@ TransitView::TransitView(TransitService* transit, Clock* clock, QWidget* parent)
     leaveRow->addWidget(symbolLabel(leave_, "figure.walk", 13, notchcolor::orange()));
     leaveText_ = textLabel(leave_, "leaveText", 11.5, Qt::white, QFont::DemiBold);
     leaveRow->addWidget(leaveText_);
-    leaveHeadsign_ = textLabel(leave_, "leaveHeadsign", 11, notchcolor::grey());
+    leaveHeadsign_ = notchLineLabel(leave_, "leaveHeadsign", QString(), 11, notchcolor::grey());
     leaveHeadsign_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     leaveRow->addWidget(leaveHeadsign_, 1);
     stack->addWidget(leave_);

@@ -3,6 +3,7 @@
 #include "agents/ApprovalToken.h"
 #include "agents/SessionStore.h"
 #include "core/L10n.h"
+#include "core/Settings.h"
 #include "ui/Theme.h"
 
 #include "agents/TextCut.h"
@@ -249,4 +250,37 @@ TEST_F(AgentViewsTest, CollapsedGlyphs)
     EXPECT_EQ(leading.symbolName(), "hand.raised.fill");
     EXPECT_EQ(leading.color(), Theme::amber());
     EXPECT_EQ(trailing.activeCount(), 2);
+}
+
+// With nothing to list the tab says why and links to where monitoring is switched on.
+TEST_F(AgentViewsTest, EmptyTabExplainsAndLinksToTheSettings)
+{
+    L10n::shared().setLanguage(AppLanguage::en);
+    AgentsView tab(&store, &center, &clock);
+    int opened = 0;
+    tab.onOpenSettings = [&] { ++opened; };
+    tab.resize(724, 240);
+    tab.show();
+    const struct {
+        bool monitoring;
+        AppLanguage language;
+        const char* key;
+    } cases[] = {{false, AppLanguage::en, "agents.off"}, {false, AppLanguage::cs, "agents.off"},
+                 {true, AppLanguage::en, "agents.none"}, {true, AppLanguage::cs, "agents.none"}};
+    for (const auto& c : cases) {
+        Settings::shared().setBool("agentsEnabled", c.monitoring);
+        L10n::shared().setLanguage(c.language);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(tab.emptyState()->isVisible()) << c.key;
+        EXPECT_EQ(tab.emptyText()->text(), L10n::shared().t(c.key));
+        EXPECT_EQ(tab.settingsLink()->text(), L10n::shared().t("agents.openSettings"));
+        EXPECT_FALSE(tab.settingsLink()->text().startsWith("agents.")) << "both languages have the text";
+    }
+    tab.settingsLink()->click();
+    EXPECT_EQ(opened, 1);
+
+    store.handle(ev("SessionStart", "s1"));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(tab.emptyState()->isVisible());
+    EXPECT_EQ(tab.rows().size(), 1);
 }

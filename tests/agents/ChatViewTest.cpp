@@ -7,8 +7,11 @@
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include "platform/DesktopAutomation.h"
+#include "ui/ElidedLabel.h"
 
+#include <QApplication>
 #include <QLabel>
+#include <QWheelEvent>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -127,6 +130,54 @@ TEST_F(ChatViewTest, ShowsTheLastTwelveAndScrollsOnlyForANewMessage)
     tick(*view);
     EXPECT_EQ(view->bubbles().last()->message().id, "m21");
     EXPECT_TRUE(test::waitUntil([&] { return bar->value() == bar->maximum() && bar->value() > at; }));
+}
+
+// Scrolled up with the wheel, the view stays put whatever changes the scroll range afterwards.
+TEST_F(ChatViewTest, WheelScrollUpSurvivesAStatusLineAndAGrowingField)
+{
+    const struct {
+        const char* change;
+        std::function<void(ChatView&)> apply;
+    } cases[] = {
+        {"status line", [&](ChatView& v) {
+             type(v, "go ahead");
+             for (int i = 0; i < 200 && sender.isTyping(); ++i) clock.advance(0.02);
+             ASSERT_TRUE(v.statusLabel()->isVisible());
+         }},
+        {"reply field of three lines", [&](ChatView& v) { v.field()->setPlainText("one\ntwo\nthree"); }},
+    };
+    conversation(20);
+    for (const auto& c : cases) {
+        auto view = open(session());
+        QScrollBar* bar = view->scrollBar();
+        ASSERT_TRUE(test::waitUntil([&] { return bar->maximum() > 0 && bar->value() == bar->maximum(); }));
+        // The viewport, as the window system delivers it (a synthetic wheel does not propagate).
+        QWidget* target = view->bubbles().first()->parentWidget()->parentWidget();
+        const QPointF at(5, 5);
+        QWheelEvent wheel(at, target->mapToGlobal(at), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QApplication::sendEvent(target, &wheel);
+        const int scrolled = bar->value();
+        ASSERT_LT(scrolled, bar->maximum()) << c.change;
+        const int maxBefore = bar->maximum();
+        c.apply(*view);
+        QTest::qWait(ChatView::scrollMs + 100);
+        EXPECT_NE(bar->maximum(), maxBefore) << c.change << ": the range did change";
+        EXPECT_EQ(bar->value(), scrolled) << c.change;
+    }
+}
+
+TEST_F(ChatViewTest, LongProjectNameEndsInAnEllipsis)
+{
+    Session s = session();
+    s.cwd = "/home/u/" + QString("a-very-long-project-name-").repeated(6) + "end";
+    auto view = open(s);
+    auto* project = qobject_cast<ElidedLabel*>(view->projectLabel());
+    ASSERT_NE(project, nullptr);
+    EXPECT_EQ(project->text(), s.projectName()) << "the whole name stays the label's text";
+    EXPECT_TRUE(project->shownText().endsWith(QChar(0x2026))) << project->shownText().toStdString();
+    EXPECT_LE(project->fontMetrics().horizontalAdvance(project->shownText()), project->contentsRect().width());
+    EXPECT_LE(project->geometry().right(), view->focusButton()->geometry().left()) << "nothing runs under the focus button";
 }
 
 TEST_F(ChatViewTest, EmptyStateShowsTheSummaryOrTheEmptyText)

@@ -77,6 +77,13 @@ public:
         return w;
     }
 
+    // A toolkit's text property (UTF8_STRING), such as _GTK_APPLICATION_ID.
+    void text(xcb_window_t w, const char* name, const QByteArray& value)
+    {
+        xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, w, atom(name), atom("UTF8_STRING"), 8, uint32_t(value.size()),
+                            value.constData());
+    }
+
     void announce(const std::vector<xcb_window_t>& clients, xcb_window_t active)
     {
         xcb_change_property(conn_, XCB_PROP_MODE_REPLACE, root_, atom("_NET_CLIENT_LIST"), XCB_ATOM_WINDOW, 32,
@@ -165,4 +172,30 @@ TEST(RunningAppsX11, ReadsClientsClassesPidsAndTheActiveWindow)
     x.announce({code1}, 0);
     EXPECT_EQ(apps.active(), std::nullopt);
     EXPECT_EQ(apps.running().size(), 1);
+}
+
+// The applications menu must offer what runs: windows are matched by their GTK application id
+// and by the StartupWMClass of an installed entry, not only by "<class>.desktop".
+TEST(RunningAppsX11, MatchesGtkIdsAndDeclaredClasses)
+{
+    XServer x;
+    if (!x.start())
+        GTEST_SKIP() << "no Xvfb";
+    test::TempHome home;
+    home.write("share/applications/org.gnome.TextEditor.desktop", "[Desktop Entry]\nName=Text Editor\n");
+    home.write("share/applications/debian-xterm.desktop", "[Desktop Entry]\nName=XTerm\nStartupWMClass=XTerm\n");
+    EnvVar display("DISPLAY", x.display().toLatin1());
+    EnvVar dataDirs("XDG_DATA_DIRS", home.file("share").toUtf8());
+
+    const xcb_window_t editor = x.window(QByteArray("gnome-text-editor\0Gnome-text-editor\0", 36), 10);
+    x.text(editor, "_GTK_APPLICATION_ID", "org.gnome.TextEditor");
+    const xcb_window_t xterm = x.window(QByteArray("xterm\0XTerm\0", 12), 11);
+    x.announce({editor, xterm}, xterm);
+
+    X11RunningApps apps;
+    const QList<RunningApplication> running = apps.running();
+    ASSERT_EQ(running.size(), 2);
+    EXPECT_EQ(running.at(0).desktopID, "org.gnome.TextEditor.desktop");
+    EXPECT_EQ(running.at(1).desktopID, "debian-xterm.desktop");
+    EXPECT_EQ(apps.active()->desktopID, "debian-xterm.desktop");
 }

@@ -16,6 +16,8 @@
 #include "platform/Feedback.h"
 #include "platform/RunningApps.h"
 #include "platform/Screens.h"
+#include "settings/SettingsNav.h"
+#include "settings/SettingsView.h"
 #include <QProcess>
 #include <QSemaphore>
 #include <atomic>
@@ -72,8 +74,14 @@ TEST_F(AppDelegateAgentsTest, OwnsTheStoreAndApprovalsAndTheAgentsPage)
     ASSERT_NE(s.agents, nullptr);
     EXPECT_EQ(s.agents, app->agents());
     EXPECT_EQ(s.approvals, app->approvals());
-    EXPECT_NE(qobject_cast<AgentsView*>(app->panel()->root()->pages()->page(Tab::agents)), nullptr);
+    auto* tab = qobject_cast<AgentsView*>(app->panel()->root()->pages()->page(Tab::agents));
+    ASSERT_NE(tab, nullptr);
     EXPECT_EQ(app->agentServer(), nullptr); // "agentsEnabled" is off by default
+    // Its empty state leads to the agents section of the limits page.
+    ASSERT_TRUE(tab->onOpenSettings);
+    tab->onOpenSettings();
+    EXPECT_EQ(app->settingsNav()->page(), SettingsView::Page::limits);
+    EXPECT_EQ(app->settingsNav()->scrollTarget(), QStringLiteral("agents"));
 }
 
 namespace {

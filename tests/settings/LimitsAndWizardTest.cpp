@@ -6,6 +6,7 @@
 #include "feeds/UsageMonitor.h"
 #include "settings/SetupModel.h"
 #include "settings/SetupWizard.h"
+#include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/pages/LimitsPage.h"
 #include "settings/blocks/Style.h"
@@ -16,6 +17,8 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 
 using namespace lomex;
 
@@ -77,6 +80,43 @@ TEST_F(LimitsAndWizardTest, AFailedSwitchShowsItsErrorAndASuccessClearsIt) {
     EXPECT_FALSE(sw.claudeConnected());
 }
 
+// The Claude Code row names the configuration folders as they are at each redraw.
+TEST_F(LimitsAndWizardTest, ClaudeFoldersAreReadAtEachRedraw) {
+    home.write(".claude/settings.json", "{}");
+    Settings::shared().setBool("agentsEnabled", true);
+    LimitsPage page(services);
+    Row* claude = nullptr;
+    for (Row* row : page.findChildren<Row*>())
+        if (row->titleLabel()->text() == "Claude Code") claude = row;
+    ASSERT_NE(claude, nullptr);
+    EXPECT_EQ(claude->detailLabel()->text(), "~/.claude");
+    home.write(".claude-work/settings.json", "{}");
+    Q_EMIT usage.changed(); // any redraw
+    EXPECT_EQ(claude->detailLabel()->text(), "~/.claude, ~/.claude-work");
+}
+
+// A failed switch's error is scrolled into view, however far down the page it sits.
+TEST_F(LimitsAndWizardTest, AFailedSwitchScrollsItsErrorIntoView) {
+    // Switching off with a broken settings file: the rows shown while on push the error down.
+    home.write(".claude/settings.json", "[]");
+    Settings::shared().setBool("agentsEnabled", true);
+    QScrollArea scroll;
+    scroll.setWidgetResizable(true);
+    auto* page = new LimitsPage(services);
+    scroll.setWidget(page);
+    scroll.resize(540, 300);
+    scroll.show();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(scroll.verticalScrollBar()->value(), 0);
+    page->watchSwitch()->click();
+    ASSERT_TRUE(test::waitUntil([&] { return page->agentError().has_value(); }));
+    auto* error = page->findChild<QLabel*>("agentError");
+    ASSERT_TRUE(test::waitUntil([&] {
+        const int top = error->mapTo(scroll.viewport(), QPoint(0, 0)).y();
+        return top >= 0 && top + error->height() <= scroll.viewport()->height();
+    })) << "error at " << error->mapTo(scroll.viewport(), QPoint(0, 0)).y() << " of " << scroll.viewport()->height();
+}
+
 TEST_F(LimitsAndWizardTest, PanelsOnlyWhileUsageIsOnWithTheStatusText) {
     L10n::shared().setLanguage(AppLanguage::en);
     LimitsPage page(services);
@@ -114,12 +154,17 @@ TEST_F(LimitsAndWizardTest, WizardCardsAndFooterFollowTheModel) {
     wizard.onClose = [&] { closed = true; };
     EXPECT_EQ(wizard.finishButton()->text(), "Finish later");
     EXPECT_EQ(wizard.cards()[4]->button()->text(), "Set up");
+    // Without XTEST the paste card says why and offers no button that leads nowhere.
+    EXPECT_TRUE(wizard.cards()[1]->button()->isHidden());
+    EXPECT_EQ(wizard.cards()[1]->text(), L10n::shared().t("setup.ax.unavailable"));
     EXPECT_EQ(QAccessible::queryAccessibleInterface(wizard.cards()[2]->button())->text(QAccessible::Description),
               wizard.cards()[2]->title());
     setup.calendarAccess = setup.remindersAccess = setup.accessibilityTrusted = [] { return true; };
     setup.refresh();
     EXPECT_EQ(wizard.finishButton()->text(), "Done");
     EXPECT_TRUE(wizard.cards()[0]->showsDone());
+    EXPECT_TRUE(wizard.cards()[1]->showsDone());
+    EXPECT_EQ(wizard.cards()[1]->text(), L10n::shared().t("setup.ax.text"));
     wizard.show();
     EXPECT_TRUE(setup.isPolling());
     wizard.hide();

@@ -5,6 +5,7 @@
 #include "core/Settings.h"
 #include "platform/Workspace.h"
 #include "tabs/FeedRows.h"
+#include "ui/ElidedLabel.h"
 #include <QLabel>
 #include <QMouseEvent>
 #include <QTimeZone>
@@ -156,4 +157,29 @@ TEST_F(FeedRowsTest, WarningLevelsTooltipAndTap) {
     Workspace::setCurrent(nullptr);
     ASSERT_EQ(workspace.opened.size(), 1);
     EXPECT_EQ(workspace.opened[0], WarningLine::warningsPage());
+}
+
+// One-line texts from the feeds end in "…" at a whole letter when the row is too narrow.
+TEST_F(FeedRowsTest, LongHeadsignAndWarningEndInAnEllipsis) {
+    Departure d = departure(300);
+    d.headsign = "Nádraží Holešovice přes Palmovka, Vysočanská a Českomoravská";
+    DepartureRow row(d, kNow);
+    WeatherService::Warning w{QUuid(), "Velmi silný vítr s nárazy přes 90 km/h ve vyšších polohách", 3, {}, {}, {}, {}, {}};
+    WarningLine warning(w, 0);
+    const struct {
+        QWidget* view;
+        QLabel* label;
+        QString text;
+    } cases[] = {{&row, row.label("headsign"), d.headsign}, {&warning, warning.label("event"), w.event}};
+    for (const auto& c : cases) {
+        c.view->resize(170, 40);
+        c.view->show();
+        QCoreApplication::processEvents();
+        auto* line = qobject_cast<ElidedLabel*>(c.label);
+        ASSERT_NE(line, nullptr) << c.text.toStdString();
+        EXPECT_EQ(line->text(), c.text);
+        EXPECT_TRUE(line->shownText().endsWith(QChar(0x2026))) << line->shownText().toStdString();
+        EXPECT_LE(line->fontMetrics().horizontalAdvance(line->shownText()), line->contentsRect().width());
+        EXPECT_LE(line->geometry().right(), c.view->width());
+    }
 }

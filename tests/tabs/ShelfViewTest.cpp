@@ -6,10 +6,16 @@
 #include "tabs/ShelfView.h"
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QDragEnterEvent>
 #include <QFile>
 #include <QMimeData>
+#include <QMenu>
+#include <QMimeDatabase>
 #include <QPushButton>
+#include <QSet>
+#include <QTimer>
+#include <QToolTip>
 
 using namespace lomex;
 
@@ -127,4 +133,62 @@ TEST_F(ShelfViewTest, ALongNameIsCutAfterTheSecondLine) {
     EXPECT_EQ(shown.count(QLatin1Char('\n')), 1);
     EXPECT_TRUE(shown.endsWith(QChar(0x2026)));
     EXPECT_EQ(view->itemViews()[1]->shownName(), "short.txt");
+}
+
+namespace {
+
+// Share of fully transparent pixels in a popup as it draws itself.
+double transparentShare(QWidget* popup) {
+    const QImage image = popup->grab().toImage();
+    int clear = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) clear += image.pixelColor(x, y).alpha() == 0;
+    return image.isNull() ? 1.0 : double(clear) / (image.width() * image.height());
+}
+
+} // namespace
+
+// The item's menu and its path tooltip draw with the ordinary popup colours, not see-through.
+TEST_F(ShelfViewTest, ItemMenuAndTooltipHaveABackground) {
+    shelf.add({file("report.pdf")});
+    ShelfItemView* item = view->itemViews()[0];
+    double menuClear = -1;
+    QString firstEntry;
+    QTimer::singleShot(0, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            menuClear = transparentShare(menu);
+            firstEntry = menu->actions().value(0) ? menu->actions().first()->text() : QString();
+            menu->close();
+        }
+    });
+    QContextMenuEvent press(QContextMenuEvent::Mouse, QPoint(10, 10), item->mapToGlobal(QPoint(10, 10)));
+    QApplication::sendEvent(item, &press);
+    EXPECT_EQ(firstEntry, L10n::shared().t("shelf.open"));
+    EXPECT_LT(menuClear, 0.05) << "share of see-through pixels in the menu";
+
+    QToolTip::showText(item->mapToGlobal(QPoint(10, 10)), item->toolTip(), item);
+    QWidget* tip = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w->inherits("QTipLabel") && w->isVisible()) tip = w;
+    ASSERT_NE(tip, nullptr);
+    EXPECT_LT(transparentShare(tip), 0.05) << "share of see-through pixels in the tooltip";
+    QToolTip::hideText();
+}
+
+// Each common file type gets its own icon from the desktop's icon theme; a folder gets its own.
+TEST(WorkspaceIcons, FileTypesGetTheirThemeIcons) {
+    test::TempHome home;
+    const QStringList files{home.write("a.png", "x"), home.write("a.pdf", "x"), home.write("a.txt", "x"),
+                            home.write("a.mp3", "x"), home.write("a.zip", "x"), home.file("")};
+    DesktopWorkspace workspace;
+    QSet<QString> names;
+    for (const QString& path : files) {
+        const QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+        const QIcon icon = workspace.icon(path);
+        EXPECT_FALSE(icon.isNull()) << path.toStdString();
+        EXPECT_TRUE(icon.name() == type.iconName() || icon.name() == type.genericIconName())
+            << path.toStdString() << ": " << icon.name().toStdString();
+        names.insert(icon.name());
+    }
+    EXPECT_EQ(names.size(), files.size()) << "no two of these types share an icon";
 }

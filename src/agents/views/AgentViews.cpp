@@ -6,6 +6,7 @@
 #include "agents/views/ChatView.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
+#include "core/Settings.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
 #include <QFontDatabase>
@@ -274,6 +275,7 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     list_->setSpacing(6);
     column->addLayout(cards_);
     column->addLayout(list_);
+    buildEmptyState(content, column);
     column->addStretch(1);
     scroll->setWidget(content);
     outer->addWidget(scroll);
@@ -296,6 +298,9 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     if (store) connect(store, &SessionStore::chatIDChanged, this, &AgentsView::syncChat);
     if (center) connect(center, &ApprovalCenter::pendingChanged, this, &AgentsView::syncChat);
     connect(&L10n::shared(), &L10n::languageChanged, this, [queue] { queue(true, true); });
+    connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
+        if (key == QLatin1String("agentsEnabled")) updateEmptyState();
+    });
     cardsQueued_ = rowsQueued_ = true;
     rebuild();
     syncChat();
@@ -386,6 +391,53 @@ void AgentsView::rebuild()
         }
     }
     cardsQueued_ = rowsQueued_ = false;
+    updateEmptyState();
+}
+
+void AgentsView::buildEmptyState(QWidget* content, QVBoxLayout* column)
+{
+    empty_ = new QWidget(content);
+    empty_->setObjectName(QStringLiteral("agentsEmpty"));
+    auto* v = new QVBoxLayout(empty_);
+    // Short lines read better than one as wide as the notch.
+    v->setContentsMargins(110, 40, 110, 0);
+    v->setSpacing(10);
+    emptyText_ = new QLabel(empty_);
+    emptyText_->setTextFormat(Qt::PlainText);
+    emptyText_->setWordWrap(true);
+    emptyText_->setAlignment(Qt::AlignCenter);
+    QFont f = emptyText_->font();
+    f.setPixelSize(12);
+    emptyText_->setFont(f);
+    QPalette pal = emptyText_->palette();
+    pal.setColor(QPalette::WindowText, kDim);
+    emptyText_->setPalette(pal);
+    v->addWidget(emptyText_);
+    emptyLink_ = new QPushButton(empty_);
+    emptyLink_->setObjectName(QStringLiteral("agents.openSettings"));
+    emptyLink_->setCursor(Qt::PointingHandCursor);
+    QFont bf = emptyLink_->font();
+    bf.setPixelSize(12);
+    emptyLink_->setFont(bf);
+    emptyLink_->setStyleSheet(QStringLiteral("QPushButton { color: white; background: rgba(255,255,255,40); border: none;"
+                                             " border-radius: 6px; padding: 5px 14px; }"
+                                             " QPushButton:hover { background: rgba(255,255,255,60); }"));
+    connect(emptyLink_, &QPushButton::clicked, this, [this] {
+        if (onOpenSettings) onOpenSettings();
+    });
+    v->addWidget(emptyLink_, 0, Qt::AlignHCenter);
+    column->addWidget(empty_);
+}
+
+void AgentsView::updateEmptyState()
+{
+    // Nothing to show: say why, and lead to where monitoring is switched on.
+    const bool nothing = cards_->count() == 0 && list_->count() == 0;
+    empty_->setVisible(nothing);
+    if (!nothing) return;
+    const bool on = Settings::shared().boolValue(QStringLiteral("agentsEnabled"));
+    emptyText_->setText(L10n::shared().t(on ? QStringLiteral("agents.none") : QStringLiteral("agents.off")));
+    emptyLink_->setText(L10n::shared().t(QStringLiteral("agents.openSettings")));
 }
 
 // ---- collapsed glyphs ----

@@ -91,6 +91,12 @@ public:
     ChatView* chat() const { return chat_; }
     // Handed to each chat as its focus step's window part (the delegate makes the panel key).
     std::function<void()> onChatFocusRequest;
+    // The empty state's settings link: the delegate opens the limits page at its agents section.
+    std::function<void()> onOpenSettings;
+    // Shown while there is neither a session nor a waiting request (tests).
+    QWidget* emptyState() const { return empty_; }
+    QLabel* emptyText() const { return emptyText_; }
+    QPushButton* settingsLink() const { return emptyLink_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -98,6 +104,8 @@ protected:
 private:
     void rebuild();
     void syncChat();
+    void buildEmptyState(QWidget* content, QVBoxLayout* column);
+    void updateEmptyState();
 
     QPointer<SessionStore> store_;
     QPointer<ApprovalCenter> center_;
@@ -108,6 +116,9 @@ private:
     Timer* seenTimer_;
     QVBoxLayout* cards_;
     QVBoxLayout* list_;
+    QWidget* empty_ = nullptr;
+    QLabel* emptyText_ = nullptr;
+    QPushButton* emptyLink_ = nullptr;
     bool cardsQueued_ = false;
     bool rowsQueued_ = false;
 };

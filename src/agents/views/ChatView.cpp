@@ -5,6 +5,7 @@
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Symbols.h"
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -28,9 +29,8 @@ namespace {
 
 constexpr int kMaxLabelCharacters = 200;
 
-QLabel* textLabel(const QString& text, double pixelSize, const QColor& color, QFont::Weight weight, QWidget* parent)
+QLabel* styled(QLabel* label, const QString& text, double pixelSize, const QColor& color, QFont::Weight weight)
 {
-    auto* label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
     QFont f = label->font();
     f.setPixelSize(qRound(pixelSize));
@@ -41,6 +41,11 @@ QLabel* textLabel(const QString& text, double pixelSize, const QColor& color, QF
     label->setPalette(pal);
     label->setText(text);
     return label;
+}
+
+QLabel* textLabel(const QString& text, double pixelSize, const QColor& color, QFont::Weight weight, QWidget* parent)
+{
+    return styled(new QLabel(parent), text, pixelSize, color, weight);
 }
 
 QPushButton* iconButton(const QString& symbol, const QColor& color, const QString& tip, QWidget* parent)
@@ -112,8 +117,14 @@ ChatView::ChatView(const Session& session, SessionStore* store, ReplySender* sen
         if (scrollAnimation_) scrollAnimation_->setEndValue(max);
         else scrollBar()->setValue(max);
     });
-    // The user scrolling takes over.
-    connect(scrollBar(), &QScrollBar::sliderPressed, this, [this] { followEnd_ = false; });
+    // The user scrolling (wheel, keys, the bar) takes over: a later change of the range, such
+    // as a status line or a taller reply field, leaves the view where the user put it.
+    const auto userScrolls = [this] {
+        followEnd_ = false;
+        if (scrollAnimation_) scrollAnimation_->stop();
+    };
+    connect(scrollBar(), &QScrollBar::actionTriggered, this, userScrolls);
+    connect(scrollBar(), &QScrollBar::sliderPressed, this, userScrolls);
     connect(&L10n::shared(), &L10n::languageChanged, this, [this] {
         updateHeader();
         rebuildBubbles();
@@ -132,10 +143,11 @@ void ChatView::buildHeader(QVBoxLayout* column)
     });
     dot_ = new QLabel(this);
     dot_->setFixedSize(7, 7);
-    project_ = textLabel(QString(), 12, Qt::white, QFont::DemiBold, this);
+    // A long project name or status ends in "…" rather than being cut mid-letter.
+    project_ = styled(new ElidedLabel(this), QString(), 12, Qt::white, QFont::DemiBold);
     chip_ = textLabel(QString(), 9.5, Qt::white, QFont::Medium, this);
     chip_->setObjectName(QStringLiteral("agentChip"));
-    state_ = textLabel(QString(), 10.5, Qt::white, QFont::Medium, this);
+    state_ = styled(new ElidedLabel(this), QString(), 10.5, Qt::white, QFont::Medium);
     focusApp_ = iconButton(QStringLiteral("arrow.up.forward.app"), QColor(255, 255, 255, 140), QString(), this);
     connect(focusApp_, &QPushButton::clicked, this, [this] {
         if (store_) store_->markSeen(session_.id);

@@ -86,6 +86,7 @@ public:
     QPushButton* sendButton() const { return sendButton_; }
     QPushButton* backButton() const { return back_; }
     QPushButton* focusButton() const { return focusApp_; }
+    QLabel* projectLabel() const { return project_; }
     QScrollBar* scrollBar() const;
     bool readInFlight() const { return reading_; }
 

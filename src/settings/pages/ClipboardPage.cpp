@@ -1,5 +1,4 @@
 #include "settings/pages/ClipboardPage.h"
-#include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include "device/ClipboardStore.h"
@@ -58,14 +57,11 @@ QPushButton* textButton(const QString& text, QWidget* parent) {
 
 } // namespace
 
-ClipboardPage::ClipboardPage(ClipboardStore* store, PasteKeys* keys, RunningApps* apps, Clock* clock, QWidget* parent)
+ClipboardPage::ClipboardPage(ClipboardStore* store, PasteKeys* keys, RunningApps* apps, QWidget* parent)
     : SettingsPage(parent),
       store_(store),
       keys_(keys ? keys : PasteKeys::current()),
-      apps_(apps ? apps : RunningApps::current()),
-      // A child of the page: a re-check never reaches a page that was closed meanwhile.
-      recheck_(new Timer(clock, this)) {
-    connect(recheck_, &Timer::timeout, this, &ClipboardPage::checkTrust);
+      apps_(apps ? apps : RunningApps::current()) {
     axTrusted_ = keys_->trusted();
 
     auto* main = add(new Card);
@@ -91,10 +87,6 @@ ClipboardPage::ClipboardPage(ClipboardStore* store, PasteKeys* keys, RunningApps
     clearCard->add(new Row(t("settings.clearClips"), {}, clear_));
 }
 
-QPushButton* ClipboardPage::openSettingsButton() const {
-    return axRow_ ? qobject_cast<QPushButton*>(axRow_->trailing()) : nullptr;
-}
-
 void ClipboardPage::showEvent(QShowEvent* event) {
     // Each time the page comes on screen.
     checkTrust();
@@ -110,19 +102,15 @@ void ClipboardPage::checkTrust() {
 
 void ClipboardPage::showTrust() {
     axRow_->setVisible(Settings::shared().boolValue(QStringLiteral("pasteDirectly"), true));
-    axRow_->setTexts(t("setup.ax.title"), axTrusted_ ? QString() : t("setup.ax.text"));
+    axRow_->setTexts(t("setup.ax.title"), axTrusted_ ? QString() : t("setup.ax.unavailable"));
     if (axTrusted_) {
         axRow_->setTrailing(new StatusBadge(true, t("settings.axOK")));
         return;
     }
-    auto* open = textButton(t("setup.openSettings"), axRow_);
-    open->setObjectName(QStringLiteral("setup.openSettings"));
-    open->setDefault(true); // the prominent look
-    connect(open, &QPushButton::clicked, this, [this] {
-        if (grantAccessibility) grantAccessibility();
-        recheck_->start(recheckSeconds);
-    });
-    axRow_->setTrailing(open);
+    // Nothing here can grant it, so no button: the detail says what the session lacks.
+    auto* missing = plainLabel(t("settings.axMissing"), style::callout, style::secondary(axRow_), axRow_);
+    missing->setObjectName(QStringLiteral("settings.axMissing"));
+    axRow_->setTrailing(missing);
 }
 
 QStringList ClipboardPage::excluded() {

@@ -2,7 +2,6 @@
 #include "settings/SettingsPage.h"
 #include <QPointer>
 #include <QStringList>
-#include <functional>
 
 class QPushButton;
 class QToolButton;
@@ -11,27 +10,20 @@ namespace lomex {
 
 class Card;
 class ClipboardStore;
-class Clock;
 class PasteKeys;
 class Row;
 class RunningApps;
-class Timer;
 
 // The clipboard history switch, direct paste with its XTEST row, the applications whose copies
 // are ignored ("clipExcluded", read from the settings every time, never copied), and clearing
-// the history except pinned clips.
+// the history except pinned clips. There is no permission to ask for: the X session either
+// offers XTEST or not, so without it the row says why direct paste cannot work.
 class ClipboardPage : public SettingsPage {
     Q_OBJECT
 public:
-    static constexpr double recheckSeconds = 3.0;
-
     // Null layers use the current ones.
     explicit ClipboardPage(ClipboardStore* store, PasteKeys* keys = nullptr, RunningApps* apps = nullptr,
-                           Clock* clock = nullptr, QWidget* parent = nullptr);
-
-    // The setup model's request for the paste permission, set by whoever makes the page; the
-    // page checks again recheckSeconds after the button is pressed either way.
-    std::function<void()> grantAccessibility;
+                           QWidget* parent = nullptr);
 
     // "clipExcluded" as stored; anything but a list of strings reads as empty.
     static QStringList excluded();
@@ -46,7 +38,6 @@ public:
 
     bool axTrusted() const { return axTrusted_; }
     Row* accessibilityRow() const { return axRow_; }
-    QPushButton* openSettingsButton() const;
     Card* excludedCard() const { return excludedCard_; }
     QToolButton* addButton() const { return addButton_; }
     QPushButton* clearButton() const { return clear_; }
@@ -62,7 +53,6 @@ private:
     QPointer<ClipboardStore> store_;
     PasteKeys* keys_;
     RunningApps* apps_;
-    Timer* recheck_;
     bool axTrusted_ = false;
     Row* axRow_ = nullptr;
     Card* excludedCard_ = nullptr;

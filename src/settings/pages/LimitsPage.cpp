@@ -16,6 +16,7 @@
 #include <QPainterPath>
 #include <QPointer>
 #include <QProgressBar>
+#include <QScrollArea>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QToolButton>
@@ -159,7 +160,8 @@ LimitsPage::LimitsPage(const Services& services, QWidget* parent) : SettingsPage
     replyMode->setFixedWidth(180);
     whileOn_ << agents->add(new Row(t("agents.replyMode"), t("agents.replyMode.detail"), replyMode));
     claudeBadge_ = new StatusBadge(false, t("agents.hooksOk"));
-    whileOn_ << agents->add(new Row(QStringLiteral("Claude Code"), HookInstaller::settingsSummary(), claudeBadge_));
+    claudeRow_ = agents->add(new Row(QStringLiteral("Claude Code"), {}, claudeBadge_));
+    whileOn_ << claudeRow_;
     codexBadge_ = new StatusBadge(false, t("agents.hooksOk"));
     codexRow_ = agents->add(new Row(QStringLiteral("Codex"), t("agents.codexTrust"), codexBadge_));
     whileOn_ << codexRow_;
@@ -199,6 +201,7 @@ LimitsPage::LimitsPage(const Services& services, QWidget* parent) : SettingsPage
 
 void LimitsPage::showEvent(QShowEvent* event) {
     SettingsPage::showEvent(event);
+    refreshState();
     if (services_.setup) services_.setup->refresh();
     if (services_.usage) services_.usage->refresh();
 }
@@ -208,6 +211,20 @@ void LimitsPage::setAgents(bool on) {
     if (services_.agentSwitch) error = services_.agentSwitch->setEnabled(on);
     agentError_ = error ? std::optional<QString>(error->message) : std::nullopt;
     refreshState();
+    if (agentError_) showError();
+}
+
+void LimitsPage::showError() {
+    // The caption sits under the agents card, often below the fold: scroll it into view next
+    // to the switch that failed, once the layout has made room for it.
+    QTimer::singleShot(0, this, [this] {
+        for (QWidget* w = parentWidget(); w; w = w->parentWidget()) {
+            if (auto* scroll = qobject_cast<QScrollArea*>(w)) {
+                scroll->ensureWidgetVisible(error_, 0, 24);
+                return;
+            }
+        }
+    });
 }
 
 void LimitsPage::refreshState() {
@@ -221,6 +238,8 @@ void LimitsPage::refreshState() {
     AgentSwitch* sw = services_.agentSwitch;
     if (on) {
         codexRow_->setVisible(AgentSwitch::codexPresent());
+        // Read at each redraw: a configuration folder made meanwhile shows at once.
+        claudeRow_->setTexts(QStringLiteral("Claude Code"), HookInstaller::settingsSummary());
         claudeBadge_->setState(sw && sw->claudeConnected(), l.t(QStringLiteral("agents.hooksOk")));
         codexBadge_->setState(sw && sw->codexConnected(), l.t(QStringLiteral("agents.hooksOk")));
     }

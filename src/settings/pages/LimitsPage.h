@@ -40,11 +40,13 @@ protected:
 
 private:
     void refreshState();
+    void showError();
 
     Services services_;
     std::optional<QString> agentError_;
     Switch* watch_ = nullptr;
     QList<QWidget*> whileOn_;
+    Row* claudeRow_ = nullptr;
     Row* codexRow_ = nullptr;
     StatusBadge* claudeBadge_ = nullptr;
     StatusBadge* codexBadge_ = nullptr;
