@@ -1,9 +1,9 @@
 #include "X11Desktop.h"
 #include "TestEnv.h"
-#include <QFileInfo>
 #include <QStandardPaths>
 #include <csignal>
 #include <fcntl.h>
+#include <poll.h>
 #include <functional>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -39,18 +39,6 @@ pid_t forkExec(const QStringList& argv, const QString& display) {
     ::_exit(127);
 }
 
-bool exited(pid_t pid) {
-    int status = 0;
-    return ::waitpid(pid, &status, WNOHANG) == pid;
-}
-
-bool waitFor(const std::function<bool()>& pred, int timeoutMs) {
-    for (int waited = 0; waited < timeoutMs; waited += 20) {
-        if (pred()) return true;
-        ::usleep(20000);
-    }
-    return pred();
-}
 } // namespace
 
 X11Desktop* X11Desktop::current() { return g_current; }
@@ -60,25 +48,32 @@ bool X11Desktop::start(const QString& size) {
     const QString xvfb = QStandardPaths::findExecutable("Xvfb");
     const QString openbox = QStandardPaths::findExecutable("openbox");
     if (xvfb.isEmpty() || openbox.isEmpty()) return false;
-    // Other test processes run at the same time: take a display nobody holds.
-    for (int n = 100 + int(::getpid() % 800); n < 1000; ++n) {
-        if (QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || QFileInfo::exists(QString("/tmp/.X%1-lock").arg(n)))
-            continue;
-        const QString display = QString(":%1").arg(n);
-        const pid_t server = forkExec({xvfb, display, "-nolisten", "tcp", "-screen", "0", size + "x24"}, {});
-        if (server <= 0) return false;
-        pids_.push_back(server);
-        if (!waitFor([&] { return QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || exited(server); }, 5000))
-            return false;
-        if (exited(server)) {
-            pids_.pop_back();
-            continue; // lost a race for the display
-        }
-        display_ = display;
-        pids_.push_back(forkExec({openbox, "--sm-disable"}, display_));
-        return true;
+    // Other test processes start servers at the same time: the server picks a free display
+    // itself and tells which through a pipe.
+    int fds[2];
+    if (::pipe(fds) != 0) return false;
+    const pid_t server = forkExec({xvfb, "-displayfd", QString::number(fds[1]), "-nolisten", "tcp", "-screen", "0", size + "x24"}, {});
+    ::close(fds[1]);
+    if (server <= 0) {
+        ::close(fds[0]);
+        return false;
     }
-    return false;
+    pids_.push_back(server);
+    QByteArray number;
+    pollfd p {fds[0], POLLIN, 0};
+    while (!number.endsWith('\n') && ::poll(&p, 1, 5000) > 0) {
+        char buf[16];
+        const ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n <= 0) break;
+        number.append(buf, int(n));
+    }
+    ::close(fds[0]);
+    bool ok = false;
+    const int n = number.trimmed().toInt(&ok);
+    if (!ok) return false;
+    display_ = QString(":%1").arg(n);
+    pids_.push_back(forkExec({openbox, "--sm-disable"}, display_));
+    return true;
 }
 
 void X11Desktop::stopHelpers() {
