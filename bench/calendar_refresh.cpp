@@ -2,6 +2,9 @@
 // recurring (daily, weekly, monthly, with exceptions, in a zone, in UTC and floating), plus 200
 // tasks. Prints the cold start (first scan that parses every file, then the first refresh), the
 // background rescan of unchanged files, and the warm refresh on the GUI thread (aim: under 5 ms).
+// Beside it, a hostile folder (default 3,000 files, or the first argument) of rules that step
+// every minute from 1900: its first scan, and when the first calendar appears. Then the cost
+// of writes on the GUI thread while other programs have changed many files.
 #include "BenchSupport.h"
 #include "calendar/EventService.h"
 #include "core/Settings.h"
@@ -12,6 +15,9 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QEventLoop>
+#include <QTimer>
+#include <utime.h>
 #include <cstdio>
 
 using namespace lomex;
@@ -72,6 +78,55 @@ void makeVdir(const QString& root, const QDateTime& now) {
     }
 }
 
+void makeHostile(const QString& root, int files, const QString& rule) {
+    // A calendar of ordinary events after the hostile one, so "the calendars that are done"
+    // has something to show.
+    QDir().mkpath(root + "/a-hostile");
+    QDir().mkpath(root + "/b-ordinary");
+    for (int i = 0; i < files; ++i)
+        write(QStringLiteral("%1/a-hostile/h%2.ics").arg(root).arg(i),
+              QStringLiteral("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:h%1\r\nSUMMARY:tick\r\n"
+                             "DTSTART:19000101T000000Z\r\nDTEND:19000101T000100Z\r\nRRULE:%2\r\nEND:VEVENT\r\n"
+                             "END:VCALENDAR\r\n").arg(i).arg(rule));
+    write(root + "/b-ordinary/o.ics", "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:o\r\nSUMMARY:o\r\n"
+                                      "DTSTART:20270101T090000Z\r\nRRULE:FREQ=DAILY\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n");
+}
+
+// The first background scan of a root: when the first calendar appears, when the scan ends.
+void firstScan(const char* name, const QString& root) {
+    VdirCalendarStore store(root);
+    QElapsedTimer t;
+    double firstMs = -1;
+    QObject::connect(&store, &CalendarStore::changed, [&] {
+        if (firstMs < 0) firstMs = t.nsecsElapsed() / 1e6;
+    });
+    QEventLoop loop;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!store.isScanning()) loop.quit();
+    });
+    t.start();
+    store.lookForChanges();
+    poll.start(1);
+    loop.exec();
+    std::printf("%-40s first calendar after %8.1f ms, scan done after %8.1f ms; %lld rule steps, %d series skipped\n",
+                name, firstMs, t.nsecsElapsed() / 1e6, (long long)store.ruleStepsOfLastScan(),
+                store.skippedSeriesOfLastScan());
+}
+
+// Marks every .ics file under root as changed by another program.
+int touchAll(const QString& root) {
+    int n = 0;
+    const qint64 when = QDateTime::currentSecsSinceEpoch() + 60;
+    for (const QFileInfo& d : QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot))
+        for (const QFileInfo& f : QDir(d.absoluteFilePath()).entryInfoList({"*.ics"}, QDir::Files)) {
+            utimbuf times{time_t(when), time_t(when + n)};
+            utime(QFile::encodeName(f.absoluteFilePath()).constData(), &times);
+            ++n;
+        }
+    return n;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -105,5 +160,44 @@ int main(int argc, char** argv) {
     const auto warm = bench::sampleMicros(50, [&] { service.refresh(); });
     std::printf("warm refresh on the GUI thread: median %.2f ms, p95 %.2f ms (aim < 5 ms)\n",
                 bench::percentile(warm, 50) / 1000, bench::percentile(warm, 95) / 1000);
+
+    // Writes while other programs changed files: the GUI thread waits for the write alone.
+    const int touched = touchAll(root);
+    NewEvent e{"cal0", "Nová schůzka", false, {}, QDateTime::currentDateTime(), QDateTime::currentDateTime().addSecs(3600), {}};
+    t.restart();
+    store.saveEvent(e);
+    std::printf("saveEvent on the GUI thread with %d files changed by others: %.2f ms\n", touched, t.nsecsElapsed() / 1e6);
+
+    const int hostileFiles = argc > 1 ? std::atoi(argv[1]) : 3000;
+    const QString hostile = home.path() + "/hostile";
+    makeHostile(hostile, hostileFiles, "FREQ=MINUTELY;COUNT=999999999");
+    const QString narrowed = home.path() + "/narrowed";
+    makeHostile(narrowed, hostileFiles, "FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR,SA,SU;COUNT=999999999");
+    std::printf("\nfirst scans, side by side:\n");
+    firstScan("2,000 ordinary events (5 calendars)", root);
+    firstScan(QStringLiteral("%1 minutely rules from 1900").arg(hostileFiles).toUtf8().constData(), hostile);
+    firstScan(QStringLiteral("%1 daily BYDAY rules from 1900").arg(hostileFiles).toUtf8().constData(), narrowed);
+
+    // Completing a task next to 100 changed files with minutely rules.
+    QDir().mkpath(hostile + "/tasks");
+    write(hostile + "/tasks/t.ics", "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VTODO\r\nUID:t\r\nSUMMARY:t\r\n"
+                                    "END:VTODO\r\nEND:VCALENDAR\r\n");
+    VdirCalendarStore hostileStore(hostile);
+    hostileStore.scanNow();
+    QList<CalendarTask> tasks;
+    hostileStore.fetchIncompleteTasks(QDateTime::currentDateTime().addYears(1), &hostileStore,
+                                      [&](QList<CalendarTask> list) { tasks = std::move(list); });
+    QCoreApplication::processEvents();
+    const qint64 when = QDateTime::currentSecsSinceEpoch() + 120;
+    for (int i = 0; i < std::min(100, hostileFiles); ++i) {
+        utimbuf times{time_t(when), time_t(when + i)};
+        utime(QFile::encodeName(QStringLiteral("%1/a-hostile/h%2.ics").arg(hostile).arg(i)).constData(), &times);
+    }
+    if (!tasks.isEmpty()) {
+        t.restart();
+        hostileStore.completeTask(tasks.first(), QDateTime::currentDateTime());
+        std::printf("completeTask on the GUI thread with 100 minutely-rule files changed by others: %.2f ms\n",
+                    t.nsecsElapsed() / 1e6);
+    }
     return 0;
 }

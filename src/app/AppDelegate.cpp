@@ -249,7 +249,11 @@ void AppDelegate::startServices() {
     headphones_->onNotice = [this](const Notice& notice) { model_->show(notice); };
     battery_->start();
     headphones_->start();
+    // The soon event is the live activity's meeting.
+    connect(events_, &EventService::eventsChanged, this,
+            [this] { liveActivity_->setMeeting(events_->soonEvent().has_value()); });
     events_->start();
+    liveActivity_->setMeeting(events_->soonEvent().has_value());
     usage_->start();
     clipboard_->start();
     contacts_->start();

@@ -1,4 +1,5 @@
 #include "app/NotchPanel.h"
+#include "ui/Accessibility.h"
 #include "notch/NotchModel.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
@@ -35,6 +36,7 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
       settings_(settings ? settings : &Settings::shared()),
       clicks_(clicks) {
     Q_ASSERT(model_);
+    a11y::setRole(this, QAccessible::Window);
     setObjectName(QStringLiteral("notchPanel"));
     setWindowTitle(QStringLiteral("Lomex"));
     setAttribute(Qt::WA_ShowWithoutActivating);

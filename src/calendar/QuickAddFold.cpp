@@ -209,6 +209,13 @@ void QuickAddParser::Text::consume(Range range) {
     rebuild();
 }
 
+void QuickAddParser::Text::consumeCharacter(int index) {
+    if (index < 0 || index >= count()) return;
+    characters_[index] = QStringLiteral(" ");
+    foldedCharacters_[index] = QStringLiteral(" ");
+    rebuild();
+}
+
 namespace {
 bool isTitleStopword(const QString& folded) {
     static const QStringList stopwords = {"v", "ve", "na", "o", "at", "on", "in", "od", "do",

@@ -365,13 +365,17 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
         }
     }
 
+    // Closing full stops of dotted clock times, hidden until the time steps have run: a stop
+    // goes with its time only when a time step reads the digits before it.
+    std::vector<int> dottedStops;
     for (const QRegularExpression& re : P.numericDates) {
         std::optional<Match> m = text.match(re);
         while (m && &re == &P.numericDates[0] && isDottedTime(*m)) {
-            // Czech clock notation with a closing full stop ("18.30."): the time recognisers read
-            // it, its stop goes with it, and a date may still follow.
+            // Czech clock notation with a closing full stop ("18.30."): the time recognisers may
+            // read it, and a date may still follow.
             const int end = m->whole().end;
-            text.consume({end - 1, end});
+            text.mask({end - 1, end});
+            dottedStops.push_back(text.characterIndex(end - 1));
             m = text.match(re, end);
         }
         if (m) {
@@ -496,6 +500,9 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
         }
     }
 
+    for (int stop : dottedStops)
+        if (stop > 0 && text.isConsumed(stop - 1)) text.consumeCharacter(stop);
+
     if (auto m = text.match(P.partOfDay)) {
         if (!tonight) {
             QString pod = *m->group(1);
@@ -522,7 +529,8 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
             h = adjust(*hour, meridiem, partOfDay, hourPadded);
             if (rangeEndHour) {
                 int e = adjust(*rangeEndHour, meridiem, partOfDay, endPadded);
-                if (e < *h && e + 12 <= 23) e += 12;
+                // A zero-padded end is a 24-hour time like a zero-padded start: no afternoon +12.
+                if (e < *h && e + 12 <= 23 && !endPadded) e += 12;
                 // Still not after the start although a smaller hour was typed: an overnight
                 // range ("od 22 do 2", "22-10", "od 15 do 3"), which ends at the hour as typed on
                 // the next day, not at an afternoon hour or a full day later.

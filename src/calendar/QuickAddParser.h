@@ -58,6 +58,10 @@ public:
         void mask(Range range);
         QString original(Range range) const;
         QString remainingTitle() const;
+        // By character, for a step that decides later what becomes of a character it hid.
+        int characterIndex(int offset) const { return floorIndex(offset); }
+        bool isConsumed(int index) const { return index >= 0 && index < count() && characters_[index] == u" "; }
+        void consumeCharacter(int index);
 
         const QString& folded() const { return folded_; }
         int count() const { return int(characters_.size()); }

@@ -79,6 +79,8 @@ std::optional<QList<Departure>> departureBoard(const QByteArray& body) {
         d.headsign = nonEmpty(jf::string(trip, "headsign")).value_or(QString());
         d.time = *when;
         d.cancelled = jf::boolean(trip, "is_canceled").value_or(false);
+        d.tripId = nonEmpty(jf::string(trip, "id")).value_or(QString());
+        d.scheduled = date(jf::string(times, "scheduled"));
         const json& delay = jf::object(item, "delay");
         d.realTime = jf::boolean(delay, "is_available").value_or(false);
         if (d.realTime) {
@@ -111,6 +113,8 @@ std::optional<QList<Departure>> stopTimes(const QByteArray& body) {
         d.headsign = nonEmpty(jf::string(item, "headsign")).value_or(QString());
         d.time = *when;
         d.realTime = jf::boolean(item, "realTime").value_or(false);
+        d.tripId = nonEmpty(jf::string(item, "tripId")).value_or(QString());
+        d.scheduled = scheduled;
         if (d.realTime && scheduled) d.delayMinutes = int(std::lround(scheduled->secsTo(*when) / 60.0));
         d.platform = nonEmpty(jf::string(place, "track"));
         if (!d.platform) d.platform = nonEmpty(jf::string(place, "scheduledTrack"));

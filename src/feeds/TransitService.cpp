@@ -288,6 +288,11 @@ void TransitService::finishLoad(quint64 ticket, const http::Response& response,
     updateLeave();
 }
 
+QString TransitService::Departure::identity() const {
+    if (!tripId.isEmpty()) return QStringLiteral("trip|") + tripId;
+    return line + QLatin1Char('|') + headsign + QLatin1Char('|') + scheduled.value_or(time).toString(Qt::ISODate);
+}
+
 void TransitService::updateLeave() {
     std::optional<Leave> next;
     if (settings_->boolValue(QStringLiteral("leaveEnabled"), false)) {
@@ -306,16 +311,16 @@ void TransitService::updateLeave() {
         }
         if (best)
             next = Leave{best->line, best->headsign, best->time, best->time.addSecs(-walkSeconds),
-                         best->color(), best->textColor()};
+                         best->color(), best->textColor(), best->identity()};
     }
     if (next != leave_) {
         leave_ = next;
         emit leaveChanged();
     }
     if (leave_ && clock_->now().secsTo(leave_->leaveAt) <= kLeaveNoticeSeconds) {
-        const QString id = leave_->line + QLatin1Char('|') + leave_->departure.toString(Qt::ISODate);
-        if (id != announcedLeave_) {
-            announcedLeave_ = id;
+        // Live predictions move by seconds at every load: the departure is known by its trip.
+        if (leave_->departureIdentity != announcedLeave_) {
+            announcedLeave_ = leave_->departureIdentity;
             if (onLeaveNow) onLeaveNow(*leave_);
         }
     }

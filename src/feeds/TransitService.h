@@ -53,6 +53,10 @@ public:
         std::optional<QColor> customTextColor;
         bool realTime = false;
         bool cancelled = false;
+        QString tripId;                    // the feed's trip, where it names one
+        std::optional<QDateTime> scheduled; // the timetable's time
+        // The same departure from one load to the next, while its predicted time moves.
+        QString identity() const;
         QColor color() const;     // the badge fill
         QColor textColor() const; // the badge text
     };
@@ -64,6 +68,7 @@ public:
         QDateTime leaveAt; // departure less the walk
         QColor color;
         QColor textColor;
+        QString departureIdentity; // Departure::identity of the departure it is for
         bool operator==(const Leave&) const = default;
     };
 

@@ -1,6 +1,7 @@
 #include "notch/NotchTabBar.h"
 #include "core/L10n.h"
 #include "notch/NotchPageHost.h"
+#include "ui/Accessibility.h"
 #include "ui/Symbols.h"
 #include <QEnterEvent>
 #include <QHBoxLayout>
@@ -10,15 +11,23 @@
 namespace lomex {
 
 NotchTabButton::NotchTabButton(NotchModel::Tab tab, QWidget* parent) : QAbstractButton(parent), tab_(tab) {
+    a11y::setRole(this, QAccessible::PageTab);
     setObjectName(QStringLiteral("tab.") + NotchModel::rawName(tab));
     setCursor(Qt::PointingHandCursor);
-    setFocusPolicy(Qt::NoFocus);
+    // The keyboard reaches every tab; a click does not leave a ring behind.
+    setFocusPolicy(Qt::TabFocus);
+    retranslate();
+}
+
+void NotchTabButton::retranslate() {
     setToolTip(L10n::shared().t(objectName()));
+    setAccessibleName(toolTip());
 }
 
 void NotchTabButton::setSelected(bool on) {
     if (selected_ == on) return;
     selected_ = on;
+    a11y::setSelected(this, on);
     update();
 }
 
@@ -34,6 +43,11 @@ void NotchTabButton::paintEvent(QPaintEvent*) {
     const QColor c = selected_ ? Qt::white : QColor(255, 255, 255, 150);
     p.drawPixmap(QPoint((width() - s) / 2, (height() - s) / 2),
                  symbols::pixmap(tabSymbol(tab_), s, c, devicePixelRatioF()));
+    if (a11y::showsFocusRing(this)) {
+        p.setPen(QPen(a11y::notchFocusRing(), 2));
+        p.setBrush(Qt::NoBrush);
+        p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
+    }
 }
 
 void NotchTabButton::enterEvent(QEnterEvent*) {
@@ -52,25 +66,30 @@ NotchTabBar::NotchTabBar(NotchModel* model, QWidget* parent) : QWidget(parent), 
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
-    tabsLayout_ = new QHBoxLayout;
+    // The tabs alone form the tab list; the gear beside them is a button of its own.
+    tabList_ = new a11y::Group(QAccessible::PageTabList, this);
+    tabsLayout_ = new QHBoxLayout(tabList_);
     tabsLayout_->setSpacing(4);
     tabsLayout_->setContentsMargins(0, 0, 0, 0);
-    row->addLayout(tabsLayout_);
+    row->addWidget(tabList_);
     row->addStretch();
     auto* gear = new QToolButton(this);
     gear->setObjectName(QStringLiteral("gear"));
     gear->setAutoRaise(true);
-    gear->setFocusPolicy(Qt::NoFocus);
+    gear->setFocusPolicy(Qt::TabFocus);
     gear->setCursor(Qt::PointingHandCursor);
     gear->setIcon(symbols::icon(QStringLiteral("gearshape.fill"), QColor(255, 255, 255, 170)));
     gear->setIconSize(QSize(15, 15));
     gear->setStyleSheet(QStringLiteral("QToolButton{border:none;background:transparent;padding:4px;}"
-                                       "QToolButton:hover{background:rgba(255,255,255,22);border-radius:8px;}"));
+                                       "QToolButton:hover{background:rgba(255,255,255,22);border-radius:8px;}"
+                                       "QToolButton:focus{border:2px solid %1;border-radius:8px;padding:2px;}")
+                           .arg(a11y::notchFocusRing().name()));
     connect(gear, &QToolButton::clicked, this, [this] {
         if (onSettings) onSettings();
     });
     gear_ = gear;
     row->addWidget(gear);
+    retranslate();
 
     // A new order or hidden set always comes with visibleTabsChanged: one rebuild per change.
     connect(model_, &NotchModel::visibleTabsChanged, this, &NotchTabBar::rebuild);
@@ -82,7 +101,7 @@ void NotchTabBar::rebuild() {
     qDeleteAll(buttons_);
     buttons_.clear();
     for (NotchModel::Tab tab : model_->visibleTabs()) {
-        auto* b = new NotchTabButton(tab, this);
+        auto* b = new NotchTabButton(tab, tabList_);
         connect(b, &QAbstractButton::clicked, model_, [this, tab] { model_->open(tab); });
         connect(b, &NotchTabButton::hovered, model_, [this](NotchModel::Tab t, bool inside) {
             model_->hoverTab(t, inside);
@@ -94,7 +113,9 @@ void NotchTabBar::rebuild() {
 }
 
 void NotchTabBar::retranslate() {
-    for (auto* b : buttons_) b->setToolTip(L10n::shared().t(b->objectName()));
+    for (auto* b : buttons_) b->retranslate();
+    tabList_->setAccessibleName(L10n::shared().t(QStringLiteral("settings.tabs")));
+    gear_->setAccessibleName(L10n::shared().t(QStringLiteral("settings.title")));
 }
 
 void NotchTabBar::updateSelection() {

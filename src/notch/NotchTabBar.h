@@ -16,6 +16,7 @@ public:
     NotchTabButton(NotchModel::Tab tab, QWidget* parent = nullptr);
     NotchModel::Tab tab() const { return tab_; }
     void setSelected(bool on);
+    void retranslate();
     bool isSelected() const { return selected_; }
     QSize sizeHint() const override { return {34, 28}; }
 
@@ -48,6 +49,7 @@ public:
 private:
     void updateSelection();
     NotchModel* model_;
+    QWidget* tabList_;
     QHBoxLayout* tabsLayout_;
     QList<NotchTabButton*> buttons_;
     QAbstractButton* gear_;

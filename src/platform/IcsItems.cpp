@@ -205,14 +205,30 @@ std::optional<QString> optionalText(icalcomponent* c, icalproperty_kind kind) {
 }
 
 // Resolves the TZID of one file: zones the system knows first (IANA, then Windows names), then
-// the file's own VTIMEZONE; a name nobody explains reads as floating.
+// the file's own VTIMEZONE; a name nobody explains reads as floating. A VTIMEZONE is checked
+// only when a time needs it: checking steps its rules, and most name a zone the system knows.
 struct FileZones {
     ZoneCache& shared;
+    QHash<QByteArray, icalcomponent*> definitions; // the file's VTIMEZONEs by TZID, alive while parsing
     QHash<QByteArray, std::shared_ptr<const Zone>> own;
 
     std::shared_ptr<const Zone> find(const QByteArray& tzid) {
         if (auto z = shared.named(tzid)) return z;
-        return own.value(tzid);
+        auto it = own.constFind(tzid);
+        if (it != own.constEnd()) return it.value();
+        std::shared_ptr<const Zone> zone;
+        if (icalcomponent* c = definitions.value(tzid)) {
+            char* text = icalcomponent_as_ical_string_r(c);
+            const QByteArray key(text ? text : "");
+            std::free(text);
+            zone = shared.defined(key, [c]() -> std::shared_ptr<const Zone> {
+                if (!usableZone(c)) return nullptr; // its times read as floating
+                auto z = std::make_shared<IcalZone>(c);
+                return z->valid() ? z : nullptr;
+            });
+        }
+        own.insert(tzid, zone);
+        return zone;
     }
 };
 
@@ -294,10 +310,7 @@ void readCalendar(icalcomponent* cal, FileZones& zones, ParsedFile& out) {
          c = icalcomponent_get_next_component(cal, ICAL_VTIMEZONE_COMPONENT)) {
         icalproperty* p = icalcomponent_get_first_property(c, ICAL_TZID_PROPERTY);
         const char* tzid = p ? icalproperty_get_tzid(p) : nullptr;
-        if (!tzid || !*tzid) continue;
-        if (!usableZone(c)) continue; // its times read as floating
-        auto zone = std::make_shared<IcalZone>(c);
-        if (zone->valid()) zones.own.insert(QByteArray(tzid), zone);
+        if (tzid && *tzid) zones.definitions.insert(QByteArray(tzid), c);
     }
     QHash<QString, int> seriesOfUid;
     for (icalcomponent* c = icalcomponent_get_first_component(cal, ICAL_VEVENT_COMPONENT); c;
@@ -488,23 +501,55 @@ CalendarEvent makeEvent(const EventPart& p, const QString& calendarId, const Spa
     return ev;
 }
 
-void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint64 to, Series::Expansion& ex) {
+// Wall seconds between instances of a rule without BY parts (seconds to weeks); 0 for others.
+qint64 fixedSpacing(const icalrecurrencetype& r, bool dates) {
+    for (const short* by : {r.by_second, r.by_minute, r.by_hour, r.by_day, r.by_month_day, r.by_year_day, r.by_week_no,
+                            r.by_month, r.by_set_pos})
+        if (hasPart(by)) return 0;
+    const qint64 interval = std::max<qint64>(1, r.interval);
+    switch (r.freq) {
+    case ICAL_SECONDLY_RECURRENCE: return dates ? 0 : interval;
+    case ICAL_MINUTELY_RECURRENCE: return dates ? 0 : 60 * interval;
+    case ICAL_HOURLY_RECURRENCE: return dates ? 0 : 3600 * interval;
+    case ICAL_DAILY_RECURRENCE: return kDay * interval;
+    case ICAL_WEEKLY_RECURRENCE: return 7 * kDay * interval;
+    default: return 0;
+    }
+}
+
+void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint64 to, Series::Expansion& ex,
+            StepBudget* budget) {
     ex = Series::Expansion{from, to, {}};
     const qint64 startWall = wallOf(start);
+    // A counted rule cannot skip ahead, so it steps from its start. Without BY parts its
+    // instances are evenly spaced: when more than the steps any series may take lie before
+    // the stretch, stepping would end before reaching it; it is not stepped at all.
+    if (const qint64 every = fixedSpacing(rule, start.isDate()); every > 0 && rule.count > 0 && from > startWall &&
+        (from - startWall) / every > maxRuleSteps)
+        return;
     icalrecur_iterator* it = icalrecur_iterator_new(rule, icalWall(startWall, start.isDate()));
     if (!it) return;
     // Skip far ahead for an old series (not possible with COUNT, which counts from the start).
     if (rule.count == 0 && from > startWall) icalrecur_iterator_set_start(it, icalWall(from, start.isDate()));
-    int steps = 0;
+    const qint64 limit = budget ? std::min<qint64>(maxRuleSteps, budget->limit()) : maxRuleSteps;
+    qint64 steps = 0;
     for (icaltimetype next = icalrecur_iterator_next(it); !icaltime_is_null_time(next);
          next = icalrecur_iterator_next(it)) {
-        if (++steps > maxRuleSteps || ex.walls.size() >= maxOccurrences * 4) break;
+        if (++steps > limit || ex.walls.size() >= maxOccurrences * 4) {
+            if (budget && steps > limit && limit < maxRuleSteps) budget->cut = true;
+            steps = std::min(steps, limit);
+            break;
+        }
         const qint64 wall = wallSeconds(QDate(next.year, next.month, next.day),
                                         next.is_date ? QTime(0, 0) : QTime(next.hour, next.minute, std::min(next.second, 59)));
         if (wall > to) break;
         if (wall >= from) ex.walls.append(wall);
     }
     icalrecur_iterator_free(it);
+    if (budget) {
+        budget->left -= steps;
+        budget->spent += steps;
+    }
 }
 
 // libical builds and frees nested components recursively, so a file nesting thousands deep
@@ -569,6 +614,15 @@ qint64 wallToUtc(const Zone& zone, qint64 wall) {
     return first; // skipped wall time
 }
 
+std::shared_ptr<const Zone> ZoneCache::defined(const QByteArray& text,
+                                               const std::function<std::shared_ptr<const Zone>()>& make) {
+    auto it = defined_.constFind(text);
+    if (it != defined_.constEnd()) return it.value();
+    auto zone = make();
+    defined_.insert(text, zone);
+    return zone;
+}
+
 std::shared_ptr<const Zone> ZoneCache::named(const QByteArray& tzid) {
     auto it = zones_.constFind(tzid);
     if (it != zones_.constEnd()) return it.value();
@@ -607,7 +661,7 @@ std::optional<ParsedFile> parse(const QByteArray& text, ZoneCache& zones, QStrin
         return std::nullopt;
     }
     ParsedFile out;
-    FileZones fileZones{zones, {}};
+    FileZones fileZones{zones, {}, {}};
     bool any = false;
     if (icalcomponent_isa(root) == ICAL_VCALENDAR_COMPONENT) {
         readCalendar(root, fileZones, out);
@@ -628,8 +682,9 @@ std::optional<ParsedFile> parse(const QByteArray& text, ZoneCache& zones, QStrin
 }
 
 QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId, const QDateTime& from,
-                                 const QDateTime& to) {
+                                 const QDateTime& to, StepBudget* budget) {
     QList<CalendarEvent> out;
+    if (series.skipped) return out;
     const qint64 fromS = from.toSecsSinceEpoch();
     const qint64 toS = to.toSecsSinceEpoch();
     auto overlaps = [&](qint64 s, qint64 e) { return s < toS && (e > fromS || (e == s && s >= fromS)); };
@@ -659,8 +714,15 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     if (series.rule) rule = ruleFor(*series.rule, m.start);
 
     std::optional<InstanceSet> skipped; // built at the first instance that may overlap
+    // RRULE, RDATE and DTSTART may name one instant in different forms (a zone, UTC, a period):
+    // only one recurrence is considered, the first met. Only RDATEs can repeat an instance.
+    QSet<qint64> considered;
     auto consider = [&](const Time& start, std::optional<qint64> length = std::nullopt) {
         const qint64 s = start.seconds();
+        if (!series.rdates.isEmpty()) {
+            if (considered.contains(s)) return;
+            considered.insert(s);
+        }
         if (!skipped) {
             skipped.emplace();
             for (const Time& x : series.exdates) skipped->add(x);
@@ -671,18 +733,14 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
         const qint64 e = length ? s + *length : endSeconds(start, s, span);
         if (overlaps(s, e)) out.append(makeEvent(m, calendarId, span, s, e));
     };
-    auto considerRdates = [&](std::optional<qint64> skipWall) {
-        for (int i = 0; i < series.rdates.size(); ++i) {
-            const Time& r = series.rdates[i];
-            if (skipWall && wallOf(r) == *skipWall && r.kind == m.start.kind) continue;
-            consider(r, series.rdateLengths.value(i));
-        }
+    auto considerRdates = [&] {
+        for (int i = 0; i < series.rdates.size(); ++i) consider(series.rdates[i], series.rdateLengths.value(i));
     };
 
     if (!rule && series.rdates.isEmpty() && cannotOverlap(m)) return out;
     if (!rule) {
         consider(m.start);
-        considerRdates(std::nullopt);
+        considerRdates();
         return out;
     }
 
@@ -691,16 +749,17 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     const qint64 needFrom = fromS - longest - 2 * kDay;
     const qint64 needTo = toS + 2 * kDay;
     Series::Expansion& ex = series.expansion;
-    if (needFrom < ex.from || needTo > ex.to) expand(*rule, m.start, needFrom, needTo + expansionAheadSeconds, ex);
+    if (needFrom < ex.from || needTo > ex.to) expand(*rule, m.start, needFrom, needTo + expansionAheadSeconds, ex, budget);
     const int before = int(out.size());
     if (startWall >= needFrom && startWall <= needTo) consider(m.start);
+    else if (!series.rdates.isEmpty()) considered.insert(m.start.seconds()); // an RDATE of DTSTART stays out too
     for (qint64 wall : ex.walls) {
         if (out.size() - before >= maxOccurrences) break;
         if (wall < needFrom || wall == startWall) continue;
         if (wall > needTo) break;
         consider(atWall(m.start, wall));
     }
-    considerRdates(startWall);
+    considerRdates();
     return out;
 }
 

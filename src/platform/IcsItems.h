@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 #include <QTime>
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -27,8 +29,12 @@ public:
 class ZoneCache {
 public:
     std::shared_ptr<const Zone> named(const QByteArray& tzid);
+    // A zone a file's own VTIMEZONE defines, made (or refused, null) once per distinct text:
+    // every file of a calendar program carries the same few definitions.
+    std::shared_ptr<const Zone> defined(const QByteArray& text, const std::function<std::shared_ptr<const Zone>()>& make);
 private:
     QHash<QByteArray, std::shared_ptr<const Zone>> zones_;
+    QHash<QByteArray, std::shared_ptr<const Zone>> defined_;
 };
 
 // A DATE or DATE-TIME value as written: a day, a floating wall time, UTC, or a wall time in a zone.
@@ -72,6 +78,8 @@ struct Series {
     QList<std::optional<qint64>> rdateLengths;
     QList<Time> exdates;
     QList<EventPart> overrides;
+    // Not shown: reading it would have spent more rule steps than its scan had left.
+    bool skipped = false;
 
     // The rule's instances (wall times) over a stretch of time, kept between queries: stepping a
     // rule is the costly part of a refresh, and the agenda asks about the same days every 30 s.
@@ -103,12 +111,26 @@ constexpr int maxRuleSteps = 20000;
 // How far past a query an expansion reaches, so the following days' queries reuse it.
 constexpr qint64 expansionAheadSeconds = 35 * 86400;
 
+// Rule steps a whole scan may spend expanding what it read; a series that would need more than
+// what is left is cut short (cut set) and left for the caller to skip.
+struct StepBudget {
+    qint64 left = 0;
+    // Once no more than this is left, a series may spend at most cheapSteps: costly series one
+    // after another must not leave nothing for the ordinary ones read after them.
+    qint64 reserve = 0;
+    qint64 cheapSteps = 0;
+    qint64 spent = 0;
+    bool cut = false;
+
+    qint64 limit() const { return left <= reserve ? std::min(left, cheapSteps) : left; }
+};
+
 // Reads one .ics file. nullopt (with error set) when it is not an iCalendar object.
 std::optional<ParsedFile> parse(const QByteArray& text, ZoneCache& zones, QString* error = nullptr);
 
 // The occurrences of a series that overlap [from, to).
 QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId, const QDateTime& from,
-                                 const QDateTime& to);
+                                 const QDateTime& to, StepBudget* budget = nullptr);
 
 // The next due time of a recurring task after its current one, as written in the file.
 std::optional<Time> nextDue(const QByteArray& rule, const Time& due);

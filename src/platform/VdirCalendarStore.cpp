@@ -14,7 +14,9 @@
 #include <QTimeZone>
 #include <QUuid>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 #include <cstdlib>
+#include <limits>
 #include <libical/ical.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -212,64 +214,128 @@ void VdirCalendarStore::requestAccess(const QString& calendarTitle, const QStrin
 
 // ---- reading ----
 
-std::shared_ptr<const VdirCalendarStore::Snapshot> VdirCalendarStore::scan(const QString& root,
-                                                                          std::shared_ptr<const Snapshot> previous) {
-    auto next = std::make_shared<Snapshot>();
-    QHash<QString, const Item*> known;
-    if (previous)
-        for (const Folder& f : previous->folders)
-            for (const Item& i : f.items) known.insert(i.path, &i);
+namespace {
 
-    ics::ZoneCache zones;
-    ics::forgetLocalOffsets();
+// What one scan carries from file to file.
+struct ScanWork {
+    ics::StepBudget budget{VdirCalendarStore::maxScanRuleSteps, VdirCalendarStore::cheapRuleStepsReserve,
+                           VdirCalendarStore::cheapSeriesSteps};
     // New series are expanded over the coming days here, off the GUI thread, so the agenda's
     // first refresh after a change finds them ready.
-    const QDateTime now = QDateTime::currentDateTimeUtc();
-    const QDateTime warmFrom = now.addDays(-2), warmTo = now.addDays(9);
+    QDateTime warmFrom, warmTo;
+    int parsed = 0;
+    int skipped = 0;
+    QString firstSkipped;
+
+    ScanWork() {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        warmFrom = now.addDays(-2);
+        warmTo = now.addDays(9);
+    }
+    void logSkipped() const {
+        if (skipped == 0) return;
+        logWarning(QStringLiteral("%1 recurring calendar items not shown: reading them would take more than %2 rule "
+                                  "steps (the first: %3)")
+                       .arg(skipped).arg(VdirCalendarStore::maxScanRuleSteps).arg(firstSkipped));
+    }
+};
+
+// One file as the snapshot keeps it: taken from old when its size and time match, else read.
+// nullopt when it is not a regular file.
+std::optional<VdirCalendarStore::Item> readItem(const QString& path, const VdirCalendarStore::Item* old,
+                                                ics::ZoneCache& zones, ScanWork& work) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    VdirCalendarStore::Item item{path, qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, nullptr};
+    if (old && old->size == item.size && old->mtimeNs == item.mtimeNs) {
+        item.parsed = old->parsed;
+        return item;
+    }
+    if (item.size > VdirCalendarStore::maxFileBytes) {
+        logOnce(path + QString::number(item.mtimeNs), "calendar item too large, skipped: " + path);
+        return item;
+    }
+    ++work.parsed;
+    QString error;
+    auto data = fileio::readRegularFile(path, VdirCalendarStore::maxFileBytes, &error);
+    std::optional<ics::ParsedFile> parsed = data ? ics::parse(*data, zones, &error) : std::nullopt;
+    if (!parsed) {
+        logOnce(path + QString::number(item.mtimeNs), "calendar item skipped: " + path + ": " + error);
+        return item;
+    }
+    for (ics::Series& series : parsed->series) {
+        if (!series.rule) continue;
+        work.budget.cut = false;
+        (void)ics::occurrences(series, {}, work.warmFrom, work.warmTo, &work.budget);
+        if (!work.budget.cut) continue;
+        series.skipped = true;
+        if (work.skipped++ == 0) work.firstSkipped = path;
+    }
+    item.parsed = std::make_shared<const ics::ParsedFile>(std::move(*parsed));
+    return item;
+}
+
+void addKinds(VdirCalendarStore::Folder& folder, const VdirCalendarStore::Item& item) {
+    if (!item.parsed) return;
+    folder.hasEvents = folder.hasEvents || !item.parsed->series.isEmpty();
+    folder.hasTasks = folder.hasTasks || !item.parsed->tasks.isEmpty();
+}
+
+} // namespace
+
+std::shared_ptr<const VdirCalendarStore::Snapshot> VdirCalendarStore::scan(const QString& root,
+                                                                          std::shared_ptr<const Snapshot> previous,
+                                                                          const Publish& publish) {
+    auto next = std::make_shared<Snapshot>();
+    QHash<QString, const Item*> known;
+    QHash<QString, const Folder*> knownFolders;
+    if (previous)
+        for (const Folder& f : previous->folders) {
+            knownFolders.insert(f.info.id, &f);
+            for (const Item& i : f.items) known.insert(i.path, &i);
+        }
+
+    ics::forgetLocalOffsets();
+    ScanWork work;
     int items = 0;
     const QFileInfoList dirs = QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
-    for (const QFileInfo& d : dirs) {
+    for (int d = 0; d < dirs.size(); ++d) {
+        const QFileInfo& dir = dirs[d];
         Folder folder;
-        folder.path = d.absoluteFilePath();
-        folder.info.id = d.fileName();
+        folder.path = dir.absoluteFilePath();
+        folder.info.id = dir.fileName();
         const QString name = readSmallText(folder.path + QStringLiteral("/displayname"));
-        folder.info.title = name.isEmpty() ? d.fileName() : name;
+        folder.info.title = name.isEmpty() ? dir.fileName() : name;
         folder.info.color = readSmallText(folder.path + QStringLiteral("/color"));
         folder.info.writable = ::access(QFile::encodeName(folder.path).constData(), W_OK) == 0;
+        // One zone cache per calendar: once published, a calendar's zones belong to the GUI thread.
+        ics::ZoneCache zones;
         const QFileInfoList files = QDir(folder.path).entryInfoList({QStringLiteral("*.ics")}, QDir::Files, QDir::Name);
         for (const QFileInfo& f : files) {
             if (++items > maxItems) {
                 logOnce(root + "#limit", QStringLiteral("more than %1 calendar items in %2; the rest are not read").arg(maxItems).arg(root));
                 break;
             }
-            struct stat st {};
             const QString path = f.absoluteFilePath();
-            if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-            Item item{path, qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, nullptr};
-            if (const Item* old = known.value(path); old && old->size == item.size && old->mtimeNs == item.mtimeNs) {
-                item.parsed = old->parsed;
-            } else if (item.size > maxFileBytes) {
-                logOnce(path + QString::number(item.mtimeNs), "calendar item too large, skipped: " + path);
-            } else {
-                ++next->parsed;
-                QString error;
-                auto data = fileio::readRegularFile(path, maxFileBytes, &error);
-                std::optional<ics::ParsedFile> parsed = data ? ics::parse(*data, zones, &error) : std::nullopt;
-                if (parsed) {
-                    for (const ics::Series& series : parsed->series)
-                        if (series.rule) (void)ics::occurrences(series, {}, warmFrom, warmTo);
-                    item.parsed = std::make_shared<const ics::ParsedFile>(std::move(*parsed));
-                }
-                else logOnce(path + QString::number(item.mtimeNs), "calendar item skipped: " + path + ": " + error);
-            }
-            if (item.parsed) {
-                folder.hasEvents = folder.hasEvents || !item.parsed->series.isEmpty();
-                folder.hasTasks = folder.hasTasks || !item.parsed->tasks.isEmpty();
-            }
-            folder.items.append(std::move(item));
+            std::optional<Item> item = readItem(path, known.value(path), zones, work);
+            if (!item) continue;
+            addKinds(folder, *item);
+            folder.items.append(std::move(*item));
         }
         next->folders.append(std::move(folder));
+        if (publish && d + 1 < dirs.size()) {
+            // The calendars still to come stay as they were until the scan reaches them.
+            auto partial = std::make_shared<Snapshot>(*next);
+            partial->parsed = 0;
+            for (int rest = d + 1; rest < dirs.size(); ++rest)
+                if (const Folder* old = knownFolders.value(dirs[rest].fileName())) partial->folders.append(*old);
+            publish(std::move(partial));
+        }
     }
+    next->parsed = work.parsed;
+    next->ruleSteps = work.budget.spent;
+    next->skippedSeries = work.skipped;
+    work.logSkipped();
     return next;
 }
 
@@ -315,7 +381,13 @@ void VdirCalendarStore::lookForChanges() {
     const QString root = root_;
     QThreadPool* pool = QThreadPool::globalInstance();
     (void)QtConcurrent::run(pool, [self, root, previous, writesAtStart] {
-        auto next = scan(root, previous);
+        // A calendar appears as soon as it is read, not when the last one is.
+        auto publish = [self, writesAtStart](std::shared_ptr<const Snapshot> partial) {
+            QMetaObject::invokeMethod(QCoreApplication::instance(), [self, partial, writesAtStart] {
+                if (self && self->writes_ == writesAtStart) self->take(partial);
+            }, Qt::QueuedConnection);
+        };
+        auto next = scan(root, previous, publish);
         QMetaObject::invokeMethod(QCoreApplication::instance(), [self, next, writesAtStart] {
             if (!self) return;
             self->scanning_ = false;
@@ -414,9 +486,30 @@ std::optional<LomexError> VdirCalendarStore::writeNew(const QString& calendarId,
 
 void VdirCalendarStore::reread(const QString& path) {
     ++writes_;
-    // One file changed: rescan with every other file taken from the cache.
-    take(scan(root_, snapshot_));
-    Q_UNUSED(path);
+    // Only the file written is read again, here; what other programs changed meanwhile waits
+    // for the background scan.
+    auto next = std::make_shared<Snapshot>(*snapshot_);
+    const QString dir = QFileInfo(path).absolutePath();
+    ics::ZoneCache zones;
+    ScanWork work;
+    ics::forgetLocalOffsets();
+    for (Folder& f : next->folders) {
+        if (f.path != dir) continue;
+        std::optional<Item> item = readItem(path, nullptr, zones, work);
+        auto at = std::find_if(f.items.begin(), f.items.end(), [&](const Item& i) { return i.path >= path; });
+        if (at != f.items.end() && at->path == path) {
+            if (item) *at = std::move(*item);
+            else f.items.erase(at);
+        } else if (item) {
+            f.items.insert(at, std::move(*item));
+        }
+        f.hasEvents = f.hasTasks = false;
+        for (const Item& i : f.items) addKinds(f, i);
+        break;
+    }
+    next->parsed = work.parsed;
+    work.logSkipped();
+    take(next);
 }
 
 std::optional<LomexError> VdirCalendarStore::saveEvent(const NewEvent& e) {

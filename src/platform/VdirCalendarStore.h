@@ -17,9 +17,10 @@ class FolderWatch;
 // calendar, one with tasks a reminder list (it can be both); an empty folder is either.
 //
 // Reading: a background scan lists the folders and parses only files whose size or modification
-// time changed since the last scan; the GUI thread answers queries from the last finished scan.
-// Broken, oversized or unreadable files are skipped and logged once. Writing: new items are
-// "<uid>.ics", written atomically; completing a task edits only its completion lines in place.
+// time changed since the last scan; the GUI thread answers queries from the calendars the scan
+// has finished. Broken, oversized or unreadable files are skipped and logged once. Writing: new
+// items are "<uid>.ics", written atomically; completing a task edits only its completion lines
+// in place; either way only the file written is read again on the caller's thread.
 class VdirCalendarStore : public CalendarStore {
     Q_OBJECT
 public:
@@ -27,6 +28,13 @@ public:
     static constexpr qint64 maxFileBytes = 4 << 20;
     // Items read from one root at most; the rest are skipped (and logged).
     static constexpr int maxItems = 50000;
+    // Rule steps one scan may spend on the recurrences it reads (about half a second): files
+    // whose rules would step for minutes must not keep every calendar from appearing. The
+    // series past it are skipped, and logged.
+    static constexpr qint64 maxScanRuleSteps = 400000;
+    // The last part of it is kept for series that need few steps, as ordinary ones do.
+    static constexpr qint64 cheapRuleStepsReserve = 100000;
+    static constexpr qint64 cheapSeriesSteps = 1000;
 
     explicit VdirCalendarStore(QString root = defaultRoot(), Clock* clock = nullptr, QObject* parent = nullptr);
     ~VdirCalendarStore() override;
@@ -54,6 +62,9 @@ public:
     bool isScanning() const { return scanning_; }
     // Files parsed by all scans so far (tests check the cache).
     int parsedFiles() const;
+    // What the last finished scan spent on rules, and the series it skipped for want of steps.
+    qint64 ruleStepsOfLastScan() const { return snapshot_->ruleSteps; }
+    int skippedSeriesOfLastScan() const { return snapshot_->skippedSeries; }
 
     struct Item {
         QString path;
@@ -71,10 +82,16 @@ public:
     struct Snapshot {
         QList<Folder> folders;
         int parsed = 0; // files parsed to make this snapshot
+        qint64 ruleSteps = 0;
+        int skippedSeries = 0;
     };
 
 private:
-    static std::shared_ptr<const Snapshot> scan(const QString& root, std::shared_ptr<const Snapshot> previous);
+    using Publish = std::function<void(std::shared_ptr<const Snapshot>)>;
+    // Reads the root; when publish is given, hands it each calendar as soon as it is finished
+    // (with the calendars still to come as the previous snapshot had them).
+    static std::shared_ptr<const Snapshot> scan(const QString& root, std::shared_ptr<const Snapshot> previous,
+                                                const Publish& publish = {});
     void take(std::shared_ptr<const Snapshot> next);
     void watchFolders();
     const Folder* folder(const QString& id) const;

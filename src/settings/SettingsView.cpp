@@ -6,6 +6,7 @@
 #include "settings/SettingsPages.h"
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Style.h"
+#include "ui/Accessibility.h"
 #include "ui/Symbols.h"
 #include <QAbstractButton>
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <QPainter>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -79,11 +81,12 @@ style::Named SettingsView::tileColor(Page page) {
 
 namespace {
 
-// The controls of a page the keyboard can reach, in the order they were made.
+// The controls of a page that take the focus, in the order they were made. Not only Tab
+// stops: of a set of radio buttons only the focused one is a stop.
 QList<QWidget*> focusableControls(QWidget* page) {
     QList<QWidget*> out;
     for (QWidget* w : page->findChildren<QWidget*>())
-        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(page)) out << w;
+        if (w->focusPolicy() != Qt::NoFocus && w->isVisibleTo(page)) out << w;
     return out;
 }
 
@@ -94,6 +97,8 @@ class SidebarRow : public QAbstractButton {
 public:
     SidebarRow(SettingsView::Page page, QWidget* parent) : QAbstractButton(parent), page_(page) {
         setCheckable(true);
+        // One page of the set: a radio button, and choosing the chosen page again keeps it.
+        setAutoExclusive(true);
         setCursor(Qt::PointingHandCursor);
         setFont(style::font(13));
         setFixedHeight(32);
@@ -155,9 +160,9 @@ protected:
 };
 
 // The sidebar's background: a slightly tinted material under the whole column.
-class Sidebar : public QWidget {
+class Sidebar : public a11y::Group {
 public:
-    using QWidget::QWidget;
+    using a11y::Group::Group;
 
 protected:
     void paintEvent(QPaintEvent*) override {
@@ -170,6 +175,7 @@ protected:
 
 SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
     : QWidget(parent), services_(services), clock_(clock ? clock : Clock::current()) {
+    a11y::setRole(this, QAccessible::Window);
     setFixedSize(width, height);
     setAutoFillBackground(true);
     auto* root = new QHBoxLayout(this);
@@ -177,7 +183,8 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
     root->setSpacing(0);
 
     // Sidebar: brand, the nine pages, the setup entry at the foot.
-    auto* sidebar = new Sidebar(this);
+    auto* sidebar = new Sidebar(QAccessible::Grouping, this);
+    sidebar_ = sidebar;
     sidebar->setFixedWidth(210);
     auto* side = new QVBoxLayout(sidebar);
     side->setContentsMargins(10, 0, 10, 0);
@@ -196,8 +203,9 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
         auto* row = new SidebarRow(page, sidebar);
         side->addWidget(row);
         rows_.append(row);
-        connect(row, &QAbstractButton::clicked, this, [this, page] {
-            if (services_.settingsNav) services_.settingsNav->setPage(page);
+        // On toggled, not clicked: assistive technology checks a row without a click.
+        connect(row, &QAbstractButton::toggled, this, [this, page](bool on) {
+            if (on && services_.settingsNav) services_.settingsNav->setPage(page);
         });
     }
     side->addStretch(1);
@@ -239,6 +247,8 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->viewport()->setAutoFillBackground(false);
+    // The page's controls are the stops; the area itself would be one more, unnamed and unlit.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     column->addWidget(scroll_, 1);
     root->addLayout(column, 1);
 
@@ -259,6 +269,7 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
 }
 
 void SettingsView::retranslate() {
+    sidebar_->setAccessibleName(L10n::shared().t(QStringLiteral("settings.pages")));
     for (QAbstractButton* b : rows_) {
         auto* row = static_cast<SidebarRow*>(b);
         row->setText(pageTitle(row->page()));
@@ -272,7 +283,8 @@ void SettingsView::retranslate() {
 void SettingsView::buildPage() {
     const Page page = services_.settingsNav ? services_.settingsNav->page() : Page::general;
     for (QAbstractButton* b : rows_) {
-        b->setChecked(static_cast<SidebarRow*>(b)->page() == page);
+        const QSignalBlocker block(b);
+        if (static_cast<SidebarRow*>(b)->page() == page) b->setChecked(true);
         b->update();
     }
     headerTile_->setSymbol(symbol(page), style::named(tileColor(page), this));

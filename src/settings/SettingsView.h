@@ -57,6 +57,7 @@ private:
 
     Services services_;
     Clock* clock_;
+    QWidget* sidebar_ = nullptr;
     QList<QAbstractButton*> rows_;
     QAbstractButton* setupEntry_ = nullptr;
     IconTile* headerTile_ = nullptr;

@@ -6,6 +6,7 @@
 #include "settings/blocks/Binding.h"
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Style.h"
+#include "ui/Accessibility.h"
 #include "ui/KeyGuard.h"
 #include "ui/Symbols.h"
 #include <QHBoxLayout>
@@ -16,6 +17,7 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPushButton>
+#include <QShortcut>
 #include <QTimer>
 
 namespace lomex {
@@ -116,6 +118,10 @@ void StepCard::paintEvent(QPaintEvent*) {
 }
 
 SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(parent), services_(std::move(services)) {
+    a11y::setRole(this, QAccessible::Window);
+    // Escape closes it as its close button does: onboarding stays open for the next launch.
+    auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
+    connect(escape, &QShortcut::activated, this, &QWidget::close);
     // The page scrolls inside the window when the screen is too small for all of it.
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);

@@ -220,6 +220,8 @@ ShelfView::ShelfView(ShelfStore* shelf, Workspace* workspace, Clipboard* clipboa
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setWidgetResizable(true);
+    // No Tab stop: unnamed and unlit, it would only hide where the focus went.
+    scroll_->setFocusPolicy(Qt::NoFocus);
     // Only the scroll area and its row: an unscoped rule would reach the items' menus and
     // tooltips too (they take their style from the item) and draw them see-through.
     scroll_->setObjectName(QStringLiteral("shelfScroll"));

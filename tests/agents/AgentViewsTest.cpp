@@ -1,3 +1,5 @@
+#include "AccessibleTree.h"
+#include "QStringPrint.h"
 #include "AgentsTestSupport.h"
 #include "agents/views/AgentViews.h"
 #include "agents/ApprovalToken.h"
@@ -10,6 +12,7 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QAccessible>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -250,6 +253,33 @@ TEST_F(AgentViewsTest, CollapsedGlyphs)
     EXPECT_EQ(leading.symbolName(), "hand.raised.fill");
     EXPECT_EQ(leading.color(), Theme::amber());
     EXPECT_EQ(trailing.activeCount(), 2);
+}
+
+// A permission request reaches a screen-reader user: the card is an alert named by its question,
+// its command is labelled, and the keyboard focus shows on black. (Its arrival as an alert on the
+// real accessibility bus is checked by scripts/a11y-check.)
+TEST_F(AgentViewsTest, ApprovalCardIsANamedAlertAndShowsItsFocus)
+{
+    L10n::shared().setLanguage(AppLanguage::en);
+    AgentsView view(&store, &center, &clock);
+    view.resize(700, 400);
+    view.show();
+    view.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&view));
+    ask(permission("s"), {});
+    ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == 1; }));
+    ApprovalCard* card = view.cards().front();
+    QAccessibleInterface* acc = QAccessible::queryAccessibleInterface(card);
+    EXPECT_EQ(acc->role(), QAccessible::AlertMessage);
+    EXPECT_EQ(acc->text(QAccessible::Name), card->questionText());
+    EXPECT_EQ(test::unnamedControls(card), QStringList());
+    EXPECT_EQ(test::focusableFillers(&view), QStringList());
+    auto* command = card->findChild<QPlainTextEdit*>();
+    ASSERT_TRUE(command);
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(command)->text(QAccessible::Name), "Command");
+    EXPECT_GE(test::focusRingContrast(card->allowButton()), 3.0);
+    EXPECT_GE(test::focusRingContrast(command), 3.0);
+    center.endAll();
 }
 
 // With nothing to list the tab says why and links to where monitoring is switched on.

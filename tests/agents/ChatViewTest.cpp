@@ -1,3 +1,5 @@
+#include "AccessibleTree.h"
+#include "QStringPrint.h"
 #include "AgentsTestSupport.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/ReplySender.h"
@@ -346,4 +348,17 @@ TEST(ChatBubbleTest, UserAtTrailingEdgeInABubbleAssistantAtLeading)
     EXPECT_LT(agent->label()->geometry().left(), 10);
     EXPECT_TRUE(user->label()->styleSheet().contains("border-radius: 14px"));
     EXPECT_FALSE(agent->label()->styleSheet().contains("background"));
+}
+
+// A screen reader finds every control of the chat by name; the list itself is no Tab stop.
+TEST_F(ChatViewTest, EveryControlHasAName)
+{
+    auto view = open(session());
+    EXPECT_EQ(test::unnamedControls(view.get()), QStringList());
+    EXPECT_EQ(test::focusableFillers(view.get()), QStringList());
+    QStringList names;
+    for (auto* b : view->findChildren<QPushButton*>()) names << b->accessibleName();
+    names.sort();
+    EXPECT_EQ(names, (QStringList{"Back to the list", "Click to switch to the session's app", "Send"}));
+    EXPECT_EQ(view->findChild<QPlainTextEdit*>()->accessibleName(), "Reply to Claude…");
 }

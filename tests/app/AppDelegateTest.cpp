@@ -6,6 +6,8 @@
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
+#include "notch/LiveActivity.h"
+#include "platform/FakeCalendarStore.h"
 #include "platform/HotKeys.h"
 #include "core/Paths.h"
 #include "platform/Screens.h"
@@ -206,4 +208,24 @@ TEST_F(AppDelegateTest, StatusMenuFollowsTheLanguageAndRoutesItsEntries) {
     menu->onPalette = [] {};
     menu->rebuild();
     EXPECT_EQ(menu->entryTexts().size(), 4);
+}
+
+// The soon event of the calendar is the meeting of the live activity: on while an event starts
+// within "meetingLead" minutes, off again once it has been running for five.
+TEST_F(AppDelegateTest, SoonEventShowsAsTheMeetingOnThePill) {
+    FakeCalendarStore store;
+    store.eventCalendars = {CalendarInfo{"work", "Work", "#ff0000", true}};
+    const QDateTime start = clock.now().addSecs(20 * 60);
+    store.allEvents = {CalendarEvent{"m", "work", "Standup", start, start.addSecs(1800)}};
+    CalendarStore::setCurrent(&store);
+    launch();
+    EXPECT_FALSE(app->liveActivity()->inputs().meeting) << "twenty minutes ahead, the lead is ten";
+    clock.advance(11 * 60); // the service refreshes every 30 s
+    EXPECT_TRUE(app->liveActivity()->inputs().meeting);
+    EXPECT_EQ(app->model()->live(), NotchModel::Live::meeting);
+    clock.advance(15 * 60);
+    EXPECT_FALSE(app->liveActivity()->inputs().meeting);
+    EXPECT_NE(app->model()->live(), NotchModel::Live::meeting);
+    app.reset();
+    CalendarStore::setCurrent(nullptr);
 }

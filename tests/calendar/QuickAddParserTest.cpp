@@ -256,6 +256,11 @@ TEST(QuickAddParser, DottedClockTimes) {
         {"porada 5.13.", "Porada 5.13", R, "-", "-", false},
         {"porada 18. 30.", "Porada 18. 30", R, "-", "-", false},
         {"porada 24.30.", "Porada 24.30", R, "-", "-", false},
+        // Shaped like a dotted time, yet no time step reads it (a range or an earlier time was
+        // read instead): its full stop stays in the title with it.
+        {"weekend 4.14. lidech od 9 do 10", "Weekend 4.14. lidech", E, "2026-12-09 09:00", "2026-12-09 10:00", true},
+        {"v 8:30 passport 10.14. 29", "Passport 10.14. 29", R, "2026-12-09 08:30", "-", true},
+        {"weekend 4.14. lidech", "Weekend lidech", E, "2026-12-08 16:14", "2026-12-08 17:14", true},
     };
     for (const Row& row : rows) check(row, kNow);
 }
@@ -270,6 +275,8 @@ TEST(QuickAddParser, ZeroPaddedHoursAreMorningHours) {
         {"sraz 07:30 večer", "Sraz", E, "2026-12-08 19:30", "2026-12-08 20:30", true},
         {"směna od 06 do 14", "Směna", E, "2026-12-09 06:00", "2026-12-09 14:00", true},
         {"směna od 22 do 06", "Směna", E, "2026-12-08 22:00", "2026-12-09 06:00", true},
+        {"porada od 07 do 05", "Porada", E, "2026-12-09 07:00", "2026-12-10 05:00", true},
+        {"porada od 10 do 03", "Porada", E, "2026-12-09 10:00", "2026-12-10 03:00", true},
     };
     for (const Row& row : rows) check(row, kNow);
 }

@@ -371,6 +371,49 @@ TEST_F(VdirStoreTest, CompletingARecurringTaskMovesItOn) {
     EXPECT_TRUE(store.completeTask(gone, prague(2027, 3, 22, 9)));
 }
 
+// A write reads back only the file it wrote, on the caller's thread; files other programs
+// changed meanwhile wait for the background scan.
+TEST_F(VdirStoreTest, WritesReadBackOnlyWhatTheyWrote) {
+    const std::optional<CalendarTask> noDue = task("tb-no-due");
+    ASSERT_TRUE(noDue);
+    const struct {
+        const char* name;
+        std::function<std::optional<LomexError>()> write;
+        std::function<bool()> shown;
+    } rows[] = {
+        {"event", [&] {
+             NewEvent e{"osobni", "Oběd", false, {}, prague(2027, 3, 22, 12), prague(2027, 3, 22, 13), std::nullopt};
+             return store.saveEvent(e);
+         },
+         [&] {
+             const auto events = store.events(prague(2027, 3, 22), prague(2027, 3, 23));
+             return std::any_of(events.begin(), events.end(), [](auto& e) { return e.title == "Oběd"; });
+         }},
+        {"task", [&] { return store.saveTask(NewTask{"ukoly", "Nový úkol", {}, {}, {}, 0}); },
+         [&] {
+             const auto all = tasks(prague(2030, 1, 1));
+             return std::any_of(all.begin(), all.end(), [](auto& t) { return t.title == "Nový úkol"; });
+         }},
+        {"completion", [&] { return store.completeTask(*noDue, clock.now()); }, [&] { return !task("tb-no-due"); }},
+    };
+    for (const auto& row : rows) {
+        QDirIterator it(root, {"*.ics"}, QDir::Files, QDirIterator::Subdirectories);
+        int touched = 0;
+        while (it.hasNext()) {
+            QFile f(it.next());
+            ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+            f.setFileTime(QDateTime::currentDateTime().addSecs(60 + touched), QFileDevice::FileModificationTime);
+            ++touched;
+        }
+        const int before = store.parsedFiles();
+        ASSERT_FALSE(row.write()) << row.name;
+        EXPECT_EQ(store.parsedFiles(), before + 1) << row.name << ": " << touched << " other files changed";
+        EXPECT_TRUE(row.shown()) << row.name;
+        store.scanNow();
+        EXPECT_GE(store.parsedFiles(), before + touched) << row.name << ": the scan reads the others";
+    }
+}
+
 TEST_F(VdirStoreTest, ChangesByOtherProgramsAreNoticed) {
     QSignalSpy changed(&store, &CalendarStore::changed);
     writeFile(root + "/rodina/new.ics", "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:n\r\nSUMMARY:Nové\r\n"
@@ -486,4 +529,77 @@ TEST(IcsRecurrence, RdatePeriodsBringTheirOwnEnds) {
     ASSERT_EQ(events.size(), 4);
     const qint64 lengths[] = {3600, 3 * 3600, 1800, 3600};
     for (int i = 0; i < 4; ++i) EXPECT_EQ(events[i].start.secsTo(events[i].end), lengths[i]) << i;
+}
+
+// RRULE, RDATE and DTSTART may name the same instant in different forms (a zone, UTC, a
+// period): the instant is shown once.
+TEST(IcsRecurrence, AnInstantNamedTwiceIsShownOnce) {
+    test::ZoneScope zone{"Europe/Prague"};
+    const struct {
+        const char* name;
+        const char* lines;
+        int expected;
+    } rows[] = {
+        {"RDATE repeats a rule instance", "DTSTART:20270322T090000Z\r\nRRULE:FREQ=DAILY;COUNT=3\r\nRDATE:20270323T090000Z\r\n", 3},
+        {"RDATE in UTC repeats a zoned DTSTART",
+         "DTSTART;TZID=Europe/Prague:20270322T100000\r\nRRULE:FREQ=DAILY;COUNT=3\r\nRDATE:20270322T090000Z\r\n", 3},
+        {"RDATE in a zone repeats a UTC rule instance",
+         "DTSTART:20270322T090000Z\r\nRRULE:FREQ=DAILY;COUNT=3\r\nRDATE;TZID=Europe/Prague:20270324T100000\r\n", 3},
+        {"two RDATEs of one instant", "DTSTART:20270322T090000Z\r\nRDATE:20270325T090000Z\r\n"
+                                      "RDATE;TZID=Europe/Prague:20270325T100000\r\n", 2},
+        {"RDATE period repeats DTSTART", "DTSTART:20270322T090000Z\r\nRDATE;VALUE=PERIOD:20270322T090000Z/PT2H\r\n", 1},
+        {"RDATE repeats a floating DTSTART", "DTSTART:20270322T100000\r\nRDATE:20270322T090000Z\r\n", 1},
+        {"distinct instants stay", "DTSTART:20270322T090000Z\r\nRRULE:FREQ=DAILY;COUNT=2\r\nRDATE:20270322T100000Z\r\n", 3},
+    };
+    for (const auto& row : rows) {
+        const QByteArray data = QByteArray("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:d\r\nSUMMARY:x\r\n") +
+                                row.lines + "DURATION:PT1H\r\nEND:VEVENT\r\nEND:VCALENDAR\r\n";
+        ics::ZoneCache zones;
+        const auto parsed = ics::parse(data, zones);
+        ASSERT_TRUE(parsed && parsed->series.size() == 1) << row.name;
+        ics::forgetLocalOffsets();
+        const QDateTime from(QDate(2027, 3, 21), QTime(0, 0), QTimeZone::utc());
+        EXPECT_EQ(ics::occurrences(parsed->series[0], "c", from, from.addDays(7)).size(), row.expected) << row.name;
+    }
+}
+
+// Rules built to keep a scan stepping for minutes: each scan spends a bounded number of rule
+// steps, skips the series past it, and publishes every calendar it has finished without waiting
+// for the rest.
+TEST(VdirStoreHostile, ScanStepsAreBoundedAndFinishedCalendarsAppearFirst) {
+    test::TempHome home;
+    test::ZoneScope zone{"Europe/Prague"};
+    const QString root = home.file("cals");
+    auto item = [](const QByteArray& uid, const QByteArray& lines) {
+        return "BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:" + uid + "\r\nSUMMARY:" + uid + "\r\n" + lines +
+               "END:VEVENT\r\nEND:VCALENDAR\r\n";
+    };
+    writeFile(root + "/a-hostile/minutely.ics",
+              item("minutely", "DTSTART:19000101T000000Z\r\nRRULE:FREQ=MINUTELY;COUNT=999999999\r\n"));
+    const int hostile = 80;
+    for (int i = 0; i < hostile; ++i)
+        writeFile(root + QStringLiteral("/a-hostile/h%1.ics").arg(i),
+                  item("h" + QByteArray::number(i), "DTSTART:19000101T000000Z\r\n"
+                                                    "RRULE:FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR,SA,SU;COUNT=999999999\r\n"));
+    writeFile(root + "/b-work/standup.ics", item("standup", "DTSTART:20270301T080000Z\r\nDURATION:PT15M\r\nRRULE:FREQ=DAILY\r\n"));
+    writeFile(root + "/b-work/review.ics", item("review", "DTSTART:20270322T130000Z\r\nDURATION:PT1H\r\n"));
+
+    VdirCalendarStore store(root);
+    QList<QStringList> published;
+    QObject::connect(&store, &CalendarStore::changed, [&] {
+        QStringList ids;
+        for (const CalendarInfo& c : store.calendars(Entity::event)) ids << c.id;
+        published << ids;
+    });
+    store.lookForChanges();
+    ASSERT_TRUE(test::waitUntil([&] { return !store.isScanning(); }, 60000));
+    ASSERT_FALSE(published.isEmpty());
+    EXPECT_EQ(published.first(), QStringList{"a-hostile"});
+    EXPECT_EQ(published.last(), (QStringList{"a-hostile", "b-work"}));
+    EXPECT_LE(store.ruleStepsOfLastScan(), VdirCalendarStore::maxScanRuleSteps);
+    EXPECT_GT(store.skippedSeriesOfLastScan(), 0);
+    QStringList titles;
+    for (const CalendarEvent& e : store.events(prague(2027, 3, 22), prague(2027, 3, 23))) titles << e.title;
+    titles.sort();
+    EXPECT_EQ(titles, (QStringList{"review", "standup"}));
 }

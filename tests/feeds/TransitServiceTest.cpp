@@ -221,6 +221,36 @@ TEST_F(TransitTest, TimeToLeaveFollowsTheClockAndTheLines) {
     EXPECT_FALSE(transit.leave());
 }
 
+// Live predictions move by seconds at each 15 s reload; the departure stays the same one, known
+// by its trip, or without one by line, headsign and timetable time.
+TEST_F(TransitTest, LeaveNowFiresOnceWhilePredictionsMove) {
+    settings().setString("golemioKey", "k");
+    settings().setBool("leaveEnabled", true);
+    settings().setInt("walkMinutes", 5);
+    for (const bool withTrip : {true, false}) {
+        QByteArray board = fixture("golemio-departureboards.json");
+        if (!withTrip) board.replace("\"id\":\"991_1543_251201\",", "");
+        int announced = 0;
+        transit.onLeaveNow = [&](const TransitService::Leave&) { ++announced; };
+        clock.set(prague(9, 58, 30)); // within a minute of the time to leave for B, all along
+        for (int reload = 0; reload < 8; ++reload) {
+            QByteArray moved = board;
+            moved.replace("\"departure_timestamp\":{\"predicted\":\"2026-03-02T10:04:30",
+                          "\"departure_timestamp\":{\"predicted\":\"2026-03-02T10:04:" +
+                              QByteArray::number(30 + (reload % 2 ? 7 : -reload)));
+            server.route("GET", "/v2/pid/departureboards", json(moved));
+            if (reload == 0) transit.setStop(pragueStop());
+            else transit.refresh();
+            ASSERT_TRUE(waitUntil([&] { return transit.updated() == clock.now(); })) << reload;
+            ASSERT_TRUE(transit.leave());
+            EXPECT_EQ(transit.leave()->line, "B");
+            clock.advance(15);
+        }
+        EXPECT_EQ(announced, 1) << (withTrip ? "by trip" : "by line, headsign and timetable time");
+        transit.setStop(std::nullopt);
+    }
+}
+
 TEST_F(TransitTest, StopChoiceIsStoredAsJson) {
     transit.setStop(transitousStop());
     transit.setIdosStop(QStringLiteral("Brumovice"));

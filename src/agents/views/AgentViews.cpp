@@ -7,6 +7,7 @@
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
+#include "ui/Accessibility.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
 #include <QFontDatabase>
@@ -67,7 +68,10 @@ QPlainTextEdit* commandView(const QString& text, QWidget* parent)
     view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setStyleSheet(QStringLiteral("#approvalCommand { background: rgba(0,0,0,90); color: white;"
-                                       " border-radius: 6px; padding: 2px 4px; }"));
+                                       " border-radius: 6px; padding: 2px 4px; }"
+                                       " #approvalCommand:focus { border: 2px solid %1; }")
+                            .arg(a11y::notchFocusRing().name()));
+    view->setAccessibleName(L10n::shared().t(QStringLiteral("agents.command")));
     QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     f.setPixelSize(12);
     view->setFont(f);
@@ -82,10 +86,13 @@ QPushButton* button(const QString& text, const QColor& color, QWidget* parent)
     auto* b = new QPushButton(text, parent);
     b->setCursor(Qt::PointingHandCursor);
     b->setFlat(true);
+    // Reached by Tab; a click leaves no ring behind.
+    b->setFocusPolicy(Qt::TabFocus);
     b->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: rgba(255,255,255,30);"
                                     " border-radius: 7px; padding: 4px 12px; font-weight: 600; }"
-                                    " QPushButton:hover { background: rgba(255,255,255,55); }")
-                         .arg(color.name()));
+                                    " QPushButton:hover { background: rgba(255,255,255,55); }"
+                                    " QPushButton:focus { border: 2px solid %2; padding: 2px 10px; }")
+                         .arg(color.name(), a11y::notchFocusRing().name()));
     return b;
 }
 
@@ -176,6 +183,8 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
                            ApprovalCenter* center, QWidget* parent)
     : QFrame(parent), approval_(approval), store_(store), center_(center)
 {
+    // An agent waits for the user: the card is an alert, named by its question.
+    a11y::setRole(this, QAccessible::AlertMessage);
     setObjectName(QStringLiteral("approvalCard"));
     setStyleSheet(QStringLiteral("#approvalCard { background: rgba(245,165,36,40);"
                                  " border: 1px solid rgba(245,165,36,120); border-radius: 12px; }"));
@@ -196,6 +205,8 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
     box->addLayout(head);
 
     question_ = plainLabel(questionText(), 13, Qt::white, true, this);
+    setAccessibleName(questionText());
+    setAccessibleDescription(project);
     box->addWidget(question_);
     if (approval.command) {
         command_ = commandView(commandText(), this);
@@ -259,6 +270,8 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     scroll->setWidgetResizable(true);
     scroll->setFrameShape(QFrame::NoFrame);
     scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // The cards' buttons are the stops; the list itself would be one more, unnamed and unlit.
+    scroll->setFocusPolicy(Qt::NoFocus);
     scroll->setStyleSheet(QStringLiteral(
         "QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"
         " QScrollBar:vertical { background: transparent; width: 6px; margin: 4px 1px; }"
@@ -374,8 +387,15 @@ void AgentsView::rebuild()
     if (cardsQueued_) {
         clear(cards_);
         if (center_) {
-            for (const PendingApproval& a : center_->pending())
-                cards_->addWidget(new ApprovalCard(a, store_, center_, content));
+            QSet<quint64> pending;
+            for (const PendingApproval& a : center_->pending()) {
+                auto* card = new ApprovalCard(a, store_, center_, content);
+                cards_->addWidget(card);
+                pending.insert(a.id);
+                // Once per request, when it arrives: redrawing it is no news.
+                if (!announced_.contains(a.id)) a11y::announce(card);
+            }
+            announced_ = pending;
         }
     }
     if (rowsQueued_) {

@@ -3,6 +3,7 @@
 #include "agents/Session.h"
 #include <QFrame>
 #include <QPointer>
+#include <QSet>
 #include <QWidget>
 #include <functional>
 
@@ -120,6 +121,7 @@ private:
     QLabel* emptyText_ = nullptr;
     QPushButton* emptyLink_ = nullptr;
     bool cardsQueued_ = false;
+    QSet<quint64> announced_; // approvals already told to assistive technology
     bool rowsQueued_ = false;
 };
 

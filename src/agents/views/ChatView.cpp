@@ -5,6 +5,7 @@
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
+#include "ui/Accessibility.h"
 #include "ui/ElidedLabel.h"
 #include "ui/Symbols.h"
 #include <QFileInfo>
@@ -57,7 +58,11 @@ QPushButton* iconButton(const QString& symbol, const QColor& color, const QStrin
     b->setIconSize({14, 14});
     b->setFixedSize(22, 22);
     b->setToolTip(tip);
-    b->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"));
+    // Reached by Tab; a click leaves no ring behind.
+    b->setFocusPolicy(Qt::TabFocus);
+    b->setStyleSheet(QStringLiteral("QPushButton { border: none; background: transparent; }"
+                                    " QPushButton:focus { border: 2px solid %1; border-radius: 11px; }")
+                         .arg(a11y::notchFocusRing().name()));
     return b;
 }
 
@@ -79,6 +84,8 @@ ChatView::ChatView(const Session& session, SessionStore* store, ReplySender* sen
       clock_(clock ? clock : Clock::current()),
       refresh_(new Timer(clock_, this))
 {
+    // It holds the focus for Escape, so it is reported as the named chat, not a bare area.
+    a11y::setRole(this, QAccessible::Grouping);
     setFocusPolicy(Qt::StrongFocus);
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(14, 6, 14, 8);
@@ -90,6 +97,7 @@ ChatView::ChatView(const Session& session, SessionStore* store, ReplySender* sen
     scroll_->setFrameShape(QFrame::NoFrame);
     scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setFocusPolicy(Qt::NoFocus);
     scroll_->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
     auto* content = new QWidget(scroll_);
     list_ = new QVBoxLayout(content);
@@ -190,6 +198,7 @@ void ChatView::buildInput(QVBoxLayout* column)
     sendButton_->setIconSize({11, 11});
     sendButton_->setIcon(symbols::icon(QStringLiteral("arrow.up"), Qt::black));
     sendButton_->setCursor(Qt::PointingHandCursor);
+    sendButton_->setFocusPolicy(Qt::TabFocus);
     connect(sendButton_, &QPushButton::clicked, this, &ChatView::send);
     row->addWidget(field_, 1);
     row->addWidget(sendButton_, 0, Qt::AlignVCenter);
@@ -227,6 +236,12 @@ void ChatView::updateHeader()
     back_->setToolTip(L10n::shared().t(QStringLiteral("chat.back")));
     focusApp_->setToolTip(L10n::shared().t(QStringLiteral("agents.focus")));
     field_->setPlaceholderText(L10n::shared().t(QStringLiteral("chat.placeholder"), {name}));
+    // Tooltips and a placeholder reach no screen reader: the same texts name the controls.
+    back_->setAccessibleName(back_->toolTip());
+    focusApp_->setAccessibleName(focusApp_->toolTip());
+    field_->setAccessibleName(field_->placeholderText());
+    sendButton_->setAccessibleName(L10n::shared().t(QStringLiteral("chat.send")));
+    setAccessibleName(project_->text());
 }
 
 QScrollBar* ChatView::scrollBar() const
@@ -362,11 +377,13 @@ void ChatView::updateSendButton()
     const bool enabled = canSend();
     sendButton_->setEnabled(enabled);
     const QColor fill = enabled ? color(session_.agent) : QColor(255, 255, 255, 64);
-    sendButton_->setStyleSheet(QStringLiteral("QPushButton { border: none; border-radius: 11px; background: rgba(%1,%2,%3,%4); }")
+    sendButton_->setStyleSheet(QStringLiteral("QPushButton { border: none; border-radius: 11px; background: rgba(%1,%2,%3,%4); }"
+                                              " QPushButton:focus { border: 2px solid %5; }")
                                    .arg(fill.red())
                                    .arg(fill.green())
                                    .arg(fill.blue())
-                                   .arg(fill.alpha()));
+                                   .arg(fill.alpha())
+                                   .arg(a11y::notchFocusRing().name()));
     const bool focused = field_->hasFocus();
     inputBox_->setStyleSheet(QStringLiteral("#chatInput { background: rgba(255,255,255,20); border-radius: 16px;"
                                             " border: 1px solid rgba(255,255,255,%1); }")

@@ -161,7 +161,15 @@ void Row::setTexts(const QString& title, const QString& detail) {
     title_->setText(title);
     detail_->setText(detail);
     detail_->setVisible(!detail.isEmpty());
-    if (trailing_) trailing_->setAccessibleName(title);
+    if (trailing_) describe(trailing_);
+}
+
+void Row::describe(QWidget* trailing) {
+    // The row's texts are its control's: the title names it (and labels a pop-up, which Linux
+    // screen readers name by its value) and the detail describes it.
+    trailing->setAccessibleName(title_->text());
+    trailing->setAccessibleDescription(detail_->text());
+    title_->setBuddy(trailing);
 }
 
 void Row::setTrailing(QWidget* trailing) {
@@ -171,7 +179,8 @@ void Row::setTrailing(QWidget* trailing) {
     }
     trailing_ = trailing;
     trailing->setParent(this);
-    if (trailing->accessibleName().isEmpty()) trailing->setAccessibleName(title_->text());
+    if (trailing->accessibleName().isEmpty()) describe(trailing);
+    else trailing->setAccessibleDescription(detail_->text());
     row_->addWidget(trailing, 0, Qt::AlignVCenter);
 }
 

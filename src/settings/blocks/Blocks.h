@@ -92,6 +92,7 @@ public:
     void setTrailing(QWidget* trailing);
 
 private:
+    void describe(QWidget* trailing);
     QLabel* title_;
     QLabel* detail_;
     QWidget* trailing_ = nullptr;

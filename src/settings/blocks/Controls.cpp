@@ -1,5 +1,6 @@
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
+#include "ui/Accessibility.h"
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <algorithm>
@@ -97,6 +98,8 @@ protected:
 
 SegmentedPicker::SegmentedPicker(Options options, Binding<QString> binding, QWidget* parent)
     : QWidget(parent), options_(std::move(options)), binding_(std::move(binding)) {
+    // Named by its row: the segments are one group of radio buttons.
+    a11y::setRole(this, QAccessible::Grouping);
     auto* outer = new QHBoxLayout(this);
     outer->setContentsMargins(0, 0, 0, 0);
     auto* track = new style::RoundedPanel(7, 0.07, 0, this);
@@ -111,10 +114,14 @@ SegmentedPicker::SegmentedPicker(Options options, Binding<QString> binding, QWid
         seg->setFont(style::font(style::body));
         seg->setCursor(Qt::PointingHandCursor);
         seg->setAccessibleName(text);
+        // One of a set: reported as a radio button, and a checked one cannot be unchecked.
+        seg->setAutoExclusive(true);
         seg->installEventFilter(this);
         row->addWidget(seg, 1);
         segments_.append(seg);
-        connect(seg, &QAbstractButton::clicked, this, [this, value = value] {
+        // On toggled, not clicked: assistive technology checks a segment without a click.
+        connect(seg, &QAbstractButton::toggled, this, [this, value = value](bool on) {
+            if (!on) return;
             binding_.set(value);
             sync();
         });
@@ -161,10 +168,18 @@ QString SegmentedPicker::value() const { return binding_.get(); }
 
 void SegmentedPicker::sync() {
     const QString v = binding_.get();
+    // A value that names no segment checks none, which a set of radio buttons would refuse.
+    for (QAbstractButton* seg : segments_) {
+        seg->blockSignals(true);
+        seg->setAutoExclusive(false);
+    }
     for (int i = 0; i < segments_.size(); ++i) {
-        const QSignalBlocker block(segments_[i]);
         segments_[i]->setChecked(options_[i].second == v);
         segments_[i]->update();
+    }
+    for (QAbstractButton* seg : segments_) {
+        seg->setAutoExclusive(true);
+        seg->blockSignals(false);
     }
 }
 

@@ -1,4 +1,5 @@
 #include "settings/blocks/Style.h"
+#include "ui/Accessibility.h"
 #include <QApplication>
 #include <QPainter>
 #include <QPalette>
@@ -40,9 +41,7 @@ QColor named(Named colour, const QWidget* w) {
     return primary(w);
 }
 
-bool showsFocusRing(const QWidget* w) {
-    return w->hasFocus() && w->window()->testAttribute(Qt::WA_KeyboardFocusChange);
-}
+bool showsFocusRing(const QWidget* w) { return a11y::showsFocusRing(w); }
 
 QFont font(double pixelSize, QFont::Weight weight) {
     QFont f = QApplication::font();

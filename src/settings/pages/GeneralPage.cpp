@@ -5,6 +5,7 @@
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
+#include "ui/Accessibility.h"
 #include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -26,6 +27,8 @@ public:
         setText(std::move(name));
         setAccessibleName(text());
         setCheckable(true);
+        // One of a set: reported as a radio button, and the chosen one cannot be unchecked.
+        setAutoExclusive(true);
         setCursor(Qt::PointingHandCursor);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setFixedHeight(12 + 36 + 6 + 18 + 12);
@@ -75,7 +78,8 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
     L10n& l = L10n::shared();
 
     auto* languages = add(new Card(l.t(QStringLiteral("settings.language"))));
-    auto* tiles = new QWidget;
+    auto* tiles = new a11y::Group;
+    tiles->setAccessibleName(l.t(QStringLiteral("settings.language")));
     auto* tileRow = new QHBoxLayout(tiles);
     tileRow->setContentsMargins(0, 0, 0, 0);
     tileRow->setSpacing(10);
@@ -92,9 +96,9 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
         auto* tile = new LanguageTile(c.language, QString::fromUtf8(c.flag), c.name, tiles);
         tile->setChecked(l.language() == c.language);
         tileRow->addWidget(tile, 1);
-        connect(tile, &QAbstractButton::clicked, this, [language = c.language, tile] {
-            L10n::shared().setLanguage(language);
-            tile->setChecked(true);
+        // On toggled, not clicked: assistive technology checks a tile without a click.
+        connect(tile, &QAbstractButton::toggled, this, [language = c.language](bool on) {
+            if (on) L10n::shared().setLanguage(language);
         });
     }
     languages->add(tiles);

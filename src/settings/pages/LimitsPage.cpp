@@ -147,8 +147,9 @@ LimitsPage::LimitsPage(const Services& services, QWidget* parent) : SettingsPage
     watch_ = new Switch;
     watch_->setAccessibleName(t("agents.watch"));
     agents->add(new Row(t("agents.watch"), t("agents.watchDetail"), watch_));
-    // The switch only asks: the setting changes when the hooks are really in place.
-    connect(watch_, &QAbstractButton::clicked, this, [this](bool on) {
+    // The switch only asks: the setting changes when the hooks are really in place. On
+    // toggled, not clicked: assistive technology flips a switch without a click.
+    connect(watch_, &QAbstractButton::toggled, this, [this](bool on) {
         QTimer::singleShot(0, this, [this, on] { setAgents(on); });
     });
 

@@ -86,7 +86,7 @@ void NotchPage::rebuildTabs() {
             b->setAutoRaise(true);
             b->setIcon(QIcon(symbols::pixmap(QString::fromLatin1(symbol), 14, style::primary(this), devicePixelRatioF())));
             b->setEnabled(enabled);
-            b->setAccessibleName(name + (step < 0 ? QStringLiteral(" ↑") : QStringLiteral(" ↓")));
+            b->setAccessibleName(L10n::shared().t(QString::fromLatin1(step < 0 ? "settings.moveUp" : "settings.moveDown"), {name}));
             connect(b, &QToolButton::clicked, this, [this, i, step] { move(i, step); });
             h->addWidget(b);
         };

@@ -1,0 +1,219 @@
+#include "AccessibleTree.h"
+#include "QStringPrint.h"
+#include "TestEnv.h"
+#include "agents/AgentSwitch.h"
+#include "core/Clock.h"
+#include "core/L10n.h"
+#include "core/Settings.h"
+#include "feeds/UsageMonitor.h"
+#include "notch/NotchModel.h"
+#include "notch/NotchTabBar.h"
+#include "platform/LoginItem.h"
+#include "settings/SettingsNav.h"
+#include "settings/SettingsView.h"
+#include "settings/SetupModel.h"
+#include "settings/SetupWizard.h"
+#include "settings/blocks/Controls.h"
+#include "ui/Accessibility.h"
+#include <QAbstractButton>
+#include <QAccessible>
+#include <QApplication>
+#include <QComboBox>
+#include <QTest>
+#include <functional>
+#include <memory>
+
+using namespace lomex;
+using Page = SettingsView::Page;
+
+namespace {
+
+class AccessibilityTest : public test::LomexTest {
+protected:
+    void SetUp() override {
+        qputenv("PATH", home.file("bin").toUtf8());
+        LoginItem::setCurrent(&login);
+        L10n::shared().setLanguage(AppLanguage::en);
+        services.model = &model;
+        services.settingsNav = &nav;
+        services.usage = &usage;
+        services.setup = &setup;
+        services.agentSwitch = &agents;
+    }
+    void TearDown() override {
+        view.reset();
+        LoginItem::setCurrent(nullptr);
+    }
+    SettingsView& open(Page page) {
+        nav.setPage(page);
+        if (!view) {
+            view = std::make_unique<SettingsView>(services, &clock);
+            view->show();
+        }
+        QCoreApplication::processEvents();
+        return *view;
+    }
+    // The control a screen reader announces with this name, on the sidebar or the page.
+    QAbstractButton* control(const QString& name) {
+        for (auto* b : view->findChildren<QAbstractButton*>())
+            if (b->isVisibleTo(view.get()) && b->accessibleName() == name) return b;
+        return nullptr;
+    }
+    // Checked members of the set the button belongs to.
+    static int checkedInSet(QAbstractButton* b) {
+        int n = 0;
+        for (auto* sibling : b->parentWidget()->findChildren<QAbstractButton*>())
+            n += sibling->autoExclusive() && sibling->isChecked();
+        return n;
+    }
+
+    FakeClock clock;
+    FakeLoginItem login;
+    NotchModel model{&clock};
+    SettingsNav nav;
+    UsageMonitor usage{&clock};
+    SetupModel setup{&usage, &clock};
+    AgentSwitch agents;
+    Services services;
+    std::unique_ptr<SettingsView> view;
+};
+
+const QString toggle = QAccessibleActionInterface::toggleAction();
+const QString press = QAccessibleActionInterface::pressAction();
+
+// Screen readers and voice control operate a control through its accessible action, never by
+// a click: the setting must follow, and a set of choices keeps exactly one chosen.
+TEST_F(AccessibilityTest, ControlsDrivenThroughTheirAccessibleActionsChangeTheSettings) {
+    home.write(".claude/settings.json", "{}");
+    const struct {
+        Page page;
+        const char* control;
+        QString action;
+        std::function<bool()> took;
+    } cases[] = {
+        {Page::notch, "Only when active", toggle, [] { return Settings::shared().stringValue("pillMode") == "activity"; }},
+        // The chosen one again: still chosen, value kept.
+        {Page::notch, "Only when active", toggle, [] { return Settings::shared().stringValue("pillMode") == "activity"; }},
+        {Page::notch, "Always", toggle, [] { return Settings::shared().stringValue("pillMode") == "always"; }},
+        {Page::notch, "Switch tabs on hover", toggle, [] { return !Settings::shared().boolValue("hoverTabs", true); }},
+        {Page::general, "Calendar", toggle, [this] { return nav.page() == Page::calendar; }},
+        {Page::calendar, "Calendar", toggle, [this] { return nav.page() == Page::calendar; }},
+        {Page::limits, "Watch Claude Code and Codex", toggle, [] { return Settings::shared().boolValue("agentsEnabled"); }},
+        {Page::general, "Čeština", toggle, [] { return L10n::shared().language() == AppLanguage::cs; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control);
+        open(c.page);
+        QAbstractButton* b = control(QString::fromUtf8(c.control));
+        ASSERT_TRUE(b);
+        ASSERT_TRUE(test::doAccessibleAction(b, c.action));
+        EXPECT_TRUE(test::waitUntil(c.took, 2000));
+        if (b->autoExclusive()) {
+            EXPECT_TRUE(b->isChecked());
+            EXPECT_EQ(checkedInSet(b), 1);
+        }
+    }
+    EXPECT_EQ(view->findChildren<QAbstractButton*>().size() > 0, true);
+    int rows = 0;
+    for (QAbstractButton* row : view->sidebarRows()) rows += row->isChecked();
+    EXPECT_EQ(rows, 1);
+}
+
+// Clicking the page that is already selected keeps it selected.
+TEST_F(AccessibilityTest, ClickingTheSelectedSidebarRowChangesNothing) {
+    open(Page::focus);
+    QAbstractButton* row = view->sidebarRows()[int(Page::focus)];
+    ASSERT_TRUE(row->isChecked());
+    QWidget* page = view->currentPage();
+    QTest::mouseClick(row, Qt::LeftButton);
+    EXPECT_TRUE(row->isChecked());
+    EXPECT_EQ(nav.page(), Page::focus);
+    EXPECT_EQ(view->currentPage(), page);
+}
+
+// Everything a screen reader can reach is named, with a role that says what it is.
+TEST_F(AccessibilityTest, EveryControlOfTheSettingsTheWizardAndTheTabBarIsNamed) {
+    for (Page page : SettingsView::allPages()) {
+        SCOPED_TRACE(SettingsView::rawValue(page).toStdString());
+        open(page);
+        EXPECT_EQ(test::unnamedControls(view.get()), QStringList());
+        EXPECT_EQ(test::focusableFillers(view.get()), QStringList());
+    }
+    open(Page::notch);
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(view.get());
+    EXPECT_EQ(window->role(), QAccessible::Window);
+    // A set of choices is a named group of radio buttons; a pop-up is labelled by its row.
+    auto* pill = view->currentPage()->findChild<SegmentedPicker*>();
+    QAccessibleInterface* group = QAccessible::queryAccessibleInterface(pill);
+    EXPECT_EQ(group->role(), QAccessible::Grouping);
+    EXPECT_EQ(group->text(QAccessible::Name), "Black pill on displays without a notch");
+    EXPECT_TRUE(group->text(QAccessible::Description).startsWith("With “only when active”"));
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(pill->segments()[0])->role(), QAccessible::RadioButton);
+    auto* where = view->currentPage()->findChild<QComboBox*>();
+    QAccessibleInterface* popUp = QAccessible::queryAccessibleInterface(where);
+    const auto labels = popUp->relations(QAccessible::Label);
+    ASSERT_EQ(labels.size(), 1);
+    EXPECT_EQ(labels[0].first->text(QAccessible::Name), "Where to show the notch");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(view->sidebarRows()[0])->role(), QAccessible::RadioButton);
+    EXPECT_TRUE(control("Move Home down"));
+    EXPECT_TRUE(control("Move Note up"));
+
+    SetupWizardView wizard(services);
+    wizard.show();
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(&wizard)->role(), QAccessible::Window);
+    EXPECT_EQ(test::unnamedControls(&wizard), QStringList());
+
+    QWidget panel;
+    NotchTabBar bar(&model, &panel);
+    panel.show();
+    model.open(NotchModel::Tab::transit);
+    EXPECT_EQ(test::unnamedControls(&panel), QStringList());
+    QStringList selected;
+    for (NotchTabButton* b : bar.buttons()) {
+        QAccessibleInterface* tab = QAccessible::queryAccessibleInterface(b);
+        EXPECT_EQ(tab->role(), QAccessible::PageTab);
+        EXPECT_TRUE(b->focusPolicy() & Qt::TabFocus);
+        if (tab->state().selected) selected << tab->text(QAccessible::Name);
+    }
+    EXPECT_EQ(selected, QStringList{"Transit"});
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(bar.buttons()[0]->parentWidget())->role(), QAccessible::PageTabList);
+    ASSERT_TRUE(test::doAccessibleAction(bar.buttons()[0], press));
+    EXPECT_EQ(model.tab(), NotchModel::Tab::home);
+}
+
+// Keyboard users start at the sidebar, which comes first on screen, and Escape closes the wizard.
+TEST_F(AccessibilityTest, TabStartsInTheSidebarAndEscapeClosesTheWizard) {
+    open(Page::general);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    if (!QApplication::focusWidget()) QTest::keyClick(view.get(), Qt::Key_Tab);
+    QWidget* first = QApplication::focusWidget();
+    ASSERT_TRUE(first);
+    EXPECT_EQ(first, view->sidebarRows()[0]) << first->metaObject()->className() << " " << first->accessibleName().toStdString();
+    // The sidebar's rows are one stop (arrows move within them), then the setup entry, then the page.
+    QTest::keyClick(first, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), view->setupEntry());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    EXPECT_TRUE(view->currentPage()->isAncestorOf(QApplication::focusWidget()));
+
+    SetupWizardView wizard(services);
+    wizard.show();
+    wizard.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&wizard));
+    QTest::keyClick(&wizard, Qt::Key_Escape);
+    EXPECT_FALSE(wizard.isVisible());
+}
+
+// The focus ring on the black notch is at least 3:1 against it.
+TEST_F(AccessibilityTest, NotchFocusRingStandsOutOnBlack) {
+    QWidget panel;
+    NotchTabBar bar(&model, &panel);
+    panel.resize(600, 40);
+    panel.show();
+    panel.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&panel));
+    EXPECT_GE(test::focusRingContrast(bar.buttons()[1]), 3.0);
+    EXPECT_GE(test::focusRingContrast(bar.gearButton()), 3.0);
+}
+
+} // namespace
