@@ -521,12 +521,27 @@ void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint
             StepBudget* budget) {
     ex = Series::Expansion{from, to, {}};
     const qint64 startWall = wallOf(start);
-    // A counted rule cannot skip ahead, so it steps from its start. Without BY parts its
-    // instances are evenly spaced: when more than the steps any series may take lie before
-    // the stretch, stepping would end before reaching it; it is not stepped at all.
-    if (const qint64 every = fixedSpacing(rule, start.isDate()); every > 0 && rule.count > 0 && from > startWall &&
-        (from - startWall) / every > maxRuleSteps)
+    // Without BY parts the instances are evenly spaced in wall time: they are counted out
+    // directly instead of stepped, with the same bounds as stepping (a counted rule never
+    // goes past its maxRuleSteps-th instance, and no stretch holds more than it keeps).
+    if (const qint64 every = fixedSpacing(rule, start.isDate()); every > 0) {
+        qint64 first = from > startWall ? (from - startWall + every - 1) / every : 0;
+        qint64 last = to < startWall ? -1 : (to - startWall) / every;
+        if (rule.count > 0) last = std::min<qint64>(last, std::min<qint64>(rule.count, maxRuleSteps) - 1);
+        if (!icaltime_is_null_time(rule.until)) {
+            const icaltimetype& u = rule.until;
+            const qint64 untilWall = wallSeconds(QDate(u.year, u.month, u.day),
+                                                 u.is_date ? QTime(0, 0) : QTime(u.hour, u.minute, std::min(u.second, 59)));
+            last = untilWall < startWall ? -1 : std::min(last, (untilWall - startWall) / every);
+        }
+        last = std::min(last, first + maxOccurrences * 4 - 1);
+        for (qint64 k = first; k <= last; ++k) ex.walls.append(startWall + k * every);
+        if (budget) {
+            budget->left = std::max<qint64>(0, budget->left - ex.walls.size());
+            budget->spent += ex.walls.size();
+        }
         return;
+    }
     icalrecur_iterator* it = icalrecur_iterator_new(rule, icalWall(startWall, start.isDate()));
     if (!it) return;
     // Skip far ahead for an old series (not possible with COUNT, which counts from the start).

@@ -284,7 +284,10 @@ void SettingsView::buildPage() {
     const Page page = services_.settingsNav ? services_.settingsNav->page() : Page::general;
     for (QAbstractButton* b : rows_) {
         const QSignalBlocker block(b);
-        if (static_cast<SidebarRow*>(b)->page() == page) b->setChecked(true);
+        const bool selected = static_cast<SidebarRow*>(b)->page() == page;
+        if (selected) b->setChecked(true);
+        // As in any set of radio buttons, Tab stops at the chosen one; arrows reach the others.
+        b->setFocusPolicy(selected ? Qt::StrongFocus : Qt::ClickFocus);
         b->update();
     }
     headerTile_->setSymbol(symbol(page), style::named(tileColor(page), this));

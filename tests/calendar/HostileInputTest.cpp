@@ -116,3 +116,44 @@ TEST(IcsHostile, ExceptionsOfEveryFormSkipTheirInstances) {
                                  QDate(2027, 3, 20), 10);
     EXPECT_EQ(daysOf(allDay), (QList<int>{22, 25}));
 }
+
+// Rules without BY parts are counted out rather than stepped through libical: the same rule
+// with BY parts that change nothing (so libical steps it) gives the same instances.
+TEST(IcsRecurrence, EvenlySpacedRulesMatchSteppedOnes) {
+    const struct {
+        const char* start;
+        const char* plain;
+        const char* stepped;
+        bool shown = true; // in the week of 22 March 2027
+    } rows[] = {
+        {"DTSTART;TZID=Europe/Prague:20270301T093000", "FREQ=DAILY;COUNT=400", "FREQ=DAILY;COUNT=400;BYHOUR=9;BYMINUTE=30"},
+        {"DTSTART;TZID=Europe/Prague:20261020T020000", "FREQ=DAILY", "FREQ=DAILY;BYHOUR=2"},
+        {"DTSTART:20270315T170000Z", "FREQ=WEEKLY;INTERVAL=2", "FREQ=WEEKLY;INTERVAL=2;BYDAY=MO"},
+        {"DTSTART:20270318T080000", "FREQ=DAILY;INTERVAL=3;UNTIL=20270329T080000Z",
+         "FREQ=DAILY;INTERVAL=3;UNTIL=20270329T080000Z;BYMINUTE=0"},
+        {"DTSTART;VALUE=DATE:20260105", "FREQ=WEEKLY;COUNT=70", "FREQ=WEEKLY;COUNT=70;BYDAY=MO"},
+        {"DTSTART;VALUE=DATE:20270320", "FREQ=DAILY;UNTIL=20270325", "FREQ=DAILY;UNTIL=20270325;BYMONTH=3"},
+        {"DTSTART:20270322T000000Z", "FREQ=HOURLY;INTERVAL=6;COUNT=30", "FREQ=DAILY;BYHOUR=0,6,12,18;COUNT=30"},
+        // Past the instances stepping would take: nothing, both ways.
+        {"DTSTART:19500101T090000Z", "FREQ=DAILY;COUNT=30000", "FREQ=DAILY;COUNT=30000;BYHOUR=9", false},
+    };
+    qputenv("TZ", "Europe/Prague");
+    for (const auto& row : rows) {
+        for (const QDate& from : {QDate(2027, 3, 22), QDate(2026, 10, 24)}) {
+            auto titles = [&](const char* rule) {
+                QStringList out;
+                for (const CalendarEvent& e : eventsOf(QByteArray("BEGIN:VEVENT\r\nUID:e\r\nSUMMARY:x\r\n") + row.start +
+                                                           "\r\nDURATION:PT30M\r\nRRULE:" + rule + "\r\nEND:VEVENT\r\n",
+                                                       from, 9))
+                    out << e.start.toString(Qt::ISODate);
+                return out;
+            };
+            const QStringList plain = titles(row.plain);
+            EXPECT_EQ(plain, titles(row.stepped)) << row.plain << " from " << from.toString(Qt::ISODate).toStdString();
+            if (from == QDate(2027, 3, 22)) {
+                EXPECT_EQ(!plain.isEmpty(), row.shown) << row.plain;
+            }
+        }
+    }
+    qunsetenv("TZ");
+}

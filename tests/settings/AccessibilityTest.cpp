@@ -196,6 +196,11 @@ TEST_F(AccessibilityTest, TabStartsInTheSidebarAndEscapeClosesTheWizard) {
     EXPECT_EQ(QApplication::focusWidget(), view->setupEntry());
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     EXPECT_TRUE(view->currentPage()->isAncestorOf(QApplication::focusWidget()));
+    // Back from the setup entry: the stop is the selected page's row.
+    open(Page::focus);
+    view->setupEntry()->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(view->setupEntry(), Qt::Key_Backtab);
+    EXPECT_EQ(QApplication::focusWidget(), view->sidebarRows()[int(Page::focus)]);
 
     SetupWizardView wizard(services);
     wizard.show();
