@@ -286,7 +286,9 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
 
     auto* footer = new QHBoxLayout;
     footer_ = plainLabel({}, style::caption, style::secondary(this), this);
-    footer->addWidget(footer_);
+    // A long note wraps rather than widen the page past its fixed width.
+    footer_->setWordWrap(true);
+    footer->addWidget(footer_, 1);
     footer->addStretch(1);
     finish_ = new QPushButton(this);
     finish_->setDefault(true);
