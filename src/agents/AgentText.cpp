@@ -55,6 +55,14 @@ QString AgentText::toolCalls(qint64 n)
     return number + QStringLiteral(" nástrojů");
 }
 
+QString AgentText::moreLines(int n)
+{
+    const QString key = n == 1 ? QStringLiteral("agents.moreLines.one")
+        : (n >= 2 && n <= 4)   ? QStringLiteral("agents.moreLines.few")
+                               : QStringLiteral("agents.moreLines");
+    return L10n::shared().t(key, {n});
+}
+
 QString AgentText::mayIUse(const QString& tool, const QString& suffix)
 {
     return (czech() ? QStringLiteral("Smím použít ") : QStringLiteral("May I use ")) + tool + suffix

@@ -19,6 +19,8 @@ public:
 
     // "1 tool call" / "n tool calls"; Czech "n nástroj", "n nástroje" (2–4), "n nástrojů".
     static QString toolCalls(qint64 n);
+    // "+n lines" of a text shown by its first line ("+1 řádek", "+3 řádky", "+9 řádků").
+    static QString moreLines(int n);
     // "May I use <tool><suffix>?" / "Smím použít <tool><suffix>?".
     static QString mayIUse(const QString& tool, const QString& suffix);
     // The same question for a tool call: its display name, then ": " and the detail if any.

@@ -103,6 +103,7 @@ QList<ChatMessage> ChatTranscript::messages(const QString& path, int limit) {
     // long transcript tail is mostly tool output, and parsing it all would cost milliseconds.
     // Joining runs of assistant messages backwards gives the same messages as joining forwards.
     QList<ChatMessage> newestFirst;
+    bool lastFull = false; // the joined message has reached its bound: older parts only give the id
     for (auto it = tail->lines.rbegin(); it != tail->lines.rend(); ++it) {
         json record = parseLine(it->text);
         if (!record.is_object()) continue;
@@ -112,11 +113,17 @@ QList<ChatMessage> ChatTranscript::messages(const QString& path, int limit) {
         if (!newestFirst.isEmpty() && newestFirst.last().role == ChatMessage::Role::assistant
             && msg->role == ChatMessage::Role::assistant) {
             // The older part comes first and gives the id.
-            newestFirst.last() = {msg->id, msg->role, msg->text + QStringLiteral("\n\n") + newestFirst.last().text};
+            ChatMessage& joined = newestFirst.last();
+            joined.id = msg->id;
+            if (!lastFull) {
+                joined.text = textcut::shortenKeepingEnd(msg->text + QStringLiteral("\n\n") + joined.text,
+                                                         maxJoinedCharacters, &lastFull);
+            }
             continue;
         }
         if (newestFirst.size() == limit) break; // the oldest kept message can grow no further
         newestFirst.append(std::move(*msg));
+        lastFull = false;
     }
     std::reverse(newestFirst.begin(), newestFirst.end());
     return newestFirst;

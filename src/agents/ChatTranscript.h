@@ -22,6 +22,9 @@ struct ChatTranscript {
     static constexpr qint64 tailBytes = 393216;
     // Longest text kept from one record, in user-perceived characters.
     static constexpr int maxCharacters = 1500;
+    // Longest text of consecutive assistant messages joined into one: the newest part is kept
+    // behind a leading "…", so a long run costs no more to lay out than this.
+    static constexpr int maxJoinedCharacters = maxCharacters;
 
     // The last `limit` messages, oldest first; empty when the file cannot be read. Consecutive
     // assistant messages are joined. Records without a "uuid" get ids from the byte offset of

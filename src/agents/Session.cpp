@@ -11,7 +11,7 @@ using Kind = ActivityState::Kind;
 QString Session::projectName() const
 {
     if (cwd && !cwd->isEmpty())
-        return textcut::lastPathComponent(*cwd);
+        return textcut::showBidiControls(textcut::lastPathComponent(*cwd));
     return displayName(agent);
 }
 

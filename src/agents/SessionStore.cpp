@@ -181,7 +181,8 @@ void SessionStore::handle(const HookEvent& event)
         beginWait(AgentText::mayIUse(event.toolActivity()));
         if (!wasWaiting) transition = Transition::needsAttention(s);
     } else if (name == QLatin1String("Notification")) {
-        const QString message = event.message.value_or(AgentText::needsAttention(displayName(s.agent)));
+        const QString message = textcut::showBidiControls(
+            event.message.value_or(AgentText::needsAttention(displayName(s.agent))));
         const auto& type = event.notificationType;
         const bool idleLike = (type && *type == QLatin1String("idle_prompt"))
             || message.contains(QLatin1String("waiting for your input"), Qt::CaseInsensitive);
@@ -202,8 +203,8 @@ void SessionStore::handle(const HookEvent& event)
         if (event.lastAssistantMessage) s.lastSummary = condense(*event.lastAssistantMessage);
         transition = Transition::finished(s);
     } else if (name == QLatin1String("StopFailure")) {
-        s.state = ActivityState::error(
-            APIErrorText::describe(event.error, event.errorDetails, event.lastAssistantMessage));
+        s.state = ActivityState::error(textcut::showBidiControls(
+            APIErrorText::describe(event.error, event.errorDetails, event.lastAssistantMessage)));
         finishTurn();
         transition = Transition::failed(s);
     } else if (name == QLatin1String("AgentResponse")) {
@@ -315,7 +316,7 @@ QString SessionStore::condense(const QString& text)
     QString t = text;
     for (const char* mark : {"**", "__", "`", "### ", "## ", "# "}) t.remove(QLatin1String(mark));
     t = t.simplified();
-    return textcut::shorten(t, 240);
+    return textcut::showBidiControls(textcut::shorten(t, 240));
 }
 
 // One pass, one published table: a sweep that retires many sessions notifies once.

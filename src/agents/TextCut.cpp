@@ -173,6 +173,40 @@ QString shorten(const QString& text, int limit)
     return (keep > 0 ? t.left(ends[size_t(keep) - 1]) : QString()) + QChar(0x2026);
 }
 
+int linesAfterFirst(const QString& text)
+{
+    int line = 0, first = -1, last = -1;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (isNewline(c)) {
+            if (!(c == 0x0D && i + 1 < text.size() && text.at(i + 1).unicode() == 0x0A))
+                ++line;
+        } else if (!text.at(i).isSpace()) {
+            if (first < 0)
+                first = line;
+            last = line;
+        }
+    }
+    return first < 0 ? 0 : last - first;
+}
+
+QString shortenKeepingEnd(const QString& text, int limit, bool* cut)
+{
+    if (cut)
+        *cut = false;
+    if (text.size() <= limit)
+        return text;
+    const std::vector<int> ends = clusterEnds(text, std::numeric_limits<int>::max());
+    const int count = int(ends.size());
+    if (count <= limit)
+        return text;
+    if (cut)
+        *cut = true;
+    if (limit <= 0)
+        return QString();
+    return QChar(0x2026) + text.mid(ends[size_t(count - limit)]);
+}
+
 std::optional<QString> firstLineShortened(const QString& text, int limit)
 {
     const std::optional<QString> line = firstLine(text);

@@ -39,6 +39,14 @@ QString leftGraphemes(const QString& text, int count);
 // bounding ends in "…" too.
 QString shorten(const QString& text, int limit);
 
+// The other end kept: a text of more than limit characters becomes "…" and its last limit - 1
+// characters. The text must already be bounded (see bounded()).
+QString shortenKeepingEnd(const QString& text, int limit, bool* cut = nullptr);
+
+// The lines after the first that holds more than blanks, up to the last such line: what a
+// first-line view leaves unseen ("git status", 60 blank lines, "rm -rf ~" gives 61).
+int linesAfterFirst(const QString& text);
+
 // The first line of text, shortened to limit; nothing when the text has no non-empty line.
 std::optional<QString> firstLineShortened(const QString& text, int limit);
 

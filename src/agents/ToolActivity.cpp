@@ -9,8 +9,6 @@ namespace lomex {
 
 namespace {
 
-constexpr int detailLimit = 80;
-
 bool isOneOf(const QString& name, std::initializer_list<const char*> names)
 {
     for (const char* candidate : names) {
@@ -93,13 +91,18 @@ std::optional<QString> ToolActivity::describe(const QString& name, const nlohman
         const std::optional<QString> patch = firstOf([&] { return text(input, "command"); },
                                                      [&] { return text(input, "input"); },
                                                      [&] { return text(input, "patch"); });
-        return patch ? patchFiles(patch) : std::nullopt;
+        const std::optional<QString> files = patch ? patchFiles(patch) : std::nullopt;
+        return files ? std::optional<QString>(textcut::showBidiControls(*files)) : std::nullopt;
     }
     const std::optional<QString> chosen = chooseDetail(name, input);
     if (!chosen)
         return std::nullopt;
     // A text of nothing but line breaks has no line to show; the caller then shows the tool name.
-    return textcut::firstLineShortened(*chosen, detailLimit);
+    std::optional<QString> detail = textcut::firstLineShortened(*chosen, detailLimit);
+    if (!detail)
+        return std::nullopt;
+    // Shown in the pill, the rows and the approval heading: never in another order than it runs.
+    return textcut::showBidiControls(*detail);
 }
 
 std::optional<QString> ToolActivity::patchFiles(const std::optional<QString>& patch)

@@ -8,6 +8,9 @@ namespace lomex {
 // One tool call of an agent: the tool's name as the hook reported it and a short detail of
 // what it works on. Deterministic, so two describers of the same call get equal values.
 struct ToolActivity {
+    // The longest detail, in characters.
+    static constexpr int detailLimit = 80;
+
     QString name;
     std::optional<QString> detail;
 

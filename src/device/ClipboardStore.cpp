@@ -13,6 +13,8 @@
 #include <QDir>
 #include <QCoreApplication>
 #include <QFile>
+#include <QFutureWatcher>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QThreadPool>
@@ -46,12 +48,17 @@ ClipboardStore::ClipboardStore(Clock* clock, Settings* settings, Clipboard* clip
       folder_(folder.isEmpty() ? paths::dataDir() + QStringLiteral("/Clipboard") : std::move(folder)),
       timer_(new Timer(clock_, this)),
       writer_(std::make_unique<QThreadPool>()),
+      reader_(std::make_unique<QThreadPool>()),
       pending_(std::make_shared<PendingSave>()) {
     writer_->setMaxThreadCount(1);
+    reader_->setMaxThreadCount(1);
     connect(timer_, &Timer::timeout, this, &ClipboardStore::poll);
 }
 
-ClipboardStore::~ClipboardStore() { waitForSaves(); }
+ClipboardStore::~ClipboardStore() {
+    reader_->waitForDone();
+    waitForSaves();
+}
 
 void ClipboardStore::waitForSaves() { writer_->waitForDone(); }
 
@@ -101,6 +108,7 @@ void ClipboardStore::load() {
 }
 
 void ClipboardStore::poll() {
+    if (reading_) return; // a change meanwhile is seen at the next poll
     const quint64 count = clipboard_->changeCount();
     if (count == seenChange_) return;
     seenChange_ = count;
@@ -110,7 +118,22 @@ void ClipboardStore::poll() {
     if (const auto active = apps_->active()) source = active->desktopID;
     const QStringList excluded = settings_->stringList(QStringLiteral("clipExcluded")).value_or(QStringList{});
     if (!source.isEmpty() && excluded.contains(source)) return;
-    const ClipboardContent content = clipboard_->read();
+    if (!clipboard_->readsOffThread()) {
+        accept(clipboard_->read(limits()), source);
+        return;
+    }
+    reading_ = true;
+    auto* watcher = new QFutureWatcher<ClipboardContent>(this);
+    connect(watcher, &QFutureWatcher<ClipboardContent>::finished, this, [this, watcher, source] {
+        watcher->deleteLater();
+        reading_ = false;
+        accept(watcher->result(), source);
+    });
+    Clipboard* clipboard = clipboard_;
+    watcher->setFuture(QtConcurrent::run(reader_.get(), [clipboard] { return clipboard->read(limits()); }));
+}
+
+void ClipboardStore::accept(const ClipboardContent& content, const QString& source) {
     if (content.secret || content.transient || content.fromHistory || content.isEmpty()) return;
     record(content, source);
 }

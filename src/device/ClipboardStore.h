@@ -1,5 +1,6 @@
 #pragma once
 #include "device/Clip.h"
+#include "platform/Clipboard.h"
 #include <QImage>
 #include <QList>
 #include <QMutex>
@@ -12,13 +13,11 @@ class QThreadPool;
 
 namespace lomex {
 
-class Clipboard;
 class Clock;
 class PasteKeys;
 class RunningApps;
 class Settings;
 class Timer;
-struct ClipboardContent;
 
 // The clipboard history: polls the clipboard every 0.5 s while "clipboardEnabled" is on and
 // records each new text, link, image or file list, newest first, up to 500 clips (pinned ones
@@ -33,8 +32,13 @@ public:
     static constexpr int maxClips = 500;
     static constexpr double pollSeconds = 0.5;
     static constexpr double pasteDelaySeconds = 0.12;
-    // Any program can put any amount on the clipboard: longer texts are not recorded.
+    // Any program can put any amount on the clipboard: longer texts and larger images are not
+    // recorded, and are not even fetched when the owner says how large they are.
     static constexpr qsizetype maxTextChars = 256 * 1024;
+    static constexpr qint64 maxImageBytes = 32ll << 20; // as offered (PNG, JPEG, …)
+    static constexpr qint64 maxImagePixels = 40'000'000;
+    // What a read may fetch; a text of maxTextChars takes at most 3 bytes a unit in UTF-8.
+    static ClipboardLimits limits() { return {3 * maxTextChars, maxImageBytes, maxImagePixels}; }
     // A history file larger than this is not read (500 clips at the text cap fit).
     static constexpr qint64 maxHistoryBytes = 512ll << 20;
 
@@ -68,12 +72,15 @@ public:
 
     // Waits until every queued file write is done (tests, shutdown).
     void waitForSaves();
+    // A clipboard read is under way on the reader thread (tests).
+    bool reading() const { return reading_; }
 
 Q_SIGNALS:
     void changed();
 
 private:
     void poll();
+    void accept(const ClipboardContent& content, const QString& source);
     void record(const ClipboardContent& content, const QString& source);
     void insert(Clip clip);
     void load();
@@ -90,6 +97,9 @@ private:
     QString folder_;
     Timer* timer_;
     std::unique_ptr<QThreadPool> writer_;
+    // Reads wait for the clipboard's owner: never on the GUI thread.
+    std::unique_ptr<QThreadPool> reader_;
+    bool reading_ = false;
     struct PendingSave {
         QMutex mutex;
         std::optional<QList<Clip>> clips;

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QUrl>
 #include <functional>
+#include <memory>
+#include <optional>
 
 class QNetworkAccessManager;
 
@@ -35,8 +37,9 @@ struct Response {
 };
 
 // The feeds' HTTP client over QNetworkAccessManager, on the GUI thread: bounded answers, a
-// timeout on the injected clock, https only (plain http only to loopback), at most 3 redirects
-// and never from https to http. It logs nothing; callers log host and path, never headers.
+// timeout on the injected clock, https only (plain http only to loopback), at most 3 redirects,
+// each hop held to the same rule and never from https to http; the request's headers go to its
+// own origin only. It logs nothing; callers log host and path, never headers.
 class Client : public QObject {
     Q_OBJECT
 public:
@@ -54,6 +57,10 @@ public:
     int finished() const { return finished_; }
 
 private:
+    struct Job;
+    void sendHop(const std::shared_ptr<Job>& job);
+    void complete(const std::shared_ptr<Job>& job, const Response& response);
+
     Clock* clock_;
     QNetworkAccessManager* manager_;
     int started_ = 0;
@@ -72,6 +79,10 @@ public:
 private:
     quint64 current_ = 0;
 };
+
+// Where a redirect from `from` to `location` may go: the same rule as a first address, and never
+// from https down to http; nullopt when it may not be followed.
+std::optional<QUrl> redirectTarget(const QUrl& from, const QUrl& location);
 
 // "host/path" of a URL for a log line: no query, no user info.
 QString logName(const QUrl& url);

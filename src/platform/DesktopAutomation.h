@@ -36,6 +36,9 @@ struct ClipboardSnapshot {
         QByteArray data;
     };
     QList<Item> items;
+    // Whether TIMESTAMP is among the offered targets (it is always answered), so an offer made
+    // again lists what the original listed.
+    bool listsTimestamp = true;
     bool isEmpty() const { return items.isEmpty(); }
 };
 

@@ -1,6 +1,6 @@
 #include "platform/DesktopAutomation.h"
 #include "platform/RunningApps.h"
-#include "platform/XcbSupport.h"
+#include "platform/XcbSelection.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -45,71 +45,24 @@ const QSet<QString>& terminalClasses()
 
 } // namespace
 
-struct X11DesktopAutomation::State {
-    xcb_connection_t* conn = nullptr;
-    xcb_window_t root = 0;
-    xcb_window_t window = 0; // ours: selection owner and requestor
+struct X11DesktopAutomation::State : xcbsupport::SelectionClient {
     bool xtest = false;
     QPointer<QSocketNotifier> notifier; // owned by the application, which may go first
-    QHash<QByteArray, xcb_atom_t> atoms;
 
     ClipboardSnapshot offered; // what we serve while we own CLIPBOARD
     std::atomic<bool> fetched{false};
 
-    bool ok() const { return conn && window; }
+    // Events that arrive while we wait for an answer of our own are served as usual.
+    State() { dispatch = [this](xcb_generic_event_t* ev) { handle(ev); }; }
 
     // Connects to $DISPLAY and makes our 1x1 input-only window; false without a display.
     bool open()
     {
-        const char* display = std::getenv("DISPLAY");
-        if (!display || !*display)
+        if (!SelectionClient::open())
             return false;
-        int screenNumber = 0;
-        conn = xcb_connect(display, &screenNumber);
-        if (xcb_connection_has_error(conn)) {
-            xcb_disconnect(conn);
-            conn = nullptr;
-            return false;
-        }
-        xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(conn));
-        for (int i = 0; i < screenNumber && it.rem; ++i)
-            xcb_screen_next(&it);
-        if (!it.rem)
-            return false;
-        root = it.data->root;
-        window = xcb_generate_id(conn);
-        const uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
-        xcb_create_window(conn, XCB_COPY_FROM_PARENT, window, root, -10, -10, 1, 1, 0,
-                          XCB_WINDOW_CLASS_INPUT_ONLY, XCB_COPY_FROM_PARENT, XCB_CW_EVENT_MASK, &mask);
         const xcb_query_extension_reply_t* ext = xcb_get_extension_data(conn, &xcb_test_id);
         xtest = ext && ext->present;
-        flush();
         return true;
-    }
-
-    xcb_atom_t atom(const QByteArray& name)
-    {
-        if (auto it = atoms.constFind(name); it != atoms.constEnd())
-            return *it;
-        auto cookie = xcb_intern_atom(conn, 0, uint16_t(name.size()), name.constData());
-        Reply<xcb_intern_atom_reply_t> r(xcb_intern_atom_reply(conn, cookie, nullptr));
-        const xcb_atom_t a = r ? r->atom : xcb_atom_t(XCB_ATOM_NONE);
-        if (a != XCB_ATOM_NONE)
-            atoms.insert(name, a);
-        return a;
-    }
-
-    QByteArray atomName(xcb_atom_t a)
-    {
-        for (auto it = atoms.constBegin(); it != atoms.constEnd(); ++it)
-            if (*it == a)
-                return it.key();
-        Reply<xcb_get_atom_name_reply_t> r(xcb_get_atom_name_reply(conn, xcb_get_atom_name(conn, a), nullptr));
-        if (!r)
-            return {};
-        QByteArray name(xcb_get_atom_name_name(r.get()), xcb_get_atom_name_name_length(r.get()));
-        atoms.insert(name, a);
-        return name;
     }
 
     QList<uint32_t> cardinals(xcb_window_t w, xcb_atom_t property, xcb_atom_t type, uint32_t maxItems)
@@ -173,8 +126,6 @@ struct X11DesktopAutomation::State {
         return 0;
     }
 
-    void flush() { xcb_flush(conn); }
-
     // ---- selections ----
 
     void serve(const xcb_selection_request_event_t* req)
@@ -192,7 +143,9 @@ struct X11DesktopAutomation::State {
         const qint64 maxData = qint64(xcb_get_maximum_request_length(conn)) * 4 - 1024;
         if (req->selection == atom("CLIPBOARD") && !offered.isEmpty()) {
             if (target == "TARGETS") {
-                QList<uint32_t> list{atom("TARGETS"), atom("TIMESTAMP")};
+                QList<uint32_t> list{atom("TARGETS")};
+                if (offered.listsTimestamp)
+                    list.append(atom("TIMESTAMP"));
                 for (const auto& item : offered.items)
                     list.append(atom(item.target));
                 xcb_change_property(conn, XCB_PROP_MODE_REPLACE, req->requestor, property, XCB_ATOM_ATOM, 32,
@@ -219,8 +172,8 @@ struct X11DesktopAutomation::State {
         flush();
     }
 
-    // Handles one event; returns it to the caller's wait when it is not ours to answer.
-    void dispatch(xcb_generic_event_t* ev)
+    // Handles one event that is not an answer someone waits for.
+    void handle(xcb_generic_event_t* ev)
     {
         switch (ev->response_type & 0x7f) {
         case XCB_SELECTION_REQUEST:
@@ -240,95 +193,8 @@ struct X11DesktopAutomation::State {
         if (!conn)
             return;
         while (xcb_generic_event_t* ev = xcb_poll_for_event(conn)) {
-            dispatch(ev);
+            handle(ev);
             std::free(ev);
-        }
-    }
-
-    // Waits for an event that `match` accepts, serving others meanwhile, until the deadline.
-    Reply<xcb_generic_event_t> waitFor(const std::function<bool(xcb_generic_event_t*)>& match,
-                                       const QElapsedTimer& clock, int budgetMs)
-    {
-        flush();
-        for (;;) {
-            while (xcb_generic_event_t* ev = xcb_poll_for_event(conn)) {
-                if (match(ev))
-                    return Reply<xcb_generic_event_t>(ev);
-                dispatch(ev);
-                std::free(ev);
-            }
-            if (xcb_connection_has_error(conn))
-                return nullptr;
-            const qint64 left = budgetMs - clock.elapsed();
-            if (left <= 0)
-                return nullptr;
-            pollfd pfd{xcb_get_file_descriptor(conn), POLLIN, 0};
-            ::poll(&pfd, 1, int(left));
-        }
-    }
-
-    // Converts the CLIPBOARD to `target` into our property and reads the result, following the
-    // incremental protocol for large data; nothing when the owner refused, was too slow, or the
-    // data is larger than `maxBytes`.
-    std::optional<ClipboardSnapshot::Item> fetch(xcb_atom_t target, qint64 maxBytes, const QElapsedTimer& clock,
-                                                 int budgetMs)
-    {
-        const xcb_atom_t clipboard = atom("CLIPBOARD"), property = atom("LOMEX_SELECTION");
-        xcb_delete_property(conn, window, property);
-        xcb_convert_selection(conn, window, clipboard, target, property, XCB_CURRENT_TIME);
-        auto notify = waitFor(
-            [&](xcb_generic_event_t* ev) {
-                if ((ev->response_type & 0x7f) != XCB_SELECTION_NOTIFY)
-                    return false;
-                auto* n = reinterpret_cast<xcb_selection_notify_event_t*>(ev);
-                return n->requestor == window && n->selection == clipboard && n->target == target;
-            },
-            clock, budgetMs);
-        if (!notify || reinterpret_cast<xcb_selection_notify_event_t*>(notify.get())->property == XCB_ATOM_NONE)
-            return std::nullopt;
-        const uint32_t maxLongs = uint32_t((maxBytes + 3) / 4);
-        auto read = [&](bool* incr) -> std::optional<ClipboardSnapshot::Item> {
-            Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
-                conn, xcb_get_property(conn, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, maxLongs), nullptr));
-            if (!r || r->bytes_after > 0)
-                return std::nullopt;
-            *incr = r->type == atom("INCR");
-            ClipboardSnapshot::Item item;
-            item.type = atomName(r->type);
-            item.format = r->format ? r->format : 8;
-            item.data = QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
-                                   xcb_get_property_value_length(r.get()) * (item.format / 8));
-            return item;
-        };
-        bool incr = false;
-        std::optional<ClipboardSnapshot::Item> first = read(&incr);
-        if (!first || !incr)
-            return first;
-        // Incremental: each new value of the property is the next chunk; an empty one ends it.
-        std::optional<ClipboardSnapshot::Item> whole;
-        for (;;) {
-            auto ev = waitFor(
-                [&](xcb_generic_event_t* e) {
-                    if ((e->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
-                        return false;
-                    auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
-                    return p->window == window && p->atom == property && p->state == XCB_PROPERTY_NEW_VALUE;
-                },
-                clock, budgetMs);
-            if (!ev)
-                return std::nullopt;
-            bool ignored = false;
-            std::optional<ClipboardSnapshot::Item> chunk = read(&ignored);
-            if (!chunk)
-                return std::nullopt;
-            if (chunk->data.isEmpty())
-                return whole;
-            if (!whole)
-                whole = chunk;
-            else
-                whole->data += chunk->data;
-            if (whole->data.size() > maxBytes)
-                return std::nullopt;
         }
     }
 
@@ -338,14 +204,9 @@ struct X11DesktopAutomation::State {
         fetched = false;
         xcb_set_selection_owner(conn, content.isEmpty() ? xcb_window_t(XCB_WINDOW_NONE) : window, atom("CLIPBOARD"),
                                 XCB_CURRENT_TIME);
-        flush();
-    }
-
-    xcb_window_t owner()
-    {
-        Reply<xcb_get_selection_owner_reply_t> r(
-            xcb_get_selection_owner_reply(conn, xcb_get_selection_owner(conn, atom("CLIPBOARD")), nullptr));
-        return r ? r->owner : 0;
+        // A round trip: once it returns the server has made the change, so a question asked on
+        // another connection afterwards (ownsClipboard) sees it.
+        owner(atom("CLIPBOARD"));
     }
 
     // ---- keys ----
@@ -559,7 +420,7 @@ ClipboardSnapshot X11DesktopAutomation::snapshotClipboard()
     if (!d->ok())
         return snap;
     d->drain();
-    const xcb_window_t owner = d->owner();
+    const xcb_window_t owner = d->owner(d->atom("CLIPBOARD"));
     if (owner == XCB_WINDOW_NONE)
         return snap;
     if (owner == owner_->state.window) {
@@ -569,25 +430,24 @@ ClipboardSnapshot X11DesktopAutomation::snapshotClipboard()
     }
     QElapsedTimer clock;
     clock.start();
-    auto targets = d->fetch(d->atom("TARGETS"), 64 * 1024, clock, snapshotBudgetMs);
-    if (!targets || targets->format != 32)
+    const QList<QByteArray> targets = d->targets(clock, snapshotBudgetMs);
+    if (targets.isEmpty())
         return snap;
+    snap.listsTimestamp = targets.contains("TIMESTAMP");
     static const QSet<QByteArray> meta{"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS", "DELETE",
                                        "INSERT_SELECTION", "INSERT_PROPERTY", "ATOM_PAIR", "INCR"};
     qint64 total = 0;
-    const auto* list = reinterpret_cast<const uint32_t*>(targets->data.constData());
-    const int count = int(targets->data.size() / 4);
-    for (int i = 0; i < count && snap.items.size() < maxTargets; ++i) {
-        const QByteArray name = d->atomName(list[i]);
-        if (name.isEmpty() || meta.contains(name))
+    for (const QByteArray& name : targets) {
+        if (snap.items.size() >= maxTargets)
+            break;
+        if (meta.contains(name))
             continue;
         const qint64 room = std::min(maxTargetBytes, maxSnapshotBytes - total);
         if (room <= 0 || clock.elapsed() >= snapshotBudgetMs)
             break;
-        if (auto item = d->fetch(list[i], room, clock, snapshotBudgetMs)) {
-            item->target = name;
-            total += item->data.size();
-            snap.items.append(*item);
+        if (auto data = d->fetch(d->atom(name), room, clock, snapshotBudgetMs)) {
+            total += data->data.size();
+            snap.items.append({name, data->type, data->format, data->data});
         }
     }
     return snap;
@@ -619,7 +479,7 @@ bool X11DesktopAutomation::ownsClipboard()
     if (!d->ok())
         return false;
     d->drain();
-    return owner_->ok() && d->owner() == owner_->state.window;
+    return owner_->ok() && d->owner(d->atom("CLIPBOARD")) == owner_->state.window;
 }
 
 void X11DesktopAutomation::restoreClipboard(const ClipboardSnapshot& snapshot)

@@ -217,6 +217,40 @@ TEST_F(AgentViewsTest, ApprovalCardShowsTheExactCommand)
     center.endAll();
 }
 
+// "git status", 61 line breaks, then what really runs: the heading and the card both say the
+// command goes on; a short command says nothing more.
+TEST_F(AgentViewsTest, ApprovalCardSaysWhenTheCommandIsLongerThanItsBox)
+{
+    struct Case {
+        AppLanguage language;
+        QString command;
+        QString question;
+        QString linesLabel; // empty: no label
+    };
+    const QString disguised = "git status" + QString(61, QLatin1Char('\n')) + "rm -rf ~";
+    const std::vector<Case> cases = {
+        {AppLanguage::en, disguised, "May I use Bash: git status (+61 lines)?", "The command has 62 lines; scroll to read all of it"},
+        {AppLanguage::cs, disguised, QString::fromUtf8("Smím použít Bash: git status (+61 řádků)?"),
+         QString::fromUtf8("Příkaz má 62 řádků, posuň a přečti celý")},
+        {AppLanguage::en, "a\nb\nc\nd\ne\nf", "May I use Bash: a (+5 lines)?", ""},
+        {AppLanguage::en, QString::fromUtf8("echo safe \u202E hs.live/ver.ecruos lruc ;"),
+         QString::fromUtf8("May I use Bash: echo safe <U+202E> hs.live/ver.ecruos lruc ;?"), ""},
+    };
+    for (const Case& c : cases) {
+        L10n::shared().setLanguage(c.language);
+        HookEvent e = permission("s");
+        e.toolInput = {{"command", c.command.toStdString()}};
+        ask(e, {});
+        AgentsView view(&store, &center, &clock);
+        ASSERT_EQ(view.cards().size(), 1);
+        ApprovalCard* card = view.cards().front();
+        EXPECT_EQ(card->questionText(), c.question);
+        EXPECT_EQ(card->commandLinesLabel() ? card->commandLinesLabel()->text() : QString(), c.linesLabel);
+        center.endAll();
+    }
+    L10n::shared().setLanguage(AppLanguage::en);
+}
+
 // One letter and 200,000 combining marks: the row shows a bounded text, so laying it out
 // cannot stall the notch.
 TEST_F(AgentViewsTest, HostileTextIsBoundedBeforeLayout)

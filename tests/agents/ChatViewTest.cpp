@@ -99,6 +99,28 @@ protected:
 
 } // namespace
 
+// Twelve messages of 1,500 characters in scripts that are slow to lay out: one pass of the GUI
+// thread makes the newest bubble, later passes the others, so opening the chat never holds the
+// GUI thread for all of them at once.
+TEST_F(ChatViewTest, LongMessagesGetTheirBubblesOneAPass)
+{
+    std::string all;
+    for (int i = 0; i < 12; ++i) {
+        QString text;
+        while (text.size() < 1500) text += QString::fromUtf8("\u0928\u092E\u0938\u094D\u0924\u0947 a\u0301\u0327 \u200F\u05E9\u05DC\u05D5\u05DD ");
+        all += record(i % 2 ? "assistant" : "user", QString("m%1").arg(i, 2, 10, QChar('0')), text);
+    }
+    append(all);
+    auto view = std::make_unique<ChatView>(session(), &store, &sender, &clock);
+    QList<int> madeAtOnce;
+    QObject::connect(view.get(), &ChatView::messagesChanged, [&] { madeAtOnce << int(view->bubbles().size()); });
+    view->resize(724, 220);
+    view->show();
+    ASSERT_TRUE(test::waitUntil([&] { return view->bubbles().size() == 12; }));
+    EXPECT_EQ(madeAtOnce, QList<int>{1});
+    for (int i = 0; i < 12; ++i) EXPECT_EQ(view->bubbles().at(i)->message(), view->messages().at(i));
+}
+
 TEST_F(ChatViewTest, ShowsTheLastTwelveAndScrollsOnlyForANewMessage)
 {
     conversation(20);

@@ -1,4 +1,5 @@
 #include "AgentsTestSupport.h"
+#include "XvfbDisplay.h"
 #include "agents/ReplySender.h"
 #include "core/Clock.h"
 #include "platform/DesktopAutomation.h"
@@ -14,34 +15,7 @@ using namespace lomex;
 
 namespace {
 
-// A private Xvfb display, without a window manager.
-class Display {
-public:
-    bool start()
-    {
-        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-        if (xvfb.isEmpty()) return false;
-        for (int n = 500 + int(QCoreApplication::applicationPid() % 400); n < 1000; ++n) {
-            if (QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || QFileInfo::exists(QString("/tmp/.X%1-lock").arg(n)))
-                continue;
-            name_ = QString(":%1").arg(n);
-            process_.start(xvfb, {name_, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
-            if (!process_.waitForStarted(3000)) return false;
-            return test::waitUntil([&] { return QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)); }, 5000);
-        }
-        return false;
-    }
-    ~Display()
-    {
-        process_.terminate();
-        process_.waitForFinished(3000);
-    }
-    QString name() const { return name_; }
-
-private:
-    QString name_;
-    QProcess process_;
-};
+using Display = test::XvfbDisplay;
 
 // Another program's clipboard: an owner on its own connection and thread, so it answers while
 // the sender waits for it.
@@ -167,4 +141,40 @@ TEST(ReplyTypingX11Test, ClipboardIsServedWhileTheOwningThreadIsBusy)
     EXPECT_EQ(snap.items.first().data, "the reply");
     automation.restoreClipboard({});
     EXPECT_FALSE(automation.ownsClipboard());
+}
+
+// What another program offers comes back as it was: the same targets (a snapshot once read
+// four times the TARGETS reply and offered invented ones) and the same data.
+TEST(ReplyTypingX11Test, RestoredClipboardOffersTheOriginalTargets)
+{
+    test::TempHome home;
+    Display display;
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_TRUE(display.start());
+    ASSERT_FALSE(QStandardPaths::findExecutable("xclip").isEmpty()) << "xclip is in scripts/bootstrap";
+    test::EnvGuard env("DISPLAY", display.name());
+    const QByteArray png = QByteArray::fromBase64(
+        "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==");
+    const std::vector<std::pair<QString, QByteArray>> offers = {
+        {"UTF8_STRING", "plain words"},
+        {"image/png", png},
+        {"text/html", "<b>bold</b>"},
+    };
+    X11DesktopAutomation automation;
+    for (const auto& [target, data] : offers) {
+        SCOPED_TRACE(target.toStdString());
+        const QString file = home.write("offer", data);
+        xclip({"-selection", "clipboard", "-t", target, "-i", file}, display.name());
+        QByteArray original;
+        ASSERT_TRUE(test::waitUntil([&] {
+            original = xclip({"-o", "-selection", "clipboard", "-t", "TARGETS"}, display.name());
+            return original.contains(target.toUtf8());
+        }));
+        const ClipboardSnapshot snap = automation.snapshotClipboard();
+        automation.restoreClipboard(snap);
+        ASSERT_TRUE(automation.ownsClipboard());
+        EXPECT_EQ(xclip({"-o", "-selection", "clipboard", "-t", "TARGETS"}, display.name()), original);
+        EXPECT_EQ(xclip({"-o", "-selection", "clipboard", "-t", target}, display.name()), data);
+    }
+    automation.restoreClipboard({});
 }

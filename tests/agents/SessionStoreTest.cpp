@@ -239,6 +239,31 @@ TEST_F(SessionStoreTest, PermissionRequestsAndNotifications)
     EXPECT_EQ(get("x1").state.message(), "Codex needs your attention");
 }
 
+// Whatever an agent writes reaches the pill, the rows, the heading and the toast with its
+// direction controls written out, so nothing shows in another order than it runs.
+TEST_F(SessionStoreTest, AgentTextsShowBidiControls)
+{
+    const QString rlo = QString::fromUtf8("safe \u202Ehs.live");
+    HookEvent start = ev("UserPromptSubmit");
+    start.cwd = QString::fromUtf8("/w/\u202Etxt.exe");
+    store.handle(start);
+    EXPECT_EQ(get().projectName(), "<U+202E>txt.exe");
+    HookEvent note = ev("Notification");
+    note.message = rlo;
+    store.handle(note);
+    EXPECT_EQ(get().state.message(), "safe <U+202E>hs.live");
+    store.handle(tool("PermissionRequest", "Bash", {{"command", rlo.toStdString()}}));
+    EXPECT_EQ(get().state.message(), "May I use Bash: safe <U+202E>hs.live?");
+    HookEvent stop = ev("Stop");
+    stop.lastAssistantMessage = rlo;
+    store.handle(stop);
+    EXPECT_EQ(get().lastSummary, "safe <U+202E>hs.live");
+    HookEvent failure = ev("StopFailure");
+    failure.errorDetails = QString::fromUtf8("\u2067evil\u2069");
+    store.handle(failure);
+    EXPECT_TRUE(get().state.message().contains("<U+2067>evil<U+2069>")) << get().state.message().toStdString();
+}
+
 TEST_F(SessionStoreTest, SessionEndRemoves)
 {
     store.handle(ev("SessionStart"));

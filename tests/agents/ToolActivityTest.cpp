@@ -229,6 +229,15 @@ TEST_F(ToolActivityCzech, VerbsPassThroughAgentText)
     EXPECT_EQ(AgentText::t(ToolActivity{"NotebookEdit", std::nullopt}.englishVerb()), QString::fromUtf8("Upravuje"));
 }
 
+TEST(ToolActivityDescribe, BidiControlsAreWrittenOut)
+{
+    EXPECT_EQ(describe("Bash", json{{"command", "echo safe \u202E hs.live/ver.ecruos lruc"}}),
+              q("echo safe <U+202E> hs.live/ver.ecruos lruc"));
+    EXPECT_EQ(describe("Bash", json{{"command", "ls \u2066x\u2069\nrm \u200F"}}), q("ls <U+2066>x<U+2069>"));
+    EXPECT_EQ(describe("Write", json{{"file_path", "/w/\u202Etxt.exe"}}), q("<U+202E>txt.exe"));
+    EXPECT_EQ(describe("apply_patch", json{{"input", "*** Update File: a/\u202Egpj.exe\n"}}), q("<U+202E>gpj.exe"));
+}
+
 TEST(ToolActivityMake, EqualCallsGiveEqualValues)
 {
     const json input = json::parse(R"({"command":"ls -la","description":"List files"})");

@@ -1,6 +1,7 @@
 #include "AgentsTestSupport.h"
 #include "agents/AgentContext.h"
 #include "agents/ChatTranscript.h"
+#include "agents/TextCut.h"
 #include "agents/Transcript.h"
 #include <QDir>
 #include <QElapsedTimer>
@@ -187,6 +188,31 @@ TEST_F(TranscriptTest, ChatFiltersAndCaps) {
     const QString cut = chat[5].text;
     EXPECT_TRUE(cut.endsWith(QChar(0x2026)));
     EXPECT_EQ(cut.size(), 1499 * 4 + 1) << "1499 whole graphemes and the ellipsis";
+}
+
+TEST_F(TranscriptTest, JoinedAssistantRunIsBoundedAndKeepsItsNewestText) {
+    // Long replies in scripts that are costly to lay out: combining marks, Devanagari, emoji
+    // sequences, right-to-left marks.
+    const std::string piece = "a\xCC\x81\xCC\xA7 \xE0\xA4\xA8\xE0\xA4\xAE\xE0\xA4\xB8\xE0\xA5\x8D\xE0\xA4\xA4\xE0\xA5\x87 "
+                              "\xF0\x9F\x91\xA9\xE2\x80\x8D\xF0\x9F\x92\xBB \xE2\x80\x8F\xD7\xA9\xD7\x9C\xD7\x95\xD7\x9D ";
+    std::string reply;
+    while (QString::fromStdString(reply).size() < 1500) reply += piece;
+    QByteArray b = user("go", "u0");
+    for (int i = 0; i < 250; ++i) b += assistant(reply + std::to_string(i), "a" + std::to_string(i));
+    const QString path = write(b);
+    const QList<ChatMessage> chat = ChatTranscript::messages(path, 12);
+    ASSERT_EQ(chat.size(), 1) << "the window holds only the assistant's run";
+    const ChatMessage& joined = chat[0];
+    EXPECT_EQ(joined.role, Role::assistant);
+    EXPECT_LE(textcut::graphemeCount(joined.text), ChatTranscript::maxJoinedCharacters);
+    EXPECT_TRUE(joined.text.startsWith(QChar(0x2026)));
+    EXPECT_TRUE(joined.text.endsWith("249")) << "the newest part is what stays";
+    EXPECT_FALSE(joined.id == "a249") << "the id is the first part's in the window, not the newest";
+
+    // Short runs are joined whole, as before.
+    const QList<ChatMessage> small = ChatTranscript::messages(write(assistant("one", "a1") + assistant("two", "a2")), 12);
+    ASSERT_EQ(small.size(), 1);
+    EXPECT_EQ(small[0], (ChatMessage{"a1", Role::assistant, "one\n\ntwo"}));
 }
 
 TEST_F(TranscriptTest, ChatIdsStayAsTheFileGrows) {

@@ -35,7 +35,7 @@ TEST(AppDelegateDeviceTest, OwnsTheShelfAndClipboardStoresShowsTheShelfTabAndPol
         c.text = "copied after launch";
         clipboard.copy(c);
         clock.advance(ClipboardStore::pollSeconds);
-        ASSERT_EQ(app.clipboard()->clips().size(), 1);
+        ASSERT_TRUE(test::waitUntil([&] { return app.clipboard()->clips().size() == 1; })); // read off the GUI thread
         EXPECT_EQ(app.clipboard()->clips()[0].text, "copied after launch");
     }
     Clipboard::setCurrent(nullptr);

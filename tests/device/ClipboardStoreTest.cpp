@@ -11,6 +11,8 @@
 #include <QGuiApplication>
 #include <QClipboard>
 #include <QMimeData>
+#include <QSemaphore>
+#include <QThread>
 
 using namespace lomex;
 using Kind = Clip::Kind;
@@ -29,6 +31,7 @@ protected:
         auto s = std::make_unique<ClipboardStore>(&clock, &Settings::shared(), board ? board : &fake, &apps, &keys,
                                                   folder());
         s->start();
+        last_ = s.get();
         return s;
     }
     QString folder() const { return home.file("data/Clipboard"); }
@@ -36,6 +39,7 @@ protected:
     void copy(const ClipboardContent& c) {
         fake.copy(c);
         clock.advance(ClipboardStore::pollSeconds);
+        EXPECT_TRUE(test::waitUntil([&] { return !last_->reading(); }));
     }
     QStringList texts(const ClipboardStore& s) {
         QStringList out;
@@ -45,6 +49,7 @@ protected:
 
     FakeClock clock;
     FakeClipboard fake;
+    ClipboardStore* last_ = nullptr;
     FakeRunningApps apps;
     FakePasteKeys keys;
 };
@@ -105,6 +110,33 @@ TEST_F(ClipboardStoreTest, NothingIsRecordedWhileOffFromExcludedAppsOrWhenMarked
 
     copy(text(QString(ClipboardStore::maxTextChars + 1, QLatin1Char('x'))));
     EXPECT_TRUE(store->clips().isEmpty()) << "over-long text is not kept";
+}
+
+// A clipboard owner that takes its time: the GUI thread does not wait for it, and the read asks
+// for no more than the history would keep.
+TEST_F(ClipboardStoreTest, ReadsWaitForTheOwnerOffTheGuiThread) {
+    struct SlowClipboard : FakeClipboard {
+        ClipboardContent read(const ClipboardLimits& limits) const override {
+            asked = limits;
+            thread = QThread::currentThread();
+            release.acquire();
+            return FakeClipboard::read(limits);
+        }
+        mutable QSemaphore release;
+        mutable ClipboardLimits asked;
+        mutable std::atomic<QThread*> thread{nullptr};
+    } slow;
+    auto store = make(&slow);
+    slow.copy(text("slow owner"));
+    clock.advance(ClipboardStore::pollSeconds);
+    EXPECT_TRUE(store->reading());
+    EXPECT_TRUE(store->clips().isEmpty());
+    slow.release.release();
+    ASSERT_TRUE(test::waitUntil([&] { return store->clips().size() == 1; }));
+    EXPECT_EQ(store->clips()[0].text, "slow owner");
+    EXPECT_NE(slow.thread.load(), QThread::currentThread());
+    EXPECT_LE(slow.asked.maxTextBytes, 3 * ClipboardStore::maxTextChars);
+    EXPECT_LE(slow.asked.maxImageBytes, ClipboardStore::maxImageBytes);
 }
 
 TEST_F(ClipboardStoreTest, MarkersAreReadFromTheMimeBundle) {

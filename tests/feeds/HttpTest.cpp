@@ -112,6 +112,62 @@ TEST_F(HttpClientTest, OversizedAnswerIsCutOffAndFails) {
     EXPECT_TRUE(r.body.isEmpty());
 }
 
+TEST_F(HttpClientTest, RedirectHopsAreCheckedAndTheKeyStaysWithItsOrigin) {
+    FakeHttpServer otherPort, otherHost;
+    ASSERT_TRUE(otherPort.listen());
+    ASSERT_TRUE(otherHost.listen("127.0.0.2"));
+    for (FakeHttpServer* s : {&server, &otherPort, &otherHost}) s->route("GET", "/board", json("{}"));
+    struct Case {
+        QString location;
+        FakeHttpServer* lands; // nullptr: refused without following
+        bool keyKept;
+    };
+    const std::vector<Case> cases = {
+        {"/board", &server, true},
+        {server.baseUrl() + "/board", &server, true},
+        {otherPort.baseUrl() + "/board", &otherPort, false},
+        {otherHost.baseUrl() + "/board", &otherHost, false},
+        {"http://example.com/board", nullptr, false},
+        {"ftp://127.0.0.1/board", nullptr, false},
+    };
+    for (const Case& c : cases) {
+        server.route("GET", "/moved", FakeHttpServer::Reply{302, {}, {{"Location", c.location.toUtf8()}}});
+        for (FakeHttpServer* s : {&server, &otherPort, &otherHost}) s->clearRequests();
+        http::Request request = req(server.baseUrl() + "/moved");
+        request.headers.append({QByteArray("X-Access-Token"), QByteArray("secret-key")});
+        const auto r = fetch(request);
+        SCOPED_TRACE(c.location.toStdString());
+        EXPECT_EQ(r.ok(), c.lands != nullptr) << r.describe().toStdString();
+        for (FakeHttpServer* s : {&server, &otherPort, &otherHost}) {
+            const auto hits = s->requestsTo("/board");
+            ASSERT_EQ(hits.size(), s == c.lands ? 1 : 0);
+            if (!hits.isEmpty()) {
+                EXPECT_EQ(hits[0].headers.contains("x-access-token"), c.keyKept);
+            }
+        }
+    }
+}
+
+TEST_F(HttpClientTest, RedirectLoopEnds) {
+    server.route("GET", "/loop", FakeHttpServer::Reply{302, {}, {{"Location", "/loop"}}});
+    const auto r = fetch(req(server.baseUrl() + "/loop"));
+    EXPECT_FALSE(r.ok());
+    EXPECT_FALSE(r.error.isEmpty());
+    EXPECT_EQ(server.requestsTo("/loop").size(), 4);
+}
+
+TEST_F(HttpClientTest, AnswerUpToTheBudgetIsWholeOneByteMoreFails) {
+    for (const int size : {0, 999, 1000, 1001, 70000, 300000}) {
+        const QByteArray body(size, 'b');
+        server.route("GET", "/sized", json(body));
+        http::Request request = req(server.baseUrl() + "/sized");
+        request.maxBytes = 1000;
+        const auto r = fetch(request);
+        EXPECT_EQ(r.ok(), size <= 1000) << size;
+        EXPECT_EQ(r.body, size <= 1000 ? body : QByteArray()) << size;
+    }
+}
+
 TEST_F(HttpClientTest, NoCallbackAfterTheContextIsGone) {
     server.route("GET", "/first", json("{}"));
     server.route("GET", "/second", json("{}"));

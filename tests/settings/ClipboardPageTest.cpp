@@ -144,6 +144,7 @@ TEST_F(ClipboardPageTest, ClearRemovesUnpinnedClipsAtOnce) {
         c.text = text;
         clipboard.copy(c);
         clock.advance(ClipboardStore::pollSeconds);
+        ASSERT_TRUE(test::waitUntil([&] { return !store->reading(); })); // read off the GUI thread
     }
     store->setPinned(store->clips().last().id, true);
     auto p = page();

@@ -34,7 +34,10 @@ FakeHttpServer::~FakeHttpServer() {
     }
 }
 
-bool FakeHttpServer::listen() { return server_.listen(QHostAddress::LocalHost, 0); }
+bool FakeHttpServer::listen(const QString& address) {
+    const QHostAddress host(address);
+    return host.isLoopback() && server_.listen(host, 0);
+}
 
 void FakeHttpServer::route(const QByteArray& method, const QString& path, Reply reply) {
     route(method, path, [reply](const Request&) { return reply; });

@@ -34,13 +34,14 @@ public:
 
     explicit FakeHttpServer(QObject* parent = nullptr);
     ~FakeHttpServer() override;
-    bool listen(); // ephemeral port on 127.0.0.1
+    bool listen(const QString& address = QStringLiteral("127.0.0.1")); // ephemeral port on a loopback address
     quint16 port() const { return server_.serverPort(); }
-    QString baseUrl() const { return QStringLiteral("http://127.0.0.1:%1").arg(port()); }
+    QString baseUrl() const { return QStringLiteral("http://%1:%2").arg(server_.serverAddress().toString()).arg(port()); }
 
     void route(const QByteArray& method, const QString& path, Reply reply);
     void route(const QByteArray& method, const QString& path, Handler handler);
     const QList<Request>& requests() const { return requests_; }
+    void clearRequests() { requests_.clear(); }
     QList<Request> requestsTo(const QString& path) const;
 
 private:

@@ -59,6 +59,8 @@ QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool
 
 // The command as it will run: every line, read-only, wrapped anywhere and scrollable. Outside
 // text, so bidirectional controls are written out and marks per letter are bounded.
+constexpr int kCommandBoxLines = 6;
+
 QPlainTextEdit* commandView(const QString& text, QWidget* parent)
 {
     auto* view = new QPlainTextEdit(parent);
@@ -76,7 +78,7 @@ QPlainTextEdit* commandView(const QString& text, QWidget* parent)
     f.setPixelSize(12);
     view->setFont(f);
     view->setPlainText(text);
-    const int lines = std::clamp(int(text.count(QLatin1Char('\n'))) + 1, 1, 6);
+    const int lines = std::clamp(int(text.count(QLatin1Char('\n'))) + 1, 1, kCommandBoxLines);
     view->setFixedHeight(QFontMetrics(f).lineSpacing() * lines + 14);
     return view;
 }
@@ -209,8 +211,15 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
     setAccessibleDescription(project);
     box->addWidget(question_);
     if (approval.command) {
-        command_ = commandView(commandText(), this);
+        const QString shown = commandText();
+        command_ = commandView(shown, this);
         box->addWidget(command_);
+        // Lines below the box are easy to miss: say how many there are before anyone allows it.
+        if (const int lines = int(shown.count(QLatin1Char('\n'))) + 1; lines > kCommandBoxLines) {
+            commandLines_ = plainLabel(L10n::shared().t(QStringLiteral("agents.commandScroll"), {lines}), 12,
+                                       Theme::amber(), true, this);
+            box->addWidget(commandLines_);
+        }
     }
 
     auto* buttons = new QHBoxLayout;
@@ -232,7 +241,17 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
 
 QString ApprovalCard::questionText() const
 {
-    return AgentText::mayIUse(approval_.tool);
+    const ToolActivity& tool = approval_.tool;
+    // A heading that shows the command's first line says how many lines follow it.
+    if (approval_.command && tool.detail) {
+        const int more = textcut::linesAfterFirst(*approval_.command);
+        const auto first = textcut::firstLineShortened(*approval_.command, ToolActivity::detailLimit);
+        if (more > 0 && first && textcut::showBidiControls(*first) == *tool.detail)
+            return AgentText::mayIUse(tool.displayName(),
+                                      QStringLiteral(": ") + *tool.detail + QStringLiteral(" (")
+                                          + AgentText::moreLines(more) + QLatin1Char(')'));
+    }
+    return AgentText::mayIUse(tool);
 }
 
 QString ApprovalCard::commandText() const

@@ -55,6 +55,8 @@ public:
     QString questionText() const;
     // The exact command shown under the question (shell requests); empty when there is none.
     QString commandText() const;
+    // Says how long a command is that its box cannot show whole; null for a command that fits.
+    QLabel* commandLinesLabel() const { return commandLines_; }
     QPushButton* allowButton() const { return allow_; }
     // Absent where the agent would not keep a rule (no suggestions, or Codex).
     QPushButton* alwaysButton() const { return always_; }
@@ -68,6 +70,7 @@ private:
     QPointer<ApprovalCenter> center_;
     QLabel* question_;
     QPlainTextEdit* command_ = nullptr;
+    QLabel* commandLines_ = nullptr;
     QPushButton* allow_;
     QPushButton* always_ = nullptr;
     QPushButton* deny_;

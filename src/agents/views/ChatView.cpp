@@ -21,6 +21,7 @@
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -321,6 +322,7 @@ void ChatView::apply(const QList<ChatMessage>& messages)
 
 void ChatView::rebuildBubbles()
 {
+    bubblesQueued_ = false;
     // Bubbles of messages that did not change stay: laying out rich text is what costs.
     QHash<QString, ChatBubble*> kept;
     for (ChatBubble* b : bubbles()) {
@@ -328,20 +330,35 @@ void ChatView::rebuildBubbles()
         kept.insert(b->message().id, b);
     }
     QWidget* content = list_->parentWidget();
-    for (int i = 0; i < messages_.size(); ++i) {
+    // Outside text can be slow to lay out (combining marks, complex scripts): new bubbles of
+    // about one message's worth of text per pass, newest first; the rest follow in later passes,
+    // a changed message keeping its old bubble until then.
+    QList<ChatBubble*> shown(messages_.size(), nullptr);
+    qsizetype budget = ChatTranscript::maxCharacters;
+    for (qsizetype i = messages_.size() - 1; i >= 0; --i) {
         const ChatMessage& m = messages_.at(i);
         ChatBubble* b = kept.take(m.id);
-        if (b && !(b->message() == m)) {
-            kept.insert(m.id, b);
-            b = nullptr;
+        if (b && b->message() == m) {
+            shown[i] = b;
+            continue;
         }
-        if (!b) b = new ChatBubble(m, content);
-        list_->insertWidget(1 + i, b);
+        if (budget <= 0) {
+            shown[i] = b; // the old bubble, or none yet
+            bubblesQueued_ = true;
+            continue;
+        }
+        if (b) kept.insert(m.id, b);
+        budget -= m.text.size();
+        shown[i] = new ChatBubble(m, content);
     }
+    int at = 1;
+    for (ChatBubble* b : std::as_const(shown))
+        if (b) list_->insertWidget(at++, b);
     for (ChatBubble* old : std::as_const(kept)) {
         old->hide();
         old->deleteLater();
     }
+    if (bubblesQueued_) QTimer::singleShot(0, this, [this] { if (bubblesQueued_) rebuildBubbles(); });
     empty_->setVisible(messages_.isEmpty());
     if (messages_.isEmpty()) {
         empty_->setText(session_.lastSummary ? *session_.lastSummary

@@ -120,6 +120,7 @@ private:
     bool appeared_ = false;
     bool scrolledOnce_ = false;
     bool followEnd_ = false;
+    bool bubblesQueued_ = false; // messages whose bubbles a later pass makes
     QPointer<QPropertyAnimation> scrollAnimation_;
     // The transcript as last read: a tick that finds the file unchanged reads nothing.
     QString readPath_;

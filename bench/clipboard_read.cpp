@@ -1,0 +1,175 @@
+// What one clipboard change costs the GUI thread and the heap when another program copies
+// 40 MB of text or a 75 MB PNG (offered with xclip on a private Xvfb). The clipboard history
+// reads off the GUI thread and fetches only what it would keep; for comparison, the same
+// change read through QClipboard on the GUI thread.
+//
+// Each figure comes from a process of its own (peak memory is per process): the program
+// starts Xvfb, makes the two files, and runs itself once per case.
+#include "BenchSupport.h"
+#include "core/Clock.h"
+#include "core/Settings.h"
+#include "device/ClipboardStore.h"
+#include "platform/Clipboard.h"
+#include "platform/PasteKeys.h"
+#include "platform/RunningApps.h"
+#include <QApplication>
+#include <QClipboard>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QMimeData>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <cstdio>
+#include <sys/resource.h>
+
+using namespace lomex;
+
+namespace {
+
+qint64 residentKiB()
+{
+    QFile f("/proc/self/statm");
+    if (!f.open(QIODevice::ReadOnly)) return 0;
+    const QList<QByteArray> fields = f.readAll().split(' ');
+    return fields.value(1).toLongLong() * 4;
+}
+
+qint64 peakKiB()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+// One case in this process: offer the file, let the reader see the change, report the longest
+// GUI-thread stall and how far the peak resident size rose.
+int runCase(const QString& way, const QString& target, const QString& file)
+{
+    QTemporaryDir dir;
+    bench::useHome(dir.path());
+    QElapsedTimer gap;
+    qint64 longest = 0;
+    QTimer meter;
+    meter.setInterval(0);
+    QObject::connect(&meter, &QTimer::timeout, [&] {
+        longest = std::max(longest, gap.nsecsElapsed());
+        gap.start();
+    });
+    auto offer = [&] {
+        QProcess xclip;
+        xclip.start("xclip", {"-selection", "clipboard", "-t", target, "-i", file});
+        xclip.waitForFinished(10000);
+    };
+    auto settle = [](int ms) {
+        QElapsedTimer t;
+        t.start();
+        while (t.elapsed() < ms) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    };
+    FakeRunningApps apps;
+    FakePasteKeys keys;
+    QtClipboard clipboard;
+    const qint64 baseline = std::max(residentKiB(), peakKiB());
+    bool done = false;
+    std::unique_ptr<ClipboardStore> store;
+    if (way == "history") {
+        store = std::make_unique<ClipboardStore>(Clock::system(), &Settings::shared(), &clipboard, &apps, &keys,
+                                                 dir.path() + "/Clipboard");
+        store->start();
+    }
+    offer();
+    gap.start();
+    meter.start();
+    QElapsedTimer total;
+    total.start();
+    if (way == "history") {
+        // Until a poll has seen the change and its read is done.
+        const quint64 before = clipboard.changeCount();
+        while (total.elapsed() < 20000 && (clipboard.changeCount() == before || !done)) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+            if (clipboard.changeCount() != before && total.elapsed() > 600 && !store->reading()) done = true;
+        }
+        store->waitForSaves();
+    } else {
+        settle(50);
+        const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
+        ClipboardContent c = data ? clipboard::contentFrom(*data) : ClipboardContent{};
+        std::fprintf(stderr, "  (read %lld characters, image %dx%d)\n", qint64(c.text.size()), c.image.width(),
+                     c.image.height());
+    }
+    settle(100);
+    meter.stop();
+    std::printf("%.1f %.1f\n", double(longest) / 1e6, double(peakKiB() - baseline) / 1024.0);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc == 5 && QByteArray(argv[1]) == "--case") {
+        qputenv("QT_QPA_PLATFORM", "xcb");
+        QApplication app(argc, argv);
+        return runCase(argv[2], argv[3], argv[4]);
+    }
+    QCoreApplication app(argc, argv);
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("xclip").isEmpty()) {
+        std::fprintf(stderr, "needs Xvfb and xclip\n");
+        return 1;
+    }
+    QProcess xvfb;
+    QString display;
+    for (int n = 400 + int(QCoreApplication::applicationPid() % 400); n < 1000 && display.isEmpty(); ++n) {
+        if (QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || QFileInfo::exists(QString("/tmp/.X%1-lock").arg(n)))
+            continue;
+        xvfb.start(QStandardPaths::findExecutable("Xvfb"), {QString(":%1").arg(n), "-nolisten", "tcp"});
+        for (int i = 0; i < 100 && !QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)); ++i) QThread::msleep(50);
+        display = QString(":%1").arg(n);
+    }
+    QTemporaryDir dir;
+    const QString text = dir.path() + "/text.txt", image = dir.path() + "/image.png";
+    {
+        QFile f(text);
+        if (!f.open(QIODevice::WriteOnly)) return 1;
+        const QByteArray line = "A line of copied log output, 1234567890 abcdefghij ABCDEFGHIJ.\n";
+        for (qint64 n = 0; n < (qint64(40) << 20); n += line.size()) f.write(line);
+    }
+    {
+        // Noise does not compress: about 75 MB of PNG.
+        QImage noise(4400, 4300, QImage::Format_ARGB32);
+        auto* random = QRandomGenerator::global();
+        for (int y = 0; y < noise.height(); ++y)
+            random->fillRange(reinterpret_cast<quint32*>(noise.scanLine(y)), noise.width());
+        noise.save(image, "PNG", 0);
+    }
+    std::printf("one clipboard change read by the history: GUI thread and peak memory (aim: no stall over 16 ms)\n");
+    const struct {
+        const char* what;
+        QString target, file;
+    } contents[] = {{"40 MB text", "UTF8_STRING", text}, {"75 MB PNG", "image/png", image}};
+    for (const auto& c : contents) {
+        std::printf("  %s (%.1f MB)\n", c.what, double(QFileInfo(c.file).size()) / 1e6);
+        for (const char* way : {"history", "qclipboard"}) {
+            QProcess child;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("DISPLAY", display);
+            child.setProcessEnvironment(env);
+            child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+            child.start(QCoreApplication::applicationFilePath(), {"--case", way, c.target, c.file});
+            child.waitForFinished(120000);
+            const QList<QByteArray> figures = child.readAllStandardOutput().trimmed().split(' ');
+            std::printf("    %-44s longest GUI stall %8.1f ms   peak memory +%7.1f MB\n",
+                        QByteArray(way) == "history" ? "history (reader thread, size first):"
+                                                      : "for comparison, QClipboard on the GUI thread:",
+                        figures.value(0).toDouble(), figures.value(1).toDouble());
+        }
+    }
+    xvfb.terminate();
+    xvfb.waitForFinished(3000);
+    return 0;
+}

@@ -1,0 +1,57 @@
+#pragma once
+// Reading the CLIPBOARD selection over a connection of one's own (the desktop automation's
+// snapshot, the clipboard history's reads). Internal to src/platform.
+#include "platform/XcbSupport.h"
+#include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <functional>
+#include <optional>
+
+namespace lomex::xcbsupport {
+
+// One connection to $DISPLAY with a 1x1 input-only window that asks for selections and receives
+// the answers. Not thread-safe: one thread uses it at a time. The connection is closed by close()
+// (or by whoever took conn over), not by the destructor.
+class SelectionClient {
+public:
+    struct Data {
+        QByteArray type; // atom name of the data's type
+        int format = 8;  // 8, 16 or 32
+        QByteArray data;
+    };
+
+    xcb_connection_t* conn = nullptr;
+    xcb_window_t root = 0;
+    xcb_window_t window = 0;
+    // Events that arrive while waiting and are not the awaited one.
+    std::function<void(xcb_generic_event_t*)> dispatch;
+
+    bool ok() const { return conn && window; }
+    // Connects to $DISPLAY and makes the window; false without a display.
+    bool open();
+    void close();
+    void flush() { xcb_flush(conn); }
+
+    xcb_atom_t atom(const QByteArray& name);
+    QByteArray atomName(xcb_atom_t atom);
+    xcb_window_t owner(xcb_atom_t selection);
+
+    // Waits for an event that `match` accepts, handing others to dispatch, until the deadline.
+    Reply<xcb_generic_event_t> waitFor(const std::function<bool(xcb_generic_event_t*)>& match,
+                                       const QElapsedTimer& clock, int budgetMs);
+
+    // Converts the CLIPBOARD to `target` and reads the result, following the incremental
+    // protocol. The size is looked at before the data: more than maxBytes (announced or sent)
+    // is refused without being transferred. Nothing when the owner refused or was too slow.
+    std::optional<Data> fetch(xcb_atom_t target, qint64 maxBytes, const QElapsedTimer& clock, int budgetMs);
+
+    // The CLIPBOARD's offered targets by name, in the owner's order; empty when none could be read.
+    QList<QByteArray> targets(const QElapsedTimer& clock, int budgetMs);
+
+private:
+    QHash<QByteArray, xcb_atom_t> atoms_;
+};
+
+} // namespace lomex::xcbsupport
