@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
+#include <QTimer>
 #include <algorithm>
 #include <vector>
 
@@ -40,5 +41,33 @@ inline void useHome(const QString& home)
     qputenv("XDG_CONFIG_HOME", (home + QStringLiteral("/.config")).toUtf8());
     qputenv("XDG_DATA_HOME", (home + QStringLiteral("/.local/share")).toUtf8());
 }
+
+// The longest stretch the thread's event loop was busy while it runs: a 0 ms timer notes the
+// gaps between its turns.
+class StallMeter {
+public:
+    StallMeter()
+    {
+        timer_.setInterval(0);
+        QObject::connect(&timer_, &QTimer::timeout, [this] {
+            longest_ = std::max(longest_, gap_.nsecsElapsed());
+            gap_.start();
+        });
+    }
+    void start()
+    {
+        longest_ = 0;
+        gap_.start();
+        timer_.start();
+    }
+    void stop() { timer_.stop(); }
+    bool isRunning() const { return timer_.isActive(); }
+    double longestMs() const { return double(longest_) / 1e6; }
+
+private:
+    QTimer timer_;
+    QElapsedTimer gap_;
+    qint64 longest_ = 0;
+};
 
 } // namespace lomex::bench

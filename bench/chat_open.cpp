@@ -40,16 +40,9 @@ struct Open {
 
 Open openOnce(const Session& session, SessionStore& store, ReplySender& sender)
 {
-    QElapsedTimer total, gap;
-    qint64 longest = 0;
-    QTimer meter;
-    meter.setInterval(0);
-    QObject::connect(&meter, &QTimer::timeout, [&] {
-        longest = std::max(longest, gap.nsecsElapsed());
-        gap.start();
-    });
+    QElapsedTimer total;
+    bench::StallMeter meter;
     total.start();
-    gap.start();
     meter.start();
     auto* view = new ChatView(session, &store, &sender);
     view->resize(724, 260);
@@ -64,7 +57,7 @@ Open openOnce(const Session& session, SessionStore& store, ReplySender& sender)
     settle.start();
     while (settle.elapsed() < 400) QCoreApplication::processEvents();
     meter.stop();
-    o.longestStallMs = double(longest) / 1e6;
+    o.longestStallMs = meter.longestMs();
     delete view;
     return o;
 }

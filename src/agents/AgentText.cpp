@@ -1,4 +1,5 @@
 #include "agents/AgentText.h"
+#include "agents/TextCut.h"
 #include "core/L10n.h"
 
 namespace lomex {
@@ -72,6 +73,18 @@ QString AgentText::mayIUse(const QString& tool, const QString& suffix)
 QString AgentText::mayIUse(const ToolActivity& tool)
 {
     return mayIUse(tool.displayName(), tool.detail ? QStringLiteral(": ") + *tool.detail : QString());
+}
+
+QString AgentText::mayIUse(const ToolActivity& tool, const std::optional<QString>& command)
+{
+    if (command && tool.detail) {
+        const int more = textcut::linesAfterFirst(*command);
+        const auto first = textcut::firstLineShortened(*command, ToolActivity::detailLimit);
+        if (more > 0 && first && textcut::showBidiControls(*first) == *tool.detail)
+            return mayIUse(tool.displayName(), QStringLiteral(": ") + *tool.detail + QStringLiteral(" (")
+                                                   + moreLines(more) + QLatin1Char(')'));
+    }
+    return mayIUse(tool);
 }
 
 QString AgentText::needsAttention(const QString& agentName)

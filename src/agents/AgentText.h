@@ -25,6 +25,9 @@ public:
     static QString mayIUse(const QString& tool, const QString& suffix);
     // The same question for a tool call: its display name, then ": " and the detail if any.
     static QString mayIUse(const ToolActivity& tool);
+    // For a call with a command: when the detail is the command's first line, it says how many
+    // lines follow ("May I use Bash: git status (+61 lines)?").
+    static QString mayIUse(const ToolActivity& tool, const std::optional<QString>& command);
     // "<name> needs your attention" / "<name> potřebuje tvou pozornost".
     static QString needsAttention(const QString& agentName);
 

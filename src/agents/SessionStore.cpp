@@ -178,7 +178,10 @@ void SessionStore::handle(const HookEvent& event)
     } else if (name == QLatin1String("PreCompact")) {
         s.state = ActivityState::compacting();
     } else if (name == QLatin1String("PermissionRequest")) {
-        beginWait(AgentText::mayIUse(event.toolActivity()));
+        std::optional<QString> command;
+        if (auto it = event.toolInput.find("command"); it != event.toolInput.end() && it->is_string())
+            command = QString::fromStdString(it->get_ref<const std::string&>());
+        beginWait(AgentText::mayIUse(event.toolActivity(), command));
         if (!wasWaiting) transition = Transition::needsAttention(s);
     } else if (name == QLatin1String("Notification")) {
         const QString message = textcut::showBidiControls(

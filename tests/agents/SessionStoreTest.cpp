@@ -254,6 +254,10 @@ TEST_F(SessionStoreTest, AgentTextsShowBidiControls)
     EXPECT_EQ(get().state.message(), "safe <U+202E>hs.live");
     store.handle(tool("PermissionRequest", "Bash", {{"command", rlo.toStdString()}}));
     EXPECT_EQ(get().state.message(), "May I use Bash: safe <U+202E>hs.live?");
+    // The pill and the toast say what the first line leaves out.
+    const std::string disguised = "git status" + std::string(61, '\n') + "rm -rf ~";
+    store.handle(tool("PermissionRequest", "Bash", {{"command", disguised}}));
+    EXPECT_EQ(get().state.message(), "May I use Bash: git status (+61 lines)?");
     HookEvent stop = ev("Stop");
     stop.lastAssistantMessage = rlo;
     store.handle(stop);

@@ -214,12 +214,10 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
         const QString shown = commandText();
         command_ = commandView(shown, this);
         box->addWidget(command_);
-        // Lines below the box are easy to miss: say how many there are before anyone allows it.
-        if (const int lines = int(shown.count(QLatin1Char('\n'))) + 1; lines > kCommandBoxLines) {
+        // Lines below the box are easy to miss: say how many there are next to the buttons.
+        if (const int lines = int(shown.count(QLatin1Char('\n'))) + 1; lines > kCommandBoxLines)
             commandLines_ = plainLabel(L10n::shared().t(QStringLiteral("agents.commandScroll"), {lines}), 12,
                                        Theme::amber(), true, this);
-            box->addWidget(commandLines_);
-        }
     }
 
     auto* buttons = new QHBoxLayout;
@@ -234,6 +232,8 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
     deny_ = button(pick("Zamítnout", "Deny"), Theme::danger(), this);
     buttons->addWidget(deny_);
     buttons->addStretch(1);
+    if (commandLines_)
+        buttons->addWidget(commandLines_);
     box->addLayout(buttons);
     connect(allow_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::allow); });
     connect(deny_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::deny); });
@@ -241,17 +241,7 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
 
 QString ApprovalCard::questionText() const
 {
-    const ToolActivity& tool = approval_.tool;
-    // A heading that shows the command's first line says how many lines follow it.
-    if (approval_.command && tool.detail) {
-        const int more = textcut::linesAfterFirst(*approval_.command);
-        const auto first = textcut::firstLineShortened(*approval_.command, ToolActivity::detailLimit);
-        if (more > 0 && first && textcut::showBidiControls(*first) == *tool.detail)
-            return AgentText::mayIUse(tool.displayName(),
-                                      QStringLiteral(": ") + *tool.detail + QStringLiteral(" (")
-                                          + AgentText::moreLines(more) + QLatin1Char(')'));
-    }
-    return AgentText::mayIUse(tool);
+    return AgentText::mayIUse(approval_.tool, approval_.command);
 }
 
 QString ApprovalCard::commandText() const
