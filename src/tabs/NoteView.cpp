@@ -30,15 +30,20 @@ NoteView::NoteView(QWidget* parent) : QWidget(parent), editor_(new QPlainTextEdi
     pal.setColor(QPalette::PlaceholderText, QColor(150, 150, 150));
     pal.setColor(QPalette::Text, Qt::white);
     editor_->setPalette(pal);
-    editor_->setPlaceholderText(L10n::shared().t(QStringLiteral("note.placeholder")));
+    retranslate();
     load();
     connect(editor_, &QPlainTextEdit::textChanged, this,
             [this] { Settings::shared().setString(kKey, editor_->toPlainText()); });
     connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
         if (key == kKey) load();
     });
-    connect(&L10n::shared(), &L10n::languageChanged, this,
-            [this] { editor_->setPlaceholderText(L10n::shared().t(QStringLiteral("note.placeholder"))); });
+    connect(&L10n::shared(), &L10n::languageChanged, this, &NoteView::retranslate);
+}
+
+void NoteView::retranslate() {
+    editor_->setPlaceholderText(L10n::shared().t(QStringLiteral("note.placeholder")));
+    // The placeholder reaches no screen reader; the same text names the note.
+    editor_->setAccessibleName(editor_->placeholderText());
 }
 
 void NoteView::load() {

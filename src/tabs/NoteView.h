@@ -19,6 +19,7 @@ protected:
 
 private:
     void load();
+    void retranslate();
     QPlainTextEdit* editor_;
 };
 

@@ -192,6 +192,7 @@ void TransitView::updateHeader() {
     updated_->setText(updated ? datetext::withSkeleton(*updated, QStringLiteral("jms"), locale, Calendar::current()) : QString());
     updated_->setVisible(updated.has_value());
     settings_->setToolTip(l10n("pid.change"));
+    settings_->setAccessibleName(settings_->toolTip()); // a tooltip reaches no screen reader
 }
 
 void TransitView::updateLeave() {

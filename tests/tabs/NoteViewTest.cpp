@@ -40,3 +40,12 @@ TEST_F(NoteViewTest, StoresEveryKeystrokeAndFollowsOutsideChanges) {
     EXPECT_EQ(editor->placeholderText(), "Rychlá poznámka…");
     EXPECT_EQ(editor->toPlainText(), "  \n");
 }
+
+// A screen reader names the note by what it is; the placeholder reaches none.
+TEST_F(NoteViewTest, TheEditorIsNamedInBothLanguages) {
+    for (const auto& [language, name] : {std::pair{AppLanguage::en, "Quick note…"}, std::pair{AppLanguage::cs, "Rychlá poznámka…"}}) {
+        L10n::shared().setLanguage(language);
+        NoteView view;
+        EXPECT_EQ(view.editor()->accessibleName(), QString::fromUtf8(name));
+    }
+}

@@ -106,6 +106,7 @@ TEST_F(TransitViewTest, ButtonsLeadToThePlacesPageOrLoadAgain) {
     view.findChild<QToolButton*>("change")->click();
     EXPECT_EQ(opened, 2);
     EXPECT_EQ(view.findChild<QToolButton*>("change")->toolTip(), "Change stop");
+    EXPECT_EQ(view.findChild<QToolButton*>("change")->accessibleName(), "Change stop"); // screen readers
 
     board(1, 503);
     load(pragueStop());
