@@ -1,5 +1,7 @@
 #include "settings/SettingsPage.h"
+#include <QEvent>
 #include <QVBoxLayout>
+#include <QVariant>
 
 namespace lomex {
 
@@ -14,13 +16,31 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent), layout_(new QVBox
     layout_->setAlignment(Qt::AlignTop);
 }
 
-void SettingsPage::addElement(QWidget* element) { layout_->addWidget(element); }
+void SettingsPage::addElement(QWidget* element) {
+    layout_->addWidget(element);
+    // Anchors waiting for their section now ride on its top edge.
+    for (QWidget* anchor : std::as_const(pendingAnchors_)) anchor->setProperty("section", QVariant::fromValue<QObject*>(element));
+    if (!pendingAnchors_.isEmpty()) element->installEventFilter(this);
+    pendingAnchors_.clear();
+}
 
 void SettingsPage::addAnchor(const QString& id) {
+    // Outside the layout: an item of no height there would still get the spacing on both sides.
     auto* anchor = new QWidget(this);
     anchor->setObjectName(id);
     anchor->setFixedHeight(0);
-    layout_->addWidget(anchor);
+    anchor->setAttribute(Qt::WA_TransparentForMouseEvents);
+    pendingAnchors_.append(anchor);
+}
+
+bool SettingsPage::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Move || event->type() == QEvent::Resize) {
+        const auto* section = static_cast<QWidget*>(watched);
+        for (QWidget* anchor : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+            if (anchor->property("section").value<QObject*>() == watched)
+                anchor->setGeometry(section->x(), section->y(), section->width(), 0);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 QWidget* SettingsPage::anchor(const QString& id) const {

@@ -1,4 +1,5 @@
 #pragma once
+#include <QList>
 #include <QString>
 #include <QWidget>
 
@@ -21,12 +22,17 @@ public:
     }
     void addElement(QWidget* element);
     // An invisible element of no height whose name is a section id that can be scrolled to.
+    // It takes no room: it sits on the top edge of the element added next.
     void addAnchor(const QString& id);
     // The element that carries a section id, or nullptr.
     QWidget* anchor(const QString& id) const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     QVBoxLayout* layout_;
+    QList<QWidget*> pendingAnchors_;
 };
 
 } // namespace lomex

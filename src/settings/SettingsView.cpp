@@ -5,19 +5,23 @@
 #include "settings/SettingsPage.h"
 #include "settings/SettingsPages.h"
 #include "settings/blocks/Blocks.h"
+#include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
 #include "ui/Accessibility.h"
+#include "ui/Motion.h"
 #include "ui/Symbols.h"
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QPainter>
+#include <QPointer>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <cmath>
 
 namespace lomex {
 
@@ -92,10 +96,61 @@ QList<QWidget*> focusableControls(QWidget* page) {
 
 QString pageTitle(SettingsView::Page page) { return L10n::shared().t("page." + SettingsView::rawValue(page)); }
 
-// One sidebar entry: the page's tile and title on an accent highlight while selected.
+// The sidebar's background: a slightly tinted material under the whole column, and the accent
+// highlight behind the selected row. The highlight slides from row to row when a page is
+// chosen; the rows blend their text to white as it covers them.
+class Sidebar : public a11y::Group {
+public:
+    using a11y::Group::Group;
+    void select(QWidget* row, bool animated) {
+        const QRectF from = highlight();
+        selected_ = row;
+        if (!animated || from.isEmpty()) {
+            moving_.reset();
+            repaintAll();
+            return;
+        }
+        motion::run(this, motion::spring(motion::pageSpring), [this, from](double p) {
+            const QRectF to = selected_ ? QRectF(selected_->geometry()) : from;
+            moving_ = QRectF(from.topLeft() + (to.topLeft() - from.topLeft()) * p,
+                             from.size() + (to.size() - from.size()) * p);
+            if (p >= 1) moving_.reset();
+            repaintAll();
+        });
+    }
+    // Where the highlight is drawn now, in the sidebar's coordinates.
+    QRectF highlight() const {
+        if (moving_) return *moving_;
+        return selected_ ? QRectF(selected_->geometry()) : QRectF();
+    }
+
+protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.fillRect(rect(), style::primary(this, 0.04));
+        const QRectF h = highlight();
+        if (h.isEmpty()) return;
+        p.setRenderHint(QPainter::Antialiasing);
+        QColor fill = style::accent(this);
+        fill.setAlphaF(0.9f);
+        p.setPen(Qt::NoPen);
+        p.setBrush(fill);
+        p.drawRoundedRect(h, 7, 7);
+    }
+
+private:
+    void repaintAll() {
+        update();
+        for (QWidget* w : findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) w->update();
+    }
+    QPointer<QWidget> selected_;
+    std::optional<QRectF> moving_;
+};
+
+// One sidebar entry: the page's tile and title, white on the highlight.
 class SidebarRow : public QAbstractButton {
 public:
-    SidebarRow(SettingsView::Page page, QWidget* parent) : QAbstractButton(parent), page_(page) {
+    SidebarRow(SettingsView::Page page, Sidebar* parent) : QAbstractButton(parent), page_(page), sidebar_(parent) {
         setCheckable(true);
         // One page of the set: a radio button, and choosing the chosen page again keeps it.
         setAutoExclusive(true);
@@ -112,19 +167,17 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
-        if (isChecked()) {
-            QColor fill = style::accent(this);
-            fill.setAlphaF(0.9f);
-            p.setPen(Qt::NoPen);
-            p.setBrush(fill);
-            p.drawRoundedRect(QRectF(rect()), 7, 7);
-        }
+        // How much of the row the highlight covers: 1 when it rests here, less while it passes.
+        const QRectF covered = sidebar_->highlight().intersected(QRectF(geometry()));
+        const double cover = covered.isEmpty() ? 0 : covered.height() / height();
         if (style::showsFocusRing(this)) {
             p.setBrush(Qt::NoBrush);
             p.setPen(QPen(isChecked() ? QColor(Qt::white) : style::accent(this), 1.5));
             p.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 6, 6);
         }
-        p.setPen(isChecked() ? QColor(Qt::white) : style::primary(this));
+        const QColor base = style::primary(this);
+        p.setPen(QColor::fromRgbF(base.redF() + (1 - base.redF()) * cover, base.greenF() + (1 - base.greenF()) * cover,
+                                  base.blueF() + (1 - base.blueF()) * cover, base.alphaF() + (1 - base.alphaF()) * cover));
         p.setFont(font());
         const QRect textRect = rect().adjusted(8 + 22 + 9, 0, -8, 0);
         p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
@@ -133,6 +186,7 @@ protected:
 
 private:
     SettingsView::Page page_;
+    Sidebar* sidebar_;
     IconTile* tile_;
 };
 
@@ -157,18 +211,6 @@ protected:
     }
     void enterEvent(QEnterEvent*) override { update(); }
     void leaveEvent(QEvent*) override { update(); }
-};
-
-// The sidebar's background: a slightly tinted material under the whole column.
-class Sidebar : public a11y::Group {
-public:
-    using a11y::Group::Group;
-
-protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter p(this);
-        p.fillRect(rect(), style::primary(this, 0.04));
-    }
 };
 
 } // namespace
@@ -203,9 +245,13 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
         auto* row = new SidebarRow(page, sidebar);
         side->addWidget(row);
         rows_.append(row);
-        // On toggled, not clicked: assistive technology checks a row without a click.
+        // On toggled, not clicked: assistive technology checks a row without a click. A page
+        // chosen here changes under the spring; one asked for from elsewhere at once.
         connect(row, &QAbstractButton::toggled, this, [this, page](bool on) {
-            if (on && services_.settingsNav) services_.settingsNav->setPage(page);
+            if (!on || !services_.settingsNav) return;
+            animateNext_ = true;
+            services_.settingsNav->setPage(page);
+            animateNext_ = false;
         });
     }
     side->addStretch(1);
@@ -225,8 +271,11 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
     divider->setStyleSheet(QStringLiteral("color: rgba(128,128,128,70);"));
     root->addWidget(divider);
 
-    // Content column: header, then the scroll area with the current page.
-    auto* column = new QVBoxLayout;
+    // Content column: header, then the scroll area with the current page. It paints its own
+    // background so a picture of it can cover the next page while that fades in.
+    column_ = new QWidget(this);
+    column_->setAutoFillBackground(true);
+    auto* column = new QVBoxLayout(column_);
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     auto* header = new QHBoxLayout;
@@ -250,7 +299,8 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
     // The page's controls are the stops; the area itself would be one more, unnamed and unlit.
     scroll_->setFocusPolicy(Qt::NoFocus);
     column->addWidget(scroll_, 1);
-    root->addLayout(column, 1);
+    thinScrollBar(scroll_);
+    root->addWidget(column_, 1);
 
     if (services_.settingsNav) {
         connect(services_.settingsNav, &SettingsNav::pageChanged, this, [this] { buildPage(); });
@@ -282,10 +332,16 @@ void SettingsView::retranslate() {
 
 void SettingsView::buildPage() {
     const Page page = services_.settingsNav ? services_.settingsNav->page() : Page::general;
+    const bool animated = animateNext_ && shownPage_ && shownPage_ != page;
+    // The old header and page fade out over the new ones while the highlight moves.
+    if (animated) motion::fadeOutPicture(column_, motion::spring(motion::pageSpring));
     for (QAbstractButton* b : rows_) {
         const QSignalBlocker block(b);
         const bool selected = static_cast<SidebarRow*>(b)->page() == page;
-        if (selected) b->setChecked(true);
+        if (selected) {
+            b->setChecked(true);
+            static_cast<Sidebar*>(sidebar_)->select(b, animated);
+        }
         // As in any set of radio buttons, Tab stops at the chosen one; arrows reach the others.
         b->setFocusPolicy(selected ? Qt::StrongFocus : Qt::ClickFocus);
         b->update();
@@ -329,8 +385,12 @@ void SettingsView::scrollSoon() {
     Timer::singleShot(clock_, scrollDelaySeconds, this, [this, id = *id] {
         if (auto* page = qobject_cast<SettingsPage*>(page_.data())) {
             if (QWidget* target = page->anchor(id)) {
-                const int y = target->mapTo(page, QPoint(0, 0)).y();
-                scroll_->verticalScrollBar()->setValue(y);
+                QScrollBar* bar = scroll_->verticalScrollBar();
+                const int from = bar->value();
+                const int to = std::min(target->mapTo(page, QPoint(0, 0)).y(), bar->maximum());
+                motion::run(page, motion::standard(), [bar, from, to](double p) {
+                    bar->setValue(from + int(std::lround((to - from) * p)));
+                });
             }
         }
         services_.settingsNav->setScrollTarget(std::nullopt);

@@ -64,6 +64,8 @@ private:
     QLabel* headerTitle_ = nullptr;
     QLabel* headerSubtitle_ = nullptr;
     QScrollArea* scroll_ = nullptr;
+    QWidget* column_ = nullptr;  // header and scroll area
+    bool animateNext_ = false;   // the page change under way came from the sidebar
     QPointer<QWidget> page_;
     std::optional<Page> shownPage_; // the page page_ was made for
 };

@@ -5,6 +5,7 @@
 #include "settings/SetupModel.h"
 #include "settings/blocks/Binding.h"
 #include "settings/blocks/Blocks.h"
+#include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
 #include "ui/Accessibility.h"
 #include "ui/Symbols.h"
@@ -14,7 +15,9 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QShortcut>
+#include <QTextLayout>
 #include <QTimer>
+#include <cmath>
 
 namespace lomex {
 
@@ -46,7 +49,118 @@ private:
     QColor color_;
 };
 
+constexpr int kBadgeGap = 6, kBadgePadX = 5, kBadgePadY = 1;
+
+QFont titleFont() { return style::font(style::body, QFont::DemiBold); }
+QFont badgeFont() { return style::font(style::caption - 1); }
+
 } // namespace
+
+// ---- BadgedTitle ----
+
+struct BadgedTitle::Placement {
+    QList<QRectF> lines; // each line's natural extent
+    QRectF badge;        // empty without a badge
+    qreal lineWidth = 0; // the width the title was broken at
+    int height = 0;
+};
+
+BadgedTitle::BadgedTitle(QWidget* parent) : QWidget(parent) {
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+void BadgedTitle::setTexts(const QString& title, const QString& badge) {
+    title_ = title;
+    badge_ = badge;
+    setAccessibleName(badge.isEmpty() ? title : title + QStringLiteral(", ") + badge);
+    updateGeometry();
+    update();
+}
+
+namespace {
+// The title's lines at a width, each as its natural extent.
+QList<QRectF> titleLines(const QString& title, qreal width, QTextLayout* keep = nullptr) {
+    QTextLayout own(title, titleFont());
+    QTextLayout& layout = keep ? *keep : own;
+    layout.beginLayout();
+    QList<QRectF> lines;
+    qreal y = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(qMax<qreal>(1, width));
+        line.setPosition(QPointF(0, y));
+        lines.append(QRectF(0, y, line.naturalTextWidth(), line.height()));
+        y += line.height();
+    }
+    layout.endLayout();
+    return lines;
+}
+
+QSizeF badgeSize(const QString& badge) {
+    const QFontMetricsF fm(badgeFont());
+    return {fm.horizontalAdvance(badge) + 2 * kBadgePadX, fm.height() + 2 * kBadgePadY};
+}
+} // namespace
+
+BadgedTitle::Placement BadgedTitle::place(int width) const {
+    Placement out;
+    out.lineWidth = width;
+    out.lines = titleLines(title_, width);
+    if (!badge_.isEmpty()) {
+        const QSizeF size = badgeSize(badge_);
+        // No room after the last word: the title wraps a little earlier so the badge stays
+        // beside it rather than alone on a line of its own.
+        if (!out.lines.isEmpty() && out.lines.last().right() + kBadgeGap + size.width() > width) {
+            out.lineWidth = width - kBadgeGap - size.width();
+            out.lines = titleLines(title_, out.lineWidth);
+        }
+        const QRectF last = out.lines.isEmpty() ? QRectF(0, 0, 0, size.height()) : out.lines.last();
+        const qreal x = out.lines.isEmpty() ? 0 : last.right() + kBadgeGap;
+        out.badge = QRectF(QPointF(x, last.center().y() - size.height() / 2), size);
+    }
+    const qreal bottom = std::max(out.lines.isEmpty() ? 0.0 : out.lines.last().bottom(), out.badge.bottom());
+    out.height = int(std::ceil(bottom));
+    return out;
+}
+
+int BadgedTitle::lineCount() const { return int(place(width()).lines.size()); }
+QRectF BadgedTitle::lastLineRect() const {
+    const Placement p = place(width());
+    return p.lines.isEmpty() ? QRectF() : p.lines.last();
+}
+QRectF BadgedTitle::badgeRect() const { return place(width()).badge; }
+int BadgedTitle::heightForWidth(int width) const { return place(width).height; }
+
+QSize BadgedTitle::sizeHint() const {
+    // One line when there is room for it.
+    const int oneLine = int(std::ceil(QFontMetricsF(titleFont()).horizontalAdvance(title_))) +
+                        (badge_.isEmpty() ? 0 : int(std::ceil(QFontMetricsF(badgeFont()).horizontalAdvance(badge_))) +
+                                                    kBadgeGap + 2 * kBadgePadX);
+    return {oneLine, heightForWidth(oneLine)};
+}
+
+QSize BadgedTitle::minimumSizeHint() const { return {80, heightForWidth(80)}; }
+
+void BadgedTitle::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setRenderHint(QPainter::Antialiasing);
+    const Placement placed = place(width());
+    QTextLayout layout(title_, titleFont());
+    titleLines(title_, placed.lineWidth, &layout);
+    p.setPen(style::primary(this));
+    layout.draw(&p, QPointF(0, 0));
+    const QRectF badge = placed.badge;
+    if (badge.isEmpty()) return;
+    p.setPen(Qt::NoPen);
+    p.setBrush(style::primary(this, 0.2));
+    p.drawRoundedRect(badge, badge.height() / 2, badge.height() / 2);
+    p.setPen(style::secondary(this));
+    p.setFont(badgeFont());
+    p.drawText(badge, Qt::AlignCenter, badge_);
+}
+
+// ---- StepCard ----
 
 StepCard::StepCard(QString symbol, QColor color, bool optional, QWidget* parent) : QWidget(parent) {
     auto* h = new QHBoxLayout(this);
@@ -56,49 +170,36 @@ StepCard::StepCard(QString symbol, QColor color, bool optional, QWidget* parent)
     h->addWidget(new StepIcon(std::move(symbol), color, this), 0, Qt::AlignTop);
     auto* v = new QVBoxLayout;
     v->setSpacing(3);
-    auto* head = new QHBoxLayout;
-    head->setSpacing(6);
-    title_ = plainLabel({}, style::body, style::primary(this), this, QFont::DemiBold);
-    title_->setWordWrap(true);
-    badge_ = plainLabel({}, style::caption - 1, style::secondary(this), this);
-    badge_->setContentsMargins(5, 1, 5, 1);
-    badge_->setStyleSheet(QStringLiteral("background:%1;border-radius:7px").arg(style::primary(this, 0.2).name(QColor::HexArgb)));
-    badge_->setVisible(optional);
-    head->addWidget(title_);
-    // Beside a title that wraps, the badge stays by its first line at its own height.
-    head->addWidget(badge_, 0, Qt::AlignTop);
-    head->addStretch(1);
-    v->addLayout(head);
+    optional_ = optional;
+    title_ = new BadgedTitle(this);
+    v->addWidget(title_);
     text_ = plainLabel({}, style::callout, style::secondary(this), this);
     text_->setWordWrap(true);
     v->addWidget(text_);
     h->addLayout(v, 1);
     h->addSpacing(8);
-    done_ = plainLabel({}, style::callout, style::named(style::Named::green, this), this, QFont::DemiBold);
+    // The same green check and word as the settings pages' confirmations.
+    done_ = new StatusBadge(false, QString(), this);
     info_ = new QLabel(this);
     info_->setPixmap(symbols::icon(QStringLiteral("info.circle"), style::secondary(this)).pixmap(16, 16));
-    button_ = new QPushButton(this);
+    button_ = blockButton(QString(), ButtonKind::prominent, {}, this);
     connect(button_, &QPushButton::clicked, this, [this] { if (action) action(); });
     for (QWidget* w : {static_cast<QWidget*>(done_), static_cast<QWidget*>(info_), static_cast<QWidget*>(button_)})
         h->addWidget(w, 0, Qt::AlignVCenter);
 }
 
 void StepCard::set(const QString& title, const QString& text, std::optional<bool> done, const QString& button) {
-    title_->setText(title);
-    // A wrapped label asks for little width; let a title that fits take its whole line.
-    title_->setMinimumWidth(std::min(title_->fontMetrics().horizontalAdvance(title) + 2, 240));
+    title_->setTexts(title, optional_ ? L10n::shared().t(QStringLiteral("setup.optional")) : QString());
     text_->setText(text);
-    badge_->setText(L10n::shared().t(QStringLiteral("setup.optional")));
-    done_->setText(QStringLiteral("\u2714 ") + L10n::shared().t(QStringLiteral("setup.done")));
     info_->setVisible(!done);
-    done_->setVisible(done && *done);
+    done_->setState(done && *done, L10n::shared().t(QStringLiteral("setup.done")));
     button_->setVisible(done && !*done && !button.isEmpty());
     button_->setText(button);
     // Several cards offer the same "Allow": the card's title tells a screen reader which one.
     button_->setAccessibleDescription(title);
 }
 
-QString StepCard::title() const { return title_->text(); }
+QString StepCard::title() const { return title_->title(); }
 QString StepCard::text() const { return text_->text(); }
 bool StepCard::showsDone() const { return !done_->isHidden(); }
 
@@ -173,6 +274,7 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
     finish_->setDefault(true);
     finish_->setAutoDefault(true);
     finish_->setMinimumHeight(30);
+    styleButton(finish_, ButtonKind::prominent);
     connect(finish_, &QPushButton::clicked, this, [this] { if (onClose) onClose(); });
     footer->addWidget(finish_);
     v->addLayout(footer);

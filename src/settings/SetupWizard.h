@@ -10,6 +10,7 @@ class QVBoxLayout;
 namespace lomex {
 
 class StepCard;
+class StatusBadge;
 
 // The setup window's content: five step cards (calendar and reminders, paste, contacts, music,
 // Claude limits) that turn green by themselves as the setup model notices, and a footer button
@@ -45,6 +46,34 @@ private:
     QList<StepCard*> cards_;
 };
 
+// A step's title with its "optional" capsule right after the last word, on the title's last
+// line when it fits there and under it when not, also when the title wraps.
+class BadgedTitle : public QWidget {
+    Q_OBJECT
+public:
+    explicit BadgedTitle(QWidget* parent = nullptr);
+    void setTexts(const QString& title, const QString& badge); // badge empty: none
+    QString title() const { return title_; }
+    QString badge() const { return badge_; }
+    // Where the title's lines and the capsule fall at the present width.
+    int lineCount() const;
+    QRectF lastLineRect() const;
+    QRectF badgeRect() const;
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    struct Placement;
+    Placement place(int width) const;
+    QString title_, badge_;
+};
+
 // One step: a coloured icon, a title (with an "optional" badge), a text and, at the end, the
 // done label, a button or an information sign.
 class StepCard : public QWidget {
@@ -64,10 +93,10 @@ protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
-    QLabel* title_;
-    QLabel* badge_;
+    BadgedTitle* title_;
+    bool optional_;
     QLabel* text_;
-    QLabel* done_;
+    StatusBadge* done_;
     QLabel* info_;
     QPushButton* button_;
 };

@@ -195,14 +195,17 @@ WarningLine::WarningLine(const WeatherService::Warning& warning, int more, QWidg
     icon->setPixmap(symbols::pixmap(QStringLiteral("exclamationmark.triangle.fill"), 11, colour, devicePixelRatioF()));
     row->addWidget(icon);
     auto* event = notchLineLabel(this, "event", warning.event, 11, colour);
-    event->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    // The name keeps its natural width and gives way only when the line is full; the spare
+    // width goes after the last part, so "until …" and "+N" follow the name.
+    event->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     event->setMinimumWidth(qMin(event->sizeHint().width(), 40));
-    row->addWidget(event, 1);
+    row->addWidget(event);
     if (warning.expires) {
         const QString end = datetext::withSkeleton(*warning.expires, QStringLiteral("EEEj"), localeOf(l), Calendar::current());
         row->addWidget(notchLabel(this, "until", l.t(QStringLiteral("chmi.until"), {end}), 11, notchcolor::grey()));
     }
     if (more >= 1) row->addWidget(notchLabel(this, "more", QStringLiteral("+%1").arg(more), 11, notchcolor::grey()));
+    row->addStretch(1);
     setToolTip(plainToolTip(tooltipText(warning)));
     setCursor(Qt::PointingHandCursor);
 }

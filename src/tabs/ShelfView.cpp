@@ -4,6 +4,7 @@
 #include "tabs/FeedRows.h"
 #include "platform/Clipboard.h"
 #include "platform/Workspace.h"
+#include "ui/Motion.h"
 #include "ui/Symbols.h"
 
 #include <QAction>
@@ -12,6 +13,7 @@
 #include <QDrag>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHash>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -20,6 +22,7 @@
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
+#include <utility>
 #include <QStackedLayout>
 #include <QTextLayout>
 #include <QVBoxLayout>
@@ -107,7 +110,9 @@ void ShelfItemView::open() { workspace_->open(url_); }
 void ShelfItemView::reveal() { workspace_->reveal(url_.toLocalFile()); }
 void ShelfItemView::copyPath() { clipboard_->setText(url_.toLocalFile()); }
 void ShelfItemView::remove() {
-    if (shelf_) shelf_->remove(url_);
+    if (!shelf_) return;
+    if (beforeRemove) beforeRemove();
+    shelf_->remove(url_);
 }
 
 QList<QAction*> ShelfItemView::menuActions(QObject* owner) {
@@ -246,7 +251,9 @@ ShelfView::ShelfView(ShelfStore* shelf, Workspace* workspace, Clipboard* clipboa
     clear_->setStyleSheet(QStringLiteral("QPushButton { color: rgba(255,255,255,140); border: none; padding: 0 2px; }"
                                          " QPushButton:hover { color: white; }"));
     connect(clear_, &QPushButton::clicked, this, [this] {
-        if (shelf_) shelf_->setItems({});
+        if (!shelf_) return;
+        animateNext_ = true;
+        shelf_->setItems({});
     });
     bottom->addWidget(clear_);
     fullLayout->addLayout(bottom);
@@ -271,6 +278,17 @@ void ShelfView::retranslate() {
 }
 
 void ShelfView::rebuild() {
+    // A clear or a removal happens under the default animation: what goes fades out where it
+    // was, the files that stay glide to their new places.
+    const bool animated = std::exchange(animateNext_, false);
+    const QList<QUrl> items = shelf_ ? shelf_->items() : QList<QUrl>{};
+    QHash<QUrl, QPoint> before;
+    if (animated && items.isEmpty()) motion::fadeOutPicture(full_, motion::standard());
+    for (ShelfItemView* v : itemViews()) {
+        if (!animated || items.isEmpty()) continue;
+        if (items.contains(v->url())) before[v->url()] = v->pos();
+        else motion::fadeOutPicture(v, motion::standard());
+    }
     // Later, not now: a removal arrives from inside the item's own menu.
     for (ShelfItemView* v : itemViews()) {
         v->hide();
@@ -278,11 +296,21 @@ void ShelfView::rebuild() {
         v->deleteLater();
     }
     while (QLayoutItem* item = rowLayout_->takeAt(0)) delete item;
-    const QList<QUrl> items = shelf_ ? shelf_->items() : QList<QUrl>{};
-    for (const QUrl& url : items)
-        rowLayout_->addWidget(new ShelfItemView(url, shelf_, workspace_, clipboard_, row_), 0, Qt::AlignVCenter);
+    QList<ShelfItemView*> made;
+    for (const QUrl& url : items) {
+        auto* view = new ShelfItemView(url, shelf_, workspace_, clipboard_, row_);
+        view->beforeRemove = [this] { animateNext_ = true; };
+        rowLayout_->addWidget(view, 0, Qt::AlignVCenter);
+        // Shown now, not on the next pass, so the layout places it before it glides there.
+        if (row_->isVisible()) view->show();
+        made << view;
+    }
     rowLayout_->addStretch();
     layers_->setCurrentWidget(items.isEmpty() ? empty_ : full_);
+    if (before.isEmpty()) return;
+    rowLayout_->activate();
+    for (ShelfItemView* view : made)
+        if (before.contains(view->url())) motion::slideFrom(view, before[view->url()], motion::standard());
 }
 
 void ShelfView::setTargeted(bool on) {

@@ -2,6 +2,7 @@
 #include <QPointer>
 #include <QUrl>
 #include <QWidget>
+#include <functional>
 
 class QLabel;
 class QMimeData;
@@ -36,6 +37,8 @@ public:
     void reveal();
     void copyPath();
     void remove();
+    // Called just before remove() changes the shelf, so its view can animate the change.
+    std::function<void()> beforeRemove;
     // The context menu's entries, in order, with nullptr for the divider (built anew each time,
     // so it follows the language).
     QList<QAction*> menuActions(QObject* owner);
@@ -97,6 +100,7 @@ private:
     QLabel* dropTitle_;
     QLabel* dropHint_;
     QWidget* full_;
+    bool animateNext_ = false; // the coming change is a clear or a removal
     QScrollArea* scroll_;
     QWidget* row_;
     QHBoxLayout* rowLayout_;

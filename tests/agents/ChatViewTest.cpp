@@ -372,6 +372,47 @@ TEST(ChatBubbleTest, UserAtTrailingEdgeInABubbleAssistantAtLeading)
     EXPECT_FALSE(agent->label()->styleSheet().contains("background"));
 }
 
+// Closing the chat returns to the list under the spring (the chat fades away over it) and the
+// status line fades in; with reduced motion both are instant.
+TEST_F(ChatViewTest, ClosingTheChatAndTheStatusLineAnimateUnlessMotionIsReduced)
+{
+    conversation(2);
+    HookEvent start = test::ev("SessionStart", "s1");
+    start.transcriptPath = path;
+    store.handle(start);
+    for (const char* reduced : {"1", "0"}) {
+        SCOPED_TRACE(reduced);
+        const test::ReducedMotion motion(reduced);
+        const bool animated = QByteArray(reduced) == "0";
+        AgentsView tab(&store, nullptr, &clock, nullptr, &sender);
+        tab.resize(724, 240);
+        tab.show();
+        store.setChatID(QString("s1"));
+        ASSERT_NE(tab.chat(), nullptr);
+        test::waitUntil([&] { return !tab.chat()->readInFlight(); });
+
+        type(*tab.chat(), "go ahead");
+        for (int i = 0; i < 200 && sender.isTyping(); ++i) clock.advance(0.02);
+        QLabel* status = tab.chat()->statusLabel();
+        EXPECT_TRUE(status->isVisible());
+        EXPECT_EQ(test::moving(&tab), animated) << "the status line fades in";
+        EXPECT_EQ(status->graphicsEffect() != nullptr, animated);
+        ASSERT_TRUE(test::waitUntil([&] { return !test::moving(&tab); }, 3000));
+        EXPECT_EQ(status->graphicsEffect(), nullptr);
+
+        QTest::keyClick(tab.chat()->field(), Qt::Key_Escape);
+        EXPECT_EQ(tab.chat(), nullptr);
+        EXPECT_TRUE(tab.rows().first()->isVisible());
+        EXPECT_EQ(test::moving(&tab), animated) << "the chat fades away over the list";
+        ASSERT_TRUE(test::waitUntil([&] { return !test::moving(&tab); }, 3000));
+
+        // Closed from elsewhere (a permission request), the chat simply goes.
+        store.setChatID(QString("s1"));
+        store.setChatID(std::nullopt);
+        EXPECT_FALSE(test::moving(&tab));
+    }
+}
+
 // A screen reader finds every control of the chat by name; the list itself is no Tab stop.
 TEST_F(ChatViewTest, EveryControlHasAName)
 {

@@ -173,24 +173,33 @@ TEST_F(LimitsAndWizardTest, WizardCardsAndFooterFollowTheModel) {
     EXPECT_TRUE(closed);
 }
 
-// A title that wraps to two lines leaves the "optional" badge at its own height by the first line.
-TEST_F(LimitsAndWizardTest, OptionalBadgeKeepsItsHeightBesideAWrappedTitle) {
-    L10n::shared().setLanguage(AppLanguage::en);
-    SetupWizardView wizard(services);
-    wizard.show();
-    QCoreApplication::processEvents();
-    StepCard* contacts = wizard.cards()[2];
-    QLabel* badge = nullptr;
-    for (QLabel* label : contacts->findChildren<QLabel*>())
-        if (label->text() == "optional") badge = label;
-    ASSERT_TRUE(badge);
-    QLabel* title = nullptr;
-    for (QLabel* label : contacts->findChildren<QLabel*>())
-        if (label->text() == contacts->title()) title = label;
-    ASSERT_TRUE(title);
-    ASSERT_GT(title->height(), title->fontMetrics().height() * 3 / 2) << "the title wraps";
-    EXPECT_LE(badge->height(), badge->sizeHint().height());
-    EXPECT_LE(badge->y(), title->y() + title->fontMetrics().height());
+// The "optional" badge sits right after its title's last word, at its own height, whether the
+// title has room for one line or wraps to several.
+TEST_F(LimitsAndWizardTest, OptionalBadgeSitsBesideItsTitleAlsoWhenTheTitleWraps) {
+    for (AppLanguage language : {AppLanguage::cs, AppLanguage::en}) {
+        L10n::shared().setLanguage(language);
+        SetupWizardView wizard(services);
+        wizard.show();
+        QCoreApplication::processEvents();
+        for (int index : {2, 4}) {
+            auto* title = wizard.cards()[index]->findChild<BadgedTitle*>();
+            ASSERT_TRUE(title);
+            EXPECT_EQ(title->badge(), L10n::shared().t("setup.optional"));
+            for (int width : {title->width(), 150}) {
+                SCOPED_TRACE(testing::Message() << title->title().toStdString() << " at " << width);
+                title->resize(width, title->heightForWidth(width));
+                if (width == 150) {
+                    EXPECT_GE(title->lineCount(), 2) << "the title wraps";
+                }
+                const QRectF badge = title->badgeRect(), last = title->lastLineRect();
+                EXPECT_LT(badge.height(), last.height() * 1.5);
+                EXPECT_NEAR(badge.left(), last.right() + 6, 1) << "right after the last word";
+                EXPECT_NEAR(badge.center().y(), last.center().y(), 1);
+                EXPECT_LE(badge.right(), width);
+                EXPECT_GE(title->height(), int(badge.bottom()));
+            }
+        }
+    }
 }
 
 } // namespace

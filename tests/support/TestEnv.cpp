@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
+#include <QVariantAnimation>
+#include <QWidget>
 
 namespace lomex::test {
 
@@ -47,6 +49,25 @@ QString TempHome::write(const QString& relative, const QByteArray& content) cons
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate)) return {};
     f.write(content);
     return p;
+}
+
+ReducedMotion::ReducedMotion(const char* value) {
+    if (qEnvironmentVariableIsSet("LOMEX_REDUCED_MOTION")) saved_ = qgetenv("LOMEX_REDUCED_MOTION");
+    if (value) qputenv("LOMEX_REDUCED_MOTION", value);
+    else qunsetenv("LOMEX_REDUCED_MOTION");
+}
+
+ReducedMotion::~ReducedMotion() {
+    if (saved_) qputenv("LOMEX_REDUCED_MOTION", *saved_);
+    else qunsetenv("LOMEX_REDUCED_MOTION");
+}
+
+bool moving(const QObject* root) {
+    for (const QVariantAnimation* a : root->findChildren<QVariantAnimation*>(QStringLiteral("motion")))
+        if (a->state() == QAbstractAnimation::Running) return true;
+    for (const QWidget* w : root->findChildren<QWidget*>(QStringLiteral("motion.picture")))
+        if (w->isVisible()) return true;
+    return false;
 }
 
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {

@@ -30,6 +30,20 @@ protected:
     TempHome home;
 };
 
+// Sets LOMEX_REDUCED_MOTION ("1" instant, "0" animated, nullptr unset) for one scope and puts
+// the old value back.
+class ReducedMotion {
+public:
+    explicit ReducedMotion(const char* value);
+    ~ReducedMotion();
+
+private:
+    std::optional<QByteArray> saved_;
+};
+
+// Whether anything under root is still animating: a running animation or a fading picture.
+bool moving(const QObject* root);
+
 // Spins the Qt event loop until pred is true or the timeout (ms) passes; returns pred().
 bool waitUntil(const std::function<bool()>& pred, int timeoutMs = 5000);
 

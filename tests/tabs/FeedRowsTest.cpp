@@ -159,6 +159,29 @@ TEST_F(FeedRowsTest, WarningLevelsTooltipAndTap) {
     EXPECT_EQ(workspace.opened[0], WarningLine::warningsPage());
 }
 
+// On a wide line the parts follow one another: "until …" right after the name, "+N" right
+// after that, and the spare width stays at the end; a narrow line still shows every part.
+TEST_F(FeedRowsTest, WarningLinePartsFollowTheNameAndLeaveTheSpareWidthAtTheEnd) {
+    WeatherService::Warning w{QUuid(), "Silný vítr", 3, {}, {}, {}, {}, {}};
+    w.expires = QDateTime(QDate(2026, 3, 3), QTime(21, 0));
+    for (int width : {460, 220}) {
+        SCOPED_TRACE(width);
+        WarningLine line(w, 2);
+        line.resize(width, 20);
+        line.show();
+        QCoreApplication::processEvents();
+        const QRect event = line.label("event")->geometry(), until = line.label("until")->geometry(),
+                    more = line.label("more")->geometry();
+        EXPECT_LE(until.left() - event.right(), 7);
+        EXPECT_LE(more.left() - until.right(), 7);
+        EXPECT_LE(more.right(), width);
+        if (width == 460) {
+            EXPECT_EQ(event.width(), line.label("event")->sizeHint().width());
+            EXPECT_GT(width - more.right(), 150) << "the spare width is after the last part";
+        }
+    }
+}
+
 // One-line texts from the feeds end in "…" at a whole letter when the row is too narrow.
 TEST_F(FeedRowsTest, LongHeadsignAndWarningEndInAnEllipsis) {
     Departure d = departure(300);

@@ -135,6 +135,35 @@ TEST_F(ShelfViewTest, ALongNameIsCutAfterTheSecondLine) {
     EXPECT_EQ(view->itemViews()[1]->shownName(), "short.txt");
 }
 
+// Clearing and removing happen under the default animation: what goes fades out in its place
+// and the files that stay glide over; with reduced motion the row is final at once.
+TEST_F(ShelfViewTest, ClearAndRemoveAnimateUnlessMotionIsReduced) {
+    for (const char* reduced : {"1", "0"}) {
+        SCOPED_TRACE(reduced);
+        const test::ReducedMotion motion(reduced);
+        const bool animated = QByteArray(reduced) == "0";
+        shelf.setItems({file("a.txt"), file("b.txt"), file("c.txt")});
+        QCoreApplication::processEvents();
+        const QPoint firstPlace = view->itemViews()[0]->pos();
+
+        view->itemViews()[0]->remove();
+        EXPECT_EQ(shelf.items().size(), 2);
+        EXPECT_EQ(test::moving(view.get()), animated);
+        ShelfItemView* b = view->itemViews()[0];
+        if (animated) {
+            EXPECT_NE(b->pos(), firstPlace) << "b starts where it was";
+            ASSERT_TRUE(test::waitUntil([&] { return !test::moving(view.get()); }, 3000));
+            QCoreApplication::processEvents();
+        }
+        EXPECT_EQ(b->pos(), firstPlace);
+
+        view->clearButton()->click();
+        EXPECT_TRUE(view->showsEmptyState());
+        EXPECT_EQ(test::moving(view.get()), animated) << "the row fades out over the empty state";
+        ASSERT_TRUE(test::waitUntil([&] { return !test::moving(view.get()); }, 3000));
+    }
+}
+
 namespace {
 
 // Share of fully transparent pixels in a popup as it draws itself.

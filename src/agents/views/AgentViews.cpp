@@ -8,6 +8,7 @@
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include "ui/Accessibility.h"
+#include "ui/Motion.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
 #include <QFontDatabase>
@@ -17,6 +18,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScopedValueRollback>
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -334,6 +336,8 @@ void AgentsView::syncChat()
     if (store_ && store_->chatID() && (!center_ || center_->pending().isEmpty()))
         session = store_->session(*store_->chatID());
     if (chat_ && (!session || chat_->session().id != session->id)) {
+        // Closed by the user: the chat fades away over the list under the spring.
+        if (closingChat_ && !session) motion::fadeOutPicture(chat_, motion::spring(motion::listSpring));
         chat_->hide();
         chat_->deleteLater();
         chat_ = nullptr;
@@ -342,8 +346,10 @@ void AgentsView::syncChat()
         chat_->setSession(*session);
     } else if (session) {
         chat_ = new ChatView(*session, store_, sender_, clock_, this);
-        chat_->onClose = [store = store_] {
-            if (store) store->setChatID(std::nullopt);
+        chat_->onClose = [this] {
+            if (!store_) return;
+            const QScopedValueRollback closing(closingChat_, true);
+            store_->setChatID(std::nullopt);
         };
         chat_->onFocusRequest = [this] {
             if (onChatFocusRequest) onChatFocusRequest();

@@ -117,6 +117,7 @@ private:
     Clock* clock_;
     QWidget* listPage_;
     ChatView* chat_ = nullptr;
+    bool closingChat_ = false; // the chat is being closed by the user, not replaced
     Timer* seenTimer_;
     QVBoxLayout* cards_;
     QVBoxLayout* list_;

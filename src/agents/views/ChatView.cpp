@@ -7,6 +7,7 @@
 #include "core/Settings.h"
 #include "ui/Accessibility.h"
 #include "ui/ElidedLabel.h"
+#include "ui/Motion.h"
 #include "ui/Symbols.h"
 #include <QFileInfo>
 #include <QFutureWatcher>
@@ -372,7 +373,7 @@ void ChatView::scrollToEnd(bool animated)
     // list decides again.
     followEnd_ = true;
     QScrollBar* bar = scrollBar();
-    if (!animated) {
+    if (!animated || motion::reduced()) {
         bar->setValue(bar->maximum());
         return;
     }
@@ -441,8 +442,10 @@ void ChatView::send()
 void ChatView::finish(const QString& reply, const QString& message, bool failed)
 {
     sending_ = false;
+    const bool entering = status_->isHidden();
     status_->setText(message);
     status_->show();
+    if (entering) motion::fadeIn(status_, motion::standard());
     // Offer the reply again, unless the user has started a new one meanwhile.
     if (failed && field_->toPlainText().isEmpty()) field_->setPlainText(reply);
     updateSendButton();

@@ -140,7 +140,11 @@ void Card::setTitle(const QString& title) {
 // ---- Row ----
 
 Row::Row(const QString& title, const QString& detail, QWidget* trailing, QWidget* parent) : QWidget(parent) {
-    row_ = new QHBoxLayout(this);
+    stack_ = new QVBoxLayout(this);
+    stack_->setContentsMargins(0, 0, 0, 0);
+    stack_->setSpacing(8);
+    row_ = new QHBoxLayout;
+    stack_->addLayout(row_);
     row_->setContentsMargins(0, 0, 0, 0);
     row_->setSpacing(12);
     auto* texts = new QVBoxLayout;
@@ -181,7 +185,16 @@ void Row::setTrailing(QWidget* trailing) {
     trailing->setParent(this);
     if (trailing->accessibleName().isEmpty()) describe(trailing);
     else trailing->setAccessibleDescription(detail_->text());
-    row_->addWidget(trailing, 0, Qt::AlignVCenter);
+    if (below_) stack_->addWidget(trailing, 0, Qt::AlignRight);
+    else row_->addWidget(trailing, 0, Qt::AlignVCenter);
+}
+
+void Row::placeTrailingBelow() {
+    if (below_) return;
+    below_ = true;
+    if (!trailing_) return;
+    row_->removeWidget(trailing_);
+    stack_->addWidget(trailing_, 0, Qt::AlignRight);
 }
 
 // ---- ToggleRow ----

@@ -90,6 +90,9 @@ public:
     QLabel* detailLabel() const { return detail_; }
     QWidget* trailing() const { return trailing_; }
     void setTrailing(QWidget* trailing);
+    // For a wide control beside a long title and detail: the texts take the whole width and
+    // the control goes under them, at the trailing edge.
+    void placeTrailingBelow();
 
 private:
     void describe(QWidget* trailing);
@@ -97,6 +100,8 @@ private:
     QLabel* detail_;
     QWidget* trailing_ = nullptr;
     QHBoxLayout* row_;
+    QVBoxLayout* stack_;
+    bool below_ = false;
 };
 
 // A row whose control is a switch bound to a value.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollBar>
 #include <QSignalBlocker>
 
 namespace lomex {
@@ -241,5 +242,101 @@ void BoundLineEdit::sync() {
     const QString v = binding_.get();
     if (v != text()) setText(v);
 }
+
+// ---- buttons ----
+
+void styleButton(QPushButton* button, ButtonKind kind, QColor tint) {
+    const auto rgba = [button](double opacity) { return style::primary(button, opacity).name(QColor::HexArgb); };
+    const QString box = QStringLiteral("border-radius: 6px; padding: %1px %2px;").arg(buttonPaddingY).arg(buttonPaddingX);
+    button->setCursor(Qt::PointingHandCursor);
+    if (kind == ButtonKind::prominent) {
+        if (!tint.isValid()) tint = style::accent(button);
+        button->setStyleSheet(QStringLiteral("QPushButton { color: white; background: %1; border: 1px solid %1; %2 }"
+                                             " QPushButton:hover { background: %3; border-color: %3; }"
+                                             " QPushButton:pressed { background: %4; border-color: %4; }"
+                                             " QPushButton:focus { border-color: %5; }"
+                                             " QPushButton:disabled { background: %6; border-color: %6; }")
+                                  .arg(tint.name(), box, tint.lighter(110).name(), tint.darker(112).name(), rgba(0.75),
+                                       rgba(0.2)));
+        return;
+    }
+    button->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: %2; border: 1px solid %3; %4 }"
+                                         " QPushButton:hover { background: %5; }"
+                                         " QPushButton:pressed { background: %6; }"
+                                         " QPushButton:focus { border-color: %7; }"
+                                         " QPushButton:disabled { color: %8; }")
+                              .arg(style::primary(button).name(QColor::HexArgb), rgba(0.06), rgba(0.2), box, rgba(0.1),
+                                   rgba(0.16), style::accent(button).name(), rgba(0.4)));
+}
+
+QPushButton* blockButton(const QString& text, ButtonKind kind, QColor tint, QWidget* parent) {
+    auto* b = new QPushButton(text, parent);
+    b->setFont(style::font(style::body));
+    styleButton(b, kind, std::move(tint));
+    return b;
+}
+
+// ---- thin scroll bar ----
+
+namespace {
+
+// Follows the area's hidden bar both ways and keeps to the area's right edge.
+class OverlayScrollBar : public QScrollBar {
+public:
+    static constexpr int kWidth = 10;
+
+    explicit OverlayScrollBar(QAbstractScrollArea* area) : QScrollBar(Qt::Vertical, area), area_(area) {
+        setObjectName(QStringLiteral("thinScrollBar"));
+        QScrollBar* inner = area->verticalScrollBar();
+        restyle();
+        auto follow = [this, inner] {
+            const QSignalBlocker block(this);
+            setRange(inner->minimum(), inner->maximum());
+            setPageStep(inner->pageStep());
+            setSingleStep(inner->singleStep());
+            setValue(inner->value());
+            setVisible(inner->maximum() > inner->minimum());
+            raise();
+        };
+        connect(inner, &QScrollBar::rangeChanged, this, follow);
+        connect(inner, &QScrollBar::valueChanged, this, follow);
+        connect(this, &QScrollBar::valueChanged, inner, &QScrollBar::setValue);
+        area->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        area->installEventFilter(this);
+        follow();
+        place();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == area_ && (event->type() == QEvent::Resize || event->type() == QEvent::LayoutRequest))
+            place();
+        if (watched == area_ && event->type() == QEvent::PaletteChange) restyle();
+        return QScrollBar::eventFilter(watched, event);
+    }
+
+private:
+    void place() {
+        const QRect v = area_->viewport()->geometry();
+        setGeometry(v.right() + 1 - kWidth - 2, v.top() + 2, kWidth, v.height() - 4);
+    }
+    void restyle() {
+        const auto rgba = [this](double opacity) { return style::primary(this, opacity).name(QColor::HexArgb); };
+        setStyleSheet(QStringLiteral("QScrollBar:vertical { background: transparent; width: %1px; margin: 0; border: none; }"
+                                     " QScrollBar::handle:vertical { background: %2; border-radius: 3px; min-height: 28px;"
+                                     " margin: 0 2px; }"
+                                     " QScrollBar::handle:vertical:hover, QScrollBar::handle:vertical:pressed { background: %3; }"
+                                     " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; border: none;"
+                                     " background: none; }"
+                                     " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: none; }")
+                          .arg(kWidth)
+                          .arg(rgba(0.28), rgba(0.45)));
+    }
+    QAbstractScrollArea* area_;
+};
+
+} // namespace
+
+void thinScrollBar(QAbstractScrollArea* area) { new OverlayScrollBar(area); }
 
 } // namespace lomex

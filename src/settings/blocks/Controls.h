@@ -1,8 +1,10 @@
 #pragma once
 #include "settings/blocks/Binding.h"
 #include <QAbstractButton>
+#include <QAbstractScrollArea>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QList>
 #include <QPair>
 #include <QSlider>
@@ -83,5 +85,19 @@ private:
     void sync();
     Binding<QString> binding_;
 };
+
+// The push buttons of the pages and the wizard share one padding, so no text touches its
+// border: bordered, in the palette's colours, or prominent, filled with a tint (the accent
+// when none is given) with white text.
+enum class ButtonKind { bordered, prominent };
+constexpr int buttonPaddingX = 12, buttonPaddingY = 4;
+void styleButton(QPushButton* button, ButtonKind kind = ButtonKind::bordered, QColor tint = {});
+QPushButton* blockButton(const QString& text, ButtonKind kind = ButtonKind::bordered, QColor tint = {},
+                         QWidget* parent = nullptr);
+
+// Gives a scroll area a thin vertical bar without arrows, in the palette's text colour, laid over
+// the right margin of its content instead of beside it: the bar comes and goes with the need
+// to scroll and the content keeps its width. The area's own bar still holds range and value.
+void thinScrollBar(QAbstractScrollArea* area);
 
 } // namespace lomex

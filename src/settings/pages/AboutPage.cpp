@@ -8,6 +8,7 @@
 #include "core/Paths.h"
 #include "platform/Workspace.h"
 #include "settings/blocks/Blocks.h"
+#include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
 #include <QFile>
 #include <QHBoxLayout>
@@ -28,13 +29,7 @@ QLabel* centred(QLabel* label) {
 }
 
 QPushButton* prominent(const QString& text, const QColor& tint) {
-    auto* b = new QPushButton(text);
-    b->setCursor(Qt::PointingHandCursor);
-    b->setStyleSheet(QStringLiteral("QPushButton { color: white; background: %1; border: none; border-radius: 6px;"
-                                    " padding: 5px 14px; }"
-                                    "QPushButton:hover { background: %2; }")
-                         .arg(tint.name(), tint.lighter(112).name()));
-    return b;
+    return blockButton(text, ButtonKind::prominent, tint);
 }
 
 } // namespace
@@ -118,10 +113,10 @@ AboutPage::AboutPage(UpdateChecker* updates, std::function<void()> openSetup, QW
     connect(setup, &QPushButton::clicked, this, [this] {
         if (openSetup_) openSetup_();
     });
-    auto* web = new QPushButton(t("about.web"));
+    auto* web = blockButton(t("about.web"));
     web->setObjectName(QStringLiteral("web"));
     connect(web, &QPushButton::clicked, this, [] { Workspace::current()->open(webPage()); });
-    auto* privacy = new QPushButton(t("about.privacy"));
+    auto* privacy = blockButton(t("about.privacy"));
     privacy->setObjectName(QStringLiteral("privacy"));
     connect(privacy, &QPushButton::clicked, this, [] { Workspace::current()->open(privacyPage()); });
     buttons->addStretch(1);
@@ -168,7 +163,7 @@ void AboutPage::rebuildUpdate() {
         return;
     }
     layout->setContentsMargins(0, 4, 0, 0);
-    auto* check = new QPushButton(l.t(QStringLiteral("update.check")));
+    auto* check = blockButton(l.t(QStringLiteral("update.check")));
     check->setObjectName(QStringLiteral("check"));
     connect(check, &QPushButton::clicked, this, [this] {
         if (updates_) updates_->check();

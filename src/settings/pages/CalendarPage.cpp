@@ -17,13 +17,8 @@ const QString kAgendaDays = QStringLiteral("agendaDays");
 } // namespace
 
 QPushButton* allowButton(const QString& text, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setCursor(Qt::PointingHandCursor);
+    auto* b = blockButton(text, ButtonKind::prominent, {}, parent);
     b->setFont(style::font(style::body, QFont::DemiBold));
-    const QColor accent = style::accent(b);
-    b->setStyleSheet(QStringLiteral("QPushButton { background: %1; color: white; border: none; border-radius: 6px;"
-                                    " padding: 4px 14px; } QPushButton:pressed { background: %2; }")
-                         .arg(accent.name(), accent.darker(120).name()));
     return b;
 }
 

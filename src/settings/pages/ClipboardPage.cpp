@@ -6,6 +6,7 @@
 #include "platform/PasteKeys.h"
 #include "platform/RunningApps.h"
 #include "settings/blocks/Blocks.h"
+#include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
 #include "ui/Symbols.h"
 
@@ -50,9 +51,7 @@ QWidget* appIcon(const QString& desktopID, QWidget* parent) {
 }
 
 QPushButton* textButton(const QString& text, QWidget* parent) {
-    auto* b = new QPushButton(text, parent);
-    b->setCursor(Qt::PointingHandCursor);
-    return b;
+    return blockButton(text, ButtonKind::bordered, {}, parent);
 }
 
 } // namespace

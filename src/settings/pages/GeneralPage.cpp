@@ -146,18 +146,13 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
         value->setText(hoverDelayText(stored));
     };
     sync();
-    connect(slider, &QSlider::valueChanged, this, [key](int position) {
+    // The knob always shows the stored value: a drag or a key press lands on the 0.05 s grid,
+    // also when the snapped value is the one already stored.
+    connect(slider, &QSlider::valueChanged, this, [key, sync](int position) {
         Settings::shared().setDouble(key, snapHoverDelay(position / 1000.0));
+        sync();
     });
-    whenSettingChanges(slider, key, [slider, value, key] {
-        // While dragging the knob stays under the pointer; the text shows the stored value.
-        const double stored = Settings::shared().doubleValue(key, kDefaultHoverDelay);
-        value->setText(hoverDelayText(stored));
-        if (!slider->isSliderDown()) {
-            const QSignalBlocker block(slider);
-            slider->setValue(int(std::lround(stored * 1000)));
-        }
-    });
+    whenSettingChanges(slider, key, sync);
     behaviour->add(new Row(l.t(QStringLiteral("settings.hoverDelay")), {}, delay));
 }
 

@@ -5,8 +5,10 @@
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
+#include "ui/Motion.h"
 #include "ui/Symbols.h"
 #include <QApplication>
+#include <QHash>
 #include <QHBoxLayout>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -39,7 +41,9 @@ NotchPage::NotchPage(NotchModel* model, QWidget* parent) : SettingsPage(parent),
                                       {t("display.pillActivity"), QStringLiteral("activity")}},
                                      settingString(QStringLiteral("pillMode"), QStringLiteral("always")));
     pill->setFixedWidth(230);
-    display->add(new Row(t("display.pill"), t("display.pillDetail"), pill));
+    // The picker is as wide as the one above; beside it the title and the long detail would
+    // be squeezed into a narrow column.
+    display->add(new Row(t("display.pill"), t("display.pillDetail"), pill))->placeTrailingBelow();
 
     tabs_ = add(new Card(t("settings.tabs")));
     rebuildTabs();
@@ -52,7 +56,21 @@ void NotchPage::move(int index, int step) {
     const int target = index + step;
     if (index < 0 || index >= order.size() || target < 0 || target >= order.size()) return;
     order.swapItemsAt(index, target);
+    // The rows are made anew from the model; the two that swapped glide from their old places.
+    QHash<QString, QPoint> before;
+    for (QWidget* row : tabs_->box()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly))
+        if (row->objectName().startsWith(QLatin1String("tab.")) && !row->isHidden()) before[row->objectName()] = row->pos();
     model_->setTabOrder(order);
+    // The new rows are shown now rather than on the next pass, so the layout places them.
+    QList<QWidget*> made;
+    for (QWidget* row : tabs_->box()->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        const bool leaving = row->isHidden() && row->testAttribute(Qt::WA_WState_ExplicitShowHide);
+        if (leaving || !before.contains(row->objectName())) continue;
+        row->show();
+        made << row;
+    }
+    tabs_->box()->layout()->activate();
+    for (QWidget* row : made) motion::slideFrom(row, before[row->objectName()], motion::spring(motion::listSpring));
 }
 
 void NotchPage::rebuildTabs() {

@@ -144,7 +144,7 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     auto* noMatchRow = new QHBoxLayout(noMatch_);
     noMatchRow->setContentsMargins(0, 0, 0, 0);
     noMatchRow->addWidget(plainLabel(t("dep.noMatch"), style::caption, style::secondary(this), noMatch_));
-    auto* tryIdos = new QPushButton(t("idos.try"), noMatch_);
+    auto* tryIdos = blockButton(t("idos.try"), ButtonKind::bordered, {}, noMatch_);
     tryIdos->setObjectName(QStringLiteral("tryIdos"));
     tryIdos->setFont(style::font(style::caption));
     connect(tryIdos, &QPushButton::clicked, this, [this] {
@@ -195,7 +195,7 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
 
     // 5. The departure-board key
     auto* keyCard = add(new Card(t("pid.optional")));
-    auto* getKey = new QPushButton(t("pid.getKey"));
+    auto* getKey = blockButton(t("pid.getKey"));
     getKey->setObjectName(QStringLiteral("getKey"));
     connect(getKey, &QPushButton::clicked, this, [] { Workspace::current()->open(keyPage()); });
     keyCard->add(new Row(t("pid.key"), t("pid.keyDetail2"), getKey));
