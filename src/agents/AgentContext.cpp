@@ -1,5 +1,5 @@
 #include "agents/AgentContext.h"
-#include "agents/JsonRead.h"
+#include "core/JsonRead.h"
 #include "platform/FileTail.h"
 #include "core/Paths.h"
 #include <algorithm>

@@ -48,7 +48,18 @@ std::optional<LomexError> AgentSwitch::setEnabled(bool on) {
             return e;
         }
     }
-    Settings::shared().setBool(kAgentsEnabled, on);
+    // The setting could not be stored (a read-only settings file, a full disk): put the agents'
+    // files back as the stored setting says, or they would post to a server that never starts.
+    if (auto e = Settings::shared().setBool(kAgentsEnabled, on)) {
+        if (on) {
+            undo(HookInstaller::uninstall(), "the Claude Code hooks");
+            undo(HookInstaller::Codex::uninstall(), "the Codex hooks");
+        } else {
+            undo(HookInstaller::install(port), "removing the Claude Code hooks");
+            if (codexPresent()) undo(HookInstaller::Codex::install(port), "removing the Codex hooks");
+        }
+        return e;
+    }
     return std::nullopt;
 }
 

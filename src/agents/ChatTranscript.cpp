@@ -1,5 +1,5 @@
 #include "agents/ChatTranscript.h"
-#include "agents/JsonRead.h"
+#include "core/JsonRead.h"
 #include "agents/TextCut.h"
 #include "platform/FileTail.h"
 #include "core/Paths.h"

@@ -1,5 +1,5 @@
 #include "agents/HookEvent.h"
-#include "agents/JsonRead.h"
+#include "core/JsonRead.h"
 #include "agents/TextCut.h"
 #include <algorithm>
 #include <charconv>

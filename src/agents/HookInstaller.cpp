@@ -1,7 +1,7 @@
 #include "agents/HookInstaller.h"
 #include "agents/ApprovalToken.h"
 #include "platform/AgentCli.h"
-#include "core/FileIO.h"
+#include "core/JsonFile.h"
 #include "core/Paths.h"
 #include <QDir>
 #include <QFileInfo>
@@ -14,7 +14,7 @@
 namespace lomex {
 
 // ordered_json keeps the members of the user's files in the order they were written.
-using Json = nlohmann::ordered_json;
+using Json = jsonfile::Json;
 
 const std::array<HookInstaller::Event, 12> HookInstaller::events{{
     {"SessionStart", nullptr},
@@ -49,14 +49,6 @@ const QStringList HookInstaller::legacyMarkers{};
 namespace {
 
 constexpr int permissionTimeout = 600;
-// Settings files are small; anything bigger is not one we should rewrite.
-constexpr qint64 maxFileBytes = 16 << 20;
-constexpr int maxDepth = 512;
-
-std::function<void(const QString&)>& beforeReplaceHook() {
-    static std::function<void(const QString&)> hook;
-    return hook;
-}
 
 QString queryString(Agent agent) {
     QString q = QStringLiteral("src=") + QLatin1String(HookInstaller::marker);
@@ -236,123 +228,14 @@ bool holdsCommands(const Json& root, const std::vector<Row>& rows) {
     return true;
 }
 
-LomexError systemError(const QString& text, int err) {
-    return {QStringLiteral("POSIX"), err ? err : EIO, text};
-}
+std::variant<Json, LomexError> load(const QString& path) { return jsonfile::read(path); }
 
-// What a file held when we looked.
-struct Snapshot {
-    bool exists = false;
-    QByteArray bytes;
-    bool operator==(const Snapshot&) const = default;
-};
-
-std::variant<Snapshot, LomexError> snapshot(const QString& path) {
-    if (!QFileInfo::exists(path)) return Snapshot{};
-    QString error;
-    errno = 0;
-    auto bytes = fileio::readRegularFile(path, maxFileBytes + 1, &error);
-    const int err = errno;
-    if (!bytes) {
-        if (!QFileInfo::exists(path)) return Snapshot{};
-        return systemError(error.isEmpty() ? path + QStringLiteral(": cannot be read") : error, err);
-    }
-    if (bytes->size() > maxFileBytes) return systemError(path + QStringLiteral(": file too large"), EFBIG);
-    return Snapshot{true, *bytes};
-}
-
-std::variant<Json, LomexError> parse(const QString& path, const Snapshot& snap) {
-    // A file of nothing but white space is as empty as one of zero bytes.
-    if (!snap.exists || snap.bytes.trimmed().isEmpty()) return Json::object();
-    Json root;
-    // Copying and comparing a document recurse; refuse one nested deeper than any real settings.
-    bool tooDeep = false;
-    const Json::parser_callback_t depthCheck = [&](int depth, Json::parse_event_t, Json&) {
-        if (depth > maxDepth) tooDeep = true;
-        return true;
-    };
-    try {
-        root = Json::parse(snap.bytes.begin(), snap.bytes.end(), depthCheck);
-    } catch (const Json::parse_error& e) {
-        return LomexError{QStringLiteral("JSON"), e.id, path + QStringLiteral(": ") + QString::fromUtf8(e.what())};
-    }
-    if (tooDeep) return LomexError{QStringLiteral("JSON"), 0, path + QStringLiteral(": nested too deeply")};
-    if (!root.is_object())
-        return LomexError{QStringLiteral("Lomex"), 2,
-                          path + QStringLiteral(" is not a JSON object – please check it manually.")};
-    return root;
-}
-
-std::variant<Json, LomexError> load(const QString& path) {
-    auto snap = snapshot(path);
-    if (auto* e = std::get_if<LomexError>(&snap)) return *e;
-    return parse(path, std::get<Snapshot>(snap));
-}
-
-std::optional<LomexError> writeFile(const QString& path, const QByteArray& bytes, const fileio::WriteOptions& options) {
-    errno = 0;
-    if (auto error = fileio::writeAtomically(path, bytes, options)) return systemError(*error, errno);
-    return std::nullopt;
-}
-
-// Reads the file, applies the edit and, when the content changes, keeps a backup of the old
-// file and replaces it atomically. Another program may write the same file meanwhile (the agent
-// itself does); when the file changed between our read and the replace, we start over once.
-// An edit returns what makes the file one it must not rewrite (appended to the path), or empty.
-using Edit = std::function<QString(Json&)>;
-
-std::optional<LomexError> update(const QString& path, const Edit& edit, bool onlyExisting) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        auto snapOr = snapshot(path);
-        if (auto* e = std::get_if<LomexError>(&snapOr)) return *e;
-        const Snapshot before = std::get<Snapshot>(snapOr);
-        if (onlyExisting && !before.exists) return std::nullopt;
-        auto rootOr = parse(path, before);
-        if (auto* e = std::get_if<LomexError>(&rootOr)) return *e;
-        const Json& original = std::get<Json>(rootOr);
-
-        Json updated = original;
-        if (const QString problem = edit(updated); !problem.isEmpty())
-            return LomexError{QStringLiteral("Lomex"), 2, path + problem};
-        // Nothing to change: leave the file, its formatting and the last backup alone.
-        if (updated == original) return std::nullopt;
-
-        QByteArray out;
-        try {
-            out = QByteArray::fromStdString(updated.dump(2)) + '\n';
-        } catch (const Json::exception& e) {
-            return LomexError{QStringLiteral("JSON"), e.id, path + QStringLiteral(": ") + QString::fromUtf8(e.what())};
-        }
-
-        const QString dir = QFileInfo(path).absolutePath();
-        errno = 0;
-        if (!paths::ensureDir(dir)) {
-            const int err = errno ? errno : EIO;
-            return systemError(path + QStringLiteral(": cannot create the folder ") + dir + QStringLiteral(": ")
-                                   + QString::fromLocal8Bit(std::strerror(err)),
-                               err);
-        }
-
-        if (before.exists) {
-            // The backup is a file of our own: private, and never written through a link.
-            fileio::WriteOptions backupOptions;
-            backupOptions.keepExistingMode = false;
-            backupOptions.followSymlink = false;
-            if (auto e = writeFile(path + QLatin1Char('.') + QLatin1String(HookInstaller::backupExtension),
-                                   before.bytes, backupOptions))
-                return e;
-        }
-
-        if (beforeReplaceHook()) beforeReplaceHook()(path);
-        auto nowOr = snapshot(path);
-        if (auto* e = std::get_if<LomexError>(&nowOr)) return *e;
-        if (!(std::get<Snapshot>(nowOr) == before)) continue;
-
-        // New files are created 0600; an existing file keeps its mode and a link stays a link.
-        return writeFile(path, out, {});
-    }
-    return systemError(path + QStringLiteral(": changed by another program while it was being updated; please try again"),
-                       EAGAIN);
+// Another program may write the same file meanwhile (the agent itself does); jsonfile starts
+// over once when it changed between our read and the replace.
+std::optional<LomexError> update(const QString& path, const jsonfile::Edit& edit, bool onlyExisting) {
+    jsonfile::EditOptions options = agentcli::agentFileOptions(onlyExisting);
+    options.ownMarkers += HookInstaller::legacyMarkers;
+    return jsonfile::edit(path, edit, options);
 }
 
 QString resolvedKey(const QString& path) {
@@ -465,11 +348,7 @@ std::optional<LomexError> HookInstaller::uninstall() {
     return std::nullopt;
 }
 
-QString HookInstaller::Codex::home() {
-    const QString custom = qEnvironmentVariable("CODEX_HOME");
-    if (!custom.isEmpty()) return paths::expandTilde(custom);
-    return paths::home() + QStringLiteral("/.codex");
-}
+QString HookInstaller::Codex::home() { return agentcli::codexHome(); }
 
 QString HookInstaller::Codex::hooksFile() {
     return QDir(home()).filePath(QStringLiteral("hooks.json"));
@@ -503,19 +382,8 @@ QList<LomexError> HookInstaller::refreshInstalled(quint16 port) {
     return errors;
 }
 
-std::optional<LomexError> HookInstaller::editJsonFile(const QString& path, const std::function<void(Json&)>& edit) {
-    return update(path, [&](Json& root) { edit(root); return QString(); }, false);
-}
-
-std::optional<LomexError> HookInstaller::readJsonFile(const QString& path, Json& out) {
-    auto root = load(path);
-    if (auto* e = std::get_if<LomexError>(&root)) return *e;
-    out = std::move(std::get<Json>(root));
-    return std::nullopt;
-}
-
 void HookInstaller::setBeforeReplaceHook(std::function<void(const QString&)> hook) {
-    beforeReplaceHook() = std::move(hook);
+    jsonfile::setBeforeReplaceHook(std::move(hook));
 }
 
 } // namespace lomex

@@ -1,11 +1,11 @@
 #pragma once
 #include "agents/Agent.h"
 #include "core/LomexError.h"
+#include "platform/AgentCli.h"
 #include <QString>
 #include <QStringList>
 #include <array>
 #include <functional>
-#include <nlohmann/json_fwd.hpp>
 #include <optional>
 
 namespace lomex {
@@ -29,9 +29,9 @@ struct HookInstaller {
     // Further ownership markers of older command lines (none yet).
     static const QStringList legacyMarkers;
     // The loopback port the app's hook server listens on and installed hooks post to.
-    static constexpr quint16 defaultPort = 7841;
+    static constexpr quint16 defaultPort = agentcli::hookPort;
     static constexpr const char* marker = "lomex-agent";
-    static constexpr const char* backupExtension = "lomex.bak";
+    static constexpr const char* backupExtension = agentcli::backupExtension;
 
     // The hook command line that posts the hook's JSON to the event endpoint.
     static QString command(quint16 port, Agent agent);
@@ -75,14 +75,6 @@ struct HookInstaller {
         static std::optional<LomexError> install(quint16 port);
         static std::optional<LomexError> uninstall();
     };
-
-    // Edits another program's JSON-object file the way install does: a backup first, key order
-    // kept, an atomic replace, a retry when the file changed meanwhile; no write when the edit
-    // changes nothing. A missing file counts as an empty object. Errors as for install.
-    static std::optional<LomexError> editJsonFile(const QString& path,
-                                                  const std::function<void(nlohmann::ordered_json&)>& edit);
-    // Reads such a file (a missing or empty one is an empty object); the error when it is none.
-    static std::optional<LomexError> readJsonFile(const QString& path, nlohmann::ordered_json& out);
 
     // Tests only: called with the file's path after the new content is ready and the backup
     // written, just before the file is checked for outside changes and replaced.

@@ -1,5 +1,5 @@
 #include "agents/ToolActivity.h"
-#include "agents/JsonRead.h"
+#include "core/JsonRead.h"
 #include "agents/TextCut.h"
 
 #include <QUrl>

@@ -8,7 +8,7 @@
 #include "agents/ApprovalCenter.h"
 #include "agents/EventServer.h"
 #include "agents/HookInstaller.h"
-#include "agents/JsonRead.h"
+#include "core/JsonRead.h"
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
 #include "app/AppDelegate.h"

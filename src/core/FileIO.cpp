@@ -5,7 +5,9 @@
 #include <climits>
 #include <cstring>
 #include <cstdio>
+#include <QElapsedTimer>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,6 +66,7 @@ std::optional<QString> writeAtomically(const QString& path, const QByteArray& da
     struct stat st {};
     if (::stat(targetName.constData(), &st) == 0) {
         if (!S_ISREG(st.st_mode)) return QStringLiteral("%1: not a regular file").arg(target);
+        if (options.refuseReadOnly && !(st.st_mode & S_IWUSR)) return errnoText(target, EACCES);
         if (options.keepExistingMode) mode = st.st_mode & 07777;
     }
 
@@ -139,6 +142,26 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
         out.append(buf, int(n));
     }
     ::close(fd);
+    return out;
+}
+
+QByteArray readStream(int fd, qint64 maxBytes, int timeLimitMs) {
+    QByteArray out;
+    QElapsedTimer elapsed;
+    elapsed.start();
+    char buf[65536];
+    while (out.size() < maxBytes) {
+        const qint64 left = timeLimitMs - elapsed.elapsed();
+        if (left <= 0) break;
+        pollfd p{fd, POLLIN, 0};
+        const int ready = ::poll(&p, 1, int(left));
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready <= 0) break;
+        const ssize_t n = ::read(fd, buf, size_t(std::min<qint64>(sizeof buf, maxBytes - out.size())));
+        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+        if (n <= 0) break;
+        out.append(buf, qsizetype(n));
+    }
     return out;
 }
 

@@ -13,6 +13,9 @@ struct WriteOptions {
     // A path that is a symbolic link, or a chain of them, is written through: every link stays,
     // the final target is replaced.
     bool followSymlink = true;
+    // An existing file whose owner may not write it (the user made it read-only) is left as
+    // it is and the write fails, although the folder would let us replace it.
+    bool refuseReadOnly = false;
 };
 
 // Writes the whole file atomically: a temporary file in the same folder, flushed to disk,
@@ -33,5 +36,9 @@ std::optional<QString> moveAside(const QString& path, const QString& base);
 // Returns nothing when the file is missing, not regular, or unreadable.
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes = 64 << 20,
                                           QString* error = nullptr);
+
+// Reads from a descriptor (a pipe, standard input) until its end, maxBytes, or timeLimitMs
+// in all, whichever comes first: a writer that never stops or never closes cannot hold us.
+QByteArray readStream(int fd, qint64 maxBytes, int timeLimitMs);
 
 } // namespace lomex::fileio

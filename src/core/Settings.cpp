@@ -1,11 +1,17 @@
 #include "core/Settings.h"
 #include "core/Log.h"
 #include "core/FileIO.h"
+#include "core/JsonFile.h"
 #include "core/Paths.h"
+#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QTimer>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <limits>
 #include <cmath>
 #include <memory>
@@ -17,9 +23,43 @@ using nlohmann::json;
 namespace {
 std::unique_ptr<Settings> g_shared;
 std::string k(const QString& key) { return key.toStdString(); }
+
+// Read the file again this long after the last change seen, so an editor's save (a rename, or
+// a truncate and a write) is read once it is whole.
+constexpr int rereadDelayMs = 100;
+
+jsonfile::EditOptions ownFileOptions() {
+    jsonfile::EditOptions options;
+    // Read whole however large: a cut file would not parse and would count as corrupt.
+    options.maxBytes = std::numeric_limits<qint64>::max();
+    options.write.newFileMode = 0600;
+    options.write.keepExistingMode = false; // the settings file stays private
+    return options;
+}
 } // namespace
 
-Settings::Settings(QString filePath, QObject* parent) : QObject(parent), path_(std::move(filePath)) { load(); }
+Settings::Settings(QString filePath, QObject* parent) : QObject(parent), path_(std::move(filePath)) {
+    load();
+    // Without an application there is no event loop to deliver changes (command-line modes).
+    if (!QCoreApplication::instance()) return;
+    watcher_ = new QFileSystemWatcher(this);
+    reread_ = new QTimer(this);
+    reread_->setSingleShot(true);
+    reread_->setInterval(rereadDelayMs);
+    connect(reread_, &QTimer::timeout, this, &Settings::reload);
+    connect(watcher_, &QFileSystemWatcher::fileChanged, reread_, qOverload<>(&QTimer::start));
+    connect(watcher_, &QFileSystemWatcher::directoryChanged, reread_, qOverload<>(&QTimer::start));
+    watch();
+}
+
+// The folder too: editors save by writing a new file and renaming it over the old one, which
+// ends a watch on the old file.
+void Settings::watch() {
+    if (!watcher_) return;
+    const QString dir = QFileInfo(path_).absolutePath();
+    if (!watcher_->directories().contains(dir) && QFileInfo(dir).isDir()) watcher_->addPath(dir);
+    if (!watcher_->files().contains(path_) && QFileInfo::exists(path_)) watcher_->addPath(path_);
+}
 
 Settings& Settings::shared() {
     if (!g_shared) g_shared = std::make_unique<Settings>(paths::settingsFile());
@@ -56,38 +96,113 @@ void Settings::registerDefaults(const json& defaults) {
 }
 
 void Settings::load() {
-    if (!QFile::exists(path_)) return;
-    QString error;
-    // Read whole however large: a cut file would not parse and would count as corrupt.
-    auto bytes = fileio::readRegularFile(path_, std::numeric_limits<qint64>::max(), &error);
-    if (!bytes) {
-        logWarning("settings could not be read: " + error);
+    auto read = jsonfile::read(path_, ownFileOptions().maxBytes);
+    if (auto* root = std::get_if<jsonfile::Json>(&read)) {
+        stored_ = json(*root);
         return;
     }
-    json parsed = json::parse(bytes->constData(), bytes->constData() + bytes->size(), nullptr, false);
-    if (parsed.is_object()) {
-        stored_ = std::move(parsed);
+    const LomexError& error = std::get<LomexError>(read);
+    if (!jsonfile::isContentError(error)) {
+        logWarning("settings could not be read: " + error.message);
         return;
     }
     // Keep the user's copy, and every copy set aside before: a name of its own each time.
     if (auto aside = fileio::moveAside(path_, path_ + ".corrupt"))
-        logWarning("settings file is not a JSON object; moved to " + *aside + ", starting from defaults");
+        logWarning("settings file is not a JSON object (" + error.message + "); moved to " + *aside
+                   + ", starting from defaults");
     else
         logWarning("settings file is not a JSON object and could not be moved aside: " + path_);
 }
 
-void Settings::save() {
-    paths::ensureDir(QFileInfo(path_).absolutePath());
-    const std::string text = stored_.dump(2);
-    fileio::WriteOptions opts;
-    opts.newFileMode = 0600;
-    opts.keepExistingMode = false; // the settings file stays private
-    if (auto err = fileio::writeAtomically(path_, QByteArray::fromStdString(text), opts)) {
-        lastError_ = *err;
-        logWarning("settings could not be saved: " + *err);
+void Settings::reload() {
+    watch();
+    auto read = jsonfile::read(path_, ownFileOptions().maxBytes);
+    if (auto* root = std::get_if<jsonfile::Json>(&read)) {
+        adopt(json(*root));
+        return;
+    }
+    // Possibly an editor half-way through its save: its next change is read again. A file that
+    // stays unreadable is set aside by the next write, as at start.
+    logWarning("settings changed on disk but could not be read: " + std::get<LomexError>(read).message);
+}
+
+void Settings::adopt(json fresh) {
+    // Only keys that differ change: an unchanged value keeps its type (a number read back from
+    // the file is unsigned, the one we wrote was not).
+    QStringList keys;
+    for (auto it = stored_.begin(); it != stored_.end();) {
+        if (fresh.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        keys << QString::fromStdString(it.key());
+        it = stored_.erase(it);
+    }
+    for (auto it = fresh.begin(); it != fresh.end(); ++it) {
+        auto mine = stored_.find(it.key());
+        if (mine != stored_.end() && *mine == *it) continue;
+        keys << QString::fromStdString(it.key());
+        stored_[it.key()] = std::move(*it);
+    }
+    for (const QString& key : keys) Q_EMIT changed(key);
+}
+
+std::optional<LomexError> Settings::write(const QString& key, const std::optional<json>& value) {
+    const bool wasStored = isStored(key);
+    const jsonfile::EditOptions options = ownFileOptions();
+    std::optional<LomexError> error;
+    // A file that no longer holds a settings object is set aside as at start, never
+    // overwritten; the values we hold are written in its place.
+    bool setAside = false;
+    auto current = jsonfile::read(path_, options.maxBytes);
+    if (auto* e = std::get_if<LomexError>(&current)) {
+        if (!jsonfile::isContentError(*e)) error = *e;
+        else if (jsonfile::isReadOnly(path_)) error = LomexError{QStringLiteral("POSIX"), EACCES,
+                               path_ + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EACCES))};
+        else if (auto aside = fileio::moveAside(path_, path_ + ".corrupt")) {
+            logWarning("settings file is not a JSON object (" + e->message + "); moved to " + *aside);
+            setAside = true;
+        } else {
+            error = LomexError{QStringLiteral("POSIX"), EIO, path_ + QStringLiteral(": not a JSON object and could not be moved aside")};
+        }
+    }
+
+    std::optional<jsonfile::Json> disk;
+    if (!error) {
+        paths::ensureDir(QFileInfo(path_).absolutePath());
+        error = jsonfile::edit(path_, [&](jsonfile::Json& root) {
+            if (setAside && root.empty()) root = jsonfile::Json(stored_);
+            disk = root;
+            if (value) root[k(key)] = jsonfile::Json(*value);
+            else root.erase(k(key));
+            return QString();
+        }, options);
+    }
+    if (error) {
+        lastError_ = error->message;
+        logWarning("settings could not be saved: " + error->message);
     } else {
         lastError_.clear();
     }
+    watch();
+
+    // What the file holds now: the outside changes we met, and our key when it was written.
+    if (disk) {
+        json fresh(*disk);
+        const std::string name = k(key);
+        const bool onDisk = fresh.contains(name);
+        std::optional<json> now = error ? (onDisk ? std::optional<json>(fresh[name]) : std::nullopt) : value;
+        // Our own key signals once, below, whether or not it changed.
+        if (auto it = stored_.find(name); it != stored_.end()) fresh[name] = *it;
+        else fresh.erase(name);
+        adopt(std::move(fresh));
+        if (now) stored_[name] = *now;
+        else stored_.erase(name);
+        if (value || wasStored || onDisk) Q_EMIT changed(key);
+    } else if (value || wasStored) {
+        Q_EMIT changed(key);
+    }
+    return error;
 }
 
 bool Settings::isStored(const QString& key) const { return stored_.contains(k(key)); }
@@ -152,22 +267,14 @@ std::optional<QStringList> Settings::stringList(const QString& key) const {
 
 std::optional<json> Settings::data(const QString& key) const { return value(key); }
 
-void Settings::setValue(const QString& key, const json& v) {
-    stored_[k(key)] = v;
-    save();
-    Q_EMIT changed(key);
-}
+std::optional<LomexError> Settings::setValue(const QString& key, const json& v) { return write(key, v); }
 
-void Settings::setStringList(const QString& key, const QStringList& v) {
+std::optional<LomexError> Settings::setStringList(const QString& key, const QStringList& v) {
     json arr = json::array();
     for (const auto& s : v) arr.push_back(s.toStdString());
-    setValue(key, arr);
+    return setValue(key, arr);
 }
 
-void Settings::remove(const QString& key) {
-    if (stored_.erase(k(key)) == 0) return;
-    save();
-    Q_EMIT changed(key);
-}
+std::optional<LomexError> Settings::remove(const QString& key) { return write(key, std::nullopt); }
 
 } // namespace lomex

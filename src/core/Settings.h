@@ -1,16 +1,22 @@
 #pragma once
+#include "core/LomexError.h"
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <nlohmann/json.hpp>
 #include <optional>
 
+class QFileSystemWatcher;
+class QTimer;
+
 namespace lomex {
 
-// The user's settings: typed values in one JSON object file (settings.json), written whole
-// and atomically with mode 0600. Registered defaults live apart from stored values: a key with
+// The user's settings: typed values in one JSON object file (settings.json), written
+// atomically with mode 0600. Registered defaults live apart from stored values: a key with
 // a registered default reads as that default until written; an unregistered key reads as absent.
-// Lives on the GUI thread.
+// The user may edit the file by hand while we run: it is watched and read again (changed keys
+// emit changed()), and a write changes only its own key in what the file holds at that moment.
+// A file the user made read-only is never replaced. Lives on the GUI thread.
 class Settings : public QObject {
     Q_OBJECT
 public:
@@ -39,13 +45,18 @@ public:
     std::optional<QStringList> stringList(const QString& key) const;
     std::optional<nlohmann::json> data(const QString& key) const; // structured JSON value
 
-    void setValue(const QString& key, const nlohmann::json& value);
-    void setBool(const QString& key, bool v) { setValue(key, v); }
-    void setInt(const QString& key, int v) { setValue(key, v); }
-    void setDouble(const QString& key, double v) { setValue(key, v); }
-    void setString(const QString& key, const QString& v) { setValue(key, v.toStdString()); }
-    void setStringList(const QString& key, const QStringList& v);
-    void remove(const QString& key);
+    // Writes return the error when the file could not be written; the value then stays as the
+    // file holds it, and changed(key) is emitted all the same so a control shows what is stored.
+    std::optional<LomexError> setValue(const QString& key, const nlohmann::json& value);
+    std::optional<LomexError> setBool(const QString& key, bool v) { return setValue(key, v); }
+    std::optional<LomexError> setInt(const QString& key, int v) { return setValue(key, v); }
+    std::optional<LomexError> setDouble(const QString& key, double v) { return setValue(key, v); }
+    std::optional<LomexError> setString(const QString& key, const QString& v) { return setValue(key, v.toStdString()); }
+    std::optional<LomexError> setStringList(const QString& key, const QStringList& v);
+    std::optional<LomexError> remove(const QString& key);
+
+    // Reads the file again now (the watcher does this by itself shortly after a change).
+    void reload();
 
     QString filePath() const { return path_; }
     // Text of the last failed save, empty when the last save worked.
@@ -56,9 +67,15 @@ Q_SIGNALS:
 
 private:
     void load();
-    void save();
+    // Writes key (nothing: removes it) into what the file holds now.
+    std::optional<LomexError> write(const QString& key, const std::optional<nlohmann::json>& value);
+    // Takes the file's content as the stored values; emits changed() for each key that differs.
+    void adopt(nlohmann::json fresh);
+    void watch();
 
     QString path_;
+    QFileSystemWatcher* watcher_ = nullptr;
+    QTimer* reread_ = nullptr;
     nlohmann::json stored_ = nlohmann::json::object();
     nlohmann::json defaults_ = nlohmann::json::object();
     QString lastError_;

@@ -1,15 +1,17 @@
 #include "feeds/StatusLineMode.h"
-#include "agents/HookInstaller.h"
-#include "agents/JsonRead.h"
 #include "core/Settings.h"
+#include "platform/AgentCli.h"
 #include "feeds/UsageMonitor.h"
 #include "core/FileIO.h"
+#include "core/JsonFile.h"
+#include "core/JsonRead.h"
 #include "core/Paths.h"
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QTcpSocket>
 #include <cstdio>
+#include <unistd.h>
 #include <nlohmann/json.hpp>
 
 namespace lomex {
@@ -92,17 +94,13 @@ QByteArray run(const QByteArray& payload, const Options& options) {
 } // namespace statusline
 
 int statusLineMode(const QStringList&) {
-    QByteArray payload;
-    char buffer[16384];
-    size_t n;
-    // Read to the end so the agent never blocks on a full pipe; keep only the first megabyte.
-    while ((n = std::fread(buffer, 1, sizeof buffer, stdin)) > 0)
-        if (payload.size() < statusline::maxPayloadBytes) payload.append(buffer, qsizetype(n));
-    payload.truncate(statusline::maxPayloadBytes);
+    // Claude Code writes a few kilobytes and closes the pipe; a writer that sends more, or never
+    // closes, is cut at the bound or the time limit and the rest is left unread.
+    const QByteArray payload = fileio::readStream(STDIN_FILENO, statusline::maxPayloadBytes, statusline::readTimeLimitMs);
 
     Settings& settings = Settings::shared();
     statusline::Options options;
-    if (settings.boolValue(QStringLiteral("agentsEnabled"))) options.port = HookInstaller::defaultPort;
+    if (settings.boolValue(QStringLiteral("agentsEnabled"))) options.port = agentcli::hookPort;
     options.previousCommand = settings.stringValue(QStringLiteral("previousStatusLine"));
     const QByteArray out = statusline::run(payload, options);
     std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
@@ -110,7 +108,7 @@ int statusLineMode(const QStringList&) {
 }
 
 int codexUsageMode(const QStringList&) {
-    const auto limits = UsageMonitor::readCodexLimits(HookInstaller::Codex::home());
+    const auto limits = UsageMonitor::readCodexLimits(agentcli::codexHome());
     if (limits.isEmpty()) {
         std::puts("no Codex limits found");
         return 1;

@@ -26,6 +26,8 @@ struct Options {
 
 // The status payload is a few kilobytes; more than this is cut.
 constexpr qint64 maxPayloadBytes = 1 << 20;
+// Reading the payload gives up after this long, whatever has come by then.
+constexpr int readTimeLimitMs = 2000;
 // What the previous command prints is passed on up to this size.
 constexpr qint64 maxOutputBytes = 1 << 20;
 

@@ -1,10 +1,10 @@
 #include "feeds/UsageMonitor.h"
-#include "agents/HookInstaller.h"
-#include "agents/JsonRead.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "platform/AgentCli.h"
 #include "core/FileIO.h"
+#include "core/JsonFile.h"
+#include "core/JsonRead.h"
 #include "platform/FileTail.h"
 #include "core/Paths.h"
 #include <QCoreApplication>
@@ -161,7 +161,7 @@ bool UsageMonitor::isPolling() const { return poll_->isActive(); }
 void UsageMonitor::refresh() {
     if (!Settings::shared().boolValue(kUsageEnabled)) return;
     const quint64 serial = ++codexSerial_;
-    const QString home = HookInstaller::Codex::home();
+    const QString home = agentcli::codexHome();
     QPointer<UsageMonitor> self(this);
     QtConcurrent::run([home] { return readCodexLimits(home); }).then(this, [self, serial](QList<Limit> limits) {
         if (!self || serial != self->codexSerial_) return;
@@ -307,33 +307,34 @@ std::optional<QString> statusLineCommand(const nlohmann::ordered_json& root) {
 } // namespace
 
 bool UsageMonitor::isBridgeInstalled() {
-    nlohmann::ordered_json root;
-    if (HookInstaller::readJsonFile(bridgeSettingsFile(), root)) return false;
-    const auto command = statusLineCommand(root);
+    const auto root = jsonfile::read(bridgeSettingsFile());
+    if (!std::holds_alternative<jsonfile::Json>(root)) return false;
+    const auto command = statusLineCommand(std::get<jsonfile::Json>(root));
     return command && command->contains(QLatin1String("--statusline"));
 }
 
 std::optional<LomexError> UsageMonitor::installBridge(const QString& program) {
     const QString file = bridgeSettingsFile();
-    nlohmann::ordered_json root;
-    if (auto e = HookInstaller::readJsonFile(file, root)) return e;
-    const auto previous = statusLineCommand(root);
+    const auto root = jsonfile::read(file);
+    if (auto* e = std::get_if<LomexError>(&root)) return *e;
+    const auto previous = statusLineCommand(std::get<jsonfile::Json>(root));
     // Our own command is never the user's: installing twice must not chain us to ourselves.
     if (!(previous && previous->contains(QLatin1String("--statusline")))) {
         // Kept before the file changes, so the user's command is never only in a file we rewrote.
-        if (previous && !previous->trimmed().isEmpty())
-            Settings::shared().setString(QStringLiteral("previousStatusLine"), *previous);
-        else
-            Settings::shared().remove(QStringLiteral("previousStatusLine"));
+        const auto kept = previous && !previous->trimmed().isEmpty()
+            ? Settings::shared().setString(QStringLiteral("previousStatusLine"), *previous)
+            : Settings::shared().remove(QStringLiteral("previousStatusLine"));
+        if (kept) return kept;
     }
     const QString app = program.isEmpty() ? QCoreApplication::applicationFilePath() : program;
     const std::string command = (agentcli::shellQuoted(app) + QStringLiteral(" --statusline")).toStdString();
-    return HookInstaller::editJsonFile(file, [&](nlohmann::ordered_json& r) {
+    return jsonfile::edit(file, [&](jsonfile::Json& r) {
         auto& entry = r["statusLine"];
-        if (!entry.is_object()) entry = nlohmann::ordered_json::object();
+        if (!entry.is_object()) entry = jsonfile::Json::object();
         entry["type"] = "command";
         entry["command"] = command;
-    });
+        return QString();
+    }, agentcli::agentFileOptions());
 }
 
 } // namespace lomex

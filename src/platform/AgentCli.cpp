@@ -16,6 +16,22 @@ QString claudeExecutable() {
     return info.isFile() && info.isExecutable() ? info.filePath() : QString();
 }
 
+QString codexHome() {
+    const QString custom = qEnvironmentVariable("CODEX_HOME");
+    if (!custom.isEmpty()) return paths::expandTilde(custom);
+    return paths::home() + QStringLiteral("/.codex");
+}
+
+QStringList ownMarkers() { return {QStringLiteral("lomex-agent"), QStringLiteral("--statusline")}; }
+
+jsonfile::EditOptions agentFileOptions(bool onlyExisting) {
+    jsonfile::EditOptions options;
+    options.onlyExisting = onlyExisting;
+    options.backupExtension = QLatin1String(backupExtension);
+    options.ownMarkers = ownMarkers();
+    return options;
+}
+
 QString shellQuoted(const QString& text) {
     QString out = text;
     out.replace(QLatin1Char('\''), QStringLiteral("'\\''"));

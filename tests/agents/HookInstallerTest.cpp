@@ -227,7 +227,7 @@ TEST_F(HookInstallerTest, InstallTwiceChangesNothingThenPortOrTokenChangeIsSeen)
 
     ASSERT_EQ(HookInstaller::install(9000), std::nullopt);
     EXPECT_FALSE(HookInstaller::isInstalled()) << "another port is not our installation";
-    EXPECT_EQ(readAll(backup()), first);
+    EXPECT_EQ(readAll(backup()), firstBackup) << "a version holding our hooks never replaces the user's own";
     EXPECT_EQ(ourEntries(readJson(settings()), "Stop"), 1);
 
     ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
@@ -364,6 +364,47 @@ TEST_F(HookInstallerTest, UninstallLeavesOnlyForeignEntries) {
     ASSERT_EQ(HookInstaller::uninstall(), std::nullopt);
     EXPECT_EQ(readAll(settings()), once);
     EXPECT_EQ(readAll(backup()), backupOnce) << "nothing of ours left: no rewrite, no backup";
+}
+
+// The backup holds the user's last version without our entries, byte for byte, however often
+// monitoring is switched.
+TEST_F(HookInstallerTest, OnOffCyclesKeepTheUsersOriginalInTheBackup) {
+    const QByteArray original = "{ \"model\": \"opus\",\n  \"permissions\": {\"allow\": [\"Bash(ls)\"]} }";
+    home.write(".claude/settings.json", original);
+    for (int cycle = 0; cycle < 2; ++cycle) {
+        ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+        ASSERT_EQ(HookInstaller::uninstall(), std::nullopt);
+        EXPECT_EQ(readAll(backup()), original) << "cycle " << cycle;
+    }
+    // The user's own next version, without our entries, is the next backup.
+    const QByteArray edited = R"({"model":"haiku"})";
+    home.write(".claude/settings.json", edited);
+    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+    EXPECT_EQ(readAll(backup()), edited);
+}
+
+// A file the user made read-only is not replaced: the error names it and nothing is written.
+TEST_F(HookInstallerTest, ReadOnlyFilesAreRefused) {
+    const QByteArray original = R"({"model":"opus"})";
+    home.write(".claude/settings.json", original);
+    home.write(".codex/hooks.json", original);
+    struct Case {
+        QString file;
+        std::function<std::optional<LomexError>()> run;
+    };
+    const Case cases[] = {
+        {settings(), [] { return HookInstaller::install(7841); }},
+        {HookInstaller::Codex::hooksFile(), [] { return HookInstaller::Codex::install(7841); }},
+    };
+    for (const Case& c : cases) {
+        ::chmod(QFile::encodeName(c.file).constData(), 0444);
+        const auto error = c.run();
+        ASSERT_TRUE(error.has_value()) << c.file.toStdString();
+        EXPECT_TRUE(error->message.startsWith(c.file)) << error->message.toStdString();
+        EXPECT_EQ(readAll(c.file), original);
+        EXPECT_EQ(modeOf(c.file), 0444u);
+        EXPECT_FALSE(QFileInfo::exists(c.file + ".lomex.bak"));
+    }
 }
 
 TEST_F(HookInstallerTest, UninstallDropsHooksMemberWhenOnlyOursWasThere) {

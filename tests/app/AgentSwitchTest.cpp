@@ -6,6 +6,7 @@
 #include "platform/RunningApps.h"
 #include "platform/Screens.h"
 #include <QFile>
+#include <sys/stat.h>
 #include <memory>
 
 using namespace lomex;
@@ -110,6 +111,44 @@ TEST_F(AgentSwitchTest, WithoutACodexHomeOnlyClaudeIsTouched) {
     ASSERT_FALSE(sw->setEnabled(true));
     EXPECT_FALSE(QFileInfo::exists(home.file(".codex")));
     ASSERT_FALSE(sw->setEnabled(false));
+}
+
+// When "agentsEnabled" cannot be stored, the hooks written for it are taken out again, so the
+// agents' files match the stored setting; the same holds the other way round.
+TEST_F(AgentSwitchTest, AnUnstorableSettingRollsTheHooksBack) {
+    const QString file = Settings::shared().filePath();
+    ::chmod(QFile::encodeName(file).constData(), 0400);
+    const auto error = sw->setEnabled(true);
+    ASSERT_TRUE(error);
+    EXPECT_TRUE(error->message.contains(file)) << error->message.toStdString();
+    EXPECT_FALSE(Settings::shared().boolValue("agentsEnabled"));
+    EXPECT_EQ(app->agentServer(), nullptr);
+    for (const char* agentFile : {".claude/settings.json", ".claude-work/settings.json", ".codex/hooks.json"})
+        EXPECT_FALSE(read(home.file(agentFile)).contains("lomex-agent")) << agentFile;
+
+    ::chmod(QFile::encodeName(file).constData(), 0600);
+    ASSERT_FALSE(sw->setEnabled(true));
+    ::chmod(QFile::encodeName(file).constData(), 0400);
+    ASSERT_TRUE(sw->setEnabled(false));
+    EXPECT_TRUE(Settings::shared().boolValue("agentsEnabled"));
+    EXPECT_TRUE(HookInstaller::isInstalled());
+    EXPECT_TRUE(HookInstaller::Codex::isInstalled());
+    ::chmod(QFile::encodeName(file).constData(), 0600);
+}
+
+// The user turns monitoring on by editing the settings file while the app runs.
+TEST_F(AgentSwitchTest, FlippingTheSettingByHandStartsAndStopsTheServer) {
+    ASSERT_EQ(app->agentServer(), nullptr);
+    const QString file = Settings::shared().filePath();
+    const QByteArray before = read(file);
+    ASSERT_TRUE(before.contains("onboardingDone"));
+    QByteArray on = before;
+    on.replace("\"onboardingDone\"", "\"agentsEnabled\": true, \"onboardingDone\"");
+    home.write(".config/Lomex/settings.json", on);
+    ASSERT_TRUE(test::waitUntil([&] { return app->agentServer() != nullptr; }));
+    EXPECT_TRUE(sw->isOn());
+    home.write(".config/Lomex/settings.json", before);
+    ASSERT_TRUE(test::waitUntil([&] { return app->agentServer() == nullptr; }));
 }
 
 } // namespace

@@ -66,6 +66,30 @@ TEST_F(StatusLineModeTest, WithTheAppDownItStillPrintsThePreviousOutput) {
     EXPECT_TRUE(p.readAllStandardError().isEmpty());
 }
 
+// A writer that never stops (cat /dev/zero) or never closes its end: reading stops at the
+// size bound or the time limit, and the mode carries on as with a short input.
+TEST_F(StatusLineModeTest, EndlessOrOpenInputStillEnds) {
+    Settings::shared().setString("previousStatusLine", kPrevious);
+    struct Case {
+        const char* name;
+        QByteArray input;
+        QByteArray output;
+    };
+    const Case cases[] = {
+        {"past the bound, never closed", QByteArray(3 << 20, '\0'), QByteArray::number(statusline::maxPayloadBytes) + "\n\033[32mmain\033[0m · ok"},
+        {"short, never closed", kPayload, kPreviousOutput},
+    };
+    for (const Case& c : cases) {
+        QProcess p;
+        p.start(QStringLiteral(LOMEX_BINARY), {"--statusline"});
+        ASSERT_TRUE(p.waitForStarted());
+        p.write(c.input);
+        ASSERT_TRUE(p.waitForFinished(15000)) << c.name;
+        EXPECT_EQ(p.exitCode(), 0) << c.name;
+        EXPECT_EQ(p.readAllStandardOutput(), c.output) << c.name;
+    }
+}
+
 TEST_F(StatusLineModeTest, OurOwnCommandIsNeverChainedAndNothingMeansNothing) {
     statusline::Options options;
     options.previousCommand = "'/usr/bin/lomex' --statusline";

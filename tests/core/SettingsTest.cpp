@@ -3,6 +3,8 @@
 #include "core/Paths.h"
 #include <QFile>
 #include <QSignalSpy>
+#include <QTest>
+#include <cstdio>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -144,4 +146,76 @@ TEST_F(SettingsTest, KilledWriterLeavesOldOrNewFileNeverPartial) {
         EXPECT_TRUE(note == "before" || note.startsWith(big)) << "round " << round;
         EXPECT_FALSE(QFile::exists(paths::settingsFile() + ".corrupt"));
     }
+}
+
+namespace {
+QByteArray fileBytes(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+} // namespace
+
+// Deep nesting is handled like any unreadable file: set aside, never rewritten (rewriting it
+// indents every level, so the file grows with the square of the depth).
+TEST_F(SettingsTest, TooDeepFileIsSetAsideNotRewritten) {
+    const QByteArray deep = "{\"x\":" + QByteArray(2000, '[') + QByteArray(2000, ']') + "}";
+    home.write(".config/Lomex/settings.json", deep);
+    Settings s(paths::settingsFile());
+    EXPECT_FALSE(s.isStored("x"));
+    EXPECT_EQ(fileBytes(paths::settingsFile() + ".corrupt"), deep);
+    s.setBool("agentsEnabled", true);
+    EXPECT_LT(fileBytes(paths::settingsFile()).size(), 100);
+}
+
+// The user edits the file by hand while the app runs: the edit is read, signalled, and kept
+// by our next write, which changes only its own key.
+TEST_F(SettingsTest, HandEditDuringARunSurvivesTheNextSwitch) {
+    Settings s(paths::settingsFile());
+    s.setString("language", "cs");
+    QSignalSpy spy(&s, &Settings::changed);
+    // An editor's save: a new file renamed over the old one.
+    home.write(".config/Lomex/settings.tmp", R"({"language":"en","note":"by hand"})");
+    ASSERT_EQ(std::rename(QFile::encodeName(home.file(".config/Lomex/settings.tmp")).constData(),
+                          QFile::encodeName(paths::settingsFile()).constData()), 0);
+    ASSERT_TRUE(test::waitUntil([&] { return s.stringValue("note") == "by hand"; }));
+    EXPECT_EQ(s.stringValue("language"), "en");
+    QStringList signalled;
+    for (const auto& args : spy) signalled << args.at(0).toString();
+    signalled.sort();
+    EXPECT_EQ(signalled, (QStringList{"language", "note"}));
+
+    // Edited in place this time, and the switch is flipped before the change is seen.
+    home.write(".config/Lomex/settings.json", R"({"language":"en","note":"by hand","mine":1})");
+    ASSERT_FALSE(s.setBool("agentsEnabled", true));
+    EXPECT_EQ(s.intValue("mine"), 1);
+    Settings again(paths::settingsFile());
+    EXPECT_EQ(again.stringValue("note"), "by hand");
+    EXPECT_EQ(again.intValue("mine"), 1);
+    EXPECT_TRUE(again.boolValue("agentsEnabled"));
+
+    // Our own writes are not taken for outside changes.
+    spy.clear();
+    ASSERT_FALSE(s.setString("language", "cs"));
+    QTest::qWait(300);
+    ASSERT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy.at(0).at(0).toString(), "language");
+}
+
+// A file the user made read-only is not replaced, and the failed write leaves the value as the
+// file holds it; the caller gets the error, and observers hear the key to show the stored value.
+TEST_F(SettingsTest, ReadOnlyFileIsRefusedAndTheWriteReportsIt) {
+    home.write(".config/Lomex/settings.json", R"({"agentsEnabled":false})");
+    const QByteArray before = fileBytes(paths::settingsFile());
+    ::chmod(QFile::encodeName(paths::settingsFile()).constData(), 0444);
+    Settings s(paths::settingsFile());
+    QSignalSpy spy(&s, &Settings::changed);
+    const auto error = s.setBool("agentsEnabled", true);
+    ASSERT_TRUE(error.has_value());
+    EXPECT_TRUE(error->message.contains(paths::settingsFile())) << error->message.toStdString();
+    EXPECT_FALSE(s.boolValue("agentsEnabled"));
+    EXPECT_EQ(spy.count(), 1);
+    EXPECT_EQ(fileBytes(paths::settingsFile()), before);
+    struct stat st {};
+    ::stat(QFile::encodeName(paths::settingsFile()).constData(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0444u);
 }
