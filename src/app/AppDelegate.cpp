@@ -43,6 +43,9 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 
 namespace lomex {
 
@@ -390,6 +393,11 @@ QString AppDelegate::snap(QString* error) {
         if (error) *error = *err;
         return {};
     }
+    // Only names we give: the timestamps sort by age.
+    static const QRegularExpression ours(QStringLiteral("^snap-\\d{8}-\\d{6}-\\d{3}\\.png$"));
+    QStringList snaps = QDir(dir).entryList({QStringLiteral("snap-*.png")}, QDir::Files, QDir::Name);
+    snaps.removeIf([](const QString& name) { return !ours.match(name).hasMatch(); });
+    for (qsizetype i = 0; i + snapsKept < snaps.size(); ++i) QFile::remove(dir + QLatin1Char('/') + snaps[i]);
     return path;
 }
 

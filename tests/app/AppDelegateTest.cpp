@@ -11,6 +11,7 @@
 #include "platform/HotKeys.h"
 #include "core/Paths.h"
 #include "platform/Screens.h"
+#include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <memory>
@@ -181,6 +182,26 @@ TEST_F(AppDelegateTest, SnapWritesAPngIntoTheDataFolder) {
     ASSERT_FALSE(img.isNull());
     EXPECT_EQ(int(img.width() / img.devicePixelRatio()), 724);
     EXPECT_EQ(QFileInfo(reply.text).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
+}
+
+TEST_F(AppDelegateTest, SnapKeepsOnlyTheLastFew) {
+    launch();
+    // Files of ours that only look alike stay.
+    const QString dir = paths::dataDir();
+    home.write(dir.mid(home.path().size() + 1) + "/snap-notes.png", "mine");
+    QStringList written;
+    for (int i = 0; i < AppDelegate::snapsKept + 3; ++i) {
+        auto reply = app->handleDebugCommand("snap");
+        ASSERT_TRUE(reply.ok) << reply.text.toStdString();
+        written << reply.text;
+        clock.advance(1);
+    }
+    QStringList left;
+    for (const QString& name : QDir(dir).entryList({"snap-*.png"}, QDir::Files, QDir::Name)) left << dir + "/" + name;
+    QStringList expected = written.mid(3);
+    expected.prepend(dir + "/snap-notes.png");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
 }
 
 TEST_F(AppDelegateTest, SettingsObserversAct) {
