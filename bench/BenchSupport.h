@@ -5,6 +5,7 @@
 #include <QString>
 #include <QTimer>
 #include <algorithm>
+#include <ctime>
 #include <vector>
 
 namespace lomex::bench {
@@ -42,8 +43,17 @@ inline void useHome(const QString& home)
     qputenv("XDG_DATA_HOME", (home + QStringLiteral("/.local/share")).toUtf8());
 }
 
+// The thread's CPU time in nanoseconds: unlike wall time, not stretched by other programs
+// on a busy machine.
+inline qint64 threadCpuNanos()
+{
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
 // The longest stretch the thread's event loop was busy while it runs: a 0 ms timer notes the
-// gaps between its turns.
+// gaps between its turns, in wall time and in the thread's CPU time.
 class StallMeter {
 public:
     StallMeter()
@@ -51,23 +61,30 @@ public:
         timer_.setInterval(0);
         QObject::connect(&timer_, &QTimer::timeout, [this] {
             longest_ = std::max(longest_, gap_.nsecsElapsed());
+            const qint64 cpu = threadCpuNanos();
+            longestCpu_ = std::max(longestCpu_, cpu - cpuMark_);
             gap_.start();
+            cpuMark_ = cpu;
         });
     }
     void start()
     {
-        longest_ = 0;
+        longest_ = longestCpu_ = 0;
         gap_.start();
+        cpuMark_ = threadCpuNanos();
         timer_.start();
     }
     void stop() { timer_.stop(); }
     bool isRunning() const { return timer_.isActive(); }
     double longestMs() const { return double(longest_) / 1e6; }
+    double longestCpuMs() const { return double(longestCpu_) / 1e6; }
 
 private:
     QTimer timer_;
     QElapsedTimer gap_;
     qint64 longest_ = 0;
+    qint64 cpuMark_ = 0;
+    qint64 longestCpu_ = 0;
 };
 
 } // namespace lomex::bench

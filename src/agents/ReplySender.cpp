@@ -3,6 +3,7 @@
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
+#include "platform/AgentCli.h"
 #include "platform/DesktopAutomation.h"
 #include <QCoreApplication>
 #include <QDir>
@@ -109,11 +110,11 @@ bool ReplySender::isPlainToken(const QString& id)
     return token.match(id).hasMatch();
 }
 
-QString ReplySender::script(Agent agent)
+QString ReplySender::script(Agent agent, bool toolInArg3)
 {
     // "--" ends the tools' options, so a reply that starts with "-" stays the prompt.
-    return agent == Agent::codex ? QStringLiteral("codex exec resume \"$1\" -- \"$2\"")
-                                 : QStringLiteral("claude --resume \"$1\" -p -- \"$2\"");
+    if (agent == Agent::codex) return QStringLiteral("codex exec resume \"$1\" -- \"$2\"");
+    return (toolInArg3 ? QStringLiteral("\"$3\"") : QStringLiteral("claude")) + QStringLiteral(" --resume \"$1\" -p -- \"$2\"");
 }
 
 bool ReplySender::focusApp(const Session& session)
@@ -255,7 +256,12 @@ void ReplySender::runInBackground(const QString& text, const Session& session, C
     // Not parented: a resume that outlives the app keeps running (it has its own session).
     auto* process = new QProcess;
     process->setProgram(processes::loginShell());
-    process->setArguments({QStringLiteral("-lc"), script(agent), QStringLiteral("lomex"), session.id, text});
+    // The tool the setup page finds (PATH, else ~/.local/bin), which a login shell whose profile
+    // does not add ~/.local/bin would miss; the shell's own lookup only when neither has it.
+    const QString tool = agent == Agent::codex ? QString() : agentcli::claudeExecutable();
+    QStringList arguments{QStringLiteral("-lc"), script(agent, !tool.isEmpty()), QStringLiteral("lomex"), session.id, text};
+    if (!tool.isEmpty()) arguments << tool;
+    process->setArguments(arguments);
     if (session.cwd && !session.cwd->isEmpty())
         process->setWorkingDirectory(*session.cwd);
     process->setStandardInputFile(QProcess::nullDevice());

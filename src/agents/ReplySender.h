@@ -67,8 +67,9 @@ public:
 
     // A session id the shell may pass on: letters, digits, ".", "_", ":", "-", not leading "-".
     static bool isPlainToken(const QString& id);
-    // The resume script for the agent; $1 is the session id, $2 the reply (after "--").
-    static QString script(Agent agent);
+    // The resume script for the agent; $1 is the session id, $2 the reply (after "--"). With
+    // `toolInArg3`, $3 is the path of the agent's tool instead of a lookup on the shell's PATH.
+    static QString script(Agent agent, bool toolInArg3 = false);
 
 private:
     struct Typing;

@@ -5,7 +5,7 @@
 #include "agents/Transcript.h"
 #include "core/Settings.h"
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
+#include "core/Async.h"
 #include <algorithm>
 
 namespace lomex {
@@ -243,11 +243,11 @@ void SessionStore::startSummaryRead(const QString& id, const QString& path)
         if (!self) return;
         auto reader = self->summaryReader;
         if (!reader) return;
-        QtConcurrent::run([reader, path]() -> std::optional<QString> {
+        runThen(self.data(), [reader, path]() -> std::optional<QString> {
             auto text = reader(path);
             if (!text) return std::nullopt;
             return condense(*text);
-        }).then(self.data(), [self, id, turn](const std::optional<QString>& summary) {
+        }, [self, id, turn](const std::optional<QString>& summary) {
             if (!self || !summary) return;
             auto it = self->sessions_.constFind(id);
             if (it == self->sessions_.constEnd() || !it->state.is(Kind::done)) return;

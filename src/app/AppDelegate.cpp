@@ -43,12 +43,37 @@
 #include <QGuiApplication>
 #include <QScreen>
 #include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 
 namespace lomex {
 
 namespace {
 AppDelegate* g_shared = nullptr;
 constexpr double kSetupDelaySeconds = 0.8;
+// Room for a title bar the window manager adds, before the window is first shown.
+constexpr int kTitleBarAllowance = 40;
+
+// The part of the primary screen's work area a window's content may take (its frame aside).
+QSize roomFor(const QWidget* window) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    const int frame = window->isVisible() ? window->frameGeometry().height() - window->height() : kTitleBarAllowance;
+    const int side = window->isVisible() ? window->frameGeometry().width() - window->width() : 0;
+    return screen->availableGeometry().size() - QSize(side, std::max(frame, 0));
+}
+
+void centreOnPrimary(QWidget* window) {
+    QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect avail = screen->availableGeometry();
+    // move() places the frame, title bar included.
+    QRect frame(QPoint(), window->size() + QSize(0, kTitleBarAllowance));
+    frame.moveCenter(avail.center());
+    // Never above the work area: the title bar stays in reach.
+    window->move(frame.left(), std::max(frame.top(), avail.top()));
+}
 } // namespace
 
 AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
@@ -213,7 +238,8 @@ void AppDelegate::buildStatusMenu() {
     statusMenu_ = new StatusMenu;
     statusMenu_->onSettings = [this] { openSettings(); };
     statusMenu_->onSetup = [this] { openSetup(); };
-    statusMenu_->onPalette = [this] { openPalette(); };
+    // No palette entry (onPalette) until the command palette exists: an entry that opens
+    // nothing would be a dead one.
     statusMenu_->onQuit = [this] { quit(); };
     statusMenu_->rebuild();
     statusMenu_->show();
@@ -250,16 +276,12 @@ void AppDelegate::openSettings(std::optional<SettingsView::Page> page, std::opti
         settingsWindow_->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                                         Qt::WindowMinimizeButtonHint);
         settingsWindow_->onSetup = [this] { openSetup(); };
-        if (QScreen* screen = QGuiApplication::primaryScreen()) {
-            QRect frame(QPoint(), settingsWindow_->size());
-            frame.moveCenter(screen->availableGeometry().center());
-            settingsWindow_->move(frame.topLeft());
-        }
+        // On a small screen (or a large scale) the window shrinks to the work area; its pages scroll.
+        settingsWindow_->setFixedSize(QSize(SettingsView::width, SettingsView::height).boundedTo(roomFor(settingsWindow_)));
+        centreOnPrimary(settingsWindow_);
     }
     settingsWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("settings.title")));
-    settingsWindow_->show();
-    settingsWindow_->raise();
-    settingsWindow_->activateWindow();
+    windowhints::bringToFront(settingsWindow_);
 }
 
 void AppDelegate::openSetup() {
@@ -276,17 +298,13 @@ void AppDelegate::openSetup() {
         setupWindow_->onClose = [self] {
             if (self) self->finishSetup();
         };
+        setupWindow_->menuAvailable = [this] { return statusMenu_ && statusMenu_->available(); };
     }
     setupWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("setup.title")));
-    setupWindow_->adjustSize();
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect frame(QPoint(), setupWindow_->size());
-        frame.moveCenter(screen->availableGeometry().center());
-        setupWindow_->move(frame.topLeft());
-    }
-    setupWindow_->show();
-    setupWindow_->raise();
-    setupWindow_->activateWindow();
+    // The whole page when the screen has room, else as much as fits, scrolling inside.
+    setupWindow_->setFixedSize(setupWindow_->sizeWithin(roomFor(setupWindow_)));
+    centreOnPrimary(setupWindow_);
+    windowhints::bringToFront(setupWindow_);
     setup_->startPolling();
 }
 
@@ -390,6 +408,11 @@ QString AppDelegate::snap(QString* error) {
         if (error) *error = *err;
         return {};
     }
+    // Only names we give: the timestamps sort by age.
+    static const QRegularExpression ours(QStringLiteral("^snap-\\d{8}-\\d{6}-\\d{3}\\.png$"));
+    QStringList snaps = QDir(dir).entryList({QStringLiteral("snap-*.png")}, QDir::Files, QDir::Name);
+    snaps.removeIf([](const QString& name) { return !ours.match(name).hasMatch(); });
+    for (qsizetype i = 0; i + snapsKept < snaps.size(); ++i) QFile::remove(dir + QLatin1Char('/') + snaps[i]);
     return path;
 }
 

@@ -103,8 +103,10 @@ public:
     using DebugHandler = std::function<debugchannel::Reply(const QString& command)>;
     void addDebugCommand(const QString& name, DebugHandler handler);
     debugchannel::Reply handleDebugCommand(const QString& command);
-    // Writes a PNG of the notch panel into the data folder; returns its path, or empty with error set.
+    // Writes a PNG of the notch panel into the data folder; returns its path, or empty with error
+    // set. Only the newest snapsKept of them are kept there.
     QString snap(QString* error = nullptr);
+    static constexpr int snapsKept = 5;
 
     // ---- coding agents ----
     // A hook event on the GUI thread: the approvals see it first, then the session store.

@@ -25,7 +25,7 @@
 #include <QEvent>
 #include <QPointer>
 #include <memory>
-#include <QtConcurrent/QtConcurrentRun>
+#include "core/Async.h"
 #include <nlohmann/json.hpp>
 
 namespace lomex {
@@ -40,6 +40,15 @@ constexpr double kServerWatchSeconds = 1.0;
 constexpr int kAgentToastCharacters = 400;
 
 using Transition = SessionStore::Transition;
+
+// The port the hook server listens on: LOMEX_HOOK_PORT when set (a second instance, tests),
+// else the one the installed hook commands post to.
+quint16 hookServerPort()
+{
+    bool ok = false;
+    const uint port = qEnvironmentVariable("LOMEX_HOOK_PORT").toUInt(&ok);
+    return ok && port > 0 && port <= 65535 ? quint16(port) : HookInstaller::defaultPort;
+}
 
 // Runs fn on the GUI thread while the delegate lives; called from the server's thread.
 template <typename Fn>
@@ -160,7 +169,7 @@ void AppDelegate::startAgentServer()
 {
     if (agentServer_) return;
     QPointer<AppDelegate> self(this);
-    auto server = std::make_unique<EventServer>(HookInstaller::defaultPort, [self](const HookEvent& event) {
+    auto server = std::make_unique<EventServer>(hookServerPort(), [self](const HookEvent& event) {
         onGuiThread(self, [event](AppDelegate* d) {
             if (d) d->handleAgentEvent(event);
         });
@@ -238,13 +247,12 @@ void AppDelegate::handleAgentEvent(const HookEvent& event)
     contextReads_.insert(id, serial);
     auto reader = codexContextReader;
     if (!reader) reader = [](const QString& p) { return AgentContext::codex(p); };
-    QtConcurrent::run([reader, path] { return reader(path); })
-        .then(this, [this, id, serial](const std::optional<double>& percent) {
-            // A newer read of this session is on its way or done: this figure is older.
-            if (contextReads_.value(id) != serial) return;
-            contextReads_.remove(id);
-            if (percent) agents_->setContext(id, *percent);
-        });
+    runThen(this, [reader, path] { return reader(path); }, [this, id, serial](const std::optional<double>& percent) {
+        // A newer read of this session is on its way or done: this figure is older.
+        if (contextReads_.value(id) != serial) return;
+        contextReads_.remove(id);
+        if (percent) agents_->setContext(id, *percent);
+    });
 }
 
 void AppDelegate::ingestAgentStatusLine(const QByteArray& body)

@@ -6,6 +6,7 @@
 #include "core/Log.h"
 #include "feeds/StatusLineMode.h"
 #include "platform/DebugChannel.h"
+#include "platform/QuitSignals.h"
 #include "platform/Screens.h"
 #include "ui/Symbols.h"
 #include <QApplication>
@@ -156,6 +157,11 @@ int LomexMain::startApp(int argc, char** argv) {
     QApplication::setFont(font);
 
     AppDelegate delegate;
+    // A logout, `systemctl --user stop` or Ctrl+C quits the normal way, not in the middle.
+    QuitSignals quitSignals([&delegate](int signal) {
+        log(QStringLiteral("signal %1").arg(signal));
+        delegate.quit();
+    });
     delegate.applicationDidFinishLaunching();
     return app.exec();
 }

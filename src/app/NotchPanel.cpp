@@ -8,7 +8,11 @@
 #include "platform/Feedback.h"
 #include "platform/PointerClicks.h"
 #include "platform/Screens.h"
+#include "platform/WindowHints.h"
 #include <QApplication>
+#include <QPointer>
+#include <QWindow>
+#include <utility>
 #include <QBuffer>
 #include <QDragEnterEvent>
 #include <QKeyEvent>
@@ -67,6 +71,8 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
     model_->hapticFeedback = [] { feedback::haptic(feedback::Haptic::levelChange); };
 
     connect(model_, &NotchModel::isOpenChanged, this, [this] {
+        if (model_->isOpen()) rememberFocus();
+        else giveFocusBack();
         updateShape();
         // Watching starts with the first opening, so a notch never opened costs nothing.
         if (model_->isOpen() && !clicks_->isWatching()) clicks_->start();
@@ -86,6 +92,10 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
             updateShape();
         }
     });
+    // The native window now, so the window manager learns what it is before it maps it.
+    create();
+    windowhints::markAsDesktopPanel(this);
+    watchScreen();
     place();
     updateMouseFollow();
     updateShape();
@@ -103,9 +113,14 @@ void NotchPanel::place() {
     const int idx = chooseScreen(settings_->stringValue(QStringLiteral("displayChoice")), list, screens_->cursorPos());
     screenIndex_ = idx;
     if (idx < 0) return;
-    const QRect frame = list[idx].frame;
+    // Below a panel along the screen's top edge (its clock often sits at the centre), as a
+    // camera notch sits below nothing.
+    QRect frame = list[idx].frame;
+    const QRect work = list[idx].available;
+    if (work.isValid() && work.top() > frame.top() && work.top() < frame.top() + frame.height() / 4) frame.setTop(work.top());
+    home_ = QPoint(frame.x() + (frame.width() - width()) / 2, frame.y());
+    move(home_);
     model_->configure(frame);
-    move(frame.x() + (frame.width() - width()) / 2, frame.y());
     updateShape();
 }
 
@@ -136,10 +151,54 @@ void NotchPanel::updateShape() {
         next = QRegion(strip);
     }
     root_->setPillVisible(pill);
-    if (next == shape_) return;
+    // The native shape is in device pixels: on a screen of another scale the same logical
+    // shape must be applied again.
+    const qreal scale = devicePixelRatioF();
+    // With a compositor the outline is drawn antialiased on the translucent window and only
+    // input is shaped; without one a mask cuts the window, which steps the corners.
+    const bool blended = windowhints::compositing();
+    if (next == shape_ && scale == shapeScale_ && blended == blended_) return;
+    const bool rescaled = next == shape_;
     shape_ = next;
-    setMask(shape_);
+    shapeScale_ = scale;
+    blended_ = blended;
+    if (blended && windowhints::setInputShape(this, shape_)) {
+        clearMask();
+    } else {
+        setMask(shape_);
+        if (rescaled && windowHandle()) windowHandle()->setMask(shape_);
+        windowhints::setInputShape(this, {});
+    }
     update();
+}
+
+void NotchPanel::watchScreen() {
+    QWindow* window = windowHandle();
+    if (!window) return;
+    connect(window, &QWindow::screenChanged, this, [this] { updateShape(); });
+}
+
+void NotchPanel::moveEvent(QMoveEvent* event) {
+    QWidget::moveEvent(event);
+    // The panel is no window to arrange: moved anyway (a window manager's Alt+drag), it goes back.
+    if (screenIndex_ >= 0 && pos() != home_) {
+        QPointer<NotchPanel> self(this);
+        QMetaObject::invokeMethod(this, [self] {
+            if (self && self->screenIndex_ >= 0 && self->pos() != self->home_) self->move(self->home_);
+        }, Qt::QueuedConnection);
+    }
+}
+
+void NotchPanel::rememberFocus() {
+    const quint64 active = windowhints::activeWindow();
+    focusBefore_ = active != quint64(winId()) ? active : 0;
+}
+
+void NotchPanel::giveFocusBack() {
+    const quint64 before = std::exchange(focusBefore_, 0);
+    if (!before) return;
+    // Only when the keyboard is still ours: a window the user chose meanwhile keeps it.
+    if (windowhints::activeWindow() == quint64(winId()) || isActiveWindow()) windowhints::activate(before);
 }
 
 void NotchPanel::pointerPressed(QPoint global) {
@@ -221,12 +280,6 @@ bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QWidget::eventFilter(watched, event);
-}
-
-void NotchPanel::mousePressEvent(QMouseEvent* event) {
-    // Taking a press inside the notch makes it key, so Esc reaches it afterwards.
-    if (model_->isOpen()) makeKey();
-    QWidget::mousePressEvent(event);
 }
 
 } // namespace lomex

@@ -45,7 +45,7 @@ protected:
     void keyPressEvent(QKeyEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
-    void mousePressEvent(QMouseEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -55,6 +55,11 @@ private:
     void updateShape();
     void updateMouseFollow();
     bool pillShown() const;
+    // The window that had the keyboard before the notch opened gets it back when it closes.
+    void rememberFocus();
+    void giveFocusBack();
+    // Called once the native window exists: what the window manager must know about it.
+    void watchScreen();
 
     NotchModel* model_;
     Screens* screens_;
@@ -62,6 +67,10 @@ private:
     Settings* settings_;
     NotchRootView* root_;
     QRegion shape_;
+    qreal shapeScale_ = 0;          // the scale the shape was last applied at
+    bool blended_ = false;          // shaped for input only, under a compositor
+    QPoint home_;                   // where the panel belongs on its screen
+    quint64 focusBefore_ = 0;       // the window with the keyboard when the notch opened
     int screenIndex_ = -1;
     Timer* followTimer_;   // "mouse": looks for the pointer's screen
     PointerClicks* clicks_;

@@ -1,8 +1,14 @@
 #include "app/StatusMenu.h"
 #include "core/L10n.h"
 #include "core/Log.h"
+#include "platform/TrayColors.h"
 #include "ui/Symbols.h"
+#include <QCoreApplication>
+#include <QCursor>
+#include <QEvent>
+#include <QGuiApplication>
 #include <QMenu>
+#include <QPalette>
 #include <QSystemTrayIcon>
 
 namespace lomex {
@@ -34,7 +40,7 @@ void StatusMenu::rebuild() {
     };
     add(inlineText("Nastavení…", "Settings…"), &onSettings);
     add(l.t(QStringLiteral("menu.setup")), &onSetup);
-    add(l.t(QStringLiteral("menu.palette")), &onPalette);
+    if (onPalette) add(l.t(QStringLiteral("menu.palette")), &onPalette);
     menu_->addSeparator();
     add(inlineText("Ukončit Lomex", "Quit Lomex"), &onQuit);
 }
@@ -45,11 +51,35 @@ void StatusMenu::show() {
     }
     if (!tray_) {
         tray_ = new QSystemTrayIcon;
-        tray_->setIcon(symbols::icon(QStringLiteral("rectangle.topthird.inset.filled")));
         tray_->setToolTip(QStringLiteral("Lomex"));
         tray_->setContextMenu(menu_);
+        // Linux trays open an item's menu on a left click too.
+        connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+            if (reason == QSystemTrayIcon::Trigger) menu_->popup(QCursor::pos());
+        });
+        // A theme switch can turn the tray from dark to light, and a tray started after us has
+        // its own colours: look again now and then.
+        qApp->installEventFilter(this);
+        connect(menu_, &QMenu::aboutToShow, this, &StatusMenu::updateIcon);
     }
+    updateIcon();
     tray_->show();
+}
+
+bool StatusMenu::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) updateIcon();
+    return QObject::eventFilter(watched, event);
+}
+
+bool StatusMenu::available() const { return tray_ && QSystemTrayIcon::isSystemTrayAvailable(); }
+
+QColor StatusMenu::iconColor() const {
+    if (auto fg = traycolors::foreground()) return *fg;
+    return QGuiApplication::palette().color(QPalette::WindowText);
+}
+
+void StatusMenu::updateIcon() {
+    if (tray_) tray_->setIcon(symbols::icon(QStringLiteral("rectangle.topthird.inset.filled"), iconColor()));
 }
 
 QStringList StatusMenu::entryTexts() const {

@@ -1,4 +1,5 @@
 #pragma once
+#include <QColor>
 #include <QObject>
 #include <QStringList>
 #include <functional>
@@ -18,18 +19,28 @@ public:
 
     std::function<void()> onSettings;
     std::function<void()> onSetup;
+    // The palette entry is offered only once something opens the palette.
     std::function<void()> onPalette;
     std::function<void()> onQuit;
 
     void rebuild();
     void show();
+    // Whether the tray icon, and so this menu, can be reached.
+    bool available() const;
+    // The colour the icon is drawn in: what stands out on the tray, else the theme's text.
+    QColor iconColor() const;
     QMenu* menu() const { return menu_; }
     // The entries' texts in menu order (separators left out).
     QStringList entryTexts() const;
     // Runs the entry with the given index among entryTexts() (tests).
     void trigger(int index);
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void updateIcon();
+
     QMenu* menu_;
     QSystemTrayIcon* tray_ = nullptr;
 };

@@ -205,6 +205,7 @@ const TextEntry kTextTable[] = {
     {"setup.done", "Hotovo", "Done"},
     {"setup.finish", "Hotovo", "Done"},
     {"setup.footer", "Vše jde kdykoli změnit v menu Lomexu → Průvodce nastavením.", "You can change everything anytime: Lomex menu → Setup guide."},
+    {"setup.footer.noTray", "Vše jde kdykoli změnit v Nastavení (ozubené kolečko v otevřeném výřezu) → Průvodce nastavením.", "You can change everything anytime: Settings (the gear in the open notch) → Setup guide."},
     {"setup.later", "Dokončit později", "Finish later"},
     {"setup.music.text", "Nic nastavovat nemusíte. Lomex přehrávač najde sám, jakmile začne hrát.", "Nothing to do. Lomex finds the player by itself as soon as it plays."},
     {"setup.music.title", "Hudba a Spotify", "Music & Spotify"},

@@ -14,7 +14,7 @@
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QPointer>
-#include <QtConcurrent/QtConcurrentRun>
+#include "core/Async.h"
 #include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -162,12 +162,10 @@ void UsageMonitor::refresh() {
     if (!Settings::shared().boolValue(kUsageEnabled)) return;
     const quint64 serial = ++codexSerial_;
     const QString home = agentcli::codexHome();
-    QPointer<UsageMonitor> self(this);
-    QtConcurrent::run([home] { return readCodexLimits(home); }).then(this, [self, serial](QList<Limit> limits) {
-        if (!self || serial != self->codexSerial_) return;
-        if (self->codex_ == limits) return;
-        self->codex_ = std::move(limits);
-        Q_EMIT self->changed();
+    runThen(this, [home] { return readCodexLimits(home); }, [this, serial](QList<Limit> limits) {
+        if (serial != codexSerial_ || codex_ == limits) return;
+        codex_ = std::move(limits);
+        Q_EMIT changed();
     });
     readClaude();
 }

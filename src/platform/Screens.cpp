@@ -31,13 +31,15 @@ QtScreens::QtScreens(QObject* parent) : Screens(parent) {
 
 void QtScreens::watch(QScreen* screen) {
     connect(screen, &QScreen::geometryChanged, this, [this](const QRect&) { Q_EMIT screensChanged(); });
+    // A desktop panel appearing or going away changes the work area.
+    connect(screen, &QScreen::availableGeometryChanged, this, [this](const QRect&) { Q_EMIT screensChanged(); });
 }
 
 QList<ScreenInfo> QtScreens::screens() const {
     QList<ScreenInfo> out;
     QScreen* primary = QGuiApplication::primaryScreen();
     for (QScreen* s : QGuiApplication::screens())
-        out.append(ScreenInfo{s->name(), s->geometry(), s == primary, false, s->devicePixelRatio()});
+        out.append(ScreenInfo{s->name(), s->geometry(), s == primary, false, s->devicePixelRatio(), s->availableGeometry()});
     return out;
 }
 

@@ -16,6 +16,7 @@ struct ScreenInfo {
     bool primary = false;
     bool hasNotch = false;
     qreal devicePixelRatio = 1.0;
+    QRect available;        // the frame less desktop panels and docks; invalid when unknown
 };
 
 // The screens and the pointer. The Qt implementation follows QGuiApplication's screens;

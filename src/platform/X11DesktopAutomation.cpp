@@ -205,8 +205,11 @@ struct X11DesktopAutomation::State : xcbsupport::SelectionClient {
         xcb_set_selection_owner(conn, content.isEmpty() ? xcb_window_t(XCB_WINDOW_NONE) : window, atom("CLIPBOARD"),
                                 XCB_CURRENT_TIME);
         // A round trip: once it returns the server has made the change, so a question asked on
-        // another connection afterwards (ownsClipboard) sees it.
+        // another connection afterwards (ownsClipboard) sees it. Events read while waiting for
+        // the answer are queued inside xcb, where the socket notifier cannot see them: serve
+        // them now.
         owner(atom("CLIPBOARD"));
+        drain();
     }
 
     // ---- keys ----

@@ -1,4 +1,5 @@
 #include "settings/SetupModel.h"
+#include "core/Async.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
@@ -9,9 +10,7 @@
 #include "core/Paths.h"
 #include "platform/Terminal.h"
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QProcess>
-#include <QtConcurrent/QtConcurrentRun>
 #include <nlohmann/json.hpp>
 
 namespace lomex {
@@ -37,7 +36,7 @@ SetupModel::SetupModel(UsageMonitor* usage, Clock* clock, QObject* parent)
     connect(timer_, &Timer::timeout, this, &SetupModel::refresh);
 }
 
-SetupModel::~SetupModel() = default;
+SetupModel::~SetupModel() { cancelCheck_->store(true); }
 
 void SetupModel::startPolling() {
     refresh();
@@ -59,10 +58,8 @@ void SetupModel::refresh() {
     if (claudeInstalled_ && !checking_) {
         checking_ = true;
         ++checksStarted_;
-        QPointer<SetupModel> self(this);
-        QtConcurrent::run([tool] { return isLoggedIn(tool); }).then(this, [self](bool loggedIn) {
-            if (self) self->finishCheck(loggedIn);
-        });
+        runThen(this, [tool, cancel = cancelCheck_] { return isLoggedIn(tool, checkTimeoutMs, cancel.get()); },
+                [this](bool loggedIn) { finishCheck(loggedIn); });
     } else if (!claudeInstalled_) {
         claudeLoggedIn_ = false;
     }
@@ -81,7 +78,10 @@ void SetupModel::finishCheck(bool loggedIn) {
     Q_EMIT changed();
 }
 
-bool SetupModel::isLoggedIn(const QString& claudePath, int timeoutMs) {
+bool SetupModel::isLoggedIn(const QString& claudePath, int timeoutMs, const std::atomic_bool* cancelled) {
+    // Waits in short slices so a cancel is seen at once.
+    constexpr qint64 sliceMs = 20;
+    const auto isCancelled = [cancelled] { return cancelled && cancelled->load(); };
     QProcess process;
     process.setStandardErrorFile(QProcess::nullDevice());
     process.setStandardInputFile(QProcess::nullDevice());
@@ -90,12 +90,13 @@ bool SetupModel::isLoggedIn(const QString& claudePath, int timeoutMs) {
     QByteArray out;
     QElapsedTimer elapsed;
     elapsed.start();
-    while (process.state() != QProcess::NotRunning && elapsed.elapsed() < timeoutMs && out.size() <= maxCheckOutput) {
-        process.waitForReadyRead(int(std::max<qint64>(1, timeoutMs - elapsed.elapsed())));
+    while (process.state() != QProcess::NotRunning && elapsed.elapsed() < timeoutMs && out.size() <= maxCheckOutput &&
+           !isCancelled()) {
+        process.waitForReadyRead(int(std::clamp<qint64>(timeoutMs - elapsed.elapsed(), 1, sliceMs)));
         out += process.readAllStandardOutput();
     }
     if (process.state() != QProcess::NotRunning) {
-        // Hung, or talking far more than a status answer: signed out, and gone.
+        // Hung, talking far more than a status answer, or no longer wanted: signed out, and gone.
         process.kill();
         process.waitForFinished(2000);
         return false;

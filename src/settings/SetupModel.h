@@ -1,7 +1,9 @@
 #pragma once
 #include <QObject>
 #include <QString>
+#include <atomic>
 #include <functional>
+#include <memory>
 
 namespace lomex {
 
@@ -12,7 +14,8 @@ class UsageMonitor;
 // What the setup wizard shows: calendar, reminders and Accessibility access, and whether the
 // coding agent's command-line tool `claude` is installed and signed in. Polls every 2 s while
 // the wizard is on screen. Lives on the GUI thread; the sign-in check runs `claude auth status`
-// on a worker thread, one at a time, with a time limit. Owned by the app delegate.
+// on a worker thread, one at a time, with a time limit; a check still running when the model
+// goes is ended at once, so quitting never waits for it. Owned by the app delegate.
 class SetupModel : public QObject {
     Q_OBJECT
 public:
@@ -59,7 +62,9 @@ public:
 
     // Runs `<claude> auth status`: true only for a JSON object whose "loggedIn" is true. A tool
     // that cannot start, hangs past the time limit or prints anything else counts as signed out.
-    static bool isLoggedIn(const QString& claudePath, int timeoutMs = checkTimeoutMs);
+    // Setting `cancelled` (from any thread) ends the tool within a few milliseconds.
+    static bool isLoggedIn(const QString& claudePath, int timeoutMs = checkTimeoutMs,
+                           const std::atomic_bool* cancelled = nullptr);
     // The setup script; `claudePath` is the installed tool, empty when it is missing.
     static QString scriptText(bool czech, const QString& claudePath);
     static QString scriptPath();
@@ -82,6 +87,8 @@ private:
     bool claudeBusy_ = false;
     bool checking_ = false;
     int checksStarted_ = 0;
+    // Shared with the running check, which outlives the model when the app quits.
+    std::shared_ptr<std::atomic_bool> cancelCheck_ = std::make_shared<std::atomic_bool>(false);
 };
 
 } // namespace lomex

@@ -8,8 +8,12 @@
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
 #include "ui/Accessibility.h"
+#include "ui/KeyGuard.h"
 #include "ui/Symbols.h"
 #include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QPainter>
@@ -183,6 +187,9 @@ StepCard::StepCard(QString symbol, QColor color, bool optional, QWidget* parent)
     info_ = new QLabel(this);
     info_->setPixmap(symbols::icon(QStringLiteral("info.circle"), style::secondary(this)).pixmap(16, 16));
     button_ = blockButton(QString(), ButtonKind::prominent, {}, this);
+    // Reached by Tab or the pointer only, so keys typed at the window never run a step.
+    button_->setFocusPolicy(Qt::TabFocus);
+    button_->setAutoDefault(false);
     connect(button_, &QPushButton::clicked, this, [this] { if (action) action(); });
     for (QWidget* w : {static_cast<QWidget*>(done_), static_cast<QWidget*>(info_), static_cast<QWidget*>(button_)})
         h->addWidget(w, 0, Qt::AlignVCenter);
@@ -216,8 +223,19 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
     // Escape closes it as its close button does: onboarding stays open for the next launch.
     auto* escape = new QShortcut(QKeySequence(Qt::Key_Escape), this);
     connect(escape, &QShortcut::activated, this, &QWidget::close);
-    setFixedWidth(width);
-    auto* v = new QVBoxLayout(this);
+    // The page scrolls inside the window when the screen is too small for all of it.
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    scroll_ = new QScrollArea(this);
+    scroll_->setFrameShape(QFrame::NoFrame);
+    scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll_->setFocusPolicy(Qt::NoFocus);
+    page_ = new QWidget;
+    page_->setFixedWidth(width);
+    scroll_->setWidget(page_);
+    outer->addWidget(scroll_);
+    keyGuard_ = new KeyGuard(this);
+    auto* v = new QVBoxLayout(page_);
     v->setContentsMargins(24, 24 + 14, 24, 24);
     v->setSpacing(16);
     v->setSizeConstraint(QLayout::SetFixedSize);
@@ -268,7 +286,9 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
 
     auto* footer = new QHBoxLayout;
     footer_ = plainLabel({}, style::caption, style::secondary(this), this);
-    footer->addWidget(footer_);
+    // A long note wraps rather than widen the page past its fixed width.
+    footer_->setWordWrap(true);
+    footer->addWidget(footer_, 1);
     footer->addStretch(1);
     finish_ = new QPushButton(this);
     finish_->setDefault(true);
@@ -305,12 +325,32 @@ void SetupWizardView::refresh() {
     const QString claudeText = loggedIn ? t("setup.claude.done") : (s && s->claudeBusy()) ? t("setup.claude.busy") : t("setup.claude.text");
     cards_[4]->set(t("setup.claude.title"), claudeText, loggedIn && usageOn,
                    installed ? t("setup.claude.login") : t("setup.claude.install"));
-    footer_->setText(t("setup.footer"));
+    footer_->setText(t(menuAvailable && !menuAvailable() ? "setup.footer.noTray" : "setup.footer"));
     finish_->setText(s && s->allRequiredDone() ? t("setup.finish") : t("setup.later"));
+}
+
+QSize SetupWizardView::sizeHint() const { return page_->sizeHint(); }
+
+QSize SetupWizardView::sizeWithin(const QSize& room) const {
+    const QSize full = page_->sizeHint();
+    if (full.height() <= room.height()) return full;
+    // Scrolling: the scroll bar stands beside the page, which keeps its width.
+    return QSize(full.width() + scroll_->verticalScrollBar()->sizeHint().width(), room.height());
+}
+
+void SetupWizardView::keyPressEvent(QKeyEvent* event) {
+    // Return does what the footer button does, wherever the focus is.
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        finish_->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void SetupWizardView::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
+    // The keyboard starts on the footer button, never on a step.
+    finish_->setFocus(Qt::OtherFocusReason);
     if (services_.setup) services_.setup->startPolling();
 }
 

@@ -5,10 +5,12 @@
 
 class QLabel;
 class QPushButton;
+class QScrollArea;
 class QVBoxLayout;
 
 namespace lomex {
 
+class KeyGuard;
 class StepCard;
 class StatusBadge;
 
@@ -27,6 +29,15 @@ public:
     std::function<void()> requestCalendarAccess;
     std::function<void()> requestContactsAccess;
     std::function<bool()> contactsAccess;
+    // Whether the tray menu (with its setup entry) can be reached; the footer points to the
+    // settings window's instead when not.
+    std::function<bool()> menuAvailable;
+
+    // The whole page; the window may be smaller (a small screen) and then scrolls.
+    QSize sizeHint() const override;
+    // The window's size when it must fit in room (logical pixels, without the frame).
+    QSize sizeWithin(const QSize& room) const;
+    KeyGuard* keyGuard() const { return keyGuard_; }
 
     QList<StepCard*> cards() const { return cards_; }
     QPushButton* finishButton() const { return finish_; }
@@ -34,11 +45,15 @@ public:
 protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     void refresh();
 
     Services services_;
+    QScrollArea* scroll_;
+    QWidget* page_;
+    KeyGuard* keyGuard_;
     QLabel* title_;
     QLabel* subtitle_;
     QLabel* footer_;

@@ -11,6 +11,7 @@
 #include "agents/TextCut.h"
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QPushButton>
 #include <QAccessible>
 #include <QTest>
@@ -86,6 +87,45 @@ TEST_F(AgentViewsTest, ListFollowsOrderAndMarksSeenAfterShowing)
     store.handle(ev("SessionStart", "late"));
     ASSERT_TRUE(test::waitUntil([&] { return view.rows().size() == 4; }));
     EXPECT_EQ(view.rows().at(2)->sessionID(), "late");
+}
+
+TEST_F(AgentViewsTest, AnEventUpdatesItsRowInPlace)
+{
+    // Every hook event changes the table: rebuilding every row each time costs the GUI thread
+    // more with each session listed. Rows stay; the changed one shows its new state.
+    for (const char* id : {"a", "b", "c"}) {
+        store.handle(ev("UserPromptSubmit", id));
+        clock.advance(1);
+    }
+    AgentsView view(&store, &center, &clock);
+    view.show();
+    QHash<QString, QPointer<AgentRow>> before;
+    for (AgentRow* r : view.rows()) before.insert(r->sessionID(), r);
+    ASSERT_EQ(before.size(), 3);
+
+    HookEvent tool = ev("PreToolUse", "a");
+    tool.toolName = "Bash";
+    tool.toolInput = {{"command", "npm test"}};
+    store.handle(tool);
+    store.handle(ev("SessionEnd", "b"));
+    ASSERT_TRUE(test::waitUntil([&] { return view.rows().size() == 2; }));
+    QStringList ids, expected;
+    for (AgentRow* r : view.rows()) ids << r->sessionID();
+    for (const Session& s : store.ordered()) expected << s.id;
+    EXPECT_EQ(ids, expected);
+    for (AgentRow* r : view.rows()) EXPECT_EQ(r, before.value(r->sessionID()).data()) << r->sessionID().toStdString();
+    AgentRow* a = before.value("a");
+    ASSERT_TRUE(a);
+    EXPECT_EQ(a->statusText(), store.session("a")->statusTitle());
+    EXPECT_EQ(a->detailText(), "npm test");
+    test::waitUntil([] { return false; }, 20);
+    EXPECT_FALSE(before.value("b")) << "the ended session's row is gone";
+
+    // A language change reaches the rows kept.
+    const QString english = a->statusText();
+    L10n::shared().setLanguage(AppLanguage::cs);
+    ASSERT_TRUE(test::waitUntil([&] { return a->statusText() == store.session("a")->statusTitle(); }));
+    EXPECT_NE(a->statusText(), english);
 }
 
 TEST_F(AgentViewsTest, HiddenListCatchesUpWhenShown)

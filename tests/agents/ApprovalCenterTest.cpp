@@ -65,6 +65,10 @@ TEST_F(ApprovalCenterTest, QueuesOnlyWhatTheUserCanAnswer)
         EXPECT_FALSE(x->got[0]);
     }
     EXPECT_EQ(center.pending().size(), 1);
+    // Ended here, while the answer it writes into still exists.
+    center.endAll();
+    ASSERT_EQ(a.got.size(), 1u);
+    EXPECT_FALSE(a.got[0]);
 }
 
 TEST_F(ApprovalCenterTest, TimeoutsByAgent)

@@ -1,5 +1,6 @@
 #include "AgentsTestSupport.h"
 #include "agents/ReplySender.h"
+#include "platform/AgentCli.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "platform/DesktopAutomation.h"
@@ -232,6 +233,19 @@ TEST_F(ReplySenderBackgroundTest, ReplyReachesTheAgentUnchanged)
     EXPECT_EQ(args("codex"), (QStringList{"exec", "resume", codex.id, "--", "-- go"}));
     EXPECT_EQ(test::readAll(home.file("codex.cwd")).trimmed(), QDir::currentPath().toUtf8())
         << "no working directory: the app's own";
+}
+
+TEST_F(ReplySenderBackgroundTest, ClaudeIsFoundWhereTheSetupFindsIt)
+{
+    // Only the installer's folder holds the tool and no profile puts it on PATH: the reply
+    // runs the very file the setup page reports as installed.
+    const QString tool = home.write(".local/bin/claude",
+        "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\036' \"$a\"; done > \"$HOME/claude.args\"\n");
+    QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    ASSERT_EQ(agentcli::claudeExecutable(), tool);
+    const Session s = session(Agent::claude);
+    EXPECT_EQ(run(s, "go on"), ReplySender::Result::background());
+    EXPECT_EQ(args("claude"), (QStringList{"--resume", s.id, "-p", "--", "go on"}));
 }
 
 TEST_F(ReplySenderBackgroundTest, FailuresAreReportedNotSent)

@@ -39,6 +39,7 @@ QByteArray xclip(const QStringList& args, const QString& display)
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("DISPLAY", display);
     p.setProcessEnvironment(env);
+    test::endsWithTest(p);
     p.start("xclip", args);
     // Keep serving our clipboard while xclip asks for it.
     EXPECT_TRUE(test::waitUntil([&] { return p.state() == QProcess::NotRunning; }, 5000));
@@ -71,6 +72,7 @@ TEST(ReplyTypingX11Test, ReplyArrivesInXtermAndClipboardComesBack)
     // The terminal the agent runs in: its shell reports WINDOWID and its pid, then reads.
     const QString ids = home.file("ids"), out = home.file("out");
     QProcess xterm;
+    test::endsWithTest(xterm);
     xterm.start("xterm", {"-xrm", "XTerm*VT100.translations: #override Ctrl Shift <Key>V: insert-selection(CLIPBOARD)",
                           "-e", "sh", "-c", QString("echo \"$WINDOWID $$\" > '%1'; exec cat > '%2'").arg(ids, out)});
     ASSERT_TRUE(test::waitUntil([&] { return test::readAll(ids).trimmed().split(' ').size() == 2; }, 10000));
@@ -125,6 +127,7 @@ TEST(ReplyTypingX11Test, ClipboardIsServedWhileTheOwningThreadIsBusy)
     auto blockingXclip = [&](const char* target) {
         QProcess p;
         p.setProcessEnvironment(penv);
+        test::endsWithTest(p);
         p.start("xclip", {"-o", "-selection", "clipboard", "-t", target});
         EXPECT_TRUE(p.waitForFinished(4000)) << "the clipboard was not served";
         return p.readAllStandardOutput();

@@ -28,6 +28,7 @@ public:
             if (QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || QFileInfo::exists(QString("/tmp/.X%1-lock").arg(n)))
                 continue;
             display_ = QString(":%1").arg(n);
+            test::endsWithTest(process_);
             process_.start(xvfb, {display_, "-nolisten", "tcp", "-screen", "0", "320x200x24"});
             if (!process_.waitForStarted(3000))
                 return false;

@@ -11,6 +11,7 @@
 #include "platform/HotKeys.h"
 #include "core/Paths.h"
 #include "platform/Screens.h"
+#include <QDir>
 #include <QFileInfo>
 #include <QImage>
 #include <memory>
@@ -183,6 +184,26 @@ TEST_F(AppDelegateTest, SnapWritesAPngIntoTheDataFolder) {
     EXPECT_EQ(QFileInfo(reply.text).permissions() & (QFileDevice::ReadOther | QFileDevice::ReadGroup), 0);
 }
 
+TEST_F(AppDelegateTest, SnapKeepsOnlyTheLastFew) {
+    launch();
+    // Files of ours that only look alike stay.
+    const QString dir = paths::dataDir();
+    home.write(dir.mid(home.path().size() + 1) + "/snap-notes.png", "mine");
+    QStringList written;
+    for (int i = 0; i < AppDelegate::snapsKept + 3; ++i) {
+        auto reply = app->handleDebugCommand("snap");
+        ASSERT_TRUE(reply.ok) << reply.text.toStdString();
+        written << reply.text;
+        clock.advance(1);
+    }
+    QStringList left;
+    for (const QString& name : QDir(dir).entryList({"snap-*.png"}, QDir::Files, QDir::Name)) left << dir + "/" + name;
+    QStringList expected = written.mid(3);
+    expected.prepend(dir + "/snap-notes.png");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
+}
+
 TEST_F(AppDelegateTest, SettingsObserversAct) {
     launch();
     EXPECT_FALSE(app->model()->showUsageRow());
@@ -194,21 +215,20 @@ TEST_F(AppDelegateTest, SettingsObserversAct) {
 TEST_F(AppDelegateTest, StatusMenuFollowsTheLanguageAndRoutesItsEntries) {
     launch();
     StatusMenu* menu = app->statusMenu();
-    const QStringList en = menu->entryTexts();
-    ASSERT_EQ(en.size(), 4);
-    EXPECT_EQ(en.last(), "Quit Lomex");
+    // No "Command palette" entry while there is no palette to open.
+    EXPECT_EQ(menu->entryTexts(), (QStringList{"Settings…", "Setup guide…", "Quit Lomex"}));
     L10n::shared().setLanguage(AppLanguage::cs);
-    const QStringList cs = menu->entryTexts();
-    ASSERT_EQ(cs.size(), 4);
-    EXPECT_EQ(cs.last(), QString::fromUtf8("Ukončit Lomex"));
-    EXPECT_EQ(cs.first(), QString::fromUtf8("Nastavení…"));
+    EXPECT_EQ(menu->entryTexts(),
+              (QStringList{QString::fromUtf8("Nastavení…"), QString::fromUtf8("Průvodce nastavením…"), QString::fromUtf8("Ukončit Lomex")}));
 
     menu->trigger(0);
     EXPECT_EQ(app->settingsRequests(), 1);
     menu->trigger(1);
     EXPECT_EQ(app->setupRequests(), 1);
-    menu->trigger(2);
-    EXPECT_EQ(app->paletteRequests(), 1);
+    // An entry is shown for a palette once one can be opened.
+    menu->onPalette = [] {};
+    menu->rebuild();
+    EXPECT_EQ(menu->entryTexts().size(), 4);
 }
 
 // The soon event of the calendar is the meeting of the live activity: on while an event starts

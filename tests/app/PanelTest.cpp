@@ -30,6 +30,8 @@ protected:
         screens.setCursorPos(QPoint(100, 100));
     }
     void build() {
+        // The panel writes into its model while it goes: the old one goes first.
+        panel.reset();
         model = std::make_unique<NotchModel>(&clock, &Settings::shared());
         Services s;
         s.model = model.get();

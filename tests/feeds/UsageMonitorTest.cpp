@@ -5,6 +5,8 @@
 #include "feeds/UsageMonitor.h"
 #include <QFile>
 #include <QFileInfo>
+#include <QCoreApplication>
+#include <QThreadPool>
 #include <nlohmann/json.hpp>
 
 using namespace lomex;
@@ -128,6 +130,23 @@ TEST_F(UsageMonitorTest, AnOlderReadNeverReplacesANewerOne) {
     EXPECT_EQ(monitor.claude().first().usedPercent, 20);
     test::waitUntil([] { return false; }, 900);
     EXPECT_EQ(monitor.claude().first().usedPercent, 20);
+}
+
+TEST_F(UsageMonitorTest, AReadStillRunningWhenTheMonitorGoesComesBackToNobody) {
+    // Qt's checked builds abort when a continuation's context is gone; here the monitor goes
+    // while its Codex reads run, and a second monitor still reads normally.
+    home.write(".codex/sessions/2026/12/07/rollout-b.jsonl",
+               R"({"timestamp":"2026-12-07T08:00:00Z","type":"event_msg","payload":{"type":"token_count","rate_limits":{"primary":{"used_percent":7.5,"window_minutes":300,"resets_at":1796630400}}}})" "\n");
+    for (int i = 0; i < 20; ++i) {
+        auto doomed = std::make_unique<UsageMonitor>(&clock);
+        doomed->setClaudeBaseUrl(QUrl(server.baseUrl()));
+        doomed->refresh();
+    }
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    monitor.refresh();
+    ASSERT_TRUE(test::waitUntil([&] { return !monitor.codex().isEmpty(); }));
+    EXPECT_EQ(monitor.codex().first().usedPercent, 7.5);
 }
 
 TEST_F(UsageMonitorTest, PollsEvery120SecondsOnlyWhileEnabled) {

@@ -14,6 +14,8 @@
 #include <QApplication>
 #include <QTest>
 #include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
@@ -171,6 +173,54 @@ TEST_F(LimitsAndWizardTest, WizardCardsAndFooterFollowTheModel) {
     EXPECT_EQ(wizard.finishButton()->text(), "Hotovo");
     wizard.finishButton()->click();
     EXPECT_TRUE(closed);
+}
+
+// The footer names the way back to the wizard that exists here: the tray menu, else the
+// settings window behind the notch's gear.
+TEST_F(LimitsAndWizardTest, FooterPointsToTheMenuOnlyWhereThereIsOne) {
+    const struct {
+        AppLanguage language;
+        bool menu;
+        const char* expected;
+    } cases[] = {
+        {AppLanguage::en, true, "You can change everything anytime: Lomex menu → Setup guide."},
+        {AppLanguage::en, false, "You can change everything anytime: Settings (the gear in the open notch) → Setup guide."},
+        {AppLanguage::cs, true, "Vše jde kdykoli změnit v menu Lomexu → Průvodce nastavením."},
+        {AppLanguage::cs, false, "Vše jde kdykoli změnit v Nastavení (ozubené kolečko v otevřeném výřezu) → Průvodce nastavením."},
+    };
+    SetupWizardView wizard(services);
+    for (const auto& c : cases) {
+        wizard.menuAvailable = [&] { return c.menu; };
+        // A language switch redraws every text.
+        L10n::shared().setLanguage(c.language == AppLanguage::en ? AppLanguage::cs : AppLanguage::en);
+        L10n::shared().setLanguage(c.language);
+        bool found = false;
+        for (QLabel* label : wizard.findChildren<QLabel*>()) found = found || label->text() == QString::fromUtf8(c.expected);
+        EXPECT_TRUE(found) << c.expected;
+    }
+}
+
+// On a screen too low for the whole page the window takes the room there is and scrolls.
+TEST_F(LimitsAndWizardTest, WizardFitsTheRoomAndScrolls) {
+    L10n::shared().setLanguage(AppLanguage::cs);
+    SetupWizardView wizard(services);
+    const QSize full = wizard.sizeHint();
+    EXPECT_EQ(full.width(), SetupWizardView::width);
+    EXPECT_EQ(wizard.sizeWithin(QSize(1920, 1080)), full);
+    const QSize small = wizard.sizeWithin(QSize(960, 520));
+    EXPECT_EQ(small.height(), 520);
+    EXPECT_GT(small.width(), full.width()) << "room for the scroll bar beside the page";
+    wizard.setFixedSize(small);
+    wizard.show();
+    QCoreApplication::processEvents();
+    auto* scroll = wizard.findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(scroll->horizontalScrollBar()->isVisible());
+    // The footer button is reachable by scrolling.
+    scroll->ensureWidgetVisible(wizard.finishButton());
+    const QPoint at = wizard.finishButton()->mapTo(&wizard, QPoint(0, wizard.finishButton()->height()));
+    EXPECT_LE(at.y(), wizard.height());
 }
 
 // The "optional" badge sits right after its title's last word, at its own height, whether the

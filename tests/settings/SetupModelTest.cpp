@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QCoreApplication>
+#include <QThreadPool>
 
 using namespace lomex;
 
@@ -68,6 +70,25 @@ TEST_F(SetupModelTest, AHungToolCountsAsSignedOutAndIsEnded) {
     QFile pidFile(home.file("pid"));
     ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
     EXPECT_FALSE(QFileInfo::exists("/proc/" + pidFile.readAll().trimmed()));
+}
+
+TEST_F(SetupModelTest, ASlowCheckEndsWithTheModel) {
+    // Quitting while `claude auth status` hangs: the check is ended, not waited for, and
+    // nothing comes back to the model that is gone.
+    tool("echo $$ > \"$HOME/pid\"; exec sleep 60");
+    const auto pidText = [&] {
+        QFile f(home.file("pid"));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed() : QByteArray();
+    };
+    auto doomed = std::make_unique<SetupModel>(&usage, &clock);
+    doomed->refresh();
+    ASSERT_TRUE(test::waitUntil([&] { return !pidText().isEmpty(); }, 10000));
+    const QByteArray pid = pidText();
+    doomed.reset();
+    EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(1000));
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(QFileInfo::exists("/proc/" + pid));
 }
 
 TEST_F(SetupModelTest, OneCheckAtATimeAndOneUsageRefreshWhenSigningIn) {

@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
+#include <csignal>
+#include <sys/prctl.h>
 #include <QVariantAnimation>
 #include <QWidget>
 
@@ -79,6 +81,10 @@ bool waitUntil(const std::function<bool()>& pred, int timeoutMs) {
         QThread::msleep(1);
     }
     return true;
+}
+
+void endsWithTest(QProcess& process) {
+    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
 }
 
 } // namespace lomex::test

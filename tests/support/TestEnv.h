@@ -1,5 +1,6 @@
 #pragma once
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -29,6 +30,10 @@ class LomexTest : public ::testing::Test {
 protected:
     TempHome home;
 };
+
+// Makes the process, once started, get SIGKILL when the test process ends, however it ends
+// (an abort or a sanitizer report included), so no Xvfb or terminal outlives its test.
+void endsWithTest(QProcess& process);
 
 // Sets LOMEX_REDUCED_MOTION ("1" instant, "0" animated, nullptr unset) for one scope and puts
 // the old value back.

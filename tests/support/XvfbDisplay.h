@@ -18,6 +18,7 @@ public:
             if (QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || QFileInfo::exists(QString("/tmp/.X%1-lock").arg(n)))
                 continue;
             name_ = QString(":%1").arg(n);
+            endsWithTest(process_);
             process_.start(xvfb, {name_, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
             if (!process_.waitForStarted(3000)) return false;
             return waitUntil([&] { return QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)); }, 5000);

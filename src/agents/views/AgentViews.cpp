@@ -41,6 +41,21 @@ QString pick(const char* cs, const char* en)
     return L10n::shared().isCzech() ? QString::fromUtf8(cs) : QString::fromUtf8(en);
 }
 
+void setLabelColor(QLabel* label, const QColor& color)
+{
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+}
+
+// Outside text: one line, cut to the width.
+void setPlainText(QLabel* label, const QString& text)
+{
+    QString shown = textcut::leftGraphemes(text, kMaxLabelCharacters);
+    shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    label->setText(QFontMetrics(label->font()).elidedText(shown, Qt::ElideRight, kTextWidth));
+}
+
 // Outside text: shown verbatim, one line, cut to the width.
 QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool bold, QWidget* parent)
 {
@@ -50,12 +65,8 @@ QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool
     f.setPixelSize(pixelSize);
     f.setBold(bold);
     label->setFont(f);
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, color);
-    label->setPalette(pal);
-    QString shown = textcut::leftGraphemes(text, kMaxLabelCharacters);
-    shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    label->setText(QFontMetrics(f).elidedText(shown, Qt::ElideRight, kTextWidth));
+    setLabelColor(label, color);
+    setPlainText(label, text);
     return label;
 }
 
@@ -130,42 +141,69 @@ AgentRow::AgentRow(const Session& session, SessionStore* store, QWidget* parent)
     row->setContentsMargins(10, 7, 10, 7);
     row->setSpacing(10);
 
-    const QColor accent = session.accent();
-    auto* icon = new QLabel(this);
-    icon->setPixmap(symbols::pixmap(agentStateSymbol(session), 18, accent, devicePixelRatioF()));
-    icon->setFixedSize(22, 22);
-    icon->setAlignment(Qt::AlignCenter);
-    row->addWidget(icon, 0, Qt::AlignTop);
+    icon_ = new QLabel(this);
+    icon_->setFixedSize(22, 22);
+    icon_->setAlignment(Qt::AlignCenter);
+    row->addWidget(icon_, 0, Qt::AlignTop);
 
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
     auto* head = new QHBoxLayout;
     head->setSpacing(8);
-    title_ = plainLabel(session.projectName(), 13, Qt::white, true, this);
-    status_ = plainLabel(session.statusTitle(), 12, accent, false, this);
+    title_ = plainLabel({}, 13, Qt::white, true, this);
+    status_ = plainLabel({}, 12, Qt::white, false, this);
+    context_ = plainLabel({}, 11, kDim, false, this);
+    dot_ = new QLabel(this);
+    dot_->setFixedSize(8, 8);
     head->addWidget(title_);
     head->addWidget(status_);
     head->addStretch(1);
-    if (session.contextPercent) {
-        head->addWidget(plainLabel(QString::number(qRound(*session.contextPercent)) + QLatin1Char('%'),
-                                   11, kDim, false, this));
-    }
-    if (session.isUnseen()) {
-        auto* dot = new QLabel(this);
-        dot->setFixedSize(8, 8);
-        dot->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;").arg(accent.name()));
-        head->addWidget(dot);
-    }
+    head->addWidget(context_);
+    head->addWidget(dot_);
     texts->addLayout(head);
-
-    QString detail = session.statusDetail().value_or(QString());
-    if (session.state.is(Kind::done) && session.lastSummary) {
-        detail = detail.isEmpty() ? *session.lastSummary : detail + QStringLiteral(" · ") + *session.lastSummary;
-    }
-    detail_ = plainLabel(detail, 12, kDim, false, this);
-    detail_->setVisible(!detail.isEmpty());
+    detail_ = plainLabel({}, 12, kDim, false, this);
     texts->addWidget(detail_);
     row->addLayout(texts, 1);
+    context_->setVisible(false);
+    detail_->setVisible(false);
+    // Nothing is shown yet: every part differs from this.
+    shown_.accent = 1;
+    setSession(session);
+}
+
+void AgentRow::setSession(const Session& session)
+{
+    Shown next;
+    next.symbol = agentStateSymbol(session);
+    const QColor accent = session.accent();
+    next.accent = accent.rgba();
+    next.title = session.projectName();
+    next.status = session.statusTitle();
+    if (session.contextPercent) next.context = QString::number(qRound(*session.contextPercent)) + QLatin1Char('%');
+    next.unseen = session.isUnseen();
+    next.detail = session.statusDetail().value_or(QString());
+    if (session.state.is(Kind::done) && session.lastSummary) {
+        next.detail = next.detail.isEmpty() ? *session.lastSummary : next.detail + QStringLiteral(" · ") + *session.lastSummary;
+    }
+    if (next == shown_) return;
+
+    const bool newAccent = next.accent != shown_.accent;
+    if (newAccent || next.symbol != shown_.symbol)
+        icon_->setPixmap(symbols::pixmap(next.symbol, 18, accent, devicePixelRatioF()));
+    if (next.title != shown_.title) setPlainText(title_, next.title);
+    if (newAccent) setLabelColor(status_, accent);
+    if (next.status != shown_.status) setPlainText(status_, next.status);
+    if (next.context != shown_.context) {
+        setPlainText(context_, next.context);
+        context_->setVisible(!next.context.isEmpty());
+    }
+    if (newAccent) dot_->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;").arg(accent.name()));
+    if (next.unseen != shown_.unseen || newAccent) dot_->setVisible(next.unseen);
+    if (next.detail != shown_.detail) {
+        setPlainText(detail_, next.detail);
+        detail_->setVisible(!next.detail.isEmpty());
+    }
+    shown_ = std::move(next);
 }
 
 QString AgentRow::titleText() const { return title_->text(); }
@@ -414,15 +452,32 @@ void AgentsView::rebuild()
         }
     }
     if (rowsQueued_) {
-        clear(list_);
-        if (store_) {
-            for (const Session& s : store_->ordered()) {
-            auto* row = new AgentRow(s, store_, content);
-            connect(row, &AgentRow::activated, this, [store = store_](const QString& id) {
-                if (store) store->setChatID(id);
-            });
-            list_->addWidget(row);
+        // Rows are kept and updated in place: an event touches its own row only, however many
+        // sessions are listed.
+        QHash<QString, AgentRow*> kept;
+        for (AgentRow* row : rows()) kept.insert(row->sessionID(), row);
+        const QList<Session> sessions = store_ ? store_->ordered() : QList<Session>();
+        for (int i = 0; i < sessions.size(); ++i) {
+            const Session& s = sessions[i];
+            AgentRow* row = kept.take(s.id);
+            if (!row) {
+                row = new AgentRow(s, store_, content);
+                connect(row, &AgentRow::activated, this, [store = store_](const QString& id) {
+                    if (store) store->setChatID(id);
+                });
+                list_->insertWidget(i, row);
+                continue;
+            }
+            row->setSession(s);
+            if (list_->indexOf(row) != i) {
+                list_->removeWidget(row);
+                list_->insertWidget(i, row);
+            }
         }
+        for (AgentRow* gone : std::as_const(kept)) {
+            list_->removeWidget(gone);
+            gone->hide();
+            gone->deleteLater();
         }
     }
     cardsQueued_ = rowsQueued_ = false;

@@ -26,6 +26,8 @@ class AgentRow : public QFrame {
 public:
     AgentRow(const Session& session, SessionStore* store, QWidget* parent = nullptr);
     const QString& sessionID() const { return id_; }
+    // Shows the session's current state (same id); touches only the parts whose text changed.
+    void setSession(const Session& session);
     // The texts shown (tests).
     QString titleText() const;
     QString statusText() const;
@@ -38,10 +40,23 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
+    // What the parts show now, before cutting to the width.
+    struct Shown {
+        QString symbol;
+        QRgb accent = 0;
+        QString title, status, context, detail;
+        bool unseen = false;
+        bool operator==(const Shown&) const = default;
+    };
+
     QString id_;
     QPointer<SessionStore> store_;
+    Shown shown_;
+    QLabel* icon_;
     QLabel* title_;
     QLabel* status_;
+    QLabel* context_;
+    QLabel* dot_;
     QLabel* detail_;
 };
 

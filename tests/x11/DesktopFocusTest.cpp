@@ -1,0 +1,181 @@
+#include "TestEnv.h"
+#include "X11Desktop.h"
+#include "agents/ApprovalCenter.h"
+#include "app/AppDelegate.h"
+#include "app/NotchPanel.h"
+#include "core/Clock.h"
+#include "core/Settings.h"
+#include "core/Paths.h"
+#include "platform/Terminal.h"
+#include "settings/SetupWizard.h"
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QElapsedTimer>
+#include <QPushButton>
+#include <QThread>
+#include <memory>
+
+using namespace lomex;
+
+namespace {
+
+// Lets Qt run for a while (real time: the window manager and the X server take part).
+void settle(int ms) {
+    QElapsedTimer t;
+    t.start();
+    while (t.elapsed() < ms) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+}
+
+QByteArray readAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+class DesktopFocusTest : public test::LomexTest {
+protected:
+    void SetUp() override {
+        desktop = test::X11Desktop::current();
+        if (!desktop) GTEST_SKIP() << "no private X server with openbox (Xvfb and openbox are in scripts/bootstrap)";
+        Terminal::setCurrent(&terminal);
+    }
+    void TearDown() override {
+        app.reset();
+        Terminal::setCurrent(nullptr);
+        if (desktop) desktop->stopHelpers();
+    }
+    AppDelegate& launch() {
+        app = std::make_unique<AppDelegate>(Clock::system());
+        app->applicationDidFinishLaunching();
+        return *app;
+    }
+    // An xterm whose shell copies what is typed into the file out; returns its window once it
+    // has the focus.
+    quint64 startTerminal(const QString& out) {
+        desktop->spawn("xterm", {"-geometry", "80x24+40+300", "-e", "sh", "-c", QString("exec cat > '%1'").arg(out)});
+        quint64 id = 0;
+        test::waitUntil([&] {
+            id = desktop->activeWindow();
+            return id != 0 && desktop->run("xprop", {"-id", QString::number(id), "WM_CLASS"}).contains("XTerm");
+        }, 10000);
+        return id;
+    }
+    bool isActive(const QWidget* w) { return desktop->activeWindow() == quint64(w->window()->winId()); }
+
+    test::X11Desktop* desktop = nullptr;
+    FakeTerminal terminal;
+    std::unique_ptr<AppDelegate> app;
+};
+
+} // namespace
+
+// Someone types in a terminal while the wizard opens and takes the focus: none of those keys
+// may run a card or the footer.
+TEST_F(DesktopFocusTest, KeysTypedWhileTheWizardAppearsActOnNothing) {
+    const quint64 xterm = startTerminal(home.file("typed"));
+    ASSERT_NE(xterm, 0u);
+    launch();
+    // Space and Return, every 40 ms, from before the wizard appears until shortly after.
+    QProcess* typing = desktop->spawn("xdotool", QString("key --delay 40 space Return space space Return space space "
+                                                         "Return space space Return space space Return space")
+                                                     .split(' '));
+    settle(120);
+    app->openSetup();
+    ASSERT_TRUE(test::waitUntil([&] { return typing->state() == QProcess::NotRunning; }, 5000));
+    settle(300);
+
+    ASSERT_TRUE(app->setupWindow()->isVisible());
+    EXPECT_TRUE(isActive(app->setupWindow()));
+    EXPECT_FALSE(QDir(paths::dataDir() + "/calendars").exists());
+    EXPECT_FALSE(QDir(paths::dataDir() + "/contacts").exists());
+    EXPECT_EQ(app->settingsRequests(), 0);
+    EXPECT_TRUE(terminal.opened.isEmpty());
+    EXPECT_FALSE(Settings::shared().isStored("onboardingDone"));
+    // The keyboard rests on the footer button; the cards are reached with Tab or the pointer.
+    EXPECT_EQ(QApplication::focusWidget(), app->setupWindow()->finishButton());
+}
+
+// Once the wizard has been there a moment, Return does what the footer button does, wherever
+// the focus is.
+TEST_F(DesktopFocusTest, ReturnActsOnTheFooter) {
+    const struct {
+        const char* before; // keys pressed before Return
+    } cases[] = {{""}, {"Tab"}, {"Tab Tab"}};
+    launch();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.before);
+        Settings::shared().remove("onboardingDone");
+        app->openSetup();
+        ASSERT_TRUE(test::waitUntil([&] { return isActive(app->setupWindow()); }, 5000));
+        settle(1300);
+        if (*c.before) desktop->run("xdotool", QString("key --delay 60 %1").arg(c.before).split(' '));
+        settle(100);
+        desktop->run("xdotool", {"key", "Return"});
+        EXPECT_TRUE(test::waitUntil([&] { return Settings::shared().boolValue("onboardingDone"); }, 3000));
+        EXPECT_TRUE(test::waitUntil([&] { return !app->setupWindow()->isVisible(); }, 3000));
+        EXPECT_FALSE(QDir(paths::dataDir() + "/calendars").exists()) << "Return reached a card";
+    }
+}
+
+// Asked for again, a minimised window comes back, in front and with the focus, even after the
+// user has worked in another window meanwhile.
+TEST_F(DesktopFocusTest, AMinimisedWindowComesBackWhenAskedForAgain) {
+    const quint64 xterm = startTerminal(home.file("typed"));
+    ASSERT_NE(xterm, 0u);
+    Settings::shared().setBool("onboardingDone", true);
+    launch();
+    app->openSettings();
+    QWidget* w = app->settingsWindow();
+    ASSERT_TRUE(test::waitUntil([&] { return isActive(w); }, 5000));
+    settle(300);
+    desktop->run("xdotool", {"windowminimize", QString::number(w->winId())});
+    ASSERT_TRUE(test::waitUntil([&] { return w->isMinimized(); }, 5000));
+    desktop->run("xdotool", {"windowactivate", "--sync", QString::number(xterm)});
+    desktop->run("xdotool", {"type", "ls"});
+    settle(200);
+    app->openSettings();
+    EXPECT_TRUE(test::waitUntil([&] { return !w->isMinimized() && isActive(w); }, 5000));
+}
+
+// A click on Allow in the open panel, then the pointer goes back to the terminal: once the
+// panel closes, the terminal has the keyboard again and what is typed reaches it.
+TEST_F(DesktopFocusTest, FocusReturnsToTheTerminalAfterAClickInThePanel) {
+    const QString typed = home.file("typed");
+    const quint64 xterm = startTerminal(typed);
+    ASSERT_NE(xterm, 0u);
+    Settings::shared().setBool("onboardingDone", true); // no wizard in the way
+    launch();
+    HookEvent ask;
+    ask.name = "PermissionRequest";
+    ask.sessionID = "s";
+    ask.toolName = "Bash";
+    std::optional<QString> answer;
+    app->handleAgentEvent(ask);
+    app->approvals()->add(ask, [&](const std::optional<QString>& t) { answer = t.value_or("none"); });
+    HookEvent note;
+    note.name = "Notification";
+    note.sessionID = "s";
+    note.message = "Claude needs your permission";
+    app->handleAgentEvent(note);
+    ASSERT_TRUE(app->model()->isOpen());
+
+    QPushButton* allow = nullptr;
+    ASSERT_TRUE(test::waitUntil([&] {
+        for (QPushButton* b : app->panel()->findChildren<QPushButton*>())
+            if (b->text() == "Allow" && b->isVisible()) allow = b;
+        return allow != nullptr;
+    }));
+    settle(300);
+    const QPoint at = allow->mapToGlobal(allow->rect().center());
+    desktop->run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+    ASSERT_TRUE(test::waitUntil([&] { return answer.has_value(); }, 5000));
+    desktop->run("xdotool", {"mousemove", "400", "500"});
+    ASSERT_TRUE(test::waitUntil([&] { return !app->model()->isOpen(); }, 5000));
+
+    EXPECT_TRUE(test::waitUntil([&] { return desktop->activeWindow() == xterm; }, 3000));
+    desktop->run("xdotool", {"type", "--delay", "20", "hello\n"});
+    EXPECT_TRUE(test::waitUntil([&] { return readAll(typed) == "hello\n"; }, 3000)) << readAll(typed).toStdString();
+}
