@@ -34,7 +34,7 @@ bench: build
 # checks) that caused it; leaks are checked when each test process ends.
 ASAN_BUILD ?= build-asan
 SANITIZE := -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer
-ASAN_ENV := ASAN_OPTIONS=halt_on_error=1:detect_stack_use_after_return=1:detect_leaks=1:exitcode=66:strict_string_checks=1:check_initialization_order=1 \
+ASAN_ENV := ASAN_OPTIONS=halt_on_error=1:detect_stack_use_after_return=1:detect_leaks=1:exitcode=66:check_initialization_order=1 \
 	LSAN_OPTIONS=exitcode=66:suppressions=$(CURDIR)/tests/asan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1:exitcode=66
 

@@ -519,7 +519,7 @@ qint64 fixedSpacing(const icalrecurrencetype& r, bool dates) {
 
 void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint64 to, Series::Expansion& ex,
             StepBudget* budget) {
-    ex = Series::Expansion{from, to, {}};
+    ex = Series::Expansion{from, to, {}, ex.outOfReachFrom};
     const qint64 startWall = wallOf(start);
     // Without BY parts the instances are evenly spaced in wall time: they are counted out
     // directly instead of stepped, with the same bounds as stepping (a counted rule never
@@ -548,15 +548,18 @@ void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint
     if (rule.count == 0 && from > startWall) icalrecur_iterator_set_start(it, icalWall(from, start.isDate()));
     const qint64 limit = budget ? std::min<qint64>(maxRuleSteps, budget->limit()) : maxRuleSteps;
     qint64 steps = 0;
+    qint64 lastWall = startWall;
     for (icaltimetype next = icalrecur_iterator_next(it); !icaltime_is_null_time(next);
          next = icalrecur_iterator_next(it)) {
         if (++steps > limit || ex.walls.size() >= maxOccurrences * 4) {
             if (budget && steps > limit && limit < maxRuleSteps) budget->cut = true;
+            if (steps > limit && limit == maxRuleSteps && rule.count > 0 && lastWall < from) ex.outOfReachFrom = from;
             steps = std::min(steps, limit);
             break;
         }
         const qint64 wall = wallSeconds(QDate(next.year, next.month, next.day),
                                         next.is_date ? QTime(0, 0) : QTime(next.hour, next.minute, std::min(next.second, 59)));
+        lastWall = wall;
         if (wall > to) break;
         if (wall >= from) ex.walls.append(wall);
     }
@@ -764,7 +767,12 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     const qint64 needFrom = fromS - longest - 2 * kDay;
     const qint64 needTo = toS + 2 * kDay;
     Series::Expansion& ex = series.expansion;
-    if (needFrom < ex.from || needTo > ex.to) expand(*rule, m.start, needFrom, needTo + expansionAheadSeconds, ex, budget);
+    if (needFrom < ex.from || needTo > ex.to) {
+        if (ex.outOfReachFrom && needFrom >= *ex.outOfReachFrom)
+            ex = Series::Expansion{needFrom, needTo + expansionAheadSeconds, {}, ex.outOfReachFrom};
+        else
+            expand(*rule, m.start, needFrom, needTo + expansionAheadSeconds, ex, budget);
+    }
     const int before = int(out.size());
     if (startWall >= needFrom && startWall <= needTo) consider(m.start);
     else if (!series.rdates.isEmpty()) considered.insert(m.start.seconds()); // an RDATE of DTSTART stays out too

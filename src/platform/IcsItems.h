@@ -86,6 +86,9 @@ struct Series {
     struct Expansion {
         qint64 from = 0, to = -1; // wall seconds covered
         QList<qint64> walls;
+        // A counted rule steps from its start; when its steps ran out before this wall time,
+        // any later stretch is out of reach too and is not stepped again.
+        std::optional<qint64> outOfReachFrom;
     };
     mutable Expansion expansion;
 };

@@ -157,3 +157,20 @@ TEST(IcsRecurrence, EvenlySpacedRulesMatchSteppedOnes) {
     }
     qunsetenv("TZ");
 }
+
+// A counted rule whose steps run out long before the days asked about is not stepped again for
+// later days: the GUI thread's queries would pay for it every time the agenda moves on.
+TEST(IcsHostile, ACountedRuleOutOfReachIsNotSteppedAgain) {
+    ics::ZoneCache zones;
+    const auto parsed = ics::parse("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:u\r\nSUMMARY:x\r\n"
+                                   "DTSTART:19000101T090000Z\r\nRRULE:FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR,SA,SU;COUNT=999999999\r\n"
+                                   "END:VEVENT\r\nEND:VCALENDAR\r\n", zones);
+    ASSERT_TRUE(parsed && parsed->series.size() == 1);
+    const QDateTime from(QDate(2027, 3, 22), QTime(0, 0), QTimeZone::utc());
+    const int laterDays[] = {0, 1, 60, 400};
+    for (int later : laterDays) {
+        ics::StepBudget budget{1000000};
+        EXPECT_TRUE(ics::occurrences(parsed->series[0], "c", from.addDays(later), from.addDays(later + 7), &budget).isEmpty());
+        EXPECT_EQ(budget.spent, later == 0 ? ics::maxRuleSteps : 0) << later;
+    }
+}

@@ -17,6 +17,8 @@
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
 #include <QAbstractButton>
+#include <QApplication>
+#include <QWheelEvent>
 #include <QLayout>
 #include <QPushButton>
 #include <QScrollArea>
@@ -248,5 +250,45 @@ TEST_F(SettingsFinishTest, PageChangeAndTabMovesAnimateUnlessMotionIsReduced) {
         nav.setPage(Page::general); // as openSettings does
         EXPECT_FALSE(test::moving(view.get()));
         settle();
+    }
+}
+
+// Scrolling the page with the wheel while the pointer passes over a pop-up, a stepper or the
+// delay slider scrolls the page and changes no setting; once the control has the keyboard
+// focus, the wheel changes it as usual.
+TEST_F(SettingsFinishTest, WheelOverAnUnfocusedControlScrollsThePageInstead) {
+    struct Case {
+        Page page;
+        const char* type; // class of the control
+        const char* key;
+    } cases[] = {{Page::notch, "lomex::PopUp", "displayChoice"},
+                 {Page::general, "QSlider", "hoverDelay"},
+                 {Page::places, "lomex::Stepper", "walkMinutes"}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.key);
+        if (c.page == Page::places) Settings::shared().setBool(QStringLiteral("leaveEnabled"), true);
+        open(c.page);
+        settle();
+        QWidget* control = nullptr;
+        for (QWidget* w : view->currentPage()->findChildren<QWidget*>())
+            if (w->inherits(c.type) && w->isVisible()) control = w;
+        ASSERT_NE(control, nullptr);
+        // An ignored turn goes on to the control's parents, up to the scroll area.
+        auto turn = [&] {
+            const QPoint at = control->rect().center();
+            QWheelEvent wheel(at, control->mapToGlobal(at), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(control, &wheel);
+            return wheel.isAccepted();
+        };
+        EXPECT_FALSE(turn()) << "left to the page";
+        EXPECT_FALSE(Settings::shared().isStored(QString::fromLatin1(c.key))) << "no setting changed";
+        EXPECT_FALSE(control->hasFocus());
+
+        QApplication::setActiveWindow(view.get());
+        control->setFocus();
+        ASSERT_TRUE(control->hasFocus());
+        EXPECT_TRUE(turn());
+        EXPECT_TRUE(Settings::shared().isStored(QString::fromLatin1(c.key))) << "focused, it takes the wheel";
     }
 }

@@ -1,6 +1,7 @@
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
 #include "ui/Accessibility.h"
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <algorithm>
@@ -190,6 +191,7 @@ PopUp::PopUp(Options options, Binding<QString> binding, QWidget* parent)
     : QComboBox(parent), binding_(std::move(binding)) {
     for (const auto& [text, value] : options) addItem(text, value);
     setFont(style::font(style::body));
+    scrollPastUnlessFocused(this);
     sync();
     connect(this, &QComboBox::activated, this, [this](int index) {
         binding_.set(itemData(index).toString());
@@ -211,6 +213,7 @@ Stepper::Stepper(int minimum, int maximum, const QString& unit, Binding<int> bin
     setSuffix(QLatin1Char(' ') + unit);
     setFont(style::font(style::body));
     setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    scrollPastUnlessFocused(this);
     // One width for every stepper of a page, whatever its limits.
     setFixedWidth(fontMetrics().horizontalAdvance(QStringLiteral("000") + suffix()) + 44);
     sync();
@@ -241,6 +244,31 @@ void BoundLineEdit::sync() {
     // Equal text is left alone so typing keeps its cursor, selection and undo history.
     const QString v = binding_.get();
     if (v != text()) setText(v);
+}
+
+// ---- wheel ----
+
+namespace {
+class WheelPassesUnfocused : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Wheel && !static_cast<QWidget*>(watched)->hasFocus()) {
+            // Ignored and filtered: the parents get it, up to the scroll area.
+            event->ignore();
+            return true;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+};
+} // namespace
+
+void scrollPastUnlessFocused(QWidget* control) {
+    static auto* filter = new WheelPassesUnfocused(qApp);
+    control->setFocusPolicy(Qt::StrongFocus);
+    control->installEventFilter(filter);
 }
 
 // ---- buttons ----

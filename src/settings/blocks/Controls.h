@@ -86,6 +86,11 @@ private:
     Binding<QString> binding_;
 };
 
+// A wheel turned over a control without the keyboard focus scrolls the page instead: a pointer
+// passing over a pop-up, a stepper or a slider while the user scrolls changes no setting. The
+// wheel no longer gives the focus; once the control has it, the wheel changes it as usual.
+void scrollPastUnlessFocused(QWidget* control);
+
 // The push buttons of the pages and the wizard share one padding, so no text touches its
 // border: bordered, in the palette's colours, or prominent, filled with a tint (the accent
 // when none is given) with white text.

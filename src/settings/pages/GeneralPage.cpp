@@ -128,6 +128,7 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
     auto* slider = new QSlider(Qt::Horizontal, delay);
     slider->setRange(0, 1000);
     slider->setFixedWidth(160);
+    scrollPastUnlessFocused(slider);
     // Arrow keys and page keys move one step of the 0.05 s grid; a step of a thousandth would
     // snap straight back and leave the knob where it was.
     slider->setSingleStep(50);
