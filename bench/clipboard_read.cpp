@@ -143,14 +143,11 @@ int main(int argc, char** argv)
         return 1;
     }
     QProcess xvfb;
-    QString display;
-    for (int n = 400 + int(QCoreApplication::applicationPid() % 400); n < 1000 && display.isEmpty(); ++n) {
-        if (QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || QFileInfo::exists(QString("/tmp/.X%1-lock").arg(n)))
-            continue;
-        xvfb.start(QStandardPaths::findExecutable("Xvfb"), {QString(":%1").arg(n), "-nolisten", "tcp"});
-        for (int i = 0; i < 100 && !QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)); ++i) QThread::msleep(50);
-        display = QString(":%1").arg(n);
-    }
+    // The server picks a free display itself and writes its number on its standard output.
+    xvfb.start(QStandardPaths::findExecutable("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+    QByteArray number;
+    while (!number.endsWith('\n') && xvfb.waitForReadyRead(5000)) number += xvfb.readAllStandardOutput();
+    const QString display = ":" + QString::fromLatin1(number.trimmed());
     QTemporaryDir dir;
     const QString text = dir.path() + "/text.txt", image = dir.path() + "/image.png";
     {

@@ -9,6 +9,8 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QPalette>
+#include <QScreen>
+#include <QTimer>
 #include <QSystemTrayIcon>
 
 namespace lomex {
@@ -64,6 +66,8 @@ void StatusMenu::show() {
     }
     updateIcon();
     tray_->show();
+    // The tray's background around the icon can be seen only once the tray has embedded it.
+    for (int ms : {300, 1500}) QTimer::singleShot(ms, this, &StatusMenu::updateIcon);
 }
 
 bool StatusMenu::eventFilter(QObject* watched, QEvent* event) {
@@ -73,8 +77,11 @@ bool StatusMenu::eventFilter(QObject* watched, QEvent* event) {
 
 bool StatusMenu::available() const { return tray_ && QSystemTrayIcon::isSystemTrayAvailable(); }
 
+QRect StatusMenu::geometry() const { return tray_ ? tray_->geometry() : QRect(); }
+
 QColor StatusMenu::iconColor() const {
-    if (auto fg = traycolors::foreground()) return *fg;
+    const qreal scale = qGuiApp->primaryScreen() ? qGuiApp->primaryScreen()->devicePixelRatio() : 1.0;
+    if (auto fg = traycolors::foreground(geometry(), scale)) return *fg;
     return QGuiApplication::palette().color(QPalette::WindowText);
 }
 

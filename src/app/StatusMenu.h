@@ -1,6 +1,7 @@
 #pragma once
 #include <QColor>
 #include <QObject>
+#include <QRect>
 #include <QStringList>
 #include <functional>
 
@@ -29,6 +30,8 @@ public:
     bool available() const;
     // The colour the icon is drawn in: what stands out on the tray, else the theme's text.
     QColor iconColor() const;
+    // Where the icon sits (global logical pixels); empty while no tray shows it.
+    QRect geometry() const;
     QMenu* menu() const { return menu_; }
     // The entries' texts in menu order (separators left out).
     QStringList entryTexts() const;

@@ -17,32 +17,34 @@ xcb_atom_t atom(xcb_connection_t* c, const char* name) {
     return a;
 }
 
-// The mean colour of the tray manager's window as it shows on screen.
-std::optional<QColor> meanColour(xcb_connection_t* c, xcb_window_t w) {
-    xcb_get_geometry_reply_t* g = xcb_get_geometry_reply(c, xcb_get_geometry(c, w), nullptr);
-    if (!g) return std::nullopt;
-    const int width = g->width, height = g->height;
-    free(g);
-    if (width <= 0 || height <= 0) return std::nullopt;
-    // A strip through the middle is enough and keeps the read small.
-    const int rows = std::min(height, 4);
-    auto cookie = xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, w, 0, int16_t((height - rows) / 2), uint16_t(std::min(width, 256)),
-                                uint16_t(rows), ~0u);
+// The mean colour of the ring of pixels just outside rect (root coordinates, device pixels):
+// the tray's own background around an icon.
+std::optional<QColor> ringColour(xcb_connection_t* c, xcb_window_t root, const QRect& rect) {
+    constexpr int ring = 2;
+    const QRect outer = rect.adjusted(-ring, -ring, ring, ring);
+    if (outer.left() < 0 || outer.top() < 0 || outer.width() > 512 || outer.height() > 512) return std::nullopt;
+    auto cookie = xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, root, int16_t(outer.x()), int16_t(outer.y()),
+                                uint16_t(outer.width()), uint16_t(outer.height()), ~0u);
     xcb_get_image_reply_t* img = xcb_get_image_reply(c, cookie, nullptr);
     if (!img) return std::nullopt;
     std::optional<QColor> out;
+    const uint8_t* data = xcb_get_image_data(img);
+    const int len = xcb_get_image_data_length(img);
     // 24- and 32-bit visuals: 4 bytes a pixel, BGRX on the little-endian servers we meet.
-    if (img->depth >= 24) {
-        const uint8_t* data = xcb_get_image_data(img);
-        const int len = xcb_get_image_data_length(img);
-        double r = 0, gr = 0, b = 0;
+    if (img->depth >= 24 && len >= outer.width() * outer.height() * 4) {
+        double r = 0, g = 0, b = 0;
         int n = 0;
-        for (int i = 0; i + 3 < len; i += 4, ++n) {
-            b += data[i];
-            gr += data[i + 1];
-            r += data[i + 2];
+        for (int y = 0; y < outer.height(); ++y) {
+            for (int x = 0; x < outer.width(); ++x) {
+                if (x >= ring && x < outer.width() - ring && y >= ring && y < outer.height() - ring) continue;
+                const uint8_t* px = data + (y * outer.width() + x) * 4;
+                b += px[0];
+                g += px[1];
+                r += px[2];
+                ++n;
+            }
         }
-        if (n > 0) out = QColor(int(r / n), int(gr / n), int(b / n));
+        if (n > 0) out = QColor(int(r / n), int(g / n), int(b / n));
     }
     free(img);
     return out;
@@ -55,7 +57,7 @@ QColor contrastingGlyph(const QColor& background) {
     return l > 0.5 ? QColor(Qt::black) : QColor(Qt::white);
 }
 
-std::optional<QColor> foreground() {
+std::optional<QColor> foreground(const QRect& icon, qreal scale) {
     auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
     xcb_connection_t* c = x11 ? x11->connection() : nullptr;
     if (!c) return std::nullopt;
@@ -82,7 +84,10 @@ std::optional<QColor> foreground() {
             if (fg) return fg;
         }
     }
-    if (auto mean = meanColour(c, owner)) return contrastingGlyph(*mean);
+    if (icon.isEmpty()) return std::nullopt;
+    const QRect native(int(icon.x() * scale), int(icon.y() * scale), int(icon.width() * scale), int(icon.height() * scale));
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    if (auto around = ringColour(c, root, native)) return contrastingGlyph(*around);
     return std::nullopt;
 }
 

@@ -289,7 +289,6 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
     // A long note wraps rather than widen the page past its fixed width.
     footer_->setWordWrap(true);
     footer->addWidget(footer_, 1);
-    footer->addStretch(1);
     finish_ = new QPushButton(this);
     finish_->setDefault(true);
     finish_->setAutoDefault(true);

@@ -1,7 +1,5 @@
 #pragma once
 #include "TestEnv.h"
-#include <QCoreApplication>
-#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 
@@ -14,16 +12,17 @@ public:
     {
         const QString xvfb = QStandardPaths::findExecutable("Xvfb");
         if (xvfb.isEmpty()) return false;
-        for (int n = 500 + int(QCoreApplication::applicationPid() % 400); n < 1000; ++n) {
-            if (QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || QFileInfo::exists(QString("/tmp/.X%1-lock").arg(n)))
-                continue;
-            name_ = QString(":%1").arg(n);
-            endsWithTest(process_);
-            process_.start(xvfb, {name_, "-nolisten", "tcp", "-screen", "0", "800x600x24"});
-            if (!process_.waitForStarted(3000)) return false;
-            return waitUntil([&] { return QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)); }, 5000);
-        }
-        return false;
+        // Other test programs start servers at the same time: the server picks a free display
+        // itself and writes its number on its standard output.
+        process_.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
+        if (!process_.waitForStarted(3000)) return false;
+        QByteArray number;
+        while (!number.endsWith('\n') && process_.waitForReadyRead(5000)) number += process_.readAllStandardOutput();
+        bool ok = false;
+        const int n = number.trimmed().toInt(&ok);
+        if (!ok) return false;
+        name_ = QString(":%1").arg(n);
+        return true;
     }
     ~XvfbDisplay()
     {
