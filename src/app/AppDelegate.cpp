@@ -21,6 +21,7 @@
 #include "device/Monitors.h"
 #include "device/PomodoroTimer.h"
 #include "feeds/UsageMonitor.h"
+#include "platform/DesktopMotion.h"
 #include "platform/PasteKeys.h"
 #include "device/ShelfStore.h"
 #include "platform/PowerSource.h"
@@ -38,6 +39,7 @@
 #include "platform/Screens.h"
 #include "platform/WindowHints.h"
 #include "tabs/ShelfView.h"
+#include "ui/Motion.h"
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -152,6 +154,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     settings.registerLaunchDefaults();
     g_shared = this;
 
+    // The desktop's wish for less motion reaches every animation, now and when it changes.
+    auto* desktopMotion = new PortalDesktopMotion(this);
+    connect(desktopMotion, &DesktopMotion::changed, this,
+            [desktopMotion] { motion::setDesktopReduced(desktopMotion->reducedMotion()); });
     buildPanel();
     liveActivity_ = new LiveActivity(model_, &settings, this);
     observeSettings();

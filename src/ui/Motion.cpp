@@ -97,9 +97,16 @@ Timing standard() {
     return {[](double x) { return QEasingCurve(QEasingCurve::InOutQuad).valueForProgress(x); }, 350};
 }
 
+namespace {
+std::optional<bool> g_desktopReduced; // GUI thread only
+} // namespace
+
+void setDesktopReduced(std::optional<bool> reduced) { g_desktopReduced = reduced; }
+
 bool reduced() {
     const QString env = qEnvironmentVariable("LOMEX_REDUCED_MOTION");
     if (!env.isEmpty()) return env != QLatin1String("0");
+    if (g_desktopReduced) return *g_desktopReduced;
     return gtkAnimationsOff();
 }
 

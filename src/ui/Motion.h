@@ -1,6 +1,7 @@
 #pragma once
 #include <QPoint>
 #include <functional>
+#include <optional>
 
 class QObject;
 class QVariantAnimation;
@@ -45,10 +46,13 @@ Timing spring(const Spring& s);
 // The default animation: a short ease-in-out.
 Timing standard();
 
-// Whether animations are off: LOMEX_REDUCED_MOTION set to anything but "0" or empty, or the
-// desktop's GTK setting gtk-enable-animations turned off (settings.ini of GTK 3 or 4 under the
-// XDG config folder). Looked up on every call, so a test or the user can switch it at run time.
+// Whether animations are off: LOMEX_REDUCED_MOTION set to anything but "0" or empty; else the
+// desktop's wish as last handed in; else GTK's gtk-enable-animations in the settings.ini of
+// GTK 3 or 4 under the XDG config folder. Looked up on every call.
 bool reduced();
+// The desktop's wish for less motion, once known (the app hands in what the desktop portal
+// says); nothing falls back to GTK's settings file.
+void setDesktopReduced(std::optional<bool> reduced);
 
 // Runs `step` with the eased progress (0 to 1) on every frame, ending with step(1), then
 // `done`. The animation is a child of `owner`, named "motion", and stops with it. With reduced

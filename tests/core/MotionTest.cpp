@@ -53,17 +53,22 @@ TEST_F(MotionTest, ReducedMotionMakesEveryAnimationInstant) {
 
     struct Case {
         const char* env;
-        const char* gtkSetting; // settings.ini line, or nullptr
+        const char* gtkSetting;        // settings.ini line, or nullptr
+        std::optional<bool> desktop;   // what the desktop portal said
         bool instant;
-    } cases[] = {{"1", nullptr, true},
-                 {nullptr, "gtk-enable-animations=false", true},
-                 {nullptr, "gtk-enable-animations=0", true},
-                 {"0", "gtk-enable-animations=false", false}, // the switch wins over the desktop
-                 {nullptr, "gtk-enable-animations=true", false},
-                 {nullptr, nullptr, false}};
+    } cases[] = {{"1", nullptr, std::nullopt, true},
+                 {nullptr, "gtk-enable-animations=false", std::nullopt, true},
+                 {nullptr, "gtk-enable-animations=0", std::nullopt, true},
+                 {"0", "gtk-enable-animations=false", true, false}, // the switch wins over the desktop
+                 {nullptr, "gtk-enable-animations=true", std::nullopt, false},
+                 {nullptr, nullptr, true, true},
+                 {nullptr, "gtk-enable-animations=false", false, false}, // the portal's answer first
+                 {nullptr, nullptr, std::nullopt, false}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << (c.env ? c.env : "-") << " " << (c.gtkSetting ? c.gtkSetting : "-"));
+        SCOPED_TRACE(testing::Message() << (c.env ? c.env : "-") << " " << (c.gtkSetting ? c.gtkSetting : "-") << " "
+                                        << (c.desktop ? (*c.desktop ? "desktop reduced" : "desktop animated") : "-"));
         const ReducedMotion env(c.env);
+        motion::setDesktopReduced(c.desktop);
         home.write(QStringLiteral(".config/gtk-3.0/settings.ini"),
                    c.gtkSetting ? QByteArray("[Settings]\n") + c.gtkSetting + "\n" : QByteArray());
         EXPECT_EQ(motion::reduced(), c.instant);
@@ -95,4 +100,5 @@ TEST_F(MotionTest, ReducedMotionMakesEveryAnimationInstant) {
             EXPECT_EQ(child->graphicsEffect(), nullptr);
         }
     }
+    motion::setDesktopReduced(std::nullopt);
 }
