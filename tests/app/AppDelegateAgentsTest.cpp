@@ -330,6 +330,7 @@ TEST_F(AppDelegateAgentsTest, HookCommandModePrintsTheInstalledLines)
               HookInstaller::permissionCommand(7841, Agent::claude) + "\n");
     p.start(QStringLiteral(LOMEX_BINARY), {"--hook-command", "Stop"});
     ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 0);
     EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()), HookInstaller::command(7841, Agent::claude) + "\n");
     ApprovalToken::resetForTesting();
 }
