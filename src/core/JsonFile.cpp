@@ -1,4 +1,5 @@
 #include "core/JsonFile.h"
+#include "core/L10n.h"
 #include "core/Paths.h"
 #include <QFile>
 #include <QFileInfo>
@@ -19,9 +20,13 @@ std::function<void(const QString&)>& beforeReplaceHook() {
 
 LomexError systemError(const QString& text, int err) { return {QStringLiteral("POSIX"), err ? err : EIO, text}; }
 
-LomexError errnoError(const QString& path, int err) {
-    return systemError(path + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(err)), err);
+}  // namespace
+
+LomexError readOnlyError(const QString& path) {
+    return {QStringLiteral("POSIX"), EACCES, L10n::shared().t(QStringLiteral("file.readOnly"), {path})};
 }
+
+namespace {
 
 // What a file held when we looked.
 struct Snapshot {
@@ -157,7 +162,7 @@ std::optional<LomexError> edit(const QString& path, const Edit& edit, const Edit
         // Nothing to change: leave the file, its formatting and the last backup alone.
         if (updated == original) return std::nullopt;
         // The user took the owner's write right away: that file is not ours to replace.
-        if (before.exists && isReadOnly(path)) return errnoError(path, EACCES);
+        if (before.exists && isReadOnly(path)) return readOnlyError(path);
 
         QByteArray out;
         try {

@@ -40,6 +40,8 @@ bool isContentError(const LomexError& error);
 
 // Whether a file exists at path (links followed) whose owner may not write it.
 bool isReadOnly(const QString& path);
+// The error for such a file, naming it.
+LomexError readOnlyError(const QString& path);
 
 struct EditOptions {
     qint64 maxBytes = maxFileBytes;

@@ -41,7 +41,17 @@ AppLanguage appLanguageFrom(const QString& raw) {
     return AppLanguage::system;
 }
 
-L10n::L10n() { language_ = appLanguageFrom(Settings::shared().stringValue("language")); }
+L10n::L10n() {
+    language_ = appLanguageFrom(Settings::shared().stringValue("language"));
+    // The choice may also change in the file itself (edited by hand while we run).
+    connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
+        if (key != QLatin1String("language")) return;
+        const AppLanguage stored = appLanguageFrom(Settings::shared().stringValue(key));
+        if (stored == language_) return;
+        language_ = stored;
+        Q_EMIT languageChanged();
+    });
+}
 
 L10n& L10n::shared() {
     if (!g_shared) g_shared.reset(new L10n());

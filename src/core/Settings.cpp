@@ -157,8 +157,7 @@ std::optional<LomexError> Settings::write(const QString& key, const std::optiona
     auto current = jsonfile::read(path_, options.maxBytes);
     if (auto* e = std::get_if<LomexError>(&current)) {
         if (!jsonfile::isContentError(*e)) error = *e;
-        else if (jsonfile::isReadOnly(path_)) error = LomexError{QStringLiteral("POSIX"), EACCES,
-                               path_ + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(EACCES))};
+        else if (jsonfile::isReadOnly(path_)) error = jsonfile::readOnlyError(path_);
         else if (auto aside = fileio::moveAside(path_, path_ + ".corrupt")) {
             logWarning("settings file is not a JSON object (" + e->message + "); moved to " + *aside);
             setAside = true;

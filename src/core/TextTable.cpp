@@ -64,6 +64,7 @@ const TextEntry kTextTable[] = {
     {"display.pillDetail", "Při „jen při aktivitě“ je pilulka neviditelná, dokud nehraje hudba, neběží časovač apod. Najetím myší doprostřed horního okraje se výřez otevře vždy.", "With “only when active”, the pill is invisible unless music plays, a timer runs etc. Hovering the top centre always opens it."},
     {"display.title", "Displej", "Display"},
     {"display.which", "Kde zobrazit výřez", "Where to show the notch"},
+    {"file.readOnly", "%@ je jen pro čtení – nic se nezapsalo.", "%@ is read-only – nothing was written."},
     {"idos.detail", "Mimo PID – živé odjezdy se otevřou na portálu IDOS.", "Outside PID – live departures open on the IDOS timetable portal."},
     {"idos.open", "Odjezdy z „%@“ na IDOS", "Departures from “%@” on IDOS"},
     {"idos.text", "Tato zastávka není v pražské integrované dopravě (PID), proto odjezdy nejdou zobrazit přímo ve výřezu.", "This stop isn't in Prague's integrated transport (PID), so departures can't be shown in the notch directly."},

@@ -2,6 +2,7 @@
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include <QSignalSpy>
+#include <QFile>
 
 using namespace lomex;
 using lomex::test::LomexTest;
@@ -211,3 +212,15 @@ TEST(FormatText, FloatsRoundAndPadLikePrintf) {
     EXPECT_EQ(formatText("%.1f", {"3.25"}, AppLanguage::cs), "3,2") << "text arguments are read as numbers";
     EXPECT_EQ(formatText("%'.2f", {1234.5}, AppLanguage::cs), QString::fromUtf8("1\u00a0234,50"));
 }
+
+// The language chosen by editing the settings file while the app runs takes effect at once.
+TEST_F(L10nTest, LanguageEditedInTheFileIsFollowed) {
+    auto& l = L10n::shared();
+    l.setLanguage(AppLanguage::en);
+    QSignalSpy spy(&l, &L10n::languageChanged);
+    home.write(".config/Lomex/settings.json", R"({"language":"cs"})");
+    ASSERT_TRUE(test::waitUntil([&] { return l.language() == AppLanguage::cs; }));
+    EXPECT_EQ(spy.count(), 1);
+    EXPECT_EQ(l.t("tab.note"), QString::fromUtf8("Poznámka"));
+}
+
