@@ -312,7 +312,7 @@ void AppDelegate::openSetup() {
     setupWindow_->setFixedSize(setupWindow_->sizeWithin(roomFor(setupWindow_)));
     centreOnPrimary(setupWindow_);
     // Raised over what the user was typing in: keys in flight must not act on it.
-    setupWindow_->keyGuard()->restart();
+    if (!setupWindow_->isActiveWindow()) setupWindow_->keyGuard()->restart();
     windowhints::bringToFront(setupWindow_);
     setup_->startPolling();
 }
