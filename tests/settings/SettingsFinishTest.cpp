@@ -105,6 +105,24 @@ TEST_F(SettingsFinishTest, ScrollBarTakesNoWidthFromTheCards) {
     EXPECT_LE(thin->width(), 10);
     const int cardRight = card->mapTo(view->scrollArea(), QPoint(card->width(), 0)).x();
     EXPECT_GE(thin->geometry().left(), cardRight) << "the bar stays in the margin";
+    EXPECT_GE(thin->geometry().right(), view->scrollArea()->width() - 6) << "at the right edge";
+    EXPECT_GE(thin->height(), view->scrollArea()->height() - 6);
+
+    // A scroll area that grows keeps the bar at its right edge, over its full height.
+    QScrollArea area;
+    auto* tall = new QWidget;
+    tall->setMinimumHeight(2000);
+    area.setWidget(tall);
+    area.setWidgetResizable(true);
+    thinScrollBar(&area);
+    area.resize(100, 30);
+    area.show();
+    settle();
+    area.resize(400, 300);
+    settle();
+    auto* grown = area.findChild<QScrollBar*>(QStringLiteral("thinScrollBar"));
+    EXPECT_GE(grown->geometry().right(), 400 - 6);
+    EXPECT_GE(grown->height(), 300 - 6);
 
     // It drives the page and follows it.
     thin->setValue(thin->maximum());

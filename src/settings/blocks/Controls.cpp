@@ -345,7 +345,8 @@ protected:
 
 private:
     void place() {
-        const QRect v = area_->viewport()->geometry();
+        // The area's own rect: when the area hears of a resize, its viewport has not yet.
+        const QRect v = area_->contentsRect();
         setGeometry(v.right() + 1 - kWidth - 2, v.top() + 2, kWidth, v.height() - 4);
     }
     void restyle() {
