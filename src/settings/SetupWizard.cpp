@@ -234,6 +234,7 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
     page_->setFixedWidth(width);
     scroll_->setWidget(page_);
     outer->addWidget(scroll_);
+    thinScrollBar(scroll_);
     keyGuard_ = new KeyGuard(this);
     auto* v = new QVBoxLayout(page_);
     v->setContentsMargins(24, 24 + 14, 24, 24);
@@ -333,8 +334,8 @@ QSize SetupWizardView::sizeHint() const { return page_->sizeHint(); }
 QSize SetupWizardView::sizeWithin(const QSize& room) const {
     const QSize full = page_->sizeHint();
     if (full.height() <= room.height()) return full;
-    // Scrolling: the scroll bar stands beside the page, which keeps its width.
-    return QSize(full.width() + scroll_->verticalScrollBar()->sizeHint().width(), room.height());
+    // Scrolling: the thin bar lies over the page's right margin, so the page keeps its width.
+    return QSize(full.width(), room.height());
 }
 
 void SetupWizardView::keyPressEvent(QKeyEvent* event) {
