@@ -27,6 +27,7 @@
 #include "platform/PowerSource.h"
 #include "settings/SetupModel.h"
 #include "settings/SetupWizard.h"
+#include "ui/KeyGuard.h"
 #include "tabs/NoteView.h"
 #include "tabs/TransitView.h"
 #include "notch/NotchPageHost.h"
@@ -310,6 +311,8 @@ void AppDelegate::openSetup() {
     // The whole page when the screen has room, else as much as fits, scrolling inside.
     setupWindow_->setFixedSize(setupWindow_->sizeWithin(roomFor(setupWindow_)));
     centreOnPrimary(setupWindow_);
+    // Raised over what the user was typing in: keys in flight must not act on it.
+    if (!setupWindow_->isActiveWindow()) setupWindow_->keyGuard()->restart();
     windowhints::bringToFront(setupWindow_);
     setup_->startPolling();
 }

@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QThreadPool>
 #include <nlohmann/json.hpp>
+#include <sys/stat.h>
 
 using namespace lomex;
 using Limit = UsageMonitor::Limit;
@@ -186,4 +187,26 @@ TEST_F(UsageMonitorTest, TheBridgeKeepsTheUsersStatusLineOnceEvenWhenInstalledTw
     EXPECT_EQ(Settings::shared().stringValue("previousStatusLine"), "~/bin/my line");
 }
 
+// The user's own status line is never left only in a file we rewrote: when it cannot be kept in
+// our settings the bridge is not installed; and the backup keeps the user's version, not ours.
+TEST_F(UsageMonitorTest, TheBridgeKeepsTheUsersCommandSafe) {
+    const QByteArray original = R"({"statusLine":{"type":"command","command":"~/bin/my line"}})";
+    const QString claude = home.write(".claude/settings.json", original);
+    auto read = [](const QString& path) {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    };
+    Settings::shared().setBool("usageEnabled", true);
+    const QString ours = Settings::shared().filePath();
+    ::chmod(QFile::encodeName(ours).constData(), 0400);
+    EXPECT_TRUE(UsageMonitor::installBridge("/opt/lomex"));
+    EXPECT_EQ(read(claude), original);
+    ::chmod(QFile::encodeName(ours).constData(), 0600);
+
+    ASSERT_FALSE(UsageMonitor::installBridge("/opt/lomex"));
+    ASSERT_FALSE(UsageMonitor::installBridge("/usr/bin/lomex"));
+    EXPECT_EQ(read(claude + ".lomex.bak"), original);
+}
+
 } // namespace
+
