@@ -283,7 +283,8 @@ void ShelfView::rebuild() {
     const bool animated = std::exchange(animateNext_, false);
     const QList<QUrl> items = shelf_ ? shelf_->items() : QList<QUrl>{};
     QHash<QUrl, QPoint> before;
-    if (animated && items.isEmpty()) motion::fadeOutPicture(full_, motion::standard());
+    // The drop zone's outline is the view's own: it stays while the row fades.
+    if (animated && items.isEmpty()) motion::fadeOutPicture(full_, motion::standard(), nullptr, motion::Background::without);
     for (ShelfItemView* v : itemViews()) {
         if (!animated || items.isEmpty()) continue;
         if (items.contains(v->url())) before[v->url()] = v->pos();

@@ -132,10 +132,21 @@ QVariantAnimation* run(QObject* owner, const Timing& timing, std::function<void(
     return a;
 }
 
-void fadeOutPicture(QWidget* w, const Timing& timing, QWidget* host) {
+void fadeOutPicture(QWidget* w, const Timing& timing, QWidget* host, Background background) {
     if (!host) host = w->parentWidget();
     if (reduced() || !host || !w->isVisible() || w->size().isEmpty()) return;
-    auto* picture = new Picture(w->grab(), host);
+    QPixmap image = w->grab();
+    if (background == Background::without) {
+        image = QPixmap(w->size() * w->devicePixelRatioF());
+        image.setDevicePixelRatio(w->devicePixelRatioF());
+        image.fill(Qt::transparent);
+        // A widget that fills itself would paint its fill even so: not for this one picture.
+        const bool fills = w->autoFillBackground();
+        w->setAutoFillBackground(false);
+        w->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        w->setAutoFillBackground(fills);
+    }
+    auto* picture = new Picture(image, host);
     picture->setGeometry(QRect(w->mapTo(host, QPoint(0, 0)), w->size()));
     picture->show();
     picture->raise();

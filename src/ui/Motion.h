@@ -61,9 +61,11 @@ QVariantAnimation* run(QObject* owner, const Timing& timing, std::function<void(
                        std::function<void()> done = {});
 
 // Lays a picture of `w` as it looks now over its place in `w`'s parent (or `host`, when given)
-// and fades it out; the picture goes away at the end and never takes clicks. Does nothing with
-// reduced motion or when `w` has not been laid out.
-void fadeOutPicture(QWidget* w, const Timing& timing, QWidget* host = nullptr);
+// and fades it out; the picture goes away at the end and never takes clicks. Without its own
+// background the picture holds only what `w`'s children draw, so whatever the parent paints
+// behind them stays steady. Does nothing with reduced motion or when `w` is not shown.
+enum class Background { with, without };
+void fadeOutPicture(QWidget* w, const Timing& timing, QWidget* host = nullptr, Background background = Background::with);
 // Fades `w` in from transparent.
 void fadeIn(QWidget* w, const Timing& timing);
 // Moves `w` from `from` (in its parent) to where it is now.

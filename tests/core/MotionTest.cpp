@@ -102,3 +102,35 @@ TEST_F(MotionTest, ReducedMotionMakesEveryAnimationInstant) {
     }
     motion::setDesktopReduced(std::nullopt);
 }
+
+// A picture without its widget's own background holds only what the children draw, so what
+// the parent paints behind stays steady while it fades.
+TEST_F(MotionTest, PictureWithoutBackgroundLeavesTheWidgetsOwnFillOut) {
+    const ReducedMotion env("0");
+    QWidget host;
+    host.resize(120, 60);
+    auto* panel = new QWidget(&host);
+    panel->setGeometry(0, 0, 120, 60);
+    panel->setAutoFillBackground(true);
+    QPalette red = panel->palette();
+    red.setColor(QPalette::Window, Qt::red);
+    panel->setPalette(red);
+    auto* child = new QWidget(panel);
+    child->setGeometry(80, 20, 20, 20);
+    child->setAutoFillBackground(true);
+    QPalette blue = child->palette();
+    blue.setColor(QPalette::Window, Qt::blue);
+    child->setPalette(blue);
+    host.show();
+    for (auto background : {motion::Background::with, motion::Background::without}) {
+        SCOPED_TRACE(background == motion::Background::with ? "with" : "without");
+        panel->show();
+        motion::fadeOutPicture(panel, motion::standard(), nullptr, background);
+        // The panel gone, what is left at its place is the picture over the host.
+        panel->hide();
+        const QImage shot = host.grab().toImage();
+        EXPECT_EQ(shot.pixelColor(10, 10) == QColor(Qt::red), background == motion::Background::with);
+        EXPECT_EQ(shot.pixelColor(90, 30), QColor(Qt::blue)) << "the children are in it";
+        for (QWidget* done : host.findChildren<QWidget*>(QStringLiteral("motion.picture"))) done->hide();
+    }
+}
