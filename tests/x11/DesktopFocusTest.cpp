@@ -82,7 +82,8 @@ TEST_F(DesktopFocusTest, KeysTypedWhileTheWizardAppearsActOnNothing) {
     QProcess* typing = desktop->spawn("xdotool", QString("key --delay 40 space Return space space Return space space "
                                                          "Return space space Return space space Return space")
                                                      .split(' '));
-    settle(120);
+    // The wizard appears while the keys flow: the first line has reached the terminal.
+    ASSERT_TRUE(test::waitUntil([&] { return !readAll(home.file("typed")).isEmpty(); }, 3000));
     app->openSetup();
     ASSERT_TRUE(test::waitUntil([&] { return typing->state() == QProcess::NotRunning; }, 5000));
     settle(300);
