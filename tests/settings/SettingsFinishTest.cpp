@@ -3,6 +3,7 @@
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include "agents/AgentSwitch.h"
+#include "device/ClipboardStore.h"
 #include "feeds/TransitService.h"
 #include "feeds/UsageMonitor.h"
 #include "feeds/WeatherService.h"
@@ -43,6 +44,7 @@ protected:
         services.usage = &usage;
         services.setup = &setup;
         services.agentSwitch = &agentSwitch;
+        services.clipboard = &clipboard;
     }
     void TearDown() override {
         view.reset();
@@ -81,6 +83,7 @@ protected:
     UsageMonitor usage{&clock};
     SetupModel setup{&usage, &clock};
     AgentSwitch agentSwitch;
+    ClipboardStore clipboard{&clock};
     Services services;
     std::unique_ptr<SettingsView> view;
 };
@@ -166,6 +169,8 @@ TEST_F(SettingsFinishTest, BlockButtonsShareOnePaddingInBothLanguages) {
         open(Page::about, language);
         for (const char* name : {"setup", "web", "privacy"})
             check(view->currentPage()->findChild<QPushButton*>(QLatin1String(name)));
+        open(Page::clipboard, language);
+        check(view->currentPage()->findChild<QPushButton*>(QStringLiteral("clip.delete")));
         open(Page::places, language);
         for (const char* name : {"getKey", "tryIdos"}) check(view->currentPage()->findChild<QPushButton*>(QLatin1String(name)));
         SetupWizardView wizard(services);

@@ -79,7 +79,9 @@ ClipboardPage::ClipboardPage(ClipboardStore* store, PasteKeys* keys, RunningApps
     auto* clearCard = add(new Card);
     clear_ = textButton(t("clip.delete"), this);
     clear_->setObjectName(QStringLiteral("clip.delete"));
-    clear_->setStyleSheet(QStringLiteral("QPushButton { color: %1; }").arg(style::named(style::Named::red, this).name()));
+    // Destructive: the block button's look with red text.
+    clear_->setStyleSheet(clear_->styleSheet() +
+                          QStringLiteral(" QPushButton { color: %1; }").arg(style::named(style::Named::red, this).name()));
     connect(clear_, &QPushButton::clicked, this, [this] {
         if (store_) store_->clearUnpinned();
     });
