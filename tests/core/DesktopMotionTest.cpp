@@ -1,42 +1,22 @@
 #include "platform/DesktopMotion.h"
+#include "PrivateBus.h"
 #include "TestEnv.h"
 #include <QDBusConnectionInterface>
 #include <QDBusContext>
 #include <QDBusMessage>
-#include <QFileInfo>
-#include <QProcess>
-#include <QStandardPaths>
 #include <gtest/gtest.h>
-#include <sys/prctl.h>
-#include <csignal>
 
 using namespace lomex;
 
 namespace {
 
-// A private session bus for one test.
-class PrivateBus {
+// The test's own bus, with the two named connections the tests use.
+class Bus : public test::PrivateBus {
 public:
-    bool start() {
-        const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
-        if (daemon.isEmpty()) return false;
-        bus_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        bus_.start(daemon, {"--session", "--nofork", "--print-address=1"});
-        if (!bus_.waitForStarted(5000)) return false;
-        if (!test::waitUntil([&] { return bus_.canReadLine() || bus_.waitForReadyRead(50); }, 5000)) return false;
-        address_ = QString::fromUtf8(bus_.readLine()).trimmed();
-        return true;
-    }
-    QDBusConnection connect(const QString& name) { return QDBusConnection::connectToBus(address_, name); }
-    ~PrivateBus() {
+    QDBusConnection connect(const QString& name) { return QDBusConnection::connectToBus(address(), name); }
+    ~Bus() {
         for (const char* name : {"portal", "client"}) QDBusConnection::disconnectFromBus(QString::fromLatin1(name));
-        bus_.terminate();
-        if (!bus_.waitForFinished(3000)) bus_.kill();
     }
-
-private:
-    QProcess bus_;
-    QString address_;
 };
 
 // The desktop portal's settings, as GNOME's portal serves them: Read answers a variant of a
@@ -70,7 +50,7 @@ void announce(QDBusConnection& bus, const QString& nameSpace, const QString& key
 // GNOME's "reduce animation" reaches the app when it starts and whenever it changes; other
 // settings do not disturb it.
 TEST(DesktopMotionTest, FollowsTheDesktopPortal) {
-    PrivateBus bus;
+    Bus bus;
     if (!bus.start()) GTEST_SKIP() << "dbus-daemon is not installed";
     QDBusConnection service = bus.connect("portal");
     FakePortal portal;
@@ -95,7 +75,7 @@ TEST(DesktopMotionTest, FollowsTheDesktopPortal) {
 
 // Without a portal on the bus nothing is known, and nothing blocks.
 TEST(DesktopMotionTest, NoPortalLeavesItUnknown) {
-    PrivateBus bus;
+    Bus bus;
     if (!bus.start()) GTEST_SKIP() << "dbus-daemon is not installed";
     PortalDesktopMotion motion(bus.connect("client"), nullptr);
     test::waitUntil([] { return false; }, 300);

@@ -1,3 +1,4 @@
+#include "PrivateBus.h"
 #include "TestEnv.h"
 #include "platform/BluetoothAudio.h"
 #include <QDBusConnection>
@@ -21,18 +22,14 @@ public:
     bool start() {
         python_ = QFileInfo::exists("/usr/bin/python3") ? QStringLiteral("/usr/bin/python3")
                                                         : QStandardPaths::findExecutable("python3");
-        const QString daemon = QStandardPaths::findExecutable("dbus-daemon");
-        if (python_.isEmpty() || daemon.isEmpty()) return false;
+        if (python_.isEmpty()) return false;
         QProcess probe;
         probe.start(python_, {"-c", "import dbusmock"});
         if (!probe.waitForFinished(10000) || probe.exitCode() != 0) return false;
 
-        // Helpers die with the test, even when it aborts.
-        bus_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-        bus_.start(daemon, {"--session", "--nofork", "--print-address=1"});
-        if (!bus_.waitForStarted(5000)) return false;
-        if (!test::waitUntil([&] { return bus_.canReadLine() || bus_.waitForReadyRead(50); }, 5000)) return false;
-        address_ = QString::fromUtf8(bus_.readLine()).trimmed();
+        if (!bus_.start()) return false;
+        address_ = bus_.address();
+        // The mock dies with the test, even when it aborts.
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("DBUS_SYSTEM_BUS_ADDRESS", address_);
         mock_.setProcessEnvironment(env);
@@ -45,10 +42,8 @@ public:
     }
     ~MockBluez() {
         QDBusConnection::disconnectFromBus(QStringLiteral("mock-bluez"));
-        for (QProcess* p : {&mock_, &bus_}) {
-            p->terminate();
-            if (!p->waitForFinished(3000)) p->kill();
-        }
+        mock_.terminate();
+        if (!mock_.waitForFinished(3000)) mock_.kill();
     }
     QDBusConnection bus() const { return connection_; }
 
@@ -74,7 +69,8 @@ public:
 
 private:
     QString python_, address_;
-    QProcess bus_, mock_;
+    test::PrivateBus bus_; // declared first: it goes last, after the mock
+    QProcess mock_;
     QDBusConnection connection_{QString()};
 };
 
