@@ -16,6 +16,7 @@
 #include <QBuffer>
 #include <QDragEnterEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QImage>
 #include <QPainter>
 #include <QPixmap>
@@ -272,6 +273,21 @@ void NotchPanel::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::MouseButtonRelease && model_->isOpen() && focusBefore_ &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        auto* w = qobject_cast<QWidget*>(watched);
+        // A click on a button or a tab made the window manager give us the keyboard; only a
+        // text field keeps it. Menus opened by the click keep theirs until they close.
+        if (w && (w == this || isAncestorOf(w)) && !w->testAttribute(Qt::WA_InputMethodEnabled)) {
+            QPointer<NotchPanel> self(this);
+            QMetaObject::invokeMethod(this, [self] {
+                if (!self || !self->focusBefore_ || QApplication::activePopupWidget()) return;
+                QWidget* focused = QApplication::focusWidget();
+                if (focused && self->isAncestorOf(focused) && focused->testAttribute(Qt::WA_InputMethodEnabled)) return;
+                if (windowhints::activeWindow() == quint64(self->winId())) windowhints::activate(self->focusBefore_);
+            }, Qt::QueuedConnection);
+        }
+    }
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragLeave) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && (w == this || isAncestorOf(w))) {

@@ -82,7 +82,8 @@ TEST_F(DesktopFocusTest, KeysTypedWhileTheWizardAppearsActOnNothing) {
     QProcess* typing = desktop->spawn("xdotool", QString("key --delay 40 space Return space space Return space space "
                                                          "Return space space Return space space Return space")
                                                      .split(' '));
-    settle(120);
+    // The wizard appears while the keys flow: the first line has reached the terminal.
+    ASSERT_TRUE(test::waitUntil([&] { return !readAll(home.file("typed")).isEmpty(); }, 3000));
     app->openSetup();
     ASSERT_TRUE(test::waitUntil([&] { return typing->state() == QProcess::NotRunning; }, 5000));
     settle(300);
@@ -172,10 +173,19 @@ TEST_F(DesktopFocusTest, FocusReturnsToTheTerminalAfterAClickInThePanel) {
     const QPoint at = allow->mapToGlobal(allow->rect().center());
     desktop->run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
     ASSERT_TRUE(test::waitUntil([&] { return answer.has_value(); }, 5000));
-    desktop->run("xdotool", {"mousemove", "400", "500"});
-    ASSERT_TRUE(test::waitUntil([&] { return !app->model()->isOpen(); }, 5000));
-
+    // The click took nothing from the terminal, even while the panel is still open.
     EXPECT_TRUE(test::waitUntil([&] { return desktop->activeWindow() == xterm; }, 3000));
     desktop->run("xdotool", {"type", "--delay", "20", "hello\n"});
     EXPECT_TRUE(test::waitUntil([&] { return readAll(typed) == "hello\n"; }, 3000)) << readAll(typed).toStdString();
+    desktop->run("xdotool", {"mousemove", "400", "500"});
+    ASSERT_TRUE(test::waitUntil([&] { return !app->model()->isOpen(); }, 5000));
+
+    // Opened from the keyboard (a hot key), the panel has the keys while open; closed, the
+    // terminal has them again.
+    app->showNotch(NotchModel::Tab::note);
+    ASSERT_TRUE(test::waitUntil([&] { return isActive(app->panel()); }, 3000));
+    app->model()->close();
+    EXPECT_TRUE(test::waitUntil([&] { return desktop->activeWindow() == xterm; }, 3000));
+    desktop->run("xdotool", {"type", "--delay", "20", "again\n"});
+    EXPECT_TRUE(test::waitUntil([&] { return readAll(typed) == "hello\nagain\n"; }, 3000)) << readAll(typed).toStdString();
 }
