@@ -161,6 +161,24 @@ TEST_F(AccessibilityTest, RowTitlesShowAndReadAsWritten) {
     }
 }
 
+// Every stop of the sidebar shows where the keyboard is.
+TEST_F(AccessibilityTest, SidebarStopsShowTheKeyboardFocus) {
+    open(Page::general);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    for (QWidget* w : {static_cast<QWidget*>(view->sidebarRows()[0]), static_cast<QWidget*>(view->setupEntry())}) {
+        SCOPED_TRACE(w->accessibleName().toStdString());
+        view->sidebarRows()[1]->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        const QImage plain = w->grab().toImage();
+        w->setFocus(Qt::TabFocusReason);
+        view->setAttribute(Qt::WA_KeyboardFocusChange);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(w->hasFocus());
+        EXPECT_FALSE(w->grab().toImage() == plain);
+    }
+}
+
 // Everything a screen reader can reach is named, with a role that says what it is.
 TEST_F(AccessibilityTest, EveryControlOfTheSettingsTheWizardAndTheTabBarIsNamed) {
     for (Page page : SettingsView::allPages()) {
