@@ -201,7 +201,13 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        const QColor c = underMouse() ? style::primary(this) : style::secondary(this);
+        const bool ring = style::showsFocusRing(this);
+        const QColor c = underMouse() || ring ? style::primary(this) : style::secondary(this);
+        if (ring) {
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(QPen(style::accent(this), 1.5));
+            p.drawRoundedRect(QRectF(rect()).adjusted(3, 4, -3, -4), 6, 6);
+        }
         const QRect inner = rect().adjusted(10, 10, -10, -10);
         const QPixmap icon = symbols::pixmap(QStringLiteral("wand.and.stars"), 12, c, devicePixelRatioF());
         p.drawPixmap(inner.left(), inner.center().y() - 6, 12, 12, icon);
