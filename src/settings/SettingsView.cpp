@@ -341,9 +341,15 @@ void SettingsView::buildPage() {
     const bool animated = animateNext_ && shownPage_ && shownPage_ != page;
     // The old header and page fade out over the new ones while the highlight moves.
     if (animated) motion::fadeOutPicture(column_, motion::spring(motion::pageSpring));
+    // The keyboard on another row (it was clicked, then a page was asked for from elsewhere)
+    // moves to the selected one: it would sit on a row that is no longer a stop.
+    QAbstractButton* focusedRow = nullptr;
+    for (QAbstractButton* b : rows_)
+        if (b->hasFocus()) focusedRow = b;
     for (QAbstractButton* b : rows_) {
         const QSignalBlocker block(b);
         const bool selected = static_cast<SidebarRow*>(b)->page() == page;
+        if (selected && focusedRow && focusedRow != b) b->setFocus(Qt::OtherFocusReason);
         if (selected) {
             b->setChecked(true);
             static_cast<Sidebar*>(sidebar_)->select(b, animated);

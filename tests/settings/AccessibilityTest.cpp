@@ -161,6 +161,19 @@ TEST_F(AccessibilityTest, RowTitlesShowAndReadAsWritten) {
     }
 }
 
+// A page asked for from elsewhere (the tray, the command line) takes the sidebar's keyboard
+// focus along: it never stays on the row of the page that was shown before.
+TEST_F(AccessibilityTest, SidebarFocusFollowsAPageChosenElsewhere) {
+    open(Page::general);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    QTest::mouseClick(view->sidebarRows()[int(Page::focus)], Qt::LeftButton);
+    ASSERT_EQ(nav.page(), Page::focus);
+    ASSERT_EQ(QApplication::focusWidget(), view->sidebarRows()[int(Page::focus)]);
+    open(Page::notch);
+    EXPECT_EQ(QApplication::focusWidget(), view->sidebarRows()[int(Page::notch)]);
+}
+
 // Every stop of the sidebar shows where the keyboard is.
 TEST_F(AccessibilityTest, SidebarStopsShowTheKeyboardFocus) {
     open(Page::general);
