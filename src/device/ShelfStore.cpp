@@ -14,13 +14,27 @@ const QString kKey = QStringLiteral("shelfItems");
 ShelfStore::ShelfStore(Settings* settings, QObject* parent)
     : QObject(parent), settings_(settings ? settings : &Settings::shared()) {
     const QStringList stored = settings_->stringList(kKey).value_or(QStringList{});
-    for (const QString& path : stored) {
-        if (path.isEmpty() || !QFileInfo::exists(path)) continue;
-        const QUrl url = normalized(QUrl::fromLocalFile(path));
-        if (!items_.contains(url)) items_.append(url);
-    }
+    items_ = existing(stored);
     // Missing files are dropped from the stored list too, so it does not grow stale forever.
     if (items_.size() != stored.size()) store();
+    // A list edited by hand is followed, so the next change adds to it instead of undoing it.
+    connect(settings_, &Settings::changed, this, [this](const QString& key) {
+        if (key != kKey) return;
+        QList<QUrl> next = existing(settings_->stringList(kKey).value_or(QStringList{}));
+        if (next == items_) return;
+        items_ = std::move(next);
+        emit itemsChanged();
+    });
+}
+
+QList<QUrl> ShelfStore::existing(const QStringList& paths) {
+    QList<QUrl> out;
+    for (const QString& path : paths) {
+        if (path.isEmpty() || !QFileInfo::exists(path)) continue;
+        const QUrl url = normalized(QUrl::fromLocalFile(path));
+        if (!url.isEmpty() && !out.contains(url)) out.append(url);
+    }
+    return out;
 }
 
 void ShelfStore::setItems(const QList<QUrl>& items) {

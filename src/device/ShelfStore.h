@@ -1,6 +1,7 @@
 #pragma once
 #include <QList>
 #include <QObject>
+#include <QStringList>
 #include <QUrl>
 
 class QMimeData;
@@ -39,6 +40,8 @@ Q_SIGNALS:
 private:
     // One spelling per file, so "/a//b" and "/a/b" are the same item.
     static QUrl normalized(const QUrl& url);
+    // The stored paths whose files exist, one item per file.
+    static QList<QUrl> existing(const QStringList& paths);
     void store();
 
     Settings* settings_;

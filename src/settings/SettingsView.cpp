@@ -201,7 +201,13 @@ public:
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
-        const QColor c = underMouse() ? style::primary(this) : style::secondary(this);
+        const bool ring = style::showsFocusRing(this);
+        const QColor c = underMouse() || ring ? style::primary(this) : style::secondary(this);
+        if (ring) {
+            p.setRenderHint(QPainter::Antialiasing);
+            p.setPen(QPen(style::accent(this), 1.5));
+            p.drawRoundedRect(QRectF(rect()).adjusted(3, 4, -3, -4), 6, 6);
+        }
         const QRect inner = rect().adjusted(10, 10, -10, -10);
         const QPixmap icon = symbols::pixmap(QStringLiteral("wand.and.stars"), 12, c, devicePixelRatioF());
         p.drawPixmap(inner.left(), inner.center().y() - 6, 12, 12, icon);
@@ -319,6 +325,7 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
 }
 
 void SettingsView::retranslate() {
+    setWindowTitle(L10n::shared().t(QStringLiteral("settings.title")));
     sidebar_->setAccessibleName(L10n::shared().t(QStringLiteral("settings.pages")));
     for (QAbstractButton* b : rows_) {
         auto* row = static_cast<SidebarRow*>(b);
@@ -335,9 +342,15 @@ void SettingsView::buildPage() {
     const bool animated = animateNext_ && shownPage_ && shownPage_ != page;
     // The old header and page fade out over the new ones while the highlight moves.
     if (animated) motion::fadeOutPicture(column_, motion::spring(motion::pageSpring));
+    // The keyboard on another row (it was clicked, then a page was asked for from elsewhere)
+    // moves to the selected one: it would sit on a row that is no longer a stop.
+    QAbstractButton* focusedRow = nullptr;
+    for (QAbstractButton* b : rows_)
+        if (b->hasFocus()) focusedRow = b;
     for (QAbstractButton* b : rows_) {
         const QSignalBlocker block(b);
         const bool selected = static_cast<SidebarRow*>(b)->page() == page;
+        if (selected && focusedRow && focusedRow != b) b->setFocus(Qt::OtherFocusReason);
         if (selected) {
             b->setChecked(true);
             static_cast<Sidebar*>(sidebar_)->select(b, animated);

@@ -2,6 +2,7 @@
 #include "QStringPrint.h"
 #include "AgentsTestSupport.h"
 #include "agents/views/AgentViews.h"
+#include "agents/views/ChatView.h"
 #include "agents/ApprovalToken.h"
 #include "agents/SessionStore.h"
 #include "core/L10n.h"
@@ -354,6 +355,36 @@ TEST_F(AgentViewsTest, ApprovalCardIsANamedAlertAndShowsItsFocus)
     EXPECT_GE(test::focusRingContrast(card->allowButton()), 3.0);
     EXPECT_GE(test::focusRingContrast(command), 3.0);
     center.endAll();
+}
+
+// A permission request steps in front of an open chat and hands it back once answered: the
+// reply being typed is still there, and the chat does not take the keyboard again from the
+// window the click on Allow gave it back to.
+TEST_F(AgentViewsTest, ChatComesBackAsItWasAfterAnApproval)
+{
+    L10n::shared().setLanguage(AppLanguage::en);
+    store.handle(ev("SessionStart", "s"));
+    AgentsView view(&store, &center, &clock);
+    int focusRequests = 0;
+    view.onChatFocusRequest = [&] { ++focusRequests; };
+    view.resize(700, 400);
+    view.show();
+    store.setChatID(QString("s"));
+    ASSERT_TRUE(view.chat());
+    clock.advance(1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(focusRequests, 1);
+    view.chat()->field()->setPlainText("half a reply");
+
+    ask(permission("s"), {});
+    ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == 1; }));
+    EXPECT_TRUE(!view.chat() || !view.chat()->isVisible());
+    view.cards().front()->allowButton()->click();
+    ASSERT_TRUE(test::waitUntil([&] { return view.chat() && view.chat()->isVisible(); }));
+    clock.advance(1);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(view.chat()->field()->toPlainText(), "half a reply");
+    EXPECT_EQ(focusRequests, 1);
 }
 
 // With nothing to list the tab says why and links to where monitoring is switched on.

@@ -202,6 +202,15 @@ TEST_F(ChatViewTest, LongProjectNameEndsInAnEllipsis)
     EXPECT_TRUE(project->shownText().endsWith(QChar(0x2026))) << project->shownText().toStdString();
     EXPECT_LE(project->fontMetrics().horizontalAdvance(project->shownText()), project->contentsRect().width());
     EXPECT_LE(project->geometry().right(), view->focusButton()->geometry().left()) << "nothing runs under the focus button";
+    // The name gives way, never the state beside it.
+    auto* state = qobject_cast<ElidedLabel*>(view->stateLabel());
+    ASSERT_NE(state, nullptr);
+    for (AppLanguage language : {AppLanguage::cs, AppLanguage::en}) {
+        L10n::shared().setLanguage(language);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(state->shownText(), view->session().statusTitle());
+        EXPECT_LE(state->geometry().right(), view->focusButton()->geometry().left());
+    }
 }
 
 TEST_F(ChatViewTest, EmptyStateShowsTheSummaryOrTheEmptyText)

@@ -1,8 +1,13 @@
 #include "TestEnv.h"
+#include "core/Paths.h"
 #include "core/Settings.h"
 #include "device/ShelfStore.h"
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMimeData>
+#include <QSignalSpy>
 
 using namespace lomex;
 
@@ -77,4 +82,23 @@ TEST_F(ShelfStoreTest, RemoveKeepsTheOrderAndClearEmptiesTheStoredList) {
     EXPECT_TRUE(shelf.items().isEmpty());
     EXPECT_EQ(changes, 2);
     EXPECT_EQ(Settings::shared().stringList("shelfItems"), QStringList());
+}
+
+// The list edited by hand while the app runs is what the shelf shows, and the next drop adds
+// to it rather than writing the old list back over the edit.
+TEST_F(ShelfStoreTest, FollowsTheListEditedByHand) {
+    const QUrl a = file("a.txt"), b = file("b.txt"), c = file("c.txt");
+    ShelfStore shelf;
+    shelf.add({a});
+    QSignalSpy spy(&shelf, &ShelfStore::itemsChanged);
+    const QString path = paths::settingsFile();
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(QJsonDocument(QJsonObject{{"shelfItems", QJsonArray{b.toLocalFile(), a.toLocalFile()}}}).toJson());
+    f.close();
+    ASSERT_TRUE(test::waitUntil([&] { return shelf.items() == QList<QUrl>({b, a}); }));
+    EXPECT_GE(spy.count(), 1);
+    shelf.add({c});
+    EXPECT_EQ(Settings::shared().stringList("shelfItems"),
+              QStringList({b.toLocalFile(), a.toLocalFile(), c.toLocalFile()}));
 }

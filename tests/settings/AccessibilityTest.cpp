@@ -14,12 +14,14 @@
 #include "settings/SetupModel.h"
 #include "settings/SetupWizard.h"
 #include "ui/KeyGuard.h"
+#include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "ui/Accessibility.h"
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QTest>
 #include <functional>
 #include <memory>
@@ -130,6 +132,64 @@ TEST_F(AccessibilityTest, ClickingTheSelectedSidebarRowChangesNothing) {
     EXPECT_TRUE(row->isChecked());
     EXPECT_EQ(nav.page(), Page::focus);
     EXPECT_EQ(view->currentPage(), page);
+}
+
+// A row's title names its control for screen readers; an ampersand in it is text, never an
+// underlined mnemonic, and the title reads as written.
+TEST_F(AccessibilityTest, RowTitlesShowAndReadAsWritten) {
+    for (const QString& title : {QStringLiteral("Calendar & Reminders"), QStringLiteral("Name days & birthdays"),
+                                QStringLiteral("Open delay")}) {
+        SCOPED_TRACE(title.toStdString());
+        auto* control = new Switch;
+        Row row(title, QStringLiteral("detail"), control);
+        row.resize(420, row.sizeHint().height());
+        row.show();
+        QCoreApplication::processEvents();
+        QLabel* label = row.titleLabel();
+        QLabel twin(label->parentWidget());
+        twin.setTextFormat(Qt::PlainText);
+        twin.setFont(label->font());
+        twin.setPalette(label->palette());
+        twin.setWordWrap(true);
+        twin.setText(title);
+        twin.setGeometry(label->geometry());
+        EXPECT_TRUE(label->grab().toImage() == twin.grab().toImage());
+        EXPECT_EQ(control->accessibleName(), title);
+        QAccessibleInterface* read = QAccessible::queryAccessibleInterface(label);
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->text(QAccessible::Name), title);
+    }
+}
+
+// A page asked for from elsewhere (the tray, the command line) takes the sidebar's keyboard
+// focus along: it never stays on the row of the page that was shown before.
+TEST_F(AccessibilityTest, SidebarFocusFollowsAPageChosenElsewhere) {
+    open(Page::general);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    QTest::mouseClick(view->sidebarRows()[int(Page::focus)], Qt::LeftButton);
+    ASSERT_EQ(nav.page(), Page::focus);
+    ASSERT_EQ(QApplication::focusWidget(), view->sidebarRows()[int(Page::focus)]);
+    open(Page::notch);
+    EXPECT_EQ(QApplication::focusWidget(), view->sidebarRows()[int(Page::notch)]);
+}
+
+// Every stop of the sidebar shows where the keyboard is.
+TEST_F(AccessibilityTest, SidebarStopsShowTheKeyboardFocus) {
+    open(Page::general);
+    view->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    for (QWidget* w : {static_cast<QWidget*>(view->sidebarRows()[0]), static_cast<QWidget*>(view->setupEntry())}) {
+        SCOPED_TRACE(w->accessibleName().toStdString());
+        view->sidebarRows()[1]->setFocus(Qt::TabFocusReason);
+        QCoreApplication::processEvents();
+        const QImage plain = w->grab().toImage();
+        w->setFocus(Qt::TabFocusReason);
+        view->setAttribute(Qt::WA_KeyboardFocusChange);
+        QCoreApplication::processEvents();
+        ASSERT_TRUE(w->hasFocus());
+        EXPECT_FALSE(w->grab().toImage() == plain);
+    }
 }
 
 // Everything a screen reader can reach is named, with a role that says what it is.

@@ -315,3 +315,36 @@ TEST_F(SettingsFinishTest, WheelOverAnUnfocusedControlScrollsThePageInstead) {
         EXPECT_TRUE(Settings::shared().isStored(QString::fromLatin1(c.key))) << "focused, it takes the wheel";
     }
 }
+
+// The first row's "up" and the last row's "down" do nothing: they look it, in light and dark.
+TEST_F(SettingsFinishTest, DisabledTabArrowsLookDisabledInLightAndDark) {
+    const QPalette original = QApplication::palette();
+    // How far the glyph stands out from the button's ground.
+    auto ink = [](QWidget* w) {
+        const QImage image = w->grab().toImage();
+        const int ground = image.pixelColor(0, 0).lightness();
+        long sum = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) sum += std::abs(image.pixelColor(x, y).lightness() - ground);
+        return sum;
+    };
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        QPalette palette = original;
+        palette.setColor(QPalette::Window, dark ? QColor(45, 45, 45) : QColor(240, 240, 240));
+        palette.setColor(QPalette::WindowText, dark ? Qt::white : Qt::black);
+        QApplication::setPalette(palette);
+        view.reset();
+        open(Page::notch);
+        auto up = [this](const char* row) {
+            return view->currentPage()->findChild<QWidget*>(row)->findChild<QAbstractButton*>("up");
+        };
+        QAbstractButton* off = up("tab.home");
+        QAbstractButton* on = up("tab.tasks");
+        ASSERT_TRUE(off && on);
+        ASSERT_FALSE(off->isEnabled());
+        EXPECT_LT(ink(off) * 2, ink(on));
+    }
+    view.reset();
+    QApplication::setPalette(original);
+}

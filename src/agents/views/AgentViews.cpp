@@ -371,8 +371,10 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
 void AgentsView::syncChat()
 {
     std::optional<Session> session;
-    if (store_ && store_->chatID() && (!center_ || center_->pending().isEmpty()))
-        session = store_->session(*store_->chatID());
+    if (store_ && store_->chatID()) session = store_->session(*store_->chatID());
+    // A waiting request stands in front of the chat, which stays behind it as it was: the
+    // reply being typed is kept, and its return does not take the keyboard again.
+    chatHeld_ = center_ && !center_->pending().isEmpty();
     if (chat_ && (!session || chat_->session().id != session->id)) {
         // Closed by the user: the chat fades away over the list under the spring.
         if (closingChat_ && !session) motion::fadeOutPicture(chat_, motion::spring(motion::listSpring));
@@ -394,8 +396,8 @@ void AgentsView::syncChat()
         };
         layout()->addWidget(chat_);
     }
-    listPage_->setVisible(!chat_);
-    if (chat_ && isVisible()) chat_->show();
+    listPage_->setVisible(!chat_ || chatHeld_);
+    if (chat_) chat_->setVisible(!chatHeld_);
 }
 
 void AgentsView::showEvent(QShowEvent* event)

@@ -107,7 +107,7 @@ public:
     QList<AgentRow*> rows() const;
     QList<ApprovalCard*> cards() const;
     // The chat shown now, or null while the list is shown.
-    ChatView* chat() const { return chat_; }
+    ChatView* chat() const { return chatHeld_ ? nullptr : chat_; }
     // Handed to each chat as its focus step's window part (the delegate makes the panel key).
     std::function<void()> onChatFocusRequest;
     // The empty state's settings link: the delegate opens the limits page at its agents section.
@@ -132,6 +132,7 @@ private:
     Clock* clock_;
     QWidget* listPage_;
     ChatView* chat_ = nullptr;
+    bool chatHeld_ = false; // behind a waiting request, kept as it was
     bool closingChat_ = false; // the chat is being closed by the user, not replaced
     Timer* seenTimer_;
     QVBoxLayout* cards_;

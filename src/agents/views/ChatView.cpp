@@ -153,11 +153,13 @@ void ChatView::buildHeader(QVBoxLayout* column)
     });
     dot_ = new QLabel(this);
     dot_->setFixedSize(7, 7);
-    // A long project name or status ends in "…" rather than being cut mid-letter.
+    // A long project name ends in "…" rather than being cut mid-letter.
     project_ = styled(new ElidedLabel(this), QString(), 12, Qt::white, QFont::DemiBold);
     chip_ = textLabel(QString(), 9.5, Qt::white, QFont::Medium, this);
     chip_->setObjectName(QStringLiteral("agentChip"));
     state_ = styled(new ElidedLabel(this), QString(), 10.5, Qt::white, QFont::Medium);
+    // A short word of ours: the layout takes the room from the name, not from it.
+    state_->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     focusApp_ = iconButton(QStringLiteral("arrow.up.forward.app"), QColor(255, 255, 255, 140), QString(), this);
     connect(focusApp_, &QPushButton::clicked, this, [this] {
         if (store_) store_->markSeen(session_.id);

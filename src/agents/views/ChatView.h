@@ -87,6 +87,7 @@ public:
     QPushButton* backButton() const { return back_; }
     QPushButton* focusButton() const { return focusApp_; }
     QLabel* projectLabel() const { return project_; }
+    QLabel* stateLabel() const { return state_; }
     QScrollBar* scrollBar() const;
     bool readInFlight() const { return reading_; }
 

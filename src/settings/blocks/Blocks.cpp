@@ -162,7 +162,9 @@ Row::Row(const QString& title, const QString& detail, QWidget* trailing, QWidget
 }
 
 void Row::setTexts(const QString& title, const QString& detail) {
-    title_->setText(title);
+    // A label with a buddy reads "&" as a mnemonic mark: doubled, it shows (and reads) as itself.
+    title_->setText(QString(title).replace(QLatin1Char('&'), QLatin1String("&&")));
+    titleText_ = title;
     detail_->setText(detail);
     detail_->setVisible(!detail.isEmpty());
     if (trailing_) describe(trailing_);
@@ -171,7 +173,7 @@ void Row::setTexts(const QString& title, const QString& detail) {
 void Row::describe(QWidget* trailing) {
     // The row's texts are its control's: the title names it (and labels a pop-up, which Linux
     // screen readers name by its value) and the detail describes it.
-    trailing->setAccessibleName(title_->text());
+    trailing->setAccessibleName(titleText_);
     trailing->setAccessibleDescription(detail_->text());
     title_->setBuddy(trailing);
 }

@@ -97,6 +97,7 @@ public:
 private:
     void describe(QWidget* trailing);
     QLabel* title_;
+    QString titleText_;
     QLabel* detail_;
     QWidget* trailing_ = nullptr;
     QHBoxLayout* row_;

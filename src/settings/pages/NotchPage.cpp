@@ -102,7 +102,11 @@ void NotchPage::rebuildTabs() {
             auto* b = new QToolButton(row);
             b->setObjectName(QString::fromLatin1(step < 0 ? "up" : "down"));
             b->setAutoRaise(true);
-            b->setIcon(QIcon(symbols::pixmap(QString::fromLatin1(symbol), 14, style::primary(this), devicePixelRatioF())));
+            // Qt's own greying leaves a light glyph on a dark ground as bright as an enabled one.
+            QIcon icon(symbols::pixmap(QString::fromLatin1(symbol), 14, style::primary(this), devicePixelRatioF()));
+            icon.addPixmap(symbols::pixmap(QString::fromLatin1(symbol), 14, style::primary(this, 0.25), devicePixelRatioF()),
+                           QIcon::Disabled);
+            b->setIcon(icon);
             b->setEnabled(enabled);
             b->setAccessibleName(L10n::shared().t(QString::fromLatin1(step < 0 ? "settings.moveUp" : "settings.moveDown"), {name}));
             connect(b, &QToolButton::clicked, this, [this, i, step] { move(i, step); });
