@@ -287,7 +287,6 @@ void AppDelegate::openSettings(std::optional<SettingsView::Page> page, std::opti
         settingsWindow_->setFixedSize(QSize(SettingsView::width, SettingsView::height).boundedTo(roomFor(settingsWindow_)));
         centreOnPrimary(settingsWindow_);
     }
-    settingsWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("settings.title")));
     windowhints::bringToFront(settingsWindow_);
 }
 

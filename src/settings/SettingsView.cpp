@@ -325,6 +325,7 @@ SettingsView::SettingsView(Services services, Clock* clock, QWidget* parent)
 }
 
 void SettingsView::retranslate() {
+    setWindowTitle(L10n::shared().t(QStringLiteral("settings.title")));
     sidebar_->setAccessibleName(L10n::shared().t(QStringLiteral("settings.pages")));
     for (QAbstractButton* b : rows_) {
         auto* row = static_cast<SidebarRow*>(b);

@@ -203,8 +203,11 @@ TEST_F(SettingsWindowTest, LanguageChangeRedrawsSidebarAndRebuildsThePage) {
     L10n::shared().setLanguage(AppLanguage::en);
     open(Page::general);
     EXPECT_EQ(view->sidebarRows().first()->text(), "General");
+    EXPECT_EQ(view->windowTitle(), "Lomex Settings");
     L10n::shared().setLanguage(AppLanguage::cs);
     EXPECT_EQ(view->sidebarRows().first()->text(), "Obecné");
+    // The title bar too: a window left open never mixes the two languages.
+    EXPECT_EQ(view->windowTitle(), "Nastavení Lomexu");
     EXPECT_EQ(view->setupEntry()->text(), "Průvodce nastavením…");
     ASSERT_TRUE(test::waitUntil([&] {
         auto* card = view->currentPage()->findChild<Card*>();
