@@ -357,6 +357,28 @@ TEST_F(AgentViewsTest, ApprovalCardIsANamedAlertAndShowsItsFocus)
     center.endAll();
 }
 
+// A long project name gives way to the state beside it, in both languages: the row's texts
+// end inside the row.
+TEST_F(AgentViewsTest, LongNameLeavesRoomForTheState)
+{
+    HookEvent e = permission("s");
+    e.cwd = "/home/u/" + QString("a-really-long-project-name-").repeated(4);
+    store.handle(e);
+    AgentsView view(&store, &center, &clock);
+    view.show();
+    for (auto [language, width] : {std::pair{AppLanguage::cs, 724}, {AppLanguage::cs, 680}, {AppLanguage::en, 680}}) {
+        view.resize(width, 300);
+        L10n::shared().setLanguage(language);
+        ASSERT_TRUE(test::waitUntil([&] { return view.rows().size() == 1 && view.rows().front()->statusText() == store.session("s")->statusTitle(); }));
+        QCoreApplication::processEvents();
+        AgentRow* row = view.rows().front();
+        const QLabel* status = row->statusLabel();
+        const int statusEnd = status->mapTo(&view, QPoint(status->fontMetrics().horizontalAdvance(status->text()), 0)).x();
+        EXPECT_LE(statusEnd, row->mapTo(&view, row->contentsRect().topRight()).x()) << status->text().toStdString();
+        EXPECT_LE(row->mapTo(&view, QPoint(row->width(), 0)).x(), view.width()) << "the row fits the tab";
+    }
+}
+
 // A permission request steps in front of an open chat and hands it back once answered: the
 // reply being typed is still there, and the chat does not take the keyboard again from the
 // window the click on Allow gave it back to.

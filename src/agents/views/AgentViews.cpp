@@ -8,6 +8,7 @@
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include "ui/Accessibility.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Motion.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
@@ -57,9 +58,10 @@ void setPlainText(QLabel* label, const QString& text)
 }
 
 // Outside text: shown verbatim, one line, cut to the width.
-QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool bold, QWidget* parent)
+QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool bold, QWidget* parent,
+                   QLabel* label = nullptr)
 {
-    auto* label = new QLabel(parent);
+    if (!label) label = new QLabel(parent);
     label->setTextFormat(Qt::PlainText);
     QFont f = label->font();
     f.setPixelSize(pixelSize);
@@ -150,7 +152,8 @@ AgentRow::AgentRow(const Session& session, SessionStore* store, QWidget* parent)
     texts->setSpacing(2);
     auto* head = new QHBoxLayout;
     head->setSpacing(8);
-    title_ = plainLabel({}, 13, Qt::white, true, this);
+    // The name gives way to the state beside it, ending in "…" where the row ends.
+    title_ = plainLabel({}, 13, Qt::white, true, this, new ElidedLabel(this));
     status_ = plainLabel({}, 12, Qt::white, false, this);
     context_ = plainLabel({}, 11, kDim, false, this);
     dot_ = new QLabel(this);

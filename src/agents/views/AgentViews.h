@@ -32,6 +32,7 @@ public:
     QString titleText() const;
     QString statusText() const;
     QString detailText() const;
+    const QLabel* statusLabel() const { return status_; }
 
 Q_SIGNALS:
     void activated(const QString& sessionID);
