@@ -2,6 +2,7 @@
 #include <QAbstractButton>
 #include <QAccessibleWidget>
 #include <QVariant>
+#include <algorithm>
 #include <cmath>
 
 namespace lomex::a11y {
@@ -76,6 +77,12 @@ void announce(QWidget* widget) {
 }
 
 QColor notchFocusRing() { return QColor(100, 170, 255); }
+
+void tabStopOnChecked(const QList<QAbstractButton*>& set) {
+    const bool any = std::any_of(set.begin(), set.end(), [](QAbstractButton* b) { return b->isChecked(); });
+    for (QAbstractButton* b : set)
+        b->setFocusPolicy(b->isChecked() || (!any && b == set.first()) ? Qt::StrongFocus : Qt::ClickFocus);
+}
 
 bool showsFocusRing(const QWidget* widget) {
     return widget->hasFocus() && widget->window()->testAttribute(Qt::WA_KeyboardFocusChange);

@@ -2,6 +2,7 @@
 #include <QAccessible>
 #include <QColor>
 #include <QWidget>
+class QAbstractButton;
 
 namespace lomex::a11y {
 
@@ -21,6 +22,10 @@ class Group : public QWidget {
 public:
     explicit Group(QAccessible::Role role = QAccessible::Grouping, QWidget* parent = nullptr);
 };
+
+// In a set of radio buttons Tab stops on the chosen one and arrows reach the others; Qt
+// settles this only once a member had the focus. With none chosen, the first is the stop.
+void tabStopOnChecked(const QList<QAbstractButton*>& set);
 
 // Tells assistive technology that this widget, just shown, needs the user now.
 void announce(QWidget* widget);

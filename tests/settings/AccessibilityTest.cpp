@@ -174,6 +174,20 @@ TEST_F(AccessibilityTest, SidebarFocusFollowsAPageChosenElsewhere) {
     EXPECT_EQ(QApplication::focusWidget(), view->sidebarRows()[int(Page::notch)]);
 }
 
+// In a set of choices Tab stops on the chosen one (arrows reach the others), so a Space typed
+// there never changes the choice.
+TEST_F(AccessibilityTest, TabStopsOnTheChosenMemberOfEverySet) {
+    for (Page page : SettingsView::allPages()) {
+        SCOPED_TRACE(SettingsView::rawValue(page).toStdString());
+        open(page);
+        for (QAbstractButton* b : view->currentPage()->findChildren<QAbstractButton*>()) {
+            if (!b->autoExclusive() || !b->isVisibleTo(view.get())) continue;
+            SCOPED_TRACE(b->accessibleName().toStdString());
+            EXPECT_EQ(bool(b->focusPolicy() & Qt::TabFocus), b->isChecked());
+        }
+    }
+}
+
 // Every stop of the sidebar shows where the keyboard is.
 TEST_F(AccessibilityTest, SidebarStopsShowTheKeyboardFocus) {
     open(Page::general);

@@ -183,6 +183,7 @@ void SegmentedPicker::sync() {
         seg->setAutoExclusive(true);
         seg->blockSignals(false);
     }
+    a11y::tabStopOnChecked(segments_);
 }
 
 // ---- PopUp ----

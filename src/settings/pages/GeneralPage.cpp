@@ -92,8 +92,10 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
         {AppLanguage::cs, "\U0001F1E8\U0001F1FF", QStringLiteral("Čeština")},
         {AppLanguage::en, "\U0001F1EC\U0001F1E7", QStringLiteral("English")},
     };
+    QList<QAbstractButton*> set;
     for (const auto& c : choices) {
         auto* tile = new LanguageTile(c.language, QString::fromUtf8(c.flag), c.name, tiles);
+        set << tile;
         tile->setChecked(l.language() == c.language);
         tileRow->addWidget(tile, 1);
         // On toggled, not clicked: assistive technology checks a tile without a click.
@@ -101,6 +103,7 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
             if (on) L10n::shared().setLanguage(language);
         });
     }
+    a11y::tabStopOnChecked(set);
     languages->add(tiles);
 
     auto* behaviour = add(new Card);
