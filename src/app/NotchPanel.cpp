@@ -193,6 +193,7 @@ void NotchPanel::moveEvent(QMoveEvent* event) {
 void NotchPanel::rememberFocus() {
     const quint64 active = windowhints::activeWindow();
     focusBefore_ = active != quint64(winId()) ? active : 0;
+    clickFocusAt_.invalidate();
 }
 
 void NotchPanel::giveFocusBack() {
@@ -200,6 +201,13 @@ void NotchPanel::giveFocusBack() {
     if (!before) return;
     // Only when the keyboard is still ours: a window the user chose meanwhile keeps it.
     if (windowhints::activeWindow() == quint64(winId()) || isActiveWindow()) windowhints::activate(before);
+}
+
+void NotchPanel::handClickFocusBack() {
+    if (!model_->isOpen() || !focusBefore_ || QApplication::activePopupWidget()) return;
+    QWidget* focused = QApplication::focusWidget();
+    if (focused && isAncestorOf(focused) && focused->testAttribute(Qt::WA_InputMethodEnabled)) return;
+    windowhints::activate(focusBefore_);
 }
 
 void NotchPanel::pointerPressed(QPoint global) {
@@ -281,12 +289,17 @@ bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
         if (w && (w == this || isAncestorOf(w)) && !w->testAttribute(Qt::WA_InputMethodEnabled)) {
             QPointer<NotchPanel> self(this);
             QMetaObject::invokeMethod(this, [self] {
-                if (!self || !self->focusBefore_ || QApplication::activePopupWidget()) return;
-                QWidget* focused = QApplication::focusWidget();
-                if (focused && self->isAncestorOf(focused) && focused->testAttribute(Qt::WA_InputMethodEnabled)) return;
-                if (windowhints::activeWindow() == quint64(self->winId())) windowhints::activate(self->focusBefore_);
+                if (!self) return;
+                if (windowhints::activeWindow() == quint64(self->winId())) self->handClickFocusBack();
+                // A busy window manager gives us the keyboard only after the click has ended.
+                else self->clickFocusAt_.start();
             }, Qt::QueuedConnection);
         }
+    }
+    if (event->type() == QEvent::WindowActivate && watched == this && clickFocusAt_.isValid()) {
+        const bool fromTheClick = !clickFocusAt_.hasExpired(kClickFocusMs);
+        clickFocusAt_.invalidate();
+        if (fromTheClick) handClickFocusBack();
     }
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragLeave) {
         auto* w = qobject_cast<QWidget*>(watched);

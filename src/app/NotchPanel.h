@@ -1,5 +1,6 @@
 #pragma once
 #include "core/Services.h"
+#include <QElapsedTimer>
 #include <QWidget>
 
 namespace lomex {
@@ -58,6 +59,8 @@ private:
     // The window that had the keyboard before the notch opened gets it back when it closes.
     void rememberFocus();
     void giveFocusBack();
+    // After a click outside a text field: the keyboard goes back to the window that had it.
+    void handClickFocusBack();
     // Called once the native window exists: what the window manager must know about it.
     void watchScreen();
 
@@ -71,6 +74,8 @@ private:
     bool blended_ = false;          // shaped for input only, under a compositor
     QPoint home_;                   // where the panel belongs on its screen
     quint64 focusBefore_ = 0;       // the window with the keyboard when the notch opened
+    QElapsedTimer clickFocusAt_;    // a click whose focus the window manager has yet to give us
+    static constexpr int kClickFocusMs = 2000;
     int screenIndex_ = -1;
     Timer* followTimer_;   // "mouse": looks for the pointer's screen
     PointerClicks* clicks_;
