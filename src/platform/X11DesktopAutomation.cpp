@@ -180,7 +180,10 @@ struct X11DesktopAutomation::State : xcbsupport::SelectionClient {
             serve(reinterpret_cast<xcb_selection_request_event_t*>(ev));
             break;
         case XCB_SELECTION_CLEAR:
-            if (reinterpret_cast<xcb_selection_clear_event_t*>(ev)->selection == atom("CLIPBOARD"))
+            // The notice of a loss can be read only after we took the clipboard back (own()
+            // reads events while it waits): the server says whether the loss still stands.
+            if (reinterpret_cast<xcb_selection_clear_event_t*>(ev)->selection == atom("CLIPBOARD")
+                && owner(atom("CLIPBOARD")) != window)
                 offered = {};
             break;
         default:

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 using namespace lomex;
 
@@ -77,6 +78,16 @@ TEST(ReplyTypingX11Test, ReplyArrivesInXtermAndClipboardComesBack)
                           "-e", "sh", "-c", QString("echo \"$WINDOWID $$\" > '%1'; exec cat > '%2'").arg(ids, out)});
     ASSERT_TRUE(test::waitUntil([&] { return test::readAll(ids).trimmed().split(' ').size() == 2; }, 10000));
     const QList<QByteArray> parts = test::readAll(ids).trimmed().split(' ');
+    // The shell can run before xterm has mapped its window, and a window not yet shown cannot
+    // take the keyboard; a user answers a terminal they see.
+    xcb_connection_t* look = xcb_connect(display.name().toLatin1().constData(), nullptr);
+    ASSERT_TRUE(test::waitUntil([&] {
+        auto* a = xcb_get_window_attributes_reply(look, xcb_get_window_attributes(look, parts[0].toUInt()), nullptr);
+        const bool shown = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(a);
+        return shown;
+    }, 10000));
+    xcb_disconnect(look);
 
     Session s;
     s.id = "s1";
@@ -144,6 +155,45 @@ TEST(ReplyTypingX11Test, ClipboardIsServedWhileTheOwningThreadIsBusy)
     EXPECT_EQ(snap.items.first().data, "the reply");
     automation.restoreClipboard({});
     EXPECT_FALSE(automation.ownsClipboard());
+}
+
+// Taken back right after another program took it, the clipboard still serves what we gave it:
+// the notice of the earlier loss, read only while taking it back, does not empty the offer.
+TEST(ReplyTypingX11Test, ClipboardTakenBackRightAfterALossIsServed)
+{
+    Display display;
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
+    ASSERT_TRUE(display.start());
+    ASSERT_FALSE(QStandardPaths::findExecutable("xclip").isEmpty()) << "xclip is in scripts/bootstrap";
+    test::EnvGuard env("DISPLAY", display.name());
+
+    xcb_connection_t* other = xcb_connect(display.name().toLatin1().constData(), nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(other)).data->root;
+    const xcb_window_t window = xcb_generate_id(other);
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, window, root, 0, 0, 1, 1, 0, XCB_WINDOW_CLASS_INPUT_ONLY,
+                      XCB_COPY_FROM_PARENT, 0, nullptr);
+    auto* clipboardAtom = xcb_intern_atom_reply(other, xcb_intern_atom(other, 0, 9, "CLIPBOARD"), nullptr);
+    ASSERT_NE(clipboardAtom, nullptr);
+    const xcb_atom_t clipboard = clipboardAtom->atom;
+    std::free(clipboardAtom);
+
+    X11DesktopAutomation automation;
+    ClipboardSnapshot content;
+    content.items.append({"UTF8_STRING", "UTF8_STRING", 8, "kept"});
+    for (int i = 0; i < 40; ++i) {
+        SCOPED_TRACE(i);
+        automation.restoreClipboard(content);
+        ASSERT_TRUE(automation.ownsClipboard());
+        // Another program takes it; once the server answers us it has made the change.
+        xcb_set_selection_owner(other, window, clipboard, XCB_CURRENT_TIME);
+        std::free(xcb_get_selection_owner_reply(other, xcb_get_selection_owner(other, clipboard), nullptr));
+        automation.restoreClipboard(content);
+        ASSERT_TRUE(automation.ownsClipboard());
+        ASSERT_EQ(xclip({"-o", "-selection", "clipboard", "-t", "UTF8_STRING"}, display.name()), "kept");
+    }
+    automation.restoreClipboard({});
+    xcb_disconnect(other);
 }
 
 // What another program offers comes back as it was: the same targets (a snapshot once read

@@ -1,8 +1,7 @@
 #include "TestEnv.h"
+#include "XvfbDisplay.h"
 #include "platform/RunningApps.h"
 
-#include <QCoreApplication>
-#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QThread>
@@ -21,42 +20,29 @@ class XServer {
 public:
     bool start()
     {
-        const QString xvfb = QStandardPaths::findExecutable("Xvfb");
-        if (xvfb.isEmpty())
+        // The server picks a free display itself: a number guessed from /tmp can be taken by
+        // another test program between the look and the start, and we would talk to its server.
+        if (!server_.start())
             return false;
-        for (int n = 90 + int(QCoreApplication::applicationPid() % 400); n < 1000; ++n) {
-            if (QFileInfo::exists(QString("/tmp/.X11-unix/X%1").arg(n)) || QFileInfo::exists(QString("/tmp/.X%1-lock").arg(n)))
-                continue;
-            display_ = QString(":%1").arg(n);
-            test::endsWithTest(process_);
-            process_.start(xvfb, {display_, "-nolisten", "tcp", "-screen", "0", "320x200x24"});
-            if (!process_.waitForStarted(3000))
-                return false;
-            for (int i = 0; i < 100; ++i) {
-                conn_ = xcb_connect(display_.toLatin1().constData(), nullptr);
-                if (!xcb_connection_has_error(conn_))
-                    break;
-                xcb_disconnect(conn_);
-                conn_ = nullptr;
-                QThread::msleep(50);
-            }
-            if (!conn_)
-                return false;
-            root_ = xcb_setup_roots_iterator(xcb_get_setup(conn_)).data->root;
-            return true;
+        for (int i = 0; i < 100; ++i) {
+            conn_ = xcb_connect(server_.name().toLatin1().constData(), nullptr);
+            if (!xcb_connection_has_error(conn_))
+                break;
+            xcb_disconnect(conn_);
+            conn_ = nullptr;
+            QThread::msleep(50);
         }
-        return false;
+        if (!conn_)
+            return false;
+        root_ = xcb_setup_roots_iterator(xcb_get_setup(conn_)).data->root;
+        return true;
     }
     ~XServer()
     {
         if (conn_)
             xcb_disconnect(conn_);
-        if (process_.state() != QProcess::NotRunning) {
-            process_.terminate();
-            process_.waitForFinished(3000);
-        }
     }
-    QString display() const { return display_; }
+    QString display() const { return server_.name(); }
 
     xcb_atom_t atom(const char* name)
     {
@@ -105,8 +91,7 @@ private:
     {
         free(xcb_get_input_focus_reply(conn_, xcb_get_input_focus(conn_), nullptr));
     }
-    QProcess process_;
-    QString display_;
+    test::XvfbDisplay server_;
     xcb_connection_t* conn_ = nullptr;
     xcb_window_t root_ = 0;
 };

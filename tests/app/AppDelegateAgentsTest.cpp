@@ -19,7 +19,9 @@
 #include "settings/SettingsNav.h"
 #include "settings/SettingsView.h"
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSemaphore>
+#include <QThreadPool>
 #include <atomic>
 #include <memory>
 
@@ -237,6 +239,18 @@ TEST_F(AppDelegateAgentsTest, CodexContextRefreshKeepsTheNewestRead)
 {
     // Each read waits for its own gate, so the test decides which one ends first.
     QSemaphore gateA, gateB;
+    // The two held reads must not take the whole global pool: painting uses it too, and on a
+    // two-core machine the GUI thread would wait for them forever.
+    QThreadPool* pool = QThreadPool::globalInstance();
+    const int poolSize = pool->maxThreadCount();
+    pool->setMaxThreadCount(poolSize + 2);
+    // A failed step must not leave the reads (and the app's end) waiting.
+    const auto openGates = qScopeGuard([&] {
+        gateA.release(2);
+        gateB.release(2);
+        pool->waitForDone();
+        pool->setMaxThreadCount(poolSize);
+    });
     std::atomic<int> reads = 0, done = 0;
     app->codexContextReader = [&](const QString& path) -> std::optional<double> {
         ++reads;

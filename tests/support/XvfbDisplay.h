@@ -14,6 +14,7 @@ public:
         if (xvfb.isEmpty()) return false;
         // Other test programs start servers at the same time: the server picks a free display
         // itself and writes its number on its standard output.
+        endsWithTest(process_); // no server left behind by a test that crashes
         process_.start(xvfb, {"-displayfd", "1", "-nolisten", "tcp", "-screen", "0", "800x600x24"});
         if (!process_.waitForStarted(3000)) return false;
         QByteArray number;
