@@ -157,6 +157,7 @@ const TextEntry kTextTable[] = {
     {"reply.notFetched", "%@ si vloženou odpověď nevzal, nic jsem neodeslal.", "%@ didn't take the pasted reply; nothing was sent."},
     {"settings.about", "Vytvořeno s otevřenými knihovnami Qt, ICU, libical a nlohmann/json.", "Built with the open-source libraries Qt, ICU, libical and nlohmann/json."},
     {"settings.addApp", "Přidat aplikaci", "Add app"},
+    {"settings.addApp.none", "Neběží žádná další aplikace, kterou by šlo přidat", "No other application is running that could be added"},
     {"settings.axMissing", "Není k dispozici", "Not available"},
     {"settings.axOK", "Přímé vkládání je k dispozici", "Direct paste is available"},
     {"settings.clearClips", "Smazat historii (kromě připnutých)", "Clear history (keep pinned)"},

@@ -12,6 +12,7 @@
 #include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QMenu>
 #include <QToolButton>
 
 using namespace lomex;
@@ -151,4 +152,24 @@ TEST_F(ClipboardPageTest, ClearRemovesUnpinnedClipsAtOnce) {
     p->clearButton()->click();
     ASSERT_EQ(store->clips().size(), 1);
     EXPECT_EQ(store->clips()[0].text, "keep");
+}
+
+// With nothing to offer the menu still opens, with a line that says so, instead of a button
+// that seems to do nothing.
+TEST_F(ClipboardPageTest, AnEmptyAddMenuSaysThatNothingRunsThatCouldBeAdded) {
+    apps.apps = {};
+    auto p = page();
+    auto* button = p->findChild<QToolButton*>("settings.addApp");
+    ASSERT_NE(button, nullptr);
+    ASSERT_NE(button->menu(), nullptr);
+    Q_EMIT button->menu()->aboutToShow();
+    const QList<QAction*> actions = button->menu()->actions();
+    ASSERT_EQ(actions.size(), 1);
+    EXPECT_FALSE(actions.first()->isEnabled());
+    EXPECT_EQ(actions.first()->text(), L10n::shared().t("settings.addApp.none"));
+
+    apps.apps = {app("org.test.Beta.desktop")};
+    Q_EMIT button->menu()->aboutToShow();
+    ASSERT_EQ(button->menu()->actions().size(), 1);
+    EXPECT_TRUE(button->menu()->actions().first()->isEnabled());
 }

@@ -203,6 +203,8 @@ void ClipboardPage::rebuildExcluded() {
             a->setData(id);
             connect(a, &QAction::triggered, this, [this, id] { addExcluded(id); });
         }
+        // An empty menu would not open at all, and the button would seem dead.
+        if (menu->isEmpty()) menu->addAction(t("settings.addApp.none"))->setEnabled(false);
     });
     addButton_->setMenu(menu);
     h->addWidget(addButton_);
