@@ -132,6 +132,8 @@ void BluezAudio::update(const QString& path, const QString& interface, const QVa
         if (d.waiting) announce(path);
         return;
     }
+    for (const char* known : {"Alias", "Name", "Icon", "Class", "UUIDs"})
+        if (properties.contains(QLatin1String(known))) d.described = true;
     if (properties.contains(QStringLiteral("Alias")) || properties.contains(QStringLiteral("Name"))) {
         const QString alias = properties.value(QStringLiteral("Alias")).toString();
         d.name = alias.isEmpty() ? properties.value(QStringLiteral("Name"), d.name).toString() : alias;
@@ -153,13 +155,44 @@ void BluezAudio::update(const QString& path, const QString& interface, const QVa
         delete d.waiting;
         d.waiting = nullptr;
         d.battery.reset();
+        d.announced = false;
         return;
     }
-    if (wasConnected || !d.audio) return;
+    if (wasConnected) return;
+    if (!d.described) describe(path);
+    else await(path);
+}
+
+void BluezAudio::await(const QString& path) {
+    Device& d = devices_[path];
+    if (!d.audio || !d.connected || d.waiting || d.announced) return;
     d.waiting = new QTimer(this);
     d.waiting->setSingleShot(true);
     connect(d.waiting, &QTimer::timeout, this, [this, path] { announce(path); });
     d.waiting->start(d.battery ? 0 : batteryWaitMs);
+}
+
+void BluezAudio::describe(const QString& path) {
+    const quint64 generation = generation_;
+    for (const QString& interface : {kDevice, kBattery}) {
+        auto call = QDBusMessage::createMethodCall(kService, path, kProperties, QStringLiteral("GetAll"));
+        call.setArguments({interface});
+        auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call, 5000), this);
+        connect(watcher, &QDBusPendingCallWatcher::finished, this, [this, watcher, generation, path, interface] {
+            watcher->deleteLater();
+            if (!watching_ || generation != generation_ || !devices_.contains(path)) return;
+            const QDBusMessage reply = watcher->reply();
+            if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+                QVariantMap properties = qdbus_cast<QVariantMap>(reply.arguments().constFirst());
+                properties.remove(QStringLiteral("Connected")); // the signal already told us
+                update(path, interface, properties);
+            }
+            if (interface == kDevice) {
+                devices_[path].described = true;
+                await(path);
+            }
+        });
+    }
 }
 
 void BluezAudio::announce(const QString& path) {
@@ -167,6 +200,7 @@ void BluezAudio::announce(const QString& path) {
     if (it == devices_.end() || !it->waiting) return;
     it->waiting->deleteLater();
     it->waiting = nullptr;
+    it->announced = true;
     Q_EMIT connected(it->name, it->battery);
 }
 

@@ -54,10 +54,16 @@ private:
         QString name;
         bool audio = false;
         bool connected = false;
+        bool described = false; // its name or kind has been seen
+        bool announced = false; // this connection's notice went out
         std::optional<int> battery;
         QTimer* waiting = nullptr; // while a connection waits for its battery
     };
     void update(const QString& path, const QString& interface, const QVariantMap& properties);
+    // A connection of an audio device: announced once its battery is known or the wait is over.
+    void await(const QString& path);
+    // Asks BlueZ about a device that connected before anything else about it was seen.
+    void describe(const QString& path);
     void announce(const QString& path);
     void forget(const QString& path);
 
