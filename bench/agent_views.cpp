@@ -8,6 +8,7 @@
 #include "agents/ApprovalCenter.h"
 #include "agents/SessionStore.h"
 #include "core/Clock.h"
+#include "FakeClock.h"
 #include <QApplication>
 #include <QEventLoop>
 #include <algorithm>
