@@ -10,6 +10,7 @@
 #include "core/Settings.h"
 #include "device/ClipboardStore.h"
 #include "platform/Clipboard.h"
+#include "platform/QtClipboard.h"
 #include "platform/PasteKeys.h"
 #include "platform/RunningApps.h"
 #include "FakePasteKeys.h"

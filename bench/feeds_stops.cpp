@@ -4,7 +4,7 @@
 #include "BenchSupport.h"
 #include "feeds/TransitParse.h"
 #include "feeds/TransitService.h"
-#include "calendar/QuickAddParser.h"
+#include "platform/TextFold.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
 
     const auto parse = bench::sampleMicros(5, [&] {
         auto groups = transitparse::stopList(bytes);
-        for (const auto& g : *groups) (void)QuickAddParser::fold(g.name);
+        for (const auto& g : *groups) (void)textfold::fold(g.name);
     });
     std::printf("stop list of 7000 groups (%.1f MB): read and fold, median %.1f ms\n", bytes.size() / 1e6,
                 bench::percentile(parse, 50) / 1000.0);

@@ -4,6 +4,7 @@
 #include "BenchSupport.h"
 #include "calendar/Calendar.h"
 #include "calendar/QuickAddParser.h"
+#include "platform/TextFold.h"
 
 #include <QDateTime>
 #include <QStringList>
@@ -84,7 +85,7 @@ int main() {
     while (text.size() < 1000) text += sample;
     text.truncate(1000);
     std::vector<double> folds;
-    for (int i = 0; i < 21; ++i) folds.push_back(microseconds([&] { sink = sink + QuickAddParser::fold(text).size(); }, 20));
+    for (int i = 0; i < 21; ++i) folds.push_back(microseconds([&] { sink = sink + textfold::fold(text).size(); }, 20));
     std::printf("fold of a 1000-character text: median %.1f us\n", median(folds));
     return 0;
 }

@@ -3,6 +3,7 @@
 #include "platform/AgentCli.h"
 #include "core/JsonFile.h"
 #include "core/Paths.h"
+#include "core/L10n.h"
 #include <QDir>
 #include <QFileInfo>
 #include <algorithm>
@@ -235,7 +236,8 @@ std::variant<Json, LomexError> load(const QString& path) { return jsonfile::read
 std::optional<LomexError> update(const QString& path, const jsonfile::Edit& edit, bool onlyExisting) {
     jsonfile::EditOptions options = agentcli::agentFileOptions(onlyExisting);
     options.ownMarkers += HookInstaller::legacyMarkers;
-    return jsonfile::edit(path, edit, options);
+    if (auto error = jsonfile::edit(path, edit, options)) return L10n::shared().worded(*error);
+    return std::nullopt;
 }
 
 QString resolvedKey(const QString& path) {

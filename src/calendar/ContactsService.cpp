@@ -1,7 +1,7 @@
 #include "calendar/ContactsService.h"
 #include "calendar/Calendar.h"
 #include "calendar/CzechCalendar.h"
-#include "calendar/QuickAddParser.h"
+#include "platform/TextFold.h"
 #include "core/Clock.h"
 #include "platform/Workspace.h"
 
@@ -103,7 +103,7 @@ QList<ContactsService::Occasion> ContactsService::compute(const QList<Contact>& 
             QString name = piece;
             while (!name.isEmpty() && (name.front() == u' ' || name.front() == u'\t')) name.remove(0, 1);
             while (!name.isEmpty() && (name.back() == u' ' || name.back() == u'\t')) name.chop(1);
-            if (!name.isEmpty()) day.names.insert(QuickAddParser::fold(name));
+            if (!name.isEmpty()) day.names.insert(textfold::fold(name));
         }
         window.append(day);
     }
@@ -115,7 +115,7 @@ QList<ContactsService::Occasion> ContactsService::compute(const QList<Contact>& 
         if (!c.familyName.isEmpty()) parts << c.familyName;
         const QString name = parts.join(u' ');
         if (name.isEmpty()) continue;
-        const QString given = QuickAddParser::fold(c.givenName);
+        const QString given = textfold::fold(c.givenName);
         if (!given.isEmpty())
             for (const Day& day : window)
                 if (day.names.contains(given))

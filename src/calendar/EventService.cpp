@@ -1,6 +1,7 @@
 #include "calendar/EventService.h"
 #include "calendar/Calendar.h"
 #include "calendar/QuickAddParser.h"
+#include "platform/TextFold.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
@@ -182,11 +183,11 @@ QList<CalendarInfo> EventService::eventCalendars() const {
 std::optional<CalendarInfo> EventService::calendarNamed(const std::optional<QString>& name,
                                                         const QList<CalendarInfo>& in) {
     if (!name || name->isEmpty()) return std::nullopt;
-    const QString folded = QuickAddParser::fold(*name);
+    const QString folded = textfold::fold(*name);
     for (const CalendarInfo& c : in)
-        if (QuickAddParser::fold(c.title) == folded) return c;
+        if (textfold::fold(c.title) == folded) return c;
     for (const CalendarInfo& c : in)
-        if (QuickAddParser::fold(c.title).startsWith(folded)) return c;
+        if (textfold::fold(c.title).startsWith(folded)) return c;
     return std::nullopt;
 }
 

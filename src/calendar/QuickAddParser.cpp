@@ -2,6 +2,7 @@
 // what it needs and blanks the stretch, so later ones and the title no longer see it. Their
 // order is part of the behaviour.
 #include "calendar/QuickAddParser.h"
+#include "platform/TextFold.h"
 #include "calendar/Calendar.h"
 #include "calendar/CzechCalendar.h"
 
@@ -248,7 +249,7 @@ QDateTime nextWeekday(int weekday, const QDateTime& now, const Calendar& cal, bo
 std::vector<QStringList> letterWords(const QString& folded) {
     std::vector<QStringList> words;
     QStringList current;
-    for (const QString& c : QuickAddParser::splitCharacters(folded)) {
+    for (const QString& c : textfold::splitCharacters(folded)) {
         const char32_t lead = c.size() > 1 && c[0].isHighSurrogate() ? QChar::surrogateToUcs4(c[0], c[1]) : c[0].unicode();
         if (QChar::isLetter(lead)) {
             current << c;
@@ -582,7 +583,7 @@ QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, 
 
     // Title and kind.
     QString title = text.remainingTitle();
-    const std::vector<QStringList> words = letterWords(fold(title));
+    const std::vector<QStringList> words = letterWords(textfold::fold(title));
     bool hasNoun = false;
     for (const QStringList& w : words) hasNoun = hasNoun || eventNouns().contains(w.join(QString()));
     // Length in user-perceived characters, not UTF-16 units or code points.

@@ -15,11 +15,6 @@ class Calendar;
 // Turns one Czech or English quick-add line into an event or a reminder. Stateless.
 class QuickAddParser {
 public:
-    // Case- and diacritic-insensitive form of s under the Czech locale, one user-perceived
-    // character for every one of s (a character whose folded form is not exactly one
-    // character is kept as it is). Shared by every search that ignores case and accents.
-    static QString fold(const QString& s);
-
     static QuickAddResult parse(const QString& text, const QDateTime& now, const Calendar& calendar);
 
     // A stretch of the folded text, in UTF-16 units.
@@ -77,11 +72,6 @@ public:
         QString folded_;
         std::vector<int> starts_; // UTF-16 start of each folded character, plus the end
     };
-
-    // Splits s into user-perceived characters (extended grapheme clusters).
-    static QStringList splitCharacters(const QString& s);
-    // The folded form of one user-perceived character (itself when that form is not one character).
-    static QString foldCharacter(const QString& c);
 };
 
 } // namespace lomex

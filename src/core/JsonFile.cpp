@@ -1,5 +1,4 @@
 #include "core/JsonFile.h"
-#include "core/L10n.h"
 #include "core/Paths.h"
 #include <QFile>
 #include <QFileInfo>
@@ -22,9 +21,9 @@ LomexError systemError(const QString& text, int err) { return {QStringLiteral("P
 
 }  // namespace
 
-LomexError readOnlyError(const QString& path) {
-    return {QStringLiteral("POSIX"), EACCES, L10n::shared().t(QStringLiteral("file.readOnly"), {path})};
-}
+LomexError readOnlyError(const QString& path) { return {QStringLiteral("Lomex.ReadOnlyFile"), EACCES, path}; }
+
+bool isReadOnlyError(const LomexError& error) { return error.domain == QLatin1String("Lomex.ReadOnlyFile"); }
 
 namespace {
 

@@ -40,8 +40,10 @@ bool isContentError(const LomexError& error);
 
 // Whether a file exists at path (links followed) whose owner may not write it.
 bool isReadOnly(const QString& path);
-// The error for such a file, naming it.
+// The error for such a file as data: its own domain, the path as the message. The caller words
+// it for the user (L10n::worded).
 LomexError readOnlyError(const QString& path);
+bool isReadOnlyError(const LomexError& error);
 
 struct EditOptions {
     qint64 maxBytes = maxFileBytes;

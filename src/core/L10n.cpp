@@ -1,4 +1,5 @@
 #include "core/L10n.h"
+#include "core/JsonFile.h"
 #include "core/Settings.h"
 #include "core/TextTable.h"
 #include <QLocale>
@@ -130,6 +131,11 @@ QString lookUp(const QString& key, AppLanguage resolved) {
 QString L10n::t(const QString& key) const { return lookUp(key, resolved()); }
 
 // Resolving reads the environment; a formatted text does it once for the text and its numbers.
+LomexError L10n::worded(LomexError error) const {
+    if (jsonfile::isReadOnlyError(error)) error.message = t(QStringLiteral("file.readOnly"), {error.message});
+    return error;
+}
+
 QString L10n::t(const QString& key, const QVariantList& args) const {
     const AppLanguage language = resolved();
     return formatText(lookUp(key, language), args, language);

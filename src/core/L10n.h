@@ -1,4 +1,5 @@
 #pragma once
+#include "core/LomexError.h"
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -32,6 +33,9 @@ public:
     QString t(const QString& key) const;
     // The text used as a format (see formatText) with the locale of the resolved language.
     QString t(const QString& key, const QVariantList& args) const;
+    // The error with a message for the user: one that came as data from below (a read-only
+    // file, named by its path) worded in the app language; any other as it is.
+    LomexError worded(LomexError error) const;
 
     // Both texts of a key, or nothing when it is not in the table.
     static const char* text(const QString& key, AppLanguage language);

@@ -65,4 +65,11 @@ QString expandTilde(const QString& path) {
     return path;
 }
 
+QStringList dataDirs() {
+    QStringList dirs{dataHome()};
+    const QStringList listed = qEnvironmentVariable("XDG_DATA_DIRS").split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    dirs += listed.isEmpty() ? QStringList{QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")} : listed;
+    return dirs;
+}
+
 } // namespace lomex::paths

@@ -1,5 +1,6 @@
 #pragma once
 #include <QString>
+#include <QStringList>
 
 namespace lomex::paths {
 
@@ -8,6 +9,9 @@ namespace lomex::paths {
 QString home();           // $HOME, else the passwd entry
 QString configHome();     // $XDG_CONFIG_HOME or ~/.config
 QString dataHome();       // $XDG_DATA_HOME or ~/.local/share
+// dataHome(), then $XDG_DATA_DIRS (or /usr/local/share:/usr/share): where desktop entries and
+// icons are looked up.
+QStringList dataDirs();
 QString runtimeDir();     // $XDG_RUNTIME_DIR, else a private folder under /tmp
 
 QString configDir();      // configHome()/Lomex  (settings.json)

@@ -178,8 +178,9 @@ std::optional<LomexError> Settings::write(const QString& key, const std::optiona
         }, options);
     }
     if (error) {
-        lastError_ = error->message;
-        logWarning("settings could not be saved: " + error->message);
+        // A read-only file comes as data (its path); the callers word it for the user.
+        lastError_ = jsonfile::isReadOnlyError(*error) ? error->message + QStringLiteral(": read-only") : error->message;
+        logWarning("settings could not be saved: " + lastError_);
     } else {
         lastError_.clear();
     }

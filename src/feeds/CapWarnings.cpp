@@ -1,5 +1,5 @@
 #include "feeds/CapWarnings.h"
-#include "calendar/QuickAddParser.h"
+#include "platform/TextFold.h"
 #include "feeds/FeedText.h"
 #include <QFileInfo>
 #include <QHash>
@@ -44,7 +44,7 @@ int levelFrom(const QString& awareness, const QString& severity) {
 // The comparable key of a region name: folded, without "kraj" / "hlavní město", English
 // names mapped to the Czech ones.
 QString regionKey(const QString& name) {
-    QString s = QuickAddParser::fold(name);
+    QString s = textfold::fold(name);
     s.replace(QLatin1Char('-'), QLatin1Char(' '));
     static const QRegularExpression noise(QStringLiteral("\\b(kraj|hlavni|mesto|region|capital|city|of)\\b"));
     s.replace(noise, QString());
@@ -186,9 +186,9 @@ bool regionMatches(const QString& areaDesc, const QString& admin1) {
     return !a.isEmpty() && a == b;
 }
 
-QList<WeatherService::Warning> warningsFor(const QList<QByteArray>& files, const QString& admin1,
+QList<WeatherWarning> warningsFor(const QList<QByteArray>& files, const QString& admin1,
                                            bool czech, const QDateTime& now) {
-    QList<WeatherService::Warning> out;
+    QList<WeatherWarning> out;
     QSet<QString> seen;
     auto isEnglish = [](const Info& i) { return i.language.startsWith(QLatin1String("en")); };
     for (const QByteArray& file : files) {

@@ -1,5 +1,5 @@
 #pragma once
-#include "feeds/WeatherService.h"
+#include "feeds/WeatherWarning.h"
 #include <QByteArray>
 #include <QDateTime>
 #include <QList>
@@ -33,7 +33,7 @@ bool regionMatches(const QString& areaDesc, const QString& admin1);
 
 // The warnings of level 2 and up for the region that have not expired, in file order, each
 // once, in English where the file has an English twin of a block and the interface is English.
-QList<WeatherService::Warning> warningsFor(const QList<QByteArray>& files, const QString& admin1,
+QList<WeatherWarning> warningsFor(const QList<QByteArray>& files, const QString& admin1,
                                            bool czech, const QDateTime& now);
 
 } // namespace lomex::capwarnings

@@ -7,8 +7,8 @@
 namespace lomex::transitparse {
 
 using nlohmann::json;
-using Departure = TransitService::Departure;
-using StopGroup = TransitService::StopGroup;
+using Departure = TransitDeparture;
+using StopGroup = TransitStopGroup;
 namespace jf = jsonfields;
 
 namespace {

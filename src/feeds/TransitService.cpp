@@ -1,5 +1,5 @@
 #include "feeds/TransitService.h"
-#include "calendar/QuickAddParser.h"
+#include "platform/TextFold.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
@@ -18,6 +18,10 @@
 #include <algorithm>
 
 namespace lomex {
+
+// The member functions of the two types below are defined here, under their service names.
+using StopGroup = TransitStopGroup;
+using Departure = TransitDeparture;
 
 using nlohmann::json;
 namespace jf = jsonfields;
@@ -52,7 +56,7 @@ ParsedStops parseStops(const QByteArray& bytes) {
     out.groups = transitparse::stopList(bytes);
     if (out.groups) {
         out.folded.reserve(out.groups->size());
-        for (const auto& g : *out.groups) out.folded.push_back(QuickAddParser::fold(g.name));
+        for (const auto& g : *out.groups) out.folded.push_back(textfold::fold(g.name));
     }
     return out;
 }
@@ -331,7 +335,7 @@ void TransitService::updateLeave() {
 QList<TransitService::StopGroup> TransitService::search(const QString& text) const {
     const QString trimmed = text.trimmed();
     if (!stopsLoaded_ || trimmed.size() < kMinQueryCharacters) return {};
-    const QString q = QuickAddParser::fold(trimmed);
+    const QString q = textfold::fold(trimmed);
     QList<StopGroup> starts, contains;
     for (size_t i = 0; i < stops_.size(); ++i) {
         const int at = foldedNames_[i].indexOf(q);
@@ -435,7 +439,7 @@ std::optional<QUrl> TransitService::idosURL(const QString& stopName) {
     if (name.isEmpty()) return std::nullopt;
     QString region;
     if (auto place = Settings::shared().data(QStringLiteral("weatherPlace")))
-        region = QuickAddParser::fold(jf::string(*place, "admin1").value_or(QString()));
+        region = textfold::fold(jf::string(*place, "admin1").value_or(QString()));
     QString code = QStringLiteral("vlakyautobusymhdvse");
     if (region.contains(QLatin1String("moravskoslez")))
         code = QStringLiteral("odis");

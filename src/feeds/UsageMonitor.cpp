@@ -15,6 +15,7 @@
 #include <QNetworkRequest>
 #include <QPointer>
 #include "core/Async.h"
+#include "core/L10n.h"
 #include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
@@ -322,17 +323,19 @@ std::optional<LomexError> UsageMonitor::installBridge(const QString& program) {
         const auto kept = previous && !previous->trimmed().isEmpty()
             ? Settings::shared().setString(QStringLiteral("previousStatusLine"), *previous)
             : Settings::shared().remove(QStringLiteral("previousStatusLine"));
-        if (kept) return kept;
+        if (kept) return L10n::shared().worded(*kept);
     }
     const QString app = program.isEmpty() ? QCoreApplication::applicationFilePath() : program;
     const std::string command = (agentcli::shellQuoted(app) + QStringLiteral(" --statusline")).toStdString();
-    return jsonfile::edit(file, [&](jsonfile::Json& r) {
+    const auto error = jsonfile::edit(file, [&](jsonfile::Json& r) {
         auto& entry = r["statusLine"];
         if (!entry.is_object()) entry = jsonfile::Json::object();
         entry["type"] = "command";
         entry["command"] = command;
         return QString();
     }, agentcli::agentFileOptions());
+    if (error) return L10n::shared().worded(*error);
+    return std::nullopt;
 }
 
 } // namespace lomex

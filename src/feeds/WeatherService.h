@@ -1,5 +1,6 @@
 #pragma once
 #include "feeds/Http.h"
+#include "feeds/WeatherWarning.h"
 #include <QDateTime>
 #include <QList>
 #include <QObject>
@@ -34,16 +35,7 @@ public:
         static std::optional<Place> fromJson(const nlohmann::json& j);
     };
 
-    struct Warning {
-        QUuid id;
-        QString event;
-        int level = 2; // awareness level, 2 and up
-        std::optional<QDateTime> onset;
-        std::optional<QDateTime> expires;
-        QString description;
-        QString instruction;
-        QString area;
-    };
+    using Warning = WeatherWarning;
 
     struct Current {
         double temperature = 0; // °C

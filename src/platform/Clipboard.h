@@ -57,25 +57,6 @@ public:
     static void setCurrent(Clipboard* clipboard); // nullptr restores the desktop layer
 };
 
-// Over QClipboard (the X11 CLIPBOARD selection); needs a QGuiApplication.
-class QtClipboard : public Clipboard {
-public:
-    QtClipboard();
-    quint64 changeCount() const override { return changes_; }
-    // On X11 over a connection of its own, from any thread; elsewhere through QClipboard,
-    // on the GUI thread only.
-    ClipboardContent read(const ClipboardLimits& limits) const override;
-    bool readsOffThread() const override { return x11_; }
-    void write(const ClipboardContent& content) override;
-
-    // A read over X11 gives up on an owner that takes longer than this in all.
-    static constexpr int readBudgetMs = 1500;
-
-private:
-    quint64 changes_ = 0;
-    bool x11_ = false;
-};
-
 namespace clipboard {
 // The hint KeePassXC, KWallet and other password managers set on a copied secret.
 inline constexpr char kPasswordHint[] = "x-kde-passwordManagerHint";

@@ -1,6 +1,6 @@
 #include "platform/DesktopEntries.h"
 #include "core/FileIO.h"
-#include "platform/RunningApps.h"
+#include "core/Paths.h"
 
 #include <QDateTime>
 #include <QDirIterator>
@@ -99,7 +99,7 @@ std::optional<Entry> find(const QString& desktopID, const QString& language, con
 }
 
 std::optional<Entry> find(const QString& desktopID, const QString& language) {
-    return find(desktopID, language, runningapps::xdgDataDirs());
+    return find(desktopID, language, paths::dataDirs());
 }
 
 namespace {

@@ -18,7 +18,7 @@ struct Entry {
 // first one that has it wins), reading at most 256 KiB of it. language is a tag like "cs";
 // the Name of that language is preferred over the plain Name.
 std::optional<Entry> find(const QString& desktopID, const QString& language, const QStringList& dataDirs);
-// The same, over runningapps::xdgDataDirs().
+// The same, over paths::dataDirs().
 std::optional<Entry> find(const QString& desktopID, const QString& language);
 
 // A string value with its escapes (\s, \n, \t, \r, \\) resolved; any other backslash pair is

@@ -135,7 +135,7 @@ QList<RunningApplication> X11RunningApps::running() const
     const xcb_atom_t clientList = x.atom("_NET_CLIENT_LIST");
     const xcb_atom_t pidAtom = x.atom("_NET_WM_PID");
     const xcb_atom_t gtkAtom = x.atom("_GTK_APPLICATION_ID");
-    const QStringList dataDirs = runningapps::xdgDataDirs();
+    const QStringList dataDirs = paths::dataDirs();
     QHash<QString, QString> idCache;
     QSet<QString> seen;
     for (uint32_t window : x.cardinals(x.root(), clientList, XCB_ATOM_WINDOW, maxClientWindows)) {
@@ -161,7 +161,7 @@ std::optional<RunningApplication> X11RunningApps::active() const
     if (active.isEmpty() || active.first() == 0)
         return std::nullopt;
     QHash<QString, QString> idCache;
-    return appOf(x, active.first(), x.atom("_NET_WM_PID"), x.atom("_GTK_APPLICATION_ID"), runningapps::xdgDataDirs(),
+    return appOf(x, active.first(), x.atom("_NET_WM_PID"), x.atom("_GTK_APPLICATION_ID"), paths::dataDirs(),
                  idCache);
 }
 
@@ -242,16 +242,6 @@ QString flatpakIDOf(qint64 pid)
     // Inside the sandbox its root holds the info file; outside one there is none.
     const auto info = fileio::readRegularFile(QStringLiteral("/proc/%1/root/.flatpak-info").arg(pid), maxFlatpakInfoBytes);
     return info ? flatpakIDFrom(*info) : QString();
-}
-
-QStringList xdgDataDirs()
-{
-    QStringList dirs{paths::dataHome()};
-    const QString system = qEnvironmentVariable("XDG_DATA_DIRS");
-    const QStringList listed = system.split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    dirs += listed.isEmpty() ? QStringList{QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")}
-                             : listed;
-    return dirs;
 }
 
 } // namespace runningapps

@@ -62,8 +62,6 @@ QString desktopIDForClass(const QString& windowClass, const QStringList& dataDir
 QString flatpakIDFrom(const QByteArray& flatpakInfo);
 // The Flatpak application id a process runs under; empty outside a sandbox.
 QString flatpakIDOf(qint64 pid);
-// $XDG_DATA_HOME (or ~/.local/share), then $XDG_DATA_DIRS (or /usr/local/share:/usr/share).
-QStringList xdgDataDirs();
 } // namespace runningapps
 
 } // namespace lomex

@@ -659,4 +659,18 @@ std::optional<LomexError> VdirCalendarStore::completeTask(const CalendarTask& ta
     return std::nullopt;
 }
 
+// The vdir store is the calendar layer unless a test installed another.
+namespace {
+CalendarStore* g_installedStore = nullptr;
+}
+
+CalendarStore* CalendarStore::current() {
+    if (g_installedStore) return g_installedStore;
+    static VdirCalendarStore* vdir = new VdirCalendarStore(VdirCalendarStore::defaultRoot(), nullptr,
+                                                           QCoreApplication::instance());
+    return vdir;
+}
+
+void CalendarStore::setCurrent(CalendarStore* store) { g_installedStore = store; }
+
 } // namespace lomex

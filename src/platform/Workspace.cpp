@@ -66,7 +66,7 @@ void useInstalledIconTheme() {
     const QString current = QIcon::themeName();
     if (!current.isEmpty() && current != QLatin1String("hicolor")) return;
     QStringList bases{paths::home() + QStringLiteral("/.icons")};
-    for (const QString& dir : runningapps::xdgDataDirs()) bases << dir + QStringLiteral("/icons");
+    for (const QString& dir : paths::dataDirs()) bases << dir + QStringLiteral("/icons");
     QStringList searchPaths = QIcon::themeSearchPaths();
     for (const QString& base : std::as_const(bases))
         if (!searchPaths.contains(base) && QFileInfo(base).isDir()) searchPaths << base;

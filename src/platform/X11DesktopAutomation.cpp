@@ -1,5 +1,6 @@
 #include "platform/DesktopAutomation.h"
 #include "platform/RunningApps.h"
+#include "core/Paths.h"
 #include "platform/XcbSelection.h"
 
 #include <QCoreApplication>
@@ -334,7 +335,7 @@ std::optional<TargetWindow> X11DesktopAutomation::findWindow(const WindowHint& h
             return std::nullopt;
         const QString cls = d->classOf(w);
         t.name = cls;
-        t.desktopID = runningapps::desktopIDForClass(cls, runningapps::xdgDataDirs());
+        t.desktopID = runningapps::desktopIDForClass(cls, paths::dataDirs());
         t.terminal = terminal || terminalClasses().contains(cls.toLower());
         return t;
     };
@@ -366,7 +367,7 @@ std::optional<TargetWindow> X11DesktopAutomation::findWindow(const WindowHint& h
     for (const QString& id : hint.desktopIDs) {
         for (xcb_window_t w : list) {
             const QString cls = d->classOf(w);
-            if (!cls.isEmpty() && runningapps::desktopIDForClass(cls, runningapps::xdgDataDirs()) == id)
+            if (!cls.isEmpty() && runningapps::desktopIDForClass(cls, paths::dataDirs()) == id)
                 if (auto t = describe(w, false))
                     return t;
         }

@@ -1,5 +1,5 @@
 #pragma once
-#include "settings/SettingsView.h"
+#include "settings/SettingsPageId.h"
 #include <QObject>
 #include <QString>
 #include <optional>
@@ -13,8 +13,8 @@ class SettingsNav : public QObject {
 public:
     using QObject::QObject;
 
-    SettingsView::Page page() const { return page_; }
-    void setPage(SettingsView::Page page) {
+    SettingsPageId page() const { return page_; }
+    void setPage(SettingsPageId page) {
         if (page_ == page) return;
         page_ = page;
         Q_EMIT pageChanged();
@@ -37,7 +37,7 @@ Q_SIGNALS:
     void scrollTargetChanged();
 
 private:
-    SettingsView::Page page_ = SettingsView::Page::general;
+    SettingsPageId page_ = SettingsPageId::general;
     std::optional<QString> scrollTarget_;
 };
 

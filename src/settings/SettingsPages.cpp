@@ -10,8 +10,8 @@
 
 namespace lomex {
 
-SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services, std::function<void()> openSetup) {
-    using Page = SettingsView::Page;
+SettingsPage* makeSettingsPage(SettingsPageId page, const Services& services, std::function<void()> openSetup) {
+    using Page = SettingsPageId;
     switch (page) {
     case Page::general: return new GeneralPage;
     case Page::notch: return services.model ? new NotchPage(services.model) : nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 #include "core/Services.h"
-#include "settings/SettingsView.h"
+#include "settings/SettingsPageId.h"
 #include <functional>
 
 namespace lomex {
@@ -9,6 +9,6 @@ class SettingsPage;
 
 // Makes the page the window shows for `page`, handed the shared models.
 // openSetup is what the about page's setup button calls.
-SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services, std::function<void()> openSetup = {});
+SettingsPage* makeSettingsPage(SettingsPageId page, const Services& services, std::function<void()> openSetup = {});
 
 } // namespace lomex

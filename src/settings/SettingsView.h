@@ -1,5 +1,6 @@
 #pragma once
 #include "core/Services.h"
+#include "settings/SettingsPageId.h"
 #include <QList>
 #include <QPointer>
 #include <QString>
@@ -23,8 +24,7 @@ namespace style { enum class Named; }
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
-    // Declaration order is the sidebar order.
-    enum class Page { general, notch, calendar, places, clipboard, focus, limits, shortcuts, about };
+    using Page = SettingsPageId;
 
     static const QList<Page>& allPages();
     static QString rawValue(Page page);

@@ -2,6 +2,7 @@
 #include "agents/AgentText.h"
 #include "core/L10n.h"
 #include "platform/RunningApps.h"
+#include "core/Paths.h"
 #include "FakeRunningApps.h"
 
 #include <QDir>
@@ -131,13 +132,13 @@ TEST(RunningAppsLinux, XdgDataDirs)
     const std::optional<QByteArray> saved =
         qEnvironmentVariableIsSet("XDG_DATA_DIRS") ? std::optional(qgetenv("XDG_DATA_DIRS")) : std::nullopt;
     qputenv("XDG_DATA_DIRS", "/opt/a:/opt/b");
-    const QStringList dirs = runningapps::xdgDataDirs();
+    const QStringList dirs = paths::dataDirs();
     ASSERT_EQ(dirs.size(), 3);
     EXPECT_EQ(dirs.at(1), "/opt/a");
     EXPECT_EQ(dirs.at(2), "/opt/b");
     qunsetenv("XDG_DATA_DIRS");
-    EXPECT_EQ(runningapps::xdgDataDirs().mid(1), (QStringList{"/usr/local/share", "/usr/share"}));
-    EXPECT_EQ(runningapps::xdgDataDirs().first(), home.file(".local/share"));
+    EXPECT_EQ(paths::dataDirs().mid(1), (QStringList{"/usr/local/share", "/usr/share"}));
+    EXPECT_EQ(paths::dataDirs().first(), home.file(".local/share"));
     if (saved)
         qputenv("XDG_DATA_DIRS", *saved);
 }

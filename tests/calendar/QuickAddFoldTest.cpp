@@ -1,43 +1,44 @@
 #include "QStringPrint.h"
 #include "TestEnv.h"
 #include "calendar/QuickAddParser.h"
+#include "platform/TextFold.h"
 
 namespace lomex {
 namespace {
 
 using Text = QuickAddParser::Text;
 
-int characterCount(const QString& s) { return int(QuickAddParser::splitCharacters(s).size()); }
+int characterCount(const QString& s) { return int(textfold::splitCharacters(s).size()); }
 
 TEST(QuickAddFold, CzechLettersLoseCaseAndDiacritics) {
-    EXPECT_EQ(QuickAddParser::fold(""), "");
-    EXPECT_EQ(QuickAddParser::fold(QStringLiteral("ŽLUŤOUČKÝ kůň")), "zlutoucky kun");
-    EXPECT_EQ(QuickAddParser::fold(QStringLiteral("Připomeň Zítra")), "pripomen zitra");
-    EXPECT_EQ(QuickAddParser::fold(QStringLiteral("ĚŠČŘŽÝÁÍÉÚŮĎŤŇ ěščřžýáíéúůďťň")),
+    EXPECT_EQ(textfold::fold(""), "");
+    EXPECT_EQ(textfold::fold(QStringLiteral("ŽLUŤOUČKÝ kůň")), "zlutoucky kun");
+    EXPECT_EQ(textfold::fold(QStringLiteral("Připomeň Zítra")), "pripomen zitra");
+    EXPECT_EQ(textfold::fold(QStringLiteral("ĚŠČŘŽÝÁÍÉÚŮĎŤŇ ěščřžýáíéúůďťň")),
               "escrzyaieuudtn escrzyaieuudtn");
-    EXPECT_EQ(QuickAddParser::fold("Meeting AT 10:30 !!"), "meeting at 10:30 !!");
+    EXPECT_EQ(textfold::fold("Meeting AT 10:30 !!"), "meeting at 10:30 !!");
     // Both cases of a word compare equal, also where lower case has two forms of a letter.
-    EXPECT_EQ(QuickAddParser::fold(QStringLiteral("ΣΊΣΥΦΟΣ")), QuickAddParser::fold(QStringLiteral("Σίσυφος")));
-    EXPECT_EQ(QuickAddParser::fold(QStringLiteral("ſ µ")), QuickAddParser::fold(QStringLiteral("S Μ")));
+    EXPECT_EQ(textfold::fold(QStringLiteral("ΣΊΣΥΦΟΣ")), textfold::fold(QStringLiteral("Σίσυφος")));
+    EXPECT_EQ(textfold::fold(QStringLiteral("ſ µ")), textfold::fold(QStringLiteral("S Μ")));
 }
 
 TEST(QuickAddFold, KeepsOneCharacterForEachCharacter) {
     // ß and the ﬁ ligature fold to two letters under full case folding: they stay as typed.
-    EXPECT_EQ(QuickAddParser::fold(QStringLiteral("Straße")), QStringLiteral("straße"));
-    EXPECT_EQ(QuickAddParser::fold(QStringLiteral("ﬁle")), QStringLiteral("ﬁle"));
+    EXPECT_EQ(textfold::fold(QStringLiteral("Straße")), QStringLiteral("straße"));
+    EXPECT_EQ(textfold::fold(QStringLiteral("ﬁle")), QStringLiteral("ﬁle"));
     // İ lower-cases to i with a combining dot; the dot goes with the other accents.
-    EXPECT_EQ(QuickAddParser::fold(QStringLiteral("İstanbul")), "istanbul");
+    EXPECT_EQ(textfold::fold(QStringLiteral("İstanbul")), "istanbul");
     // A decomposed letter (e + combining acute) is one character and folds to e.
-    EXPECT_EQ(QuickAddParser::fold(QStringLiteral("cafe\u0301 Ne\u030Cmec")), "cafe nemec");
+    EXPECT_EQ(textfold::fold(QStringLiteral("cafe\u0301 Ne\u030Cmec")), "cafe nemec");
     // Emoji, flags, ZWJ families and keycaps are single characters and come back unchanged.
     const QString emoji = QStringLiteral("Ahoj 👍🏽 🇨🇿 👨‍👩‍👧 1️⃣ ❤️");
-    EXPECT_EQ(QuickAddParser::fold(emoji), QStringLiteral("ahoj 👍🏽 🇨🇿 👨‍👩‍👧 1️⃣ ❤️"));
+    EXPECT_EQ(textfold::fold(emoji), QStringLiteral("ahoj 👍🏽 🇨🇿 👨‍👩‍👧 1️⃣ ❤️"));
     // A combining mark with nothing to sit on folds to nothing, so it is kept.
     const QString lone = QStringLiteral("\u0301x\n\u030C");
-    EXPECT_EQ(QuickAddParser::fold(lone), lone);
+    EXPECT_EQ(textfold::fold(lone), lone);
     for (const QString& s : {QStringLiteral("ŽLUŤOUČKÝ kůň"), QStringLiteral("Straße ﬁ İ"), emoji, lone,
                              QStringLiteral("a\r\nb"), QStringLiteral("ΣΊΣΥΦΟΣ Ǆ ǅ")}) {
-        EXPECT_EQ(characterCount(QuickAddParser::fold(s)), characterCount(s)) << s.toStdString();
+        EXPECT_EQ(characterCount(textfold::fold(s)), characterCount(s)) << s.toStdString();
     }
     EXPECT_EQ(characterCount(QStringLiteral("a\r\nb")), 3);
 }
@@ -52,7 +53,7 @@ TEST(QuickAddText, ReadsTheUsersSpellingBackByPosition) {
     EXPECT_FALSE(text.match(R"((?:^|\s)@(\S+))"));
     EXPECT_EQ(text.original(m->whole()).trimmed(), "");
     EXPECT_EQ(text.count(), characterCount(QStringLiteral("Koupit mléko 👍🏽 @Práce zítra")));
-    EXPECT_EQ(text.folded().size(), QuickAddParser::fold(QStringLiteral("Koupit mléko 👍🏽        zítra")).size());
+    EXPECT_EQ(text.folded().size(), textfold::fold(QStringLiteral("Koupit mléko 👍🏽        zítra")).size());
     // Positions after a multi-unit character stay aligned.
     auto z = text.match(R"(\bzitra\b)");
     ASSERT_TRUE(z);

@@ -1,6 +1,5 @@
 #include "TestEnv.h"
 #include "core/FileIO.h"
-#include "platform/FileTail.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -21,11 +20,6 @@ protected:
     static QByteArray contents(const QString& p) {
         QFile f(p);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<unreadable>");
-    }
-    static QStringList lineTexts(const fileio::TailLines& tail) {
-        QStringList out;
-        for (const auto& l : tail.lines) out << QString::fromUtf8(l.text.toByteArray());
-        return out;
     }
 };
 
@@ -81,28 +75,4 @@ TEST_F(FileIOTest, BoundedReadsTakeRegularFilesOnly) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     EXPECT_FALSE(fileio::readRegularFile(fifo, 10, &error));
     EXPECT_TRUE(error.contains("not a regular file"));
-    EXPECT_FALSE(fileio::readTailLines(fifo, 10));
-    EXPECT_FALSE(fileio::readTailLines(path("missing"), 10));
-}
-
-TEST_F(FileIOTest, TailGivesTheWholeLinesOfItsWindow) {
-    const QString file = path("log.jsonl");
-    const QByteArray text = "first line\r\nsecond\n\nthird line\nfourth";
-    ASSERT_FALSE(fileio::writeAtomically(file, text));
-
-    const auto all = fileio::readTailLines(file, 1 << 20);
-    ASSERT_TRUE(all);
-    EXPECT_EQ(all->fileSize, text.size());
-    EXPECT_EQ(lineTexts(*all), (QStringList{"first line", "second", "third line", "fourth"}));
-    EXPECT_EQ(all->lines[1].offset, text.indexOf("second"));
-
-    // A window that starts inside "third line" drops that line.
-    const qint64 insideThird = text.size() - text.indexOf("hird line");
-    EXPECT_EQ(lineTexts(*fileio::readTailLines(file, insideThird)), (QStringList{"fourth"}));
-    // A window that starts exactly at a line's first byte keeps that line.
-    const qint64 atThird = text.size() - text.indexOf("third line");
-    const auto fromThird = fileio::readTailLines(file, atThird);
-    EXPECT_EQ(lineTexts(*fromThird), (QStringList{"third line", "fourth"}));
-    EXPECT_EQ(fromThird->lines[0].offset, text.indexOf("third line"));
-    EXPECT_FALSE(fileio::readTailLines(file, 0));
 }

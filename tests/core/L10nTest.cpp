@@ -1,6 +1,8 @@
 #include "TestEnv.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
+#include "core/JsonFile.h"
+#include <cerrno>
 #include <QSignalSpy>
 #include <QFile>
 
@@ -224,3 +226,17 @@ TEST_F(L10nTest, LanguageEditedInTheFileIsFollowed) {
     EXPECT_EQ(l.t("tab.note"), QString::fromUtf8("Poznámka"));
 }
 
+
+// A read-only file comes from below as data naming it; the user reads it in the app's language.
+TEST_F(L10nTest, ReadOnlyFileErrorIsWordedInTheAppLanguage) {
+    auto& l = L10n::shared();
+    const LomexError readOnly = jsonfile::readOnlyError("/home/u/.claude/settings.json");
+    EXPECT_TRUE(jsonfile::isReadOnlyError(readOnly));
+    EXPECT_EQ(readOnly.message, "/home/u/.claude/settings.json");
+    l.setLanguage(AppLanguage::cs);
+    EXPECT_EQ(l.worded(readOnly).message, QStringLiteral("/home/u/.claude/settings.json je jen pro čtení – nic se nezapsalo."));
+    l.setLanguage(AppLanguage::en);
+    EXPECT_EQ(l.worded(readOnly).message, QStringLiteral("/home/u/.claude/settings.json is read-only – nothing was written."));
+    const LomexError other{QStringLiteral("POSIX"), EACCES, QStringLiteral("/x: Permission denied")};
+    EXPECT_EQ(l.worded(other), other);
+}

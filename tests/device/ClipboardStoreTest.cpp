@@ -3,6 +3,7 @@
 #include "core/Settings.h"
 #include "device/ClipboardStore.h"
 #include "platform/Clipboard.h"
+#include "platform/QtClipboard.h"
 #include "core/FileIO.h"
 #include "platform/PasteKeys.h"
 #include "platform/RunningApps.h"
