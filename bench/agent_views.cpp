@@ -6,6 +6,7 @@
 #include "agents/ApprovalCenter.h"
 #include "agents/SessionStore.h"
 #include "core/Clock.h"
+#include "FakeClock.h"
 #include <QApplication>
 #include <QTemporaryDir>
 #include <memory>

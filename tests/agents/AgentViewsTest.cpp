@@ -10,6 +10,7 @@
 #include "ui/Theme.h"
 
 #include "agents/TextCut.h"
+#include "FakeClock.h"
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPointer>

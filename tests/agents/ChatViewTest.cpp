@@ -10,6 +10,8 @@
 #include "core/Settings.h"
 #include "platform/DesktopAutomation.h"
 #include "ui/ElidedLabel.h"
+#include "FakeClock.h"
+#include "FakeDesktopAutomation.h"
 
 #include <QApplication>
 #include <QLabel>
