@@ -6,6 +6,8 @@
 #include "feeds/StatusLineMode.h"
 #include "feeds/UsageMonitor.h"
 #include "platform/Screens.h"
+#include "FakeClock.h"
+#include "FakeScreens.h"
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
