@@ -3,6 +3,7 @@
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <optional>
 
 namespace lomex {
@@ -90,6 +91,9 @@ public:
 
     X11DesktopAutomation();
     ~X11DesktopAutomation() override;
+    // Owns a display connection and a thread.
+    X11DesktopAutomation(const X11DesktopAutomation&) = delete;
+    X11DesktopAutomation& operator=(const X11DesktopAutomation&) = delete;
 
     bool trusted() override;
     std::optional<TargetWindow> findWindow(const WindowHint& hint) override;
@@ -106,8 +110,8 @@ public:
 private:
     struct State;
     class Owner;
-    State* d;
-    Owner* owner_;
+    std::unique_ptr<State> d;
+    std::unique_ptr<Owner> owner_;
 };
 
 namespace processes {
