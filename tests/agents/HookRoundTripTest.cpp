@@ -9,6 +9,7 @@
 #include "agents/EventServer.h"
 #include "agents/HookCommandMode.h"
 #include "agents/SessionStore.h"
+#include "FakeClock.h"
 #include "core/Paths.h"
 
 #include <QDir>
