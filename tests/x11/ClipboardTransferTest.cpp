@@ -2,6 +2,7 @@
 #include "X11Desktop.h"
 #include "device/ClipboardStore.h"
 #include "platform/Clipboard.h"
+#include "platform/QtClipboard.h"
 #include "platform/DesktopAutomation.h"
 #include "platform/X11Clipboard.h"
 #include "platform/XcbSelection.h"
