@@ -1,4 +1,5 @@
 #include "platform/VdirCalendarStore.h"
+#include "core/Async.h"
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/FileIO.h"
@@ -379,26 +380,23 @@ void VdirCalendarStore::lookForChanges() {
     QPointer<VdirCalendarStore> self(this);
     auto previous = snapshot_;
     const QString root = root_;
-    QThreadPool* pool = QThreadPool::globalInstance();
-    (void)QtConcurrent::run(pool, [self, root, previous, writesAtStart] {
+    runThen(this, [self, root, previous, writesAtStart] {
         // A calendar appears as soon as it is read, not when the last one is.
         auto publish = [self, writesAtStart](std::shared_ptr<const Snapshot> partial) {
             QMetaObject::invokeMethod(QCoreApplication::instance(), [self, partial, writesAtStart] {
                 if (self && self->writes_ == writesAtStart) self->take(partial);
             }, Qt::QueuedConnection);
         };
-        auto next = scan(root, previous, publish);
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, next, writesAtStart] {
-            if (!self) return;
-            self->scanning_ = false;
-            // A write of ours after the scan listed the folders: the scan may miss it; look again.
-            if (self->writes_ == writesAtStart) self->take(next);
-            else self->scanAgain_ = true;
-            if (self->scanAgain_) {
-                self->scanAgain_ = false;
-                self->lookForChanges();
-            }
-        }, Qt::QueuedConnection);
+        return scan(root, previous, publish);
+    }, [this, writesAtStart](std::shared_ptr<const Snapshot> next) {
+        scanning_ = false;
+        // A write of ours after the scan listed the folders: the scan may miss it; look again.
+        if (writes_ == writesAtStart) take(next);
+        else scanAgain_ = true;
+        if (scanAgain_) {
+            scanAgain_ = false;
+            lookForChanges();
+        }
     });
 }
 
@@ -436,15 +434,35 @@ std::optional<CalendarInfo> VdirCalendarStore::defaultCalendar(Entity entity) co
     return pick->info;
 }
 
-QList<CalendarEvent> VdirCalendarStore::events(const QDateTime& from, const QDateTime& to) const {
+QList<CalendarEvent> VdirCalendarStore::expand(const Snapshot& snapshot, const QDateTime& from, const QDateTime& to) {
     ics::forgetLocalOffsets();
     QList<CalendarEvent> out;
-    for (const Folder& f : snapshot_->folders)
+    for (const Folder& f : snapshot.folders)
         for (const Item& i : f.items) {
             if (!i.parsed) continue;
             for (const ics::Series& s : i.parsed->series) out += ics::occurrences(s, f.info.id, from, to);
         }
     return out;
+}
+
+QList<CalendarEvent> VdirCalendarStore::events(const QDateTime& from, const QDateTime& to) const {
+    return expand(*snapshot_, from, to);
+}
+
+void VdirCalendarStore::fetchEvents(const QDateTime& from, const QDateTime& to, QObject* context,
+                                    std::function<void(QList<CalendarEvent>)> done) {
+    // Linear in the whole folder, every series expanded: too slow for the GUI thread with
+    // thousands of events. The snapshot is immutable, so the pool may read it as it is now.
+    runThen(context, [snapshot = snapshot_, from, to] {
+        QList<CalendarEvent> list = expand(*snapshot, from, to);
+        // Plain UTC times compare without asking a zone: the GUI thread sorts thousands of them.
+        for (CalendarEvent& e : list) {
+            e.start = e.start.toUTC();
+            e.end = e.end.toUTC();
+        }
+        sortByStart(list);
+        return list;
+    }, std::move(done));
 }
 
 void VdirCalendarStore::fetchIncompleteTasks(const QDateTime& dueBefore, QObject* context,
