@@ -88,6 +88,7 @@ const TextEntry kTextTable[] = {
     {"meeting.now", "teď", "now"},
     {"menu.palette", "Paleta příkazů", "Command palette"},
     {"menu.setup", "Průvodce nastavením…", "Setup guide…"},
+    {"note.notSaved", "Poznámka není uložená: do %@ nejde zapisovat. Zůstává tady.", "The note isn't saved: %@ can't be written. It stays here."},
     {"note.placeholder", "Rychlá poznámka…", "Quick note…"},
     {"notice.battery", "Nabíjení a slabá baterie", "Charging and low battery"},
     {"notice.battery.detail", "Po připojení nabíječky ukáže animaci, při 20 % upozorní.", "Shows an animation when you plug in and warns at 20 %."},
