@@ -183,6 +183,7 @@ const TextEntry kTextTable[] = {
     {"settings.moveDown", "Posunout %@ dolů", "Move %@ down"},
     {"settings.moveUp", "Posunout %@ nahoru", "Move %@ up"},
     {"settings.nameDays", "Zobrazovat jmeniny a státní svátky", "Show Czech name days & holidays"},
+    {"settings.notSaved", "Neuloženo: do %@ nejde zapisovat.", "Not saved: %@ can't be written."},
     {"settings.pages", "Stránky nastavení", "Settings pages"},
     {"settings.pasteDirectly", "Kliknutím rovnou vložit (Ctrl+V)", "Click pastes directly (Ctrl+V)"},
     {"settings.rest", "Délka přestávky (min)", "Break length (min)"},

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QWidget>
 
+class QLabel;
 class QVBoxLayout;
 
 namespace lomex {
@@ -26,12 +27,19 @@ public:
     void addAnchor(const QString& id);
     // The element that carries a section id, or nullptr.
     QWidget* anchor(const QString& id) const;
+    // The line that says a setting could not be saved, or nullptr before one failed.
+    QLabel* saveError() const { return saveError_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Every control of every page writes through the settings: a write that fails is shown
+    // here once, under the element holding the control that wrote (or the focus).
+    void showSaveError(const QString& key);
+    QWidget* elementActedOn(const QString& key) const;
     QVBoxLayout* layout_;
+    QLabel* saveError_ = nullptr;
     QList<QWidget*> pendingAnchors_;
 };
 
