@@ -59,10 +59,12 @@ void SettingsPage::showSaveError(const QString& key) {
     }
     saveError_->setText(L10n::shared().t(QStringLiteral("settings.notSaved"), {Settings::shared().filePath()}));
     saveError_->setToolTip(Settings::shared().lastError());
-    layout_->removeWidget(saveError_);
-    // Right under the element used, closer to it than to the next one.
-    const int at = element ? layout_->indexOf(element) + 1 : 0;
-    layout_->insertWidget(at, saveError_);
+    if (QWidget* holder = saveError_->parentWidget(); holder && holder->layout()) holder->layout()->removeWidget(saveError_);
+    // Inside the element used (a card: under its box), else right under it.
+    if (auto* stack = element ? qobject_cast<QVBoxLayout*>(element->layout()) : nullptr)
+        stack->addWidget(saveError_);
+    else
+        layout_->insertWidget(element ? layout_->indexOf(element) + 1 : 0, saveError_);
     saveError_->show();
     QTimer::singleShot(0, this, [this] {
         for (QWidget* w = parentWidget(); w; w = w->parentWidget())

@@ -1,9 +1,10 @@
 #pragma once
 #include <QList>
+#include <QPointer>
 #include <QString>
+#include <QLabel>
 #include <QWidget>
 
-class QLabel;
 class QVBoxLayout;
 
 namespace lomex {
@@ -39,7 +40,7 @@ private:
     void showSaveError(const QString& key);
     QWidget* elementActedOn(const QString& key) const;
     QVBoxLayout* layout_;
-    QLabel* saveError_ = nullptr;
+    QPointer<QLabel> saveError_; // may live in the element it speaks of
     QList<QWidget*> pendingAnchors_;
 };
 

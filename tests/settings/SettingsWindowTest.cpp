@@ -423,8 +423,9 @@ TEST_F(SettingsWindowTest, AFailedSaveShowsWhereTheUserActed) {
         EXPECT_TRUE(error->isVisible());
         EXPECT_TRUE(error->text().startsWith(QString::fromUtf8(c.start))) << error->text().toStdString();
         EXPECT_TRUE(error->text().contains(file)) << error->text().toStdString();
-        EXPECT_GE(error->y(), card->geometry().bottom()) << "under the card used";
-        EXPECT_LT(error->y(), card->geometry().bottom() + 48) << "right under it";
+        const int top = error->mapTo(page, QPoint()).y();
+        EXPECT_GT(top, control->mapTo(page, QPoint()).y()) << "under the control used";
+        EXPECT_LT(top, card->geometry().bottom() + 24) << "right under its card";
 
         QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
         c.act(control);
