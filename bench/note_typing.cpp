@@ -2,6 +2,7 @@
 // what the one store at the pause costs, and what storing the whole note at every key would
 // cost instead. Runs offscreen in a temporary HOME.
 #include "BenchSupport.h"
+#include "FakeClock.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "tabs/NoteView.h"

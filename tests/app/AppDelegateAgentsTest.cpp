@@ -18,6 +18,11 @@
 #include "platform/Screens.h"
 #include "settings/SettingsNav.h"
 #include "settings/SettingsView.h"
+#include "FakeClock.h"
+#include "FakeDesktopAutomation.h"
+#include "FakeRunningApps.h"
+#include "FakeScreens.h"
+#include "FakeSoundPlayer.h"
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSemaphore>

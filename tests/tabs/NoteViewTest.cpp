@@ -1,5 +1,6 @@
 #include "QStringPrint.h"
 #include "TestEnv.h"
+#include "FakeClock.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
