@@ -19,7 +19,12 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     bench::useHome(home.path());
     const int chars = argc > 1 ? QByteArray(argv[1]).toInt() : 1600000;
-    Settings::shared().setString(QStringLiteral("note"), QString(chars, QLatin1Char('a')));
+    // Lines of 80 characters, as a long note has them.
+    QString note;
+    note.reserve(chars);
+    while (note.size() < chars) note += QString(79, QLatin1Char('a')) + QLatin1Char('\n');
+    note.truncate(chars);
+    Settings::shared().setString(QStringLiteral("note"), note);
 
     FakeClock clock;
     NoteView view(&clock);
