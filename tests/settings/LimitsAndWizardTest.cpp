@@ -154,7 +154,7 @@ TEST_F(LimitsAndWizardTest, WizardCardsAndFooterFollowTheModel) {
     SetupWizardView wizard(services);
     wizard.onClose = [&] { closed = true; };
     EXPECT_EQ(wizard.finishButton()->text(), "Finish later");
-    EXPECT_EQ(wizard.cards()[4]->button()->text(), "Set up");
+    EXPECT_EQ(wizard.cards()[3]->button()->text(), "Set up");
     // Without XTEST the paste card says why and offers no button that leads nowhere.
     EXPECT_TRUE(wizard.cards()[1]->button()->isHidden());
     EXPECT_EQ(wizard.cards()[1]->text(), L10n::shared().t("setup.ax.unavailable"));
@@ -237,7 +237,7 @@ TEST_F(LimitsAndWizardTest, OptionalBadgeSitsBesideItsTitleAlsoWhenTheTitleWraps
         SetupWizardView wizard(services);
         wizard.show();
         QCoreApplication::processEvents();
-        for (int index : {2, 4}) {
+        for (int index : {2, 3}) {
             auto* title = wizard.cards()[index]->findChild<BadgedTitle*>();
             ASSERT_TRUE(title);
             EXPECT_EQ(title->badge(), L10n::shared().t("setup.optional"));
