@@ -54,7 +54,7 @@ private:
     QColor color_;
 };
 
-constexpr int kBadgeGap = 6, kBadgePadX = 5, kBadgePadY = 1;
+constexpr int kBadgeGap = 6, kBadgePadX = 5, kBadgePadY = 1, kBadgeLineGap = 2;
 
 QFont titleFont() { return style::font(style::body, QFont::DemiBold); }
 QFont badgeFont() { return style::font(style::caption - 1); }
@@ -114,15 +114,15 @@ BadgedTitle::Placement BadgedTitle::place(int width) const {
     out.lines = titleLines(title_, width);
     if (!badge_.isEmpty()) {
         const QSizeF size = badgeSize(badge_);
-        // No room after the last word: the title wraps a little earlier so the badge stays
-        // beside it rather than alone on a line of its own.
-        if (!out.lines.isEmpty() && out.lines.last().right() + kBadgeGap + size.width() > width) {
-            out.lineWidth = width - kBadgeGap - size.width();
-            out.lines = titleLines(title_, out.lineWidth);
+        // Beside the last word when it fits there, else at the start of a line of its own: the
+        // title itself wraps only where its words need it.
+        if (out.lines.isEmpty()) {
+            out.badge = QRectF(QPointF(0, 0), size);
+        } else if (const QRectF last = out.lines.last(); last.right() + kBadgeGap + size.width() <= width) {
+            out.badge = QRectF(QPointF(last.right() + kBadgeGap, last.center().y() - size.height() / 2), size);
+        } else {
+            out.badge = QRectF(QPointF(0, last.bottom() + kBadgeLineGap), size);
         }
-        const QRectF last = out.lines.isEmpty() ? QRectF(0, 0, 0, size.height()) : out.lines.last();
-        const qreal x = out.lines.isEmpty() ? 0 : last.right() + kBadgeGap;
-        out.badge = QRectF(QPointF(x, last.center().y() - size.height() / 2), size);
     }
     const qreal bottom = std::max(out.lines.isEmpty() ? 0.0 : out.lines.last().bottom(), out.badge.bottom());
     out.height = int(std::ceil(bottom));

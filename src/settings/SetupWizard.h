@@ -68,7 +68,8 @@ private:
 };
 
 // A step's title with its "optional" capsule right after the last word, on the title's last
-// line when it fits there and under it when not, also when the title wraps.
+// line when it fits there and under it when not, also when the title wraps; the capsule never
+// makes the title wrap.
 class BadgedTitle : public QWidget {
     Q_OBJECT
 public:

@@ -29,6 +29,8 @@ NoteView::NoteView(Clock* clock, QWidget* parent)
     layout->setSpacing(0);
     layout->addWidget(editor_, 1);
     layout->addWidget(error_);
+    // Whoever gives the note the keyboard means its text.
+    setFocusProxy(editor_);
     QFont font = editor_->font();
     font.setPixelSize(13);
     editor_->setFont(font);

@@ -5,7 +5,6 @@
 #include "platform/DesktopAutomation.h"
 #include "platform/X11Clipboard.h"
 #include "platform/XcbSelection.h"
-#include "platform/XcbSupport.h"
 #include "tabs/NoteView.h"
 #include <QClipboard>
 #include <QElapsedTimer>
@@ -17,15 +16,6 @@
 using namespace lomex;
 
 namespace {
-
-xcb_window_t clipboardOwner(xcb_connection_t* conn) {
-    const char name[] = "CLIPBOARD";
-    xcbsupport::Reply<xcb_intern_atom_reply_t> atom(
-        xcb_intern_atom_reply(conn, xcb_intern_atom(conn, 0, sizeof name - 1, name), nullptr));
-    xcbsupport::Reply<xcb_get_selection_owner_reply_t> owner(
-        xcb_get_selection_owner_reply(conn, xcb_get_selection_owner(conn, atom ? atom->atom : 0), nullptr));
-    return owner ? owner->owner : 0;
-}
 
 // Runs fn on a thread of its own while this one keeps serving its events (its clipboard too).
 template <typename T>
@@ -52,20 +42,20 @@ protected:
     void SetUp() override {
         desktop = test::X11Desktop::current();
         if (!desktop) GTEST_SKIP() << "no private X server (Xvfb and openbox are in scripts/bootstrap)";
-        conn = xcb_connect(desktop->display().toLatin1().constData(), nullptr);
+        ASSERT_TRUE(x.open());
     }
     void TearDown() override {
         if (!desktop) return;
-        xcb_disconnect(conn);
+        x.close();
         desktop->stopHelpers();
     }
     void offer(bool qt, const QByteArray& data) {
-        const xcb_window_t before = clipboardOwner(conn);
+        const xcb_window_t before = x.owner(x.atom("CLIPBOARD"));
         if (qt) QGuiApplication::clipboard()->setText(QString::fromLatin1(data));
         else desktop->run("xclip", {"-selection", "clipboard", "-i", home.write("offer", data)}); // serves in the background
         // Qt keeps its window from one offer to the next.
         ASSERT_TRUE(test::waitUntil([&] {
-            const xcb_window_t now = clipboardOwner(conn);
+            const xcb_window_t now = x.owner(x.atom("CLIPBOARD"));
             return now != 0 && (qt || now != before);
         }));
     }
@@ -81,7 +71,7 @@ protected:
     }
 
     test::X11Desktop* desktop = nullptr;
-    xcb_connection_t* conn = nullptr;
+    xcbsupport::SelectionClient x; // another program's connection
 };
 
 } // namespace
@@ -133,11 +123,8 @@ TEST_F(ClipboardTransferTest, LargeCopiesStayPastableAfterTheHistoryLooked) {
 TEST_F(ClipboardTransferTest, NoTransferIsAskedForWithoutTimeToEndIt) {
     const QByteArray data = lines(2'097'127);
     offer(false, data);
-    xcbsupport::SelectionClient x;
-    ASSERT_TRUE(x.open());
     QElapsedTimer clock;
     clock.start();
     EXPECT_FALSE(x.fetch(x.atom("UTF8_STRING"), 64 << 20, clock, 0).has_value());
     EXPECT_TRUE(paste() == data);
-    x.close();
 }
