@@ -5,7 +5,7 @@ WERROR ?= ON
 # Where `make install` puts Lomex: no root needed; PREFIX=/usr/local for a system install.
 PREFIX ?= $(HOME)/.local
 
-.PHONY: all build test test-asan run bench clean bootstrap install uninstall
+.PHONY: all build app test test-asan run bench clean bootstrap install uninstall
 
 all: build
 
@@ -21,7 +21,11 @@ build: bootstrap $(BUILD)/build.ninja
 test: build
 	cd $(BUILD) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-run: build
+# The program alone, without the tests and benchmarks.
+app: bootstrap $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target lomex
+
+run: app
 	$(BUILD)/lomex
 
 bench: build
@@ -47,7 +51,7 @@ test-asan: bootstrap $(ASAN_BUILD)/build.ninja
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && $(ASAN_ENV) QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 
-install: build
+install: app
 	cmake --install $(BUILD) --prefix "$(PREFIX)"
 	@# Our own copy of the list: a test that installs elsewhere rewrites install_manifest.txt.
 	cp $(BUILD)/install_manifest.txt $(BUILD)/lomex-installed.txt

@@ -13,6 +13,7 @@
 #include "agents/views/ChatView.h"
 #include "core/Clock.h"
 #include "platform/DesktopAutomation.h"
+#include "FakeDesktopAutomation.h"
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>

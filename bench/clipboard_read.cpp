@@ -12,6 +12,8 @@
 #include "platform/Clipboard.h"
 #include "platform/PasteKeys.h"
 #include "platform/RunningApps.h"
+#include "FakePasteKeys.h"
+#include "FakeRunningApps.h"
 #include <QApplication>
 #include <QClipboard>
 #include <QElapsedTimer>

@@ -4,6 +4,8 @@
 include(GNUInstallDirs)
 set(LOMEX_APP_ID cz.lomex.Lomex)
 
+# The program is installed without its debug information (a tenth of the size), by any route.
+install(CODE "set(CMAKE_INSTALL_DO_STRIP TRUE)")
 install(TARGETS lomex RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/${LOMEX_APP_ID}.svg
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)

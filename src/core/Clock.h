@@ -4,7 +4,6 @@
 #include <QPointer>
 #include <QTimeZone>
 #include <functional>
-#include <map>
 
 namespace lomex {
 
@@ -26,6 +25,8 @@ protected:
     friend class Timer;
     virtual void arm(Timer* timer, qint64 intervalMs) = 0;
     virtual void disarm(Timer* timer) = 0;
+    // For clocks of other kinds (a test clock): fires a timer that fell due.
+    static void fire(Timer* timer);
 };
 
 // A single-shot or repeating timer driven by a Clock.
@@ -49,8 +50,8 @@ Q_SIGNALS:
     void timeout();
 
 private:
+    friend class Clock;
     friend class SystemClock;
-    friend class FakeClock;
     void fire();
 
     Clock* clock_;
@@ -58,25 +59,6 @@ private:
     bool repeat_ = false;
     qint64 intervalMs_ = 0;
     QObject* backing_ = nullptr; // the system clock's QTimer
-};
-
-// Test clock: time stands still until advance() moves it, firing due timers in order.
-class FakeClock : public Clock {
-public:
-    explicit FakeClock(QDateTime start = QDateTime(QDate(2026, 3, 2), QTime(9, 0), QTimeZone::utc()));
-    ~FakeClock() override;
-    QDateTime now() const override { return now_; }
-    void set(const QDateTime& t) { now_ = t; }
-    void advance(double seconds);
-    int pendingTimers() const { return int(due_.size()); }
-
-protected:
-    void arm(Timer* timer, qint64 intervalMs) override;
-    void disarm(Timer* timer) override;
-
-private:
-    QDateTime now_;
-    std::multimap<QDateTime, QPointer<Timer>> due_;
 };
 
 } // namespace lomex

@@ -103,8 +103,9 @@ int statusLineMode(const QStringList&) {
     if (settings.boolValue(QStringLiteral("agentsEnabled"))) options.port = agentcli::hookPort;
     options.previousCommand = settings.stringValue(QStringLiteral("previousStatusLine"));
     const QByteArray out = statusline::run(payload, options);
-    std::fwrite(out.constData(), 1, size_t(out.size()), stdout);
-    return 0;
+    // Claude Code shows what arrives; a line that could not be written is a failed run.
+    const bool written = std::fwrite(out.constData(), 1, size_t(out.size()), stdout) == size_t(out.size());
+    return written && std::fflush(stdout) == 0 ? 0 : 1;
 }
 
 int codexUsageMode(const QStringList&) {

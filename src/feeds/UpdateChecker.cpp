@@ -33,11 +33,12 @@ std::optional<QString> notes(const nlohmann::json& doc, const char* key) {
 }
 } // namespace
 
-UpdateChecker::UpdateChecker(Clock* clock, QObject* parent)
+UpdateChecker::UpdateChecker(Clock* clock, QObject* parent, QString runningVersion)
     : QObject(parent),
       clock_(clock ? clock : Clock::current()),
       client_(new http::Client(clock_, this)),
-      timer_(new Timer(clock_, this)) {
+      timer_(new Timer(clock_, this)),
+      runningVersion_(runningVersion.isEmpty() ? currentVersion() : std::move(runningVersion)) {
     connect(timer_, &Timer::timeout, this, [this] {
         check();
         if (!timer_->isRepeating()) timer_->start(kCheckEverySeconds, true);
@@ -88,7 +89,7 @@ void UpdateChecker::check() {
                 r.describe());
             return;
         }
-        const QString running = versionOverride_.isEmpty() ? currentVersion() : versionOverride_;
+        const QString& running = runningVersion_;
         std::optional<Release> next;
         if (compareVersions(*version, running) > 0)
             next = Release{feedtext::line(*version, 40), link->trimmed(), notes(doc, "notes_cs"), notes(doc, "notes_en")};

@@ -24,7 +24,8 @@ public:
         bool operator==(const Release&) const = default;
     };
 
-    explicit UpdateChecker(Clock* clock = nullptr, QObject* parent = nullptr);
+    // runningVersion: the version compared with the feed's; empty means this build's.
+    explicit UpdateChecker(Clock* clock = nullptr, QObject* parent = nullptr, QString runningVersion = {});
     ~UpdateChecker() override;
 
     static std::optional<QUrl> feedURL();
@@ -44,8 +45,6 @@ public:
     // Opens the release's download page; only an https link is opened.
     void openDownload();
 
-    // Tests: the version taken as running (empty restores the built one).
-    void setCurrentVersionForTesting(const QString& version) { versionOverride_ = version; }
     http::Client* client() const { return client_; }
 
 Q_SIGNALS:
@@ -59,7 +58,7 @@ private:
     http::LoadCounter checks_;
     std::optional<Release> available_;
     std::optional<QDateTime> lastCheck_;
-    QString versionOverride_;
+    QString runningVersion_;
 };
 
 } // namespace lomex

@@ -3,8 +3,6 @@
 #include <QList>
 #include <QString>
 #include <QUrl>
-#include <atomic>
-#include <functional>
 
 class QMimeData;
 
@@ -92,31 +90,6 @@ inline constexpr char kFromHistory[] = "application/x-lomex-clip";
 // The content less what is over the limits (a text or URI list too long, an image too large).
 ClipboardContent withinLimits(ClipboardContent content, const ClipboardLimits& limits);
 } // namespace clipboard
-
-// An in-memory clipboard for tests.
-class FakeClipboard : public Clipboard {
-public:
-    ClipboardContent content;
-    quint64 changes = 0;
-    int writes = 0;
-    mutable std::atomic<int> reads{0};
-
-    quint64 changeCount() const override { return changes; }
-    ClipboardContent read(const ClipboardLimits& limits) const override {
-        ++reads;
-        return clipboard::withinLimits(content, limits);
-    }
-    void write(const ClipboardContent& c) override {
-        content = c;
-        ++changes;
-        ++writes;
-    }
-    // Another program copying.
-    void copy(const ClipboardContent& c) {
-        content = c;
-        ++changes;
-    }
-};
 
 namespace clipboard {
 // Reads a MIME bundle: text, image, URLs and the secret and transient markers.

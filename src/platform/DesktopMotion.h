@@ -44,17 +44,4 @@ private:
     std::optional<bool> reduced_;
 };
 
-// For tests: says what it is told.
-class FakeDesktopMotion : public DesktopMotion {
-    Q_OBJECT
-public:
-    using DesktopMotion::DesktopMotion;
-    std::optional<bool> reducedMotion() const override { return reduced; }
-    void set(std::optional<bool> value) {
-        reduced = value;
-        Q_EMIT changed();
-    }
-    std::optional<bool> reduced;
-};
-
 } // namespace lomex

@@ -35,12 +35,6 @@ public:
     static int failures();
 };
 
-class FakeSoundPlayer : public SoundPlayer {
-public:
-    QStringList played;
-    void play(const QString& name) override { played << name; }
-};
-
 void playSound(const QString& name);
 
 // How many calls arrived (tests).

@@ -22,16 +22,4 @@ Q_SIGNALS:
     void pressed(QPoint global);
 };
 
-class FakePointerClicks : public PointerClicks {
-    Q_OBJECT
-public:
-    using PointerClicks::PointerClicks;
-    bool start() override { return watching_ = true; }
-    bool isWatching() const override { return watching_; }
-    void press(QPoint global) { Q_EMIT pressed(global); }
-
-private:
-    bool watching_ = false;
-};
-
 } // namespace lomex

@@ -37,16 +37,6 @@ public:
     std::optional<RunningApplication> active() const override;
 };
 
-// A fixed list for tests.
-class FakeRunningApps : public RunningApps {
-public:
-    QList<RunningApplication> apps;
-    std::optional<RunningApplication> frontmost;
-
-    QList<RunningApplication> running() const override { return apps; }
-    std::optional<RunningApplication> active() const override { return frontmost; }
-};
-
 namespace runningapps {
 // The class part of a WM_CLASS value ("instance\0class\0"); empty when it has none.
 QString windowClassFrom(const QByteArray& wmClass);

@@ -47,20 +47,6 @@ private:
     void watch(QScreen* screen);
 };
 
-class FakeScreens : public Screens {
-    Q_OBJECT
-public:
-    using Screens::Screens;
-    QList<ScreenInfo> screens() const override { return list_; }
-    QPoint cursorPos() const override { return cursor_; }
-    void setScreens(QList<ScreenInfo> list) { list_ = std::move(list); Q_EMIT screensChanged(); }
-    void setCursorPos(QPoint p) { cursor_ = p; }
-
-private:
-    QList<ScreenInfo> list_;
-    QPoint cursor_;
-};
-
 // Which screen carries the notch for a "displayChoice" value: "main" the primary screen,
 // "mouse" the screen under the pointer (the primary one when the pointer is on none),
 // anything else the screen with a camera notch, else the primary screen.

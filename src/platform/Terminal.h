@@ -30,15 +30,4 @@ public:
     bool openScript(const QString& scriptPath) override;
 };
 
-// Records the scripts it was asked to open (tests).
-class FakeTerminal : public Terminal {
-public:
-    QStringList opened;
-    bool succeed = true;
-    bool openScript(const QString& scriptPath) override {
-        opened << scriptPath;
-        return succeed;
-    }
-};
-
 } // namespace lomex

@@ -32,22 +32,4 @@ public:
     QIcon icon(const QString& path) override;
 };
 
-// Records every call and answers with `succeeds`; for tests.
-class FakeWorkspace : public Workspace {
-public:
-    QList<QUrl> opened;
-    QStringList revealed;
-    bool succeeds = true;
-
-    bool open(const QUrl& url) override {
-        opened.append(url);
-        return succeeds;
-    }
-    bool reveal(const QString& path) override {
-        revealed.append(path);
-        return succeeds;
-    }
-    QIcon icon(const QString&) override { return {}; }
-};
-
 } // namespace lomex

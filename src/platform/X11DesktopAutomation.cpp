@@ -291,7 +291,7 @@ protected:
     }
 };
 
-X11DesktopAutomation::X11DesktopAutomation() : d(new State), owner_(new Owner)
+X11DesktopAutomation::X11DesktopAutomation() : d(std::make_unique<State>()), owner_(std::make_unique<Owner>())
 {
     if (!d->open())
         return;
@@ -302,17 +302,16 @@ X11DesktopAutomation::X11DesktopAutomation() : d(new State), owner_(new Owner)
         QCoreApplication* app = QCoreApplication::instance();
         d->notifier = new QSocketNotifier(xcb_get_file_descriptor(d->conn), QSocketNotifier::Read,
                                           app->thread() == QThread::currentThread() ? app : nullptr);
-        QObject::connect(d->notifier, &QSocketNotifier::activated, [state = d] { state->drain(); });
+        QObject::connect(d->notifier, &QSocketNotifier::activated, [state = d.get()] { state->drain(); });
     }
 }
 
 X11DesktopAutomation::~X11DesktopAutomation()
 {
-    delete owner_;
+    owner_.reset(); // its thread ends before our connection goes
     delete d->notifier;
     if (d->conn)
         xcb_disconnect(d->conn);
-    delete d;
 }
 
 bool X11DesktopAutomation::trusted()

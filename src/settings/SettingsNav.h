@@ -26,6 +26,11 @@ public:
         scrollTarget_ = std::move(target);
         Q_EMIT scrollTargetChanged();
     }
+    void clearScrollTarget() {
+        if (!scrollTarget_) return;
+        scrollTarget_.reset();
+        Q_EMIT scrollTargetChanged();
+    }
 
 Q_SIGNALS:
     void pageChanged();

@@ -406,7 +406,7 @@ void SettingsView::scrollSoon() {
                 });
             }
         }
-        services_.settingsNav->setScrollTarget(std::nullopt);
+        services_.settingsNav->clearScrollTarget();
     });
 }
 

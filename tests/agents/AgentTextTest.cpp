@@ -2,6 +2,7 @@
 #include "agents/AgentText.h"
 #include "core/L10n.h"
 #include "platform/RunningApps.h"
+#include "FakeRunningApps.h"
 
 #include <QDir>
 #include <QFile>

@@ -10,8 +10,12 @@
 #include "ui/Theme.h"
 
 #include "agents/TextCut.h"
+#include "FakeClock.h"
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QTextCursor>
 #include <QPointer>
 #include <QPushButton>
 #include <QAccessible>
@@ -283,6 +287,9 @@ TEST_F(AgentViewsTest, ApprovalCardSaysWhenTheCommandIsLongerThanItsBox)
         e.toolInput = {{"command", c.command.toStdString()}};
         ask(e, {});
         AgentsView view(&store, &center, &clock);
+        view.resize(724, 400);
+        view.show(); // the lines are counted as laid out at the box's width
+        QCoreApplication::processEvents();
         ASSERT_EQ(view.cards().size(), 1);
         ApprovalCard* card = view.cards().front();
         EXPECT_EQ(card->questionText(), c.question);
@@ -440,4 +447,128 @@ TEST_F(AgentViewsTest, EmptyTabExplainsAndLinksToTheSettings)
     QCoreApplication::processEvents();
     EXPECT_FALSE(tab.emptyState()->isVisible());
     EXPECT_EQ(tab.rows().size(), 1);
+}
+
+// The command box grows with the lines the user will see (wrapped ones too) up to six, shows
+// only whole lines, and whenever anything is out of sight says how many lines there are.
+TEST_F(AgentViewsTest, CommandBoxShowsWholeLinesAndSaysWhenMoreIsHidden)
+{
+    L10n::shared().setLanguage(AppLanguage::en);
+    QString oneLine = "rm -rf build && cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release";
+    while (oneLine.size() < 260) oneLine += " && cmake --build build -j8";
+    QStringList thirteen;
+    for (int i = 1; i <= 13; ++i) thirteen << QString("echo line %1").arg(i);
+    const struct {
+        const char* name;
+        QString command;
+        bool hidden; // more lines than the box shows
+    } cases[] = {
+        {"short", "npm test", false},
+        {"long one line", oneLine, false},
+        {"very long one line", QString(3000, 'x'), true},
+        {"13 lines", thirteen.join('\n'), true},
+    };
+    for (const auto& c : cases) {
+        HookEvent e = permission("s");
+        e.toolInput = {{"command", c.command.toStdString()}};
+        ask(e, {});
+        AgentsView view(&store, &center, &clock);
+        ASSERT_EQ(view.cards().size(), 1) << c.name;
+        ApprovalCard* card = view.cards().front();
+        auto* box = card->findChild<QPlainTextEdit*>();
+        ASSERT_TRUE(box) << c.name;
+        // A long command may come a pass later; until then it cannot be allowed.
+        EXPECT_TRUE(box->toPlainText() == c.command || !card->allowButton()->isEnabled()) << c.name;
+        view.resize(724, 400);
+        view.show();
+        ASSERT_TRUE(test::waitUntil([&] { return card->allowButton()->isEnabled(); })) << c.name;
+        QCoreApplication::processEvents();
+        EXPECT_EQ(box->toPlainText(), c.command) << c.name;
+        QScrollBar* bar = box->verticalScrollBar();
+        // Scrolling moves by lines: its range is the lines below the box.
+        EXPECT_EQ(bar->maximum() > 0, c.hidden) << c.name;
+        QLabel* note = card->commandLinesLabel();
+        ASSERT_EQ(note && note->isVisible(), c.hidden) << c.name;
+        if (c.hidden) {
+            EXPECT_EQ(note->text(), QString("The command has %1 lines; scroll to read all of it")
+                                        .arg(bar->maximum() + 6)) << c.name;
+            if (QString(c.name) == "13 lines") {
+                EXPECT_TRUE(note->text().contains("13 lines"));
+            }
+        }
+        // The last line in the box is whole, at the top and scrolled to the end alike (below it
+        // one row of pixels is left, which the edit needs to count it as shown).
+        for (int value : {0, bar->maximum()}) {
+            bar->setValue(value);
+            const QRect last = box->cursorRect(box->cursorForPosition(QPoint(4, box->viewport()->height() - 2)));
+            EXPECT_LE(last.bottom(), box->viewport()->height()) << c.name << " at " << value;
+        }
+        if (!c.hidden) {
+            QTextCursor end(box->document());
+            end.movePosition(QTextCursor::End);
+            EXPECT_LE(box->cursorRect(end).bottom(), box->viewport()->height()) << c.name;
+        }
+        center.endAll();
+    }
+}
+
+// A request that arrives while the list is scrolled down, hidden or on screen, is brought into
+// view; the cards already waiting stay the same widgets as requests come and go.
+TEST_F(AgentViewsTest, ArrivingRequestIsBroughtIntoViewAndCardsAreKept)
+{
+    for (int i = 0; i < 12; ++i) {
+        store.handle(ev("UserPromptSubmit", QString("s%1").arg(i)));
+        clock.advance(1);
+    }
+    AgentsView view(&store, &center, &clock);
+    view.resize(724, 260);
+    view.show();
+    auto* scroll = view.findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    const auto inView = [&](QWidget* w) {
+        const QRect r(w->mapTo(scroll->viewport(), QPoint(0, 0)), w->size());
+        return scroll->viewport()->rect().contains(r);
+    };
+    QList<QPointer<ApprovalCard>> kept;
+    for (bool hiddenWhileArriving : {true, false, false}) {
+        QCoreApplication::processEvents();
+        scroll->verticalScrollBar()->setValue(scroll->verticalScrollBar()->maximum());
+        if (hiddenWhileArriving) view.hide();
+        ask(permission(QString("s%1").arg(kept.size())), {});
+        view.show();
+        ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == kept.size() + 1; }));
+        QCoreApplication::processEvents();
+        ApprovalCard* card = view.cards().last();
+        EXPECT_TRUE(inView(card)) << "hidden while arriving: " << hiddenWhileArriving;
+        for (int i = 0; i < kept.size(); ++i) EXPECT_EQ(view.cards().at(i), kept.at(i).data());
+        kept << card;
+    }
+    // Answering one leaves the others as they were.
+    kept.at(1)->denyButton()->click();
+    ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == 2; }));
+    EXPECT_EQ(view.cards(), (QList<ApprovalCard*>{kept.at(0), kept.at(2)}));
+    center.endAll();
+}
+
+// Coming back from a chat shows the list again, and the list marks what it shows as seen.
+TEST_F(AgentViewsTest, ListShownAgainAfterAChatMarksSeen)
+{
+    store.handle(ev("SessionStart", "s"));
+    AgentsView view(&store, &center, &clock);
+    view.resize(724, 260);
+    view.show();
+    clock.advance(AgentsView::markSeenDelay);
+    for (const char* way : {"back button", "Escape"}) {
+        store.handle(ev("Stop", "o"));
+        store.setChatID(QString("s"));
+        ASSERT_TRUE(view.chat()) << way;
+        clock.advance(AgentsView::markSeenDelay);
+        QCoreApplication::processEvents();
+        if (QString(way) == "Escape") QTest::keyClick(view.chat(), Qt::Key_Escape);
+        else view.chat()->backButton()->click();
+        ASSERT_FALSE(view.chat()) << way;
+        EXPECT_TRUE(store.session("o")->isUnseen()) << way;
+        clock.advance(AgentsView::markSeenDelay);
+        EXPECT_FALSE(store.session("o")->isUnseen()) << way;
+    }
 }

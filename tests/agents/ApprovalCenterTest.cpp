@@ -2,6 +2,7 @@
 #include "agents/ApprovalCenter.h"
 #include "agents/ApprovalToken.h"
 #include "core/Settings.h"
+#include "FakeClock.h"
 
 #include <gtest/gtest.h>
 

@@ -10,6 +10,8 @@
 #include "core/Settings.h"
 #include "platform/DesktopAutomation.h"
 #include "ui/ElidedLabel.h"
+#include "FakeClock.h"
+#include "FakeDesktopAutomation.h"
 
 #include <QApplication>
 #include <QLabel>
@@ -138,7 +140,8 @@ TEST_F(ChatViewTest, ShowsTheLastTwelveAndScrollsOnlyForANewMessage)
     tick(*view);
     EXPECT_EQ(changes, 0);
 
-    // More text in the last assistant message: its bubble grows, the view stays where it was.
+    // More text in the last assistant message: its bubble grows, and the view, at its end,
+    // stays at the end (a user who scrolled up is left alone, see below).
     const int at = bar->value();
     append(record("assistant", "m20", "a long addition\nwith\nseveral\nlines\nof\ntext"));
     tick(*view);
@@ -147,7 +150,7 @@ TEST_F(ChatViewTest, ShowsTheLastTwelveAndScrollsOnlyForANewMessage)
     EXPECT_TRUE(view->bubbles().last()->message().text.contains("a long addition"));
     QTest::qWait(ChatView::scrollMs + 150); // longer than a scroll would take
     EXPECT_GT(bar->maximum(), at);
-    EXPECT_EQ(bar->value(), at);
+    EXPECT_EQ(bar->value(), bar->maximum());
 
     // A new message scrolls to the end.
     append(record("user", "m21", "thanks"));
@@ -169,6 +172,10 @@ TEST_F(ChatViewTest, WheelScrollUpSurvivesAStatusLineAndAGrowingField)
              ASSERT_TRUE(v.statusLabel()->isVisible());
          }},
         {"reply field of three lines", [&](ChatView& v) { v.field()->setPlainText("one\ntwo\nthree"); }},
+        {"last message growing", [&](ChatView& v) {
+             append(record("assistant", "grow", "more of the answer\nand\nmore"));
+             tick(v);
+         }},
     };
     conversation(20);
     for (const auto& c : cases) {

@@ -8,6 +8,7 @@
 #include "agents/EventServer.h"
 #include "agents/HookCommandMode.h"
 #include "agents/SessionStore.h"
+#include "FakeClock.h"
 
 #include <QProcess>
 #include <QStandardPaths>

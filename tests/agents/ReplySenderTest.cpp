@@ -4,6 +4,8 @@
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "platform/DesktopAutomation.h"
+#include "FakeClock.h"
+#include "FakeDesktopAutomation.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <gtest/gtest.h>

@@ -10,6 +10,7 @@
 #include <QStandardPaths>
 #include <QThread>
 #include <gtest/gtest.h>
+#include <type_traits>
 #include <xcb/xcb.h>
 
 using namespace lomex;
@@ -51,6 +52,13 @@ QByteArray xclip(const QStringList& args, const QString& display)
 
 // A reply typed into a real xterm whose shell reads a line: it arrives whole, and the clipboard
 // that held text and an image holds both again afterwards.
+// It owns a display connection and a thread: a copy would close and free them twice.
+TEST(X11DesktopAutomation, CannotBeCopied)
+{
+    EXPECT_FALSE(std::is_copy_constructible_v<X11DesktopAutomation>);
+    EXPECT_FALSE(std::is_copy_assignable_v<X11DesktopAutomation>);
+}
+
 TEST(ReplyTypingX11Test, ReplyArrivesInXtermAndClipboardComesBack)
 {
     test::TempHome home;

@@ -2,6 +2,7 @@
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
 #include "core/Settings.h"
+#include "FakeClock.h"
 
 #include <QCoreApplication>
 #include <QSemaphore>

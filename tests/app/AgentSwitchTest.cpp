@@ -5,6 +5,9 @@
 #include "core/Settings.h"
 #include "platform/RunningApps.h"
 #include "platform/Screens.h"
+#include "FakeClock.h"
+#include "FakeRunningApps.h"
+#include "FakeScreens.h"
 #include <QFile>
 #include <sys/stat.h>
 #include <memory>

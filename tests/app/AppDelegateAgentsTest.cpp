@@ -19,6 +19,11 @@
 #include "settings/SettingsNav.h"
 #include "agents/AgentSwitch.h"
 #include "settings/SettingsView.h"
+#include "FakeClock.h"
+#include "FakeDesktopAutomation.h"
+#include "FakeRunningApps.h"
+#include "FakeScreens.h"
+#include "FakeSoundPlayer.h"
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSemaphore>

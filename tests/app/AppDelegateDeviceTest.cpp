@@ -10,6 +10,10 @@
 #include "platform/RunningApps.h"
 #include "platform/Screens.h"
 #include "tabs/ShelfView.h"
+#include "FakeClipboard.h"
+#include "FakeClock.h"
+#include "FakeRunningApps.h"
+#include "FakeScreens.h"
 
 using namespace lomex;
 

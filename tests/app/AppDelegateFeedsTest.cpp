@@ -10,6 +10,8 @@
 #include "feeds/UpdateChecker.h"
 #include "feeds/WeatherService.h"
 #include "platform/Screens.h"
+#include "FakeClock.h"
+#include "FakeScreens.h"
 #include <QFile>
 #include <memory>
 

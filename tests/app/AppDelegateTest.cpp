@@ -7,10 +7,12 @@
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include "notch/LiveActivity.h"
-#include "platform/FakeCalendarStore.h"
+#include "FakeCalendarStore.h"
 #include "platform/HotKeys.h"
 #include "core/Paths.h"
 #include "platform/Screens.h"
+#include "FakeClock.h"
+#include "FakeScreens.h"
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>

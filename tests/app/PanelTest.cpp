@@ -7,6 +7,9 @@
 #include "notch/NotchRootView.h"
 #include "platform/PointerClicks.h"
 #include "platform/Screens.h"
+#include "FakeClock.h"
+#include "FakePointerClicks.h"
+#include "FakeScreens.h"
 #include <QDragEnterEvent>
 #include <QLineEdit>
 #include <QMimeData>

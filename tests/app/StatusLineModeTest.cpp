@@ -6,6 +6,8 @@
 #include "feeds/StatusLineMode.h"
 #include "feeds/UsageMonitor.h"
 #include "platform/Screens.h"
+#include "FakeClock.h"
+#include "FakeScreens.h"
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -64,6 +66,15 @@ TEST_F(StatusLineModeTest, WithTheAppDownItStillPrintsThePreviousOutput) {
     EXPECT_EQ(p.exitCode(), 0);
     EXPECT_EQ(p.readAllStandardOutput(), kPreviousOutput);
     EXPECT_TRUE(p.readAllStandardError().isEmpty());
+
+    // Output that cannot be written is a failure, not a success.
+    QProcess full;
+    full.setStandardOutputFile(QStringLiteral("/dev/full"));
+    full.start(QStringLiteral(LOMEX_BINARY), {"--statusline"});
+    full.write(kPayload);
+    full.closeWriteChannel();
+    ASSERT_TRUE(full.waitForFinished(10000));
+    EXPECT_NE(full.exitCode(), 0);
 }
 
 // A writer that never stops (cat /dev/zero) or never closes its end: reading stops at the

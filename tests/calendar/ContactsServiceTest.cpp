@@ -4,6 +4,9 @@
 #include "core/Clock.h"
 #include "platform/ContactStore.h"
 #include "platform/Workspace.h"
+#include "FakeClock.h"
+#include "FakeContactStore.h"
+#include "FakeWorkspace.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -2,8 +2,10 @@
 #include "calendar/EventService.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
-#include "platform/FakeCalendarStore.h"
+#include "FakeCalendarStore.h"
 #include "platform/Workspace.h"
+#include "FakeClock.h"
+#include "FakeWorkspace.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

@@ -7,6 +7,8 @@
 #include "platform/Workspace.h"
 #include "platform/FolderWatch.h"
 #include "platform/VdirCalendarStore.h"
+#include "FakeClock.h"
+#include "FakeWorkspace.h"
 
 #include <QCoreApplication>
 #include <QDir>

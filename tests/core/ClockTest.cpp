@@ -1,4 +1,5 @@
 #include "core/Clock.h"
+#include "FakeClock.h"
 #include <gtest/gtest.h>
 
 using namespace lomex;

@@ -6,6 +6,10 @@
 #include "core/FileIO.h"
 #include "platform/PasteKeys.h"
 #include "platform/RunningApps.h"
+#include "FakeClipboard.h"
+#include "FakeClock.h"
+#include "FakePasteKeys.h"
+#include "FakeRunningApps.h"
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>

@@ -4,6 +4,8 @@
 #include "device/Monitors.h"
 #include "device/PomodoroTimer.h"
 #include "platform/PowerSource.h"
+#include "FakeBluetoothAudio.h"
+#include "FakePowerSource.h"
 
 using namespace lomex;
 

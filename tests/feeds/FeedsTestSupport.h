@@ -5,6 +5,7 @@
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "feeds/Endpoints.h"
+#include "FakeClock.h"
 #include <QFile>
 #include <QTimeZone>
 

@@ -1,6 +1,7 @@
 #include "FeedsTestSupport.h"
 #include "feeds/UpdateChecker.h"
 #include "platform/Workspace.h"
+#include "FakeWorkspace.h"
 
 using namespace lomex;
 using namespace lomex::test;
@@ -24,7 +25,7 @@ protected:
         updates.check();
         ASSERT_TRUE(waitUntil([&] { return updates.client()->finished() == before + 1; }));
     }
-    UpdateChecker updates{&clock};
+    UpdateChecker updates{&clock, nullptr, "1.9.0"};
 };
 
 TEST_F(UpdateTest, WithoutAFeedNothingIsAsked) {
@@ -52,7 +53,6 @@ TEST_F(UpdateTest, FirstCheckAfterTwentySecondsThenDaily) {
 }
 
 TEST_F(UpdateTest, NewerReleaseAndLastCheckOnlyOnSuccess) {
-    updates.setCurrentVersionForTesting("1.9.0");
     useFeed(R"({"version":"1.10.0","url":"https://lomex.example/dl/1.10","notes_cs":"Opravy\u202e chyb","notes_en":""})");
     checkAndWait();
     ASSERT_TRUE(updates.available());
@@ -79,7 +79,6 @@ TEST_F(UpdateTest, DownloadOpensHttpsPagesOnly) {
     FakeWorkspace workspace;
     Workspace::setCurrent(&workspace);
     auto& opened = workspace.opened;
-    updates.setCurrentVersionForTesting("1.0");
     const std::vector<std::pair<const char*, bool>> cases = {
         {"https://lomex.example/dl", true},  {"http://lomex.example/dl", false},
         {"file:///etc/passwd", false},       {"javascript:alert(1)", false},

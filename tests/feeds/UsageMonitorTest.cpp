@@ -3,6 +3,7 @@
 #include "core/Clock.h"
 #include "core/Settings.h"
 #include "feeds/UsageMonitor.h"
+#include "FakeClock.h"
 #include <QFile>
 #include <QFileInfo>
 #include <QCoreApplication>

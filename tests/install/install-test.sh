@@ -31,6 +31,7 @@ for f in bin/lomex share/applications/$id.desktop share/icons/hicolor/scalable/a
   [ -s "$prefix/$f" ] || fail "$f was not installed"
 done
 [ -x "$prefix/bin/lomex" ] || fail "bin/lomex is not executable"
+readelf -S "$prefix/bin/lomex" | grep -q '\.debug_' && fail "bin/lomex carries debug sections"
 cmp -s "$source/resources/icons/$id.svg" "$prefix/share/icons/hicolor/scalable/apps/$id.svg" || fail "icon differs"
 
 entry="$prefix/share/applications/$id.desktop"

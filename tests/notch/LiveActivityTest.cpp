@@ -1,6 +1,7 @@
 #include "TestEnv.h"
 #include "notch/LiveActivity.h"
 #include "core/Settings.h"
+#include "FakeClock.h"
 
 using namespace lomex;
 using Live = NotchModel::Live;

@@ -1,6 +1,7 @@
 #include "TestEnv.h"
 #include "notch/NotchModel.h"
 #include "core/Settings.h"
+#include "FakeClock.h"
 #include <QSignalSpy>
 #include <memory>
 

@@ -10,6 +10,7 @@
 #include "notch/NotchShape.h"
 #include "notch/NotchTabBar.h"
 #include "ui/Symbols.h"
+#include "FakeClock.h"
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QEnterEvent>

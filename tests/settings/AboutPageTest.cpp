@@ -3,6 +3,7 @@
 #include "feeds/UpdateChecker.h"
 #include "platform/Workspace.h"
 #include "settings/pages/AboutPage.h"
+#include "FakeWorkspace.h"
 #include <QCoreApplication>
 #include <QFile>
 #include <QLabel>

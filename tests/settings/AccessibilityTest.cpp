@@ -17,6 +17,8 @@
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "ui/Accessibility.h"
+#include "FakeClock.h"
+#include "FakeLoginItem.h"
 #include <QAbstractButton>
 #include <QAccessible>
 #include <QApplication>

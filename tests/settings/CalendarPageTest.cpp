@@ -6,11 +6,14 @@
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include "platform/ContactStore.h"
-#include "platform/FakeCalendarStore.h"
+#include "FakeCalendarStore.h"
 #include "platform/Workspace.h"
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/pages/CalendarPage.h"
+#include "FakeClock.h"
+#include "FakeContactStore.h"
+#include "FakeWorkspace.h"
 
 #include <QCoreApplication>
 #include <QPushButton>

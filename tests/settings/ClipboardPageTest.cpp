@@ -8,6 +8,10 @@
 #include "platform/RunningApps.h"
 #include "settings/blocks/Blocks.h"
 #include "settings/pages/ClipboardPage.h"
+#include "FakeClipboard.h"
+#include "FakeClock.h"
+#include "FakePasteKeys.h"
+#include "FakeRunningApps.h"
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QLabel>

@@ -10,6 +10,7 @@
 #include "settings/blocks/Controls.h"
 #include "settings/pages/LimitsPage.h"
 #include "settings/blocks/Style.h"
+#include "FakeClock.h"
 #include <QAccessible>
 #include <QApplication>
 #include <QTest>

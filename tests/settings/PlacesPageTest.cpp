@@ -4,6 +4,7 @@
 #include "settings/blocks/Blocks.h"
 #include "settings/pages/PlacesPage.h"
 #include "settings/pages/StopSearch.h"
+#include "FakeWorkspace.h"
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>

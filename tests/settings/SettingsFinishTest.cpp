@@ -17,6 +17,8 @@
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
+#include "FakeClock.h"
+#include "FakeLoginItem.h"
 #include <QAbstractButton>
 #include <QApplication>
 #include <QWheelEvent>

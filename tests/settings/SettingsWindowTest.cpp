@@ -10,6 +10,8 @@
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/pages/GeneralPage.h"
+#include "FakeClock.h"
+#include "FakeLoginItem.h"
 #include <QAbstractSpinBox>
 #include <QAccessible>
 #include <QApplication>

@@ -4,6 +4,8 @@
 #include "feeds/UsageMonitor.h"
 #include "platform/Terminal.h"
 #include "settings/SetupModel.h"
+#include "FakeClock.h"
+#include "FakeTerminal.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>

@@ -6,6 +6,7 @@
 #include "platform/Workspace.h"
 #include "tabs/FeedRows.h"
 #include "ui/ElidedLabel.h"
+#include "FakeWorkspace.h"
 #include <QLabel>
 #include <QMouseEvent>
 #include <QTimeZone>

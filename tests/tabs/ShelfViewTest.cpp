@@ -4,6 +4,8 @@
 #include "platform/Clipboard.h"
 #include "platform/Workspace.h"
 #include "tabs/ShelfView.h"
+#include "FakeClipboard.h"
+#include "FakeWorkspace.h"
 #include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>

@@ -2,6 +2,7 @@
 #include "platform/Workspace.h"
 #include "tabs/FeedRows.h"
 #include "tabs/TransitView.h"
+#include "FakeWorkspace.h"
 #include <QGridLayout>
 #include <QLabel>
 #include <QPushButton>

@@ -8,6 +8,7 @@
 #include "core/Paths.h"
 #include "platform/Terminal.h"
 #include "settings/SetupWizard.h"
+#include "FakeTerminal.h"
 #include <QApplication>
 #include <QDir>
 #include <QFile>

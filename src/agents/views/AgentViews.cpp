@@ -21,9 +21,14 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScrollArea>
+#include <QAbstractTextDocumentLayout>
+#include <QResizeEvent>
+#include <QTextBlock>
+#include <QTextLayout>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 
 namespace lomex {
 
@@ -75,26 +80,46 @@ QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool
 // The command as it will run: every line, read-only, wrapped anywhere and scrollable. Outside
 // text, so bidirectional controls are written out and marks per letter are bounded.
 constexpr int kCommandBoxLines = 6;
+// Longer commands cost milliseconds to lay out.
+constexpr qsizetype kLayOutAtOnce = 2000;
 
-QPlainTextEdit* commandView(const QString& text, QWidget* parent)
+// Tells its card when its width changed: the wrapped lines, and so the box's height, follow it.
+class CommandBox : public QPlainTextEdit {
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+    std::function<void()> onWidthChanged;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override
+    {
+        QPlainTextEdit::resizeEvent(event);
+        if (event->oldSize().width() != event->size().width() && onWidthChanged) onWidthChanged();
+    }
+};
+
+CommandBox* commandView(const QString& text, int linesAsWritten, QWidget* parent)
 {
-    auto* view = new QPlainTextEdit(parent);
+    auto* view = new CommandBox(parent);
     view->setObjectName(QStringLiteral("approvalCommand"));
     view->setReadOnly(true);
     view->setFrameShape(QFrame::NoFrame);
     view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setStyleSheet(QStringLiteral("#approvalCommand { background: rgba(0,0,0,90); color: white;"
-                                       " border-radius: 6px; padding: 2px 4px; }"
+                                       " border-radius: 6px; padding: 6px 8px; }"
                                        " #approvalCommand:focus { border: 2px solid %1; }")
                             .arg(a11y::notchFocusRing().name()));
     view->setAccessibleName(L10n::shared().t(QStringLiteral("agents.command")));
     QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
     f.setPixelSize(12);
     view->setFont(f);
+    // The inset is the frame's padding: a document margin would show a strip of the line
+    // below the box's last one.
+    view->document()->setDocumentMargin(0);
     view->setPlainText(text);
-    const int lines = std::clamp(int(text.count(QLatin1Char('\n'))) + 1, 1, kCommandBoxLines);
-    view->setFixedHeight(QFontMetrics(f).lineSpacing() * lines + 14);
+    // Until its width is known: the lines as written, up to the box.
+    const int lines = std::clamp(linesAsWritten, 1, kCommandBoxLines);
+    view->setFixedHeight(QFontMetrics(f).lineSpacing() * lines + 13);
     return view;
 }
 
@@ -249,18 +274,28 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
     head->addStretch(1);
     box->addLayout(head);
 
-    question_ = plainLabel(questionText(), 13, Qt::white, true, this);
-    setAccessibleName(questionText());
+    const QString question = questionText();
+    question_ = plainLabel(question, 13, Qt::white, true, this);
+    setAccessibleName(question);
     setAccessibleDescription(project);
     box->addWidget(question_);
+    // A long command is laid out in a pass of its own, so an arrival never holds the GUI thread
+    // for card and text at once; until then no button allows what is not shown.
+    const QString shown = commandText();
+    const bool later = shown.size() > kLayOutAtOnce;
     if (approval.command) {
-        const QString shown = commandText();
-        command_ = commandView(shown, this);
+        // A long command fills the box whatever the width: it starts at full height, so the card
+        // brought into view does not grow out of it.
+        const int written = later ? kCommandBoxLines : int(shown.count(QLatin1Char('\n'))) + 1;
+        auto* command = commandView(later ? QString() : shown, written, this);
+        commandFilled_ = !later;
+        command_ = command;
+        command->onWidthChanged = [this] { fitCommand(); };
         box->addWidget(command_);
-        // Lines below the box are easy to miss: say how many there are next to the buttons.
-        if (const int lines = int(shown.count(QLatin1Char('\n'))) + 1; lines > kCommandBoxLines)
-            commandLines_ = plainLabel(L10n::shared().t(QStringLiteral("agents.commandScroll"), {lines}), 12,
-                                       Theme::amber(), true, this);
+        // Lines below the box are easy to miss: the note next to the buttons says how many
+        // there are, whenever any is out of sight.
+        commandLines_ = plainLabel({}, 12, Theme::amber(), true, this);
+        commandLines_->hide();
     }
 
     auto* buttons = new QHBoxLayout;
@@ -280,6 +315,47 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
     box->addLayout(buttons);
     connect(allow_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::allow); });
     connect(deny_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::deny); });
+    if (later) {
+        allow_->setEnabled(false);
+        if (always_) always_->setEnabled(false);
+        QTimer::singleShot(0, this, [this, shown] {
+            command_->setPlainText(shown);
+            commandFilled_ = true;
+            if (command_->isVisible()) fitCommand(); // else when it gets its width
+            allow_->setEnabled(true);
+            if (always_) always_->setEnabled(true);
+        });
+    }
+}
+
+QLabel* ApprovalCard::commandLinesLabel() const
+{
+    return commandLines_ && !commandLines_->isHidden() ? commandLines_ : nullptr;
+}
+
+void ApprovalCard::fitCommand()
+{
+    // The lines as laid out at the box's width; the box shows up to six of them, whole, and
+    // the note counts them all when some are out of sight.
+    if (!commandFilled_) return;
+    QTextDocument* doc = command_->document();
+    QAbstractTextDocumentLayout* layout = doc->documentLayout();
+    int lines = 0;
+    qreal lineHeight = 0;
+    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
+        if (b.layout()->lineCount() == 0) layout->blockBoundingRect(b); // lays the block out
+        lines += std::max(1, b.layout()->lineCount());
+        if (lineHeight <= 0 && b.layout()->lineCount() > 0) lineHeight = b.layout()->lineAt(0).height();
+    }
+    if (lineHeight <= 0) lineHeight = QFontMetricsF(command_->font()).lineSpacing();
+    const int shown = std::clamp(lines, 1, kCommandBoxLines);
+    // One pixel row more than the lines: the edit counts a line as shown only below that.
+    const int chrome = command_->height() - command_->viewport()->height();
+    command_->setFixedHeight(int(std::ceil(shown * lineHeight)) + 1 + chrome);
+    const bool hidden = lines > kCommandBoxLines;
+    if (hidden)
+        commandLines_->setText(L10n::shared().t(QStringLiteral("agents.commandScroll"), {lines}));
+    commandLines_->setVisible(hidden);
 }
 
 QString ApprovalCard::questionText() const
@@ -362,7 +438,10 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     if (store) connect(store, &SessionStore::sessionsChanged, this, &AgentsView::syncChat);
     if (store) connect(store, &SessionStore::chatIDChanged, this, &AgentsView::syncChat);
     if (center) connect(center, &ApprovalCenter::pendingChanged, this, &AgentsView::syncChat);
-    connect(&L10n::shared(), &L10n::languageChanged, this, [queue] { queue(true, true); });
+    connect(&L10n::shared(), &L10n::languageChanged, this, [this, queue] {
+        cardsRedrawn_ = true;
+        queue(true, true);
+    });
     connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
         if (key == QLatin1String("agentsEnabled")) updateEmptyState();
     });
@@ -399,30 +478,33 @@ void AgentsView::syncChat()
         };
         layout()->addWidget(chat_);
     }
+    const bool listWasHidden = listPage_->isHidden();
     listPage_->setVisible(!chat_ || chatHeld_);
     if (chat_) chat_->setVisible(!chatHeld_);
+    // Back from a chat the list is shown again, as much as when the notch opens on it.
+    if (listWasHidden && !listPage_->isHidden() && isVisible()) seenTimer_->start(markSeenDelay, false);
 }
 
 void AgentsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
     if (cardsQueued_ || rowsQueued_) rebuild();
-    seenTimer_->start(markSeenDelay, false);
+    if (!listPage_->isHidden()) seenTimer_->start(markSeenDelay, false);
+}
+
+void AgentsView::reveal(ApprovalCard* card)
+{
+    // A request the user cannot see might as well not be there: whatever the list was scrolled
+    // to, the new card comes into view once the layout has placed it.
+    QPointer<ApprovalCard> target(card);
+    QTimer::singleShot(0, this, [this, target] {
+        if (!target) return;
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        static_cast<QScrollArea*>(listPage_)->ensureWidgetVisible(target, 0, 8);
+    });
 }
 
 namespace {
-
-void clear(QVBoxLayout* layout)
-{
-    while (layout->count() > 0) {
-        QLayoutItem* item = layout->takeAt(0);
-        if (QWidget* w = item->widget()) {
-            w->hide();
-            w->deleteLater();
-        }
-        delete item;
-    }
-}
 
 template <typename T>
 QList<T*> widgetsIn(QVBoxLayout* layout)
@@ -443,18 +525,48 @@ void AgentsView::rebuild()
 {
     QWidget* content = list_->parentWidget();
     if (cardsQueued_) {
-        clear(cards_);
-        if (center_) {
-            QSet<quint64> pending;
-            for (const PendingApproval& a : center_->pending()) {
-                auto* card = new ApprovalCard(a, store_, center_, content);
-                cards_->addWidget(card);
-                pending.insert(a.id);
-                // Once per request, when it arrives: redrawing it is no news.
-                if (!announced_.contains(a.id)) a11y::announce(card);
+        // Cards are kept per request: laying out a long command is what costs, so a request
+        // coming or going touches its own card only, however many wait.
+        QHash<quint64, ApprovalCard*> kept;
+        for (ApprovalCard* card : cards()) kept.insert(card->approvalID(), card);
+        if (cardsRedrawn_) {
+            for (ApprovalCard* card : std::as_const(kept)) {
+                cards_->removeWidget(card);
+                card->hide();
+                card->deleteLater();
             }
-            announced_ = pending;
+            kept.clear();
         }
+        QSet<quint64> pending;
+        ApprovalCard* arrived = nullptr;
+        const QList<PendingApproval> waiting = center_ ? center_->pending() : QList<PendingApproval>();
+        for (int i = 0; i < waiting.size(); ++i) {
+            const PendingApproval& a = waiting[i];
+            pending.insert(a.id);
+            ApprovalCard* card = kept.take(a.id);
+            if (card) {
+                if (cards_->indexOf(card) != i) {
+                    cards_->removeWidget(card);
+                    cards_->insertWidget(i, card);
+                }
+                continue;
+            }
+            card = new ApprovalCard(a, store_, center_, content);
+            cards_->insertWidget(i, card);
+            // Once per request, when it arrives: redrawing it is no news.
+            if (!announced_.contains(a.id)) {
+                a11y::announce(card);
+                if (!arrived) arrived = card;
+            }
+        }
+        announced_ = pending;
+        for (ApprovalCard* gone : std::as_const(kept)) {
+            cards_->removeWidget(gone);
+            gone->hide();
+            gone->deleteLater();
+        }
+        cardsRedrawn_ = false;
+        if (arrived) reveal(arrived);
     }
     if (rowsQueued_) {
         // Rows are kept and updated in place: an event touches its own row only, however many

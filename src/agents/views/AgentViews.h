@@ -71,8 +71,9 @@ public:
     QString questionText() const;
     // The exact command shown under the question (shell requests); empty when there is none.
     QString commandText() const;
-    // Says how long a command is that its box cannot show whole; null for a command that fits.
-    QLabel* commandLinesLabel() const { return commandLines_; }
+    // Says how many lines a command has that its box cannot show whole (counted as laid out
+    // at the box's width); null while the command fits.
+    QLabel* commandLinesLabel() const;
     QPushButton* allowButton() const { return allow_; }
     // Absent where the agent would not keep a rule (no suggestions, or Codex).
     QPushButton* alwaysButton() const { return always_; }
@@ -80,12 +81,14 @@ public:
 
 private:
     void answer(ApprovalCenter::Decision decision);
+    void fitCommand();
 
     PendingApproval approval_;
     QPointer<SessionStore> store_;
     QPointer<ApprovalCenter> center_;
     QLabel* question_;
     QPlainTextEdit* command_ = nullptr;
+    bool commandFilled_ = true; // a long command comes a pass after its card
     QLabel* commandLines_ = nullptr;
     QPushButton* allow_;
     QPushButton* always_ = nullptr;
@@ -123,6 +126,7 @@ protected:
 
 private:
     void rebuild();
+    void reveal(ApprovalCard* card);
     void syncChat();
     void buildEmptyState(QWidget* content, QVBoxLayout* column);
     void updateEmptyState();
@@ -142,6 +146,7 @@ private:
     QLabel* emptyText_ = nullptr;
     QPushButton* emptyLink_ = nullptr;
     bool cardsQueued_ = false;
+    bool cardsRedrawn_ = false; // every card made again (the language changed)
     QSet<quint64> announced_; // approvals already told to assistive technology
     bool rowsQueued_ = false;
 };

@@ -310,6 +310,9 @@ void ChatView::reload()
 void ChatView::apply(const QList<ChatMessage>& messages)
 {
     if (messages == messages_) return;
+    // At the end (or on the way there), the view keeps to the end while the newest message
+    // grows; a user who scrolled up stays where they are.
+    const bool atEnd = followEnd_ || scrollBar()->value() >= scrollBar()->maximum();
     followEnd_ = false;
     const std::optional<QString> lastBefore =
         messages_.isEmpty() ? std::nullopt : std::optional<QString>(messages_.last().id);
@@ -318,8 +321,13 @@ void ChatView::apply(const QList<ChatMessage>& messages)
     messages_ = messages;
     rebuildBubbles();
     Q_EMIT messagesChanged();
-    // More text in the last message grows its bubble in place; a new last message scrolls.
+    // A new last message scrolls to it; more text in the last one grows its bubble in place,
+    // followed when the view was at its end.
     if (!scrolledOnce_ || lastBefore != lastAfter) scrollToEnd(scrolledOnce_);
+    else if (atEnd) {
+        followEnd_ = true; // the bubble's new height comes with the next layout
+        scrollBar()->setValue(scrollBar()->maximum());
+    }
     scrolledOnce_ = true;
 }
 
