@@ -1,7 +1,8 @@
 // What one clipboard change costs the GUI thread and the heap when another program copies
 // 40 MB of text or a 75 MB PNG (offered with xclip on a private Xvfb). The clipboard history
 // reads off the GUI thread and fetches only what it would keep; for comparison, the same
-// change read through QClipboard on the GUI thread.
+// change read through QClipboard on the GUI thread. After the history's read, another
+// program pastes the copy: the owner must still hand all of it over.
 //
 // Each figure comes from a process of its own (peak memory is per process): the program
 // starts Xvfb, makes the two files, and runs itself once per case.
@@ -92,6 +93,7 @@ int runCase(const QString& way, const QString& target, const QString& file)
     TimedClipboard clipboard;
     const qint64 baseline = std::max(residentKiB(), peakKiB());
     bool done = false;
+    qint64 pastedBytes = -1, pasteMs = -1;
     std::unique_ptr<ClipboardStore> store;
     if (way == "history") {
         store = std::make_unique<ClipboardStore>(Clock::system(), &Settings::shared(), &clipboard, &apps, &keys,
@@ -115,6 +117,20 @@ int runCase(const QString& way, const QString& target, const QString& file)
         settle(50);
         std::fprintf(stderr, "  (%d read, %.1f ms on the reader thread, %lld clips recorded)\n", clipboard.reads.load(),
                      clipboard.readMs.load(), qint64(store->clips().size()));
+        QProcess paste;
+        QElapsedTimer pasting;
+        pasting.start();
+        paste.start("xclip", {"-o", "-selection", "clipboard", "-t", target});
+        qint64 bytes = 0;
+        while (paste.state() != QProcess::NotRunning && pasting.elapsed() < 10000) {
+            paste.waitForReadyRead(50);
+            bytes += paste.readAllStandardOutput().size();
+        }
+        bytes += paste.readAllStandardOutput().size();
+        paste.kill();
+        paste.waitForFinished(1000);
+        pastedBytes = bytes;
+        pasteMs = pasting.elapsed();
     } else {
         settle(50);
         const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
@@ -126,7 +142,7 @@ int runCase(const QString& way, const QString& target, const QString& file)
         settle(100);
         meter.stop();
     }
-    std::printf("%.1f %.1f\n", meter.longestMs(), double(peakKiB() - baseline) / 1024.0);
+    std::printf("%.1f %.1f %lld %lld\n", meter.longestMs(), double(peakKiB() - baseline) / 1024.0, pastedBytes, pasteMs);
     return 0;
 }
 
@@ -194,6 +210,10 @@ int main(int argc, char** argv)
                         QByteArray(way) == "history" ? "history (reader thread, size first):"
                                                       : "for comparison, QClipboard on the GUI thread:",
                         figures.value(0).toDouble(), figures.value(1).toDouble());
+            if (figures.value(2).toLongLong() >= 0)
+                std::printf("      then another program pasted %.1f of %.1f MB in %lld ms (aim: all of it)\n",
+                            figures.value(2).toDouble() / 1e6, double(QFileInfo(c.file).size()) / 1e6,
+                            figures.value(3).toLongLong());
         }
     }
     xvfb.terminate();

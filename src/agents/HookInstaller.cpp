@@ -56,7 +56,7 @@ QString queryString(Agent agent) {
     return q;
 }
 
-// Linux terminals rarely set TERM_PROGRAM and never the bundle id: the terminal's X11 window
+// Linux terminals rarely set TERM_PROGRAM: the terminal's X11 window
 // and the agent's process (the hook shell's parent) let the app find the session's window.
 QString linuxWindowHeaders() {
     return QStringLiteral("-H \"X-Window-Id: ${WINDOWID:-}\" -H \"X-Agent-Pid: ${PPID:-}\" ");
@@ -66,7 +66,7 @@ QString linuxWindowHeaders() {
 QString commonCurlOptions() {
     return QStringLiteral(
         "-H 'Content-Type: application/json' -H 'Expect:' "
-        "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
+        "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" "
         "%1--data-binary @-").arg(linuxWindowHeaders());
 }
 

@@ -305,10 +305,11 @@ void AppDelegate::openSetup() {
             if (self) self->finishSetup();
         };
         setupWindow_->menuAvailable = [this] { return statusMenu_ && statusMenu_->available(); };
+        setupWindow_->room = [this] { return roomFor(setupWindow_); };
     }
     setupWindow_->setWindowTitle(L10n::shared().t(QStringLiteral("setup.title")));
     // The whole page when the screen has room, else as much as fits, scrolling inside.
-    setupWindow_->setFixedSize(setupWindow_->sizeWithin(roomFor(setupWindow_)));
+    setupWindow_->fit();
     centreOnPrimary(setupWindow_);
     // Raised over what the user was typing in: keys in flight must not act on it.
     if (!setupWindow_->isActiveWindow()) setupWindow_->keyGuard()->restart();

@@ -66,13 +66,9 @@ public:
         : QObject(host), host_(host), model_(model),
           leading_(new AgentLeading(store, host)), trailing_(new AgentTrailing(store, host))
     {
-        for (QWidget* w : {static_cast<QWidget*>(leading_), static_cast<QWidget*>(trailing_)}) {
-            // Covers the generic symbol the pill draws for an agent.
-            w->setAutoFillBackground(true);
-            QPalette pal = w->palette();
-            pal.setColor(QPalette::Window, Qt::black);
-            w->setPalette(pal);
-        }
+        // Drawn over the pill without a background of their own (a filled square would hide
+        // the pill's round corners): the pill leaves out its generic agent symbol instead.
+        host->leaveSidesTo(NotchModel::Live::agent);
         host->installEventFilter(this);
         connect(model, &NotchModel::liveChanged, this, &AgentGlyphs::place);
         connect(model, &NotchModel::geometryChanged, this, &AgentGlyphs::place);

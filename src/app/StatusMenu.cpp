@@ -63,9 +63,16 @@ void StatusMenu::show() {
         // its own colours: look again now and then.
         qApp->installEventFilter(this);
         connect(menu_, &QMenu::aboutToShow, this, &StatusMenu::updateIcon);
+        // A tray that announces other colours, or another tray in its place, is followed at once.
+        connect(new traycolors::TrayWatch(this), &traycolors::TrayWatch::changed, this, &StatusMenu::lookSoon);
     }
     updateIcon();
     tray_->show();
+    lookSoon();
+}
+
+void StatusMenu::lookSoon() {
+    updateIcon();
     // The tray's background around the icon can be seen only once the tray has embedded it.
     for (int ms : {300, 1500}) QTimer::singleShot(ms, this, &StatusMenu::updateIcon);
 }
@@ -86,7 +93,9 @@ QColor StatusMenu::iconColor() const {
 }
 
 void StatusMenu::updateIcon() {
-    if (tray_) tray_->setIcon(symbols::icon(QStringLiteral("rectangle.topthird.inset.filled"), iconColor()));
+    if (!tray_) return;
+    shown_ = iconColor();
+    tray_->setIcon(symbols::icon(QStringLiteral("rectangle.topthird.inset.filled"), shown_));
 }
 
 QStringList StatusMenu::entryTexts() const {

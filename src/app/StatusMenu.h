@@ -30,6 +30,8 @@ public:
     bool available() const;
     // The colour the icon is drawn in: what stands out on the tray, else the theme's text.
     QColor iconColor() const;
+    // The colour the icon on the tray is drawn in now.
+    QColor shownColor() const { return shown_; }
     // Where the icon sits (global logical pixels); empty while no tray shows it.
     QRect geometry() const;
     QMenu* menu() const { return menu_; }
@@ -43,9 +45,12 @@ protected:
 
 private:
     void updateIcon();
+    // Looks at the tray now and again once it has had time to embed the icon.
+    void lookSoon();
 
     QMenu* menu_;
     QSystemTrayIcon* tray_ = nullptr;
+    QColor shown_;
 };
 
 } // namespace lomex

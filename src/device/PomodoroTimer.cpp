@@ -32,7 +32,7 @@ QString PomodoroTimer::runShortcut(bool focusOn) {
     if (name.isEmpty()) return {};
     if (!loggedNoShortcuts_) {
         loggedNoShortcuts_ = true;
-        log("focus shortcut \"" + name.left(80) + "\" not run: this system has no Shortcuts application");
+        log("focus shortcut \"" + name.left(80) + "\" not run: nothing on this system runs named shortcuts");
     }
     return name;
 }

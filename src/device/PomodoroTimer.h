@@ -28,8 +28,8 @@ public:
     // tabs (not line breaks); empty when none. Called on resuming a work phase (on), and on
     // pausing or finishing one (off).
     QString shortcutName(bool focusOn) const;
-    // Runs that shortcut. Linux has no Shortcuts application: a named shortcut is logged once
-    // and nothing runs. Returns the name it would have run.
+    // Runs that shortcut. Nothing here runs named shortcuts: a named one is logged once and
+    // nothing runs. Returns the name it would have run.
     QString runShortcut(bool focusOn);
 
 private:

@@ -44,9 +44,14 @@ QString CollapsedView::rightText() const {
     return QString::number(n.percent) + QLatin1Char('%');
 }
 
+void CollapsedView::leaveSidesTo(NotchModel::Live live) {
+    drawnElsewhere_ = live;
+    update();
+}
+
 void CollapsedView::paintEvent(QPaintEvent*) {
     const int side = model_->sideWidth();
-    if (side <= 0) return;
+    if (side <= 0 || model_->live() == drawnElsewhere_) return;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     const int h = height();

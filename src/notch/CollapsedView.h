@@ -1,9 +1,9 @@
 #pragma once
+#include "notch/NotchModel.h"
 #include <QWidget>
+#include <optional>
 
 namespace lomex {
-
-class NotchModel;
 
 // The closed notch: the black pill with the live activity on its left and right sides and the
 // empty middle of notchSize width.
@@ -15,12 +15,16 @@ public:
     QString leftSymbol() const;
     // Short text on the right (a notice's percent), empty otherwise.
     QString rightText() const;
+    // Widgets placed over the sides draw this activity themselves: the pill leaves its sides
+    // empty then (only the black outline beneath shows, with its round corners).
+    void leaveSidesTo(NotchModel::Live live);
 
 protected:
     void paintEvent(QPaintEvent*) override;
 
 private:
     NotchModel* model_;
+    std::optional<NotchModel::Live> drawnElsewhere_;
 };
 
 } // namespace lomex

@@ -26,6 +26,7 @@ ExpandedView::ExpandedView(NotchModel* model, QWidget* parent) : QWidget(parent)
     toast_->setObjectName(QStringLiteral("toast"));
     toast_->setTextFormat(Qt::PlainText);
     toast_->setAlignment(Qt::AlignCenter);
+    toast_->setWordWrap(true);
     QFont f = toast_->font();
     f.setPixelSize(12);
     f.setBold(true);
@@ -41,13 +42,16 @@ ExpandedView::ExpandedView(NotchModel* model, QWidget* parent) : QWidget(parent)
 }
 
 void ExpandedView::updateToast() {
-    // A long toast is cut at its end: unelided, the centred label would overflow both edges
-    // and lose its beginning, which names who is asking.
+    // A long toast wraps within the panel, whole: it takes its lines from the page above (a
+    // centred single line would overflow both edges). Short ones keep their own width.
     const QMargins m = layout()->contentsMargins();
     const int room = std::max(0, width() - m.left() - m.right() - kToastPadding);
-    toast_->setMaximumWidth(room + kToastPadding);
-    toast_->setText(toast_->fontMetrics().elidedText(model_->toast(), Qt::ElideRight, room));
-    toast_->setVisible(!model_->toast().isEmpty());
+    const QString text = model_->toast();
+    const int textWidth = std::min(room, toast_->fontMetrics().horizontalAdvance(text) + 1);
+    toast_->setText(text);
+    toast_->setFixedWidth(textWidth + kToastPadding);
+    toast_->setFixedHeight(toast_->heightForWidth(textWidth + kToastPadding));
+    toast_->setVisible(!text.isEmpty());
 }
 
 void ExpandedView::resizeEvent(QResizeEvent* event) {

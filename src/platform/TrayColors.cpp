@@ -1,5 +1,6 @@
 #include "platform/TrayColors.h"
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <algorithm>
 #include <cstdlib>
@@ -9,8 +10,9 @@
 namespace lomex::traycolors {
 
 namespace {
-xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(strlen(name)), name), nullptr);
+// onlyIfExists: none for a name nobody uses yet (looking); else made (watching for it).
+xcb_atom_t atom(xcb_connection_t* c, const char* name, bool onlyIfExists = true) {
+    xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(c, xcb_intern_atom(c, onlyIfExists, uint16_t(strlen(name)), name), nullptr);
     if (!r) return XCB_ATOM_NONE;
     const xcb_atom_t a = r->atom;
     free(r);
@@ -89,6 +91,81 @@ std::optional<QColor> foreground(const QRect& icon, qreal scale) {
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
     if (auto around = ringColour(c, root, native)) return contrastingGlyph(*around);
     return std::nullopt;
+}
+
+namespace {
+// Adds events to those this client already takes from a window, which Qt may watch too.
+void addEvents(xcb_connection_t* c, xcb_window_t window, uint32_t mask) {
+    xcb_get_window_attributes_reply_t* r = xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, window), nullptr);
+    if (!r) return;
+    const uint32_t wanted = r->your_event_mask | mask;
+    if (wanted != r->your_event_mask) xcb_change_window_attributes(c, window, XCB_CW_EVENT_MASK, &wanted);
+    free(r);
+}
+} // namespace
+
+TrayWatch::TrayWatch(QObject* parent) : QObject(parent) {
+    auto* x11 = qGuiApp ? qGuiApp->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    auto* c = x11 ? x11->connection() : nullptr;
+    if (!c) return;
+    connection_ = c;
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+    // Made when missing: a tray that starts or sets its colours later uses these names.
+    selection_ = atom(c, "_NET_SYSTEM_TRAY_S0", false);
+    manager_ = atom(c, "MANAGER", false);
+    colors_ = atom(c, "_NET_SYSTEM_TRAY_COLORS", false);
+    // A new tray announces itself to every client with a MANAGER message on the root window.
+    addEvents(c, root_, XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+    follow();
+    QCoreApplication::instance()->installNativeEventFilter(this);
+}
+
+TrayWatch::~TrayWatch() {
+    if (connection_ && QCoreApplication::instance()) QCoreApplication::instance()->removeNativeEventFilter(this);
+}
+
+void TrayWatch::follow() {
+    auto* c = static_cast<xcb_connection_t*>(connection_);
+    owner_ = XCB_NONE;
+    if (!selection_) return;
+    if (xcb_get_selection_owner_reply_t* r = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, selection_), nullptr)) {
+        owner_ = r->owner;
+        free(r);
+    }
+    if (owner_ != XCB_NONE) addEvents(c, owner_, XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_STRUCTURE_NOTIFY);
+    xcb_flush(c);
+}
+
+bool TrayWatch::nativeEventFilter(const QByteArray& type, void* message, qintptr*) {
+    if (type != "xcb_generic_event_t") return false;
+    auto* ev = static_cast<xcb_generic_event_t*>(message);
+    switch (ev->response_type & 0x7f) {
+    case XCB_CLIENT_MESSAGE: {
+        auto* m = reinterpret_cast<xcb_client_message_event_t*>(ev);
+        if (m->window == root_ && m->type == manager_ && m->format == 32 && m->data.data32[1] == selection_) {
+            follow();
+            Q_EMIT changed();
+        }
+        break;
+    }
+    case XCB_PROPERTY_NOTIFY: {
+        auto* p = reinterpret_cast<xcb_property_notify_event_t*>(ev);
+        if (owner_ && p->window == owner_ && p->atom == colors_) Q_EMIT changed();
+        break;
+    }
+    case XCB_DESTROY_NOTIFY: {
+        auto* d = reinterpret_cast<xcb_destroy_notify_event_t*>(ev);
+        if (owner_ && d->window == owner_) {
+            owner_ = XCB_NONE;
+            Q_EMIT changed();
+        }
+        break;
+    }
+    default:
+        break;
+    }
+    // Qt sees every event as well: its own tray icon follows the same messages.
+    return false;
 }
 
 } // namespace lomex::traycolors

@@ -1,5 +1,7 @@
 #pragma once
+#include <QAbstractNativeEventFilter>
 #include <QColor>
+#include <QObject>
 #include <QRect>
 #include <optional>
 
@@ -15,5 +17,28 @@ std::optional<QColor> foreground(const QRect& icon, qreal scale);
 
 // Black or white, whichever stands out more against background.
 QColor contrastingGlyph(const QColor& background);
+
+// Tells when the tray's colours may have changed without anyone asking: the tray announces
+// other colours (_NET_SYSTEM_TRAY_COLORS), or another tray takes over (a light panel for a dark
+// one) or the tray goes. Does nothing without an X11 tray.
+class TrayWatch : public QObject, public QAbstractNativeEventFilter {
+    Q_OBJECT
+public:
+    explicit TrayWatch(QObject* parent = nullptr);
+    ~TrayWatch() override;
+
+Q_SIGNALS:
+    void changed();
+
+protected:
+    bool nativeEventFilter(const QByteArray& type, void* message, qintptr* result) override;
+
+private:
+    // Listens to the tray that owns the selection now.
+    void follow();
+
+    void* connection_ = nullptr; // xcb_connection_t
+    quint32 root_ = 0, selection_ = 0, manager_ = 0, colors_ = 0, owner_ = 0;
+};
 
 } // namespace lomex::traycolors

@@ -1,6 +1,9 @@
 #include "platform/XcbSelection.h"
 
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <limits>
 #include <poll.h>
 
 namespace lomex::xcbsupport {
@@ -96,6 +99,9 @@ Reply<xcb_generic_event_t> SelectionClient::waitFor(const std::function<bool(xcb
 std::optional<SelectionClient::Data> SelectionClient::fetch(xcb_atom_t target, qint64 maxBytes,
                                                             const QElapsedTimer& clock, int budgetMs)
 {
+    // An answer nobody waits for would leave an owner that answers in pieces waiting for good.
+    if (clock.elapsed() >= budgetMs)
+        return std::nullopt;
     const xcb_atom_t clipboard = atom("CLIPBOARD"), property = atom("LOMEX_SELECTION");
     xcb_delete_property(conn, window, property);
     xcb_convert_selection(conn, window, clipboard, target, property, XCB_CURRENT_TIME);
@@ -109,40 +115,67 @@ std::optional<SelectionClient::Data> SelectionClient::fetch(xcb_atom_t target, q
         clock, budgetMs);
     if (!notify || reinterpret_cast<xcb_selection_notify_event_t*>(notify.get())->property == XCB_ATOM_NONE)
         return std::nullopt;
-    const xcb_atom_t incrType = atom("INCR");
     // The property's type and size first, then its value only when it fits.
-    auto read = [&](bool* incr) -> std::optional<Data> {
-        Reply<xcb_get_property_reply_t> head(xcb_get_property_reply(
-            conn, xcb_get_property(conn, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0), nullptr));
-        if (!head)
-            return std::nullopt;
-        *incr = head->type == incrType;
-        if (!*incr && qint64(head->bytes_after) > maxBytes) {
-            xcb_delete_property(conn, window, property);
-            return std::nullopt;
-        }
-        const uint32_t longs = uint32_t((qint64(head->bytes_after) + 3) / 4);
-        Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
-            conn, xcb_get_property(conn, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, longs), nullptr));
-        if (!r || r->bytes_after > 0)
-            return std::nullopt;
-        Data item;
-        item.type = atomName(r->type);
-        item.format = r->format ? r->format : 8;
-        // The value's length is already in bytes, whatever the format.
-        item.data = QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
-                               xcb_get_property_value_length(r.get()));
-        return item;
-    };
-    bool incr = false;
-    std::optional<Data> first = read(&incr);
-    if (!first || !incr)
-        return first;
-    // Incremental: the announced size is a lower bound, so more than maxBytes is refused now.
-    if (first->data.size() >= 4 && qint64(*reinterpret_cast<const uint32_t*>(first->data.constData())) > maxBytes)
+    Reply<xcb_get_property_reply_t> head(xcb_get_property_reply(
+        conn, xcb_get_property(conn, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0), nullptr));
+    if (!head)
         return std::nullopt;
-    // Each new value of the property is the next chunk; an empty one ends it.
+    if (head->type != atom("INCR")) {
+        if (qint64(head->bytes_after) <= maxBytes)
+            return value(property, head->bytes_after);
+        xcb_delete_property(conn, window, property);
+        return std::nullopt;
+    }
+    // Incremental: the property holds the size as far as the owner knows it, a lower bound
+    // (xclip leaves it empty). Deleting it starts the transfer.
+    qint64 announced = std::numeric_limits<qint64>::max();
+    if (head->bytes_after > 4)
+        xcb_delete_property(conn, window, property);
+    else if (auto size = value(property, head->bytes_after)) {
+        uint32_t n = 0;
+        std::memcpy(&n, size->data.constData(), size_t(std::min<qsizetype>(size->data.size(), sizeof n)));
+        announced = size->data.size() == sizeof n ? n : 0;
+    }
+    return fetchPieces(property, announced, maxBytes, clock, budgetMs);
+}
+
+std::optional<SelectionClient::Data> SelectionClient::value(xcb_atom_t property, uint32_t bytes)
+{
+    // Deleted as it is read, which tells an incremental owner to go on.
+    Reply<xcb_get_property_reply_t> r(xcb_get_property_reply(
+        conn, xcb_get_property(conn, 1, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, uint32_t((qint64(bytes) + 3) / 4)),
+        nullptr));
+    if (!r || r->bytes_after > 0) {
+        xcb_delete_property(conn, window, property);
+        return std::nullopt;
+    }
+    Data item;
+    item.type = atomName(r->type);
+    item.format = r->format ? r->format : 8;
+    // The value's length is already in bytes, whatever the format.
+    item.data = QByteArray(static_cast<const char*>(xcb_get_property_value(r.get())),
+                           xcb_get_property_value_length(r.get()));
+    return item;
+}
+
+std::optional<SelectionClient::Data> SelectionClient::fetchPieces(xcb_atom_t property, qint64 announced,
+                                                                  qint64 maxBytes, const QElapsedTimer& clock,
+                                                                  int budgetMs)
+{
+    // Each new value of the property is the next piece; an empty one ends it. The owner puts a
+    // piece only once we deleted the one before, and many owners (xclip) serve nobody else
+    // until the transfer ends: one given up on (too large, too slow) is still taken to its end,
+    // its pieces deleted unread, for up to maxDrainMs past the moment it was given up.
     std::optional<Data> whole;
+    bool dropping = false;
+    qint64 deadline = budgetMs;
+    auto giveUp = [&] {
+        dropping = true;
+        whole.reset();
+        deadline = std::max<qint64>(budgetMs, clock.elapsed() + maxDrainMs);
+    };
+    if (announced > maxBytes)
+        giveUp();
     for (;;) {
         auto ev = waitFor(
             [&](xcb_generic_event_t* e) {
@@ -151,21 +184,42 @@ std::optional<SelectionClient::Data> SelectionClient::fetch(xcb_atom_t target, q
                 auto* p = reinterpret_cast<xcb_property_notify_event_t*>(e);
                 return p->window == window && p->atom == property && p->state == XCB_PROPERTY_NEW_VALUE;
             },
-            clock, budgetMs);
-        if (!ev)
+            clock, int(deadline));
+        if (!ev) {
+            if (dropping || xcb_connection_has_error(conn))
+                return std::nullopt; // the owner stopped sending
+            giveUp();
+            continue;
+        }
+        // The piece's size; a dropped piece is deleted in the same round trip.
+        auto cookie = xcb_get_property(conn, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 0);
+        if (dropping)
+            xcb_delete_property(conn, window, property);
+        Reply<xcb_get_property_reply_t> head(xcb_get_property_reply(conn, cookie, nullptr));
+        if (!head)
             return std::nullopt;
-        bool ignored = false;
-        std::optional<Data> chunk = read(&ignored);
-        if (!chunk)
-            return std::nullopt;
-        if (chunk->data.isEmpty())
+        const uint32_t size = head->bytes_after;
+        if (dropping) {
+            if (size == 0)
+                return std::nullopt;
+            continue;
+        }
+        if (size == 0) {
+            xcb_delete_property(conn, window, property);
             return whole;
-        if (!whole)
-            whole = chunk;
+        }
+        if ((whole ? whole->data.size() : 0) + qint64(size) > maxBytes) {
+            xcb_delete_property(conn, window, property);
+            giveUp();
+            continue;
+        }
+        std::optional<Data> piece = value(property, size);
+        if (!piece)
+            giveUp();
+        else if (!whole)
+            whole = std::move(piece);
         else
-            whole->data += chunk->data;
-        if (whole->data.size() > maxBytes)
-            return std::nullopt;
+            whole->data += piece->data;
     }
 }
 

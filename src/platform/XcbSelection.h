@@ -44,13 +44,22 @@ public:
 
     // Converts the CLIPBOARD to `target` and reads the result, following the incremental
     // protocol. The size is looked at before the data: more than maxBytes (announced or sent)
-    // is refused without being transferred. Nothing when the owner refused or was too slow.
+    // is refused without being read. Nothing when the owner refused or was too slow. A refused
+    // or late incremental transfer is still ended the way its owner expects, which may take
+    // up to maxDrainMs past the budget.
     std::optional<Data> fetch(xcb_atom_t target, qint64 maxBytes, const QElapsedTimer& clock, int budgetMs);
+    static constexpr int maxDrainMs = 2000;
 
     // The CLIPBOARD's offered targets by name, in the owner's order; empty when none could be read.
     QList<QByteArray> targets(const QElapsedTimer& clock, int budgetMs);
 
 private:
+    // The property's value of `bytes` bytes, deleted as it is read.
+    std::optional<Data> value(xcb_atom_t property, uint32_t bytes);
+    // The pieces of an incremental transfer, after its INCR property was deleted.
+    std::optional<Data> fetchPieces(xcb_atom_t property, qint64 announced, qint64 maxBytes,
+                                    const QElapsedTimer& clock, int budgetMs);
+
     QHash<QByteArray, xcb_atom_t> atoms_;
 };
 

@@ -24,7 +24,7 @@ public:
     static constexpr int checkTimeoutMs = 15'000;
     // Its answer is a small JSON object; more output than this is not one.
     static constexpr qint64 maxCheckOutput = 64 << 10;
-    static constexpr const char* scriptName = "Nastavit-Claude.command";
+    static constexpr const char* scriptName = "setup-claude.sh";
     // The vendor's official installer, fetched over https only.
     static constexpr const char* installerURL = "https://claude.ai/install.sh";
 

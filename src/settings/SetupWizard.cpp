@@ -10,6 +10,7 @@
 #include "ui/Accessibility.h"
 #include "ui/KeyGuard.h"
 #include "ui/Symbols.h"
+#include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QScrollArea>
@@ -53,7 +54,7 @@ private:
     QColor color_;
 };
 
-constexpr int kBadgeGap = 6, kBadgePadX = 5, kBadgePadY = 1;
+constexpr int kBadgeGap = 6, kBadgePadX = 5, kBadgePadY = 1, kBadgeLineGap = 2;
 
 QFont titleFont() { return style::font(style::body, QFont::DemiBold); }
 QFont badgeFont() { return style::font(style::caption - 1); }
@@ -113,15 +114,15 @@ BadgedTitle::Placement BadgedTitle::place(int width) const {
     out.lines = titleLines(title_, width);
     if (!badge_.isEmpty()) {
         const QSizeF size = badgeSize(badge_);
-        // No room after the last word: the title wraps a little earlier so the badge stays
-        // beside it rather than alone on a line of its own.
-        if (!out.lines.isEmpty() && out.lines.last().right() + kBadgeGap + size.width() > width) {
-            out.lineWidth = width - kBadgeGap - size.width();
-            out.lines = titleLines(title_, out.lineWidth);
+        // Beside the last word when it fits there, else at the start of a line of its own: the
+        // title itself wraps only where its words need it.
+        if (out.lines.isEmpty()) {
+            out.badge = QRectF(QPointF(0, 0), size);
+        } else if (const QRectF last = out.lines.last(); last.right() + kBadgeGap + size.width() <= width) {
+            out.badge = QRectF(QPointF(last.right() + kBadgeGap, last.center().y() - size.height() / 2), size);
+        } else {
+            out.badge = QRectF(QPointF(0, last.bottom() + kBadgeLineGap), size);
         }
-        const QRectF last = out.lines.isEmpty() ? QRectF(0, 0, 0, size.height()) : out.lines.last();
-        const qreal x = out.lines.isEmpty() ? 0 : last.right() + kBadgeGap;
-        out.badge = QRectF(QPointF(x, last.center().y() - size.height() / 2), size);
     }
     const qreal bottom = std::max(out.lines.isEmpty() ? 0.0 : out.lines.last().bottom(), out.badge.bottom());
     out.height = int(std::ceil(bottom));
@@ -233,6 +234,7 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
     page_ = new QWidget;
     page_->setFixedWidth(width);
     scroll_->setWidget(page_);
+    page_->installEventFilter(this);
     outer->addWidget(scroll_);
     thinScrollBar(scroll_);
     keyGuard_ = new KeyGuard(this);
@@ -262,13 +264,11 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
         {"calendar", style::Named::red, false},
         {"hand.tap.fill", style::Named::blue, false},
         {"person.crop.circle.fill", style::Named::orange, true},
-        {"music.note", style::Named::purple, false},
         {"gauge.with.dots.needle.67percent", style::Named::orange, true},
     };
     for (const auto& s : steps) {
         QColor color = style::named(s.color, this);
         if (s.symbol == std::string_view("person.crop.circle.fill")) color = QColor(162, 132, 94);   // brown
-        if (s.symbol == std::string_view("music.note")) color = QColor(255, 45, 85);                  // pink
         auto* card = new StepCard(QString::fromLatin1(s.symbol), color, s.optional, this);
         card->setFixedWidth(width - 48);
         cards_ << card;
@@ -283,7 +283,7 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
         if (requestContactsAccess) requestContactsAccess();
         refresh();
     };
-    cards_[4]->action = [setup] { if (setup) setup->setupClaude(L10n::shared().isCzech()); };
+    cards_[3]->action = [setup] { if (setup) setup->setupClaude(L10n::shared().isCzech()); };
 
     auto* footer = new QHBoxLayout;
     footer_ = plainLabel({}, style::caption, style::secondary(this), this);
@@ -321,9 +321,8 @@ void SetupWizardView::refresh() {
     const bool canPaste = s && s->accessibility();
     cards_[1]->set(t("setup.ax.title"), canPaste ? t("setup.ax.text") : t("setup.ax.unavailable"), canPaste, {});
     cards_[2]->set(t("contacts.title"), t("contacts.text"), contactsAccess && contactsAccess(), t("setup.allow"));
-    cards_[3]->set(t("setup.music.title"), t("setup.music.text"), std::nullopt, {});
     const QString claudeText = loggedIn ? t("setup.claude.done") : (s && s->claudeBusy()) ? t("setup.claude.busy") : t("setup.claude.text");
-    cards_[4]->set(t("setup.claude.title"), claudeText, loggedIn && usageOn,
+    cards_[3]->set(t("setup.claude.title"), claudeText, loggedIn && usageOn,
                    installed ? t("setup.claude.login") : t("setup.claude.install"));
     footer_->setText(t(menuAvailable && !menuAvailable() ? "setup.footer.noTray" : "setup.footer"));
     finish_->setText(s && s->allRequiredDone() ? t("setup.finish") : t("setup.later"));
@@ -338,10 +337,23 @@ QSize SetupWizardView::sizeWithin(const QSize& room) const {
     return QSize(full.width(), room.height());
 }
 
+void SetupWizardView::fit() {
+    setFixedSize(sizeWithin(room ? room() : QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX)));
+}
+
+bool SetupWizardView::eventFilter(QObject* watched, QEvent* event) {
+    // A card's text changed its height (a step began, another language): the window follows,
+    // leaving no empty band and cutting nothing.
+    if (watched == page_ && event->type() == QEvent::Resize && room && isWindow()) fit();
+    return QWidget::eventFilter(watched, event);
+}
+
 void SetupWizardView::keyPressEvent(QKeyEvent* event) {
-    // Return does what the footer button does, wherever the focus is.
+    // Return presses the button the user moved to with Tab, as Space does; else the footer's.
     if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        finish_->click();
+        auto* focused = qobject_cast<QAbstractButton*>(focusWidget());
+        QAbstractButton* target = focused && focused->isVisible() && focused->isEnabled() ? focused : finish_;
+        target->click();
         return;
     }
     QWidget::keyPressEvent(event);

@@ -14,8 +14,8 @@ class KeyGuard;
 class StepCard;
 class StatusBadge;
 
-// The setup window's content: five step cards (calendar and reminders, paste, contacts, music,
-// Claude limits) that turn green by themselves as the setup model notices, and a footer button
+// The setup window's content: four step cards (calendar and reminders, paste, contacts, Claude
+// limits) that turn green by themselves as the setup model notices, and a footer button
 // that ends onboarding. The model polls only while this is on screen.
 class SetupWizardView : public QWidget {
     Q_OBJECT
@@ -37,12 +37,18 @@ public:
     QSize sizeHint() const override;
     // The window's size when it must fit in room (logical pixels, without the frame).
     QSize sizeWithin(const QSize& room) const;
+    // The room the window may take (the work area less the frame); once given, the window
+    // follows its content as cards change their texts.
+    std::function<QSize()> room;
+    // Sizes the window to its content within room().
+    void fit();
     KeyGuard* keyGuard() const { return keyGuard_; }
 
     QList<StepCard*> cards() const { return cards_; }
     QPushButton* finishButton() const { return finish_; }
 
 protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
@@ -62,7 +68,8 @@ private:
 };
 
 // A step's title with its "optional" capsule right after the last word, on the title's last
-// line when it fits there and under it when not, also when the title wraps.
+// line when it fits there and under it when not, also when the title wraps; the capsule never
+// makes the title wrap.
 class BadgedTitle : public QWidget {
     Q_OBJECT
 public:

@@ -31,6 +31,9 @@ bool KeyGuard::eventFilter(QObject* watched, QEvent* event) {
         if (active()) {
             auto* w = qobject_cast<QWidget*>(watched);
             if (w && w->window() == window_) {
+                // Still typing: the quiet starts again. An override comes before its press and
+                // is not a key of its own.
+                if (event->type() != QEvent::ShortcutOverride) restart();
                 // An accepted override keeps the key from reaching any shortcut too.
                 if (event->type() == QEvent::ShortcutOverride) event->accept();
                 return true;

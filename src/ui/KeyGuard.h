@@ -7,12 +7,13 @@ class QWidget;
 namespace lomex {
 
 // Keeps a window that appears on its own (the setup wizard at launch) from acting on keys
-// meant for the window the user was typing in: for a short moment after the window is shown
-// or brought back from minimised, every key press and release in it is dropped.
+// meant for the window the user was typing in: after the window is shown or brought back from
+// minimised, keys in it are dropped until none has come for a short moment. Each dropped key
+// starts the moment again, so someone still typing elsewhere never acts on the window.
 class KeyGuard : public QObject {
     Q_OBJECT
 public:
-    // How long keys are dropped: longer than a burst typed before the window was noticed,
+    // The quiet that ends the dropping: longer than the pause between keys of someone typing,
     // shorter than it takes to read the window and reach for a key.
     static constexpr int kMilliseconds = 1000;
 

@@ -572,3 +572,21 @@ TEST_F(AgentViewsTest, ListShownAgainAfterAChatMarksSeen)
         EXPECT_FALSE(store.session("o")->isUnseen()) << way;
     }
 }
+
+// A burst of requests with long commands (or the list shown after they all arrived) gets its
+// cards one a pass, in the order the requests wait.
+TEST_F(AgentViewsTest, LongRequestsGetTheirCardsOneAPass)
+{
+    for (int i = 0; i < 4; ++i) {
+        HookEvent e = permission(QString("s%1").arg(i));
+        e.toolInput = {{"command", std::string(PendingApproval::maxCommandUnits, char('a' + i))}};
+        ask(e, {});
+    }
+    AgentsView view(&store, &center, &clock);
+    EXPECT_EQ(view.cards().size(), 1);
+    view.resize(724, 400);
+    view.show();
+    ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == 4; }));
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(view.cards().at(i)->approvalID(), center.pending().at(i).id);
+    center.endAll();
+}

@@ -65,7 +65,7 @@ protected:
 TEST_F(HookInstallerTest, CommandLinesAreExact) {
     EXPECT_EQ(HookInstaller::command(7841, Agent::claude),
               "curl -s -m 2 -X POST -H 'Content-Type: application/json' -H 'Expect:' "
-              "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
+              "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" "
               "-H \"X-Window-Id: ${WINDOWID:-}\" -H \"X-Agent-Pid: ${PPID:-}\" --data-binary @- 'http://127.0.0.1:7841/event?src=lomex-agent' >/dev/null 2>&1 || true");
     EXPECT_TRUE(HookInstaller::command(9000, Agent::codex).contains("'http://127.0.0.1:9000/event?src=lomex-agent&agent=codex' "));
     EXPECT_TRUE(HookInstaller::command(7841, Agent::cursor).contains("/event?src=lomex-agent&agent=cursor'"));
@@ -77,7 +77,7 @@ TEST_F(HookInstallerTest, CommandLinesAreExact) {
     const QString permission = HookInstaller::permissionCommand(7841, Agent::claude);
     EXPECT_EQ(permission,
               "r=$(curl -s -m 590 -X POST -H 'Content-Type: application/json' -H 'Expect:' "
-              "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
+              "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" "
               "-H \"X-Window-Id: ${WINDOWID:-}\" -H \"X-Agent-Pid: ${PPID:-}\" --data-binary @- 'http://127.0.0.1:7841/permission?src=lomex-agent' 2>/dev/null); "
               "t=; read -r t 2>/dev/null <'" + ApprovalToken::filePath() + "'; "
               "case \"$r\" in \"$t \"*) [ -n \"$t\" ] && printf '%s' \"${r#\"$t \"}\";; esac; true");
@@ -120,7 +120,7 @@ TEST_F(HookInstallerTest, CommandLinesBehaveInTheShell) {
     EXPECT_EQ(readAll(home.file("body")), R"({"hook_event_name":"Stop"})");
     const QString args = QString::fromUtf8(readAll(home.file("args")));
     EXPECT_TRUE(args.contains("X-Term-Program: kitty\n")) << args.toStdString();
-    EXPECT_TRUE(args.contains("X-Bundle-Id: \n"));
+    EXPECT_FALSE(args.contains("X-Bundle-Id"));
     EXPECT_TRUE(args.contains("X-Window-Id: 41943054\n"));
     // The agent's pid is the hook shell's parent: this test process.
     EXPECT_TRUE(args.contains(QString("X-Agent-Pid: %1\n").arg(QCoreApplication::applicationPid()))) << args.toStdString();
@@ -325,20 +325,29 @@ TEST_F(HookInstallerTest, LinkChainIsWrittenAtItsEnd) {
     EXPECT_TRUE(HookInstaller::isInstalled());
 }
 
-// Settings written by an older Lomex hold command lines without the window headers: they are
-// ours by the marker, so install replaces them instead of adding a second hook.
+// Settings written by an older Lomex hold other command lines (without the window headers, or
+// with a header nothing here fills): they are ours by the marker, so install replaces them
+// instead of adding a second hook.
 TEST_F(HookInstallerTest, InstallReplacesOlderCommandLinesOfOurs) {
-    const std::string older =
+    const std::string olders[] = {
         "curl -s -m 2 -X POST -H 'Content-Type: application/json' -H 'Expect:' "
         "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
-        "--data-binary @- 'http://127.0.0.1:7841/event?src=lomex-agent' >/dev/null 2>&1 || true";
-    nlohmann::json root = {{"hooks", {{"Stop", {{{"hooks", {{{"type", "command"}, {"command", older}}}}}}}}}};
-    home.write(".claude/settings.json", QByteArray::fromStdString(root.dump()));
-    EXPECT_FALSE(HookInstaller::isInstalled());
-    ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
-    EXPECT_TRUE(HookInstaller::isInstalled());
-    EXPECT_EQ(ourEntries(readJson(settings()), "Stop"), 1);
-    EXPECT_FALSE(readAll(settings()).contains(QByteArray::fromStdString(older)));
+        "--data-binary @- 'http://127.0.0.1:7841/event?src=lomex-agent' >/dev/null 2>&1 || true",
+        "curl -s -m 2 -X POST -H 'Content-Type: application/json' -H 'Expect:' "
+        "-H \"X-Term-Program: ${TERM_PROGRAM:-}\" -H \"X-Bundle-Id: ${__CFBundleIdentifier:-}\" "
+        "-H \"X-Window-Id: ${WINDOWID:-}\" -H \"X-Agent-Pid: ${PPID:-}\" --data-binary @- "
+        "'http://127.0.0.1:7841/event?src=lomex-agent' >/dev/null 2>&1 || true",
+    };
+    for (const std::string& older : olders) {
+        SCOPED_TRACE(older);
+        nlohmann::json root = {{"hooks", {{"Stop", {{{"hooks", {{{"type", "command"}, {"command", older}}}}}}}}}};
+        home.write(".claude/settings.json", QByteArray::fromStdString(root.dump()));
+        EXPECT_FALSE(HookInstaller::isInstalled());
+        ASSERT_EQ(HookInstaller::install(7841), std::nullopt);
+        EXPECT_TRUE(HookInstaller::isInstalled());
+        EXPECT_EQ(ourEntries(readJson(settings()), "Stop"), 1);
+        EXPECT_FALSE(readAll(settings()).contains("X-Bundle-Id"));
+    }
 }
 
 TEST_F(HookInstallerTest, UninstallLeavesOnlyForeignEntries) {

@@ -239,6 +239,15 @@ TEST_F(AccessibilityTest, EveryControlOfTheSettingsTheWizardAndTheTabBarIsNamed)
     wizard.show();
     EXPECT_EQ(QAccessible::queryAccessibleInterface(&wizard)->role(), QAccessible::Window);
     EXPECT_EQ(test::unnamedControls(&wizard), QStringList());
+    // Four steps; no card promises music that needs nothing set up.
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::cs}) {
+        L10n::shared().setLanguage(language);
+        const QStringList names = test::shownNames(&wizard);
+        for (const char* key : {"setup.cal.title", "setup.ax.title", "contacts.title", "setup.claude.title"})
+            EXPECT_TRUE(names.join('|').contains(L10n::shared().t(key))) << key;
+        for (const QString& name : names) EXPECT_FALSE(name.contains(language == AppLanguage::en ? "Music" : "Hudba")) << name.toStdString();
+    }
+    L10n::shared().setLanguage(AppLanguage::en);
 
     QWidget panel;
     NotchTabBar bar(&model, &panel);

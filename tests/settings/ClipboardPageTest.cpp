@@ -177,3 +177,40 @@ TEST_F(ClipboardPageTest, AnEmptyAddMenuSaysThatNothingRunsThatCouldBeAdded) {
     ASSERT_EQ(button->menu()->actions().size(), 1);
     EXPECT_TRUE(button->menu()->actions().first()->isEnabled());
 }
+
+namespace {
+bool drawsSomething(const QPixmap& pixmap) {
+    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(image.pixel(x, y)) > 0) return true;
+    return false;
+}
+} // namespace
+
+// Every ignored app's row shows an icon: one that names nothing drawable (XTerm's
+// "mini.xterm", a broken file) gives way to the generic application symbol.
+TEST_F(ClipboardPageTest, EveryIgnoredAppShowsAnIcon) {
+    const QString broken = home.write("broken.png", "not a picture");
+    const struct {
+        const char* id;
+        QString icon;
+    } cases[] = {{"org.test.Mini.desktop", "mini.xterm"}, {"org.test.Broken.desktop", broken}, {"org.test.None.desktop", ""}};
+    QStringList ids;
+    for (const auto& c : cases) {
+        home.write(QString(".local/share/applications/") + c.id,
+                   ("[Desktop Entry]\nType=Application\nName=X\nIcon=" + c.icon + "\n").toUtf8());
+        ids << c.id;
+    }
+    Settings::shared().setStringList("clipExcluded", ids);
+    auto p = page();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.id);
+        QWidget* row = p->excludedCard()->box()->findChild<QWidget*>(c.id);
+        ASSERT_TRUE(row);
+        bool shown = false;
+        for (QLabel* label : row->findChildren<QLabel*>())
+            if (!label->pixmap().isNull()) shown = shown || drawsSomething(label->pixmap());
+        EXPECT_TRUE(shown);
+    }
+}

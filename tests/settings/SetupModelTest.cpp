@@ -175,6 +175,8 @@ TEST_F(SetupModelTest, SetupClaudeWritesAnExecutableScriptOpensItAndTurnsUsageOn
     EXPECT_TRUE(model.claudeBusy());
     EXPECT_TRUE(Settings::shared().boolValue("usageEnabled"));
     ASSERT_EQ(terminal.opened, QStringList{SetupModel::scriptPath()});
+    // A shell script's name, as file managers here know it.
+    EXPECT_EQ(QFileInfo(SetupModel::scriptPath()).suffix(), "sh");
     EXPECT_EQ(QFileInfo(SetupModel::scriptPath()).permissions() & 0x7777,
               QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadUser
                   | QFileDevice::WriteUser | QFileDevice::ExeUser | QFileDevice::ReadGroup | QFileDevice::ExeGroup

@@ -70,6 +70,15 @@ QStringList focusableFillers(QWidget* root) {
     return out;
 }
 
+QStringList shownNames(QWidget* root) {
+    QStringList out;
+    walk(QAccessible::queryAccessibleInterface(root), [&](QAccessibleInterface* acc) {
+        const QString name = acc->text(QAccessible::Name);
+        if (!name.isEmpty()) out << name;
+    });
+    return out;
+}
+
 bool doAccessibleAction(QWidget* widget, const QString& action) {
     QAccessibleInterface* acc = QAccessible::queryAccessibleInterface(widget);
     if (!acc || !acc->actionInterface() || !acc->actionInterface()->actionNames().contains(action)) return false;

@@ -19,6 +19,9 @@ QStringList unnamedControls(QWidget* root);
 // a bare client area): a Tab stop a screen reader cannot explain.
 QStringList focusableFillers(QWidget* root);
 
+// The names of every shown element under a widget, in tree order.
+QStringList shownNames(QWidget* root);
+
 // Runs an action of a widget's accessible interface, as assistive technology does.
 bool doAccessibleAction(QWidget* widget, const QString& action);
 

@@ -4,6 +4,7 @@
 #include "app/AppDelegate.h"
 #include "app/NotchPanel.h"
 #include "core/Clock.h"
+#include "core/L10n.h"
 #include "core/Settings.h"
 #include "core/Paths.h"
 #include "platform/Terminal.h"
@@ -56,7 +57,7 @@ protected:
     // An xterm whose shell copies what is typed into the file out; returns its window once it
     // has the focus.
     quint64 startTerminal(const QString& out) {
-        desktop->spawn("xterm", {"-geometry", "80x24+40+300", "-e", "sh", "-c", QString("exec cat > '%1'").arg(out)});
+        desktop->spawn("xterm", {"-geometry", "80x24+40+300", "-e", "sh", "-c", QString("stty -icanon; exec cat > '%1'").arg(out)});
         quint64 id = 0;
         test::waitUntil([&] {
             id = desktop->activeWindow();
@@ -100,25 +101,70 @@ TEST_F(DesktopFocusTest, KeysTypedWhileTheWizardAppearsActOnNothing) {
     EXPECT_EQ(QApplication::focusWidget(), app->setupWindow()->finishButton());
 }
 
-// Once the wizard has been there a moment, Return does what the footer button does, wherever
-// the focus is.
+// Someone keeps typing words in a terminal for seconds while the wizard appears and takes the
+// focus: as long as the keys keep coming, none of them acts on it.
+TEST_F(DesktopFocusTest, KeysThatKeepComingAfterTheWizardAppearsActOnNothing) {
+    const quint64 xterm = startTerminal(home.file("typed"));
+    ASSERT_NE(xterm, 0u);
+    launch();
+    // 'a b ' for about 4.5 s, a key every 40 ms.
+    QStringList keys{"key", "--delay", "40"};
+    for (int i = 0; i < 28; ++i) keys << "a" << "space" << "b" << "space";
+    QProcess* typing = desktop->spawn("xdotool", keys);
+    ASSERT_TRUE(test::waitUntil([&] { return !readAll(home.file("typed")).isEmpty(); }, 3000));
+    app->openSetup();
+    ASSERT_TRUE(test::waitUntil([&] { return isActive(app->setupWindow()); }, 3000));
+    QElapsedTimer since;
+    since.start();
+    ASSERT_TRUE(test::waitUntil([&] { return typing->state() == QProcess::NotRunning; }, 8000));
+    ASSERT_GT(since.elapsed(), 2000) << "keys kept coming well after the wizard appeared";
+    settle(300);
+    EXPECT_TRUE(app->setupWindow()->isVisible());
+    EXPECT_FALSE(Settings::shared().isStored("onboardingDone"));
+    EXPECT_EQ(app->settingsRequests(), 0);
+    EXPECT_TRUE(terminal.opened.isEmpty());
+}
+
+// Once the wizard has been there a moment, Return or Enter presses the button the user reached
+// with Tab, as Space does; with the keyboard on the footer, the footer's.
 TEST_F(DesktopFocusTest, ReturnActsOnTheFooter) {
     const struct {
-        const char* before; // keys pressed before Return
-    } cases[] = {{""}, {"Tab"}, {"Tab Tab"}};
-    launch();
+        const char* before; // keys pressed before the key
+        const char* key;
+        bool footer; // else the last card's button ("Set up"), one step back from the footer
+    } cases[] = {
+        {"", "Return", true},         {"", "KP_Enter", true},         {"shift+Tab Tab", "Return", true},
+        {"shift+Tab", "Return", false}, {"shift+Tab", "KP_Enter", false},
+    };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.before);
+        SCOPED_TRACE(testing::Message() << c.before << " " << c.key);
         Settings::shared().remove("onboardingDone");
+        terminal.opened.clear();
+        app.reset();
+        launch();
         app->openSetup();
-        ASSERT_TRUE(test::waitUntil([&] { return isActive(app->setupWindow()); }, 5000));
+        SetupWizardView* w = app->setupWindow();
+        ASSERT_TRUE(test::waitUntil([&] { return isActive(w) && QApplication::activeWindow() == w; }, 5000));
         settle(1300);
         if (*c.before) desktop->run("xdotool", QString("key --delay 60 %1").arg(c.before).split(' '));
         settle(100);
-        desktop->run("xdotool", {"key", "Return"});
-        EXPECT_TRUE(test::waitUntil([&] { return Settings::shared().boolValue("onboardingDone"); }, 3000));
-        EXPECT_TRUE(test::waitUntil([&] { return !app->setupWindow()->isVisible(); }, 3000));
-        EXPECT_FALSE(QDir(paths::dataDir() + "/calendars").exists()) << "Return reached a card";
+        ASSERT_EQ(QApplication::focusWidget() == w->finishButton(), c.footer)
+            << (QApplication::focusWidget() ? QApplication::focusWidget()->metaObject()->className() : "no focus");
+        if (!c.footer) {
+            ASSERT_EQ(QApplication::focusWidget(), w->cards().last()->button());
+        }
+        desktop->run("xdotool", {"key", c.key});
+        if (c.footer) {
+            EXPECT_TRUE(test::waitUntil([&] { return Settings::shared().boolValue("onboardingDone"); }, 3000));
+            EXPECT_TRUE(test::waitUntil([&] { return !w->isVisible(); }, 3000));
+            EXPECT_TRUE(terminal.opened.isEmpty()) << "Return reached a card";
+        } else {
+            EXPECT_TRUE(test::waitUntil([&] { return !terminal.opened.isEmpty(); }, 3000)) << "the focused button";
+            settle(300);
+            EXPECT_TRUE(w->isVisible()) << "the card's button, not the footer";
+            EXPECT_FALSE(Settings::shared().isStored("onboardingDone"));
+            w->close();
+        }
     }
 }
 
@@ -189,4 +235,25 @@ TEST_F(DesktopFocusTest, FocusReturnsToTheTerminalAfterAClickInThePanel) {
     EXPECT_TRUE(test::waitUntil([&] { return desktop->activeWindow() == xterm; }, 3000));
     desktop->run("xdotool", {"type", "--delay", "20", "again\n"});
     EXPECT_TRUE(test::waitUntil([&] { return readAll(typed) == "hello\nagain\n"; }, 3000)) << readAll(typed).toStdString();
+}
+
+// The window follows its content: "Set up" shortens the Claude card and the window with it, a
+// switch to Czech lengthens it; no empty band, nothing cut.
+TEST_F(DesktopFocusTest, TheWizardWindowFitsItsContentAsItChanges) {
+    L10n::shared().setLanguage(AppLanguage::en);
+    launch();
+    app->openSetup();
+    SetupWizardView* w = app->setupWindow();
+    ASSERT_TRUE(test::waitUntil([&] { return isActive(w); }, 5000));
+    const int before = w->height();
+    EXPECT_EQ(w->size(), w->sizeHint());
+    w->cards().last()->button()->click();
+    ASSERT_FALSE(terminal.opened.isEmpty());
+    settle(200);
+    EXPECT_LT(w->height(), before);
+    EXPECT_EQ(w->size(), w->sizeHint());
+    L10n::shared().setLanguage(AppLanguage::cs);
+    settle(200);
+    EXPECT_EQ(w->size(), w->sizeHint());
+    L10n::shared().setLanguage(AppLanguage::en);
 }

@@ -4,6 +4,7 @@
 #include "app/NotchPanel.h"
 #include "core/Clock.h"
 #include "core/Settings.h"
+#include "notch/NotchModel.h"
 #include "platform/WindowHints.h"
 #include <QGuiApplication>
 #include <QImage>
@@ -50,4 +51,39 @@ TEST(PanelCompositingTest, UnderACompositorEdgesAreSmoothAndInputPassesBeside) {
         }
     EXPECT_GT(between, 2);
     app.reset();
+}
+
+// Under a compositor the pill's lower corners are round with a live activity as without one.
+TEST(PanelCompositingTest, ThePillIsRoundWithAndWithoutALiveActivity) {
+    test::TempHome home;
+    test::X11Desktop* desktop = test::X11Desktop::current();
+    if (!desktop) GTEST_SKIP() << "no private X server with openbox (Xvfb and openbox are in scripts/bootstrap)";
+    desktop->spawn("xcompmgr", {});
+    ASSERT_TRUE(test::waitUntil([] { return windowhints::compositing(); }, 5000));
+    desktop->run("xsetroot", {"-solid", "#ffffff"});
+    Settings::shared().setBool("onboardingDone", true);
+    auto app = std::make_unique<AppDelegate>(Clock::system());
+    app->applicationDidFinishLaunching();
+    NotchPanel* panel = app->panel();
+    const struct {
+        const char* pillMode;
+        NotchModel::Live live;
+    } cases[] = {{"always", NotchModel::Live::none},      {"always", NotchModel::Live::timer},
+                 {"always", NotchModel::Live::agent},     {"activity", NotchModel::Live::notice},
+                 {"activity", NotchModel::Live::agent}};
+    for (const auto& c : cases) {
+        const NotchModel::Live live = c.live;
+        SCOPED_TRACE(testing::Message() << c.pillMode << " " << NotchModel::rawName(live).toStdString());
+        Settings::shared().setString("pillMode", c.pillMode);
+        app->model()->setLive(live);
+        test::waitUntil([] { return false; }, 400);
+        const QRect pill = panel->shape().boundingRect().translated(panel->pos());
+        ASSERT_TRUE(pill.isValid());
+        // The outermost pixel of each lower corner shows the desktop, not black.
+        const QImage screen = QGuiApplication::primaryScreen()->grabWindow(0, pill.x(), pill.y(), pill.width(), pill.height()).toImage();
+        for (const QPoint corner : {QPoint(0, screen.height() - 1), QPoint(screen.width() - 1, screen.height() - 1)})
+            EXPECT_GT(qGray(screen.pixel(corner)), 60) << corner.x() << "," << corner.y() << " of " << pill.width() << "x" << pill.height();
+    }
+    app.reset();
+    desktop->stopHelpers();
 }

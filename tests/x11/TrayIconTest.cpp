@@ -5,6 +5,9 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTemporaryDir>
+#include <QGuiApplication>
+#include <cstring>
+#include <xcb/xcb.h>
 
 using namespace lomex;
 
@@ -61,4 +64,56 @@ TEST(TrayIconTest, TheIconStandsOutOnTheTrayAndALeftClickOpensTheMenu) {
         tray->waitForFinished(2000);
         ASSERT_TRUE(test::waitUntil([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 5000));
     }
+}
+
+namespace {
+
+// The window that owns the tray selection now (0 for none).
+quint32 trayOwner() {
+    xcb_connection_t* c = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()->connection();
+    const char* name = "_NET_SYSTEM_TRAY_S0";
+    xcb_intern_atom_reply_t* a = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+    if (!a) return 0;
+    xcb_get_selection_owner_reply_t* r = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, a->atom), nullptr);
+    free(a);
+    const quint32 owner = r ? r->owner : 0;
+    free(r);
+    return owner;
+}
+
+} // namespace
+
+// The icon follows the tray without its menu being opened: a tray that announces other colours,
+// and a light tray that takes the place of a dark one.
+TEST(TrayIconTest, TheIconFollowsATrayThatChangesItsColours) {
+    test::TempHome home;
+    test::X11Desktop* desktop = test::X11Desktop::current();
+    if (!desktop) GTEST_SKIP() << "no private X server with openbox (Xvfb and openbox are in scripts/bootstrap)";
+    QProcess* dark = desktop->spawn("tint2", {"-c", home.write("dark.rc", panelConfig("#202020"))});
+    ASSERT_TRUE(test::waitUntil([] { return QSystemTrayIcon::isSystemTrayAvailable(); }, 5000));
+    StatusMenu menu;
+    menu.rebuild();
+    menu.show();
+    ASSERT_TRUE(test::waitUntil([&] { return menu.shownColor() == QColor(Qt::white); }, 5000));
+    test::waitUntil([] { return false; }, 2000); // past the looks that follow showing
+
+    // The tray announces a dark foreground.
+    const quint32 owner = trayOwner();
+    ASSERT_NE(owner, 0u);
+    desktop->run("xprop", {"-id", QString::number(owner), "-f", "_NET_SYSTEM_TRAY_COLORS", "32cccccccccccc", "-set",
+                           "_NET_SYSTEM_TRAY_COLORS", "4369,4369,4369,0,0,0,0,0,0,0,0,0"});
+    EXPECT_TRUE(test::waitUntil([&] { return menu.shownColor() == QColor(17, 17, 17); }, 3000))
+        << menu.shownColor().name().toStdString() << " "
+        << desktop->run("xprop", {"-id", QString::number(owner), "_NET_SYSTEM_TRAY_COLORS"}).toStdString();
+
+    // Another, light tray replaces it.
+    dark->kill();
+    dark->waitForFinished(2000);
+    ASSERT_TRUE(test::waitUntil([] { return !QSystemTrayIcon::isSystemTrayAvailable(); }, 5000));
+    QProcess* light = desktop->spawn("tint2", {"-c", home.write("light.rc", panelConfig("#EEEEEE"))});
+    EXPECT_TRUE(test::waitUntil([&] { return menu.shownColor() == QColor(Qt::black); }, 5000))
+        << menu.shownColor().name().toStdString();
+    EXPECT_FALSE(menu.menu()->isVisible());
+    light->kill();
+    light->waitForFinished(2000);
 }

@@ -82,6 +82,8 @@ QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool
 constexpr int kCommandBoxLines = 6;
 // Longer commands cost milliseconds to lay out.
 constexpr qsizetype kLayOutAtOnce = 2000;
+// What a card costs beside its command, in characters of command.
+constexpr qsizetype kCardCost = 1000;
 
 // Tells its card when its width changed: the wrapped lines, and so the box's height, follow it.
 class CommandBox : public QPlainTextEdit {
@@ -524,6 +526,7 @@ QList<ApprovalCard*> AgentsView::cards() const { return widgetsIn<ApprovalCard>(
 void AgentsView::rebuild()
 {
     QWidget* content = list_->parentWidget();
+    bool moreCards = false;
     if (cardsQueued_) {
         // Cards are kept per request: laying out a long command is what costs, so a request
         // coming or going touches its own card only, however many wait.
@@ -537,29 +540,40 @@ void AgentsView::rebuild()
             }
             kept.clear();
         }
-        QSet<quint64> pending;
+        // New cards of about one long command's worth per pass: a burst of requests, or the
+        // list shown after many arrived, never holds the GUI thread for all of them at once.
+        qsizetype budget = PendingApproval::maxCommandUnits;
+        QSet<quint64> announced;
         ApprovalCard* arrived = nullptr;
         const QList<PendingApproval> waiting = center_ ? center_->pending() : QList<PendingApproval>();
-        for (int i = 0; i < waiting.size(); ++i) {
-            const PendingApproval& a = waiting[i];
-            pending.insert(a.id);
+        int at = 0;
+        for (const PendingApproval& a : waiting) {
             ApprovalCard* card = kept.take(a.id);
             if (card) {
-                if (cards_->indexOf(card) != i) {
+                if (announced_.contains(a.id)) announced.insert(a.id);
+                if (cards_->indexOf(card) != at) {
                     cards_->removeWidget(card);
-                    cards_->insertWidget(i, card);
+                    cards_->insertWidget(at, card);
                 }
+                ++at;
                 continue;
             }
+            if (budget <= 0) {
+                moreCards = true;
+                if (announced_.contains(a.id)) announced.insert(a.id);
+                continue;
+            }
+            budget -= kCardCost + (a.command ? a.command->size() : 0);
             card = new ApprovalCard(a, store_, center_, content);
-            cards_->insertWidget(i, card);
+            cards_->insertWidget(at++, card);
+            announced.insert(a.id);
             // Once per request, when it arrives: redrawing it is no news.
             if (!announced_.contains(a.id)) {
                 a11y::announce(card);
                 if (!arrived) arrived = card;
             }
         }
-        announced_ = pending;
+        announced_ = announced;
         for (ApprovalCard* gone : std::as_const(kept)) {
             cards_->removeWidget(gone);
             gone->hide();
@@ -597,7 +611,9 @@ void AgentsView::rebuild()
             gone->deleteLater();
         }
     }
-    cardsQueued_ = rowsQueued_ = false;
+    cardsQueued_ = moreCards;
+    rowsQueued_ = false;
+    if (moreCards) QTimer::singleShot(0, this, [this] { if (cardsQueued_ && isVisible()) rebuild(); });
     updateEmptyState();
 }
 

@@ -35,16 +35,31 @@ QString ownDesktopID() {
     return name.isEmpty() ? QString() : name + QStringLiteral(".desktop");
 }
 
+// A named icon the theme cannot find still gives a pixmap: a blank one.
+bool drawsNothing(const QPixmap& pixmap) {
+    if (pixmap.isNull()) return true;
+    if (!pixmap.hasAlphaChannel()) return false;
+    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(line[x]) != 0) return false;
+    }
+    return true;
+}
+
 QWidget* appIcon(const QString& desktopID, QWidget* parent) {
     auto* icon = new QLabel(parent);
     icon->setFixedSize(22, 22);
     icon->setAlignment(Qt::AlignCenter);
     const auto entry = desktopentry::find(desktopID, language());
     const QIcon themed = entry ? desktopentry::icon(*entry) : QIcon();
-    if (!themed.isNull()) {
-        icon->setPixmap(themed.pixmap(QSize(22, 22), parent->devicePixelRatioF()));
+    const QPixmap drawn = themed.isNull() ? QPixmap() : themed.pixmap(QSize(22, 22), parent->devicePixelRatioF());
+    if (!drawsNothing(drawn)) {
+        icon->setPixmap(drawn);
     } else {
-        // Not installed, or no icon: the generic application symbol at its natural size.
+        // Not installed, no icon, or one the theme cannot draw (XTerm's "mini.xterm"): the
+        // generic application symbol at its natural size.
         icon->setPixmap(symbols::pixmap(QStringLiteral("app"), 16, style::secondary(parent), parent->devicePixelRatioF()));
     }
     return icon;
