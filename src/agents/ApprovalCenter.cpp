@@ -110,15 +110,23 @@ std::optional<quint64> ApprovalCenter::add(const HookEvent& event, Reply reply, 
     return id;
 }
 
-void ApprovalCenter::decide(quint64 approvalID, Decision decision)
+bool ApprovalCenter::decide(quint64 approvalID, Decision decision, const std::function<void()>& beforeSending)
 {
     for (const PendingApproval& p : std::as_const(pending_)) {
         if (p.id != approvalID) continue;
+        const PendingApproval approval = p;
+        if (!ApprovalToken::ensureFile()) {
+            finish(approvalID, std::nullopt);
+            Q_EMIT undelivered(approval);
+            return false;
+        }
+        if (beforeSending) beforeSending();
         const QString body = ApprovalToken::value() + QLatin1Char(' ')
-            + decisionJSON(decision, p.agent, p.permissionSuggestions);
+            + decisionJSON(decision, approval.agent, approval.permissionSuggestions);
         finish(approvalID, body);
-        return;
+        return true;
     }
+    return false;
 }
 
 void ApprovalCenter::cancel(quint64 replyID)

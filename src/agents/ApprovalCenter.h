@@ -75,8 +75,12 @@ public:
     // replyID identifies the request for cancel(). Returns the queued request's id.
     std::optional<quint64> add(const HookEvent& event, Reply reply, quint64 replyID = 0);
     std::optional<quint64> add(const HookEvent& event, const PermissionReply& reply);
-    // The user's choice: sends the token, a blank and the decision JSON.
-    void decide(quint64 approvalID, Decision decision);
+    // The user's choice: sends the token, a blank and the decision JSON, after putting the
+    // token file back when it went missing (the hook compares with it). beforeSending runs right
+    // before the decision goes out, only when it can reach the hook; when it cannot, the request
+    // ends without a decision (the agent asks in its terminal), undelivered is emitted and
+    // false returned.
+    bool decide(quint64 approvalID, Decision decision, const std::function<void()>& beforeSending = {});
     // The hook's client went away: the request is dropped (its reply goes nowhere).
     void cancel(quint64 replyID);
     // Ends every request without a decision (the server is stopping).
@@ -90,6 +94,8 @@ public:
 
 Q_SIGNALS:
     void pendingChanged();
+    // A decision the user made could not be handed to the agent's hook.
+    void undelivered(const PendingApproval& approval);
 
 private:
     struct Held {

@@ -42,6 +42,22 @@ std::optional<QString> readToken(const QString& path)
     return text;
 }
 
+bool writeToken(const QString& path, const QString& token)
+{
+    paths::ensureDir(paths::dataDir());
+    fileio::WriteOptions options;
+    options.newFileMode = 0600;
+    // A file we replace may have been readable by others; the new secret must not inherit that,
+    // and a link must not carry it somewhere else.
+    options.keepExistingMode = false;
+    options.followSymlink = false;
+    if (std::optional<QString> error = fileio::writeAtomically(path, token.toLatin1(), options)) {
+        logWarning(QStringLiteral("approval token not saved: ") + *error);
+        return false;
+    }
+    return true;
+}
+
 QString makeToken(const QString& path)
 {
     const std::optional<QByteArray> random = secureRandomBytes(16);
@@ -51,15 +67,7 @@ QString makeToken(const QString& path)
         return QString();
     }
     const QString token = QString::fromLatin1(random->toHex());
-    paths::ensureDir(paths::dataDir());
-    fileio::WriteOptions options;
-    options.newFileMode = 0600;
-    // A file we replace may have been readable by others; the new secret must not inherit that,
-    // and a link must not carry it somewhere else.
-    options.keepExistingMode = false;
-    options.followSymlink = false;
-    if (std::optional<QString> error = fileio::writeAtomically(path, token.toLatin1(), options))
-        logWarning(QStringLiteral("approval token not saved: ") + *error);
+    writeToken(path, token);
     return token;
 }
 
@@ -84,6 +92,18 @@ QString ApprovalToken::value()
         }
     }
     return *cached;
+}
+
+bool ApprovalToken::ensureFile()
+{
+    const QString token = value();
+    if (token.isEmpty())
+        return false;
+    QMutexLocker lock(&mutex);
+    const QString path = filePath();
+    if (readToken(path) == token)
+        return true;
+    return writeToken(path, token);
 }
 
 void ApprovalToken::resetForTesting()

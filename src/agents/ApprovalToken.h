@@ -11,6 +11,11 @@ public:
     // fresh token from 16 secure random bytes, written to the file and used.
     static QString value();
 
+    // Before an answer: makes sure the file holds value(), which the hook compares the answer
+    // with, writing it back (mode 0600) when it is missing or holds anything else. False when
+    // there is no token or it cannot be written: an answer would then not reach the agent.
+    static bool ensureFile();
+
     // The file the token lives in.
     static QString filePath();
 

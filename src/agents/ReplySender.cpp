@@ -113,8 +113,9 @@ bool ReplySender::isPlainToken(const QString& id)
 QString ReplySender::script(Agent agent, bool toolInArg3)
 {
     // "--" ends the tools' options, so a reply that starts with "-" stays the prompt.
-    if (agent == Agent::codex) return QStringLiteral("codex exec resume \"$1\" -- \"$2\"");
-    return (toolInArg3 ? QStringLiteral("\"$3\"") : QStringLiteral("claude")) + QStringLiteral(" --resume \"$1\" -p -- \"$2\"");
+    const QString tool = toolInArg3 ? QStringLiteral("\"$3\"") : agent == Agent::codex ? QStringLiteral("codex") : QStringLiteral("claude");
+    if (agent == Agent::codex) return tool + QStringLiteral(" exec resume \"$1\" -- \"$2\"");
+    return tool + QStringLiteral(" --resume \"$1\" -p -- \"$2\"");
 }
 
 bool ReplySender::focusApp(const Session& session)
@@ -256,9 +257,10 @@ void ReplySender::runInBackground(const QString& text, const Session& session, C
     // Not parented: a resume that outlives the app keeps running (it has its own session).
     auto* process = new QProcess;
     process->setProgram(processes::loginShell());
-    // The tool the setup page finds (PATH, else ~/.local/bin), which a login shell whose profile
-    // does not add ~/.local/bin would miss; the shell's own lookup only when neither has it.
-    const QString tool = agent == Agent::codex ? QString() : agentcli::claudeExecutable();
+    // The tool where the setup page finds Claude Code (PATH, else ~/.local/bin), which a login
+    // shell whose profile does not add ~/.local/bin would miss; the shell's own lookup only when
+    // neither has it.
+    const QString tool = agentcli::agentExecutable(agent == Agent::codex ? QStringLiteral("codex") : QStringLiteral("claude"));
     QStringList arguments{QStringLiteral("-lc"), script(agent, !tool.isEmpty()), QStringLiteral("lomex"), session.id, text};
     if (!tool.isEmpty()) arguments << tool;
     process->setArguments(arguments);

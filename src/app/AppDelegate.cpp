@@ -330,7 +330,11 @@ void AppDelegate::openPalette() {
 
 void AppDelegate::showNotch(NotchModel::Tab tab) {
     model_->open(tab);
-    if (panel_) panel_->makeKey();
+    if (!panel_) return;
+    // A page that takes typing (its focus proxy, as the note) gets the keys, as after a click into it.
+    QWidget* page = panel_->root()->pages()->page(tab);
+    if (page && page->focusProxy()) page->setFocus(Qt::OtherFocusReason);
+    panel_->makeKey();
 }
 
 void AppDelegate::quit() {

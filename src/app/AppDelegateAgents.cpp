@@ -6,6 +6,7 @@
 #include "agents/ReplySender.h"
 #include "agents/views/AgentViews.h"
 #include "agents/ApprovalCenter.h"
+#include "agents/ApprovalToken.h"
 #include "agents/EventServer.h"
 #include "agents/HookInstaller.h"
 #include "core/JsonRead.h"
@@ -15,6 +16,7 @@
 #include "notch/LiveActivity.h"
 #include "app/NotchPanel.h"
 #include "core/Clock.h"
+#include "core/L10n.h"
 #include "core/Log.h"
 #include "core/Settings.h"
 #include "notch/CollapsedView.h"
@@ -141,6 +143,11 @@ void AppDelegate::setupAgents()
         const bool has = !approvals_->pending().isEmpty();
         if (*hadPending && !has) model_->endPeek();
         *hadPending = has;
+    });
+    // The card went away, but the agent did not hear: say so, or the user waits for nothing.
+    connect(approvals_, &ApprovalCenter::undelivered, this, [this] {
+        model_->open(NotchModel::Tab::agents);
+        model_->show(L10n::shared().t(QStringLiteral("agents.answerLost"), {ApprovalToken::filePath()}), kAgentToastSeconds);
     });
     installAgentGlyphs();
     updateAgentLive();

@@ -192,22 +192,47 @@ void NotchPanel::moveEvent(QMoveEvent* event) {
 
 void NotchPanel::rememberFocus() {
     const quint64 active = windowhints::activeWindow();
-    focusBefore_ = active != quint64(winId()) ? active : 0;
+    const bool handing = handedAt_.isValid() && !handedAt_.hasExpired(kHandOverMs);
+    if (active != 0 && active != quint64(winId())) focusBefore_ = active;
+    else focusBefore_ = handing ? handedTo_ : 0;
     clickFocusAt_.invalidate();
 }
 
 void NotchPanel::giveFocusBack() {
     const quint64 before = std::exchange(focusBefore_, 0);
+    clickFocusAt_.invalidate();
     if (!before) return;
     // Only when the keyboard is still ours: a window the user chose meanwhile keeps it.
-    if (windowhints::activeWindow() == quint64(winId()) || isActiveWindow()) windowhints::activate(before);
+    if (holdsKeyboard()) handKeyboardTo(before);
 }
 
 void NotchPanel::handClickFocusBack() {
     if (!model_->isOpen() || !focusBefore_ || QApplication::activePopupWidget()) return;
-    QWidget* focused = QApplication::focusWidget();
-    if (focused && isAncestorOf(focused) && focused->testAttribute(Qt::WA_InputMethodEnabled)) return;
-    windowhints::activate(focusBefore_);
+    handKeyboardTo(focusBefore_);
+}
+
+void NotchPanel::handKeyboardTo(quint64 window) {
+    handedTo_ = window;
+    handedAt_.start();
+    windowhints::activate(window);
+}
+
+bool NotchPanel::holdsKeyboard() const {
+    // Either account may lag: the window manager's property, or Qt's until its focus events arrive.
+    return windowhints::activeWindow() == quint64(winId()) || isActiveWindow();
+}
+
+bool NotchPanel::clickTakesText(QWidget* target) const {
+    // A text view's events reach its viewport, a child of the field.
+    for (QWidget* w = target; w; w = w->parentWidget()) {
+        if (w->testAttribute(Qt::WA_InputMethodEnabled)) return true;
+        if (w == this) break;
+    }
+    // The press made the field it hit the panel's focus child even while the window manager
+    // has yet to give us the keyboard (QApplication::focusWidget() follows only then). A
+    // button clicked while typing in a field leaves the keys with that field.
+    const QWidget* focused = focusWidget();
+    return focused && focused->isVisible() && focused->testAttribute(Qt::WA_InputMethodEnabled);
 }
 
 void NotchPanel::pointerPressed(QPoint global) {
@@ -215,6 +240,7 @@ void NotchPanel::pointerPressed(QPoint global) {
 }
 
 void NotchPanel::makeKey() {
+    clickFocusAt_.invalidate();
     if (!isVisible()) show();
     raise();
     activateWindow();
@@ -281,25 +307,30 @@ void NotchPanel::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
-    if (event->type() == QEvent::MouseButtonRelease && model_->isOpen() && focusBefore_ &&
+    const QEvent::Type type = event->type();
+    if ((type == QEvent::MouseButtonPress || type == QEvent::MouseButtonRelease) &&
         static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
         auto* w = qobject_cast<QWidget*>(watched);
-        // A click on a button or a tab made the window manager give us the keyboard; only a
-        // text field keeps it. Menus opened by the click keep theirs until they close.
-        if (w && (w == this || isAncestorOf(w)) && !w->testAttribute(Qt::WA_InputMethodEnabled)) {
-            QPointer<NotchPanel> self(this);
-            QMetaObject::invokeMethod(this, [self] {
-                if (!self) return;
-                if (windowhints::activeWindow() == quint64(self->winId())) self->handClickFocusBack();
-                // A busy window manager gives us the keyboard only after the click has ended.
-                else self->clickFocusAt_.start();
-            }, Qt::QueuedConnection);
+        if (w && (w == this || isAncestorOf(w))) {
+            // Each click gives its own verdict when it ends; until then an activation is its own.
+            if (type == QEvent::MouseButtonPress) {
+                clickFocusAt_.invalidate();
+            } else if (model_->isOpen() && focusBefore_ && !clickTakesText(w)) {
+                // A click on a button or a tab makes the window manager give us the keyboard:
+                // before the click ends, after it, or not at all. It goes back now when we hold
+                // it already, and at every activation the click brings. Menus opened by the
+                // click keep theirs until they close.
+                clickFocusAt_.start();
+                QPointer<NotchPanel> self(this);
+                QMetaObject::invokeMethod(this, [self] {
+                    if (self && self->clickFocusAt_.isValid() && self->holdsKeyboard()) self->handClickFocusBack();
+                }, Qt::QueuedConnection);
+            }
         }
     }
-    if (event->type() == QEvent::WindowActivate && watched == this && clickFocusAt_.isValid()) {
-        const bool fromTheClick = !clickFocusAt_.hasExpired(kClickFocusMs);
-        clickFocusAt_.invalidate();
-        if (fromTheClick) handClickFocusBack();
+    if (type == QEvent::WindowActivate && watched == this && clickFocusAt_.isValid()) {
+        if (clickFocusAt_.hasExpired(kClickFocusMs)) clickFocusAt_.invalidate();
+        else handClickFocusBack();
     }
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragLeave) {
         auto* w = qobject_cast<QWidget*>(watched);

@@ -34,7 +34,8 @@ public:
     int screenIndex() const { return screenIndex_; }
     // The shape the window currently has, in window coordinates.
     QRegion shape() const { return shape_; }
-    // Brings the panel forward and gives keyboard input to the view focused inside it.
+    // Brings the panel forward and gives keyboard input to the view focused inside it. A click
+    // made just before does not take the keyboard back from it.
     void makeKey();
     // A PNG of what the panel shows now.
     QByteArray snapshotPng() const;
@@ -61,6 +62,10 @@ private:
     void giveFocusBack();
     // After a click outside a text field: the keyboard goes back to the window that had it.
     void handClickFocusBack();
+    void handKeyboardTo(quint64 window);
+    // Whether a click that ends on the widget leaves the keyboard with a text field.
+    bool clickTakesText(QWidget* target) const;
+    bool holdsKeyboard() const;
     // Called once the native window exists: what the window manager must know about it.
     void watchScreen();
 
@@ -74,8 +79,15 @@ private:
     bool blended_ = false;          // shaped for input only, under a compositor
     QPoint home_;                   // where the panel belongs on its screen
     quint64 focusBefore_ = 0;       // the window with the keyboard when the notch opened
-    QElapsedTimer clickFocusAt_;    // a click whose focus the window manager has yet to give us
+    // Since the end of a click outside a text field: whatever keyboard focus the window manager
+    // gives us for it (at once, late, or in two steps) goes back for this long.
+    QElapsedTimer clickFocusAt_;
     static constexpr int kClickFocusMs = 2000;
+    // The window we last gave the keyboard back to: until the window manager has done it, the
+    // keyboard still looks like ours (or nobody's), though that window is the one that had it.
+    quint64 handedTo_ = 0;
+    QElapsedTimer handedAt_;
+    static constexpr int kHandOverMs = 1000;
     int screenIndex_ = -1;
     Timer* followTimer_;   // "mouse": looks for the pointer's screen
     PointerClicks* clicks_;

@@ -14,6 +14,7 @@ const TextEntry kTextTable[] = {
     {"agenda.n", "%d dny", "%d days"},
     {"agenda.today", "Dnes", "Today"},
     {"agenda.week", "Týden", "Week"},
+    {"agents.answerLost", "Odpověď k agentovi nedošla: soubor %@ nejde zapsat. Odpověz v terminálu.", "The answer did not reach the agent: %@ cannot be written. Answer in the terminal."},
     {"agents.approvals", "Povolovat příkazy ve výřezu", "Approve commands in the notch"},
     {"agents.approvalsDetail", "Povolit · Vždy povolit · Zamítnout přímo ve výřezu. Claude Code nechá vlastní dotaz otevřený, takže můžeš odpovědět i v terminálu.", "Allow · Always allow · Deny right in the notch. Claude Code keeps its own prompt open, so you can still answer in the terminal."},
     {"agents.celebrate", "Zvuk při dokončení", "Sound when done"},

@@ -9,12 +9,14 @@ QString claudeDefaultPath() {
     return paths::home() + QStringLiteral("/.local/bin/claude");
 }
 
-QString claudeExecutable() {
-    const QString onPath = QStandardPaths::findExecutable(QStringLiteral("claude"));
+QString agentExecutable(const QString& name) {
+    const QString onPath = QStandardPaths::findExecutable(name);
     if (!onPath.isEmpty()) return onPath;
-    const QFileInfo info(claudeDefaultPath());
+    const QFileInfo info(paths::home() + QStringLiteral("/.local/bin/") + name);
     return info.isFile() && info.isExecutable() ? info.filePath() : QString();
 }
+
+QString claudeExecutable() { return agentExecutable(QStringLiteral("claude")); }
 
 QString codexHome() {
     const QString custom = qEnvironmentVariable("CODEX_HOME");

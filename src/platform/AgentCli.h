@@ -22,9 +22,12 @@ constexpr const char* backupExtension = "lomex.bak";
 // one holding our marks), the file's mode and links kept, a read-only file refused.
 jsonfile::EditOptions agentFileOptions(bool onlyExisting = false);
 
-// Where the coding agent's command-line tool `claude` is: the first executable "claude" on PATH,
-// else ~/.local/bin/claude (where its own installer puts it); empty when neither is an
-// executable file. Looked up at each call, so installing or removing the tool shows at once.
+// Where a coding agent's command-line tool (`claude`, `codex`) is: the first executable of that
+// name on PATH, else in ~/.local/bin (where Claude Code's own installer and user-level installs
+// put it); empty when neither is an executable file. Looked up at each call, so installing or
+// removing the tool shows at once.
+QString agentExecutable(const QString& name);
+// agentExecutable("claude").
 QString claudeExecutable();
 
 // The path the official installer writes, whether or not it exists.

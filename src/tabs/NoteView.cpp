@@ -16,6 +16,8 @@ NoteView::NoteView(QWidget* parent) : QWidget(parent), editor_(new QPlainTextEdi
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(editor_);
+    // Whoever gives the note the keyboard means its text.
+    setFocusProxy(editor_);
     QFont font = editor_->font();
     font.setPixelSize(13);
     editor_->setFont(font);

@@ -150,3 +150,30 @@ TEST_F(ApprovalTokenTest, NeverVisibleToOthersWhileBeingWritten)
     EXPECT_EQ(seen.size(), 200);
     EXPECT_EQ(modeOf(path()), 0600u);
 }
+
+TEST_F(ApprovalTokenTest, FileIsMadeToHoldTheTokenBeforeAnAnswer)
+{
+    const QByteArray token = ApprovalToken::value().toLatin1();
+    const struct {
+        const char* what;
+        QByteArray content; // null: no file
+        mode_t mode;
+        QByteArray after;
+        mode_t afterMode;
+    } cases[] = {
+        {"missing", QByteArray(), 0, token, 0600},
+        {"another token", "0123456789abcdef0123", 0644, token, 0600},
+        {"not a token", "x", 0600, token, 0600},
+        {"ours, as a person wrote it", token + "\n", 0640, token + "\n", 0640},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        QFile::remove(path());
+        if (!c.content.isNull())
+            writeExisting(c.content, c.mode);
+        EXPECT_TRUE(ApprovalToken::ensureFile());
+        EXPECT_EQ(test::readAll(path()), c.after);
+        EXPECT_EQ(modeOf(path()), c.afterMode);
+        EXPECT_EQ(ApprovalToken::value().toLatin1(), token);
+    }
+}

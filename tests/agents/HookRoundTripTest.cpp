@@ -1,6 +1,7 @@
 // The whole road of a hook: the command lines that "--hook-command" prints, run by /bin/sh
 // with real curl, against a running EventServer wired to a session store and an approval center
 // the way the application wires them.
+#include "AgentsTestSupport.h"
 #include "LoopbackClient.h"
 #include "TestEnv.h"
 #include "agents/ApprovalCenter.h"
@@ -9,7 +10,9 @@
 #include "agents/HookCommandMode.h"
 #include "agents/SessionStore.h"
 #include "FakeClock.h"
+#include "core/Paths.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
@@ -17,6 +20,7 @@
 #include <QTemporaryFile>
 #include <cstdio>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace lomex;
@@ -232,4 +236,47 @@ TEST_F(HookRoundTripTest, ReplyWithoutTheTokenIsNotPrinted)
     auto p = runHook("PermissionRequest", payload("PermissionRequest", {{"tool_name", "Bash"}}));
     ASSERT_TRUE(finished(*p));
     EXPECT_EQ(p->readAllStandardOutput(), "");
+}
+
+TEST_F(HookRoundTripTest, TheTokenFileIsPutBackBeforeAnAnswer)
+{
+    const QString allow = R"({"hookSpecificOutput":{"hookEventName":"PermissionRequest","decision":{"behavior":"allow"}}})";
+    const struct {
+        const char* what;
+        bool writable; // whether the folder can take the file again
+    } cases[] = {{"moved away by hand", true}, {"and its folder is not one any more", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto p = ask();
+        const QString token = ApprovalToken::value();
+        QFile::remove(home.file("elsewhere"));
+        ASSERT_TRUE(QFile::rename(ApprovalToken::filePath(), home.file("elsewhere")));
+        if (!c.writable) {
+            ASSERT_TRUE(QDir().rename(paths::dataDir(), home.file("elsewhere.d")));
+            home.write(QDir(home.path()).relativeFilePath(paths::dataDir()), "a file");
+        }
+        int lost = 0;
+        const auto counting = QObject::connect(&center, &ApprovalCenter::undelivered, &gui, [&] { ++lost; });
+        const PendingApproval approval = center.pending().front();
+        bool movedOn = false;
+        const bool delivered = center.decide(approval.id, ApprovalCenter::Decision::allow, [&] {
+            movedOn = true;
+            store.resume(approval.sessionID, true, approval.tool);
+        });
+        ASSERT_TRUE(finished(*p));
+        EXPECT_EQ(QString::fromUtf8(p->readAllStandardOutput()), c.writable ? allow : QString());
+        EXPECT_EQ(delivered, c.writable);
+        EXPECT_EQ(movedOn, c.writable);
+        EXPECT_EQ(lost, c.writable ? 0 : 1);
+        EXPECT_TRUE(center.pending().isEmpty());
+        // The row says what the agent was told: the tool runs, or the agent still waits.
+        EXPECT_TRUE(store.session("sess-1")->state.is(c.writable ? Kind::tool : Kind::waiting));
+        if (c.writable) {
+            EXPECT_EQ(test::readAll(ApprovalToken::filePath()), token.toLatin1());
+            struct stat st {};
+            ASSERT_EQ(::stat(QFile::encodeName(ApprovalToken::filePath()).constData(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0600u);
+        }
+        QObject::disconnect(counting);
+    }
 }

@@ -237,17 +237,27 @@ TEST_F(ReplySenderBackgroundTest, ReplyReachesTheAgentUnchanged)
         << "no working directory: the app's own";
 }
 
-TEST_F(ReplySenderBackgroundTest, ClaudeIsFoundWhereTheSetupFindsIt)
+TEST_F(ReplySenderBackgroundTest, TheToolIsFoundWhereTheSetupFindsIt)
 {
     // Only the installer's folder holds the tool and no profile puts it on PATH: the reply
-    // runs the very file the setup page reports as installed.
-    const QString tool = home.write(".local/bin/claude",
-        "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\036' \"$a\"; done > \"$HOME/claude.args\"\n");
-    QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    ASSERT_EQ(agentcli::claudeExecutable(), tool);
-    const Session s = session(Agent::claude);
-    EXPECT_EQ(run(s, "go on"), ReplySender::Result::background());
-    EXPECT_EQ(args("claude"), (QStringList{"--resume", s.id, "-p", "--", "go on"}));
+    // runs the very file the setup page would report as installed.
+    const struct {
+        Agent agent;
+        const char* name;
+        QStringList before; // the arguments before the reply
+    } cases[] = {
+        {Agent::claude, "claude", {"--resume", "sess-1", "-p", "--"}},
+        {Agent::codex, "codex", {"exec", "resume", "sess-1", "--"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const QString tool = home.write(QString(".local/bin/") + c.name,
+            QByteArray("#!/bin/sh\nfor a in \"$@\"; do printf '%s\\036' \"$a\"; done > \"$HOME/") + c.name + ".args\"\n");
+        QFile::setPermissions(tool, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        EXPECT_EQ(run(session(c.agent, "sess-1"), "go on"), ReplySender::Result::background());
+        EXPECT_EQ(args(c.name), c.before + QStringList{"go on"});
+    }
+    EXPECT_EQ(agentcli::claudeExecutable(), home.file(".local/bin/claude"));
 }
 
 TEST_F(ReplySenderBackgroundTest, FailuresAreReportedNotSent)

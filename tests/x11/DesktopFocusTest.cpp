@@ -1,6 +1,8 @@
 #include "TestEnv.h"
 #include "X11Desktop.h"
 #include "agents/ApprovalCenter.h"
+#include "agents/SessionStore.h"
+#include "agents/views/ChatView.h"
 #include "app/AppDelegate.h"
 #include "app/NotchPanel.h"
 #include "core/Clock.h"
@@ -8,14 +10,19 @@
 #include "core/Settings.h"
 #include "core/Paths.h"
 #include "platform/Terminal.h"
+#include "notch/NotchTabBar.h"
 #include "settings/SetupWizard.h"
+#include "tabs/NoteView.h"
 #include "FakeTerminal.h"
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QElapsedTimer>
 #include <QPushButton>
+#include <QTest>
 #include <QThread>
+#include <map>
 #include <memory>
 
 using namespace lomex;
@@ -57,18 +64,51 @@ protected:
     // An xterm whose shell copies what is typed into the file out; returns its window once it
     // has the focus.
     quint64 startTerminal(const QString& out) {
-        desktop->spawn("xterm", {"-geometry", "80x24+40+300", "-e", "sh", "-c", QString("stty -icanon; exec cat > '%1'").arg(out)});
+        QProcess* xterm = desktop->spawn("xterm", {"-geometry", "80x24+40+300", "-e", "sh", "-c", QString("stty -icanon; exec cat > '%1'").arg(out)});
+        // This one: the terminal of the test before may not be gone yet.
+        const QString pid = QString(" = %1").arg(xterm->processId());
         quint64 id = 0;
         test::waitUntil([&] {
             id = desktop->activeWindow();
-            return id != 0 && desktop->run("xprop", {"-id", QString::number(id), "WM_CLASS"}).contains("XTerm");
+            return id != 0 && desktop->run("xprop", {"-id", QString::number(id), "_NET_WM_PID"}).endsWith(pid);
         }, 10000);
         return id;
     }
     bool isActive(const QWidget* w) { return desktop->activeWindow() == quint64(w->window()->winId()); }
+    // A held permission request of the session, as the hook server hands it in; the notch
+    // opens for it. Its answer lands in answers[session].
+    void ask(const QString& session) {
+        HookEvent ask;
+        ask.name = "PermissionRequest";
+        ask.sessionID = session;
+        ask.toolName = "Bash";
+        app->handleAgentEvent(ask);
+        app->approvals()->add(ask, [this, session](const std::optional<QString>& t) { answers[session] = t.value_or("none"); });
+        HookEvent note;
+        note.name = "Notification";
+        note.sessionID = session;
+        note.message = "Claude needs your permission";
+        app->handleAgentEvent(note);
+    }
+    // The first visible push button of the panel with that text.
+    QPushButton* button(const QString& text) {
+        QPushButton* found = nullptr;
+        test::waitUntil([&] {
+            for (QPushButton* b : app->panel()->findChildren<QPushButton*>())
+                if (!found && b->text() == text && b->isVisible()) found = b;
+            return found != nullptr;
+        });
+        return found;
+    }
+    void click(const QWidget* w) {
+        const QPoint at = w->mapToGlobal(w->rect().center());
+        desktop->run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
+    }
 
     test::X11Desktop* desktop = nullptr;
     FakeTerminal terminal;
+    // Outlives app, whose held requests are answered when it goes.
+    std::map<QString, std::optional<QString>> answers;
     std::unique_ptr<AppDelegate> app;
 };
 
@@ -196,30 +236,13 @@ TEST_F(DesktopFocusTest, FocusReturnsToTheTerminalAfterAClickInThePanel) {
     ASSERT_NE(xterm, 0u);
     Settings::shared().setBool("onboardingDone", true); // no wizard in the way
     launch();
-    HookEvent ask;
-    ask.name = "PermissionRequest";
-    ask.sessionID = "s";
-    ask.toolName = "Bash";
-    std::optional<QString> answer;
-    app->handleAgentEvent(ask);
-    app->approvals()->add(ask, [&](const std::optional<QString>& t) { answer = t.value_or("none"); });
-    HookEvent note;
-    note.name = "Notification";
-    note.sessionID = "s";
-    note.message = "Claude needs your permission";
-    app->handleAgentEvent(note);
+    ask("s");
     ASSERT_TRUE(app->model()->isOpen());
-
-    QPushButton* allow = nullptr;
-    ASSERT_TRUE(test::waitUntil([&] {
-        for (QPushButton* b : app->panel()->findChildren<QPushButton*>())
-            if (b->text() == "Allow" && b->isVisible()) allow = b;
-        return allow != nullptr;
-    }));
+    QPushButton* allow = button("Allow");
+    ASSERT_TRUE(allow);
     settle(300);
-    const QPoint at = allow->mapToGlobal(allow->rect().center());
-    desktop->run("xdotool", {"mousemove", QString::number(at.x()), QString::number(at.y()), "click", "1"});
-    ASSERT_TRUE(test::waitUntil([&] { return answer.has_value(); }, 5000));
+    click(allow);
+    ASSERT_TRUE(test::waitUntil([&] { return answers["s"].has_value(); }, 5000));
     // The click took nothing from the terminal, even while the panel is still open.
     EXPECT_TRUE(test::waitUntil([&] { return desktop->activeWindow() == xterm; }, 3000));
     desktop->run("xdotool", {"type", "--delay", "20", "hello\n"});
@@ -256,4 +279,103 @@ TEST_F(DesktopFocusTest, TheWizardWindowFitsItsContentAsItChanges) {
     settle(200);
     EXPECT_EQ(w->size(), w->sizeHint());
     L10n::shared().setLanguage(AppLanguage::en);
+}
+
+// Opened by a command and closed with Escape, the panel gives the keyboard back after every
+// later click, as a panel never opened that way does.
+TEST_F(DesktopFocusTest, AClickAfterAShowCommandGivesTheKeyboardBack) {
+    const quint64 xterm = startTerminal(home.file("typed"));
+    ASSERT_NE(xterm, 0u);
+    Settings::shared().setBool("onboardingDone", true);
+    launch();
+    const char* targets[] = {"Allow", "Deny", "tab"};
+    for (size_t i = 0; i < std::size(targets); ++i) {
+        SCOPED_TRACE(targets[i]);
+        ASSERT_TRUE(app->handleDebugCommand("agents").ok);
+        ASSERT_TRUE(test::waitUntil([&] { return isActive(app->panel()); }, 3000));
+        desktop->run("xdotool", {"key", "Escape"});
+        ASSERT_TRUE(test::waitUntil([&] { return desktop->activeWindow() == xterm; }, 3000));
+        ASSERT_FALSE(app->model()->isOpen());
+        ask(targets[i]);
+        ASSERT_TRUE(app->model()->isOpen());
+        QWidget* target = nullptr;
+        if (i < 2) {
+            target = button(targets[i]);
+        } else {
+            for (NotchTabButton* b : app->panel()->findChildren<NotchTabButton*>())
+                if (b->tab() == NotchModel::Tab::home && b->isVisible()) target = b;
+        }
+        ASSERT_TRUE(target);
+        settle(300);
+        QElapsedTimer since;
+        click(target);
+        since.start();
+        for (int at : {300, 1000, 2000}) {
+            settle(at - int(since.elapsed()));
+            EXPECT_EQ(desktop->activeWindow(), xterm) << "at +" << at << " ms";
+        }
+        if (i < 2) {
+            EXPECT_TRUE(answers[targets[i]].has_value());
+        }
+        desktop->run("xdotool", {"mousemove", "400", "500"});
+        ASSERT_TRUE(test::waitUntil([&] { return !app->model()->isOpen(); }, 5000));
+    }
+}
+
+// A note opened by a command takes what is typed next, as after a click into it; closed, the
+// terminal has the keyboard again.
+TEST_F(DesktopFocusTest, ANoteOpenedByACommandTakesTheTyping) {
+    const QString typed = home.file("typed");
+    const quint64 xterm = startTerminal(typed);
+    ASSERT_NE(xterm, 0u);
+    Settings::shared().setBool("onboardingDone", true);
+    launch();
+    auto* note = app->panel()->findChild<NoteView*>();
+    ASSERT_TRUE(note);
+    ASSERT_TRUE(app->handleDebugCommand("note").ok);
+    ASSERT_TRUE(test::waitUntil([&] { return isActive(app->panel()); }, 3000));
+    desktop->run("xdotool", {"type", "--delay", "20", "hello"});
+    EXPECT_TRUE(test::waitUntil([&] { return note->editor()->toPlainText() == "hello"; }, 3000))
+        << note->editor()->toPlainText().toStdString();
+    desktop->run("xdotool", {"key", "Escape"});
+    ASSERT_TRUE(test::waitUntil([&] { return !app->model()->isOpen(); }, 3000));
+    EXPECT_TRUE(test::waitUntil([&] { return desktop->activeWindow() == xterm; }, 3000));
+    desktop->run("xdotool", {"type", "--delay", "20", "again\n"});
+    EXPECT_TRUE(test::waitUntil([&] { return readAll(typed) == "again\n"; }, 3000)) << readAll(typed).toStdString();
+}
+
+// A click into the chat's reply field keeps the keyboard there, also when the window manager
+// gives it to us only after the click has ended.
+TEST_F(DesktopFocusTest, TheReplyFieldKeepsAKeyboardThatArrivesLate) {
+    const quint64 xterm = startTerminal(home.file("typed"));
+    ASSERT_NE(xterm, 0u);
+    Settings::shared().setBool("onboardingDone", true);
+    launch();
+    HookEvent start;
+    start.name = "SessionStart";
+    start.sessionID = "c";
+    app->handleAgentEvent(start);
+    app->agents()->setChatID(QString("c"));
+    ASSERT_TRUE(app->handleDebugCommand("agents").ok);
+    const QPoint over = app->panel()->mapToGlobal(QPoint(app->panel()->width() / 2, 60));
+    desktop->run("xdotool", {"mousemove", QString::number(over.x()), QString::number(over.y())});
+    ChatView* chat = nullptr;
+    ASSERT_TRUE(test::waitUntil([&] {
+        chat = app->panel()->findChild<ChatView*>();
+        return chat && chat->field()->isVisible() && QApplication::focusWidget() == chat->field();
+    }, 3000));
+    // The user turns to the terminal; the notch stays open under the pointer.
+    desktop->run("xdotool", {"windowactivate", "--sync", QString::number(xterm)});
+    ASSERT_TRUE(test::waitUntil([&] { return !app->panel()->isActiveWindow(); }, 3000));
+    ASSERT_TRUE(app->model()->isOpen());
+
+    // A click into the field that the window manager answers only after it has ended.
+    QTest::mouseClick(chat->field()->viewport(), Qt::LeftButton);
+    settle(50);
+    desktop->run("xdotool", {"windowactivate", QString::number(app->panel()->winId())});
+    settle(500);
+    EXPECT_TRUE(isActive(app->panel()));
+    desktop->run("xdotool", {"type", "--delay", "20", "hi"});
+    EXPECT_TRUE(test::waitUntil([&] { return chat->field()->toPlainText() == "hi"; }, 3000))
+        << chat->field()->toPlainText().toStdString();
 }

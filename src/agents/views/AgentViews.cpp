@@ -379,11 +379,13 @@ QString ApprovalCard::commandText() const
 
 void ApprovalCard::answer(ApprovalCenter::Decision decision)
 {
-    // The session moves on before the agent hears, so the list never shows a stale wait.
+    // The session moves on before the agent hears, so the list never shows a stale wait; and
+    // only when the agent can hear, so it never shows an answer that went nowhere.
     const PendingApproval a = approval_;
-    QPointer<ApprovalCenter> center = center_;
-    if (store_) store_->resume(a.sessionID, decision != ApprovalCenter::Decision::deny, a.tool);
-    if (center) center->decide(a.id, decision);
+    QPointer<SessionStore> store = store_;
+    if (center_) center_->decide(a.id, decision, [store, a, decision] {
+        if (store) store->resume(a.sessionID, decision != ApprovalCenter::Decision::deny, a.tool);
+    });
 }
 
 // ---- AgentsView ----
