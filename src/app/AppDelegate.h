@@ -91,7 +91,6 @@ public:
     void openSetup();
     // The wizard's close: the only writer of "onboardingDone".
     void finishSetup();
-    void openPalette();
     // Opens the notch on a tab and gives it the keyboard.
     void showNotch(NotchModel::Tab tab);
     // The debug command "chat": the chat of the first listed session, on the agents tab.
@@ -122,7 +121,6 @@ public:
     // How often each launch-time hook ran (tests and the log).
     int setupRequests() const { return setupRequests_; }
     int settingsRequests() const { return settingsRequests_; }
-    int paletteRequests() const { return paletteRequests_; }
 
     // The debug channel socket path used at launch (tests point it elsewhere).
     void setDebugSocketPath(const QString& path) { debugSocketPath_ = path; }
@@ -193,7 +191,6 @@ private:
 
     int setupRequests_ = 0;
     int settingsRequests_ = 0;
-    int paletteRequests_ = 0;
 };
 
 } // namespace lomex

@@ -55,10 +55,9 @@ int showMode(const QStringList& args) {
 
 void LomexMain::printUsage(std::FILE* to) {
     std::fputs("usage: lomex                  start Lomex (a second start brings its settings forward)\n"
-               "       lomex --show CMD       send CMD to the running app: a tab (home, tasks, agents,\n"
-               "                              transit, clipboard, timer, shelf, note), chat, close,\n"
-               "                              settings[:PAGE], notice[:charging|low|headphones], setup,\n"
-               "                              palette, stop[:QUERY], snap\n"
+               "       lomex --show CMD       send CMD to the running app: a tab (agents, transit,\n"
+               "                              shelf, note), chat, close, settings[:PAGE],\n"
+               "                              notice[:charging|low|headphones], setup, stop[:QUERY], snap\n"
                "       lomex --parse TEXT     print how the quick-add parser reads TEXT\n"
                "       lomex --test-czech     print the Czech working days from now to 31 December 2026\n"
                "       lomex --hook-command EVENT\n"

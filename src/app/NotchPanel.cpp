@@ -15,6 +15,7 @@
 #include <utility>
 #include <QBuffer>
 #include <QDragEnterEvent>
+#include <QMimeData>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QImage>
@@ -297,7 +298,8 @@ bool NotchPanel::pointerOverOpenNotch() const {
 // the notch counts as hovering it: files can be dragged onto the closed notch, and the open
 // one stays open while a drag crosses it.
 void NotchPanel::dragEnterEvent(QDragEnterEvent* event) {
-    model_->hoverNotch(true);
+    // Files are meant for the shelf: the notch opens there.
+    model_->hoverNotch(true, event->mimeData() && event->mimeData()->hasUrls());
     event->accept();
 }
 
@@ -335,7 +337,10 @@ bool NotchPanel::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragLeave) {
         auto* w = qobject_cast<QWidget*>(watched);
         if (w && (w == this || isAncestorOf(w))) {
-            if (event->type() == QEvent::DragEnter) model_->hoverNotch(true);
+            if (event->type() == QEvent::DragEnter) {
+                const QMimeData* data = static_cast<QDragEnterEvent*>(event)->mimeData();
+                model_->hoverNotch(true, data && data->hasUrls());
+            }
             else if (!pointerOverOpenNotch()) model_->hoverNotch(false);
         }
     }

@@ -148,6 +148,15 @@ TransitService::TransitService(Clock* clock, Settings* settings, QObject* parent
         if (key == QLatin1String("leaveEnabled") || key == QLatin1String("walkMinutes") ||
             key == QLatin1String("leaveLines"))
             updateLeave();
+        // The stop may be edited by hand while we run; our own writes are not news.
+        if (storing_) return;
+        if (key == QLatin1String("pidStop")) {
+            std::optional<StopGroup> stored;
+            if (auto data = settings_->data(key)) stored = StopGroup::fromJson(*data);
+            if (stored != stop_) adoptStop(std::move(stored));
+        } else if (key == QLatin1String("idosStop")) {
+            if (auto stored = settings_->string(key); stored != idosStop_) adoptIdosStop(std::move(stored));
+        }
     });
 }
 
@@ -159,12 +168,18 @@ void TransitService::start() {
 }
 
 void TransitService::setStop(std::optional<StopGroup> stop) {
-    const bool differs = stop != stop_;
-    stop_ = std::move(stop);
-    if (stop_)
-        settings_->setValue(QStringLiteral("pidStop"), stop_->toJson());
+    storing_ = true;
+    if (stop)
+        settings_->setValue(QStringLiteral("pidStop"), stop->toJson());
     else
         settings_->remove(QStringLiteral("pidStop"));
+    storing_ = false;
+    adoptStop(std::move(stop));
+}
+
+void TransitService::adoptStop(std::optional<StopGroup> stop) {
+    const bool differs = stop != stop_;
+    stop_ = std::move(stop);
     if (differs) {
         // The old stop's departures and time of load say nothing about the new one.
         loads_.invalidate();
@@ -179,12 +194,18 @@ void TransitService::setStop(std::optional<StopGroup> stop) {
 }
 
 void TransitService::setIdosStop(std::optional<QString> name) {
-    const bool differs = name != idosStop_;
-    idosStop_ = std::move(name);
-    if (idosStop_)
-        settings_->setString(QStringLiteral("idosStop"), *idosStop_);
+    storing_ = true;
+    if (name)
+        settings_->setString(QStringLiteral("idosStop"), *name);
     else
         settings_->remove(QStringLiteral("idosStop"));
+    storing_ = false;
+    adoptIdosStop(std::move(name));
+}
+
+void TransitService::adoptIdosStop(std::optional<QString> name) {
+    const bool differs = name != idosStop_;
+    idosStop_ = std::move(name);
     if (differs) emit idosStopChanged();
     refresh();
 }

@@ -80,6 +80,7 @@ public:
 
     const std::optional<StopGroup>& stop() const { return stop_; }
     void setStop(std::optional<StopGroup> stop); // stores "pidStop", then refresh()
+    // A stop edited by hand in the settings file while we run is taken up the same way.
     const std::optional<QString>& idosStop() const { return idosStop_; }
     void setIdosStop(std::optional<QString> name); // stores "idosStop", then refresh()
     std::optional<Problem> problem() const { return problem_; }
@@ -132,6 +133,9 @@ public:
     };
 
 private:
+    // Takes a stop (or timetable name) as the current one without storing it.
+    void adoptStop(std::optional<StopGroup> stop);
+    void adoptIdosStop(std::optional<QString> name);
     void setProblem(std::optional<Problem> problem);
     void setDepartures(QList<Departure> departures);
     void loadDepartureBoard(const QString& key);
@@ -151,6 +155,7 @@ private:
     http::LoadCounter loads_;
 
     std::optional<StopGroup> stop_;
+    bool storing_ = false; // our own write of the stop is under way
     std::optional<QString> idosStop_;
     std::optional<Problem> problem_;
     QList<Departure> departures_;

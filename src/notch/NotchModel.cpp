@@ -54,15 +54,15 @@ NotchModel::NotchModel(Clock* clock, Settings* settings, QObject* parent)
       hoverTabTimer_(new Timer(clock_, this)),
       toastTimer_(new Timer(clock_, this)),
       noticeTimer_(new Timer(clock_, this)) {
-    QList<Tab> stored;
-    if (auto names = settings_->stringList("tabOrder"))
-        for (const auto& n : *names)
-            if (auto t = tabNamed(n)) stored << *t;
-    tabOrder_ = completeOrder(stored);
-
-    if (auto names = settings_->stringList("hiddenTabs"))
-        for (const auto& n : *names)
-            if (auto t = tabNamed(n)) hiddenTabs_.insert(*t);
+    tabsWithPages_ = QSet<Tab>(allTabs().begin(), allTabs().end());
+    readTabOrder();
+    readHiddenTabs();
+    tab_ = firstVisible();
+    // The file may be edited by hand while we run; our own writes come back here unchanged.
+    connect(settings_, &Settings::changed, this, [this](const QString& key) {
+        if (key == QLatin1String("tabOrder")) readTabOrder();
+        else if (key == QLatin1String("hiddenTabs")) readHiddenTabs();
+    });
 
     connect(openTick_, &Timer::timeout, this, &NotchModel::onOpenTick);
     connect(hoverOpenTimer_, &Timer::timeout, this, &NotchModel::onHoverOpen);
@@ -105,6 +105,34 @@ void NotchModel::setShowUsageRow(bool on) {
     Q_EMIT geometryChanged();
 }
 
+void NotchModel::readTabOrder() {
+    QList<Tab> stored;
+    if (auto names = settings_->stringList("tabOrder"))
+        for (const auto& n : *names)
+            if (auto t = tabNamed(n)) stored << *t;
+    const auto complete = completeOrder(stored);
+    if (complete == tabOrder_) return;
+    tabOrder_ = complete;
+    Q_EMIT tabOrderChanged();
+    visibleTabsMayHaveChanged();
+}
+
+void NotchModel::readHiddenTabs() {
+    QSet<Tab> hidden;
+    if (auto names = settings_->stringList("hiddenTabs"))
+        for (const auto& n : *names)
+            if (auto t = tabNamed(n)) hidden.insert(t.value());
+    if (hidden == hiddenTabs_) return;
+    hiddenTabs_ = hidden;
+    Q_EMIT hiddenTabsChanged();
+    visibleTabsMayHaveChanged();
+}
+
+void NotchModel::visibleTabsMayHaveChanged() {
+    Q_EMIT visibleTabsChanged();
+    if (!visibleTabs().contains(tab_)) setTab(firstVisible());
+}
+
 void NotchModel::setTabOrder(const QList<Tab>& order) {
     const auto complete = completeOrder(order);
     QStringList names;
@@ -113,7 +141,7 @@ void NotchModel::setTabOrder(const QList<Tab>& order) {
     if (complete == tabOrder_) return;
     tabOrder_ = complete;
     Q_EMIT tabOrderChanged();
-    Q_EMIT visibleTabsChanged();
+    visibleTabsMayHaveChanged();
 }
 
 void NotchModel::setHiddenTabs(const QSet<Tab>& hidden) {
@@ -124,13 +152,19 @@ void NotchModel::setHiddenTabs(const QSet<Tab>& hidden) {
     if (hidden == hiddenTabs_) return;
     hiddenTabs_ = hidden;
     Q_EMIT hiddenTabsChanged();
-    Q_EMIT visibleTabsChanged();
+    visibleTabsMayHaveChanged();
+}
+
+void NotchModel::setTabsWithPages(const QSet<Tab>& tabs) {
+    if (tabs == tabsWithPages_) return;
+    tabsWithPages_ = tabs;
+    visibleTabsMayHaveChanged();
 }
 
 QList<NotchModel::Tab> NotchModel::visibleTabs() const {
     QList<Tab> out;
     for (auto t : tabOrder_)
-        if (!hiddenTabs_.contains(t)) out << t;
+        if (!hiddenTabs_.contains(t) && tabsWithPages_.contains(t)) out << t;
     if (out.isEmpty()) out << Tab::home;
     return out;
 }
@@ -167,7 +201,7 @@ void NotchModel::setOpen(bool open) {
 }
 
 void NotchModel::open(Tab tab) {
-    setTab(tab);
+    setTab(hasPage(tab) ? tab : firstVisible());
     if (isOpen_) return;
     hoverOpenTimer_->stop();
     pointerInside_ = false;
@@ -178,6 +212,7 @@ void NotchModel::open(Tab tab) {
 
 void NotchModel::close() {
     hoverOpenTimer_->stop();
+    openOnShelf_ = false;
     if (!isOpen_) return;
     openTick_->stop();
     hoverTabTimer_->stop();
@@ -223,8 +258,12 @@ bool NotchModel::peekHolds() const { return peekDeadline_ && clock_->now() < *pe
 bool NotchModel::isTicking() const { return openTick_->isActive(); }
 
 void NotchModel::hoverTab(Tab tab, bool inside) {
+    if (inside && !settings_->boolValue("hoverTabs", true)) return;
+    dragOverTab(tab, inside);
+}
+
+void NotchModel::dragOverTab(Tab tab, bool inside) {
     if (inside) {
-        if (!settings_->boolValue("hoverTabs", true)) return;
         hoveredTab_ = tab;
         hoverTabTimer_->start(kHoverTabSeconds);
     } else if (hoveredTab_ == tab) {
@@ -233,15 +272,17 @@ void NotchModel::hoverTab(Tab tab, bool inside) {
     }
 }
 
-void NotchModel::hoverNotch(bool inside) {
+void NotchModel::hoverNotch(bool inside, bool files) {
     if (isOpen_) {
         setPointerInside(inside, !inside);
         return;
     }
     if (!inside) {
         hoverOpenTimer_->stop();
+        openOnShelf_ = false;
         return;
     }
+    if (files) openOnShelf_ = true;
     if (hoverOpenTimer_->isActive()) return; // still resting; the first entry counts
     const double delay = finiteNonNegative(settings_->doubleValue("hoverDelay", 0.12));
     if (delay == 0) {
@@ -253,7 +294,11 @@ void NotchModel::hoverNotch(bool inside) {
 
 void NotchModel::onHoverOpen() {
     if (isOpen_) return;
-    open(tab_);
+    const QList<Tab> visible = visibleTabs();
+    Tab target = visible.contains(tab_) ? tab_ : visible.first();
+    if (openOnShelf_ && visible.contains(Tab::shelf)) target = Tab::shelf;
+    openOnShelf_ = false;
+    open(target);
     pointerInside_ = true;
 }
 

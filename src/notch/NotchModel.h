@@ -71,8 +71,15 @@ public:
     const QSet<Tab>& hiddenTabs() const { return hiddenTabs_; }
     void setHiddenTabs(const QSet<Tab>& hidden);
 
+    // The tabs that have a page (the app sets them once its pages are in; until then every
+    // tab counts as having one). A tab without a page keeps its place in tabOrder and
+    // hiddenTabs, but the bar leaves it out and the notch never shows it.
+    void setTabsWithPages(const QSet<Tab>& tabs);
+    bool hasPage(Tab tab) const { return tabsWithPages_.contains(tab); }
+
     // ---- derived ----
-    // tabOrder without hiddenTabs; home alone when nothing remains.
+    // tabOrder without hiddenTabs and without tabs that have no page; home alone when nothing
+    // remains.
     QList<Tab> visibleTabs() const;
     // Width of one side of the closed pill that holds the live activity (0 for none).
     int sideWidth() const;
@@ -87,7 +94,7 @@ public:
 
     // ---- operations ----
     // Shows the given tab, opening the notch when closed (haptic feedback on opening while
-    // "haptics" is on).
+    // "haptics" is on). A tab without a page gives the first visible tab instead.
     void open(Tab tab);
     // Closes an open notch: stops the open tick, clears the peek deadline. No effect when closed.
     void close();
@@ -104,11 +111,15 @@ public:
     void endPeek();
     // Tab bar hover: switches to `tab` after 0.18 s of hovering while "hoverTabs" is on.
     void hoverTab(Tab tab, bool inside);
+    // A drag resting on a tab: switches to it after 0.18 s whatever "hoverTabs" says, as a drag
+    // cannot click.
+    void dragOverTab(Tab tab, bool inside);
     // The pointer entered (true) or left (false) the notch: the closed pill or, while open,
     // openHotRect. Closed: opens after "hoverDelay" seconds of rest. Open: leaving closes,
     // unless the peek deadline holds; then it closes when the deadline passes with the
-    // pointer still outside.
-    void hoverNotch(bool inside);
+    // pointer still outside. A drag carrying files (`files`) opens the closed notch on the
+    // shelf while the shelf is visible, where they can be dropped.
+    void hoverNotch(bool inside, bool files = false);
     // Places the notch on a screen: its frame in global coordinates.
     void configure(const QRect& screenFrame);
 
@@ -142,6 +153,12 @@ Q_SIGNALS:
 private:
     void onOpenTick();
     void onHoverOpen();
+    // Reads "tabOrder" and "hiddenTabs" as stored (at start and after an edit of the file).
+    void readTabOrder();
+    void readHiddenTabs();
+    // Emits visibleTabsChanged and keeps the shown tab among the visible ones.
+    void visibleTabsMayHaveChanged();
+    Tab firstVisible() const { return visibleTabs().first(); }
     // explicitLeave: the panel reported a leave (not a polled position).
     void setPointerInside(bool inside, bool explicitLeave);
     void setOpen(bool open);
@@ -157,6 +174,8 @@ private:
     std::optional<Notice> notice_;
     QList<Tab> tabOrder_;
     QSet<Tab> hiddenTabs_;
+    QSet<Tab> tabsWithPages_;
+    bool openOnShelf_ = false;
     QRect screenFrame_;
     std::optional<QDateTime> peekDeadline_;
     std::optional<QDateTime> toastUntil_;

@@ -3,6 +3,7 @@
 #include "notch/NotchPageHost.h"
 #include "ui/Accessibility.h"
 #include "ui/Symbols.h"
+#include <QDragEnterEvent>
 #include <QEnterEvent>
 #include <QHBoxLayout>
 #include <QPainter>
@@ -16,6 +17,7 @@ NotchTabButton::NotchTabButton(NotchModel::Tab tab, QWidget* parent) : QAbstract
     setCursor(Qt::PointingHandCursor);
     // The keyboard reaches every tab; a click does not leave a ring behind.
     setFocusPolicy(Qt::TabFocus);
+    setAcceptDrops(true);
     retranslate();
 }
 
@@ -62,6 +64,22 @@ void NotchTabButton::leaveEvent(QEvent*) {
     Q_EMIT hovered(tab_, false);
 }
 
+void NotchTabButton::dragEnterEvent(QDragEnterEvent* event) {
+    // Taken so the leave comes here too; nothing is dropped on a tab (see dragMoveEvent).
+    event->accept();
+    hover_ = true;
+    update();
+    Q_EMIT draggedOver(tab_, true);
+}
+
+void NotchTabButton::dragMoveEvent(QDragMoveEvent* event) { event->ignore(); }
+
+void NotchTabButton::dragLeaveEvent(QDragLeaveEvent*) {
+    hover_ = false;
+    update();
+    Q_EMIT draggedOver(tab_, false);
+}
+
 NotchTabBar::NotchTabBar(NotchModel* model, QWidget* parent) : QWidget(parent), model_(model) {
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(0, 0, 0, 0);
@@ -105,6 +123,9 @@ void NotchTabBar::rebuild() {
         connect(b, &QAbstractButton::clicked, model_, [this, tab] { model_->open(tab); });
         connect(b, &NotchTabButton::hovered, model_, [this](NotchModel::Tab t, bool inside) {
             model_->hoverTab(t, inside);
+        });
+        connect(b, &NotchTabButton::draggedOver, model_, [this](NotchModel::Tab t, bool inside) {
+            model_->dragOverTab(t, inside);
         });
         tabsLayout_->addWidget(b);
         buttons_.append(b);

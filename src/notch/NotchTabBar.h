@@ -9,7 +9,8 @@ class QHBoxLayout;
 namespace lomex {
 
 // One symbol button of the tab bar; hovering reports to the model so a resting pointer
-// switches tabs without a click.
+// switches tabs without a click, and so does a drag resting on it (a drag brings no enter
+// events, and cannot click).
 class NotchTabButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -22,11 +23,15 @@ public:
 
 Q_SIGNALS:
     void hovered(NotchModel::Tab tab, bool inside);
+    void draggedOver(NotchModel::Tab tab, bool inside);
 
 protected:
     void paintEvent(QPaintEvent*) override;
     void enterEvent(QEnterEvent*) override;
     void leaveEvent(QEvent*) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dragLeaveEvent(QDragLeaveEvent* event) override;
 
 private:
     NotchModel::Tab tab_;

@@ -16,7 +16,7 @@ SettingsPage* makeSettingsPage(SettingsView::Page page, const Services& services
     case Page::general: return new GeneralPage;
     case Page::notch: return services.model ? new NotchPage(services.model) : nullptr;
     case Page::focus: return new FocusPage;
-    case Page::shortcuts: return new ShortcutsPage;
+    case Page::shortcuts: return new ShortcutsPage(services);
     case Page::places: return new PlacesPage(services.weather, services.transit);
     case Page::about: return new AboutPage(services.updates, std::move(openSetup));
     case Page::limits: return new LimitsPage(services);

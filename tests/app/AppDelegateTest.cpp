@@ -13,6 +13,7 @@
 #include "platform/Screens.h"
 #include "FakeClock.h"
 #include "FakeScreens.h"
+#include <QAbstractButton>
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
@@ -138,8 +139,7 @@ TEST_F(AppDelegateTest, DebugCommands) {
     const int setups = app->setupRequests();
     EXPECT_TRUE(run("setup").ok);
     EXPECT_EQ(app->setupRequests(), setups + 1);
-    EXPECT_TRUE(run("palette").ok);
-    EXPECT_EQ(app->paletteRequests(), 1);
+    EXPECT_FALSE(run("palette").ok); // not in this version
 
     // Sample notices, one of each kind.
     EXPECT_TRUE(run("notice:low").ok);
@@ -175,7 +175,7 @@ TEST_F(AppDelegateTest, DebugCommands) {
 
 TEST_F(AppDelegateTest, SnapWritesAPngIntoTheDataFolder) {
     launch();
-    app->handleDebugCommand("home");
+    app->handleDebugCommand("agents");
     auto reply = app->handleDebugCommand("snap");
     ASSERT_TRUE(reply.ok) << reply.text.toStdString();
     EXPECT_TRUE(reply.text.startsWith(paths::dataDir() + "/"));
@@ -251,4 +251,29 @@ TEST_F(AppDelegateTest, SoonEventShowsAsTheMeetingOnThePill) {
     EXPECT_NE(app->model()->live(), NotchModel::Live::meeting);
     app.reset();
     CalendarStore::setCurrent(nullptr);
+}
+
+// The notch offers only what this version has: no tab without a page in the bar, the first
+// opening lands on a tab with one, and asking for a missing view says so instead of showing
+// an empty page.
+TEST_F(AppDelegateTest, TheNotchShowsOnlyTabsWithAPage) {
+    Settings::shared().setStringList("tabOrder", {"home", "clipboard", "note"});
+    launch();
+    QStringList bar;
+    for (auto* b : app->panel()->findChildren<QAbstractButton*>())
+        if (b->objectName().startsWith("tab.")) bar << b->objectName();
+    EXPECT_EQ(bar, (QStringList{"tab.note", "tab.agents", "tab.transit", "tab.shelf"}));
+    Settings::shared().setDouble("hoverDelay", 0);
+    app->model()->hoverNotch(true);
+    EXPECT_EQ(app->model()->tab(), Tab::note);
+    app->model()->close();
+
+    for (const char* missing : {"home", "tasks", "clipboard", "timer", "palette"}) {
+        SCOPED_TRACE(missing);
+        const auto reply = app->handleDebugCommand(QString::fromLatin1(missing));
+        EXPECT_FALSE(reply.ok);
+        EXPECT_TRUE(reply.text.contains("not in this version")) << reply.text.toStdString();
+        EXPECT_FALSE(app->model()->isOpen());
+    }
+    EXPECT_EQ(Settings::shared().stringList("tabOrder"), (QStringList{"home", "clipboard", "note"}));
 }

@@ -265,3 +265,27 @@ TEST_F(PanelTest, SnapshotIsAPngOfTheCurrentShape) {
     EXPECT_EQ(QColor(img.pixel(img.width() / 2, img.height() - 3)), QColor(Qt::black));
     EXPECT_EQ(qAlpha(img.pixel(0, img.height() - 1)), 0); // outside the rounded corner
 }
+
+// A file dragged onto the closed pill is meant for the shelf: the notch opens there, and a
+// drag resting on a tab switches to it (a drag delivers no enter events to the tab).
+TEST_F(PanelTest, AFileDragOpensTheShelfAndRestingOnATabSwitches) {
+    Settings::shared().setDouble("hoverDelay", 0.1);
+    build();
+    model->open(Tab::note);
+    model->close();
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/tmp/a.txt")});
+    screens.setCursorPos(QPoint(centreX(kLeft.frame), 10));
+    QDragEnterEvent enter(QPoint(362, 10), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(panel.get(), &enter);
+    clock.advance(0.15);
+    ASSERT_TRUE(model->isOpen());
+    EXPECT_EQ(model->tab(), Tab::shelf);
+
+    auto* transit = panel->findChild<QWidget*>("tab.transit");
+    ASSERT_NE(transit, nullptr);
+    QDragEnterEvent overTab(QPoint(5, 5), Qt::CopyAction, &files, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(transit, &overTab);
+    clock.advance(0.2);
+    EXPECT_EQ(model->tab(), Tab::transit);
+}

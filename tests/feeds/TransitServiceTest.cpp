@@ -5,6 +5,7 @@
 #include "core/Paths.h"
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QUrlQuery>
 
 using namespace lomex;
@@ -261,6 +262,24 @@ TEST_F(TransitTest, StopChoiceIsStoredAsJson) {
     transit.setIdosStop(std::nullopt);
     EXPECT_FALSE(settings().isStored("pidStop"));
     EXPECT_FALSE(settings().isStored("idosStop"));
+}
+
+// A stop written into the settings file by hand while the app runs is taken up and loaded.
+TEST_F(TransitTest, HandEditsOfTheStopAreFollowed) {
+    QSignalSpy stops(&transit, &TransitService::stopChanged);
+    settings().setValue("pidStop", transitousStop().toJson()); // as the file watcher reports it
+    EXPECT_EQ(transit.stop(), transitousStop());
+    EXPECT_EQ(stops.count(), 1);
+    loaded();
+    EXPECT_FALSE(transit.departures().isEmpty());
+    settings().setString("idosStop", "Brumovice");
+    EXPECT_EQ(transit.idosStop(), "Brumovice");
+    settings().remove("pidStop");
+    EXPECT_FALSE(transit.stop().has_value());
+    EXPECT_TRUE(transit.departures().isEmpty());
+    settings().setValue("pidStop", "not a stop");
+    EXPECT_FALSE(transit.stop().has_value());
+    EXPECT_EQ(stops.count(), 2);
 }
 
 class StopListTest : public TransitTest {

@@ -374,3 +374,80 @@ TEST_F(NotchModelTest, GeometryFromTheScreenFrame) {
         EXPECT_LT(m->collapsedWidth(), NotchModel::kOpenWidth);
     }
 }
+
+// Tabs this version has no page for are left out of the bar; the stored lists keep them, and
+// the notch opens on the first tab with a page in the user's order.
+TEST_F(NotchModelTest, TabsWithoutAPageAreLeftOutAndTheNotchOpensOnTheFirstWithOne) {
+    const QSet<Tab> paged{Tab::agents, Tab::transit, Tab::shelf, Tab::note};
+    struct Case {
+        QStringList order, hidden;
+        QList<Tab> visible;
+    } cases[] = {
+        {{}, {}, {Tab::agents, Tab::transit, Tab::shelf, Tab::note}},
+        {{"home", "note", "tasks", "shelf"}, {"agents"}, {Tab::note, Tab::shelf, Tab::transit}},
+        {{"timer", "transit"}, {"home"}, {Tab::transit, Tab::agents, Tab::shelf, Tab::note}},
+        // Every tab with a page hidden: home alone, as when every tab is hidden.
+        {{}, {"agents", "transit", "shelf", "note"}, {Tab::home}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.order.join(',').toStdString() + " / " + c.hidden.join(',').toStdString());
+        settings().setStringList("tabOrder", c.order);
+        settings().setStringList("hiddenTabs", c.hidden);
+        auto m = make();
+        m->setTabsWithPages(paged);
+        EXPECT_EQ(m->visibleTabs(), c.visible);
+        EXPECT_EQ(stored("tabOrder"), c.order) << "stored names are kept as they are";
+        EXPECT_EQ(stored("hiddenTabs"), c.hidden);
+        settings().setDouble("hoverDelay", 0);
+        m->hoverNotch(true);
+        ASSERT_TRUE(m->isOpen());
+        EXPECT_EQ(m->tab(), c.visible.first());
+        // A tab without a page is never shown, whoever asks for it.
+        m->open(Tab::clipboard);
+        EXPECT_EQ(m->tab(), c.visible.first());
+    }
+}
+
+// A drag carries no enter events: over the closed pill a file drag opens the shelf (unless it
+// is hidden), and resting on a tab switches to it, whatever the hover switch says.
+TEST_F(NotchModelTest, AFileDragOpensTheShelfAndARestingDragSwitchesTabs) {
+    settings().setDouble("hoverDelay", 0.1);
+    settings().setBool("hoverTabs", false);
+    for (bool shelfHidden : {false, true}) {
+        SCOPED_TRACE(shelfHidden);
+        auto m = make();
+        m->setTabsWithPages({Tab::agents, Tab::transit, Tab::shelf, Tab::note});
+        m->setHiddenTabs(shelfHidden ? QSet<Tab>{Tab::shelf} : QSet<Tab>{});
+        m->open(Tab::note);
+        m->close();
+        m->hoverNotch(true, true);
+        clock.advance(0.11);
+        ASSERT_TRUE(m->isOpen());
+        EXPECT_EQ(m->tab(), shelfHidden ? Tab::note : Tab::shelf);
+
+        m->dragOverTab(Tab::transit, true);
+        clock.advance(0.1);
+        m->dragOverTab(Tab::transit, false); // moved on before the delay
+        clock.advance(0.2);
+        EXPECT_NE(m->tab(), Tab::transit);
+        m->dragOverTab(Tab::transit, true);
+        clock.advance(0.19);
+        EXPECT_EQ(m->tab(), Tab::transit);
+    }
+}
+
+// Edits of the file made while the app runs reach the tab bar, and are not written back.
+TEST_F(NotchModelTest, HandEditsOfTheTabSettingsAreFollowed) {
+    auto m = make();
+    QSignalSpy visibleSpy(m.get(), &NotchModel::visibleTabsChanged);
+    settings().setStringList("tabOrder", {"note", "bogus", "agents"}); // as the file watcher reports it
+    EXPECT_EQ(m->tabOrder().mid(0, 3), (QList<Tab>{Tab::note, Tab::agents, Tab::home}));
+    settings().setStringList("hiddenTabs", {"home", "x"});
+    EXPECT_EQ(m->hiddenTabs(), QSet<Tab>{Tab::home});
+    EXPECT_EQ(m->visibleTabs().first(), Tab::note);
+    EXPECT_EQ(visibleSpy.count(), 2);
+    EXPECT_EQ(stored("tabOrder"), (QStringList{"note", "bogus", "agents"}));
+    settings().remove("hiddenTabs");
+    EXPECT_TRUE(m->hiddenTabs().isEmpty());
+    EXPECT_FALSE(settings().isStored("hiddenTabs"));
+}

@@ -101,6 +101,8 @@ TEST_F(CalendarPageTest, AgendaDaysSegmentsStoreAndRefreshOnlyOnChange) {
     EXPECT_EQ(segmentTexts(p.get()), (QStringList{"Today", "2 days", "3 days", "Week"}));
     EXPECT_EQ(checkedSegment(p.get()), 0);
     const int before = store.eventQueries;
+    // Shown disabled while no view lists the agenda; the binding is what a later view uses.
+    find<SegmentedPicker>(p.get(), "agendaDays")->setEnabled(true);
     auto segments = find<SegmentedPicker>(p.get(), "agendaDays")->segments();
     segments[3]->click();
     EXPECT_EQ(Settings::shared().intValue("agendaDays"), 7);
@@ -117,6 +119,25 @@ TEST_F(CalendarPageTest, AgendaDaysSegmentsStoreAndRefreshOnlyOnChange) {
     segments[1]->click();
     EXPECT_EQ(Settings::shared().intValue("agendaDays"), 2);
     EXPECT_EQ(checkedSegment(p.get()), 1);
+}
+
+// No view of this version lists the agenda, name days or contacts' occasions: their controls
+// are disabled with a badge and their stored values stay; the meeting lead still acts.
+TEST_F(CalendarPageTest, ControlsForTheMissingAgendaAreDisabledWithABadge) {
+    Settings::shared().setBool("showNameDays", false);
+    auto p = page();
+    for (const char* name : {"showNameDays", "agendaDays", "contactsOccasions"}) {
+        QWidget* w = find<QWidget>(p.get(), name);
+        ASSERT_TRUE(w) << name;
+        EXPECT_FALSE(w->isEnabled()) << name;
+    }
+    EXPECT_FALSE(find<Switch>(p.get(), "showNameDays")->isChecked()) << "shows what is stored";
+    EXPECT_TRUE(find<Stepper>(p.get(), "meetingLead")->isEnabled());
+    const auto badges = p->findChildren<QLabel*>("notInVersion");
+    EXPECT_EQ(badges.size(), 3);
+    for (QLabel* b : badges) EXPECT_EQ(b->text(), "Not in this version");
+    find<SegmentedPicker>(p.get(), "agendaDays")->segments().last()->click();
+    EXPECT_FALSE(Settings::shared().isStored("agendaDays"));
 }
 
 TEST_F(CalendarPageTest, CzechTextsAndTheMeetingLeadStepper) {

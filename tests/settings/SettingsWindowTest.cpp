@@ -18,6 +18,7 @@
 #include <QComboBox>
 #include <QFile>
 #include <QScrollArea>
+#include <QLabel>
 #include <QScrollBar>
 #include <QSlider>
 #include <QTest>
@@ -95,11 +96,10 @@ TEST_F(SettingsWindowTest, EachControlWritesItsKeyWithItsType) {
          {{"hoverTabs", json::value_t::boolean},
           {"batteryNotices", json::value_t::boolean},
           {"headphoneNotices", json::value_t::boolean},
-          {"liveEqualizer", json::value_t::boolean},
           {"displayChoice", json::value_t::string},
           {"pillMode", json::value_t::string},
           {"hiddenTabs", json::value_t::array}}},
-        {Page::focus, {{"workMinutes", json::value_t::number_integer}, {"breakMinutes", json::value_t::number_integer}}},
+        {Page::focus, {}}, // the lengths wait for a timer tab: disabled
         {Page::shortcuts, {{"hotkeysEnabled", json::value_t::boolean}}},
     };
     for (const auto& [page, keys] : expected) {
@@ -107,10 +107,12 @@ TEST_F(SettingsWindowTest, EachControlWritesItsKeyWithItsType) {
         for (const auto& item : previous.items()) Settings::shared().remove(QString::fromStdString(item.key()));
         open(page);
         QWidget* p = view->currentPage();
+        // What a user can reach: a disabled control takes no input.
         for (Switch* sw : p->findChildren<Switch*>()) sw->click();
         for (SegmentedPicker* seg : p->findChildren<SegmentedPicker*>()) seg->segments().last()->click();
         for (PopUp* pop : p->findChildren<PopUp*>()) pop->activated(pop->count() - 1);
-        for (Stepper* st : p->findChildren<Stepper*>()) st->stepUp();
+        for (Stepper* st : p->findChildren<Stepper*>())
+            if (st->isEnabledTo(p)) st->stepUp();
         for (QSlider* sl : p->findChildren<QSlider*>()) sl->setValue(333);
         const json s = stored();
         for (const auto& [key, type] : keys) {
@@ -381,4 +383,61 @@ TEST_F(SettingsWindowTest, LanguageChosenFromTheKeyboardKeepsTheFocusOnItsTile) 
     ASSERT_TRUE(focus);
     EXPECT_TRUE(view->currentPage()->isAncestorOf(focus));
     EXPECT_EQ(focus->accessibleName(), "English");
+}
+
+// Controls whose only effect is in a view this version lacks are disabled and say so with one
+// badge each (one for a whole card); the rest act, and nothing promises a missing view.
+TEST_F(SettingsWindowTest, ControlsForMissingViewsAreDisabledWithABadge) {
+    model.setTabsWithPages({NotchModel::Tab::agents, NotchModel::Tab::transit, NotchModel::Tab::shelf,
+                            NotchModel::Tab::note});
+    struct Case {
+        Page page;
+        QStringList disabled, enabled;
+        int badges;
+    } cases[] = {
+        {Page::notch,
+         {"tab.home", "tab.tasks", "tab.clipboard", "tab.timer", "liveEqualizer"},
+         {"tab.agents", "tab.transit", "tab.shelf", "tab.note"},
+         5},
+        {Page::focus, {"workMinutes", "breakMinutes"}, {}, 1},
+        {Page::shortcuts, {"hotkeysEnabled"}, {}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(SettingsView::rawValue(c.page).toStdString());
+        for (AppLanguage lang : {AppLanguage::en, AppLanguage::cs}) {
+            L10n::shared().setLanguage(lang);
+            view.reset();
+            open(c.page);
+            QCoreApplication::processEvents();
+            QWidget* page = view->currentPage();
+            auto controlsOf = [&](const QString& name) {
+                QWidget* w = page->findChild<QWidget*>(name);
+                EXPECT_NE(w, nullptr) << name.toStdString();
+                QList<QWidget*> out;
+                if (!w) return out;
+                if (!name.startsWith("tab.")) return out << w;
+                for (auto* b : w->findChildren<QAbstractButton*>()) out << b;
+                return out;
+            };
+            for (const QString& name : c.disabled)
+                for (QWidget* w : controlsOf(name)) EXPECT_FALSE(w->isEnabled()) << name.toStdString();
+            for (const QString& name : c.enabled)
+                for (QWidget* w : controlsOf(name)) {
+                    if (w->objectName() == "visible") {
+                        EXPECT_TRUE(w->isEnabled()) << name.toStdString();
+                    }
+                }
+            const auto badges = page->findChildren<QLabel*>("notInVersion");
+            EXPECT_EQ(badges.size(), c.badges);
+            for (QLabel* b : badges)
+                EXPECT_EQ(b->text(), lang == AppLanguage::en ? QString("Not in this version")
+                                                             : QString::fromUtf8("V této verzi není"));
+        }
+    }
+    // The keys listed are the ones grabbed: none for a palette or a clipboard tab that do not exist.
+    open(Page::shortcuts);
+    QStringList keys;
+    for (QWidget* w : view->currentPage()->findChildren<QWidget*>())
+        if (w->objectName() == "keys") keys << w->accessibleName();
+    EXPECT_EQ(keys, QStringList{"Esc"});
 }

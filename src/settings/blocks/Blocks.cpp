@@ -122,7 +122,12 @@ Card::Card(const QString& title, QWidget* parent) : QWidget(parent) {
     stack->setSpacing(6);
     title_ = plainLabel(QString(), style::cardTitle, style::secondary(this), this, QFont::DemiBold);
     title_->setContentsMargins(4, 0, 0, 0);
-    stack->addWidget(title_);
+    head_ = new QHBoxLayout;
+    head_->setContentsMargins(0, 0, 0, 0);
+    head_->setSpacing(8);
+    head_->addWidget(title_);
+    head_->addStretch(1);
+    stack->addLayout(head_);
     auto* frame = new style::RoundedPanel(12, 0.045, 0.07, this);
     auto* frameLayout = new QVBoxLayout(frame);
     frameLayout->setContentsMargins(0, 0, 0, 0);
@@ -135,6 +140,14 @@ Card::Card(const QString& title, QWidget* parent) : QWidget(parent) {
 void Card::setTitle(const QString& title) {
     title_->setText(title.toUpper());
     title_->setVisible(!title.isEmpty());
+}
+
+void Card::markNotInVersion(const QString& badgeText) {
+    if (findChild<QLabel*>(QStringLiteral("notInVersion"), Qt::FindDirectChildrenOnly)) return;
+    head_->insertWidget(1, notInVersionBadge(badgeText, this));
+    box_->setEnabled(false);
+    for (QWidget* w : box_->findChildren<QWidget*>())
+        if (w->focusPolicy() != Qt::NoFocus) w->setAccessibleDescription(badgeText);
 }
 
 // ---- Row ----
@@ -197,6 +210,30 @@ void Row::placeTrailingBelow() {
     if (!trailing_) return;
     row_->removeWidget(trailing_);
     stack_->addWidget(trailing_, 0, Qt::AlignRight);
+}
+
+void Row::markNotInVersion(const QString& badgeText) {
+    if (!trailing_ || findChild<QLabel*>(QStringLiteral("notInVersion"))) return;
+    trailing_->setEnabled(false);
+    // Under the texts, so a wide control keeps its room beside them.
+    auto* texts = static_cast<QBoxLayout*>(row_->itemAt(0)->layout());
+    texts->addSpacing(3);
+    texts->addWidget(notInVersionBadge(badgeText, this), 0, Qt::AlignLeft);
+    const QString detail = detail_->text();
+    trailing_->setAccessibleDescription(detail.isEmpty() ? badgeText : detail + QStringLiteral(" – ") + badgeText);
+}
+
+QLabel* notInVersionBadge(const QString& text, QWidget* parent) {
+    QLabel* badge = plainLabel(text, style::caption, style::secondary(parent), parent, QFont::Medium);
+    badge->setObjectName(QStringLiteral("notInVersion"));
+    badge->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+    const QColor fill = style::primary(parent, 0.08);
+    const QColor ink = style::secondary(parent);
+    badge->setStyleSheet(QStringLiteral("QLabel{background:rgba(%1,%2,%3,%4);color:rgba(%5,%6,%7,%8);"
+                                        "border-radius:6px;padding:2px 7px;}")
+                             .arg(fill.red()).arg(fill.green()).arg(fill.blue()).arg(fill.alpha())
+                             .arg(ink.red()).arg(ink.green()).arg(ink.blue()).arg(ink.alpha()));
+    return badge;
 }
 
 // ---- ToggleRow ----

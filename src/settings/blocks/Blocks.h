@@ -67,6 +67,9 @@ public:
     void setTitle(const QString& title);
     QLabel* titleLabel() const { return title_; }
     DividedBox* box() const { return box_; }
+    // For a card whose every control acts only in a view this version lacks: one badge with
+    // the given text beside the caption, and every control disabled (showing what is stored).
+    void markNotInVersion(const QString& badgeText);
     // Adds a row to the box; returns it for chaining.
     template <class W>
     W* add(W* row) {
@@ -76,6 +79,7 @@ public:
 
 private:
     QLabel* title_;
+    QHBoxLayout* head_;
     DividedBox* box_;
 };
 
@@ -93,6 +97,9 @@ public:
     // For a wide control beside a long title and detail: the texts take the whole width and
     // the control goes under them, at the trailing edge.
     void placeTrailingBelow();
+    // For a control that acts only in a view this version lacks: disabled (showing what is
+    // stored), with a badge of the given text beside it that a screen reader hears with it.
+    void markNotInVersion(const QString& badgeText);
 
 private:
     void describe(QWidget* trailing);
@@ -131,6 +138,9 @@ private:
     QLabel* icon_;
     QLabel* text_;
 };
+
+// The small grey capsule that marks a control this version has no view for ("notInVersion").
+QLabel* notInVersionBadge(const QString& text, QWidget* parent);
 
 // Takes every item out of a layout; its widgets are deleted once the current event returned.
 void clearLayout(QLayout* layout);

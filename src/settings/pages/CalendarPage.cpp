@@ -40,9 +40,14 @@ CalendarPage::CalendarPage(EventService* events, ContactsService* contacts, QWid
     connect(events_, &EventService::accessChanged, this, &CalendarPage::buildAccess);
     connect(contacts_, &ContactsService::accessChanged, this, &CalendarPage::buildAccess);
 
+    // Name days, the agenda range and contacts' occasions only fill lists that no view of this
+    // version shows: their controls are disabled and keep what is stored.
+    const QString missing = l.t(QStringLiteral("settings.notInVersion"));
     auto* agenda = add(new Card);
-    agenda->add(new ToggleRow(l.t(QStringLiteral("settings.nameDays")), {},
-                              settingBool(QStringLiteral("showNameDays"), true)));
+    auto* nameDays = agenda->add(new ToggleRow(l.t(QStringLiteral("settings.nameDays")), {},
+                                               settingBool(QStringLiteral("showNameDays"), true)));
+    nameDays->toggle()->setObjectName(QStringLiteral("showNameDays"));
+    nameDays->markNotInVersion(missing);
     // Choosing the segment already chosen stores nothing; a new range reloads the agenda at once.
     Binding<QString> days{[] { return QString::number(Settings::shared().intValue(kAgendaDays, 1)); },
                           [](const QString& value) {
@@ -56,7 +61,8 @@ CalendarPage::CalendarPage(EventService* events, ContactsService* contacts, QWid
     picker->setObjectName(QStringLiteral("agendaDays"));
     picker->setFixedWidth(kAgendaPickerWidth);
     whenSettingChanges(this, kAgendaDays, [this] { events_->refresh(); });
-    agenda->add(new Row(l.t(QStringLiteral("agenda.days")), l.t(QStringLiteral("agenda.days.detail")), picker));
+    agenda->add(new Row(l.t(QStringLiteral("agenda.days")), l.t(QStringLiteral("agenda.days.detail")), picker))
+        ->markNotInVersion(missing);
     auto* lead = new Stepper(1, 60, QStringLiteral("min"), settingInt(QStringLiteral("meetingLead"), 10));
     lead->setObjectName(QStringLiteral("meetingLead"));
     agenda->add(new Row(l.t(QStringLiteral("settings.meetingLead")), {}, lead));
@@ -77,18 +83,19 @@ void CalendarPage::buildAccess() {
             connect(allow, &QPushButton::clicked, this, request);
             trailing = allow;
         }
-        card->add(new Row(l.t(QString::fromLatin1(title)), l.t(QString::fromLatin1(detail)), trailing));
+        return card->add(new Row(l.t(QString::fromLatin1(title)), l.t(QString::fromLatin1(detail)), trailing));
     };
     row(calendarCard_, "setup.cal.title", "setup.cal.text", events_->eventsAccess() && events_->remindersAccess(),
         "allowCalendar", [this] { events_->requestAccess(); },
         [&]() -> QWidget* { return new StatusBadge(true, l.t(QStringLiteral("setup.done"))); });
-    row(contactsCard_, "contacts.title", "contacts.text", contacts_->access(), "allowContacts",
+    Row* contactsRow = row(contactsCard_, "contacts.title", "contacts.text", contacts_->access(), "allowContacts",
         [this] { contacts_->requestAccess(); }, [&]() -> QWidget* {
             Switch* occasions = boundSwitch(settingBool(QStringLiteral("contactsOccasions"), true));
             occasions->setObjectName(QStringLiteral("contactsOccasions"));
             occasions->setAccessibleName(l.t(QStringLiteral("contacts.title")));
             return occasions;
         });
+    if (contacts_->access()) contactsRow->markNotInVersion(l.t(QStringLiteral("settings.notInVersion")));
 }
 
 } // namespace lomex

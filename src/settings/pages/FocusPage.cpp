@@ -1,5 +1,7 @@
 #include "settings/pages/FocusPage.h"
 #include "core/L10n.h"
+#include "core/Services.h"
+#include "notch/NotchModel.h"
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
@@ -12,10 +14,14 @@ FocusPage::FocusPage(QWidget* parent) : SettingsPage(parent) {
     L10n& l = L10n::shared();
     auto* lengths = add(new Card);
     const QString unit = QStringLiteral("min");
-    lengths->add(new Row(l.t(QStringLiteral("settings.work")), {},
-                         new Stepper(1, 120, unit, settingInt(QStringLiteral("workMinutes"), 25))));
-    lengths->add(new Row(l.t(QStringLiteral("settings.rest")), {},
-                         new Stepper(1, 60, unit, settingInt(QStringLiteral("breakMinutes"), 5))));
+    auto* work = new Stepper(1, 120, unit, settingInt(QStringLiteral("workMinutes"), 25));
+    work->setObjectName(QStringLiteral("workMinutes"));
+    lengths->add(new Row(l.t(QStringLiteral("settings.work")), {}, work));
+    auto* rest = new Stepper(1, 60, unit, settingInt(QStringLiteral("breakMinutes"), 5));
+    rest->setObjectName(QStringLiteral("breakMinutes"));
+    lengths->add(new Row(l.t(QStringLiteral("settings.rest")), {}, rest));
+    // No timer tab drives the focus timer in this version: the lengths keep what is stored.
+    lengths->markNotInVersion(l.t(QStringLiteral("settings.notInVersion")));
     // The start and end shortcuts run macOS Shortcuts, which Linux has no counterpart of: the
     // card with their names is left out rather than offering fields that do nothing.
 }
@@ -29,6 +35,7 @@ public:
         QFont f = style::font(style::callout, QFont::DemiBold);
         f.setFamilies({QStringLiteral("DejaVu Sans"), f.family()});
         setFont(f);
+        setObjectName(QStringLiteral("keys"));
         setAccessibleName(keys_);
         setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     }
@@ -65,17 +72,23 @@ QWidget* keyRow(const QString& label, const QString& keys) {
 
 } // namespace
 
-ShortcutsPage::ShortcutsPage(QWidget* parent) : SettingsPage(parent) {
+ShortcutsPage::ShortcutsPage(const Services& services, QWidget* parent) : SettingsPage(parent) {
     L10n& l = L10n::shared();
+    // A global key is grabbed only for a view this version has (the same rule as the app's).
+    const bool palette = services.palette != nullptr;
+    const bool clipboard = services.model && services.model->hasPage(NotchModel::Tab::clipboard);
     auto* toggle = add(new Card);
-    toggle->add(new ToggleRow(l.t(QStringLiteral("settings.hotkeysEnabled.short")), l.t(QStringLiteral("settings.restartHint")),
-                              settingBool(QStringLiteral("hotkeysEnabled"), true)));
+    auto* hotkeys = toggle->add(new ToggleRow(l.t(QStringLiteral("settings.hotkeysEnabled.short")),
+                                              l.t(QStringLiteral("settings.restartHint")),
+                                              settingBool(QStringLiteral("hotkeysEnabled"), true)));
+    hotkeys->toggle()->setObjectName(QStringLiteral("hotkeysEnabled"));
+    if (!palette && !clipboard) hotkeys->markNotInVersion(l.t(QStringLiteral("settings.notInVersion")));
     // The keys the app really grabs on X11.
     auto* keys = add(new Card);
-    keys->add(keyRow(l.t(QStringLiteral("menu.palette")), QStringLiteral("Super + Alt + K")));
-    keys->add(keyRow(l.t(QStringLiteral("tab.clipboard")), QStringLiteral("Super + Alt + V")));
-    keys->add(keyRow(l.t(QStringLiteral("keys.close")), QStringLiteral("Esc")));
-    keys->add(keyRow(l.t(QStringLiteral("keys.multiselect")), l.t(QStringLiteral("keys.cmdClick"))));
+    if (palette) keys->add(keyRow(l.t(QStringLiteral("menu.palette")), QStringLiteral("Super + Alt + K")));
+    if (clipboard) keys->add(keyRow(l.t(QStringLiteral("tab.clipboard")), QStringLiteral("Super + Alt + V")));
+    // Esc closes the notch; the palette it also closes elsewhere is not in this version.
+    keys->add(keyRow(l.t(palette ? QStringLiteral("keys.close") : QStringLiteral("keys.closeNotch")), QStringLiteral("Esc")));
 }
 
 } // namespace lomex

@@ -3,6 +3,8 @@
 
 namespace lomex {
 
+struct Services;
+
 // Lengths of the focus and break phases of the focus timer.
 class FocusPage : public SettingsPage {
     Q_OBJECT
@@ -14,7 +16,7 @@ public:
 class ShortcutsPage : public SettingsPage {
     Q_OBJECT
 public:
-    explicit ShortcutsPage(QWidget* parent = nullptr);
+    explicit ShortcutsPage(const Services& services, QWidget* parent = nullptr);
 };
 
 } // namespace lomex

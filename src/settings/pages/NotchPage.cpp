@@ -28,7 +28,10 @@ NotchPage::NotchPage(NotchModel* model, QWidget* parent) : SettingsPage(parent),
                                settingBool(QStringLiteral("batteryNotices"), true)));
     notices->add(new ToggleRow(t("notice.headphones"), t("notice.headphones.detail"),
                                settingBool(QStringLiteral("headphoneNotices"), true)));
-    notices->add(new ToggleRow(t("notice.eq"), t("notice.eq.detail"), settingBool(QStringLiteral("liveEqualizer"), false)));
+    // No player or audio spectrum in this version: the switch keeps its stored value for later.
+    auto* eq = notices->add(new ToggleRow(t("notice.eq"), t("notice.eq.detail"), settingBool(QStringLiteral("liveEqualizer"), false)));
+    eq->toggle()->setObjectName(QStringLiteral("liveEqualizer"));
+    eq->markNotInVersion(t("settings.notInVersion"));
 
     auto* display = add(new Card(t("display.title")));
     auto* which = new PopUp({{t("display.auto"), QStringLiteral("auto")},
@@ -89,14 +92,20 @@ void NotchPage::rebuildTabs() {
     for (int i = 0; i < order.size(); ++i) {
         const NotchModel::Tab tab = order[i];
         const bool visible = !model_->hiddenTabs().contains(tab);
+        // A tab without a page keeps its place and stored state, but offers nothing to change.
+        const bool paged = model_->hasPage(tab);
         auto* row = new QWidget;
         row->setObjectName(QStringLiteral("tab.") + NotchModel::rawName(tab));
         auto* h = new QHBoxLayout(row);
         h->setContentsMargins(0, 0, 0, 0);
         h->setSpacing(10);
-        h->addWidget(new IconTile(tabSymbol(tab), visible ? orange : gray, 24, row));
+        // Grey like a hidden tab when the bar cannot show it.
+        const bool shown = visible && paged;
+        h->addWidget(new IconTile(tabSymbol(tab), shown ? orange : gray, 24, row));
         const QString name = L10n::shared().t(QStringLiteral("tab.") + NotchModel::rawName(tab));
-        h->addWidget(plainLabel(name, style::body, visible ? style::primary(this) : style::secondary(this), row));
+        h->addWidget(plainLabel(name, style::body, shown ? style::primary(this) : style::secondary(this), row));
+        const QString missing = L10n::shared().t(QStringLiteral("settings.notInVersion"));
+        if (!paged) h->addWidget(notInVersionBadge(missing, row));
         h->addStretch(1);
         auto arrow = [&](const char* symbol, int step, bool enabled) {
             auto* b = new QToolButton(row);
@@ -107,7 +116,7 @@ void NotchPage::rebuildTabs() {
             icon.addPixmap(symbols::pixmap(QString::fromLatin1(symbol), 14, style::primary(this, 0.25), devicePixelRatioF()),
                            QIcon::Disabled);
             b->setIcon(icon);
-            b->setEnabled(enabled);
+            b->setEnabled(enabled && paged);
             b->setAccessibleName(L10n::shared().t(QString::fromLatin1(step < 0 ? "settings.moveUp" : "settings.moveDown"), {name}));
             connect(b, &QToolButton::clicked, this, [this, i, step] { move(i, step); });
             h->addWidget(b);
@@ -125,6 +134,10 @@ void NotchPage::rebuildTabs() {
                                row);
         sw->setAccessibleName(name);
         sw->setObjectName(QStringLiteral("visible"));
+        if (!paged) {
+            sw->setEnabled(false);
+            sw->setAccessibleDescription(missing);
+        }
         h->addWidget(sw);
         tabs_->add(row);
         if (!focusRow.isEmpty() && row->objectName() == focusRow) focusedRow = row;
