@@ -16,7 +16,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 #include <QEventLoop>
+#include <QThread>
 #include <QTimer>
+#include <algorithm>
 #include <utime.h>
 #include <cstdio>
 
@@ -40,11 +42,11 @@ void write(const QString& path, const QString& text) {
     f.write(text.toUtf8());
 }
 
-void makeVdir(const QString& root, const QDateTime& now) {
+void makeVdir(const QString& root, const QDateTime& now, int calendars = 5) {
     const char* rules[] = {"FREQ=DAILY", "FREQ=WEEKLY;BYDAY=MO,WE,FR", "FREQ=MONTHLY;BYMONTHDAY=1,15",
                            "FREQ=WEEKLY;INTERVAL=2", "FREQ=DAILY;COUNT=400"};
     int n = 0;
-    for (int c = 0; c < 5; ++c) {
+    for (int c = 0; c < calendars; ++c) {
         const QString dir = QStringLiteral("%1/cal%2").arg(root).arg(c);
         QDir().mkpath(dir);
         write(dir + "/displayname", QStringLiteral("Kalendář %1").arg(c));
@@ -114,6 +116,25 @@ void firstScan(const char* name, const QString& root) {
                 store.skippedSeriesOfLastScan());
 }
 
+// The longest the GUI thread is busy in one go for a refresh, from the call until its events
+// are shown (the expansion itself may happen elsewhere meanwhile).
+double refreshStallMs(EventService& service) {
+    bool shown = false;
+    auto c = QObject::connect(&service, &EventService::eventsChanged, [&] { shown = true; });
+    QElapsedTimer t;
+    t.start();
+    service.refresh();
+    double worst = t.nsecsElapsed() / 1e6;
+    while (!shown) {
+        QThread::usleep(200);
+        t.restart();
+        QCoreApplication::processEvents();
+        worst = std::max(worst, t.nsecsElapsed() / 1e6);
+    }
+    QObject::disconnect(c);
+    return worst;
+}
+
 // Marks every .ics file under root as changed by another program.
 int touchAll(const QString& root) {
     int n = 0;
@@ -145,9 +166,7 @@ int main(int argc, char** argv) {
     t.start();
     store.scanNow();
     const double scanMs = t.nsecsElapsed() / 1e6;
-    t.restart();
-    service.refresh();
-    const double firstRefreshMs = t.nsecsElapsed() / 1e6;
+    const double firstRefreshMs = refreshStallMs(service);
     std::printf("cold: first scan (parses %d files) %.1f ms, then the first refresh %.2f ms on the GUI thread\n",
                 store.parsedFiles(), scanMs, firstRefreshMs);
     std::printf("agenda: %lld today, %lld in the week\n", (long long)service.todayEvents().size(),
@@ -157,7 +176,9 @@ int main(int argc, char** argv) {
     std::printf("rescan of unchanged files (off the GUI thread every 30 s): median %.2f ms, parsed again: %d\n",
                 bench::percentile(rescan, 50) / 1000, store.parsedFiles() - 2200);
 
-    const auto warm = bench::sampleMicros(50, [&] { service.refresh(); });
+    std::vector<double> warm;
+    for (int i = 0; i < 50; ++i) warm.push_back(refreshStallMs(service) * 1000);
+    std::sort(warm.begin(), warm.end());
     std::printf("warm refresh on the GUI thread: median %.2f ms, p95 %.2f ms (aim < 5 ms)\n",
                 bench::percentile(warm, 50) / 1000, bench::percentile(warm, 95) / 1000);
 
@@ -167,6 +188,22 @@ int main(int argc, char** argv) {
     t.restart();
     store.saveEvent(e);
     std::printf("saveEvent on the GUI thread with %d files changed by others: %.2f ms\n", touched, t.nsecsElapsed() / 1e6);
+
+    {
+        // A large folder: 16,000 events in 40 calendars.
+        const QString big = home.path() + "/big";
+        makeVdir(big, QDateTime::currentDateTime(), 40);
+        VdirCalendarStore bigStore(big);
+        EventService bigService(&bigStore);
+        bigStore.scanNow();
+        const double cold = refreshStallMs(bigService);
+        std::vector<double> stalls;
+        for (int i = 0; i < 20; ++i) stalls.push_back(refreshStallMs(bigService) * 1000);
+        std::sort(stalls.begin(), stalls.end());
+        std::printf("\n16,000 events in 40 calendars: longest GUI-thread stall of the first refresh %.2f ms, "
+                    "of a warm refresh median %.2f ms, p95 %.2f ms (aim < 16 ms)\n",
+                    cold, bench::percentile(stalls, 50) / 1000, bench::percentile(stalls, 95) / 1000);
+    }
 
     const int hostileFiles = argc > 1 ? std::atoi(argv[1]) : 3000;
     const QString hostile = home.path() + "/hostile";

@@ -80,6 +80,7 @@ void EventService::refresh() {
 
 void EventService::refreshEvents(const QDateTime& now, const QDateTime& startOfToday, const QDateTime& tomorrow) {
     if (!eventsAccess_) {
+        eventFetchPublished_ = eventFetchesStarted_;
         todayEvents_.clear();
         upcomingEvents_.clear();
         soonEvent_.reset();
@@ -95,21 +96,35 @@ void EventService::refreshEvents(const QDateTime& now, const QDateTime& startOfT
     const QDateTime byDays = r < 2 ? cal.addingHours(12, tomorrow) : cal.addingDays(d, startOfToday);
     const QDateTime windowEnd = std::max(byHours, byDays);
 
-    QList<CalendarEvent> events = store_->events(startOfToday, windowEnd);
-    std::stable_sort(events.begin(), events.end(),
-                     [](const CalendarEvent& a, const CalendarEvent& b) { return a.start < b.start; });
+    const quint64 fetch = ++eventFetchesStarted_;
+    QPointer<EventService> self(this);
+    store_->fetchEvents(startOfToday, windowEnd, this,
+                        [self, fetch, now, tomorrow, limit = cal.addingDays(d, startOfToday), r](QList<CalendarEvent> events) {
+                            if (self) self->publishEvents(fetch, events, now, tomorrow, limit, r >= 2);
+                        });
+}
 
+void EventService::publishEvents(quint64 fetch, const QList<CalendarEvent>& events, const QDateTime& now,
+                                 const QDateTime& tomorrow, const QDateTime& limit, bool withUpcoming) {
+    // A fetch that started before the one already shown is stale.
+    if (fetch <= eventFetchPublished_ || !eventsAccess_) return;
+    eventFetchPublished_ = fetch;
     todayEvents_.clear();
     upcomingEvents_.clear();
     soonEvent_.reset();
-    const QDateTime limit = cal.addingDays(d, startOfToday);
     const int lead = settings_->intValue(QStringLiteral("meetingLead"), 0);
-    const QDateTime soonFrom = now.addSecs(-soonGraceSeconds);
-    const QDateTime soonTo = now.addSecs(qint64(lead) * 60);
+    // Compared as instants: a comparison with a local time asks the C library every time, which
+    // is slow over thousands of events.
+    const qint64 nowMs = now.toMSecsSinceEpoch();
+    const qint64 tomorrowMs = tomorrow.toMSecsSinceEpoch();
+    const qint64 limitMs = limit.toMSecsSinceEpoch();
+    const qint64 soonFromMs = nowMs - qint64(soonGraceSeconds) * 1000;
+    const qint64 soonToMs = nowMs + qint64(lead) * 60 * 1000;
     for (const CalendarEvent& e : events) {
-        if (e.start < tomorrow && (e.end > now || e.allDay)) todayEvents_.append(e);
-        if (r >= 2 && e.start >= tomorrow && e.start < limit) upcomingEvents_.append(e);
-        if (!soonEvent_ && !e.allDay && e.start > soonFrom && e.start <= soonTo) soonEvent_ = e;
+        const qint64 start = e.start.toMSecsSinceEpoch();
+        if (start < tomorrowMs && (e.allDay || e.end.toMSecsSinceEpoch() > nowMs)) todayEvents_.append(e);
+        if (withUpcoming && start >= tomorrowMs && start < limitMs) upcomingEvents_.append(e);
+        if (!soonEvent_ && !e.allDay && start > soonFromMs && start <= soonToMs) soonEvent_ = e;
     }
     emit eventsChanged();
 }
@@ -137,19 +152,23 @@ void EventService::publishReminders(quint64 fetch, QList<CalendarTask> tasks, co
     // A fetch that started before the one already shown is stale.
     if (fetch <= fetchPublished_ || !remindersAccess_) return;
     fetchPublished_ = fetch;
+    // Each due date worked out once, as an instant: the calendar's start of a day is slow to
+    // ask for at every comparison of a sort.
     const Calendar cal = Calendar::current();
-    std::stable_sort(tasks.begin(), tasks.end(), [&](const CalendarTask& a, const CalendarTask& b) {
-        return dueDate(a, cal) < dueDate(b, cal);
-    });
+    QList<std::pair<qint64, const CalendarTask*>> order;
+    order.reserve(tasks.size());
+    for (const CalendarTask& t : tasks) order.append({dueDate(t, cal).toMSecsSinceEpoch(), &t});
+    std::stable_sort(order.begin(), order.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     overdue_.clear();
     today_.clear();
     upcoming_.clear();
-    for (const CalendarTask& t : tasks) {
-        const bool dated = t.dueTime || t.dueDay;
-        const QDateTime due = dueDate(t, cal);
-        if (due < startOfToday) overdue_.append(t);
-        else if (dated && due < tomorrow) today_.append(t);
-        else if (dated) upcoming_.append(t);
+    const qint64 startOfTodayMs = startOfToday.toMSecsSinceEpoch();
+    const qint64 tomorrowMs = tomorrow.toMSecsSinceEpoch();
+    for (const auto& [due, t] : order) {
+        const bool dated = t->dueTime || t->dueDay;
+        if (due < startOfTodayMs) overdue_.append(*t);
+        else if (dated && due < tomorrowMs) today_.append(*t);
+        else if (dated) upcoming_.append(*t);
     }
     emit remindersChanged();
 }

@@ -70,6 +70,8 @@ Q_SIGNALS:
 private:
     void updateStatus();
     void refreshEvents(const QDateTime& now, const QDateTime& startOfToday, const QDateTime& tomorrow);
+    void publishEvents(quint64 fetch, const QList<CalendarEvent>& events, const QDateTime& now,
+                       const QDateTime& tomorrow, const QDateTime& limit, bool withUpcoming);
     void refreshReminders(const QDateTime& startOfToday, const QDateTime& tomorrow);
     void publishReminders(quint64 fetch, QList<CalendarTask> tasks, const QDateTime& startOfToday,
                           const QDateTime& tomorrow);
@@ -90,6 +92,9 @@ private:
     QList<CalendarTask> today_;
     QList<CalendarTask> upcoming_;
 
+    // Event fetches likewise.
+    quint64 eventFetchesStarted_ = 0;
+    quint64 eventFetchPublished_ = 0;
     // Reminder fetches are numbered: one that started before the last published one is stale.
     quint64 fetchesStarted_ = 0;
     quint64 fetchPublished_ = 0;

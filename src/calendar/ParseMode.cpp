@@ -2,6 +2,7 @@
 #include "calendar/Calendar.h"
 #include "calendar/DateText.h"
 #include "calendar/QuickAddParser.h"
+#include "core/Clock.h"
 
 #include <cstdio>
 
@@ -18,7 +19,7 @@ QString parseModeLine(const QuickAddResult& r, const Calendar& calendar) {
 
 int parseMode(const QStringList& args) {
     const Calendar calendar = Calendar::current();
-    const QuickAddResult r = QuickAddParser::parse(args.join(u' '), QDateTime::currentDateTime(), calendar);
+    const QuickAddResult r = QuickAddParser::parse(args.join(u' '), Clock::current()->now(), calendar);
     const QByteArray line = parseModeLine(r, calendar).toUtf8() + '\n';
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);

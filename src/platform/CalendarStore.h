@@ -95,6 +95,11 @@ public:
 
     // Occurrences overlapping [from, to), recurrences expanded, in no particular order.
     virtual QList<CalendarEvent> events(const QDateTime& from, const QDateTime& to) const = 0;
+    // The same occurrences sorted by start, for done on the GUI thread unless context is gone by
+    // then. Stores that expand many series do it on another thread and call done later; this
+    // default answers inside the call.
+    virtual void fetchEvents(const QDateTime& from, const QDateTime& to, QObject* context,
+                             std::function<void(QList<CalendarEvent>)> done);
     // Incomplete tasks that have no due date or are due before dueBefore. done runs later on
     // the GUI thread (never inside this call), unless context is gone by then.
     virtual void fetchIncompleteTasks(const QDateTime& dueBefore, QObject* context,
@@ -111,6 +116,9 @@ public:
     // The store used when none is handed in: the vdir folders, unless a test installed another.
     static CalendarStore* current();
     static void setCurrent(CalendarStore* store); // nullptr restores the vdir store
+
+protected:
+    static void sortByStart(QList<CalendarEvent>& events);
 
 Q_SIGNALS:
     // The store's content changed under us (another program); our own writes do not signal.

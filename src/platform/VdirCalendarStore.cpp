@@ -1,4 +1,5 @@
 #include "platform/VdirCalendarStore.h"
+#include "core/Async.h"
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/FileIO.h"
@@ -436,15 +437,35 @@ std::optional<CalendarInfo> VdirCalendarStore::defaultCalendar(Entity entity) co
     return pick->info;
 }
 
-QList<CalendarEvent> VdirCalendarStore::events(const QDateTime& from, const QDateTime& to) const {
+QList<CalendarEvent> VdirCalendarStore::expand(const Snapshot& snapshot, const QDateTime& from, const QDateTime& to) {
     ics::forgetLocalOffsets();
     QList<CalendarEvent> out;
-    for (const Folder& f : snapshot_->folders)
+    for (const Folder& f : snapshot.folders)
         for (const Item& i : f.items) {
             if (!i.parsed) continue;
             for (const ics::Series& s : i.parsed->series) out += ics::occurrences(s, f.info.id, from, to);
         }
     return out;
+}
+
+QList<CalendarEvent> VdirCalendarStore::events(const QDateTime& from, const QDateTime& to) const {
+    return expand(*snapshot_, from, to);
+}
+
+void VdirCalendarStore::fetchEvents(const QDateTime& from, const QDateTime& to, QObject* context,
+                                    std::function<void(QList<CalendarEvent>)> done) {
+    // Linear in the whole folder, every series expanded: too slow for the GUI thread with
+    // thousands of events. The snapshot is immutable, so the pool may read it as it is now.
+    runThen(context, [snapshot = snapshot_, from, to] {
+        QList<CalendarEvent> list = expand(*snapshot, from, to);
+        // Plain UTC times compare without asking a zone: the GUI thread sorts thousands of them.
+        for (CalendarEvent& e : list) {
+            e.start = e.start.toUTC();
+            e.end = e.end.toUTC();
+        }
+        sortByStart(list);
+        return list;
+    }, std::move(done));
 }
 
 void VdirCalendarStore::fetchIncompleteTasks(const QDateTime& dueBefore, QObject* context,

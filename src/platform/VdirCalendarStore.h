@@ -49,6 +49,8 @@ public:
     QList<CalendarInfo> calendars(Entity entity) const override;
     std::optional<CalendarInfo> defaultCalendar(Entity entity) const override;
     QList<CalendarEvent> events(const QDateTime& from, const QDateTime& to) const override;
+    void fetchEvents(const QDateTime& from, const QDateTime& to, QObject* context,
+                     std::function<void(QList<CalendarEvent>)> done) override;
     void fetchIncompleteTasks(const QDateTime& dueBefore, QObject* context,
                               std::function<void(QList<CalendarTask>)> done) override;
 
@@ -90,6 +92,7 @@ private:
     using Publish = std::function<void(std::shared_ptr<const Snapshot>)>;
     // Reads the root; when publish is given, hands it each calendar as soon as it is finished
     // (with the calendars still to come as the previous snapshot had them).
+    static QList<CalendarEvent> expand(const Snapshot& snapshot, const QDateTime& from, const QDateTime& to);
     static std::shared_ptr<const Snapshot> scan(const QString& root, std::shared_ptr<const Snapshot> previous,
                                                 const Publish& publish = {});
     void take(std::shared_ptr<const Snapshot> next);

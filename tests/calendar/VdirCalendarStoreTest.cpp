@@ -498,7 +498,10 @@ TEST_F(VdirStoreTest, QuickAddLinesLandInTheFoldersAndTheAgenda) {
     service.refresh();
     ASSERT_FALSE(service.add(QuickAddParser::parse("zítra v 10 porada s Petrem @rodina", clock.now(), Calendar::current())));
     ASSERT_FALSE(service.add(QuickAddParser::parse("připomeň mi koupit mléko dnes !!", clock.now(), Calendar::current())));
-    ASSERT_TRUE(test::waitUntil([&] { return !service.today().isEmpty(); }));
+    ASSERT_TRUE(test::waitUntil([&] {
+        return !service.today().isEmpty() && std::any_of(service.upcomingEvents().begin(), service.upcomingEvents().end(),
+                                                         [](auto& e) { return e.calendarId == "rodina"; });
+    }));
     QStringList upcoming;
     for (const CalendarEvent& e : service.upcomingEvents())
         if (e.calendarId == "rodina") upcoming << e.title + " " + local(e.start);
@@ -512,6 +515,23 @@ TEST_F(VdirStoreTest, QuickAddLinesLandInTheFoldersAndTheAgenda) {
     ASSERT_TRUE(test::waitUntil([&] {
         return std::none_of(service.today().begin(), service.today().end(), [](auto& t) { return t.title == "Koupit mléko"; });
     }));
+}
+
+// Expanding every series of a large folder takes long: refresh() leaves it to another thread
+// and shows the agenda when it is ready, in order of start.
+TEST_F(VdirStoreTest, TheAgendaIsExpandedOffTheGuiThread) {
+    Settings::shared().registerLaunchDefaults();
+    FakeWorkspace workspace;
+    EventService service(&store, &clock, &Settings::shared(), &workspace);
+    QSignalSpy shown(&service, &EventService::eventsChanged);
+    service.refresh();
+    EXPECT_EQ(shown.count(), 0);
+    ASSERT_TRUE(test::waitUntil([&] { return shown.count() == 1; }));
+    QStringList today;
+    for (const CalendarEvent& e : service.todayEvents()) today << e.title.left(20) + " " + local(e.start);
+    EXPECT_TRUE(today.contains("Zápis do první třídy Mon 22.3 10:30")) << today.join(", ").toStdString();
+    EXPECT_TRUE(std::is_sorted(service.todayEvents().begin(), service.todayEvents().end(),
+                               [](auto& a, auto& b) { return a.start < b.start; }));
 }
 
 } // namespace

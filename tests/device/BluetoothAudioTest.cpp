@@ -126,9 +126,14 @@ TEST(BluetoothAudioTest, AudioDevicesThatConnectAreAnnouncedWithTheirBattery) {
     ASSERT_TRUE(test::waitUntil([&] { return seen.size() == 4; }));
     EXPECT_EQ(seen.last().name, "WH-1000XM4");
     audio.stop();
+    // A second watch hears the same signals: once it has, the stopped one would have too.
+    BluezAudio witness(bluez.bus(), nullptr);
+    bool witnessed = false;
+    QObject::connect(&witness, &BluetoothAudio::connected, [&] { witnessed = true; });
+    ASSERT_TRUE(witness.start());
     bluez.connect(headphones, false);
     bluez.connect(headphones, true);
-    QTest::qWait(600);
+    ASSERT_TRUE(test::waitUntil([&] { return witnessed; }));
     EXPECT_EQ(seen.size(), 4);
     for (const Seen& s : seen) EXPECT_NE(s.name, "Pixel");
     for (const Seen& s : seen) EXPECT_NE(s.name, "Connected before");

@@ -303,7 +303,7 @@ TEST_F(DesktopFocusTest, AClickAfterAShowCommandGivesTheKeyboardBack) {
             target = button(targets[i]);
         } else {
             for (NotchTabButton* b : app->panel()->findChildren<NotchTabButton*>())
-                if (b->tab() == NotchModel::Tab::home && b->isVisible()) target = b;
+                if (b->tab() == NotchModel::Tab::transit && b->isVisible()) target = b;
         }
         ASSERT_TRUE(target);
         settle(300);
