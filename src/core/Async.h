@@ -1,19 +1,20 @@
 #pragma once
 #include <QFutureWatcher>
 #include <QObject>
+#include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
+#include <algorithm>
 #include <type_traits>
 #include <utility>
 
 namespace lomex {
 
-// Runs `work` on the global thread pool and hands its result to `done` on the context's
-// thread. The watcher belongs to the context: when the context is deleted first, `done` is
-// never called and nothing refers to the context afterwards (a continuation attached with
-// QFuture::then(context, ...) is still run, and asserts, in that case). `work` must not use
-// the context.
+// Runs `work` on `pool` and hands its result to `done` on the context's thread. The watcher
+// belongs to the context: when the context is deleted first, `done` is never called and nothing
+// refers to the context afterwards (a continuation attached with QFuture::then(context, ...) is
+// still run, and asserts, in that case). `work` must not use the context.
 template <typename Work, typename Done>
-void runThen(QObject* context, Work work, Done done)
+void runThen(QThreadPool* pool, QObject* context, Work work, Done done)
 {
     using Result = std::invoke_result_t<Work>;
     auto* watcher = new QFutureWatcher<Result>(context);
@@ -22,7 +23,33 @@ void runThen(QObject* context, Work work, Done done)
                          watcher->deleteLater();
                          done(watcher->result());
                      });
-    watcher->setFuture(QtConcurrent::run(std::move(work)));
+    watcher->setFuture(QtConcurrent::run(pool, std::move(work)));
+}
+
+// Short reads (files, folders, transcripts) go to the global pool.
+template <typename Work, typename Done>
+void runThen(QObject* context, Work work, Done done)
+{
+    runThen(QThreadPool::globalInstance(), context, std::move(work), std::move(done));
+}
+
+// Work that can block for long (another program that may hang until its timeout) has a pool of
+// its own: on a machine with two cores it must not hold back the short reads on the global pool.
+inline QThreadPool* slowPool()
+{
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(std::max(4, QThread::idealThreadCount()));
+        return p;
+    }();
+    return pool;
+}
+
+// runThen on the pool for slow work.
+template <typename Work, typename Done>
+void runSlowThen(QObject* context, Work work, Done done)
+{
+    runThen(slowPool(), context, std::move(work), std::move(done));
 }
 
 } // namespace lomex

@@ -18,6 +18,7 @@
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QThreadPool>
+#include "core/Async.h"
 #include <QUrl>
 #include <QUuid>
 
@@ -123,14 +124,12 @@ void ClipboardStore::poll() {
         return;
     }
     reading_ = true;
-    auto* watcher = new QFutureWatcher<ClipboardContent>(this);
-    connect(watcher, &QFutureWatcher<ClipboardContent>::finished, this, [this, watcher, source] {
-        watcher->deleteLater();
-        reading_ = false;
-        accept(watcher->result(), source);
-    });
     Clipboard* clipboard = clipboard_;
-    watcher->setFuture(QtConcurrent::run(reader_.get(), [clipboard] { return clipboard->read(limits()); }));
+    runThen(reader_.get(), this, [clipboard] { return clipboard->read(limits()); },
+            [this, source](const ClipboardContent& content) {
+                reading_ = false;
+                accept(content, source);
+            });
 }
 
 void ClipboardStore::accept(const ClipboardContent& content, const QString& source) {

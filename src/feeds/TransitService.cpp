@@ -1,5 +1,6 @@
 #include "feeds/TransitService.h"
 #include "calendar/QuickAddParser.h"
+#include "core/Async.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
@@ -55,20 +56,6 @@ ParsedStops parseStops(const QByteArray& bytes) {
         for (const auto& g : *out.groups) out.folded.push_back(QuickAddParser::fold(g.name));
     }
     return out;
-}
-
-// Runs work on a pool thread and then done(result) on the GUI thread while self lives.
-template <typename Work, typename Done>
-void offThread(QObject* self, Work work, Done done) {
-    QPointer<QObject> guard(self);
-    (void)QtConcurrent::run([guard, work = std::move(work), done = std::move(done)]() mutable {
-        auto result = work();
-        QMetaObject::invokeMethod(QCoreApplication::instance(),
-                                  [guard, done = std::move(done), result = std::move(result)]() mutable {
-                                      if (guard) done(std::move(result));
-                                  },
-                                  Qt::QueuedConnection);
-    });
 }
 
 } // namespace
@@ -374,7 +361,7 @@ void TransitService::ensureStops(std::function<void()> done) {
     stopsLoading_ = true;
     if (!fresh) return downloadStops();
     const QString path = cache.filePath();
-    offThread(this, [path] {
+    runThen(this, [path] {
         auto bytes = fileio::readRegularFile(path, kStopsMaxBytes);
         return bytes ? parseStops(*bytes) : ParsedStops{};
     }, [this](ParsedStops parsed) {
@@ -400,7 +387,7 @@ void TransitService::downloadStops() {
             return finishEnsure();
         }
         const QByteArray body = r.body;
-        offThread(this, [body] { return parseStops(body); }, [this, body](ParsedStops parsed) {
+        runThen(this, [body] { return parseStops(body); }, [this, body](ParsedStops parsed) {
             if (!parsed.groups) {
                 log(QStringLiteral("the Prague stop list is not in the expected form"));
                 return finishEnsure();

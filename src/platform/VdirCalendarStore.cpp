@@ -380,26 +380,23 @@ void VdirCalendarStore::lookForChanges() {
     QPointer<VdirCalendarStore> self(this);
     auto previous = snapshot_;
     const QString root = root_;
-    QThreadPool* pool = QThreadPool::globalInstance();
-    (void)QtConcurrent::run(pool, [self, root, previous, writesAtStart] {
+    runThen(this, [self, root, previous, writesAtStart] {
         // A calendar appears as soon as it is read, not when the last one is.
         auto publish = [self, writesAtStart](std::shared_ptr<const Snapshot> partial) {
             QMetaObject::invokeMethod(QCoreApplication::instance(), [self, partial, writesAtStart] {
                 if (self && self->writes_ == writesAtStart) self->take(partial);
             }, Qt::QueuedConnection);
         };
-        auto next = scan(root, previous, publish);
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, next, writesAtStart] {
-            if (!self) return;
-            self->scanning_ = false;
-            // A write of ours after the scan listed the folders: the scan may miss it; look again.
-            if (self->writes_ == writesAtStart) self->take(next);
-            else self->scanAgain_ = true;
-            if (self->scanAgain_) {
-                self->scanAgain_ = false;
-                self->lookForChanges();
-            }
-        }, Qt::QueuedConnection);
+        return scan(root, previous, publish);
+    }, [this, writesAtStart](std::shared_ptr<const Snapshot> next) {
+        scanning_ = false;
+        // A write of ours after the scan listed the folders: the scan may miss it; look again.
+        if (writes_ == writesAtStart) take(next);
+        else scanAgain_ = true;
+        if (scanAgain_) {
+            scanAgain_ = false;
+            lookForChanges();
+        }
     });
 }
 

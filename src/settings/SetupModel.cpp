@@ -58,7 +58,8 @@ void SetupModel::refresh() {
     if (claudeInstalled_ && !checking_) {
         checking_ = true;
         ++checksStarted_;
-        runThen(this, [tool, cancel = cancelCheck_] { return isLoggedIn(tool, checkTimeoutMs, cancel.get()); },
+        // `claude` may hang until the timeout: its own pool, not the one of the short reads.
+        runSlowThen(this, [tool, cancel = cancelCheck_] { return isLoggedIn(tool, checkTimeoutMs, cancel.get()); },
                 [this](bool loggedIn) { finishCheck(loggedIn); });
     } else if (!claudeInstalled_) {
         claudeLoggedIn_ = false;

@@ -3,6 +3,7 @@
 #include "core/Settings.h"
 #include "feeds/UsageMonitor.h"
 #include "platform/Terminal.h"
+#include "core/Async.h"
 #include "settings/SetupModel.h"
 #include "FakeClock.h"
 #include "FakeTerminal.h"
@@ -87,7 +88,7 @@ TEST_F(SetupModelTest, ASlowCheckEndsWithTheModel) {
     ASSERT_TRUE(test::waitUntil([&] { return !pidText().isEmpty(); }, 10000));
     const QByteArray pid = pidText();
     doomed.reset();
-    EXPECT_TRUE(QThreadPool::globalInstance()->waitForDone(1000));
+    EXPECT_TRUE(slowPool()->waitForDone(1000));
     QCoreApplication::sendPostedEvents();
     QCoreApplication::processEvents();
     EXPECT_FALSE(QFileInfo::exists("/proc/" + pid));
