@@ -198,7 +198,12 @@ void AppDelegate::installTabPages() {
     };
     agentsView->onOpenSettings = [this] { openSettings(SettingsView::Page::limits, QStringLiteral("agents")); };
     panel_->root()->pages()->setPage(NotchModel::Tab::agents, agentsView);
-    panel_->root()->pages()->setPage(NotchModel::Tab::note, new NoteView);
+    note_ = new NoteView(clock_);
+    panel_->root()->pages()->setPage(NotchModel::Tab::note, note_);
+    // What was typed is stored when the notch closes, not only once typing pauses.
+    connect(model_, &NotchModel::isOpenChanged, note_, [this] {
+        if (!model_->isOpen()) note_->save();
+    });
     auto* transit = new TransitView(transit_, clock_);
     transit->onOpenPlaces = [this] { openSettings(SettingsView::Page::places, QStringLiteral("pid")); };
     panel_->root()->pages()->setPage(NotchModel::Tab::transit, transit);
@@ -338,6 +343,8 @@ void AppDelegate::showNotch(NotchModel::Tab tab) {
 
 void AppDelegate::quit() {
     log("quitting");
+    // The tray's quit item and a quit signal both end here: nothing typed is left unstored.
+    if (note_) note_->save();
     QCoreApplication::quit();
 }
 

@@ -25,6 +25,7 @@ class Clock;
 class HotKeys;
 class LiveActivity;
 class NotchPanel;
+class NoteView;
 class Screens;
 class SettingsNav;
 class SetupModel;
@@ -181,6 +182,7 @@ private:
     // Made at launch.
     LiveActivity* liveActivity_ = nullptr;
     NotchPanel* panel_ = nullptr;
+    NoteView* note_ = nullptr; // owned by the panel
     StatusMenu* statusMenu_ = nullptr;
     SettingsView* settingsWindow_ = nullptr;
     SetupWizardView* setupWindow_ = nullptr;

@@ -201,6 +201,7 @@ std::optional<LomexError> Settings::write(const QString& key, const std::optiona
     } else if (value || wasStored) {
         Q_EMIT changed(key);
     }
+    if (error) Q_EMIT saveFailed(key, error->message);
     return error;
 }
 

@@ -64,6 +64,8 @@ public:
 
 Q_SIGNALS:
     void changed(const QString& key);
+    // A write of key did not reach the file (error: why); emitted after changed(key).
+    void saveFailed(const QString& key, const QString& error);
 
 private:
     void load();

@@ -226,9 +226,12 @@ void TransitService::refresh() {
         updateLeave();
     };
     if (!stop_ && idosStop_) return settle(std::nullopt);
+    // Without a stop there is nothing a key could load: picking one comes first (a stop found
+    // through the routing service needs no key at all).
+    if (!stop_) return settle(Problem::noStop);
     const QString key = trimmedKey(settings_);
     if (key.isEmpty()) return settle(Problem::noKey);
-    if (!stop_ || stop_->gtfsIds.isEmpty()) return settle(Problem::noStop);
+    if (stop_->gtfsIds.isEmpty()) return settle(Problem::noStop);
     loadDepartureBoard(key);
 }
 

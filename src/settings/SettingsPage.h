@@ -1,6 +1,8 @@
 #pragma once
 #include <QList>
+#include <QPointer>
 #include <QString>
+#include <QLabel>
 #include <QWidget>
 
 class QVBoxLayout;
@@ -26,12 +28,19 @@ public:
     void addAnchor(const QString& id);
     // The element that carries a section id, or nullptr.
     QWidget* anchor(const QString& id) const;
+    // The line that says a setting could not be saved, or nullptr before one failed.
+    QLabel* saveError() const { return saveError_; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // Every control of every page writes through the settings: a write that fails is shown
+    // here once, under the element holding the control that wrote (or the focus).
+    void showSaveError(const QString& key);
+    QWidget* elementActedOn(const QString& key) const;
     QVBoxLayout* layout_;
+    QPointer<QLabel> saveError_; // may live in the element it speaks of
     QList<QWidget*> pendingAnchors_;
 };
 

@@ -1,26 +1,46 @@
 #pragma once
+#include <QPointer>
 #include <QWidget>
 
+class QLabel;
 class QPlainTextEdit;
 
 namespace lomex {
 
-// The note tab: one free-text note stored under "note" at every keystroke. Follows changes
-// made elsewhere, except one equal to its own text, so typing never loses the cursor,
-// selection or undo history.
+class Clock;
+class Timer;
+
+// The note tab: one free-text note stored under "note". Writing the settings file takes
+// milliseconds (more for a long note), so the note is stored once typing pauses, and at once
+// by save() (the notch closing, the app quitting) and when the view goes. Follows changes made
+// elsewhere, except one equal to its own text, so typing never loses the cursor, selection or
+// undo history; text typed but not yet stored is never replaced. A note that cannot be stored
+// stays in the editor, a line under it names the file, and it is tried again at the next
+// change and every few seconds until it is stored.
 class NoteView : public QWidget {
     Q_OBJECT
 public:
-    explicit NoteView(QWidget* parent = nullptr);
+    explicit NoteView(Clock* clock = nullptr, QWidget* parent = nullptr);
+    ~NoteView() override;
     QPlainTextEdit* editor() const { return editor_; }
+    // Stores what was typed and not yet stored, now.
+    void save();
 
 protected:
     void paintEvent(QPaintEvent*) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void load();
+    void edited();
     void retranslate();
+    void showError();
     QPlainTextEdit* editor_;
+    QLabel* error_;
+    Timer* pause_;
+    Timer* retry_;
+    bool unsaved_ = false;
+    bool saving_ = false;
 };
 
 } // namespace lomex

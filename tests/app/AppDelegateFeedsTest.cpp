@@ -49,7 +49,7 @@ TEST_F(AppDelegateFeedsTest, OwnsTheFeedsAndStartsThemQuietlyWhenNothingIsChosen
     EXPECT_EQ(s.weather, app->weather());
     EXPECT_EQ(s.transit, app->transit());
     EXPECT_EQ(s.updates, app->updates());
-    EXPECT_EQ(app->transit()->problem(), TransitService::Problem::noKey);
+    EXPECT_EQ(app->transit()->problem(), TransitService::Problem::noStop);
     clock.advance(3600);
     EXPECT_TRUE(server.requests().isEmpty()) << "no place, no stop, no update feed: no traffic";
 

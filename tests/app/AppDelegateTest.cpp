@@ -13,6 +13,11 @@
 #include "platform/Screens.h"
 #include "FakeClock.h"
 #include "FakeScreens.h"
+#include "notch/NotchPageHost.h"
+#include "notch/NotchRootView.h"
+#include "tabs/NoteView.h"
+#include <QPlainTextEdit>
+#include <QTest>
 #include <QAbstractButton>
 #include <QDir>
 #include <QFileInfo>
@@ -251,6 +256,27 @@ TEST_F(AppDelegateTest, SoonEventShowsAsTheMeetingOnThePill) {
     EXPECT_NE(app->model()->live(), NotchModel::Live::meeting);
     app.reset();
     CalendarStore::setCurrent(nullptr);
+}
+
+// What is typed into the note is stored when the notch closes and when the app quits (the
+// tray's quit item and a quit signal end the same way), without waiting for a pause.
+TEST_F(AppDelegateTest, TheNoteIsStoredWhenTheNotchClosesAndOnQuit) {
+    launch();
+    auto* note = qobject_cast<NoteView*>(app->panel()->root()->pages()->page(Tab::note));
+    ASSERT_TRUE(note);
+    const std::vector<std::pair<const char*, std::function<void()>>> ends = {
+        {"notch closes", [&] { app->model()->close(); }},
+        {"quit", [&] { app->quit(); }},
+    };
+    QString typed;
+    for (const auto& [how, end] : ends) {
+        SCOPED_TRACE(how);
+        app->model()->open(Tab::note);
+        QTest::keyClicks(note->editor(), how);
+        typed += how;
+        end();
+        EXPECT_EQ(Settings::shared().stringValue("note"), typed);
+    }
 }
 
 // The notch offers only what this version has: no tab without a page in the bar, the first

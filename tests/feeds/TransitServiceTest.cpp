@@ -48,7 +48,7 @@ TEST_F(TransitTest, ProblemStatesWithoutLoading) {
     StopGroup noIds = pragueStop();
     noIds.gtfsIds.clear();
     const std::vector<Case> cases = {
-        {"no key, no stop", "", std::nullopt, std::nullopt, Problem::noKey},
+        {"no key, no stop", "", std::nullopt, std::nullopt, Problem::noStop},
         {"blank key with a stop", "   ", pragueStop(), std::nullopt, Problem::noKey},
         {"key, no stop", "k", std::nullopt, std::nullopt, Problem::noStop},
         {"key, stop without ids", "k", noIds, std::nullopt, Problem::noStop},

@@ -57,8 +57,28 @@ if command -v gio >/dev/null; then
   mv -f "$top/lomex.real" "$prefix/bin/lomex"
 fi
 
-cmake -DMANIFEST="$build/install_manifest.txt" -DPREFIX="$prefix" -P "$source/cmake/Uninstall.cmake" >/dev/null
-after=$(cd "$prefix" && find . | sort)
-[ "$before" = "$after" ] || fail "uninstall left the prefix changed:
+# Launch at login as the app writes it (the path quoted for its space): uninstalling the program
+# takes its login entry along; an entry that starts another program stays. Once with the config
+# folder given, once with the default under HOME.
+for exec in '"/usr/local/bin/lomex"' "\"$prefix/bin/lomex\""; do
+  [ -f "$prefix/bin/lomex" ] || cmake --install "$build" --prefix "$prefix" >/dev/null
+  for config in "$top/config" "$top/home/.config"; do
+    mkdir -p "$config/autostart"
+    printf '[Desktop Entry]\nType=Application\nName=Lomex\nExec=%s\n' "$exec" > "$config/autostart/lomex.desktop"
+  done
+  XDG_CONFIG_HOME="$top/config" HOME="$top/home" \
+    cmake -DMANIFEST="$build/install_manifest.txt" -DPREFIX="$prefix" -P "$source/cmake/Uninstall.cmake" >/dev/null
+  (unset XDG_CONFIG_HOME; HOME="$top/home" cmake --install "$build" --prefix "$prefix" >/dev/null
+   HOME="$top/home" cmake -DMANIFEST="$build/install_manifest.txt" -DPREFIX="$prefix" -P "$source/cmake/Uninstall.cmake" >/dev/null)
+  for config in "$top/config" "$top/home/.config"; do
+    if [ "$exec" = '"/usr/local/bin/lomex"' ]; then
+      [ -f "$config/autostart/lomex.desktop" ] || fail "uninstall removed the login entry of another program ($config)"
+    else
+      [ ! -e "$config/autostart/lomex.desktop" ] || fail "uninstall left the login entry of the removed program ($config)"
+    fi
+  done
+  after=$(cd "$prefix" && find . | sort)
+  [ "$before" = "$after" ] || fail "uninstall left the prefix changed:
 $(diff <(echo "$before") <(echo "$after"))"
+done
 echo "install test: 1 passed, 0 failed"

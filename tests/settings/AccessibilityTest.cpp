@@ -24,6 +24,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
+#include <QPushButton>
 #include <QTest>
 #include <functional>
 #include <memory>
@@ -137,29 +138,46 @@ TEST_F(AccessibilityTest, ClickingTheSelectedSidebarRowChangesNothing) {
 }
 
 // A row's title names its control for screen readers; an ampersand in it is text, never an
-// underlined mnemonic, and the title reads as written.
+// underlined mnemonic, and the title reads as written, whether the row names its control or the
+// control has a name of its own (a badge, a switch named by its page), and after its control
+// was swapped for one of the other kind.
 TEST_F(AccessibilityTest, RowTitlesShowAndReadAsWritten) {
+    const std::vector<std::pair<const char*, std::function<QWidget*()>>> controls = {
+        {"unnamed switch", [] { return new Switch; }},
+        {"named switch", [] { auto* s = new Switch; s->setAccessibleName("Contacts"); return s; }},
+        {"badge", [] { return new StatusBadge(true, "Done"); }},
+    };
     for (const QString& title : {QStringLiteral("Calendar & Reminders"), QStringLiteral("Name days & birthdays"),
-                                QStringLiteral("Open delay")}) {
-        SCOPED_TRACE(title.toStdString());
-        auto* control = new Switch;
-        Row row(title, QStringLiteral("detail"), control);
+                                QStringLiteral("Open delay")})
+    for (const auto& [kind, make] : controls)
+    for (const bool swapped : {false, true}) {
+        SCOPED_TRACE(title.toStdString() + ", " + kind + (swapped ? ", swapped in" : ""));
+        QWidget* control = make();
+        const QString ownName = control->accessibleName();
+        Row row(title, QStringLiteral("detail"), swapped ? new QPushButton("Allow") : control);
+        if (swapped) row.setTrailing(control);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         row.resize(420, row.sizeHint().height());
         row.show();
-        QCoreApplication::processEvents();
-        QLabel* label = row.titleLabel();
-        QLabel twin(label->parentWidget());
-        twin.setTextFormat(Qt::PlainText);
-        twin.setFont(label->font());
-        twin.setPalette(label->palette());
-        twin.setWordWrap(true);
-        twin.setText(title);
-        twin.setGeometry(label->geometry());
-        EXPECT_TRUE(label->grab().toImage() == twin.grab().toImage());
-        EXPECT_EQ(control->accessibleName(), title);
-        QAccessibleInterface* read = QAccessible::queryAccessibleInterface(label);
-        ASSERT_TRUE(read);
-        EXPECT_EQ(read->text(QAccessible::Name), title);
+        // Once as built, once after its texts were set again (a change of language).
+        for (const bool retitled : {false, true}) {
+            SCOPED_TRACE(retitled ? "texts set again" : "as built");
+            if (retitled) row.setTexts(title, QStringLiteral("detail"));
+            QCoreApplication::processEvents();
+            QLabel* label = row.titleLabel();
+            QLabel twin(label->parentWidget());
+            twin.setTextFormat(Qt::PlainText);
+            twin.setFont(label->font());
+            twin.setPalette(label->palette());
+            twin.setWordWrap(true);
+            twin.setText(title);
+            twin.setGeometry(label->geometry());
+            EXPECT_TRUE(label->grab().toImage() == twin.grab().toImage());
+            EXPECT_EQ(control->accessibleName(), ownName.isEmpty() ? title : ownName);
+            QAccessibleInterface* read = QAccessible::queryAccessibleInterface(label);
+            ASSERT_TRUE(read);
+            EXPECT_EQ(read->text(QAccessible::Name), title);
+        }
     }
 }
 

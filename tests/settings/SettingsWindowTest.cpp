@@ -1,3 +1,4 @@
+#include "QStringPrint.h"
 #include "TestEnv.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
@@ -17,6 +18,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
+#include <QLabel>
 #include <QScrollArea>
 #include <QLabel>
 #include <QScrollBar>
@@ -383,6 +385,56 @@ TEST_F(SettingsWindowTest, LanguageChosenFromTheKeyboardKeepsTheFocusOnItsTile) 
     ASSERT_TRUE(focus);
     EXPECT_TRUE(view->currentPage()->isAncestorOf(focus));
     EXPECT_EQ(focus->accessibleName(), "English");
+}
+
+// A setting that cannot be saved (the file made read-only) says so, naming the file, under the
+// card the user just used, in the language of the window; the next save that works clears it.
+TEST_F(SettingsWindowTest, AFailedSaveShowsWhereTheUserActed) {
+    struct Case {
+        Page page;
+        AppLanguage language;
+        const char* key; // of the control used
+        std::function<void(QWidget*)> act;
+        const char* start;
+    };
+    auto flip = [](QWidget* w) { static_cast<QAbstractButton*>(w)->click(); };
+    const std::vector<Case> cases = {
+        {Page::general, AppLanguage::en, "liveActivity", flip, "Not saved"},
+        {Page::notch, AppLanguage::cs, "batteryNotices", flip, "Neuloženo"},
+        {Page::focus, AppLanguage::en, "workMinutes", [](QWidget* w) { static_cast<QAbstractSpinBox*>(w)->stepUp(); }, "Not saved"},
+        {Page::shortcuts, AppLanguage::cs, "hotkeysEnabled", flip, "Neuloženo"},
+    };
+    Settings::shared().setString("other", "x"); // the file exists
+    const QString file = Settings::shared().filePath();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(SettingsView::rawValue(c.page).toStdString());
+        L10n::shared().setLanguage(c.language);
+        open(c.page);
+        QCoreApplication::processEvents(); // the page built anew in the new language
+        QWidget* page = view->currentPage();
+        QWidget* control = nullptr;
+        for (QWidget* w : page->findChildren<QWidget*>())
+            if (w->property(boundKeyProperty(c.key).constData()).toBool()) control = w;
+        ASSERT_TRUE(control);
+        QWidget* card = control;
+        while (card->parentWidget() != page) card = card->parentWidget();
+
+        QFile::setPermissions(file, QFile::ReadOwner);
+        c.act(control);
+        QCoreApplication::processEvents();
+        auto* error = page->findChild<QLabel*>("saveError");
+        ASSERT_TRUE(error);
+        EXPECT_TRUE(error->isVisible());
+        EXPECT_TRUE(error->text().startsWith(QString::fromUtf8(c.start))) << error->text().toStdString();
+        EXPECT_TRUE(error->text().contains(file)) << error->text().toStdString();
+        const int top = error->mapTo(page, QPoint()).y();
+        EXPECT_GT(top, control->mapTo(page, QPoint()).y()) << "under the control used";
+        EXPECT_LT(top, card->geometry().bottom() + 24) << "right under its card";
+
+        QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+        c.act(control);
+        EXPECT_FALSE(error->isVisible());
+    }
 }
 
 // Controls whose only effect is in a view this version lacks are disabled and say so with one

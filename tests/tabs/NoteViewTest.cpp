@@ -1,19 +1,39 @@
+#include "QStringPrint.h"
 #include "TestEnv.h"
+#include "FakeClock.h"
+#include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
 #include "tabs/NoteView.h"
+#include <QFile>
+#include <QLabel>
 #include <QPlainTextEdit>
 #include <QTest>
+#include <nlohmann/json.hpp>
 
 using namespace lomex;
 
 namespace {
-class NoteViewTest : public test::LomexTest {};
+class NoteViewTest : public test::LomexTest {
+protected:
+    // The note as the file on disk holds it, not as Settings remembers it.
+    static QString noteOnDisk() {
+        QFile f(Settings::shared().filePath());
+        if (!f.open(QIODevice::ReadOnly)) return "(no file)";
+        const auto root = nlohmann::json::parse(f.readAll().toStdString(), nullptr, false);
+        return root.contains("note") ? QString::fromStdString(root["note"].get<std::string>()) : "(no note)";
+    }
+    static void setWritable(bool writable) {
+        QFile::setPermissions(Settings::shared().filePath(), writable ? QFile::ReadOwner | QFile::WriteOwner : QFile::ReadOwner);
+    }
+    QLabel* errorLine(NoteView& view) const { return view.findChild<QLabel*>("noteError"); }
+    FakeClock clock;
+};
 } // namespace
 
-TEST_F(NoteViewTest, StoresEveryKeystrokeAndFollowsOutsideChanges) {
+TEST_F(NoteViewTest, StoresWhatIsTypedAndFollowsOutsideChanges) {
     L10n::shared().setLanguage(AppLanguage::en);
-    NoteView view;
+    NoteView view(&clock);
     QPlainTextEdit* editor = view.editor();
     EXPECT_TRUE(editor->toPlainText().isEmpty());
     EXPECT_EQ(editor->placeholderText(), "Quick note…");
@@ -22,6 +42,7 @@ TEST_F(NoteViewTest, StoresEveryKeystrokeAndFollowsOutsideChanges) {
     view.show();
     editor->setFocus();
     QTest::keyClicks(editor, "ahoj");
+    clock.advance(0.5);
     EXPECT_EQ(Settings::shared().stringValue("note"), "ahoj");
 
     // Our own write coming back leaves cursor, selection and undo as they were.
@@ -45,7 +66,73 @@ TEST_F(NoteViewTest, StoresEveryKeystrokeAndFollowsOutsideChanges) {
 TEST_F(NoteViewTest, TheEditorIsNamedInBothLanguages) {
     for (const auto& [language, name] : {std::pair{AppLanguage::en, "Quick note…"}, std::pair{AppLanguage::cs, "Rychlá poznámka…"}}) {
         L10n::shared().setLanguage(language);
-        NoteView view;
+        NoteView view(&clock);
         EXPECT_EQ(view.editor()->accessibleName(), QString::fromUtf8(name));
+    }
+}
+
+// Typing is never slowed by a write of the whole settings file: the note is stored once
+// typing pauses, and at once when the notch closes, the app quits or the view goes.
+TEST_F(NoteViewTest, StoresOnceTypingPausesAndWhenAskedToSaveNow) {
+    Settings::shared().setString("other", "x"); // the file exists
+    const std::vector<std::pair<const char*, std::function<void(std::unique_ptr<NoteView>&)>>> saveNow = {
+        {"save()", [](std::unique_ptr<NoteView>& v) { v->save(); }},
+        {"view destroyed", [](std::unique_ptr<NoteView>& v) { v.reset(); }},
+    };
+    for (const auto& [how, now] : saveNow) {
+        SCOPED_TRACE(how);
+        Settings::shared().setString("note", "");
+        auto view = std::make_unique<NoteView>(&clock);
+        view->show();
+        int writes = 0;
+        QObject::connect(&Settings::shared(), &Settings::changed, view.get(), [&](const QString& key) { writes += key == "note"; });
+        QTest::keyClicks(view->editor(), "ab");
+        clock.advance(0.3);
+        QTest::keyClicks(view->editor(), "cd");
+        clock.advance(0.3);
+        EXPECT_EQ(noteOnDisk(), "") << "still typing";
+        clock.advance(0.3);
+        EXPECT_EQ(noteOnDisk(), "abcd");
+        EXPECT_EQ(writes, 1);
+        QTest::keyClicks(view->editor(), "e");
+        now(view);
+        EXPECT_EQ(noteOnDisk(), "abcde");
+    }
+}
+
+// A settings file the user made read-only keeps what was typed on screen and says so in one
+// line that names the file; once the file can be written, the next key, or a little later
+// without one, stores it all.
+TEST_F(NoteViewTest, ATextThatCannotBeSavedStaysAndIsSavedLater) {
+    for (const bool byKey : {true, false}) {
+        SCOPED_TRACE(byKey ? "next key" : "later");
+        L10n::shared().setLanguage(AppLanguage::en);
+        Settings::shared().setString("note", "old");
+        NoteView view(&clock);
+        view.show();
+        setWritable(false);
+        view.editor()->moveCursor(QTextCursor::End);
+        QTest::keyClicks(view.editor(), "hello");
+        clock.advance(1);
+        EXPECT_EQ(view.editor()->toPlainText(), "oldhello");
+        EXPECT_EQ(noteOnDisk(), "old");
+        ASSERT_TRUE(errorLine(view));
+        EXPECT_TRUE(errorLine(view)->isVisible());
+        EXPECT_TRUE(errorLine(view)->text().contains(Settings::shared().filePath())) << errorLine(view)->text().toStdString();
+        EXPECT_TRUE(errorLine(view)->text().startsWith("The note")) << errorLine(view)->text().toStdString();
+        // The language is a setting too: chosen while the file can be written.
+        setWritable(true);
+        L10n::shared().setLanguage(AppLanguage::cs);
+        setWritable(false);
+        EXPECT_TRUE(errorLine(view)->text().startsWith(QString::fromUtf8("Poznámk"))) << errorLine(view)->text().toStdString();
+        EXPECT_TRUE(errorLine(view)->text().contains(Settings::shared().filePath()));
+        EXPECT_EQ(noteOnDisk(), "old") << "nothing stored meanwhile";
+
+        setWritable(true);
+        if (byKey) QTest::keyClicks(view.editor(), "!");
+        clock.advance(6);
+        EXPECT_EQ(noteOnDisk(), byKey ? "oldhello!" : "oldhello");
+        EXPECT_EQ(view.editor()->toPlainText(), byKey ? "oldhello!" : "oldhello");
+        EXPECT_FALSE(errorLine(view)->isVisible());
     }
 }

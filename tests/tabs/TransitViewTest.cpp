@@ -65,11 +65,12 @@ TEST_F(TransitViewTest, ContentStatesInTheirOrder) {
         QString message, button;
     };
     const std::vector<Case> cases = {
-        {"no key at all", [&] { load(std::nullopt, ""); }, State::noKey, "This PID stop needs a Golemio key", "Set up"},
+        {"no key and no stop: the stop first", [&] { load(std::nullopt, ""); }, State::noStop, "Pick your stop.", "Pick stop"},
         {"timetable name, no stop", [&] { transit.setIdosStop(QStringLiteral("Brumovice")); }, State::timetableLink,
          "This stop isn't in Prague's", "Departures from “Brumovice” on IDOS"},
         {"a stop wins over the timetable name", [&] { load(pragueStop()); }, State::departures, "", ""},
         {"key, no stop", [&] { transit.setIdosStop(std::nullopt); load(std::nullopt); }, State::noStop, "Pick your stop.", "Pick stop"},
+        {"a Prague stop without a key", [&] { load(pragueStop(), ""); }, State::noKey, "This PID stop needs a Golemio key", "Set up"},
         {"refused key", [&] { board(3, 401); load(pragueStop()); }, State::badKey, "The Golemio key doesn't work", "Set up"},
         {"nothing departs", [&] { board(0); transit.refresh(); waitUntil([&] { return !transit.problem(); }); },
          State::noDepartures, "Nothing departs in the next 2 hours.", ""},

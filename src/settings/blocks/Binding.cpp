@@ -1,7 +1,10 @@
 #include "settings/blocks/Binding.h"
 #include "core/Settings.h"
+#include <QVariant>
 
 namespace lomex {
+
+QByteArray boundKeyProperty(const QString& key) { return "lomexSetting:" + key.toUtf8(); }
 
 Binding<bool> settingBool(const QString& key, bool fallback) {
     return {[key, fallback] { return Settings::shared().boolValue(key, fallback); },
@@ -25,6 +28,7 @@ Binding<QString> settingString(const QString& key, const QString& fallback) {
 
 void whenSettingChanges(QObject* context, const QString& key, std::function<void()> fn) {
     if (key.isEmpty()) return;
+    context->setProperty(boundKeyProperty(key).constData(), true);
     QObject::connect(&Settings::shared(), &Settings::changed, context,
                      [key, fn = std::move(fn)](const QString& changed) {
                          if (changed == key) fn();

@@ -1,4 +1,5 @@
 #pragma once
+#include <QByteArray>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -22,7 +23,9 @@ Binding<int> settingInt(const QString& key, int fallback);
 Binding<double> settingDouble(const QString& key, double fallback);
 Binding<QString> settingString(const QString& key, const QString& fallback);
 
-// Calls fn whenever `key` changes in the shared settings, for as long as context lives.
+// Calls fn whenever `key` changes in the shared settings, for as long as context lives, and
+// marks context as showing `key` (boundKeyProperty), so a failed save of it is shown there.
 void whenSettingChanges(QObject* context, const QString& key, std::function<void()> fn);
+QByteArray boundKeyProperty(const QString& key);
 
 } // namespace lomex

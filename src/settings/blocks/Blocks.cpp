@@ -175,12 +175,18 @@ Row::Row(const QString& title, const QString& detail, QWidget* trailing, QWidget
 }
 
 void Row::setTexts(const QString& title, const QString& detail) {
-    // A label with a buddy reads "&" as a mnemonic mark: doubled, it shows (and reads) as itself.
-    title_->setText(QString(title).replace(QLatin1Char('&'), QLatin1String("&&")));
     titleText_ = title;
     detail_->setText(detail);
     detail_->setVisible(!detail.isEmpty());
-    if (trailing_) describe(trailing_);
+    if (trailing_ && title_->buddy() == trailing_) describe(trailing_);
+    else if (trailing_) trailing_->setAccessibleDescription(detail);
+    showTitle();
+}
+
+void Row::showTitle() {
+    // A label with a buddy reads "&" as a mnemonic mark: doubled, it shows (and reads) as
+    // itself. Without one it is shown as it stands, so it must not be doubled.
+    title_->setText(title_->buddy() ? QString(titleText_).replace(QLatin1Char('&'), QLatin1String("&&")) : titleText_);
 }
 
 void Row::describe(QWidget* trailing) {
@@ -198,8 +204,14 @@ void Row::setTrailing(QWidget* trailing) {
     }
     trailing_ = trailing;
     trailing->setParent(this);
-    if (trailing->accessibleName().isEmpty()) describe(trailing);
-    else trailing->setAccessibleDescription(detail_->text());
+    // A control with a name of its own (a badge, a switch its page named) keeps it.
+    if (trailing->accessibleName().isEmpty()) {
+        describe(trailing);
+    } else {
+        title_->setBuddy(nullptr);
+        trailing->setAccessibleDescription(detail_->text());
+    }
+    showTitle();
     if (below_) stack_->addWidget(trailing, 0, Qt::AlignRight);
     else row_->addWidget(trailing, 0, Qt::AlignVCenter);
 }

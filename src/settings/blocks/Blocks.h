@@ -103,6 +103,7 @@ public:
 
 private:
     void describe(QWidget* trailing);
+    void showTitle();
     QLabel* title_;
     QString titleText_;
     QLabel* detail_;
