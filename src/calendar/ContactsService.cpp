@@ -1,4 +1,5 @@
 #include "calendar/ContactsService.h"
+#include "core/Async.h"
 #include "calendar/Calendar.h"
 #include "calendar/CzechCalendar.h"
 #include "platform/TextFold.h"
@@ -21,7 +22,7 @@ ContactsService::ContactsService(ContactStore* store, Clock* clock, Workspace* w
       workspace_(workspace ? workspace : Workspace::current()) {}
 
 ContactsService::~ContactsService() {
-    for (QFuture<void>& scan : scans_) scan.waitForFinished();
+    for (QFuture<QList<Occasion>>& scan : scans_) scan.waitForFinished();
 }
 
 void ContactsService::setAccess(bool access) {
@@ -54,17 +55,13 @@ void ContactsService::reload(bool force) {
     if (!force && lastLoad_ && cal.isSameDay(*lastLoad_, now)) return;
     lastLoad_ = now;
     const quint64 scan = ++scansStarted_;
-    QPointer<ContactsService> self(this);
     ContactStore* store = store_;
-    scans_.removeIf([](const QFuture<void>& f) { return f.isFinished(); });
-    scans_.append(QtConcurrent::run([self, store, scan, now, cal] {
+    scans_.removeIf([](const QFuture<QList<Occasion>>& f) { return f.isFinished(); });
+    scans_.append(runThen(this, [store, now, cal] {
         bool failed = false;
         // A failed enumeration still gives the contacts read until then.
-        QList<Occasion> occasions = compute(store->contacts(&failed), now, cal);
-        QMetaObject::invokeMethod(QCoreApplication::instance(), [self, scan, occasions = std::move(occasions)]() mutable {
-            if (self) self->publish(scan, std::move(occasions));
-        }, Qt::QueuedConnection);
-    }));
+        return compute(store->contacts(&failed), now, cal);
+    }, [this, scan](QList<Occasion> occasions) { publish(scan, std::move(occasions)); }));
 }
 
 void ContactsService::publish(quint64 scan, QList<Occasion> occasions) {

@@ -69,7 +69,7 @@ private:
     // lost, never publishes.
     quint64 scansStarted_ = 0;
     quint64 scanPublished_ = 0;
-    QList<QFuture<void>> scans_;
+    QList<QFuture<QList<Occasion>>> scans_;
 };
 
 } // namespace lomex

@@ -12,9 +12,10 @@ namespace lomex {
 // Runs `work` on `pool` and hands its result to `done` on the context's thread. The watcher
 // belongs to the context: when the context is deleted first, `done` is never called and nothing
 // refers to the context afterwards (a continuation attached with QFuture::then(context, ...) is
-// still run, and asserts, in that case). `work` must not use the context.
+// still run, and asserts, in that case). `work` must not use the context. The future lets an
+// owner wait for work that uses what it owns.
 template <typename Work, typename Done>
-void runThen(QThreadPool* pool, QObject* context, Work work, Done done)
+QFuture<std::invoke_result_t<Work>> runThen(QThreadPool* pool, QObject* context, Work work, Done done)
 {
     using Result = std::invoke_result_t<Work>;
     auto* watcher = new QFutureWatcher<Result>(context);
@@ -23,14 +24,16 @@ void runThen(QThreadPool* pool, QObject* context, Work work, Done done)
                          watcher->deleteLater();
                          done(watcher->result());
                      });
-    watcher->setFuture(QtConcurrent::run(pool, std::move(work)));
+    QFuture<Result> future = QtConcurrent::run(pool, std::move(work));
+    watcher->setFuture(future);
+    return future;
 }
 
 // Short reads (files, folders, transcripts) go to the global pool.
 template <typename Work, typename Done>
-void runThen(QObject* context, Work work, Done done)
+QFuture<std::invoke_result_t<Work>> runThen(QObject* context, Work work, Done done)
 {
-    runThen(QThreadPool::globalInstance(), context, std::move(work), std::move(done));
+    return runThen(QThreadPool::globalInstance(), context, std::move(work), std::move(done));
 }
 
 // Work that can block for long (another program that may hang until its timeout) has a pool of
@@ -47,9 +50,9 @@ inline QThreadPool* slowPool()
 
 // runThen on the pool for slow work.
 template <typename Work, typename Done>
-void runSlowThen(QObject* context, Work work, Done done)
+QFuture<std::invoke_result_t<Work>> runSlowThen(QObject* context, Work work, Done done)
 {
-    runThen(slowPool(), context, std::move(work), std::move(done));
+    return runThen(slowPool(), context, std::move(work), std::move(done));
 }
 
 } // namespace lomex

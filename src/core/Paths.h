@@ -12,7 +12,9 @@ QString dataHome();       // $XDG_DATA_HOME or ~/.local/share
 // dataHome(), then $XDG_DATA_DIRS (or /usr/local/share:/usr/share): where desktop entries and
 // icons are looked up.
 QStringList dataDirs();
-QString runtimeDir();     // $XDG_RUNTIME_DIR, else a private folder under /tmp
+// $XDG_RUNTIME_DIR; else $TMPDIR (or /tmp)/lomex-<uid> while that is a private folder of ours,
+// else ~/.cache/Lomex/run while that is; else empty (no private folder found).
+QString runtimeDir();
 
 QString configDir();      // configHome()/Lomex  (settings.json)
 QString dataDir();        // dataHome()/Lomex    (the app's own files)
