@@ -13,15 +13,23 @@
 
 using namespace lomex;
 
+namespace {
+// A compositing manager over a white root on the private desktop; false when it does not come up.
+bool startCompositor(test::X11Desktop* desktop) {
+    desktop->spawn("xcompmgr", {});
+    if (!test::waitUntil([] { return windowhints::compositing(); }, 5000)) return false;
+    desktop->run("xsetroot", {"-solid", "#ffffff"});
+    return true;
+}
+} // namespace
+
 // Under a compositing manager the pill is drawn with smooth edges on a translucent window and
 // only its input is shaped: beside the pill the pointer reaches the window below.
 TEST(PanelCompositingTest, UnderACompositorEdgesAreSmoothAndInputPassesBeside) {
     test::TempHome home;
     test::X11Desktop* desktop = test::X11Desktop::current();
     if (!desktop) GTEST_SKIP() << "no private X server with openbox (Xvfb and openbox are in scripts/bootstrap)";
-    desktop->spawn("xcompmgr", {});
-    ASSERT_TRUE(test::waitUntil([] { return windowhints::compositing(); }, 5000));
-    desktop->run("xsetroot", {"-solid", "#ffffff"});
+    ASSERT_TRUE(startCompositor(desktop));
     // A terminal under the panel's area, beside the pill.
     desktop->spawn("xterm", {"-geometry", "40x10+1300+60", "-e", "sleep", "60"});
     quint64 xterm = 0;
@@ -58,9 +66,7 @@ TEST(PanelCompositingTest, ThePillIsRoundWithAndWithoutALiveActivity) {
     test::TempHome home;
     test::X11Desktop* desktop = test::X11Desktop::current();
     if (!desktop) GTEST_SKIP() << "no private X server with openbox (Xvfb and openbox are in scripts/bootstrap)";
-    desktop->spawn("xcompmgr", {});
-    ASSERT_TRUE(test::waitUntil([] { return windowhints::compositing(); }, 5000));
-    desktop->run("xsetroot", {"-solid", "#ffffff"});
+    ASSERT_TRUE(startCompositor(desktop));
     Settings::shared().setBool("onboardingDone", true);
     auto app = std::make_unique<AppDelegate>(Clock::system());
     app->applicationDidFinishLaunching();
