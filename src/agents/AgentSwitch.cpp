@@ -60,7 +60,14 @@ std::optional<LomexError> AgentSwitch::setEnabled(bool on) {
         }
         return e;
     }
+    setFileError(std::nullopt);
     return std::nullopt;
+}
+
+void AgentSwitch::setFileError(std::optional<QString> error) {
+    if (fileError_ == error) return;
+    fileError_ = std::move(error);
+    Q_EMIT changed();
 }
 
 void AgentSwitch::setServerState(bool listening, std::optional<QString> error) {

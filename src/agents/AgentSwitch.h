@@ -32,6 +32,11 @@ public:
     const std::optional<QString>& serverError() const { return serverError_; }
     void setServerState(bool listening, std::optional<QString> error);
 
+    // Why an agent's file could not be brought up to date at start (it cannot be read or
+    // parsed, say); cleared by the next switch that works.
+    const std::optional<QString>& fileError() const { return fileError_; }
+    void setFileError(std::optional<QString> error);
+
     // Whether events really reach us from the agent: hooks in place, monitoring on and the
     // server listening. Reads the agents' files at each call.
     bool claudeConnected() const;
@@ -44,6 +49,7 @@ Q_SIGNALS:
 private:
     bool serverListening_ = false;
     std::optional<QString> serverError_;
+    std::optional<QString> fileError_;
 };
 
 } // namespace lomex

@@ -389,6 +389,9 @@ private:
             return;
         }
         if (post && path == u"/usage") {
+            // Never handed on: the app reads a report on its main thread.
+            if (request.body.size() > limits_.maxUsageBodyBytes)
+                return answer(it, "413 Payload Too Large");
             if (callbacks_.onUsage)
                 callbacks_.onUsage(request.body);
             return answer(it, "200 OK");

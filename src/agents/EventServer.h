@@ -53,6 +53,9 @@ public:
         qsizetype maxRequestBytes = 8'388'608;
         // The head alone.
         qsizetype maxHeadBytes = 65'536;
+        // The body of a status-line report ("/usage"): a real one is a few KiB, and it is read on
+        // the app's main thread, so a larger one is refused with 413.
+        qsizetype maxUsageBodyBytes = 64 << 10;
         // Bytes held for unfinished requests across all connections; past it the connection
         // holding the most is closed.
         qsizetype maxBufferedBytes = 40 << 20;

@@ -372,8 +372,13 @@ QList<LomexError> HookInstaller::refreshInstalled(quint16 port) {
     QList<LomexError> errors;
     auto refresh = [&](const QString& file, const std::vector<Row>& rows) {
         auto root = load(file);
+        // A file we cannot take is left as it is, and said so: the limits page shows why.
+        if (auto* e = std::get_if<LomexError>(&root)) {
+            errors << *e;
+            return;
+        }
         const Json* json = std::get_if<Json>(&root);
-        if (!json || !holdsAnyOfOurs(*json) || holdsCommands(*json, rows)) return;
+        if (!holdsAnyOfOurs(*json) || holdsCommands(*json, rows)) return;
         if (auto e = update(file, [&](Json& r) { return addOurEntries(r, rows); }, true)) errors << *e;
     };
     const auto claude = claudeRows(port);

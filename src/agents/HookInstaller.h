@@ -56,7 +56,8 @@ struct HookInstaller {
     static std::optional<LomexError> uninstall();
     // Rewrites our entries, Claude Code's and Codex's, in every file that holds some of them but
     // not the current command lines (an older form, e.g. one carrying the token). Files
-    // without our entries are left alone. Errors of all files, in order.
+    // without our entries are left alone. Errors of all files, in order, a file that cannot be
+    // read or parsed included (it is never rewritten).
     static QList<LomexError> refreshInstalled(quint16 port);
 
     struct Codex {

@@ -198,8 +198,10 @@ void AppDelegate::startAgentServer()
     }
     agentServer_ = std::move(server);
     // Hooks installed by an older version carry the approval token on their command line.
-    for (const LomexError& error : HookInstaller::refreshInstalled(HookInstaller::defaultPort))
+    const QList<LomexError> fileErrors = HookInstaller::refreshInstalled(HookInstaller::defaultPort);
+    for (const LomexError& error : fileErrors)
         log(QStringLiteral("agent hooks not updated: ") + error.message);
+    agentSwitch_->setFileError(fileErrors.isEmpty() ? std::nullopt : std::optional<QString>(fileErrors.first().message));
     if (!agentServerWatch_) {
         agentServerWatch_ = new Timer(clock_, this);
         connect(agentServerWatch_, &Timer::timeout, this, &AppDelegate::reportAgentServer);

@@ -1,6 +1,7 @@
 #include "core/Clock.h"
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace lomex {
@@ -47,7 +48,9 @@ Timer::~Timer() {
 void Timer::start(double seconds, bool repeat) {
     if (active_) clock_->disarm(this);
     repeat_ = repeat;
-    intervalMs_ = std::max<qint64>(0, qint64(seconds * 1000.0 + 0.5));
+    // Bounded before the conversion: a hand-edited setting may ask for any number of seconds.
+    constexpr double maxSeconds = 1e9;
+    intervalMs_ = std::isfinite(seconds) ? qint64(std::clamp(seconds, 0.0, maxSeconds) * 1000.0 + 0.5) : 0;
     active_ = true;
     clock_->arm(this, intervalMs_);
 }

@@ -127,8 +127,8 @@ std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, 
         ::close(fd);
         return std::nullopt;
     }
+    // Grown as bytes arrive, never reserved from st_size: a sparse file claims any size.
     QByteArray out;
-    out.reserve(qsizetype(std::min<qint64>(st.st_size, maxBytes)));
     char buf[65536];
     while (out.size() < maxBytes) {
         ssize_t n = ::read(fd, buf, size_t(std::min<qint64>(sizeof buf, maxBytes - out.size())));

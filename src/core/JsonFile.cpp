@@ -20,6 +20,8 @@ std::function<void(const QString&)>& beforeReplaceHook() {
 
 LomexError systemError(const QString& text, int err) { return {QStringLiteral("POSIX"), err ? err : EIO, text}; }
 
+LomexError tooLargeError(const QString& path) { return systemError(path + QStringLiteral(": file too large"), EFBIG); }
+
 }  // namespace
 
 LomexError readOnlyError(const QString& path) {
@@ -46,7 +48,7 @@ std::variant<Snapshot, LomexError> snapshot(const QString& path, qint64 maxBytes
         if (!QFileInfo::exists(path)) return Snapshot{};
         return systemError(error.isEmpty() ? path + QStringLiteral(": cannot be read") : error, err);
     }
-    if (bytes->size() > maxBytes) return systemError(path + QStringLiteral(": file too large"), EFBIG);
+    if (bytes->size() > maxBytes) return tooLargeError(path);
     return Snapshot{true, *bytes};
 }
 
@@ -122,7 +124,8 @@ std::variant<Json, LomexError> parse(const QString& path, const QByteArray& byte
     Json root;
     try {
         root = Json::parse(bytes.begin(), bytes.end());
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {
+        // Not only syntax: a number past any double (1e400) is refused as out of range.
         return LomexError{QStringLiteral("JSON"), e.id, path + QStringLiteral(": ") + QString::fromUtf8(e.what())};
     }
     if (!root.is_object())
@@ -140,6 +143,8 @@ std::variant<Json, LomexError> read(const QString& path, qint64 maxBytes) {
 bool isContentError(const LomexError& error) {
     return error.domain == QLatin1String("JSON") || (error.domain == QLatin1String("Lomex") && error.code == 2);
 }
+
+bool isTooLarge(const LomexError& error) { return error.domain == QLatin1String("POSIX") && error.code == EFBIG; }
 
 bool isReadOnly(const QString& path) {
     struct stat st {};
@@ -170,6 +175,8 @@ std::optional<LomexError> edit(const QString& path, const Edit& edit, const Edit
         } catch (const Json::exception& e) {
             return LomexError{QStringLiteral("JSON"), e.id, path + QStringLiteral(": ") + QString::fromUtf8(e.what())};
         }
+        // A file we would refuse to read back is never written.
+        if (out.size() > options.maxBytes) return tooLargeError(path);
 
         const QString dir = QFileInfo(path).absolutePath();
         errno = 0;

@@ -37,6 +37,8 @@ std::variant<Json, LomexError> read(const QString& path, qint64 maxBytes = maxFi
 // Whether the error is about what the file holds (not JSON, not an object, too deep) rather
 // than about reaching it (missing rights, too large, a folder in the way).
 bool isContentError(const LomexError& error);
+// Whether the error is a file past the size limit (reading it, or a content that would be).
+bool isTooLarge(const LomexError& error);
 
 // Whether a file exists at path (links followed) whose owner may not write it.
 bool isReadOnly(const QString& path);
@@ -60,7 +62,7 @@ struct EditOptions {
 using Edit = std::function<QString(Json&)>;
 
 // Reads the file, applies the edit and, when the content changes, backs up the old file and
-// replaces it atomically. When another program changed the file between our read and the
+// replaces it atomically; a new content past maxBytes is refused. When another program changed the file between our read and the
 // replace, starts over once. No write when the edit changes nothing.
 std::optional<LomexError> edit(const QString& path, const Edit& edit, const EditOptions& options = {});
 

@@ -1,6 +1,7 @@
 #include "core/Paths.h"
 #include <QDir>
 #include <QFile>
+#include <cerrno>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -26,12 +27,28 @@ QString home() {
 QString configHome() { return absoluteOr(env("XDG_CONFIG_HOME"), home() + "/.config"); }
 QString dataHome() { return absoluteOr(env("XDG_DATA_HOME"), home() + "/.local/share"); }
 
+namespace {
+// Made private when missing; used only while it is a folder (not a link) of ours that no one
+// else may enter: anyone may create a name in a shared folder such as /tmp first.
+bool isPrivateFolderOfOurs(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST) return false;
+    struct stat st {};
+    return ::lstat(name.constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()
+        && (st.st_mode & 0777) == 0700;
+}
+} // namespace
+
 QString runtimeDir() {
     QString r = env("XDG_RUNTIME_DIR");
     if (!r.isEmpty() && QDir::isAbsolutePath(r)) return r;
-    QString fallback = QStringLiteral("/tmp/lomex-%1").arg(getuid());
-    ensureDir(fallback);
-    return fallback;
+    const QString tmp = absoluteOr(env("TMPDIR"), QStringLiteral("/tmp"));
+    const QString shared = tmp + QStringLiteral("/lomex-%1").arg(::getuid());
+    if (isPrivateFolderOfOurs(shared)) return shared;
+    // Taken by someone else: a folder below our own cache folder, which others cannot reach.
+    const QString cache = absoluteOr(env("XDG_CACHE_HOME"), home() + "/.cache") + "/Lomex";
+    if (ensureDir(cache) && isPrivateFolderOfOurs(cache + "/run")) return cache + "/run";
+    return {};
 }
 
 QString configDir() { return configHome() + "/Lomex"; }

@@ -8,7 +8,9 @@ namespace lomex::paths {
 QString home();           // $HOME, else the passwd entry
 QString configHome();     // $XDG_CONFIG_HOME or ~/.config
 QString dataHome();       // $XDG_DATA_HOME or ~/.local/share
-QString runtimeDir();     // $XDG_RUNTIME_DIR, else a private folder under /tmp
+// $XDG_RUNTIME_DIR; else $TMPDIR (or /tmp)/lomex-<uid> while that is a private folder of ours,
+// else ~/.cache/Lomex/run while that is; else empty (no private folder found).
+QString runtimeDir();
 
 QString configDir();      // configHome()/Lomex  (settings.json)
 QString dataDir();        // dataHome()/Lomex    (the app's own files)

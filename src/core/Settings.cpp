@@ -24,14 +24,37 @@ namespace {
 std::unique_ptr<Settings> g_shared;
 std::string k(const QString& key) { return key.toStdString(); }
 
+// An error that means the file can never be used as it is: set aside rather than kept.
+bool unusable(const LomexError& error) { return jsonfile::isContentError(error) || jsonfile::isTooLarge(error); }
+
+std::optional<int> wholeInt(const json& v) {
+    if (v.is_number_unsigned()) {
+        const auto n = v.get<std::uint64_t>();
+        return n <= std::uint64_t(INT_MAX) ? std::optional<int>(int(n)) : std::nullopt;
+    }
+    if (v.is_number_integer()) {
+        const auto n = v.get<std::int64_t>();
+        return n >= INT_MIN && n <= INT_MAX ? std::optional<int>(int(n)) : std::nullopt;
+    }
+    if (v.is_number_float()) {
+        const double d = v.get<double>();
+        return std::isfinite(d) && d == std::trunc(d) && d >= INT_MIN && d <= INT_MAX ? std::optional<int>(int(d))
+                                                                                        : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+bool isFiniteNumber(const json& v) { return v.is_number() && std::isfinite(v.get<double>()); }
+
 // Read the file again this long after the last change seen, so an editor's save (a rename, or
 // a truncate and a write) is read once it is whole.
 constexpr int rereadDelayMs = 100;
 
 jsonfile::EditOptions ownFileOptions() {
     jsonfile::EditOptions options;
-    // Read whole however large: a cut file would not parse and would count as corrupt.
-    options.maxBytes = std::numeric_limits<qint64>::max();
+    // Bounded, so a file claiming terabytes cannot take the memory; writes stay below it, so a
+    // file we wrote is never the one set aside.
+    options.maxBytes = Settings::maxFileBytes;
     options.write.newFileMode = 0600;
     options.write.keepExistingMode = false; // the settings file stays private
     return options;
@@ -102,16 +125,16 @@ void Settings::load() {
         return;
     }
     const LomexError& error = std::get<LomexError>(read);
-    if (!jsonfile::isContentError(error)) {
+    if (!unusable(error)) {
         logWarning("settings could not be read: " + error.message);
         return;
     }
     // Keep the user's copy, and every copy set aside before: a name of its own each time.
     if (auto aside = fileio::moveAside(path_, path_ + ".corrupt"))
-        logWarning("settings file is not a JSON object (" + error.message + "); moved to " + *aside
+        logWarning("settings file cannot be used (" + error.message + "); moved to " + *aside
                    + ", starting from defaults");
     else
-        logWarning("settings file is not a JSON object and could not be moved aside: " + path_);
+        logWarning("settings file cannot be used and could not be moved aside: " + path_);
 }
 
 void Settings::reload() {
@@ -156,10 +179,10 @@ std::optional<LomexError> Settings::write(const QString& key, const std::optiona
     bool setAside = false;
     auto current = jsonfile::read(path_, options.maxBytes);
     if (auto* e = std::get_if<LomexError>(&current)) {
-        if (!jsonfile::isContentError(*e)) error = *e;
+        if (!unusable(*e)) error = *e;
         else if (jsonfile::isReadOnly(path_)) error = jsonfile::readOnlyError(path_);
         else if (auto aside = fileio::moveAside(path_, path_ + ".corrupt")) {
-            logWarning("settings file is not a JSON object (" + e->message + "); moved to " + *aside);
+            logWarning("settings file cannot be used (" + e->message + "); moved to " + *aside);
             setAside = true;
         } else {
             error = LomexError{QStringLiteral("POSIX"), EIO, path_ + QStringLiteral(": not a JSON object and could not be moved aside")};
@@ -216,40 +239,32 @@ std::optional<json> Settings::value(const QString& key) const {
     return std::nullopt;
 }
 
+const json* Settings::typed(const QString& key, bool (*fits)(const json&)) const {
+    const std::string name = k(key);
+    for (const json* from : {&stored_, &defaults_})
+        if (auto it = from->find(name); it != from->end() && fits(*it)) return &*it;
+    return nullptr;
+}
+
 bool Settings::boolValue(const QString& key, bool fallback) const {
-    auto v = value(key);
-    if (!v) return fallback;
-    if (v->is_boolean()) return v->get<bool>();
-    if (v->is_number()) return v->get<double>() != 0;
-    return fallback;
+    const json* v = typed(key, [](const json& j) { return j.is_boolean(); });
+    return v ? v->get<bool>() : fallback;
 }
 
 int Settings::intValue(const QString& key, int fallback) const {
-    auto v = value(key);
-    if (!v) return fallback;
-    if (v->is_number_integer()) {
-        long long n = v->get<long long>();
-        return int(std::clamp<long long>(n, INT_MIN, INT_MAX));
-    }
-    if (v->is_number()) {
-        double d = v->get<double>();
-        if (!std::isfinite(d)) return fallback;
-        return int(std::clamp<double>(d, INT_MIN, INT_MAX));
-    }
-    if (v->is_boolean()) return v->get<bool>() ? 1 : 0;
-    return fallback;
+    const json* v = typed(key, [](const json& j) { return wholeInt(j).has_value(); });
+    return v ? *wholeInt(*v) : fallback;
 }
 
 double Settings::doubleValue(const QString& key, double fallback) const {
-    auto v = value(key);
-    if (!v || !v->is_number()) return fallback;
-    return v->get<double>();
+    const json* v = typed(key, isFiniteNumber);
+    return v ? v->get<double>() : fallback;
 }
 
 std::optional<QString> Settings::string(const QString& key) const {
-    auto v = value(key);
-    if (!v || !v->is_string()) return std::nullopt;
-    return QString::fromStdString(v->get<std::string>());
+    const json* v = typed(key, [](const json& j) { return j.is_string(); });
+    if (!v) return std::nullopt;
+    return QString::fromStdString(v->get_ref<const std::string&>());
 }
 
 QString Settings::stringValue(const QString& key, const QString& fallback) const {
@@ -257,8 +272,8 @@ QString Settings::stringValue(const QString& key, const QString& fallback) const
 }
 
 std::optional<QStringList> Settings::stringList(const QString& key) const {
-    auto v = value(key);
-    if (!v || !v->is_array()) return std::nullopt;
+    const json* v = typed(key, [](const json& j) { return j.is_array(); });
+    if (!v) return std::nullopt;
     QStringList out;
     for (const auto& e : *v)
         if (e.is_string()) out << QString::fromStdString(e.get<std::string>());

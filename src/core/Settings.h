@@ -22,6 +22,10 @@ class Settings : public QObject {
 public:
     explicit Settings(QString filePath, QObject* parent = nullptr);
 
+    // Far beyond any real settings file. A larger file is set aside as unreadable when met, and a
+    // write that would make it larger is refused.
+    static constexpr qint64 maxFileBytes = 32 << 20;
+
     // The process-wide instance, stored at paths::settingsFile().
     static Settings& shared();
     // Drops the shared instance so the next shared() reads the file anew (tests).
@@ -36,7 +40,8 @@ public:
     bool hasValue(const QString& key) const;               // stored or registered
     std::optional<nlohmann::json> value(const QString& key) const;
 
-    // Typed reads: a value of another type counts as absent and gives the fallback.
+    // Typed reads: a stored value of another type (an integer read must be a whole number that
+    // fits) counts as absent and gives the registered default, or else the fallback.
     bool boolValue(const QString& key, bool fallback = false) const;
     int intValue(const QString& key, int fallback = 0) const;
     double doubleValue(const QString& key, double fallback = 0) const;
@@ -69,6 +74,8 @@ Q_SIGNALS:
 
 private:
     void load();
+    // The stored value when it fits, else the registered default when that fits, else nothing.
+    const nlohmann::json* typed(const QString& key, bool (*fits)(const nlohmann::json&)) const;
     // Writes key (nothing: removes it) into what the file holds now.
     std::optional<LomexError> write(const QString& key, const std::optional<nlohmann::json>& value);
     // Takes the file's content as the stored values; emits changed() for each key that differs.

@@ -84,7 +84,7 @@ std::optional<QList<Departure>> departureBoard(const QByteArray& body) {
         const json& delay = jf::object(item, "delay");
         d.realTime = jf::boolean(delay, "is_available").value_or(false);
         if (d.realTime) {
-            if (auto m = jf::number(delay, "minutes")) d.delayMinutes = int(*m);
+            if (auto m = jf::number(delay, "minutes"); m && std::abs(*m) < 1e6) d.delayMinutes = int(*m);
         }
         d.platform = nonEmpty(jf::string(jf::object(item, "stop"), "platform_code"));
         out.append(std::move(d));

@@ -282,7 +282,8 @@ std::optional<UsageMonitor::Credentials> UsageMonitor::readCredentials() {
             || std::any_of(token->begin(), token->end(), [](QChar c) { return c.unicode() <= 0x20 || c.unicode() >= 0x7f; }))
             continue;
         Credentials c{*token, {}};
-        if (auto ms = number(*oauth, "expiresAt"); ms && *ms > 0)
+        // Bounded before the conversion: the file may hold any number.
+        if (auto ms = number(*oauth, "expiresAt"); ms && *ms > 0 && *ms < 1e15)
             c.expiresAt = QDateTime::fromMSecsSinceEpoch(qint64(*ms), QTimeZone::utc());
         return c;
     }

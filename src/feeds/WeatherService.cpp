@@ -149,7 +149,7 @@ void WeatherService::loadForecast() {
             return;
         }
         Current current{*temperature, std::nullopt};
-        if (auto code = jf::number(now, "weather_code")) current.weatherCode = int(*code);
+        if (auto code = jf::number(now, "weather_code"); code && std::abs(*code) < 1e6) current.weatherCode = int(*code);
         setCurrent(current);
     });
 }

@@ -1,6 +1,7 @@
 #include "platform/DebugChannel.h"
 #include "core/Log.h"
 #include "core/Paths.h"
+#include "platform/PeerAccount.h"
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -14,7 +15,19 @@ namespace lomex {
 
 namespace debugchannel {
 
-QString socketPath() { return paths::runtimeDir() + QStringLiteral("/lomex-debug.sock"); }
+QString socketPath() {
+    const QString dir = paths::runtimeDir();
+    return dir.isEmpty() ? QString() : dir + QStringLiteral("/lomex-debug.sock");
+}
+
+namespace {
+const char* const noFolder = "no private runtime folder (XDG_RUNTIME_DIR is unset and the fallback folders are not ours)";
+
+// Whoever listens there: only the app of this account is believed or told anything.
+bool isOurs(const QLocalSocket& socket) {
+    return peeraccount::localPeerUid(socket.socketDescriptor()) == peeraccount::ownUid();
+}
+} // namespace
 
 SendResult send(const QString& command, int timeoutMs, const QString& path) {
     SendResult result;
@@ -23,12 +36,22 @@ SendResult send(const QString& command, int timeoutMs, const QString& path) {
         result.error = QStringLiteral("the command must be one line shorter than %1 bytes").arg(kMaxLine);
         return result;
     }
+    if (path.isEmpty()) {
+        result.notRunning = true;
+        result.error = QString::fromLatin1(noFolder);
+        return result;
+    }
     QLocalSocket socket;
     socket.connectToServer(path);
     if (!socket.waitForConnected(timeoutMs)) {
         const auto error = socket.error();
         result.notRunning = error == QLocalSocket::ServerNotFoundError || error == QLocalSocket::ConnectionRefusedError;
         result.error = QStringLiteral("no running Lomex answers on %1 (%2)").arg(path, socket.errorString());
+        return result;
+    }
+    if (!isOurs(socket)) {
+        socket.abort();
+        result.error = QStringLiteral("the socket %1 belongs to another account; nothing was sent").arg(path);
         return result;
     }
     socket.write(line + '\n');
@@ -57,10 +80,10 @@ SendResult send(const QString& command, int timeoutMs, const QString& path) {
 }
 
 bool isAnswered(const QString& path, int timeoutMs) {
-    if (!QFileInfo::exists(path)) return false;
+    if (path.isEmpty() || !QFileInfo::exists(path)) return false;
     QLocalSocket probe;
     probe.connectToServer(path);
-    return probe.waitForConnected(timeoutMs);
+    return probe.waitForConnected(timeoutMs) && isOurs(probe);
 }
 
 } // namespace debugchannel
@@ -75,6 +98,10 @@ bool DebugChannelServer::isListening() const { return server_ && server_->isList
 bool DebugChannelServer::listen(const QString& path) {
     close();
     error_.clear();
+    if (path.isEmpty()) {
+        error_ = QString::fromLatin1(debugchannel::noFolder);
+        return false;
+    }
     // The folder must be ours and closed to others; otherwise someone else could stand in
     // for the socket.
     const QString dir = QFileInfo(path).absolutePath();

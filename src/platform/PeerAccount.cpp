@@ -142,6 +142,14 @@ std::optional<uint> loopbackPeerUid(quint16 peerPort, quint16 localPort)
     return std::nullopt;
 }
 
+std::optional<uint> localPeerUid(qintptr fd) {
+    if (fd < 0) return std::nullopt;
+    ucred cred {};
+    socklen_t size = sizeof cred;
+    if (::getsockopt(int(fd), SOL_SOCKET, SO_PEERCRED, &cred, &size) != 0 || size != sizeof cred) return std::nullopt;
+    return uint(cred.uid);
+}
+
 uint ownUid() { return uint(::geteuid()); }
 
 } // namespace lomex::peeraccount

@@ -12,6 +12,10 @@ namespace lomex::peeraccount {
 // established socket is found.
 std::optional<uint> loopbackPeerUid(quint16 peerPort, quint16 localPort);
 
+// The uid of the process at the other end of a connected local (Unix domain) socket, as the
+// kernel recorded it when the connection was made. Nothing for a descriptor that is no such socket.
+std::optional<uint> localPeerUid(qintptr fd);
+
 // The effective uid of this process.
 uint ownUid();
 

@@ -1,6 +1,7 @@
 #include "LoopbackClient.h"
 #include "TestEnv.h"
 #include "agents/EventServer.h"
+#include "agents/HttpRequest.h"
 #include <QRegularExpression>
 #include <atomic>
 #include <mutex>
@@ -210,7 +211,10 @@ TEST_F(EventServerTest, ContentLengthAbsentWrongOrTooLarge)
 
 TEST_F(EventServerTest, RequestSizeLimitIsEightMebibytes)
 {
-    auto server = makeServer();
+    // The status-line route takes far less (below); this test is about the request as a whole.
+    EventServer::Limits limits;
+    limits.maxUsageBodyBytes = HTTPRequest::defaultMaxBytes;
+    auto server = makeServer(limits);
     const QByteArray head = "POST /usage HTTP/1.1\r\nContent-Length: ";
     auto requestOfTotal = [&](qsizetype total) {
         // Content-Length digits are 7 long for every size used here.
@@ -239,6 +243,25 @@ TEST_F(EventServerTest, RequestSizeLimitIsEightMebibytes)
     std::lock_guard lock(rec.mutex);
     ASSERT_EQ(rec.usage.size(), 1u);
     EXPECT_EQ(rec.usage[0].size(), 8'388'608 - head.size() - 7 - 4);
+}
+
+// A status line is a few KiB: a larger body is refused before anything reads it, so many
+// of them cannot keep the app busy.
+TEST_F(EventServerTest, StatusLineBodiesAreBounded)
+{
+    auto server = makeServer();
+    const qsizetype limit = EventServer::Limits().maxUsageBodyBytes;
+    EXPECT_EQ(limit, 64 << 10);
+    const QByteArray head = "POST /usage HTTP/1.1\r\nContent-Length: ";
+    for (const qsizetype size : {limit, limit + 1, qsizetype(8 << 20) - 100}) {
+        const QByteArray request = head + QByteArray::number(size) + "\r\n\r\n" + QByteArray(size, ' ');
+        EXPECT_EQ(roundTrip(port, request, 10000),
+                  size <= limit ? httpResponse("200 OK", "ok") : httpResponse("413 Payload Too Large", "413 Payload Too Large"))
+            << size;
+    }
+    std::lock_guard lock(rec.mutex);
+    ASSERT_EQ(rec.usage.size(), 1u);
+    EXPECT_EQ(rec.usage[0].size(), limit);
 }
 
 TEST_F(EventServerTest, QueryNamesRepeatLastWinsAndAreDecoded)

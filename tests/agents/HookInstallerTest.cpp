@@ -623,3 +623,31 @@ TEST_F(HookInstallerTest, FirstFailingFileStopsInstallAndIsNamed) {
     EXPECT_FALSE(QFileInfo::exists(home.file(".claude-work/settings.json"))) << "files after it are not touched";
     EXPECT_FALSE(HookInstaller::isInstalled());
 }
+
+// An agent's file that no parse can take (a number past any double) or far too large to be
+// one (a sparse file claiming terabytes) is refused with an error naming it and never rewritten;
+// the start-up refresh reports it too, so the limits page can say why.
+TEST_F(HookInstallerTest, OverflowingOrHugeFilesAreRefusedUntouched) {
+    const QByteArray overflow = R"({"cleanupPeriodDays": 1e400, "hooks": {}})";
+    for (const bool sparse : {false, true}) {
+        SCOPED_TRACE(sparse ? "sparse" : "1e400");
+        home.write(".claude/settings.json", overflow);
+        if (sparse) {
+            ASSERT_EQ(::truncate(QFile::encodeName(settings()).constData(), 3LL << 40), 0);
+        }
+        const qint64 size = QFileInfo(settings()).size();
+        for (const auto& error : {HookInstaller::install(7841), HookInstaller::uninstall()}) {
+            ASSERT_TRUE(error.has_value());
+            EXPECT_TRUE(error->message.startsWith(settings())) << error->message.toStdString();
+        }
+        EXPECT_FALSE(HookInstaller::isInstalled());
+        const QList<LomexError> refreshed = HookInstaller::refreshInstalled(7841);
+        ASSERT_EQ(refreshed.size(), 1);
+        EXPECT_TRUE(refreshed.first().message.startsWith(settings()));
+        EXPECT_EQ(QFileInfo(settings()).size(), size);
+        if (!sparse) {
+            EXPECT_EQ(readAll(settings()), overflow);
+        }
+        EXPECT_FALSE(QFileInfo::exists(backup()));
+    }
+}

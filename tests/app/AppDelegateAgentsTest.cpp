@@ -17,6 +17,7 @@
 #include "platform/RunningApps.h"
 #include "platform/Screens.h"
 #include "settings/SettingsNav.h"
+#include "agents/AgentSwitch.h"
 #include "settings/SettingsView.h"
 #include "FakeClock.h"
 #include "FakeDesktopAutomation.h"
@@ -334,6 +335,24 @@ TEST_F(AppDelegateAgentsTest, StartingReplacesOlderHookLines)
     QFile f(home.file(".claude/settings.json"));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     EXPECT_FALSE(f.readAll().contains("abcdef0123456789"));
+}
+
+// An agent's file that cannot be taken (a number past any double) is left alone at start, and
+// the switch knows why, for the limits page to show, until a switch works again.
+TEST_F(AppDelegateAgentsTest, AnAgentsFileThatCannotBeReadIsReportedAtStart)
+{
+    const QByteArray overflow = R"({"cleanupPeriodDays": 1e400})";
+    home.write(".claude/settings.json", overflow);
+    Settings::shared().setBool("agentsEnabled", true);
+    ASSERT_NE(app->agentServer(), nullptr);
+    ASSERT_TRUE(app->agentSwitch()->fileError().has_value());
+    EXPECT_TRUE(app->agentSwitch()->fileError()->startsWith(home.file(".claude/settings.json")));
+    QFile f(home.file(".claude/settings.json"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), overflow);
+    home.write(".claude/settings.json", "{}");
+    ASSERT_FALSE(app->agentSwitch()->setEnabled(true));
+    EXPECT_FALSE(app->agentSwitch()->fileError().has_value());
 }
 
 TEST_F(AppDelegateAgentsTest, HookCommandModePrintsTheInstalledLines)

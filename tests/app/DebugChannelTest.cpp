@@ -1,11 +1,16 @@
 #include "TestEnv.h"
+#include "core/Paths.h"
 #include "platform/DebugChannel.h"
+#include "platform/PeerAccount.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QTemporaryDir>
 #include <QtConcurrent>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lomex;
 
@@ -113,4 +118,68 @@ TEST_F(DebugChannelTest, OverlongAndMultiLineCommandsAreRefused) {
     ASSERT_TRUE(test::waitUntil([&] { return future.isFinished(); }, 6000));
     EXPECT_TRUE(future.result().startsWith("error")) << future.result().left(40).toStdString();
     EXPECT_EQ(calls, 0);
+}
+
+// Without XDG_RUNTIME_DIR the channel's folder is <temp>/lomex-<uid>, made private when
+// missing, but used only while it is a folder of ours closed to others; otherwise another
+// private folder of ours, or none at all.
+TEST_F(DebugChannelTest, FallbackRuntimeFolderIsOnlyEverAPrivateOneOfOurs) {
+    QTemporaryDir tmp;
+    const QByteArray savedTmp = qgetenv("TMPDIR");
+    qputenv("TMPDIR", tmp.path().toUtf8());
+    qunsetenv("XDG_RUNTIME_DIR");
+    const QString fallback = tmp.path() + QStringLiteral("/lomex-%1").arg(::getuid());
+    auto isPrivateOfOurs = [](const QString& dir) {
+        struct stat st {};
+        return ::lstat(QFile::encodeName(dir).constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid()
+            && (st.st_mode & 0777) == 0700;
+    };
+    const struct {
+        const char* name;
+        std::function<bool()> make; // false: cannot be set up here
+        bool used;
+    } cases[] = {
+        {"missing", [] { return true; }, true},
+        {"ours, private", [&] { return QDir().mkdir(fallback) && ::chmod(QFile::encodeName(fallback).constData(), 0700) == 0; }, true},
+        {"open to all", [&] { return QDir().mkdir(fallback) && ::chmod(QFile::encodeName(fallback).constData(), 0777) == 0; }, false},
+        {"readable by the group", [&] { return QDir().mkdir(fallback) && ::chmod(QFile::encodeName(fallback).constData(), 0750) == 0; }, false},
+        {"another account's", [&] {
+             return ::getuid() == 0 && QDir().mkdir(fallback) && ::chmod(QFile::encodeName(fallback).constData(), 0700) == 0
+                 && ::chown(QFile::encodeName(fallback).constData(), 65534, 65534) == 0;
+         }, false},
+        {"a link to a private folder of ours", [&] {
+             return QDir().mkdir(tmp.path() + "/mine") && ::chmod(QFile::encodeName(tmp.path() + "/mine").constData(), 0700) == 0
+                 && QFile::link(tmp.path() + "/mine", fallback);
+         }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(fallback);
+        QDir(fallback).removeRecursively();
+        QDir(tmp.path() + "/mine").removeRecursively();
+        if (!c.make()) continue;
+        const QString dir = paths::runtimeDir();
+        if (c.used) {
+            EXPECT_EQ(dir, fallback);
+        } else {
+            EXPECT_NE(dir, fallback);
+            EXPECT_FALSE(dir.startsWith(fallback + "/"));
+        }
+        if (!dir.isEmpty()) {
+            EXPECT_TRUE(isPrivateOfOurs(dir)) << dir.toStdString();
+        }
+        EXPECT_EQ(debugchannel::socketPath().isEmpty(), dir.isEmpty());
+    }
+    if (savedTmp.isNull()) qunsetenv("TMPDIR");
+    else qputenv("TMPDIR", savedTmp);
+}
+
+// The client asks the kernel who listens before it sends: the app of this account only.
+TEST_F(DebugChannelTest, PeerOfALocalSocketIsAskedOfTheKernel) {
+    int fds[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    EXPECT_EQ(peeraccount::localPeerUid(fds[0]), std::optional<uint>(::getuid()));
+    ::close(fds[0]);
+    ::close(fds[1]);
+    EXPECT_FALSE(peeraccount::localPeerUid(-1).has_value());
 }

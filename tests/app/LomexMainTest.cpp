@@ -1,7 +1,14 @@
 #include "TestEnv.h"
+#include "agents/LoopbackClient.h"
 #include "app/LomexMain.h"
 #include "platform/DebugChannel.h"
+#include <QDir>
+#include <QLocalServer>
+#include <QLocalSocket>
 #include <QProcess>
+#include <QTemporaryDir>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lomex;
 
@@ -143,4 +150,121 @@ TEST_F(LomexMainTest, StartingWithoutAGraphicalSessionSaysSoAndFails) {
     EXPECT_TRUE(err.contains("graphical session")) << err.constData();
     EXPECT_TRUE(err.contains("xvfb-run"));
     EXPECT_EQ(err.count('\n'), 1);
+}
+
+namespace {
+
+// Another local account's stand-in for our runtime folder: open to all, with a socket that
+// answers every command as if it were the app.
+struct ForeignRuntimeFolder {
+    QTemporaryDir tmp;
+    QLocalServer server;
+    QStringList heard;
+    QString folder() const { return tmp.path() + QStringLiteral("/lomex-%1").arg(::getuid()); }
+    bool make() {
+        if (!QDir().mkpath(folder()) || ::chmod(QFile::encodeName(folder()).constData(), 0777) != 0) return false;
+        QObject::connect(&server, &QLocalServer::newConnection, [this] {
+            while (QLocalSocket* s = server.nextPendingConnection()) {
+                QObject::connect(s, &QLocalSocket::readyRead, s, [this, s] {
+                    heard << QString::fromUtf8(s->readAll());
+                    s->write("ok /theirs/snap.png\n");
+                    s->flush();
+                });
+            }
+        });
+        return server.listen(folder() + "/lomex-debug.sock");
+    }
+};
+
+} // namespace
+
+// Without XDG_RUNTIME_DIR, a folder someone else made where ours would be is not ours: the
+// client neither believes it is the running app nor sends it anything.
+TEST_F(LomexMainTest, AForeignRuntimeFolderIsNeverTalkedTo) {
+    ForeignRuntimeFolder foreign;
+    ASSERT_TRUE(foreign.make());
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("XDG_RUNTIME_DIR");
+    env.insert("TMPDIR", foreign.tmp.path());
+    p.setProcessEnvironment(env);
+    p.start(QStringLiteral(LOMEX_BINARY), {"--show", "snap"});
+    ASSERT_TRUE(test::waitUntil([&] { return p.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(p.exitCode(), 1);
+    EXPECT_FALSE(p.readAllStandardOutput().contains("theirs"));
+    EXPECT_TRUE(foreign.heard.isEmpty()) << foreign.heard.join(' ').toStdString();
+}
+
+// Files and folders a user or another account may leave behind never stop the app: on a fresh
+// home each, it is still running four seconds after its start.
+TEST_F(LomexMainTest, StillRunningAfterStartWhateverTheFilesHold) {
+    struct Case {
+        const char* name;
+        std::function<void(const QString& root, QProcessEnvironment& env)> prepare;
+    };
+    auto write = [](const QString& path, const QByteArray& bytes) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        return f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+    };
+    ForeignRuntimeFolder foreign;
+    ASSERT_TRUE(foreign.make());
+    const Case cases[] = {
+        {"1e400 in settings.json", [&](const QString& root, QProcessEnvironment&) {
+             write(root + "/.config/Lomex/settings.json", R"({"onboardingDone":true,"hoverDelay":1e400})");
+         }},
+        {"1e400 in the agent's settings, monitoring on", [&](const QString& root, QProcessEnvironment&) {
+             write(root + "/.config/Lomex/settings.json", R"({"onboardingDone":true,"agentsEnabled":true,"usageEnabled":true})");
+             write(root + "/.claude/settings.json", R"({"cleanupPeriodDays": 1e400})");
+         }},
+        {"every key of the wrong type", [&](const QString& root, QProcessEnvironment&) {
+             write(root + "/.config/Lomex/settings.json",
+                   R"({"onboardingDone":"yes","haptics":1,"liveActivity":"no","hoverDelay":-1e308,"hoverTabs":[],)"
+                   R"("hotkeysEnabled":null,"agentsEnabled":"true","agentApprovals":{},"agentReminders":2,)"
+                   R"("agentCelebrate":"x","agentReplyMode":5,"agendaDays":1.5,"meetingLead":-1e308,)"
+                   R"("showNameDays":0,"showOverdue":[],"contactsOccasions":null,"workMinutes":1e300,"breakMinutes":"5",)"
+                   R"("batteryNotices":{},"headphoneNotices":3,"liveEqualizer":"on","clipboardEnabled":[1],)"
+                   R"("pasteDirectly":"","leaveEnabled":7,"walkMinutes":[5],"weatherEnabled":"","chmiEnabled":{},)"
+                   R"("usageEnabled":"1","tabOrder":"home","hiddenTabs":{"a":1},"language":7,"displayChoice":[],)"
+                   R"("pillMode":1,"golemioKey":false,"note":[1,2],"shelfItems":"/etc/passwd","clipExcluded":3,)"
+                   R"("weatherPlace":"Brno","pidStop":[1],"idosStop":{},"leaveLines":4,"previousStatusLine":[],)"
+                   R"("focusShortcutOn":1,"focusShortcutOff":{}})");
+         }},
+        {"a sparse settings.json of 3 TB", [&](const QString& root, QProcessEnvironment&) {
+             const QString file = root + "/.config/Lomex/settings.json";
+             write(file, "{}");
+             ::truncate(QFile::encodeName(file).constData(), 3LL << 40);
+         }},
+        {"a foreign runtime folder", [&](const QString& root, QProcessEnvironment& env) {
+             write(root + "/.config/Lomex/settings.json", R"({"onboardingDone":true})");
+             env.remove("XDG_RUNTIME_DIR");
+             env.insert("TMPDIR", foreign.tmp.path());
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir root;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("HOME", root.path());
+        env.insert("XDG_CONFIG_HOME", root.path() + "/.config");
+        env.insert("XDG_DATA_HOME", root.path() + "/.local/share");
+        env.insert("XDG_CACHE_HOME", root.path() + "/.cache");
+        QDir().mkpath(root.path() + "/run");
+        ::chmod(QFile::encodeName(root.path() + "/run").constData(), 0700);
+        env.insert("XDG_RUNTIME_DIR", root.path() + "/run");
+        env.insert("LOMEX_HOOK_PORT", QString::number(test::freeLoopbackPort()));
+        env.remove("CLAUDE_CONFIG_DIR");
+        env.remove("CODEX_HOME");
+        c.prepare(root.path(), env);
+        QProcess app;
+        app.setProcessEnvironment(env);
+        test::endsWithTest(app);
+        app.start(QStringLiteral(LOMEX_BINARY), {});
+        ASSERT_TRUE(app.waitForStarted());
+        EXPECT_FALSE(app.waitForFinished(4000)) << app.readAllStandardError().right(2000).constData();
+        EXPECT_EQ(app.state(), QProcess::Running);
+        app.terminate();
+        app.waitForFinished(10000);
+    }
+    EXPECT_TRUE(foreign.heard.isEmpty()) << foreign.heard.join(' ').toStdString();
 }

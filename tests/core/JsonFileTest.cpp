@@ -21,3 +21,27 @@ TEST(JsonFileTest, DepthIsCountedOutsideStringsOnly) {
     };
     for (const auto& c : cases) EXPECT_EQ(jsonfile::nestsDeeperThan(c.text, c.limit), c.deeper) << c.text.left(40).constData();
 }
+
+// Whatever the bytes, parse gives a value or an error naming the file; nothing is thrown.
+TEST(JsonFileTest, ParseNeverThrows) {
+    const struct {
+        QByteArray text;
+        bool object;
+    } cases[] = {
+        {R"({"a":1e400})", false},
+        {R"({"a":-1e999})", false},
+        {R"({"a":[1,2,1e309]})", false},
+        {"{\"a\":\"\xff\"}", false},
+        {R"({"a":-1e308,"b":1.5,"c":18446744073709551616})", true},
+        {" \n\t", true},
+    };
+    for (const auto& c : cases) {
+        std::variant<jsonfile::Json, LomexError> parsed;
+        ASSERT_NO_THROW(parsed = jsonfile::parse("/x/settings.json", c.text)) << c.text.constData();
+        EXPECT_EQ(std::holds_alternative<jsonfile::Json>(parsed), c.object) << c.text.constData();
+        if (auto* e = std::get_if<LomexError>(&parsed)) {
+            EXPECT_TRUE(jsonfile::isContentError(*e)) << e->message.toStdString();
+            EXPECT_TRUE(e->message.startsWith("/x/settings.json")) << e->message.toStdString();
+        }
+    }
+}

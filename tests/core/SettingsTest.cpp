@@ -2,6 +2,7 @@
 #include "core/Settings.h"
 #include "core/Paths.h"
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
 #include <cstdio>
@@ -221,4 +222,77 @@ TEST_F(SettingsTest, ReadOnlyFileIsRefusedAndTheWriteReportsIt) {
     struct stat st {};
     ::stat(QFile::encodeName(paths::settingsFile()).constData(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0444u);
+}
+
+// Files no parse can take: a number past any double, or a file far larger than any settings
+// (a sparse one claims terabytes). Each is set aside like any unreadable file, and the run
+// starts from the defaults; the same number written by hand while we run is only logged.
+TEST_F(SettingsTest, OverflowingOrOversizedFileIsSetAside) {
+    const QString file = paths::settingsFile();
+    for (const QByteArray& bad : {QByteArray(R"({"onboardingDone":true,"hoverDelay":1e400})"),
+                                  QByteArray(R"({"walkMinutes":-1e999})")}) {
+        home.write(".config/Lomex/settings.json", bad);
+        QFile::remove(file + ".corrupt");
+        Settings s(file);
+        EXPECT_FALSE(s.isStored("onboardingDone"));
+        EXPECT_EQ(fileBytes(file + ".corrupt"), bad);
+    }
+    QFile::remove(file + ".corrupt");
+    const qint64 huge = 3LL << 40;
+    home.write(".config/Lomex/settings.json", "{}");
+    ASSERT_EQ(::truncate(QFile::encodeName(file).constData(), huge), 0);
+    {
+        Settings s(file);
+        EXPECT_FALSE(s.isStored("language"));
+        EXPECT_EQ(QFileInfo(file + ".corrupt").size(), huge);
+        // A write that would make the file larger than we read back is refused, not stored.
+        const std::string tooBig(40 << 20, 'n');
+        EXPECT_TRUE(s.setString("note", QString::fromStdString(tooBig)).has_value());
+        EXPECT_FALSE(QFile::exists(file));
+    }
+
+    Settings s(file);
+    ASSERT_FALSE(s.setInt("walkMinutes", 7));
+    home.write(".config/Lomex/settings.json", R"({"walkMinutes": 1e999})");
+    s.reload();
+    EXPECT_EQ(s.intValue("walkMinutes"), 7);
+}
+
+// A hand-edited file whose every key holds a value of another type: each key reads as its
+// registered default, and the file stays as the user left it.
+TEST_F(SettingsTest, EveryKeyOfTheWrongTypeReadsAsItsDefault) {
+    const nlohmann::json defaults = Settings::launchDefaults();
+    nlohmann::json wrong = nlohmann::json::object();
+    const nlohmann::json intWrong[] = {2.5, -1e308, true, "5", nullptr, nlohmann::json::array({1}), 1e10};
+    int n = 0;
+    for (auto it = defaults.begin(); it != defaults.end(); ++it) {
+        if (it->is_boolean()) wrong[it.key()] = it->get<bool>() ? 0 : 1;
+        else if (it->is_number_integer()) wrong[it.key()] = intWrong[n++ % std::size(intWrong)];
+        else if (it->is_number()) wrong[it.key()] = "0.5";
+        else wrong[it.key()] = 3;
+    }
+    for (const char* key : {"tabOrder", "hiddenTabs", "clipExcluded", "shelfItems"}) wrong[key] = "home";
+    for (const char* key : {"language", "golemioKey", "note", "idosStop"}) wrong[key] = nlohmann::json::array();
+    const QByteArray bytes = QByteArray::fromStdString(wrong.dump());
+    home.write(".config/Lomex/settings.json", bytes);
+
+    Settings s(paths::settingsFile());
+    s.registerLaunchDefaults();
+    for (auto it = defaults.begin(); it != defaults.end(); ++it) {
+        const QString key = QString::fromStdString(it.key());
+        SCOPED_TRACE(it.key());
+        if (it->is_boolean()) {
+            EXPECT_EQ(s.boolValue(key, !it->get<bool>()), it->get<bool>());
+        } else if (it->is_number_integer()) {
+            EXPECT_EQ(s.intValue(key, -7), it->get<int>());
+        } else if (it->is_number()) {
+            EXPECT_EQ(s.doubleValue(key, -7), it->get<double>());
+        } else {
+            EXPECT_EQ(s.stringValue(key, "x"), QString::fromStdString(it->get<std::string>()));
+        }
+    }
+    for (const char* key : {"tabOrder", "hiddenTabs", "clipExcluded", "shelfItems"}) EXPECT_FALSE(s.stringList(key)) << key;
+    for (const char* key : {"language", "golemioKey", "note", "idosStop"}) EXPECT_FALSE(s.string(key)) << key;
+    EXPECT_EQ(fileBytes(paths::settingsFile()), bytes);
+    EXPECT_FALSE(QFile::exists(paths::settingsFile() + ".corrupt"));
 }

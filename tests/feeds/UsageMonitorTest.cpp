@@ -183,9 +183,16 @@ TEST_F(UsageMonitorTest, TheBridgeKeepsTheUsersStatusLineOnceEvenWhenInstalledTw
     EXPECT_EQ(root.begin().key(), "statusLine"); // the user's key order stays
     EXPECT_TRUE(QFileInfo::exists(home.file(".claude/settings.json.lomex.bak")));
 
-    home.write(".claude/settings.json", "[]");
-    EXPECT_TRUE(UsageMonitor::installBridge("/x"));
-    EXPECT_EQ(Settings::shared().stringValue("previousStatusLine"), "~/bin/my line");
+    f.close();
+    for (const QByteArray& bad : {QByteArray("[]"), QByteArray(R"({"statusLine":{"command":"x --statusline"},"n":1e400})")}) {
+        home.write(".claude/settings.json", bad);
+        EXPECT_FALSE(UsageMonitor::isBridgeInstalled());
+        EXPECT_TRUE(UsageMonitor::installBridge("/x"));
+        EXPECT_EQ(Settings::shared().stringValue("previousStatusLine"), "~/bin/my line");
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(f.readAll(), bad);
+        f.close();
+    }
 }
 
 // The user's own status line is never left only in a file we rewrote: when it cannot be kept in

@@ -244,8 +244,10 @@ void LimitsPage::refreshState() {
         claudeBadge_->setState(sw && sw->claudeConnected(), l.t(QStringLiteral("agents.hooksOk")));
         codexBadge_->setState(sw && sw->codexConnected(), l.t(QStringLiteral("agents.hooksOk")));
     }
-    error_->setText(agentError_.value_or(QString()));
-    error_->setVisible(agentError_.has_value());
+    // A failed switch says why; else, while on, an agent's file that could not be taken at start.
+    const std::optional<QString> error = agentError_ ? agentError_ : (on && sw ? sw->fileError() : std::nullopt);
+    error_->setText(error.value_or(QString()));
+    error_->setVisible(error.has_value());
     // Monitoring is on but nothing can reach us: say why rather than look connected.
     const bool serverDown = on && sw && !sw->serverListening() && sw->serverError();
     serverError_->setText(serverDown ? l.t(QStringLiteral("agents.serverDown"), {*sw->serverError()}) : QString());
