@@ -130,6 +130,98 @@ std::optional<quint64> positiveHeader(const FieldMap& headers, const char* name,
     return n;
 }
 
+// The event's JSON object, or nothing for input too deep, malformed or not an object.
+std::optional<json> parsePayload(const QByteArray& rawData)
+{
+    if (!nestingWithin(rawData, HookEvent::maxJsonDepth))
+        return std::nullopt;
+    QByteArray data = rawData;
+    repairLoneSurrogates(data);
+    json payload = json::parse(data.begin(), data.end(), nullptr, /*allow_exceptions=*/false);
+    if (!payload.is_object())
+        return std::nullopt;
+    return payload;
+}
+
+// Cursor names its events and sessions its own way, and may give only the workspace roots.
+void takeCursorIdentity(HookEvent& event, const json& payload, const QString& rawName)
+{
+    const std::optional<QString> status = text(payload, "status");
+    event.name = HookEvent::cursorEventName(rawName, status, isTrue(payload, "sandbox"));
+    event.agent = Agent::cursor;
+    event.sessionID = text(payload, "conversation_id")
+                          .value_or(text(payload, "session_id").value_or(QStringLiteral("cursor")));
+    event.cwd = text(payload, "cwd");
+    if (!event.cwd) {
+        const json* roots = member(payload, "workspace_roots");
+        if (roots && roots->is_array() && !roots->empty()
+            && std::all_of(roots->begin(), roots->end(), [](const json& r) { return r.is_string(); }))
+            event.cwd = QString::fromStdString(roots->front().get_ref<const std::string&>());
+    }
+}
+
+// Moves the tool input out of the payload; a Cursor shell check becomes a "Shell" tool.
+void takeTool(HookEvent& event, json& payload, bool cursorShell)
+{
+    if (cursorShell) {
+        event.toolName = QStringLiteral("Shell");
+        const json* command = member(payload, "command");
+        event.toolInput = json::object();
+        event.toolInput["command"] = command && command->is_string() ? *command : json("");
+    } else {
+        event.toolName = text(payload, "tool_name");
+        const json* input = member(payload, "tool_input");
+        event.toolInput = input && input->is_object() ? std::move(payload["tool_input"]) : json::object();
+    }
+}
+
+void takeTexts(HookEvent& event, const json& payload, bool cursorDialect)
+{
+    event.message = text(payload, "message");
+    event.notificationType = text(payload, "notification_type");
+    event.prompt = text(payload, "prompt");
+
+    event.lastAssistantMessage = text(payload, "last_assistant_message");
+    if (!event.lastAssistantMessage && cursorDialect)
+        event.lastAssistantMessage = text(payload, "text");
+
+    event.error = text(payload, "error");
+    if (!event.error && cursorDialect && text(payload, "status") == u"error")
+        event.error = QStringLiteral("error");
+    event.errorDetails = text(payload, "error_details");
+
+    if (const json* suggestions = member(payload, "permission_suggestions");
+        suggestions && suggestions->is_array()
+        && std::all_of(suggestions->begin(), suggestions->end(), [](const json& s) { return s.is_object(); })) {
+        event.permissionSuggestions.assign(suggestions->begin(), suggestions->end());
+    }
+}
+
+void takeHeaders(HookEvent& event, const FieldMap& headers)
+{
+    event.termProgram = header(headers, "x-term-program");
+    event.hostBundleID = header(headers, "x-bundle-id");
+    if (auto w = positiveHeader(headers, "x-window-id", 0xffffffffu))
+        event.windowID = quint32(*w);
+    // Linux pids stay below 2^22.
+    if (auto pid = positiveHeader(headers, "x-agent-pid", 1 << 22))
+        event.agentPID = qint64(*pid);
+}
+
+// Any local process can post events, so no text field grows without bound.
+void boundFields(HookEvent& event)
+{
+    event.name = bounded(event.name, HookEvent::maxFieldUnits).value();
+    event.sessionID = bounded(event.sessionID, HookEvent::maxFieldUnits).value();
+    for (std::optional<QString>* field : {&event.cwd, &event.transcriptPath, &event.toolName,
+                                          &event.notificationType, &event.error, &event.termProgram,
+                                          &event.hostBundleID})
+        *field = bounded(std::move(*field), HookEvent::maxFieldUnits);
+    for (std::optional<QString>* field : {&event.message, &event.prompt, &event.lastAssistantMessage,
+                                          &event.errorDetails})
+        *field = bounded(std::move(*field), HookEvent::maxMessageUnits);
+}
+
 } // namespace
 
 ToolActivity HookEvent::toolActivity() const
@@ -238,13 +330,10 @@ std::optional<double> HookEvent::cursorContext(const json& payload)
 std::optional<HookEvent> HookEvent::decode(const QByteArray& rawData, const FieldMap& headers,
                                            const FieldMap& query)
 {
-    if (!nestingWithin(rawData, maxJsonDepth))
+    std::optional<json> parsed = parsePayload(rawData);
+    if (!parsed)
         return std::nullopt;
-    QByteArray data = rawData;
-    repairLoneSurrogates(data);
-    json payload = json::parse(data.begin(), data.end(), nullptr, /*allow_exceptions=*/false);
-    if (!payload.is_object())
-        return std::nullopt;
+    json& payload = *parsed;
     const std::optional<QString> rawName = text(payload, "hook_event_name");
     if (!rawName)
         return std::nullopt;
@@ -258,78 +347,21 @@ std::optional<HookEvent> HookEvent::decode(const QByteArray& rawData, const Fiel
 
     HookEvent event;
     if (cursorDialect) {
-        const std::optional<QString> status = text(payload, "status");
-        event.name = cursorEventName(*rawName, status, isTrue(payload, "sandbox"));
-        event.agent = Agent::cursor;
+        takeCursorIdentity(event, payload, *rawName);
         event.isCursorViaClaudeHook = hasCursorVersion && queryAgent != Agent::cursor;
-        event.sessionID = text(payload, "conversation_id")
-                              .value_or(text(payload, "session_id").value_or(QStringLiteral("cursor")));
-        event.cwd = text(payload, "cwd");
-        if (!event.cwd) {
-            const json* roots = member(payload, "workspace_roots");
-            if (roots && roots->is_array() && !roots->empty()
-                && std::all_of(roots->begin(), roots->end(), [](const json& r) { return r.is_string(); }))
-                event.cwd = QString::fromStdString(roots->front().get_ref<const std::string&>());
-        }
     } else {
         event.name = *rawName;
         event.agent = queryAgent;
         event.sessionID = text(payload, "session_id").value_or(QStringLiteral("default"));
         event.cwd = text(payload, "cwd");
     }
-
     event.transcriptPath = text(payload, "transcript_path");
-
-    if (cursorDialect && *rawName == u"beforeShellExecution") {
-        event.toolName = QStringLiteral("Shell");
-        const json* command = member(payload, "command");
-        event.toolInput = json::object();
-        event.toolInput["command"] = command && command->is_string() ? *command : json("");
-    } else {
-        event.toolName = text(payload, "tool_name");
-        const json* input = member(payload, "tool_input");
-        event.toolInput = input && input->is_object() ? std::move(payload["tool_input"]) : json::object();
-    }
-
+    takeTool(event, payload, cursorDialect && *rawName == u"beforeShellExecution");
     if (cursorDialect)
         event.contextPercent = cursorContext(payload);
-
-    event.message = text(payload, "message");
-    event.notificationType = text(payload, "notification_type");
-    event.prompt = text(payload, "prompt");
-
-    event.lastAssistantMessage = text(payload, "last_assistant_message");
-    if (!event.lastAssistantMessage && cursorDialect)
-        event.lastAssistantMessage = text(payload, "text");
-
-    event.error = text(payload, "error");
-    if (!event.error && cursorDialect && text(payload, "status") == u"error")
-        event.error = QStringLiteral("error");
-    event.errorDetails = text(payload, "error_details");
-
-    if (const json* suggestions = member(payload, "permission_suggestions");
-        suggestions && suggestions->is_array()
-        && std::all_of(suggestions->begin(), suggestions->end(), [](const json& s) { return s.is_object(); })) {
-        event.permissionSuggestions.assign(suggestions->begin(), suggestions->end());
-    }
-
-    event.termProgram = header(headers, "x-term-program");
-    event.hostBundleID = header(headers, "x-bundle-id");
-    if (auto w = positiveHeader(headers, "x-window-id", 0xffffffffu))
-        event.windowID = quint32(*w);
-    // Linux pids stay below 2^22.
-    if (auto pid = positiveHeader(headers, "x-agent-pid", 1 << 22))
-        event.agentPID = qint64(*pid);
-
-    event.name = bounded(event.name, maxFieldUnits).value();
-    event.sessionID = bounded(event.sessionID, maxFieldUnits).value();
-    for (std::optional<QString>* field : {&event.cwd, &event.transcriptPath, &event.toolName,
-                                          &event.notificationType, &event.error, &event.termProgram,
-                                          &event.hostBundleID})
-        *field = bounded(std::move(*field), maxFieldUnits);
-    for (std::optional<QString>* field : {&event.message, &event.prompt, &event.lastAssistantMessage,
-                                          &event.errorDetails})
-        *field = bounded(std::move(*field), maxMessageUnits);
+    takeTexts(event, payload, cursorDialect);
+    takeHeaders(event, headers);
+    boundFields(event);
     return event;
 }
 

@@ -33,6 +33,164 @@ double secondsBetween(const QDateTime& from, const QDateTime& to)
     return double(from.msecsTo(to)) / 1000.0;
 }
 
+using Transition = SessionStore::Transition;
+
+// The stored session an event belongs to, or a new one for an id not seen yet.
+Session sessionFor(const SessionStore::Table& table, const HookEvent& event)
+{
+    if (auto it = table.constFind(event.sessionID); it != table.constEnd()) return *it;
+    Session s;
+    s.id = event.sessionID;
+    s.agent = event.agent;
+    return s;
+}
+
+// Fields any event may carry; an absent one keeps what the session knew.
+void takeCommonFields(Session& s, const HookEvent& event)
+{
+    if (event.cwd) s.cwd = event.cwd;
+    if (event.transcriptPath) s.transcriptPath = event.transcriptPath;
+    if (event.termProgram) s.termProgram = event.termProgram;
+    if (event.hostBundleID) s.hostBundleID = event.hostBundleID;
+    if (event.windowID) s.windowID = event.windowID;
+    if (event.agentPID) s.agentPID = event.agentPID;
+}
+
+// One event being applied to one session: the state it found, and the transition it makes.
+struct EventStep {
+    Session& s;
+    const HookEvent& event;
+    Clock* clock;
+    ActivityState before;
+    bool wasWaiting;
+    std::optional<Transition> transition;
+
+    void finishTurn()
+    {
+        if (s.turnStartedAt) s.lastTurnDuration = secondsBetween(*s.turnStartedAt, clock->now());
+        s.turnStartedAt.reset();
+    }
+
+    // A wait that goes on keeps its start, so the reminder counts from the first one.
+    void beginWait(const QString& message)
+    {
+        s.state = ActivityState::waiting(message);
+        if (!wasWaiting) {
+            s.waitingSince = clock->now();
+            s.reminded = false;
+        }
+    }
+};
+
+void onPromptSubmit(EventStep& step)
+{
+    Session& s = step.s;
+    s.state = ActivityState::thinking();
+    s.unseenSince.reset();
+    s.turnStartedAt = step.clock->now();
+    s.toolCount = 0;
+    s.lastSummary.reset();
+    step.transition = Transition::started(s);
+}
+
+void onPreToolUse(EventStep& step)
+{
+    Session& s = step.s;
+    s.state = ActivityState::tool(step.event.toolActivity());
+    if (!s.turnStartedAt) s.turnStartedAt = step.clock->now();
+    s.toolCount += 1;
+}
+
+void onPermissionRequest(EventStep& step)
+{
+    const auto& input = step.event.toolInput;
+    std::optional<QString> command;
+    if (auto it = input.find("command"); it != input.end() && it->is_string())
+        command = QString::fromStdString(it->get_ref<const std::string&>());
+    step.beginWait(AgentText::mayIUse(step.event.toolActivity(), command));
+    if (!step.wasWaiting) step.transition = Transition::needsAttention(step.s);
+}
+
+// An idle prompt only matters after work; a permission prompt repeats a wait already shown.
+void onNotification(EventStep& step)
+{
+    const HookEvent& event = step.event;
+    const QString message = textcut::showBidiControls(
+        event.message.value_or(AgentText::needsAttention(displayName(step.s.agent))));
+    const auto& type = event.notificationType;
+    const bool idleLike = (type && *type == QLatin1String("idle_prompt"))
+        || message.contains(QLatin1String("waiting for your input"), Qt::CaseInsensitive);
+    bool change = true;
+    if (idleLike) {
+        change = step.before.isBusy();
+    } else if (step.wasWaiting && type && *type == QLatin1String("permission_prompt")) {
+        change = false;
+    }
+    if (change) {
+        step.beginWait(message);
+        step.transition = Transition::needsAttention(step.s);
+    }
+}
+
+void onStop(EventStep& step)
+{
+    Session& s = step.s;
+    s.state = ActivityState::done();
+    s.unseenSince = step.clock->now();
+    step.finishTurn();
+    if (step.event.lastAssistantMessage)
+        s.lastSummary = SessionStore::condense(*step.event.lastAssistantMessage);
+    step.transition = Transition::finished(s);
+}
+
+void onStopFailure(EventStep& step)
+{
+    const HookEvent& event = step.event;
+    step.s.state = ActivityState::error(textcut::showBidiControls(
+        APIErrorText::describe(event.error, event.errorDetails, event.lastAssistantMessage)));
+    step.finishTurn();
+    step.transition = Transition::failed(step.s);
+}
+
+void onAgentResponse(EventStep& step)
+{
+    Session& s = step.s;
+    if (step.event.lastAssistantMessage)
+        s.lastSummary = SessionStore::condense(*step.event.lastAssistantMessage);
+    if (step.event.contextPercent) s.contextPercent = step.event.contextPercent;
+}
+
+// "SubagentStop" and unknown names change nothing beyond the common fields.
+void applyEvent(EventStep& step)
+{
+    const QString& name = step.event.name;
+    Session& s = step.s;
+    if (name == QLatin1String("SessionStart")) {
+        if (!step.before.isBusy()) s.state = ActivityState::idle();
+    } else if (name == QLatin1String("UserPromptSubmit")) {
+        onPromptSubmit(step);
+    } else if (name == QLatin1String("PreToolUse")) {
+        onPreToolUse(step);
+    } else if (name == QLatin1String("PostToolUse") || name == QLatin1String("PostToolUseFailure")) {
+        s.state = ActivityState::thinking();
+    } else if (name == QLatin1String("PreCompact")) {
+        s.state = ActivityState::compacting();
+    } else if (name == QLatin1String("PermissionRequest")) {
+        onPermissionRequest(step);
+    } else if (name == QLatin1String("Notification")) {
+        onNotification(step);
+    } else if (name == QLatin1String("Stop")) {
+        onStop(step);
+    } else if (name == QLatin1String("StopFailure")) {
+        onStopFailure(step);
+    } else if (name == QLatin1String("AgentResponse")) {
+        onAgentResponse(step);
+    } else if (name == QLatin1String("Interrupt")) {
+        s.state = ActivityState::idle();
+        s.turnStartedAt.reset();
+    }
+}
+
 } // namespace
 
 SessionStore::SessionStore(Clock* clock, Settings* settings, QObject* parent)
@@ -119,9 +277,7 @@ void SessionStore::enforceCap(Table& table, const QString& keep)
 
 void SessionStore::handle(const HookEvent& event)
 {
-    const QString& name = event.name;
-
-    if (name == QLatin1String("SessionEnd")) {
+    if (event.name == QLatin1String("SessionEnd")) {
         Table table = sessions_;
         table.remove(event.sessionID);
         forget(event.sessionID);
@@ -129,105 +285,22 @@ void SessionStore::handle(const HookEvent& event)
         return;
     }
 
-    Session s;
-    if (auto it = sessions_.constFind(event.sessionID); it != sessions_.constEnd()) {
-        s = *it;
-    } else {
-        s.id = event.sessionID;
-        s.agent = event.agent;
-    }
-    if (event.cwd) s.cwd = event.cwd;
-    if (event.transcriptPath) s.transcriptPath = event.transcriptPath;
-    if (event.termProgram) s.termProgram = event.termProgram;
-    if (event.hostBundleID) s.hostBundleID = event.hostBundleID;
-    if (event.windowID) s.windowID = event.windowID;
-    if (event.agentPID) s.agentPID = event.agentPID;
+    Session s = sessionFor(sessions_, event);
+    takeCommonFields(s, event);
     s.lastUpdate = clock_->now();
 
-    const ActivityState before = s.state;
-    const bool wasWaiting = before.is(Kind::waiting);
-    std::optional<Transition> transition;
-
-    auto finishTurn = [&] {
-        if (s.turnStartedAt) s.lastTurnDuration = secondsBetween(*s.turnStartedAt, clock_->now());
-        s.turnStartedAt.reset();
-    };
-    auto beginWait = [&](const QString& message) {
-        s.state = ActivityState::waiting(message);
-        if (!wasWaiting) {
-            s.waitingSince = clock_->now();
-            s.reminded = false;
-        }
-    };
-
-    if (name == QLatin1String("SessionStart")) {
-        if (!before.isBusy()) s.state = ActivityState::idle();
-    } else if (name == QLatin1String("UserPromptSubmit")) {
-        s.state = ActivityState::thinking();
-        s.unseenSince.reset();
-        s.turnStartedAt = clock_->now();
-        s.toolCount = 0;
-        s.lastSummary.reset();
-        transition = Transition::started(s);
-    } else if (name == QLatin1String("PreToolUse")) {
-        s.state = ActivityState::tool(event.toolActivity());
-        if (!s.turnStartedAt) s.turnStartedAt = clock_->now();
-        s.toolCount += 1;
-    } else if (name == QLatin1String("PostToolUse") || name == QLatin1String("PostToolUseFailure")) {
-        s.state = ActivityState::thinking();
-    } else if (name == QLatin1String("PreCompact")) {
-        s.state = ActivityState::compacting();
-    } else if (name == QLatin1String("PermissionRequest")) {
-        std::optional<QString> command;
-        if (auto it = event.toolInput.find("command"); it != event.toolInput.end() && it->is_string())
-            command = QString::fromStdString(it->get_ref<const std::string&>());
-        beginWait(AgentText::mayIUse(event.toolActivity(), command));
-        if (!wasWaiting) transition = Transition::needsAttention(s);
-    } else if (name == QLatin1String("Notification")) {
-        const QString message = textcut::showBidiControls(
-            event.message.value_or(AgentText::needsAttention(displayName(s.agent))));
-        const auto& type = event.notificationType;
-        const bool idleLike = (type && *type == QLatin1String("idle_prompt"))
-            || message.contains(QLatin1String("waiting for your input"), Qt::CaseInsensitive);
-        bool change = true;
-        if (idleLike) {
-            change = before.isBusy();
-        } else if (wasWaiting && type && *type == QLatin1String("permission_prompt")) {
-            change = false;
-        }
-        if (change) {
-            beginWait(message);
-            transition = Transition::needsAttention(s);
-        }
-    } else if (name == QLatin1String("Stop")) {
-        s.state = ActivityState::done();
-        s.unseenSince = clock_->now();
-        finishTurn();
-        if (event.lastAssistantMessage) s.lastSummary = condense(*event.lastAssistantMessage);
-        transition = Transition::finished(s);
-    } else if (name == QLatin1String("StopFailure")) {
-        s.state = ActivityState::error(textcut::showBidiControls(
-            APIErrorText::describe(event.error, event.errorDetails, event.lastAssistantMessage)));
-        finishTurn();
-        transition = Transition::failed(s);
-    } else if (name == QLatin1String("AgentResponse")) {
-        if (event.lastAssistantMessage) s.lastSummary = condense(*event.lastAssistantMessage);
-        if (event.contextPercent) s.contextPercent = event.contextPercent;
-    } else if (name == QLatin1String("Interrupt")) {
-        s.state = ActivityState::idle();
-        s.turnStartedAt.reset();
-    }
-    // "SubagentStop" and unknown names: only the common fields above.
+    EventStep step{s, event, clock_, s.state, s.state.is(Kind::waiting), std::nullopt};
+    applyEvent(step);
 
     if (!s.state.is(Kind::waiting)) s.waitingSince.reset();
-    const bool isStop = name == QLatin1String("Stop");
+    const bool isStop = event.name == QLatin1String("Stop");
     if (isStop) {
         s.reminded = false;
         finishedTurn_.insert(s.id, ++turnSerial_);
     }
     store(s);
 
-    if (transition && onTransition) onTransition(*transition);
+    if (step.transition && onTransition) onTransition(*step.transition);
 
     if (isStop && s.agent == Agent::claude && !s.lastSummary && s.transcriptPath) {
         // The table may have been changed by the callback; the read checks again when it lands.

@@ -176,6 +176,131 @@ QByteArray replaceValue(const Line& line, const QByteArray& value) {
     return line.unfolded.left(line.unfolded.size() - old.size()) + value;
 }
 
+// Logical line indexes of a VTODO's BEGIN and END.
+struct TodoSpan {
+    int begin = -1, end = -1;
+};
+
+// The task's own VTODO (not an overridden instance), directly inside VCALENDAR.
+std::optional<TodoSpan> ownTodo(const QList<Line>& lines, const QString& uid) {
+    int begin = -1, end = -1, depth = 0, candidate = -1;
+    bool matches = false, instance = false;
+    for (int i = 0; i < lines.size() && end < 0; ++i) {
+        const QByteArray name = lines[i].name();
+        const QByteArray value = lines[i].value().trimmed().toUpper();
+        if (name == "BEGIN") {
+            ++depth;
+            if (depth == 2 && value == "VTODO") {
+                candidate = i;
+                matches = instance = false;
+            }
+        } else if (name == "END") {
+            if (depth == 2 && candidate >= 0 && value == "VTODO") {
+                if (matches && !instance) {
+                    begin = candidate;
+                    end = i;
+                }
+                candidate = -1;
+            }
+            --depth;
+        } else if (depth == 2 && candidate >= 0) {
+            if (name == "UID") matches = QString::fromUtf8(lines[i].value()).trimmed() == uid;
+            if (name == "RECURRENCE-ID") instance = true;
+        }
+    }
+    if (begin < 0) return std::nullopt;
+    return TodoSpan{begin, end};
+}
+
+// Where completing moves a task: nowhere (no next), or on to the next due of its rule.
+struct TaskAdvance {
+    std::optional<ics::Time> next;
+    std::optional<ics::Time> due; // the due being left behind
+    int left = -1;                // the rule's COUNT, or -1 without one
+    qsizetype countAt = -1, countLength = 0;
+};
+
+// A recurring task moves on to its next occurrence; only its last one is completed. The
+// series is moved along with it, so a COUNT counts what is left.
+TaskAdvance advanceOf(const QList<Line>& lines, const TodoSpan& span, const QList<ics::TaskPart>& tasks,
+                      const QString& uid) {
+    const ics::TaskPart* part = nullptr;
+    for (const ics::TaskPart& t : tasks)
+        if (t.uid == uid) part = &t;
+
+    QByteArray rule;
+    for (int i = span.begin; i < span.end; ++i)
+        if (lines[i].name() == "RRULE") rule = lines[i].value();
+    static const QRegularExpression countPart(QStringLiteral("(^|;)COUNT=(\\d+)"), QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch count = countPart.match(QString::fromLatin1(rule));
+
+    TaskAdvance a;
+    a.left = count.hasMatch() ? count.captured(2).toInt() : -1;
+    a.countAt = count.capturedStart(2);
+    a.countLength = count.capturedLength(2);
+    if (part) a.due = part->due;
+    if (part && part->due && !rule.isEmpty() && a.left != 0 && a.left != 1) a.next = ics::nextDue(rule, *part->due);
+    return a;
+}
+
+// Lines of the task's own VTODO that completing drops; they are written anew.
+bool dropsOwnLine(const QByteArray& name, const TaskAdvance& a) {
+    if (name == "LAST-MODIFIED") return true;
+    return !a.next && (name == "STATUS" || name == "COMPLETED" || name == "PERCENT-COMPLETE");
+}
+
+// The new text of one of the task's own lines when it moves on, or nothing to keep it as it is.
+std::optional<QByteArray> movedOwnLine(const Line& l, const QByteArray& name, const TaskAdvance& a) {
+    if (!a.next) return std::nullopt;
+    if (name == "DUE") return replaceValue(l, formatWall(*a.next));
+    if (name == "RRULE" && a.left > 1) {
+        QString r = QString::fromLatin1(l.value());
+        r.replace(a.countAt, a.countLength, QString::number(a.left - 1));
+        return replaceValue(l, r.toLatin1());
+    }
+    if (name == "DTSTART") {
+        const qint64 delta = ics::wallSeconds(a.next->date, a.next->time) - ics::wallSeconds(a.due->date, a.due->time);
+        if (auto shifted = shiftedValue(l.value(), delta)) return replaceValue(l, *shifted);
+    }
+    return std::nullopt;
+}
+
+// The file's physical lines with the task completed or moved on; everything else as it was.
+QList<QByteArray> completedLines(const QList<QByteArray>& physical, const QList<Line>& lines, const TodoSpan& span,
+                                 const TaskAdvance& a, const QByteArray& stamp) {
+    QList<QByteArray> out;
+    auto copy = [&](const Line& l) {
+        for (int p = l.first; p <= l.last; ++p) out << physical[p];
+    };
+    int nested = 0;
+    for (int i = 0; i < lines.size(); ++i) {
+        const Line& l = lines[i];
+        if (i <= span.begin || i > span.end) {
+            copy(l);
+            continue;
+        }
+        const QByteArray name = l.name();
+        if (name == "BEGIN") ++nested;
+        if (i == span.end) {
+            if (!a.next) out << "STATUS:COMPLETED" << "COMPLETED:" + stamp << "PERCENT-COMPLETE:100";
+            out << "LAST-MODIFIED:" + stamp;
+            copy(l);
+            continue;
+        }
+        const bool own = nested == 0;
+        if (name == "END") --nested;
+        if (own && dropsOwnLine(name, a)) continue;
+        if (own) {
+            if (auto moved = movedOwnLine(l, name, a)) {
+                out << *moved;
+                continue;
+            }
+        }
+        copy(l);
+    }
+    return out;
+}
+
 } // namespace
 
 VdirCalendarStore::VdirCalendarStore(QString root, Clock* clock, QObject* parent)
@@ -580,96 +705,14 @@ std::optional<LomexError> VdirCalendarStore::completeTask(const CalendarTask& ta
 
     const QList<QByteArray> physical = physicalLines(*data);
     const QList<Line> lines = logicalLines(physical);
-    // The task's own VTODO (not an overridden instance), directly inside VCALENDAR.
-    int begin = -1, end = -1, depth = 0, candidate = -1;
-    bool matches = false, instance = false;
-    for (int i = 0; i < lines.size() && end < 0; ++i) {
-        const QByteArray name = lines[i].name();
-        const QByteArray value = lines[i].value().trimmed().toUpper();
-        if (name == "BEGIN") {
-            ++depth;
-            if (depth == 2 && value == "VTODO") {
-                candidate = i;
-                matches = instance = false;
-            }
-        } else if (name == "END") {
-            if (depth == 2 && candidate >= 0 && value == "VTODO") {
-                if (matches && !instance) {
-                    begin = candidate;
-                    end = i;
-                }
-                candidate = -1;
-            }
-            --depth;
-        } else if (depth == 2 && candidate >= 0) {
-            if (name == "UID") matches = QString::fromUtf8(lines[i].value()).trimmed() == task.uid;
-            if (name == "RECURRENCE-ID") instance = true;
-        }
-    }
-    if (begin < 0) return fail(QStringLiteral("the task is no longer there"));
-
-    const ics::TaskPart* part = nullptr;
-    for (const ics::TaskPart& t : parsed->tasks)
-        if (t.uid == task.uid) part = &t;
-
-    // A recurring task moves on to its next occurrence; only its last one is completed. The
-    // series is moved along with it, so a COUNT counts what is left.
-    std::optional<ics::Time> next;
-    QByteArray rule;
-    for (int i = begin; i < end; ++i)
-        if (lines[i].name() == "RRULE") rule = lines[i].value();
-    static const QRegularExpression countPart(QStringLiteral("(^|;)COUNT=(\\d+)"), QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch count = countPart.match(QString::fromLatin1(rule));
-    const int left = count.hasMatch() ? count.captured(2).toInt() : -1;
-    if (part && part->due && !rule.isEmpty() && left != 0 && left != 1) next = ics::nextDue(rule, *part->due);
+    const std::optional<TodoSpan> span = ownTodo(lines, task.uid);
+    if (!span) return fail(QStringLiteral("the task is no longer there"));
+    const TaskAdvance advance = advanceOf(lines, *span, parsed->tasks, task.uid);
 
     const QByteArray eol = data->contains("\r\n") ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
     const QByteArray stamp = QDateTime::fromSecsSinceEpoch(now.toSecsSinceEpoch(), QTimeZone::utc())
                                  .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
-    QList<QByteArray> out;
-    auto copy = [&](const Line& l) {
-        for (int p = l.first; p <= l.last; ++p) out << physical[p];
-    };
-    int nested = 0;
-    for (int i = 0; i < lines.size(); ++i) {
-        const Line& l = lines[i];
-        if (i <= begin || i > end) {
-            copy(l);
-            continue;
-        }
-        const QByteArray name = l.name();
-        if (name == "BEGIN") ++nested;
-        if (i == end) {
-            if (!next) out << "STATUS:COMPLETED" << "COMPLETED:" + stamp << "PERCENT-COMPLETE:100";
-            out << "LAST-MODIFIED:" + stamp;
-            copy(l);
-            continue;
-        }
-        const bool own = nested == 0;
-        if (name == "END") --nested;
-        if (own && name == "LAST-MODIFIED") continue;
-        if (own && !next && (name == "STATUS" || name == "COMPLETED" || name == "PERCENT-COMPLETE")) continue;
-        if (own && next && name == "DUE") {
-            out << replaceValue(l, formatWall(*next));
-            continue;
-        }
-        if (own && next && name == "RRULE" && left > 1) {
-            QString r = QString::fromLatin1(l.value());
-            r.replace(count.capturedStart(2), count.capturedLength(2), QString::number(left - 1));
-            out << replaceValue(l, r.toLatin1());
-            continue;
-        }
-        if (own && next && name == "DTSTART") {
-            const qint64 delta = ics::wallSeconds(next->date, next->time) -
-                                 ics::wallSeconds(part->due->date, part->due->time);
-            if (auto shifted = shiftedValue(l.value(), delta)) {
-                out << replaceValue(l, *shifted);
-                continue;
-            }
-        }
-        copy(l);
-    }
-    const QByteArray written = out.join(eol) + eol;
+    const QByteArray written = completedLines(physical, lines, *span, advance, stamp).join(eol) + eol;
     if (auto err = fileio::writeAtomically(task.itemPath, written)) return LomexError{QStringLiteral("POSIX"), 0, *err};
     reread(task.itemPath);
     return std::nullopt;
