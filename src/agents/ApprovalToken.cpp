@@ -13,7 +13,13 @@ namespace lomex {
 namespace {
 
 QMutex mutex;
-std::optional<QString> cached;
+// The token and the file it belongs to: read once per data folder, which for the app is once
+// per run; another folder (another HOME) has its own token.
+struct Cached {
+    QString path;
+    QString token;
+};
+std::optional<Cached> cached;
 
 // A real token is 32 characters; anything far longer is not one of ours.
 constexpr qint64 maxTokenFileBytes = 4096;
@@ -81,17 +87,18 @@ QString ApprovalToken::filePath()
 QString ApprovalToken::value()
 {
     QMutexLocker lock(&mutex);
-    if (!cached) {
-        const QString path = filePath();
-        cached = readToken(path);
-        if (!cached) {
-            const QString made = makeToken(path);
-            if (made.isEmpty())
-                return made; // try again on the next call
-            cached = made;
+    const QString path = filePath();
+    if (!cached || cached->path != path) {
+        cached.reset();
+        std::optional<QString> token = readToken(path);
+        if (!token) {
+            token = makeToken(path);
+            if (token->isEmpty())
+                return *token; // try again on the next call
         }
+        cached = Cached{path, *token};
     }
-    return *cached;
+    return cached->token;
 }
 
 bool ApprovalToken::ensureFile()
@@ -104,12 +111,6 @@ bool ApprovalToken::ensureFile()
     if (readToken(path) == token)
         return true;
     return writeToken(path, token);
-}
-
-void ApprovalToken::resetForTesting()
-{
-    QMutexLocker lock(&mutex);
-    cached.reset();
 }
 
 } // namespace lomex

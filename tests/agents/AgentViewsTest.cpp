@@ -3,7 +3,6 @@
 #include "AgentsTestSupport.h"
 #include "agents/views/AgentViews.h"
 #include "agents/views/ChatView.h"
-#include "agents/ApprovalToken.h"
 #include "agents/SessionStore.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
@@ -41,9 +40,6 @@ HookEvent permission(const QString& id, Agent agent = Agent::claude, std::vector
 
 class AgentViewsTest : public test::LomexTest {
 protected:
-    AgentViewsTest() { ApprovalToken::resetForTesting(); }
-    ~AgentViewsTest() override { ApprovalToken::resetForTesting(); }
-
     // What the delegate does for a permission request.
     void ask(const HookEvent& e, ApprovalCenter::Reply reply)
     {

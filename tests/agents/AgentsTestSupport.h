@@ -1,5 +1,6 @@
 #pragma once
 #include "TestEnv.h"
+#include "agents/ApprovalToken.h"
 #include "agents/HookEvent.h"
 #include <QByteArray>
 #include <QFile>
@@ -27,6 +28,13 @@ private:
     const char* name_;
     std::optional<QByteArray> saved_;
 };
+
+// As the next run of the app would, the next ApprovalToken::value() reads the token file
+// again: the token is kept for one data folder, so a look into another one forgets it.
+inline void readTokenAgain(const TempHome& home) {
+    EnvGuard elsewhere("XDG_DATA_HOME", home.file(QStringLiteral("another-run")));
+    ApprovalToken::value();
+}
 
 // A hook event with nothing but its name, session and agent.
 inline HookEvent ev(const QString& name, const QString& sessionID = QStringLiteral("s1"),

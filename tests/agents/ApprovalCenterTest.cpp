@@ -33,9 +33,6 @@ struct Answers {
 
 class ApprovalCenterTest : public test::LomexTest {
 protected:
-    ApprovalCenterTest() { ApprovalToken::resetForTesting(); }
-    ~ApprovalCenterTest() override { ApprovalToken::resetForTesting(); }
-
     FakeClock clock;
     ApprovalCenter center{&clock};
 };

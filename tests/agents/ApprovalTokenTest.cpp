@@ -31,8 +31,6 @@ bool isFreshToken(const QString& token)
 
 class ApprovalTokenTest : public test::LomexTest {
 protected:
-    void SetUp() override { ApprovalToken::resetForTesting(); }
-    void TearDown() override { ApprovalToken::resetForTesting(); }
     QString path() const { return paths::dataDir() + "/approval-token"; }
     void writeExisting(const QByteArray& content, mode_t mode)
     {
@@ -66,10 +64,18 @@ TEST_F(ApprovalTokenTest, CreatedPrivateAndCachedForTheProcess)
     EXPECT_TRUE(isFreshToken(token)) << token.toStdString();
     EXPECT_EQ(modeOf(path()), 0600u);
     EXPECT_EQ(test::readAll(path()), token.toLatin1());
-    // Read once per process: a changed file is not read again until reset.
+    // Read once per run: a changed file is not read again while the data folder stays.
     writeExisting("0123456789abcdef0123", 0600);
     EXPECT_EQ(ApprovalToken::value(), token);
-    ApprovalToken::resetForTesting();
+    // Another data folder (another HOME) has its own token.
+    {
+        test::EnvGuard other("XDG_DATA_HOME", home.file("other"));
+        const QString second = ApprovalToken::value();
+        EXPECT_TRUE(isFreshToken(second));
+        EXPECT_NE(second, token);
+        EXPECT_EQ(test::readAll(ApprovalToken::filePath()), second.toLatin1());
+    }
+    test::readTokenAgain(home);
     EXPECT_EQ(ApprovalToken::value(), "0123456789abcdef0123");
 }
 
@@ -93,8 +99,8 @@ TEST_F(ApprovalTokenTest, InvalidFilesAreReplacedWithAPrivateOne)
         QByteArray(5000, 'a'),                   // far too long to be a token
     };
     for (const QByteArray& content : invalid) {
-        ApprovalToken::resetForTesting();
         writeExisting(content, 0644);
+        test::readTokenAgain(home);
         const QString token = ApprovalToken::value();
         EXPECT_TRUE(isFreshToken(token)) << content.left(40).toStdString();
         EXPECT_EQ(test::readAll(path()), token.toLatin1());
@@ -137,8 +143,8 @@ TEST_F(ApprovalTokenTest, NeverVisibleToOthersWhileBeingWritten)
     });
     QStringList seen;
     for (int i = 0; i < 200; ++i) {
-        ApprovalToken::resetForTesting();
         QFile::remove(path());
+        test::readTokenAgain(home);
         seen.append(ApprovalToken::value());
     }
     stop.store(true);

@@ -3,7 +3,9 @@
 #include "agents/EventServer.h"
 #include "agents/HttpRequest.h"
 #include <QRegularExpression>
+#include <arpa/inet.h>
 #include <atomic>
+#include <dlfcn.h>
 #include <mutex>
 #include <thread>
 #include <sys/wait.h>
@@ -11,6 +13,24 @@
 
 using namespace lomex;
 using namespace lomex::test;
+
+namespace {
+// Attempts to bind the loopback port being watched, counted as they reach the system.
+std::atomic<quint16> watchedPort{0};
+std::atomic<int> bindsToWatchedPort{0};
+} // namespace
+
+// Every bind() of this program passes here, so a test can see the server's attempts at a port
+// instead of waiting a fixed time for them.
+extern "C" int bind(int fd, const sockaddr* addr, socklen_t length) noexcept
+{
+    using Bind = int (*)(int, const sockaddr*, socklen_t);
+    static const auto next = reinterpret_cast<Bind>(::dlsym(RTLD_NEXT, "bind"));
+    if (addr && addr->sa_family == AF_INET && length >= socklen_t(sizeof(sockaddr_in)) && watchedPort != 0
+        && ntohs(reinterpret_cast<const sockaddr_in*>(addr)->sin_port) == watchedPort)
+        ++bindsToWatchedPort;
+    return next(fd, addr, length);
+}
 
 namespace {
 
@@ -544,14 +564,18 @@ TEST_F(EventServerTest, BusyPortIsRetriedAndLoggedOnlyOnChange)
     ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     ASSERT_EQ(::listen(blocker, 4), 0);
 
+    bindsToWatchedPort = 0;
+    watchedPort = port;
     EventServer::Limits limits;
-    limits.restartDelayMs = 50;
+    limits.restartDelayMs = 20;
     EventServer server(port, [](const HookEvent&) {}, limits);
     EXPECT_FALSE(server.start().has_value());
     EXPECT_FALSE(server.isListening());
     ASSERT_TRUE(server.lastError().has_value());
-    std::this_thread::sleep_for(std::chrono::milliseconds(400)); // several retries
+    // Several retries, each failing the same way: one line in the log.
+    ASSERT_TRUE(test::waitUntil([&] { return bindsToWatchedPort >= 6; }));
     EXPECT_EQ(failures.load(), 1);
+    watchedPort = 0;
 
     ::close(blocker);
     ASSERT_TRUE(test::waitUntil([&] { return server.isListening(); }));

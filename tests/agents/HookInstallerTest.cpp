@@ -53,11 +53,7 @@ protected:
     EnvGuard claudeDir{"CLAUDE_CONFIG_DIR", std::nullopt};
     EnvGuard codexHome{"CODEX_HOME", std::nullopt};
 
-    void SetUp() override { ApprovalToken::resetForTesting(); }
-    void TearDown() override {
-        HookInstaller::setBeforeReplaceHook({});
-        ApprovalToken::resetForTesting();
-    }
+    void TearDown() override { HookInstaller::setBeforeReplaceHook({}); }
     QString settings() const { return home.file(".claude/settings.json"); }
     QString backup() const { return settings() + ".lomex.bak"; }
 };
@@ -145,7 +141,6 @@ TEST_F(HookInstallerTest, TokenFilePathIsQuotedForTheShell) {
     const QString data = home.file("it's data/share");
     QDir().mkpath(data);
     qputenv("XDG_DATA_HOME", data.toUtf8());
-    ApprovalToken::resetForTesting();
     const QString token = ApprovalToken::value();
     ASSERT_TRUE(ApprovalToken::filePath().startsWith(data));
     QProcess p;
@@ -239,7 +234,7 @@ TEST_F(HookInstallerTest, InstallTwiceChangesNothingThenPortOrTokenChangeIsSeen)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write("0123456789abcdef0123456789abcdef\n");
     f.close();
-    ApprovalToken::resetForTesting();
+    readTokenAgain(home);
     ASSERT_EQ(ApprovalToken::value(), "0123456789abcdef0123456789abcdef");
     EXPECT_TRUE(HookInstaller::isInstalled());
     EXPECT_FALSE(readAll(settings()).contains("0123456789abcdef0123456789abcdef"));

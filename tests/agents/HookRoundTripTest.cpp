@@ -52,7 +52,6 @@ protected:
         if (QStandardPaths::findExecutable("curl").isEmpty())
             GTEST_SKIP() << "curl is not installed (scripts/bootstrap installs it); the hook "
                             "round trip needs the real client";
-        ApprovalToken::resetForTesting();
         port = test::freeLoopbackPort();
         ASSERT_NE(port, 0);
         server = std::make_unique<EventServer>(port, [this](const HookEvent& e) {
@@ -74,7 +73,6 @@ protected:
     void TearDown() override
     {
         if (server) server->stop();
-        ApprovalToken::resetForTesting();
     }
 
     // The printed line for the event, aimed at the test port.

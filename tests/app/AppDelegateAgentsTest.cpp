@@ -357,7 +357,6 @@ TEST_F(AppDelegateAgentsTest, AnAgentsFileThatCannotBeReadIsReportedAtStart)
 
 TEST_F(AppDelegateAgentsTest, HookCommandModePrintsTheInstalledLines)
 {
-    ApprovalToken::resetForTesting();
     QProcess p;
     p.setProcessEnvironment(QProcessEnvironment::systemEnvironment());
     p.start(QStringLiteral(LOMEX_BINARY), {"--hook-command", "PermissionRequest"});
@@ -370,7 +369,6 @@ TEST_F(AppDelegateAgentsTest, HookCommandModePrintsTheInstalledLines)
     ASSERT_TRUE(p.waitForFinished(10000));
     EXPECT_EQ(p.exitCode(), 0);
     EXPECT_EQ(QString::fromUtf8(p.readAllStandardOutput()), HookInstaller::command(7841, Agent::claude) + "\n");
-    ApprovalToken::resetForTesting();
 }
 
 TEST_F(AppDelegateAgentsTest, ClosedNotchShowsTheAgentGlyphsWhileAnAgentWorks)

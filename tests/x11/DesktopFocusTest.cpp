@@ -64,7 +64,7 @@ protected:
     // An xterm whose shell copies what is typed into the file out; returns its window once it
     // has the focus.
     quint64 startTerminal(const QString& out) {
-        QProcess* xterm = desktop->spawn("xterm", {"-geometry", "80x24+40+300", "-e", "sh", "-c", QString("stty -icanon; exec cat > '%1'").arg(out)});
+        QProcess* xterm = desktop->spawnXterm({"-geometry", "80x24+40+300", "-e", "sh", "-c", QString("stty -icanon; exec cat > '%1'").arg(out)});
         // This one: the terminal of the test before may not be gone yet.
         const QString pid = QString(" = %1").arg(xterm->processId());
         quint64 id = 0;

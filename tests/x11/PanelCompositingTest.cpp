@@ -31,7 +31,7 @@ TEST(PanelCompositingTest, UnderACompositorEdgesAreSmoothAndInputPassesBeside) {
     if (!desktop) GTEST_SKIP() << "no private X server with openbox (Xvfb and openbox are in scripts/bootstrap)";
     ASSERT_TRUE(startCompositor(desktop));
     // A terminal under the panel's area, beside the pill.
-    desktop->spawn("xterm", {"-geometry", "40x10+1300+60", "-e", "sleep", "60"});
+    desktop->spawnXterm({"-geometry", "40x10+1300+60", "-e", "sleep", "60"});
     quint64 xterm = 0;
     ASSERT_TRUE(test::waitUntil([&] { return (xterm = desktop->activeWindow()) != 0; }, 10000));
 

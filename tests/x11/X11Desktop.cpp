@@ -104,6 +104,10 @@ QProcess* X11Desktop::spawn(const QString& program, const QStringList& args, con
     return processes_.back().get();
 }
 
+QProcess* X11Desktop::spawnXterm(const QStringList& args) {
+    return spawn("xterm", QStringList{"-xrm", "*waitforwm: false"} + args);
+}
+
 QString X11Desktop::run(const QString& program, const QStringList& args, int timeoutMs) {
     QProcess p;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
