@@ -64,15 +64,7 @@ protected:
     // An xterm whose shell copies what is typed into the file out; returns its window once it
     // has the focus.
     quint64 startTerminal(const QString& out) {
-        QProcess* xterm = desktop->spawnXterm({"-geometry", "80x24+40+300", "-e", "sh", "-c", QString("stty -icanon; exec cat > '%1'").arg(out)});
-        // This one: the terminal of the test before may not be gone yet.
-        const QString pid = QString(" = %1").arg(xterm->processId());
-        quint64 id = 0;
-        test::waitUntil([&] {
-            id = desktop->activeWindow();
-            return id != 0 && desktop->run("xprop", {"-id", QString::number(id), "_NET_WM_PID"}).endsWith(pid);
-        }, 10000);
-        return id;
+        return desktop->startXterm({"-geometry", "80x24+40+300", "-e", "sh", "-c", QString("stty -icanon; exec cat > '%1'").arg(out)});
     }
     bool isActive(const QWidget* w) { return desktop->activeWindow() == quint64(w->window()->winId()); }
     // A held permission request of the session, as the hook server hands it in; the notch

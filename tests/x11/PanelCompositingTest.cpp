@@ -31,9 +31,8 @@ TEST(PanelCompositingTest, UnderACompositorEdgesAreSmoothAndInputPassesBeside) {
     if (!desktop) GTEST_SKIP() << "no private X server with openbox (Xvfb and openbox are in scripts/bootstrap)";
     ASSERT_TRUE(startCompositor(desktop));
     // A terminal under the panel's area, beside the pill.
-    desktop->spawnXterm({"-geometry", "40x10+1300+60", "-e", "sleep", "60"});
-    quint64 xterm = 0;
-    ASSERT_TRUE(test::waitUntil([&] { return (xterm = desktop->activeWindow()) != 0; }, 10000));
+    const quint64 xterm = desktop->startXterm({"-geometry", "40x10+1300+60", "-e", "sleep", "60"});
+    ASSERT_NE(xterm, 0u);
 
     Settings::shared().setBool("onboardingDone", true);
     auto app = std::make_unique<AppDelegate>(Clock::system());

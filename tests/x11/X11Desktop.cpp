@@ -104,8 +104,16 @@ QProcess* X11Desktop::spawn(const QString& program, const QStringList& args, con
     return processes_.back().get();
 }
 
-QProcess* X11Desktop::spawnXterm(const QStringList& args) {
-    return spawn("xterm", QStringList{"-xrm", "*waitforwm: false"} + args);
+quint64 X11Desktop::startXterm(const QStringList& args) {
+    QProcess* xterm = spawn("xterm", QStringList{"-xrm", "*wmTimeout: 500"} + args);
+    // This one: a window of the test before may still have the focus.
+    const QString pid = QString(" = %1").arg(xterm->processId());
+    quint64 id = 0;
+    const bool focused = waitUntil([&] {
+        id = activeWindow();
+        return id != 0 && run("xprop", {"-id", QString::number(id), "_NET_WM_PID"}).endsWith(pid);
+    }, 10000);
+    return focused ? id : 0;
 }
 
 QString X11Desktop::run(const QString& program, const QStringList& args, int timeoutMs) {

@@ -29,10 +29,11 @@ public:
     // Starts a helper on this display; it dies with the test.
     QProcess* spawn(const QString& program, const QStringList& args,
                     const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment());
-    // Starts an xterm with these arguments. It shows its window at once: left to itself it waits
-    // up to 5 s for the window manager to answer its size request (Xt's waitforwm), and an
-    // openbox that has only just started may never answer.
-    QProcess* spawnXterm(const QStringList& args);
+    // Starts an xterm with these arguments; its window once it has the keyboard focus, 0 when it
+    // does not get it within 10 s. Left to itself xterm waits up to 5 s (Xt's wmTimeout) for the
+    // window manager to answer its size request, and an openbox that has only just started may
+    // never answer: half a second is plenty for one that does.
+    quint64 startXterm(const QStringList& args);
     // Runs a short command on this display; its standard output, trimmed ("" on failure).
     QString run(const QString& program, const QStringList& args, int timeoutMs = 5000);
     // The window that has the keyboard focus per the window manager (_NET_ACTIVE_WINDOW), 0 for none.
