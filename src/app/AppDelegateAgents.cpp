@@ -23,7 +23,6 @@
 #include "notch/NotchRootView.h"
 #include "platform/Feedback.h"
 #include "platform/RunningApps.h"
-#include <QCoreApplication>
 #include <QEvent>
 #include <QPointer>
 #include <memory>
@@ -50,15 +49,6 @@ quint16 hookServerPort()
     bool ok = false;
     const uint port = qEnvironmentVariable("LOMEX_HOOK_PORT").toUInt(&ok);
     return ok && port > 0 && port <= 65535 ? quint16(port) : HookInstaller::defaultPort;
-}
-
-// Runs fn on the GUI thread while the delegate lives; called from the server's thread.
-template <typename Fn>
-void onGuiThread(const QPointer<AppDelegate>& self, Fn fn)
-{
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [self, fn = std::move(fn)]() mutable {
-        fn(self.data());
-    }, Qt::QueuedConnection);
 }
 
 // Puts the agent glyphs over the closed notch's sides while the live activity is an agent.
@@ -173,12 +163,13 @@ void AppDelegate::startAgentServer()
     if (agentServer_) return;
     QPointer<AppDelegate> self(this);
     auto server = std::make_unique<EventServer>(hookServerPort(), [self](const HookEvent& event) {
-        onGuiThread(self, [event](AppDelegate* d) {
-            if (d) d->handleAgentEvent(event);
+        postToGui([self, event] {
+            if (self) self->handleAgentEvent(event);
         });
     });
     server->onPermission = [self](const HookEvent& event, PermissionReply reply) {
-        onGuiThread(self, [event, reply](AppDelegate* d) {
+        postToGui([self, event, reply] {
+            AppDelegate* d = self.data();
             if (!d) {
                 reply(std::nullopt);
                 return;
@@ -191,13 +182,13 @@ void AppDelegate::startAgentServer()
         });
     };
     server->onPermissionCancelled = [self](quint64 replyID) {
-        onGuiThread(self, [replyID](AppDelegate* d) {
-            if (d) d->approvals_->cancel(replyID);
+        postToGui([self, replyID] {
+            if (self) self->approvals_->cancel(replyID);
         });
     };
     server->onUsage = [self](const QByteArray& body) {
-        onGuiThread(self, [body](AppDelegate* d) {
-            if (d) d->ingestAgentStatusLine(body);
+        postToGui([self, body] {
+            if (self) self->ingestAgentStatusLine(body);
         });
     };
     if (auto error = server->start()) {

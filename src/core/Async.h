@@ -1,5 +1,7 @@
 #pragma once
+#include <QCoreApplication>
 #include <QFutureWatcher>
+#include <QMetaObject>
 #include <QObject>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
@@ -27,6 +29,15 @@ QFuture<std::invoke_result_t<Work>> runThen(QThreadPool* pool, QObject* context,
     QFuture<Result> future = QtConcurrent::run(pool, std::move(work));
     watcher->setFuture(future);
     return future;
+}
+
+// Hands `fn` to the GUI thread from any thread (a server's, a worker's). It runs there even
+// when the objects it refers to are gone by then, so it checks them itself (a QPointer): a
+// caller may have to answer someone either way.
+template <typename Fn>
+void postToGui(Fn fn)
+{
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::move(fn), Qt::QueuedConnection);
 }
 
 // Short reads (files, folders, transcripts) go to the global pool.

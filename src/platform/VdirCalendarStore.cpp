@@ -6,7 +6,6 @@
 #include "platform/FolderWatch.h"
 #include "core/Paths.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
@@ -14,7 +13,6 @@
 #include <QSet>
 #include <QTimeZone>
 #include <QUuid>
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 #include <cstdlib>
 #include <limits>
@@ -508,9 +506,9 @@ void VdirCalendarStore::lookForChanges() {
     runThen(this, [self, root, previous, writesAtStart] {
         // A calendar appears as soon as it is read, not when the last one is.
         auto publish = [self, writesAtStart](std::shared_ptr<const Snapshot> partial) {
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [self, partial, writesAtStart] {
+            postToGui([self, partial, writesAtStart] {
                 if (self && self->writes_ == writesAtStart) self->take(partial);
-            }, Qt::QueuedConnection);
+            });
         };
         return scan(root, previous, publish);
     }, [this, writesAtStart](std::shared_ptr<const Snapshot> next) {
@@ -608,9 +606,9 @@ void VdirCalendarStore::fetchIncompleteTasks(const QDateTime& dueBefore, QObject
             }
         }
     QPointer<QObject> guard(context);
-    QMetaObject::invokeMethod(QCoreApplication::instance(), [guard, done = std::move(done), tasks] {
+    postToGui([guard, done = std::move(done), tasks] {
         if (guard) done(tasks);
-    }, Qt::QueuedConnection);
+    });
 }
 
 // ---- writing ----

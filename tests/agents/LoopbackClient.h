@@ -2,6 +2,9 @@
 // Blocking loopback client for driving the hook server over real sockets.
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QFile>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -9,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 #include <thread>
 
@@ -70,6 +74,29 @@ public:
         return true;
     }
 
+    // Waits until the server has read every byte sent so far: none is left in this socket's
+    // send queue nor in the receive queue of the server's end (/proc/net/tcp).
+    bool readByServer(int timeoutMs = 3000)
+    {
+        sockaddr_in mine{}, theirs{};
+        socklen_t len = sizeof mine;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&mine), &len);
+        len = sizeof theirs;
+        ::getpeername(fd_, reinterpret_cast<sockaddr*>(&theirs), &len);
+        char serverEnd[32];
+        std::snprintf(serverEnd, sizeof serverEnd, "%08X:%04X %08X:%04X", theirs.sin_addr.s_addr,
+                      ntohs(theirs.sin_port), mine.sin_addr.s_addr, ntohs(mine.sin_port));
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < timeoutMs) {
+            int unsent = -1;
+            if (::ioctl(fd_, SIOCOUTQ, &unsent) == 0 && unsent == 0 && serverQueueEmpty(serverEnd))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    }
+
     void shutdownWrite() { ::shutdown(fd_, SHUT_WR); }
 
     // Reads until the server closes (true) or the time runs out (false).
@@ -118,6 +145,20 @@ public:
     }
 
 private:
+    static bool serverQueueEmpty(const QByteArray& ends)
+    {
+        QFile table(QStringLiteral("/proc/net/tcp"));
+        if (!table.open(QIODevice::ReadOnly))
+            return false;
+        for (const QByteArray& line : table.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            // sl local_address rem_address st tx_queue:rx_queue ...
+            if (fields.size() > 4 && fields[1] + ' ' + fields[2] == ends)
+                return fields[4].endsWith(":00000000");
+        }
+        return false;
+    }
+
     int fd_ = -1;
     bool connected_ = false;
 };

@@ -2,6 +2,7 @@
 #include "agents/ReplySender.h"
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
+#include "core/Async.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
@@ -10,7 +11,6 @@
 #include "ui/Motion.h"
 #include "ui/Symbols.h"
 #include <QFileInfo>
-#include <QFutureWatcher>
 #include <QHash>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -24,7 +24,6 @@
 #include <QTextLayout>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <QtConcurrent/QtConcurrentRun>
 
 namespace lomex {
 
@@ -294,17 +293,16 @@ void ChatView::reload()
     readModified_ = modified;
     reading_ = true;
     // Reading the transcript's tail takes up to a few milliseconds: off the GUI thread.
-    auto* watcher = new QFutureWatcher<QList<ChatMessage>>(this);
-    connect(watcher, &QFutureWatcher<QList<ChatMessage>>::finished, this, [this, watcher] {
-        watcher->deleteLater();
-        reading_ = false;
-        apply(watcher->result());
-        if (readAgain_) {
-            readAgain_ = false;
-            reload();
-        }
-    });
-    watcher->setFuture(QtConcurrent::run([path] { return ChatTranscript::messages(path, limit); }));
+    runThen(
+        this, [path] { return ChatTranscript::messages(path, limit); },
+        [this](const QList<ChatMessage>& messages) {
+            reading_ = false;
+            apply(messages);
+            if (readAgain_) {
+                readAgain_ = false;
+                reload();
+            }
+        });
 }
 
 void ChatView::apply(const QList<ChatMessage>& messages)
