@@ -371,6 +371,8 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     cardsQueued_ = rowsQueued_ = true;
     rebuild();
     syncChat();
+    // Loaded now rather than in the pass where the first request opens the notch.
+    QFontMetrics(CommandBox::commandFont()).lineSpacing();
 }
 
 void AgentsView::syncChat()

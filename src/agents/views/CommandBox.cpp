@@ -24,11 +24,7 @@ CommandBox::CommandBox(const QString& command, QWidget* parent) : QPlainTextEdit
                                  " #approvalCommand:focus { border: 2px solid %1; }")
                       .arg(a11y::notchFocusRing().name()));
     setAccessibleName(L10n::shared().t(QStringLiteral("agents.command")));
-    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    f.setPixelSize(12);
-    // A command is read, not typeset: scripts that need shaping still get it, the rest is drawn
-    // glyph by glyph, which makes laying out a long command several times cheaper.
-    f.setStyleStrategy(QFont::PreferNoShaping);
+    const QFont f = commandFont();
     setFont(f);
     // The inset is the frame's padding: a document margin would show a strip of the line
     // below the box's last one.
@@ -52,6 +48,16 @@ CommandBox::CommandBox(const QString& command, QWidget* parent) : QPlainTextEdit
     }
     // Until its width is known: the lines as written, up to the box.
     setFixedHeight(QFontMetrics(f).lineSpacing() * std::clamp(linesAsWritten, 1, maxLines) + 13);
+}
+
+QFont CommandBox::commandFont()
+{
+    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    f.setPixelSize(12);
+    // A command is read, not typeset: scripts that need shaping still get it, the rest is drawn
+    // glyph by glyph, which makes laying out a long command several times cheaper.
+    f.setStyleStrategy(QFont::PreferNoShaping);
+    return f;
 }
 
 void CommandBox::showEvent(QShowEvent* event)

@@ -16,6 +16,8 @@ public:
     static constexpr qsizetype layOutAtOnce = 2000;
 
     CommandBox(const QString& command, QWidget* parent = nullptr);
+    // The box's font, fixed-width. Loading it the first time takes milliseconds.
+    static QFont commandFont();
 
     // The whole command is in the box.
     bool isFilled() const { return filled_; }
