@@ -2,7 +2,7 @@
 // days, and rules narrowed to days that never come. Prints the parse and the month's expansion
 // of each (aim: well under a second, as any file of the 4 MB a calendar file may have).
 #include "BenchSupport.h"
-#include "platform/IcsItems.h"
+#include "platform/IcsRecurrence.h"
 
 #include <QCoreApplication>
 #include <QTimeZone>

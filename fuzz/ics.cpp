@@ -1,6 +1,6 @@
 // Fuzzes the iCalendar reader: arbitrary files are parsed, and every series is expanded over a
 // month and every recurring task stepped once, as the agenda does.
-#include "platform/IcsItems.h"
+#include "platform/IcsRecurrence.h"
 #include <QTimeZone>
 #include <cstdlib>
 

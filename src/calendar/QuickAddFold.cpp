@@ -62,6 +62,12 @@ std::optional<QuickAddParser::Match> QuickAddParser::Text::match(const QString& 
     return match(re);
 }
 
+std::optional<QuickAddParser::Match> QuickAddParser::Text::match(const QRegularExpression& re, int from) const {
+    QRegularExpressionMatch m = re.match(folded_, from);
+    if (!m.hasMatch()) return std::nullopt;
+    return Match(std::move(m), folded_);
+}
+
 void QuickAddParser::Text::mask(Range range) {
     const int lo = floorIndex(range.start);
     const int hi = std::max(lo, ceilIndex(range.end));

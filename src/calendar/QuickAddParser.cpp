@@ -1,19 +1,20 @@
-// The quick-add recognisers: each takes the first hit of its pattern on the folded line, reads
-// what it needs and blanks the stretch, so later ones and the title no longer see it. Their
-// order is part of the behaviour.
+// The quick-add steps: each takes the first hit of its pattern on the folded line, reads what it
+// needs and blanks the stretch, so later ones and the title no longer see it. Their order, as
+// parse() at the end lists it, is part of the behaviour.
 #include "calendar/QuickAddParser.h"
-#include "platform/TextFold.h"
 #include "calendar/Calendar.h"
 #include "calendar/CzechCalendar.h"
+#include "calendar/QuickAddWords.h"
+#include "platform/TextFold.h"
 
-#include <QHash>
 #include <QRegularExpression>
-#include <QSet>
 #include <cmath>
 
 namespace lomex {
 
+using namespace quickadd;
 using Kind = QuickAddResult::Kind;
+using Match = QuickAddParser::Match;
 
 QString QuickAddResult::rawValue(Kind kind) { return kind == Kind::event ? QStringLiteral("event") : QStringLiteral("reminder"); }
 
@@ -24,75 +25,6 @@ std::optional<Kind> QuickAddResult::kindFromRaw(const QString& raw) {
 }
 
 namespace {
-
-struct Named {
-    const char* name;
-    int value;
-};
-
-// Czech genitives as used after a day number; "cervence" must come before "cervna".
-constexpr Named kMonths[] = {
-    {"ledna", 1}, {"unora", 2}, {"brezna", 3}, {"dubna", 4}, {"kvetna", 5}, {"cervence", 7},
-    {"cervna", 6}, {"srpna", 8}, {"zari", 9}, {"rijna", 10}, {"listopadu", 11}, {"prosince", 12},
-    {"january", 1}, {"february", 2}, {"march", 3}, {"april", 4}, {"may", 5}, {"june", 6},
-    {"july", 7}, {"august", 8}, {"september", 9}, {"october", 10}, {"november", 11}, {"december", 12},
-    {"jan", 1}, {"feb", 2}, {"mar", 3}, {"apr", 4}, {"jun", 6}, {"jul", 7},
-    {"aug", 8}, {"sep", 9}, {"sept", 9}, {"oct", 10}, {"nov", 11}, {"dec", 12},
-};
-
-// 1 = Sunday ... 7 = Saturday.
-constexpr Named kWeekdays[] = {
-    {"pondeli", 2}, {"utery", 3}, {"streda", 4}, {"stredu", 4}, {"ctvrtek", 5}, {"patek", 6},
-    {"sobota", 7}, {"sobotu", 7}, {"nedele", 1}, {"nedeli", 1}, {"monday", 2}, {"tuesday", 3},
-    {"wednesday", 4}, {"thursday", 5}, {"friday", 6}, {"saturday", 7}, {"sunday", 1}, {"mon", 2},
-    {"tue", 3}, {"wed", 4}, {"thu", 5}, {"fri", 6}, {"sat", 7}, {"sun", 1},
-};
-
-template <size_t N>
-QString alternatives(const Named (&table)[N]) {
-    QStringList names;
-    for (const Named& n : table) names << QString::fromLatin1(n.name);
-    return names.join(u'|');
-}
-
-template <size_t N>
-std::optional<int> lookup(const Named (&table)[N], const QString& name) {
-    for (const Named& n : table)
-        if (name == QLatin1String(n.name)) return n.value;
-    return std::nullopt;
-}
-
-const QHash<QString, int>& numberWords() {
-    static const QHash<QString, int> words = {
-        {"jeden", 1}, {"jednu", 1}, {"jedna", 1}, {"dva", 2}, {"dve", 2}, {"tri", 3}, {"ctyri", 4}, {"pet", 5},
-        {"sest", 6}, {"a", 1}, {"an", 1}, {"one", 1}, {"two", 2}, {"three", 3}, {"four", 4}, {"five", 5},
-    };
-    return words;
-}
-
-const QSet<QString>& eventNouns() {
-    static const QSet<QString> words = {
-        "schuzka", "schuzku", "meeting", "sraz", "porada", "obed", "vecere", "snidane", "zubar", "zubare",
-        "doktor", "lekar", "lekare", "koncert", "kino", "divadlo", "trenink", "hovor", "prezentace", "pohovor",
-        "vylet", "let", "oslava", "narozeniny", "svatba", "konference", "webinar", "kurz", "lekce", "kadernik",
-        "kadernice", "dentist", "doctor", "lunch", "dinner", "breakfast", "sync", "standup", "interview",
-        "appointment", "party", "flight", "concert", "class", "workshop", "date", "coffee", "kava", "kafe",
-    };
-    return words;
-}
-
-const QSet<QString>& taskVerbs() {
-    static const QSet<QString> words = {
-        "buy", "email", "send", "pay", "pick", "get", "finish", "write", "check", "book", "order", "water", "clean", "cancel",
-        "renew", "submit", "review", "fix", "read", "print", "return", "prepare", "ask", "text", "call", "phone", "ring",
-    };
-    return words;
-}
-
-const QSet<QString>& notInfinitives() {
-    static const QSet<QString> words = {"koncert", "let", "start", "test", "sport", "vylet", "banket", "kurt"};
-    return words;
-}
 
 // Farthest a count may reach, in days, whatever its unit: about ten years. Anything farther is
 // no plausible plan and would only feed long loops or overflow.
@@ -130,63 +62,6 @@ std::optional<qint64> readCount(const std::optional<QString>& text) {
 int number(const std::optional<QString>& text) {
     if (!text) return 0;
     return int(digitsValue(*text).value_or(0));
-}
-
-// Every recogniser's pattern, compiled once per thread.
-struct Patterns {
-    static QRegularExpression re(const QString& p) {
-        QRegularExpression r(p, QRegularExpression::UseUnicodePropertiesOption);
-        r.optimize();
-        return r;
-    }
-    const QRegularExpression reminderPrefix = re(
-        R"(^\s*(pripomen(te)? mi,?( ze)?( abych)?|pripomenout|nezapomen(te|out)?( na)?|remind me( to)?|todo:?|ukol:?)\s+)");
-    const QRegularExpression eventPrefix = re(R"(^\s*(udalost|event):?\s+)");
-    const QRegularExpression priority = re(R"((^|\s)(!{1,3})(?=\s|$))");
-    const QRegularExpression list = re(R"((?:^|\s)@(\S+))");
-    const QRegularExpression duration = re(
-        R"(\b(?:na|for)\s+(pul hodiny|half an hour|hodinu|an hour|(\d+(?:[.,]\d+)?|\w+)\s*(h|hod|hodin[uy]?|hours?|min|minut[uy]?|minutes?))\b)");
-    const QRegularExpression ranges[3] = {
-        re(R"(\b(?:(?:od|v|ve|from|at)\s+)(\d{1,2})(?:[:.](\d{2}))?\s*(?:-|–|do|az|to)\s*(\d{1,2})(?:[:.](\d{2}))?\b(?:\s*(?:h|hod|hodin)\b)?)"),
-        re(R"(\b(\d{1,2})[:.](\d{2})\s*(?:-|–|do|az|to)\s*(\d{1,2})[:.](\d{2})\b)"),
-        re(R"((?:^|\s)([6-9]|1\d|2[0-3])()\s*(?:-|–)\s*([7-9]|1\d|2[0-3])()\b(?!\s*\.))"),
-    };
-    // A year is four digits, not the front of a longer number.
-    const QRegularExpression numericDates[2] = {
-        re(R"(\b(\d{1,2})\.\s?(\d{1,2})\.(?:\s?(\d{4})(?!\d))?)"),
-        re(R"(\b(\d{1,2})/(\d{1,2})(?:/(\d{4}))?\b)"),
-    };
-    const QRegularExpression timeWordBefore = re(R"((?:^|\s)(?:v|ve|at|o|kolem|around)\s+$)");
-    const QRegularExpression dayMonthName = re(
-        R"(\b(\d{1,2})\.?\s+()" + alternatives(kMonths) + R"()\b(?:\s+(\d{4})(?!\d))?)");
-    const QRegularExpression monthNameDay = re(
-        R"(\b()" + alternatives(kMonths) + R"()\s+(\d{1,2})(?:st|nd|rd|th)?\b(?:,?\s+(\d{4})(?!\d))?)");
-    const QRegularExpression workdays = re(
-        R"(\b(?:za|in)\s+(\d+|jeden|jednu|jedna|dva|dve|tri|ctyri|pet|sest|a|one|two|three|four|five)\s+(?:pracovni(?:ch|ho)?|prac\.?|business|working|work)\s*(?:dn[iuy]|den|days?)\b)");
-    const QRegularExpression relative = re(
-        R"(\b(?:za|in)\s+(?:(\d+|jeden|jednu|jedna|dva|dve|tri|ctyri|pet|sest|a|an|one|two|three|four|five)\s+)?(minut[uy]?|min|minutes?|hodin[uy]?|hod|hours?|dn[iy]|den|days?|tydn[uy]?|tyden|weeks?|mesic[eu]?|mesicu|months?)\b)");
-    const QRegularExpression tonight = re(R"(\b(dnes vecer|dneska vecer|tonight)\b)");
-    const QRegularExpression today = re(R"(\b(dnes|dneska|today)\b)");
-    const QRegularExpression dayAfterTomorrow = re(R"(\b(pozitri|day after tomorrow)\b)");
-    const QRegularExpression tomorrow = re(R"(\b(zitra|zejtra|tomorrow)\b)");
-    const QRegularExpression nextWeek = re(R"(\b(pristi tyden|next week)\b)");
-    const QRegularExpression weekend = re(R"(\b(o vikendu|na vikend|this weekend|on the weekend)\b)");
-    const QRegularExpression weekday = re(
-        R"(\b(?:(pristi|pristi tyden v|next|tento|tenhle|tuto|this|v|ve|on)\s+)?()" + alternatives(kWeekdays) + R"()\b)");
-    // A one- or two-digit hour is never the front of a longer number ("v 10 lidi", "v 10. patre").
-    const QRegularExpression times[4] = {
-        re(R"(\b(?:(?:v|ve|at|o|kolem|around)\s+)?(\d{1,2})[:.](\d{2})\s*(am|pm)?\b)"),
-        re(R"(\b(?:(?:v|ve|at|o|kolem|around)\s+)?(\d{1,2})\s*(am|pm)\b)"),
-        re(R"(\b(?:v|ve|at|o|kolem|around)\s+(\d{1,2})(?!\d)(?:\s*(?:h|hod|hodin)\b)?(?!\s*(?:\.|dn|den|tyd|min|lid|kus|ks)))"),
-        re(R"(\b(\d{1,2})\s*(?:h|hod|hodin)\b)"),
-    };
-    const QRegularExpression partOfDay = re(
-        R"(\b(rano|dopoledne|(?:v |o )?poledne|odpoledne|vecer|v noci|o pulnoci|morning|afternoon|evening|night|noon|midnight|in the morning|in the evening)\b)");
-};
-
-const Patterns& patterns() {
-    thread_local const Patterns p;
-    return p;
 }
 
 // An hour typed with a leading zero ("07:30") is 24-hour notation and never read as afternoon.
@@ -264,7 +139,7 @@ std::vector<QStringList> letterWords(const QString& folded) {
 
 // A day-and-month hit that is a clock time instead: hour and minute joined by the full stop
 // alone, the minute two digits from 14 to 59. No month is that large; 13 stays a slip in a date.
-bool isDottedTime(const QuickAddParser::Match& m) {
+bool isDottedTime(const Match& m) {
     const auto hour = m.range(1), minute = m.range(2);
     if (!hour || !minute || m.range(3) || minute->end - minute->start != 2 || minute->start != hour->end + 1)
         return false; // a year makes it a date ("18.30.2027")
@@ -272,344 +147,429 @@ bool isDottedTime(const QuickAddParser::Match& m) {
     return h <= 23 && min >= 14 && min <= 59;
 }
 
-} // namespace
+// An hour and minute as typed; padded for an hour with a leading zero.
+struct ClockTime {
+    int hour = 0;
+    int minute = 0;
+    bool padded = false;
+};
 
-std::optional<QuickAddParser::Match> QuickAddParser::Text::match(const QRegularExpression& re, int from) const {
-    QRegularExpressionMatch m = re.match(folded_, from);
-    if (!m.hasMatch()) return std::nullopt;
-    return Match(std::move(m), folded_);
+// One parse: the line being read, the moment it is read at and what the steps found so far.
+struct Parse {
+    Parse(const QString& line, const QDateTime& moment, const Calendar& calendar)
+        : text(line), now(moment), today(calendar.startOfDay(moment)), cal(calendar) {}
+
+    // The first hit of re, blanked whole.
+    std::optional<Match> take(const QRegularExpression& re) {
+        std::optional<Match> m = text.match(re);
+        if (m) text.consume(m->whole());
+        return m;
+    }
+
+    QuickAddParser::Text text;
+    const QDateTime now;
+    const QDateTime today;
+    const Calendar& cal;
+    const Patterns& pattern = patterns();
+
+    QuickAddResult result; // the prefixes, marks and list go straight in; the rest at the end
+    std::optional<qint64> duration; // minutes, when given
+    std::optional<ClockTime> time;  // the start's hour and minute, of a range or alone
+    std::optional<ClockTime> rangeEnd; // as typed; a clock hour once the start is built
+    std::optional<QString> meridiem;
+    std::optional<QString> partOfDay;
+    std::optional<QDateTime> date;
+    std::optional<QDateTime> relativeStart; // "in 20 minutes": the start itself
+    bool nextWeekNamed = false;
+    std::vector<int> dottedStops; // characters of hidden closing full stops of dotted clock times
+};
+
+std::optional<int> optionalNumber(const std::optional<QString>& text) {
+    return text ? std::optional<int>(number(text)) : std::nullopt;
 }
 
-QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, const Calendar& cal) {
-    const Patterns& P = patterns();
-    Text text(line);
-    const QDateTime today = cal.startOfDay(now);
+ClockTime clockTime(const Match& m, int hourGroup, int minuteGroup) {
+    return {number(m.group(hourGroup)), number(m.group(minuteGroup)), zeroPadded(m.group(hourGroup))};
+}
 
-    std::optional<Kind> explicitKind;
-    int priority = 0;
-    std::optional<QString> listName;
-    qint64 duration = 60;
-    bool durationGiven = false;
-    std::optional<int> rangeStartHour, rangeEndHour;
-    int rangeStartMinute = 0, rangeEndMinute = 0;
-    std::optional<QDateTime> date, relativeStart;
-    std::optional<int> hour;
-    bool hourPadded = false, endPadded = false;
-    int minute = 0;
-    std::optional<QString> meridiem, partOfDay;
-    bool tonight = false, nextWeekNamed = false;
+// --- Kind, marks and list --------------------------------------------------------------------
 
-    // Kind prefixes; an event prefix may follow a reminder prefix and wins.
-    if (auto m = text.match(P.reminderPrefix)) {
-        explicitKind = Kind::reminder;
-        text.consume(m->whole());
+void readReminderPrefix(Parse& s) {
+    if (!s.take(s.pattern.reminderPrefix)) return;
+    s.result.kind = Kind::reminder;
+    s.result.explicitKind = true;
+}
+
+// Also after a reminder prefix, and then it wins.
+void readEventPrefix(Parse& s) {
+    if (!s.take(s.pattern.eventPrefix)) return;
+    s.result.kind = Kind::event;
+    s.result.explicitKind = true;
+}
+
+// Only the marks go, the blank before them keeps words apart.
+void readPriority(Parse& s) {
+    const auto m = s.text.match(s.pattern.priority);
+    if (!m) return;
+    s.result.priority = m->group(2)->size() == 1 ? 5 : 1;
+    s.text.consume(*m->range(2));
+}
+
+// The list name as the user typed it.
+void readList(Parse& s) {
+    const auto m = s.text.match(s.pattern.list);
+    if (!m) return;
+    s.result.listName = s.text.original(*m->range(1));
+    s.text.consume(m->whole());
+}
+
+// --- Duration and time range ---------------------------------------------------------------
+
+// The minutes of a duration hit; nullopt when its number cannot be read or is out of reach.
+std::optional<qint64> durationMinutes(const Match& m) {
+    const QString amount = *m.group(1);
+    if (amount.startsWith(u"pul") || amount.startsWith(u"half")) return 30;
+    if (amount == u"hodinu" || amount == u"an hour") return 60;
+    const QString count = m.group(2).value_or(QString());
+    bool ok = false;
+    double value = QString(count).replace(u',', u'.').toDouble(&ok);
+    if (!ok) {
+        auto it = numberWords().constFind(count);
+        if (it == numberWords().constEnd()) return std::nullopt;
+        value = *it;
     }
-    if (auto m = text.match(P.eventPrefix)) {
-        explicitKind = Kind::event;
-        text.consume(m->whole());
-    }
+    if (!std::isfinite(value)) return std::nullopt;
+    const double total = m.group(3)->startsWith(u'm') ? std::trunc(value) : std::trunc(value * 60);
+    if (!(total >= 0 && total <= double(kMaxMinutes))) return std::nullopt;
+    return qint64(total);
+}
 
-    // Priority: only the marks go, the blank before them keeps words apart.
-    if (auto m = text.match(P.priority)) {
-        const int marks = int(m->group(2)->size());
-        priority = marks == 1 ? 5 : 1;
-        text.consume(*m->range(2));
-    }
+// A duration whose number cannot be read stays in the line.
+void readDuration(Parse& s) {
+    const auto m = s.text.match(s.pattern.duration);
+    if (!m) return;
+    s.duration = durationMinutes(*m);
+    if (s.duration) s.text.consume(m->whole());
+}
 
-    if (auto m = text.match(P.list)) {
-        listName = text.original(*m->range(1));
-        text.consume(m->whole());
-    }
-
-    if (auto m = text.match(P.duration)) {
-        const QString g1 = *m->group(1);
-        std::optional<qint64> minutes;
-        if (g1.startsWith(u"pul") || g1.startsWith(u"half")) {
-            minutes = 30;
-        } else if (g1 == u"hodinu" || g1 == u"an hour") {
-            minutes = 60;
-        } else {
-            const QString g2 = m->group(2).value_or(QString());
-            bool ok = false;
-            double value = QString(g2).replace(u',', u'.').toDouble(&ok);
-            if (!ok) {
-                auto it = numberWords().constFind(g2);
-                if (it != numberWords().constEnd()) {
-                    value = *it;
-                    ok = true;
-                }
-            }
-            if (ok && std::isfinite(value)) {
-                const double total = m->group(3)->startsWith(u'm') ? std::trunc(value) : std::trunc(value * 60);
-                if (total >= 0 && total <= double(kMaxMinutes)) minutes = qint64(total);
-            }
-        }
-        if (minutes) {
-            duration = *minutes;
-            durationGiven = true;
-            text.consume(m->whole());
-        }
-    }
-
-    for (const QRegularExpression& re : P.ranges) {
-        if (auto m = text.match(re)) {
-            rangeStartHour = number(m->group(1));
-            rangeStartMinute = number(m->group(2));
-            rangeEndHour = number(m->group(3));
-            rangeEndMinute = number(m->group(4));
-            hourPadded = zeroPadded(m->group(1));
-            endPadded = zeroPadded(m->group(3));
-            hour = rangeStartHour;
-            minute = rangeStartMinute;
-            text.consume(m->whole());
-            break;
+// The range's start is the start's hour and minute.
+void readTimeRange(Parse& s) {
+    for (const QRegularExpression& range : s.pattern.ranges) {
+        if (const auto m = s.take(range)) {
+            s.time = clockTime(*m, 1, 2);
+            s.rangeEnd = clockTime(*m, 3, 4);
+            return;
         }
     }
+}
 
-    // Closing full stops of dotted clock times, hidden until the time steps have run: a stop
-    // goes with its time only when a time step reads the digits before it.
-    std::vector<int> dottedStops;
-    for (const QRegularExpression& re : P.numericDates) {
-        std::optional<Match> m = text.match(re);
-        while (m && &re == &P.numericDates[0] && isDottedTime(*m)) {
-            // Czech clock notation with a closing full stop ("18.30."): the time recognisers may
-            // read it, and a date may still follow.
-            const int end = m->whole().end;
-            text.mask({end - 1, end});
-            dottedStops.push_back(text.characterIndex(end - 1));
-            m = text.match(re, end);
-        }
-        if (m) {
-            std::optional<int> year;
-            if (m->group(3)) year = number(m->group(3));
-            date = makeDate(number(m->group(1)), number(m->group(2)), year, now, cal);
-            if (date) {
-                text.consume(m->whole());
-            } else {
-                // Shaped like a date but no real one ("31.2.", "5.13."): it stays in the title and
-                // is not read as a clock time either, unless a time word stands before it ("v 10.30.").
-                const Range whole = m->whole();
-                if (!P.timeWordBefore.match(text.folded().left(whole.start)).hasMatch()) text.mask(whole);
-            }
-            break;
-        }
-    }
+// --- Dates by number and month name --------------------------------------------------------
 
-    if (!date) {
-        auto m = text.match(P.dayMonthName);
-        int day = 0, month = 0;
-        std::optional<int> year;
-        if (m) {
-            day = number(m->group(1));
-            month = lookup(kMonths, *m->group(2)).value_or(0);
-            if (m->group(3)) year = number(m->group(3));
-        } else if ((m = text.match(P.monthNameDay))) {
-            month = lookup(kMonths, *m->group(1)).value_or(0);
-            day = number(m->group(2));
-            if (m->group(3)) year = number(m->group(3));
-        }
-        if (m) {
-            date = makeDate(day, month, year, now, cal);
-            if (date) text.consume(m->whole());
-        }
+// The first day-and-month hit that is no dotted clock time. Czech clock notation with a closing
+// full stop ("18.30.") is left for the time steps with its stop hidden until they have run: a
+// stop goes with its time only when a time step reads the digits before it. A date may follow.
+std::optional<Match> skipDottedTimes(Parse& s, const QRegularExpression& dotted) {
+    std::optional<Match> m = s.text.match(dotted);
+    while (m && isDottedTime(*m)) {
+        const int end = m->whole().end;
+        s.text.mask({end - 1, end});
+        s.dottedStops.push_back(s.text.characterIndex(end - 1));
+        m = s.text.match(dotted, end);
     }
+    return m;
+}
 
-    if (auto m = text.match(P.workdays)) {
-        const auto n = readCount(m->group(1));
-        // More working days than the bound has days can only lie past it.
-        const QDateTime day =
-            n && *n <= kMaxDays ? withinReach(CzechCalendar::adding(int(*n), now, cal), today, cal) : QDateTime();
-        if (day.isValid()) {
-            date = day;
-            text.consume(m->whole());
-        }
-    }
+// Shaped like a date but no real one ("31.2.", "5.13."): it stays in the title and is not read
+// as a clock time either, unless a time word stands before it ("v 10.30.").
+void hideImpossibleDate(Parse& s, QuickAddParser::Range whole) {
+    if (!s.pattern.timeWordBefore.match(s.text.folded().left(whole.start)).hasMatch()) s.text.mask(whole);
+}
 
-    if (auto m = text.match(P.relative)) {
-        const auto n = readCount(m->group(1));
-        const QString unit = *m->group(2);
-        const bool minutes = unit.startsWith(u"min");
-        const bool hours = unit.startsWith(u"hod") || unit.startsWith(u"hour");
-        QDateTime moment; // stays invalid for an unusable count
-        if (n && *n <= kMaxMinutes) { // no unit is shorter than a minute
-            if (minutes) moment = cal.addingMinutes(*n, now);
-            else if (hours) moment = cal.addingHours(*n, now);
-            else if (unit.startsWith(u'd')) moment = cal.addingDays(*n, today);
-            else if (unit.startsWith(u't') || unit.startsWith(u'w')) moment = cal.addingDays(7 * *n, today);
-            else moment = cal.addingMonths(*n, today);
-            moment = withinReach(moment, today, cal);
-        }
-        if (moment.isValid()) {
-            // Minutes and hours give the start itself; days, weeks and months the day.
-            if (minutes || hours) relativeStart = moment;
-            else date = moment;
-            text.consume(m->whole());
-        }
+void readNumericDate(Parse& s) {
+    for (const QRegularExpression& numeric : s.pattern.numericDates) {
+        const auto m = &numeric == &s.pattern.numericDates[0] ? skipDottedTimes(s, numeric) : s.text.match(numeric);
+        if (!m) continue;
+        s.date = makeDate(number(m->group(1)), number(m->group(2)), optionalNumber(m->group(3)), s.now, s.cal);
+        if (s.date) s.text.consume(m->whole());
+        else hideImpossibleDate(s, m->whole());
+        return;
     }
+}
 
-    if (auto m = text.match(P.tonight)) {
-        date = today;
-        partOfDay = QStringLiteral("vecer");
-        tonight = true;
-        text.consume(m->whole());
+// Only when no numeric date was read.
+void readMonthNameDate(Parse& s) {
+    if (s.date) return;
+    int day = 0, month = 0;
+    auto m = s.text.match(s.pattern.dayMonthName);
+    if (m) {
+        day = number(m->group(1));
+        month = monthNumber(*m->group(2)).value_or(0);
+    } else if ((m = s.text.match(s.pattern.monthNameDay))) {
+        month = monthNumber(*m->group(1)).value_or(0);
+        day = number(m->group(2));
     }
-    if (auto m = text.match(P.today)) {
-        date = today;
-        text.consume(m->whole());
-    }
-    if (auto m = text.match(P.dayAfterTomorrow)) {
-        date = cal.startOfDay(cal.addingDays(2, today));
-        text.consume(m->whole());
-    }
-    if (auto m = text.match(P.tomorrow)) {
-        date = cal.startOfDay(cal.addingDays(1, today));
-        text.consume(m->whole());
-    }
-    if (auto m = text.match(P.nextWeek)) {
-        date = nextWeekday(2, now, cal, true);
-        nextWeekNamed = true;
-        text.consume(m->whole());
-    }
-    if (auto m = text.match(P.weekend)) {
-        const int wd = cal.weekday(today);
-        date = (wd == 7 || wd == 1) ? today : nextWeekday(7, now, cal, false);
-        text.consume(m->whole());
-    }
-    if (auto m = text.match(P.weekday)) {
-        const int wd = lookup(kWeekdays, *m->group(2)).value_or(2);
-        const QString prefix = m->group(1).value_or(QString());
-        // "next week on friday": the week was named apart from the day, the day still belongs to it.
-        const bool force = prefix.startsWith(u"pristi") || prefix == u"next" || nextWeekNamed;
-        date = nextWeekday(wd, now, cal, force);
-        text.consume(m->whole());
-    }
+    if (!m) return;
+    s.date = makeDate(day, month, optionalNumber(m->group(3)), s.now, s.cal);
+    if (s.date) s.text.consume(m->whole());
+}
 
-    if (!rangeStartHour) {
-        for (int i = 0; i < 4; ++i) {
-            auto m = text.match(P.times[i]);
-            if (!m) continue;
-            hour = number(m->group(1));
-            hourPadded = zeroPadded(m->group(1));
-            if (i == 0) {
-                minute = number(m->group(2));
-                meridiem = m->group(3);
-            } else if (i == 1) {
-                meridiem = m->group(2);
-            }
-            text.consume(m->whole());
-            break;
-        }
+// --- Relative dates ------------------------------------------------------------------------
+
+// Replaces any date read before.
+void readWorkingDays(Parse& s) {
+    const auto m = s.text.match(s.pattern.workdays);
+    if (!m) return;
+    const auto n = readCount(m->group(1));
+    // More working days than the bound has days can only lie past it.
+    if (!n || *n > kMaxDays) return;
+    const QDateTime day = withinReach(CzechCalendar::adding(int(*n), s.now, s.cal), s.today, s.cal);
+    if (!day.isValid()) return;
+    s.date = day;
+    s.text.consume(m->whole());
+}
+
+// Minutes and hours give the start itself; days, weeks and months the day.
+void readRelativeAmount(Parse& s) {
+    const auto m = s.text.match(s.pattern.relative);
+    if (!m) return;
+    const auto n = readCount(m->group(1));
+    if (!n || *n > kMaxMinutes) return; // no unit is shorter than a minute
+    const QString unit = *m->group(2);
+    const bool minutes = unit.startsWith(u"min");
+    const bool hours = unit.startsWith(u"hod") || unit.startsWith(u"hour");
+    QDateTime moment;
+    if (minutes) moment = s.cal.addingMinutes(*n, s.now);
+    else if (hours) moment = s.cal.addingHours(*n, s.now);
+    else if (unit.startsWith(u'd')) moment = s.cal.addingDays(*n, s.today);
+    else if (unit.startsWith(u't') || unit.startsWith(u'w')) moment = s.cal.addingDays(7 * *n, s.today);
+    else moment = s.cal.addingMonths(*n, s.today);
+    moment = withinReach(moment, s.today, s.cal);
+    if (!moment.isValid()) return;
+    if (minutes || hours) s.relativeStart = moment;
+    else s.date = moment;
+    s.text.consume(m->whole());
+}
+
+// --- Day words and weekdays ----------------------------------------------------------------
+
+// The evening of today; a part of day named later does not change it.
+void readTonight(Parse& s) {
+    if (!s.take(s.pattern.tonight)) return;
+    s.date = s.today;
+    s.partOfDay = QStringLiteral("vecer");
+}
+
+void readToday(Parse& s) {
+    if (s.take(s.pattern.today)) s.date = s.today;
+}
+
+// Before tomorrow, which it contains in English.
+void readDayAfterTomorrow(Parse& s) {
+    if (s.take(s.pattern.dayAfterTomorrow)) s.date = s.cal.startOfDay(s.cal.addingDays(2, s.today));
+}
+
+void readTomorrow(Parse& s) {
+    if (s.take(s.pattern.tomorrow)) s.date = s.cal.startOfDay(s.cal.addingDays(1, s.today));
+}
+
+// The Monday of the following week.
+void readNextWeek(Parse& s) {
+    if (!s.take(s.pattern.nextWeek)) return;
+    s.date = nextWeekday(2, s.now, s.cal, true);
+    s.nextWeekNamed = true;
+}
+
+// Today when it is Saturday or Sunday, else the coming Saturday.
+void readWeekend(Parse& s) {
+    if (!s.take(s.pattern.weekend)) return;
+    const int wd = s.cal.weekday(s.today);
+    s.date = (wd == 7 || wd == 1) ? s.today : nextWeekday(7, s.now, s.cal, false);
+}
+
+// "pristi" and "next" mean the following week; "tento", "this", "v" and "on" change nothing.
+void readWeekday(Parse& s) {
+    const auto m = s.take(s.pattern.weekday);
+    if (!m) return;
+    const int wd = weekdayNumber(*m->group(2)).value_or(2);
+    const QString prefix = m->group(1).value_or(QString());
+    // "next week on friday": the week was named apart from the day, the day still belongs to it.
+    const bool force = prefix.startsWith(u"pristi") || prefix == u"next" || s.nextWeekNamed;
+    s.date = nextWeekday(wd, s.now, s.cal, force);
+}
+
+// --- Time and part of day ------------------------------------------------------------------
+
+// Only when no range gave the start: the first of the four forms that matches.
+void readSingleTime(Parse& s) {
+    if (s.rangeEnd) return;
+    for (int i = 0; i < 4; ++i) {
+        const auto m = s.take(s.pattern.times[i]);
+        if (!m) continue;
+        s.time = ClockTime{number(m->group(1)), i == 0 ? number(m->group(2)) : 0, zeroPadded(m->group(1))};
+        if (i == 0) s.meridiem = m->group(3);
+        else if (i == 1) s.meridiem = m->group(2);
+        return;
     }
+}
 
-    for (int stop : dottedStops)
-        if (stop > 0 && text.isConsumed(stop - 1)) text.consumeCharacter(stop);
+// A hidden full stop goes with its dotted clock time when a time step read the digits before it.
+void releaseDottedStops(Parse& s) {
+    for (int stop : s.dottedStops)
+        if (stop > 0 && s.text.isConsumed(stop - 1)) s.text.consumeCharacter(stop);
+}
 
-    if (auto m = text.match(P.partOfDay)) {
-        if (!tonight) {
-            QString pod = *m->group(1);
-            pod.remove(QStringLiteral("in the "));
-            partOfDay = pod;
-        }
-        text.consume(m->whole());
+// Consumed in any case; the evening of "tonight" stays.
+void readPartOfDay(Parse& s) {
+    const auto m = s.take(s.pattern.partOfDay);
+    if (!m || s.partOfDay) return;
+    QString pod = *m->group(1);
+    pod.remove(QStringLiteral("in the "));
+    s.partOfDay = pod;
+}
+
+// --- Start, end, title and kind -------------------------------------------------------------
+
+// Settles the range's end hour against the start hour h (both as clock hours) and returns h,
+// which a turned-around range may take back to the hour as typed.
+int settleRangeEnd(Parse& s, int h) {
+    const ClockTime typed = *s.time;
+    ClockTime& end = *s.rangeEnd;
+    const int endTyped = end.hour;
+    int e = adjust(endTyped, s.meridiem, s.partOfDay, end.padded);
+    // A zero-padded end is a 24-hour time like a zero-padded start: no afternoon +12.
+    if (e < h && e + 12 <= 23 && !end.padded) e += 12;
+    // Still not after the start although a smaller hour was typed: an overnight range
+    // ("od 22 do 2", "22-10", "od 15 do 3"), which ends at the hour as typed on the next day,
+    // not at an afternoon hour or a full day later.
+    if (e <= h && endTyped < typed.hour) {
+        e = endTyped;
+    } else if (e <= h && endTyped > typed.hour && !s.partOfDay) {
+        // A rising range that the afternoon reading of a small start hour turned around
+        // ("7-12" as 19:00 to noon the next day): both hours as typed.
+        h = typed.hour;
+        e = endTyped;
     }
+    end.hour = e;
+    return h;
+}
 
-    // The start.
-    std::optional<QDateTime> start;
-    bool hasTime = false;
-    if (relativeStart && relativeStart->isValid()) {
-        start = relativeStart;
-        hasTime = true;
-    } else {
-        std::optional<int> h;
-        if (!hour || *hour > 24 || minute > 59) {
-            if (partOfDay) {
-                h = defaultHour(*partOfDay);
-                minute = 0; // an unreadable minute must not spoil the part of day's hour
-            }
-        } else {
-            h = adjust(*hour, meridiem, partOfDay, hourPadded);
-            if (rangeEndHour) {
-                int e = adjust(*rangeEndHour, meridiem, partOfDay, endPadded);
-                // A zero-padded end is a 24-hour time like a zero-padded start: no afternoon +12.
-                if (e < *h && e + 12 <= 23 && !endPadded) e += 12;
-                // Still not after the start although a smaller hour was typed: an overnight
-                // range ("od 22 do 2", "22-10", "od 15 do 3"), which ends at the hour as typed on
-                // the next day, not at an afternoon hour or a full day later.
-                if (e <= *h && *rangeEndHour < *hour) {
-                    e = *rangeEndHour;
-                } else if (e <= *h && *rangeEndHour > *hour && !partOfDay) {
-                    // A rising range that the afternoon reading of a small start hour turned
-                    // around ("7-12" as 19:00 to noon the next day): both hours as typed.
-                    h = *hour;
-                    e = *rangeEndHour;
-                }
-                rangeEndHour = e;
-            }
-        }
-        if (!h) {
-            start = date;
-        } else {
-            QDateTime base = date.value_or(today);
-            int hh = *h;
-            if (hh == 24) {
-                // 24:00 is the midnight that ends the day.
-                base = cal.addingDays(1, base);
-                hh = 0;
-            }
-            start = cal.settingTime(base, hh, minute);
-            if (start) {
-                hasTime = true;
-                if (!date && *start <= now) start = cal.settingTime(cal.addingDays(1, base), hh, minute);
-            }
-            if (!start) {
-                start = date;
-                hasTime = false;
-            }
-        }
+// The start's clock hour (24 allowed) and minute: the time read, adjusted, or the part of day's
+// own hour when there is no usable time; nullopt for neither.
+std::optional<ClockTime> startClock(Parse& s) {
+    if (!s.time || s.time->hour > 24 || s.time->minute > 59) {
+        // An unreadable minute must not spoil the part of day's hour.
+        if (s.partOfDay) return ClockTime{defaultHour(*s.partOfDay), 0};
+        return std::nullopt;
     }
+    int h = adjust(s.time->hour, s.meridiem, s.partOfDay, s.time->padded);
+    if (s.rangeEnd) h = settleRangeEnd(s, h);
+    return ClockTime{h, s.time->minute};
+}
 
-    // The end.
+void buildStart(Parse& s) {
+    QuickAddResult& r = s.result;
+    if (s.relativeStart) {
+        r.start = s.relativeStart;
+        r.hasTime = true;
+        return;
+    }
+    const std::optional<ClockTime> clock = startClock(s);
+    if (!clock) {
+        r.start = s.date;
+        return;
+    }
+    QDateTime base = s.date.value_or(s.today);
+    int hour = clock->hour;
+    if (hour == 24) { // the midnight that ends the day
+        base = s.cal.addingDays(1, base);
+        hour = 0;
+    }
+    r.start = s.cal.settingTime(base, hour, clock->minute);
+    r.hasTime = r.start.has_value();
+    // A time without a date that has passed today means tomorrow.
+    if (r.start && !s.date && *r.start <= s.now)
+        r.start = s.cal.settingTime(s.cal.addingDays(1, base), hour, clock->minute);
+    if (!r.start) {
+        r.start = s.date;
+        r.hasTime = false;
+    }
+}
+
+// Only for a start with a clock time: the duration on from it, or the range's end hour.
+void buildEnd(Parse& s) {
+    QuickAddResult& r = s.result;
+    if (!r.start || !r.hasTime) return;
     std::optional<QDateTime> end;
-    if (start && hasTime) {
-        if (!rangeEndHour) {
-            end = cal.addingMinutes(duration, *start);
-        } else if (*rangeEndHour <= 24 && rangeEndMinute <= 59) {
-            const int e = *rangeEndHour % 24;
-            end = cal.settingTime(*start, e, rangeEndMinute);
-            if (end && *end <= *start) end = cal.settingTime(cal.addingDays(1, cal.startOfDay(*start)), e, rangeEndMinute);
-        }
-        if (end && !end->isValid()) end.reset();
+    if (!s.rangeEnd) {
+        end = s.cal.addingMinutes(s.duration.value_or(60), *r.start);
+    } else if (s.rangeEnd->hour <= 24 && s.rangeEnd->minute <= 59) {
+        const int e = s.rangeEnd->hour % 24;
+        end = s.cal.settingTime(*r.start, e, s.rangeEnd->minute);
+        if (end && *end <= *r.start)
+            end = s.cal.settingTime(s.cal.addingDays(1, s.cal.startOfDay(*r.start)), e, s.rangeEnd->minute);
     }
+    if (end && !end->isValid()) end.reset();
+    r.end = end;
+}
 
-    // Title and kind.
-    QString title = text.remainingTitle();
-    const std::vector<QStringList> words = letterWords(textfold::fold(title));
-    bool hasNoun = false;
-    for (const QStringList& w : words) hasNoun = hasNoun || eventNouns().contains(w.join(QString()));
+// A first word that asks for something to be done: a task verb, or what looks like a Czech
+// infinitive (four characters or more ending in "t") and is no noun.
+bool startsWithTask(const std::vector<QStringList>& words, bool hasNoun) {
     // Length in user-perceived characters, not UTF-16 units or code points.
     const QStringList firstChars = words.empty() ? QStringList() : words.front();
     const QString first = firstChars.join(QString());
-    const bool isTask = taskVerbs().contains(first) ||
-                        (firstChars.size() >= 4 && firstChars.last() == u"t" && !notInfinitives().contains(first) &&
-                         !hasNoun);
-    Kind kind;
-    if (explicitKind) kind = *explicitKind;
-    else if (relativeStart) kind = hasNoun ? Kind::event : Kind::reminder;
-    else if (hasNoun && start) kind = Kind::event;
-    else if (!hasTime) kind = rangeEndHour ? Kind::event : (durationGiven ? Kind::event : Kind::reminder);
-    else kind = (isTask && !rangeEndHour) ? (durationGiven ? Kind::event : Kind::reminder) : Kind::event;
-    if (title.isEmpty()) title = line.trimmed();
+    return taskVerbs().contains(first) ||
+           (firstChars.size() >= 4 && firstChars.last() == u"t" && !notInfinitives().contains(first) && !hasNoun);
+}
 
-    QuickAddResult r;
-    r.title = title;
-    r.kind = kind;
-    r.start = start;
-    r.end = kind == Kind::event ? end : std::nullopt;
-    r.hasTime = hasTime;
-    r.priority = priority;
-    r.listName = listName;
-    r.explicitKind = explicitKind.has_value();
-    return r;
+Kind guessKind(const Parse& s, const QString& title) {
+    const std::vector<QStringList> words = letterWords(textfold::fold(title));
+    bool hasNoun = false;
+    for (const QStringList& w : words) hasNoun = hasNoun || eventNouns().contains(w.join(QString()));
+    const bool spansTime = s.rangeEnd || s.duration; // a range or a duration makes an event
+    if (s.relativeStart) return hasNoun ? Kind::event : Kind::reminder;
+    if (hasNoun && s.result.start) return Kind::event;
+    if (!s.result.hasTime) return spansTime ? Kind::event : Kind::reminder;
+    return startsWithTask(words, hasNoun) && !spansTime ? Kind::reminder : Kind::event;
+}
+
+// The kind is guessed from the title as left, before an empty one falls back to the line.
+void finishTitleAndKind(Parse& s, const QString& line) {
+    QuickAddResult& r = s.result;
+    r.title = s.text.remainingTitle();
+    if (!r.explicitKind) r.kind = guessKind(s, r.title);
+    if (r.kind == Kind::reminder) r.end.reset();
+    if (r.title.isEmpty()) r.title = line.trimmed();
+}
+
+} // namespace
+
+QuickAddResult QuickAddParser::parse(const QString& line, const QDateTime& now, const Calendar& cal) {
+    Parse s(line, now, cal);
+    readReminderPrefix(s);
+    readEventPrefix(s);
+    readPriority(s);
+    readList(s);
+    readDuration(s);
+    readTimeRange(s);
+    readNumericDate(s);
+    readMonthNameDate(s);
+    readWorkingDays(s);
+    readRelativeAmount(s);
+    readTonight(s);
+    readToday(s);
+    readDayAfterTomorrow(s);
+    readTomorrow(s);
+    readNextWeek(s);
+    readWeekend(s);
+    readWeekday(s);
+    readSingleTime(s);
+    releaseDottedStops(s);
+    readPartOfDay(s);
+    buildStart(s);
+    buildEnd(s);
+    finishTitleAndKind(s, line);
+    return s.result;
 }
 
 } // namespace lomex

@@ -3,20 +3,18 @@
 #include "core/Clock.h"
 #include "core/Log.h"
 #include "core/FileIO.h"
-#include "platform/FolderWatch.h"
 #include "core/Paths.h"
+#include "platform/FolderWatch.h"
+#include "platform/IcsNewItems.h"
+#include "platform/IcsRecurrence.h"
+#include "platform/IcsTaskCompletion.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
-#include <QRegularExpression>
 #include <QSet>
-#include <QTimeZone>
 #include <QUuid>
 #include <algorithm>
-#include <cstdlib>
-#include <limits>
-#include <libical/ical.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -51,255 +49,7 @@ void logOnce(const QString& key, const QString& message) {
     logWarning(message);
 }
 
-icaltimetype utcTime(const QDateTime& t) {
-    return icaltime_from_timet_with_zone(time_t(t.toSecsSinceEpoch()), 0, icaltimezone_get_utc_timezone());
-}
-
-icaltimetype dateValue(const QDate& d) {
-    icaltimetype t = icaltime_null_date();
-    t.year = d.year();
-    t.month = d.month();
-    t.day = d.day();
-    return t;
-}
-
-QByteArray serialize(icalcomponent* cal) {
-    char* s = icalcomponent_as_ical_string_r(cal);
-    QByteArray out(s);
-    std::free(s);
-    icalcomponent_free(cal);
-    return out;
-}
-
-icalcomponent* newCalendar() {
-    icalcomponent* cal = icalcomponent_new(ICAL_VCALENDAR_COMPONENT);
-    icalcomponent_add_property(cal, icalproperty_new_version("2.0"));
-    icalcomponent_add_property(cal, icalproperty_new_prodid("-//Lomex//Lomex//EN"));
-    return cal;
-}
-
-void addCommon(icalcomponent* c, const QString& uid, const QString& title) {
-    const icaltimetype now = icaltime_current_time_with_zone(icaltimezone_get_utc_timezone());
-    icalcomponent_add_property(c, icalproperty_new_uid(uid.toUtf8().constData()));
-    icalcomponent_add_property(c, icalproperty_new_dtstamp(now));
-    icalcomponent_add_property(c, icalproperty_new_created(now));
-    icalcomponent_add_property(c, icalproperty_new_lastmodified(now));
-    icalcomponent_add_property(c, icalproperty_new_summary(title.toUtf8().constData()));
-}
-
-icalcomponent* alarm(const QString& title, icaltriggertype trigger) {
-    icalcomponent* a = icalcomponent_new(ICAL_VALARM_COMPONENT);
-    icalcomponent_add_property(a, icalproperty_new_action(ICAL_ACTION_DISPLAY));
-    icalcomponent_add_property(a, icalproperty_new_description(title.toUtf8().constData()));
-    icalcomponent_add_property(a, icalproperty_new_trigger(trigger));
-    return a;
-}
-
 QString newUid() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
-
-// ---- editing a task in place: the file's own lines, unfolded only to read them ----
-
-struct Line {
-    int first = 0, last = 0; // physical line range
-    QByteArray unfolded;
-    QByteArray name() const {
-        int end = 0;
-        while (end < unfolded.size() && unfolded[end] != ':' && unfolded[end] != ';') ++end;
-        return unfolded.left(end).trimmed().toUpper();
-    }
-    QByteArray value() const {
-        // The value follows the first colon outside a quoted parameter.
-        bool quoted = false;
-        for (int i = 0; i < unfolded.size(); ++i) {
-            if (unfolded[i] == '"') quoted = !quoted;
-            else if (unfolded[i] == ':' && !quoted) return unfolded.mid(i + 1);
-        }
-        return {};
-    }
-};
-
-QList<QByteArray> physicalLines(const QByteArray& data) {
-    QList<QByteArray> lines = data.split('\n');
-    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-    for (QByteArray& l : lines)
-        if (l.endsWith('\r')) l.chop(1);
-    return lines;
-}
-
-QList<Line> logicalLines(const QList<QByteArray>& physical) {
-    QList<Line> out;
-    for (int i = 0; i < physical.size(); ++i) {
-        const QByteArray& p = physical[i];
-        if ((p.startsWith(' ') || p.startsWith('\t')) && !out.isEmpty()) {
-            out.last().unfolded += p.mid(1);
-            out.last().last = i;
-        } else {
-            out.append(Line{i, i, p});
-        }
-    }
-    return out;
-}
-
-QByteArray formatWall(const ics::Time& t) {
-    if (t.isDate()) return t.date.toString(QStringLiteral("yyyyMMdd")).toLatin1();
-    QDate d = t.date;
-    QTime tm = t.time;
-    if (t.kind == ics::Time::Kind::utc) {
-        const QDateTime u = QDateTime::fromSecsSinceEpoch(t.utcSeconds, QTimeZone::utc());
-        d = u.date();
-        tm = u.time();
-    }
-    QByteArray out = (d.toString(QStringLiteral("yyyyMMdd")) + u'T' + tm.toString(QStringLiteral("HHmmss"))).toLatin1();
-    if (t.kind == ics::Time::Kind::utc) out += 'Z';
-    return out;
-}
-
-// The value of a DATE or DATE-TIME line moved by a number of wall seconds.
-std::optional<QByteArray> shiftedValue(const QByteArray& value, qint64 seconds) {
-    const QByteArray v = value.trimmed();
-    const bool utc = v.endsWith('Z');
-    const QByteArray core = utc ? v.chopped(1) : v;
-    QDate d = QDate::fromString(QString::fromLatin1(core.left(8)), QStringLiteral("yyyyMMdd"));
-    if (!d.isValid()) return std::nullopt;
-    if (core.size() == 8) return d.addDays(seconds / 86400).toString(QStringLiteral("yyyyMMdd")).toLatin1();
-    QTime t = QTime::fromString(QString::fromLatin1(core.mid(9, 6)), QStringLiteral("HHmmss"));
-    if (!t.isValid()) return std::nullopt;
-    QDateTime w(d, t, QTimeZone::utc());
-    w = w.addSecs(seconds);
-    QByteArray out = w.toString(QStringLiteral("yyyyMMdd'T'HHmmss")).toLatin1();
-    if (utc) out += 'Z';
-    return out;
-}
-
-QByteArray replaceValue(const Line& line, const QByteArray& value) {
-    const QByteArray old = line.value();
-    return line.unfolded.left(line.unfolded.size() - old.size()) + value;
-}
-
-// Logical line indexes of a VTODO's BEGIN and END.
-struct TodoSpan {
-    int begin = -1, end = -1;
-};
-
-// The task's own VTODO (not an overridden instance), directly inside VCALENDAR.
-std::optional<TodoSpan> ownTodo(const QList<Line>& lines, const QString& uid) {
-    int begin = -1, end = -1, depth = 0, candidate = -1;
-    bool matches = false, instance = false;
-    for (int i = 0; i < lines.size() && end < 0; ++i) {
-        const QByteArray name = lines[i].name();
-        const QByteArray value = lines[i].value().trimmed().toUpper();
-        if (name == "BEGIN") {
-            ++depth;
-            if (depth == 2 && value == "VTODO") {
-                candidate = i;
-                matches = instance = false;
-            }
-        } else if (name == "END") {
-            if (depth == 2 && candidate >= 0 && value == "VTODO") {
-                if (matches && !instance) {
-                    begin = candidate;
-                    end = i;
-                }
-                candidate = -1;
-            }
-            --depth;
-        } else if (depth == 2 && candidate >= 0) {
-            if (name == "UID") matches = QString::fromUtf8(lines[i].value()).trimmed() == uid;
-            if (name == "RECURRENCE-ID") instance = true;
-        }
-    }
-    if (begin < 0) return std::nullopt;
-    return TodoSpan{begin, end};
-}
-
-// Where completing moves a task: nowhere (no next), or on to the next due of its rule.
-struct TaskAdvance {
-    std::optional<ics::Time> next;
-    std::optional<ics::Time> due; // the due being left behind
-    int left = -1;                // the rule's COUNT, or -1 without one
-    qsizetype countAt = -1, countLength = 0;
-};
-
-// A recurring task moves on to its next occurrence; only its last one is completed. The
-// series is moved along with it, so a COUNT counts what is left.
-TaskAdvance advanceOf(const QList<Line>& lines, const TodoSpan& span, const QList<ics::TaskPart>& tasks,
-                      const QString& uid) {
-    const ics::TaskPart* part = nullptr;
-    for (const ics::TaskPart& t : tasks)
-        if (t.uid == uid) part = &t;
-
-    QByteArray rule;
-    for (int i = span.begin; i < span.end; ++i)
-        if (lines[i].name() == "RRULE") rule = lines[i].value();
-    static const QRegularExpression countPart(QStringLiteral("(^|;)COUNT=(\\d+)"), QRegularExpression::CaseInsensitiveOption);
-    const QRegularExpressionMatch count = countPart.match(QString::fromLatin1(rule));
-
-    TaskAdvance a;
-    a.left = count.hasMatch() ? count.captured(2).toInt() : -1;
-    a.countAt = count.capturedStart(2);
-    a.countLength = count.capturedLength(2);
-    if (part) a.due = part->due;
-    if (part && part->due && !rule.isEmpty() && a.left != 0 && a.left != 1) a.next = ics::nextDue(rule, *part->due);
-    return a;
-}
-
-// Lines of the task's own VTODO that completing drops; they are written anew.
-bool dropsOwnLine(const QByteArray& name, const TaskAdvance& a) {
-    if (name == "LAST-MODIFIED") return true;
-    return !a.next && (name == "STATUS" || name == "COMPLETED" || name == "PERCENT-COMPLETE");
-}
-
-// The new text of one of the task's own lines when it moves on, or nothing to keep it as it is.
-std::optional<QByteArray> movedOwnLine(const Line& l, const QByteArray& name, const TaskAdvance& a) {
-    if (!a.next) return std::nullopt;
-    if (name == "DUE") return replaceValue(l, formatWall(*a.next));
-    if (name == "RRULE" && a.left > 1) {
-        QString r = QString::fromLatin1(l.value());
-        r.replace(a.countAt, a.countLength, QString::number(a.left - 1));
-        return replaceValue(l, r.toLatin1());
-    }
-    if (name == "DTSTART") {
-        const qint64 delta = ics::wallSeconds(a.next->date, a.next->time) - ics::wallSeconds(a.due->date, a.due->time);
-        if (auto shifted = shiftedValue(l.value(), delta)) return replaceValue(l, *shifted);
-    }
-    return std::nullopt;
-}
-
-// The file's physical lines with the task completed or moved on; everything else as it was.
-QList<QByteArray> completedLines(const QList<QByteArray>& physical, const QList<Line>& lines, const TodoSpan& span,
-                                 const TaskAdvance& a, const QByteArray& stamp) {
-    QList<QByteArray> out;
-    auto copy = [&](const Line& l) {
-        for (int p = l.first; p <= l.last; ++p) out << physical[p];
-    };
-    int nested = 0;
-    for (int i = 0; i < lines.size(); ++i) {
-        const Line& l = lines[i];
-        if (i <= span.begin || i > span.end) {
-            copy(l);
-            continue;
-        }
-        const QByteArray name = l.name();
-        if (name == "BEGIN") ++nested;
-        if (i == span.end) {
-            if (!a.next) out << "STATUS:COMPLETED" << "COMPLETED:" + stamp << "PERCENT-COMPLETE:100";
-            out << "LAST-MODIFIED:" + stamp;
-            copy(l);
-            continue;
-        }
-        const bool own = nested == 0;
-        if (name == "END") --nested;
-        if (own && dropsOwnLine(name, a)) continue;
-        if (own) {
-            if (auto moved = movedOwnLine(l, name, a)) {
-                out << *moved;
-                continue;
-            }
-        }
-        copy(l);
-    }
-    return out;
-}
 
 } // namespace
 
@@ -655,40 +405,12 @@ void VdirCalendarStore::reread(const QString& path) {
 
 std::optional<LomexError> VdirCalendarStore::saveEvent(const NewEvent& e) {
     const QString uid = newUid();
-    icalcomponent* cal = newCalendar();
-    icalcomponent* ev = icalcomponent_new(ICAL_VEVENT_COMPONENT);
-    addCommon(ev, uid, e.title);
-    if (e.allDay) {
-        // DTEND of an all-day event is exclusive: the next day.
-        icalcomponent_add_property(ev, icalproperty_new_dtstart(dateValue(e.day)));
-        icalcomponent_add_property(ev, icalproperty_new_dtend(dateValue(e.day.addDays(1))));
-    } else {
-        icalcomponent_add_property(ev, icalproperty_new_dtstart(utcTime(e.start)));
-        icalcomponent_add_property(ev, icalproperty_new_dtend(utcTime(e.end)));
-    }
-    if (e.alarmSecondsBefore) {
-        icaltriggertype trigger{icaltime_null_time(), icaldurationtype_from_int(-*e.alarmSecondsBefore)};
-        icalcomponent_add_component(ev, alarm(e.title, trigger));
-    }
-    icalcomponent_add_component(cal, ev);
-    return writeNew(e.calendarId, uid, serialize(cal));
+    return writeNew(e.calendarId, uid, ics::newEventText(uid, e));
 }
 
 std::optional<LomexError> VdirCalendarStore::saveTask(const NewTask& t) {
     const QString uid = newUid();
-    icalcomponent* cal = newCalendar();
-    icalcomponent* todo = icalcomponent_new(ICAL_VTODO_COMPONENT);
-    addCommon(todo, uid, t.title);
-    icalcomponent_add_property(todo, icalproperty_new_status(ICAL_STATUS_NEEDSACTION));
-    if (t.dueDay) icalcomponent_add_property(todo, icalproperty_new_due(dateValue(*t.dueDay)));
-    else if (t.dueTime) icalcomponent_add_property(todo, icalproperty_new_due(utcTime(*t.dueTime)));
-    if (t.priority >= 1 && t.priority <= 9) icalcomponent_add_property(todo, icalproperty_new_priority(t.priority));
-    if (t.alarmAt) {
-        icaltriggertype trigger{utcTime(*t.alarmAt), icaldurationtype_null_duration()};
-        icalcomponent_add_component(todo, alarm(t.title, trigger));
-    }
-    icalcomponent_add_component(cal, todo);
-    return writeNew(t.calendarId, uid, serialize(cal));
+    return writeNew(t.calendarId, uid, ics::newTaskText(uid, t));
 }
 
 std::optional<LomexError> VdirCalendarStore::completeTask(const CalendarTask& task, const QDateTime& now) {
@@ -703,17 +425,9 @@ std::optional<LomexError> VdirCalendarStore::completeTask(const CalendarTask& ta
     auto parsed = ics::parse(*data, zones, &error);
     if (!parsed) return fail(error);
 
-    const QList<QByteArray> physical = physicalLines(*data);
-    const QList<Line> lines = logicalLines(physical);
-    const std::optional<TodoSpan> span = ownTodo(lines, task.uid);
-    if (!span) return fail(QStringLiteral("the task is no longer there"));
-    const TaskAdvance advance = advanceOf(lines, *span, parsed->tasks, task.uid);
-
-    const QByteArray eol = data->contains("\r\n") ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
-    const QByteArray stamp = QDateTime::fromSecsSinceEpoch(now.toSecsSinceEpoch(), QTimeZone::utc())
-                                 .toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")).toLatin1();
-    const QByteArray written = completedLines(physical, lines, *span, advance, stamp).join(eol) + eol;
-    if (auto err = fileio::writeAtomically(task.itemPath, written)) return LomexError{QStringLiteral("POSIX"), 0, *err};
+    const std::optional<QByteArray> written = ics::completedTaskText(*data, parsed->tasks, task.uid, now);
+    if (!written) return fail(QStringLiteral("the task is no longer there"));
+    if (auto err = fileio::writeAtomically(task.itemPath, *written)) return LomexError{QStringLiteral("POSIX"), 0, *err};
     reread(task.itemPath);
     return std::nullopt;
 }

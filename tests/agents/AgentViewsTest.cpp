@@ -3,6 +3,7 @@
 #include "AgentsTestSupport.h"
 #include "agents/views/AgentViews.h"
 #include "agents/views/ChatView.h"
+#include "agents/views/CommandBox.h"
 #include "agents/SessionStore.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
@@ -10,6 +11,8 @@
 
 #include "agents/TextCut.h"
 #include "FakeClock.h"
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScrollArea>
@@ -473,13 +476,19 @@ TEST_F(AgentViewsTest, CommandBoxShowsWholeLinesAndSaysWhenMoreIsHidden)
         ApprovalCard* card = view.cards().front();
         auto* box = card->findChild<QPlainTextEdit*>();
         ASSERT_TRUE(box) << c.name;
-        // A long command may come a pass later; until then it cannot be allowed.
+        // A long command is laid out only at the width it is shown at, in a pass of its own;
+        // until it is in the box it cannot be allowed.
+        QCoreApplication::processEvents();
         EXPECT_TRUE(box->toPlainText() == c.command || !card->allowButton()->isEnabled()) << c.name;
+        EXPECT_EQ(card->allowButton()->isEnabled(), c.command.size() <= CommandBox::layOutAtOnce) << c.name;
         view.resize(724, 400);
         view.show();
         ASSERT_TRUE(test::waitUntil([&] { return card->allowButton()->isEnabled(); })) << c.name;
         QCoreApplication::processEvents();
         EXPECT_EQ(box->toPlainText(), c.command) << c.name;
+        box->selectAll();
+        box->copy();
+        EXPECT_EQ(QGuiApplication::clipboard()->text(), c.command) << c.name;
         QScrollBar* bar = box->verticalScrollBar();
         // Scrolling moves by lines: its range is the lines below the box.
         EXPECT_EQ(bar->maximum() > 0, c.hidden) << c.name;

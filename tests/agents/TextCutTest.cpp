@@ -20,6 +20,7 @@ TEST(TextCut, CountsGraphemeClusters)
     EXPECT_EQ(textcut::graphemeCount(QString::fromUtf8("🇨🇿🇺🇸")), 2);
     EXPECT_EQ(textcut::graphemeCount(QString::fromUtf8("👍🏽x")), 2);
     EXPECT_EQ(textcut::graphemeCount(QString::fromUtf8("\r\n")), 1);
+    EXPECT_EQ(textcut::graphemeCount(QString::fromUtf8("a\r\n\rb\n\r")), 6);
 }
 
 TEST(TextCut, ShortenNeverSplitsACluster)

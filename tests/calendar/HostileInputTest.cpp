@@ -1,7 +1,7 @@
 // Calendar and contact files are written by other programs: odd values must neither crash the
 // readers nor change what the sound parts of a file say.
 #include "platform/ContactStore.h"
-#include "platform/IcsItems.h"
+#include "platform/IcsRecurrence.h"
 
 #include <QTimeZone>
 #include <algorithm>

@@ -84,6 +84,9 @@ TEST(QuickAddParser, CzechLines) {
         {"ve 2 v noci hlídka", "Hlídka", E, "2026-12-09 02:00", "2026-12-09 03:00", true},
         {"pozítří divadlo", "Divadlo", E, "2026-12-10 00:00", "-", false},
         {"o víkendu výlet", "Výlet", E, "2026-12-12 00:00", "-", false},
+        // "dnes večer" keeps the evening against a later part of day; a numeric date skips month names.
+        {"dnes večer v 8 ráno kino", "Kino", E, "2026-12-08 20:00", "2026-12-08 21:00", true},
+        {"schůzka 24.12. 15. března", "Schůzka 15. března", E, "2026-12-24 00:00", "-", false},
         {"příští pondělí standup v 9:15", "Standup", E, "2026-12-14 09:15", "2026-12-14 10:15", true},
         {"úterý úklid", "Úklid", R, "2026-12-15 00:00", "-", false},
         {"15. března oslava", "Oslava", E, "2027-03-15 00:00", "-", false},
@@ -100,6 +103,8 @@ TEST(QuickAddParser, CzechLines) {
         {"𐐨𐐨t v 10", "𐐀𐐨t", E, "2026-12-09 10:00", "2026-12-09 11:00", true},
     };
     for (const Row& row : rows) check(row, kNow);
+    // On a Saturday the weekend is today.
+    check({"o víkendu výlet", "Výlet", E, "2026-12-12 00:00", "-", false}, at("2026-12-12 08:00"));
 }
 
 TEST(QuickAddParser, EnglishLines) {

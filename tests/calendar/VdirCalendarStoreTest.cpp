@@ -6,6 +6,7 @@
 #include "core/Settings.h"
 #include "platform/Workspace.h"
 #include "platform/FolderWatch.h"
+#include "platform/IcsRecurrence.h"
 #include "platform/VdirCalendarStore.h"
 #include "FakeClock.h"
 #include "FakeWorkspace.h"

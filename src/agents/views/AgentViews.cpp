@@ -4,6 +4,7 @@
 #include "agents/TextCut.h"
 #include "agents/ReplySender.h"
 #include "agents/views/ChatView.h"
+#include "agents/views/CommandBox.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
@@ -12,23 +13,16 @@
 #include "ui/Motion.h"
 #include "ui/Symbols.h"
 #include "ui/Theme.h"
-#include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScrollArea>
-#include <QAbstractTextDocumentLayout>
-#include <QResizeEvent>
-#include <QTextBlock>
-#include <QTextLayout>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
-#include <cmath>
 
 namespace lomex {
 
@@ -77,53 +71,8 @@ QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool
     return label;
 }
 
-// The command as it will run: every line, read-only, wrapped anywhere and scrollable. Outside
-// text, so bidirectional controls are written out and marks per letter are bounded.
-constexpr int kCommandBoxLines = 6;
-// Longer commands cost milliseconds to lay out.
-constexpr qsizetype kLayOutAtOnce = 2000;
 // What a card costs beside its command, in characters of command.
 constexpr qsizetype kCardCost = 1000;
-
-// Tells its card when its width changed: the wrapped lines, and so the box's height, follow it.
-class CommandBox : public QPlainTextEdit {
-public:
-    using QPlainTextEdit::QPlainTextEdit;
-    std::function<void()> onWidthChanged;
-
-protected:
-    void resizeEvent(QResizeEvent* event) override
-    {
-        QPlainTextEdit::resizeEvent(event);
-        if (event->oldSize().width() != event->size().width() && onWidthChanged) onWidthChanged();
-    }
-};
-
-CommandBox* commandView(const QString& text, int linesAsWritten, QWidget* parent)
-{
-    auto* view = new CommandBox(parent);
-    view->setObjectName(QStringLiteral("approvalCommand"));
-    view->setReadOnly(true);
-    view->setFrameShape(QFrame::NoFrame);
-    view->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    view->setStyleSheet(QStringLiteral("#approvalCommand { background: rgba(0,0,0,90); color: white;"
-                                       " border-radius: 6px; padding: 6px 8px; }"
-                                       " #approvalCommand:focus { border: 2px solid %1; }")
-                            .arg(a11y::notchFocusRing().name()));
-    view->setAccessibleName(L10n::shared().t(QStringLiteral("agents.command")));
-    QFont f = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-    f.setPixelSize(12);
-    view->setFont(f);
-    // The inset is the frame's padding: a document margin would show a strip of the line
-    // below the box's last one.
-    view->document()->setDocumentMargin(0);
-    view->setPlainText(text);
-    // Until its width is known: the lines as written, up to the box.
-    const int lines = std::clamp(linesAsWritten, 1, kCommandBoxLines);
-    view->setFixedHeight(QFontMetrics(f).lineSpacing() * lines + 13);
-    return view;
-}
 
 QPushButton* button(const QString& text, const QColor& color, QWidget* parent)
 {
@@ -281,23 +230,21 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
     setAccessibleName(question);
     setAccessibleDescription(project);
     box->addWidget(question_);
-    // A long command is laid out in a pass of its own, so an arrival never holds the GUI thread
-    // for card and text at once; until then no button allows what is not shown.
-    const QString shown = commandText();
-    const bool later = shown.size() > kLayOutAtOnce;
     if (approval.command) {
-        // A long command fills the box whatever the width: it starts at full height, so the card
-        // brought into view does not grow out of it.
-        const int written = later ? kCommandBoxLines : int(shown.count(QLatin1Char('\n'))) + 1;
-        auto* command = commandView(later ? QString() : shown, written, this);
-        commandFilled_ = !later;
-        command_ = command;
-        command->onWidthChanged = [this] { fitCommand(); };
+        // Outside text, so bidirectional controls are written out and marks per letter are
+        // bounded. A long command comes a pass after its card; until then no button allows what
+        // is not shown.
+        command_ = new CommandBox(commandText(), this);
         box->addWidget(command_);
         // Lines below the box are easy to miss: the note next to the buttons says how many
         // there are, whenever any is out of sight.
         commandLines_ = plainLabel({}, 12, Theme::amber(), true, this);
         commandLines_->hide();
+        command_->onLinesCounted = [this](int lines) {
+            const bool hidden = lines > CommandBox::maxLines;
+            if (hidden) commandLines_->setText(L10n::shared().t(QStringLiteral("agents.commandScroll"), {lines}));
+            commandLines_->setVisible(hidden);
+        };
     }
 
     auto* buttons = new QHBoxLayout;
@@ -317,47 +264,19 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
     box->addLayout(buttons);
     connect(allow_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::allow); });
     connect(deny_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::deny); });
-    if (later) {
+    if (command_ && !command_->isFilled()) {
         allow_->setEnabled(false);
         if (always_) always_->setEnabled(false);
-        QTimer::singleShot(0, this, [this, shown] {
-            command_->setPlainText(shown);
-            commandFilled_ = true;
-            if (command_->isVisible()) fitCommand(); // else when it gets its width
+        command_->onFilled = [this] {
             allow_->setEnabled(true);
             if (always_) always_->setEnabled(true);
-        });
+        };
     }
 }
 
 QLabel* ApprovalCard::commandLinesLabel() const
 {
     return commandLines_ && !commandLines_->isHidden() ? commandLines_ : nullptr;
-}
-
-void ApprovalCard::fitCommand()
-{
-    // The lines as laid out at the box's width; the box shows up to six of them, whole, and
-    // the note counts them all when some are out of sight.
-    if (!commandFilled_) return;
-    QTextDocument* doc = command_->document();
-    QAbstractTextDocumentLayout* layout = doc->documentLayout();
-    int lines = 0;
-    qreal lineHeight = 0;
-    for (QTextBlock b = doc->begin(); b.isValid(); b = b.next()) {
-        if (b.layout()->lineCount() == 0) layout->blockBoundingRect(b); // lays the block out
-        lines += std::max(1, b.layout()->lineCount());
-        if (lineHeight <= 0 && b.layout()->lineCount() > 0) lineHeight = b.layout()->lineAt(0).height();
-    }
-    if (lineHeight <= 0) lineHeight = QFontMetricsF(command_->font()).lineSpacing();
-    const int shown = std::clamp(lines, 1, kCommandBoxLines);
-    // One pixel row more than the lines: the edit counts a line as shown only below that.
-    const int chrome = command_->height() - command_->viewport()->height();
-    command_->setFixedHeight(int(std::ceil(shown * lineHeight)) + 1 + chrome);
-    const bool hidden = lines > kCommandBoxLines;
-    if (hidden)
-        commandLines_->setText(L10n::shared().t(QStringLiteral("agents.commandScroll"), {lines}));
-    commandLines_->setVisible(hidden);
 }
 
 QString ApprovalCard::questionText() const
@@ -452,6 +371,8 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     cardsQueued_ = rowsQueued_ = true;
     rebuild();
     syncChat();
+    // Loaded now rather than in the pass where the first request opens the notch.
+    QFontMetrics(CommandBox::commandFont()).lineSpacing();
 }
 
 void AgentsView::syncChat()

@@ -8,7 +8,6 @@
 #include <functional>
 
 class QLabel;
-class QPlainTextEdit;
 class QPushButton;
 class QVBoxLayout;
 
@@ -16,6 +15,7 @@ namespace lomex {
 
 class ChatView;
 class Clock;
+class CommandBox;
 class ReplySender;
 class SessionStore;
 class Timer;
@@ -81,14 +81,12 @@ public:
 
 private:
     void answer(ApprovalCenter::Decision decision);
-    void fitCommand();
 
     PendingApproval approval_;
     QPointer<SessionStore> store_;
     QPointer<ApprovalCenter> center_;
     QLabel* question_;
-    QPlainTextEdit* command_ = nullptr;
-    bool commandFilled_ = true; // a long command comes a pass after its card
+    CommandBox* command_ = nullptr;
     QLabel* commandLines_ = nullptr;
     QPushButton* allow_;
     QPushButton* always_ = nullptr;
