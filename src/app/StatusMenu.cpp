@@ -15,13 +15,6 @@
 
 namespace lomex {
 
-namespace {
-// Entries whose text the table has no key for are worded inline by language.
-QString inlineText(const char* cs, const char* en) {
-    return QString::fromUtf8(L10n::shared().isCzech() ? cs : en);
-}
-} // namespace
-
 StatusMenu::StatusMenu(QObject* parent) : QObject(parent), menu_(new QMenu) {
     connect(&L10n::shared(), &L10n::languageChanged, this, &StatusMenu::rebuild);
 }
@@ -40,11 +33,11 @@ void StatusMenu::rebuild() {
             if (*fn) (*fn)();
         });
     };
-    add(inlineText("Nastavení…", "Settings…"), &onSettings);
+    add(l.t(QStringLiteral("menu.settings")), &onSettings);
     add(l.t(QStringLiteral("menu.setup")), &onSetup);
     if (onPalette) add(l.t(QStringLiteral("menu.palette")), &onPalette);
     menu_->addSeparator();
-    add(inlineText("Ukončit Lomex", "Quit Lomex"), &onQuit);
+    add(l.t(QStringLiteral("menu.quit")), &onQuit);
 }
 
 void StatusMenu::show() {

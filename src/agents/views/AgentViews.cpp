@@ -1,8 +1,7 @@
 #include "agents/views/AgentViews.h"
-#include "agents/AgentText.h"
 #include "agents/SessionStore.h"
-#include "agents/TextCut.h"
 #include "agents/ReplySender.h"
+#include "agents/views/AgentViewParts.h"
 #include "agents/views/ChatView.h"
 #include "agents/views/CommandBox.h"
 #include "core/Clock.h"
@@ -12,11 +11,9 @@
 #include "ui/ElidedLabel.h"
 #include "ui/Motion.h"
 #include "ui/Symbols.h"
-#include "ui/Theme.h"
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScrollArea>
@@ -30,82 +27,12 @@ namespace {
 
 using Kind = ActivityState::Kind;
 
-constexpr int kTextWidth = 560;
-// Far more than the width can show; outside text may be megabytes long, and laying it all out
-// to elide it would stall the notch on every rebuild.
-constexpr int kMaxLabelCharacters = 400;
-const QColor kDim(255, 255, 255, 150);
-
-QString pick(const char* cs, const char* en)
-{
-    return L10n::shared().isCzech() ? QString::fromUtf8(cs) : QString::fromUtf8(en);
-}
-
-void setLabelColor(QLabel* label, const QColor& color)
-{
-    QPalette pal = label->palette();
-    pal.setColor(QPalette::WindowText, color);
-    label->setPalette(pal);
-}
-
-// Outside text: one line, cut to the width.
-void setPlainText(QLabel* label, const QString& text)
-{
-    QString shown = textcut::leftGraphemes(text, kMaxLabelCharacters);
-    shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
-    label->setText(QFontMetrics(label->font()).elidedText(shown, Qt::ElideRight, kTextWidth));
-}
-
-// Outside text: shown verbatim, one line, cut to the width.
-QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool bold, QWidget* parent,
-                   QLabel* label = nullptr)
-{
-    if (!label) label = new QLabel(parent);
-    label->setTextFormat(Qt::PlainText);
-    QFont f = label->font();
-    f.setPixelSize(pixelSize);
-    f.setBold(bold);
-    label->setFont(f);
-    setLabelColor(label, color);
-    setPlainText(label, text);
-    return label;
-}
-
 // What a card costs beside its command, in characters of command.
 constexpr qsizetype kCardCost = 1000;
 
-QPushButton* button(const QString& text, const QColor& color, QWidget* parent)
-{
-    auto* b = new QPushButton(text, parent);
-    b->setCursor(Qt::PointingHandCursor);
-    b->setFlat(true);
-    // Reached by Tab; a click leaves no ring behind.
-    b->setFocusPolicy(Qt::TabFocus);
-    b->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: rgba(255,255,255,30);"
-                                    " border-radius: 7px; padding: 4px 12px; font-weight: 600; }"
-                                    " QPushButton:hover { background: rgba(255,255,255,55); }"
-                                    " QPushButton:focus { border: 2px solid %2; padding: 2px 10px; }")
-                         .arg(color.name(), a11y::notchFocusRing().name()));
-    return b;
-}
-
 } // namespace
 
-QString agentStateSymbol(const Session& session)
-{
-    switch (session.state.kind()) {
-    case Kind::tool:
-        return session.state.toolActivity() ? session.state.toolActivity()->symbol()
-                                            : QStringLiteral("wrench.and.screwdriver");
-    case Kind::waiting: return QStringLiteral("hand.raised.fill");
-    case Kind::error: return QStringLiteral("exclamationmark.triangle.fill");
-    case Kind::idle: return QStringLiteral("ellipsis");
-    case Kind::thinking: return QStringLiteral("sparkles");
-    case Kind::compacting: return QStringLiteral("arrow.triangle.2.circlepath");
-    case Kind::done: return QStringLiteral("checkmark.circle.fill");
-    }
-    return QStringLiteral("sparkles");
-}
+using namespace agentviews;
 
 // ---- AgentRow ----
 
@@ -196,115 +123,6 @@ void AgentRow::mouseReleaseEvent(QMouseEvent* event)
         Q_EMIT activated(id_);
     }
     QFrame::mouseReleaseEvent(event);
-}
-
-// ---- ApprovalCard ----
-
-ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
-                           ApprovalCenter* center, QWidget* parent)
-    : QFrame(parent), approval_(approval), store_(store), center_(center)
-{
-    // An agent waits for the user: the card is an alert, named by its question.
-    a11y::setRole(this, QAccessible::AlertMessage);
-    setObjectName(QStringLiteral("approvalCard"));
-    setStyleSheet(QStringLiteral("#approvalCard { background: rgba(245,165,36,40);"
-                                 " border: 1px solid rgba(245,165,36,120); border-radius: 12px; }"));
-    auto* box = new QVBoxLayout(this);
-    box->setContentsMargins(12, 10, 12, 10);
-    box->setSpacing(8);
-
-    auto* head = new QHBoxLayout;
-    auto* icon = new QLabel(this);
-    icon->setPixmap(symbols::pixmap(approval.tool.symbol(), 16, Theme::amber(), devicePixelRatioF()));
-    head->addWidget(icon);
-    QString project = displayName(approval.agent);
-    if (store) {
-        if (auto s = store->session(approval.sessionID)) project = s->projectName();
-    }
-    head->addWidget(plainLabel(project, 12, kDim, true, this));
-    head->addStretch(1);
-    box->addLayout(head);
-
-    const QString question = questionText();
-    question_ = plainLabel(question, 13, Qt::white, true, this);
-    setAccessibleName(question);
-    setAccessibleDescription(project);
-    box->addWidget(question_);
-    if (approval.command) {
-        // Outside text, so bidirectional controls are written out and marks per letter are
-        // bounded. A long command comes a pass after its card; until then no button allows what
-        // is not shown.
-        command_ = new CommandBox(commandText(), this);
-        box->addWidget(command_);
-        // Lines below the box are easy to miss: the note next to the buttons says how many
-        // there are, whenever any is out of sight.
-        commandLines_ = plainLabel({}, 12, Theme::amber(), true, this);
-        commandLines_->hide();
-        command_->onLinesCounted = [this](int lines) {
-            const bool hidden = lines > CommandBox::maxLines;
-            if (hidden) commandLines_->setText(L10n::shared().t(QStringLiteral("agents.commandScroll"), {lines}));
-            commandLines_->setVisible(hidden);
-        };
-    }
-
-    auto* buttons = new QHBoxLayout;
-    buttons->setSpacing(8);
-    allow_ = button(pick("Povolit", "Allow"), Theme::success(), this);
-    buttons->addWidget(allow_);
-    if (approval.agent == Agent::claude && !approval.permissionSuggestions.empty()) {
-        always_ = button(pick("Vždy povolit", "Always allow"), Qt::white, this);
-        buttons->addWidget(always_);
-        connect(always_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::alwaysAllow); });
-    }
-    deny_ = button(pick("Zamítnout", "Deny"), Theme::danger(), this);
-    buttons->addWidget(deny_);
-    buttons->addStretch(1);
-    if (commandLines_)
-        buttons->addWidget(commandLines_);
-    box->addLayout(buttons);
-    connect(allow_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::allow); });
-    connect(deny_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::deny); });
-    if (command_ && !command_->isFilled()) {
-        allow_->setEnabled(false);
-        if (always_) always_->setEnabled(false);
-        command_->onFilled = [this] {
-            allow_->setEnabled(true);
-            if (always_) always_->setEnabled(true);
-        };
-    }
-}
-
-QLabel* ApprovalCard::commandLinesLabel() const
-{
-    return commandLines_ && !commandLines_->isHidden() ? commandLines_ : nullptr;
-}
-
-QString ApprovalCard::questionText() const
-{
-    return AgentText::mayIUse(approval_.tool, approval_.command);
-}
-
-QString ApprovalCard::commandText() const
-{
-    if (!approval_.command)
-        return QString();
-    const QString& command = *approval_.command;
-    const bool cut = approval_.commandLength > command.size();
-    QString shown = textcut::showBidiControls(textcut::bounded(command, command.size(), nullptr));
-    if (cut)
-        shown += QLatin1Char('\n') + L10n::shared().t(QStringLiteral("agents.commandCut"), {approval_.commandLength});
-    return shown;
-}
-
-void ApprovalCard::answer(ApprovalCenter::Decision decision)
-{
-    // The session moves on before the agent hears, so the list never shows a stale wait; and
-    // only when the agent can hear, so it never shows an answer that went nowhere.
-    const PendingApproval a = approval_;
-    QPointer<SessionStore> store = store_;
-    if (center_) center_->decide(a.id, decision, [store, a, decision] {
-        if (store) store->resume(a.sessionID, decision != ApprovalCenter::Decision::deny, a.tool);
-    });
 }
 
 // ---- AgentsView ----
@@ -584,90 +402,6 @@ void AgentsView::updateEmptyState()
     const bool on = Settings::shared().boolValue(QStringLiteral("agentsEnabled"));
     emptyText_->setText(L10n::shared().t(on ? QStringLiteral("agents.none") : QStringLiteral("agents.off")));
     emptyLink_->setText(L10n::shared().t(QStringLiteral("agents.openSettings")));
-}
-
-// ---- collapsed glyphs ----
-
-AgentLeading::AgentLeading(SessionStore* store, QWidget* parent) : QWidget(parent), store_(store)
-{
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    if (store) connect(store, &SessionStore::sessionsChanged, this, qOverload<>(&QWidget::update));
-}
-
-std::optional<Session> AgentLeading::top() const
-{
-    if (!store_) return std::nullopt;
-    const auto list = store_->ordered();
-    if (list.isEmpty()) return std::nullopt;
-    return list.first();
-}
-
-QString AgentLeading::symbolName() const
-{
-    const auto session = top();
-    return session ? agentStateSymbol(*session) : QString();
-}
-
-QColor AgentLeading::color() const
-{
-    const auto session = top();
-    return session ? session->accent() : QColor(Qt::white);
-}
-
-void AgentLeading::paintEvent(QPaintEvent*)
-{
-    // One ordering per paint, for both the symbol and its colour.
-    const auto session = top();
-    if (!session) return;
-    QPainter p(this);
-    const int s = std::max(8, std::min({16, width() - 4, height() - 4}));
-    p.drawPixmap(QPoint((width() - s) / 2, (height() - s) / 2),
-                 symbols::pixmap(agentStateSymbol(*session), s, session->accent(), devicePixelRatioF()));
-}
-
-AgentTrailing::AgentTrailing(SessionStore* store, QWidget* parent) : QWidget(parent), store_(store)
-{
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-    if (store) connect(store, &SessionStore::sessionsChanged, this, qOverload<>(&QWidget::update));
-}
-
-int AgentTrailing::activeCount() const
-{
-    if (!store_) return 0;
-    const auto& sessions = store_->sessions();
-    return int(std::count_if(sessions.begin(), sessions.end(),
-                             [](const Session& s) { return s.state.isBusy() || s.state.is(Kind::waiting); }));
-}
-
-bool AgentTrailing::hasUnseen() const
-{
-    if (!store_) return false;
-    for (const Session& s : store_->sessions())
-        if (s.isUnseen()) return true;
-    return false;
-}
-
-void AgentTrailing::paintEvent(QPaintEvent*)
-{
-    QPainter p(this);
-    p.setRenderHint(QPainter::Antialiasing);
-    const int n = activeCount();
-    bool waiting = false;
-    if (store_) {
-        for (const Session& s : store_->sessions()) waiting = waiting || s.state.is(Kind::waiting);
-    }
-    if (n > 0) {
-        QFont f = font();
-        f.setPixelSize(12);
-        f.setBold(true);
-        p.setFont(f);
-        p.setPen(waiting ? Theme::amber() : QColor(Qt::white));
-        p.drawText(rect(), Qt::AlignCenter, QString::number(n));
-    } else if (hasUnseen()) {
-        p.setPen(Qt::NoPen);
-        p.setBrush(Theme::success());
-        p.drawEllipse(QPointF(width() / 2.0, height() / 2.0), 3.5, 3.5);
-    }
 }
 
 } // namespace lomex

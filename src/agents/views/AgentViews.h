@@ -1,6 +1,8 @@
 #pragma once
 #include "agents/ApprovalCenter.h"
 #include "agents/Session.h"
+#include "agents/views/AgentGlyphs.h"
+#include "agents/views/ApprovalCard.h"
 #include <QFrame>
 #include <QPointer>
 #include <QSet>
@@ -15,7 +17,6 @@ namespace lomex {
 
 class ChatView;
 class Clock;
-class CommandBox;
 class ReplySender;
 class SessionStore;
 class Timer;
@@ -59,38 +60,6 @@ private:
     QLabel* context_;
     QLabel* dot_;
     QLabel* detail_;
-};
-
-// A permission request waiting for the user, with allow, always allow and deny.
-class ApprovalCard : public QFrame {
-    Q_OBJECT
-public:
-    ApprovalCard(const PendingApproval& approval, SessionStore* store, ApprovalCenter* center,
-                 QWidget* parent = nullptr);
-    quint64 approvalID() const { return approval_.id; }
-    QString questionText() const;
-    // The exact command shown under the question (shell requests); empty when there is none.
-    QString commandText() const;
-    // Says how many lines a command has that its box cannot show whole (counted as laid out
-    // at the box's width); null while the command fits.
-    QLabel* commandLinesLabel() const;
-    QPushButton* allowButton() const { return allow_; }
-    // Absent where the agent would not keep a rule (no suggestions, or Codex).
-    QPushButton* alwaysButton() const { return always_; }
-    QPushButton* denyButton() const { return deny_; }
-
-private:
-    void answer(ApprovalCenter::Decision decision);
-
-    PendingApproval approval_;
-    QPointer<SessionStore> store_;
-    QPointer<ApprovalCenter> center_;
-    QLabel* question_;
-    CommandBox* command_ = nullptr;
-    QLabel* commandLines_ = nullptr;
-    QPushButton* allow_;
-    QPushButton* always_ = nullptr;
-    QPushButton* deny_;
 };
 
 // The agents tab: the waiting permission requests, then the sessions in display order. Marks
@@ -148,45 +117,5 @@ private:
     QSet<quint64> announced_; // approvals already told to assistive technology
     bool rowsQueued_ = false;
 };
-
-// The closed notch's agent glyphs: the leading one shows what the top session does, the
-// trailing one how many sessions work or wait.
-class AgentLeading : public QWidget {
-    Q_OBJECT
-public:
-    explicit AgentLeading(SessionStore* store, QWidget* parent = nullptr);
-    // The symbol and colour drawn now (none when the table is empty).
-    QString symbolName() const;
-    QColor color() const;
-    QSize sizeHint() const override { return {24, 24}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-
-private:
-    // The session listed first, which the glyph stands for.
-    std::optional<Session> top() const;
-
-    QPointer<SessionStore> store_;
-};
-
-class AgentTrailing : public QWidget {
-    Q_OBJECT
-public:
-    explicit AgentTrailing(SessionStore* store, QWidget* parent = nullptr);
-    // Sessions working or waiting; with none, unseen news shows as a dot.
-    int activeCount() const;
-    bool hasUnseen() const;
-    QSize sizeHint() const override { return {24, 24}; }
-
-protected:
-    void paintEvent(QPaintEvent*) override;
-
-private:
-    QPointer<SessionStore> store_;
-};
-
-// The state symbol of a session: the tool's icon while it runs, else one per state.
-QString agentStateSymbol(const Session& session);
 
 } // namespace lomex

@@ -1,0 +1,62 @@
+#include "agents/views/AgentViewParts.h"
+#include "agents/TextCut.h"
+#include "ui/Accessibility.h"
+#include <QFontMetrics>
+#include <QLabel>
+#include <QPushButton>
+
+namespace lomex::agentviews {
+
+namespace {
+
+constexpr int kTextWidth = 560;
+// Far more than the width can show; outside text may be megabytes long, and laying it all out
+// to elide it would stall the notch on every rebuild.
+constexpr int kMaxLabelCharacters = 400;
+
+} // namespace
+
+void setLabelColor(QLabel* label, const QColor& color)
+{
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+}
+
+void setPlainText(QLabel* label, const QString& text)
+{
+    QString shown = textcut::leftGraphemes(text, kMaxLabelCharacters);
+    shown.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    label->setText(QFontMetrics(label->font()).elidedText(shown, Qt::ElideRight, kTextWidth));
+}
+
+QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool bold, QWidget* parent,
+                   QLabel* label)
+{
+    if (!label) label = new QLabel(parent);
+    label->setTextFormat(Qt::PlainText);
+    QFont f = label->font();
+    f.setPixelSize(pixelSize);
+    f.setBold(bold);
+    label->setFont(f);
+    setLabelColor(label, color);
+    setPlainText(label, text);
+    return label;
+}
+
+QPushButton* button(const QString& text, const QColor& color, QWidget* parent)
+{
+    auto* b = new QPushButton(text, parent);
+    b->setCursor(Qt::PointingHandCursor);
+    b->setFlat(true);
+    // Reached by Tab; a click leaves no ring behind.
+    b->setFocusPolicy(Qt::TabFocus);
+    b->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: rgba(255,255,255,30);"
+                                    " border-radius: 7px; padding: 4px 12px; font-weight: 600; }"
+                                    " QPushButton:hover { background: rgba(255,255,255,55); }"
+                                    " QPushButton:focus { border: 2px solid %2; padding: 2px 10px; }")
+                         .arg(color.name(), a11y::notchFocusRing().name()));
+    return b;
+}
+
+} // namespace lomex::agentviews
