@@ -57,6 +57,8 @@ bool writeToken(const QString& path, const QString& token)
     // and a link must not carry it somewhere else.
     options.keepExistingMode = false;
     options.followSymlink = false;
+    // Written on the GUI thread before an answer; a token lost to a crash is simply made anew.
+    options.flushToDisk = false;
     if (std::optional<QString> error = fileio::writeAtomically(path, token.toLatin1(), options)) {
         logWarning(QStringLiteral("approval token not saved: ") + *error);
         return false;

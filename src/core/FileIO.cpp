@@ -82,7 +82,7 @@ std::optional<QString> writeAtomically(const QString& path, const QByteArray& da
     };
     if (::fchmod(fd, mode) != 0) return fail(errno);
     if (!writeAll(fd, data)) return fail(errno);
-    if (::fsync(fd) != 0) return fail(errno);
+    if (options.flushToDisk && ::fsync(fd) != 0) return fail(errno);
     if (::close(fd) != 0) {
         int err = errno;
         ::unlink(tmpl.constData());

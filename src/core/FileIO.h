@@ -16,6 +16,10 @@ struct WriteOptions {
     // An existing file whose owner may not write it (the user made it read-only) is left as
     // it is and the write fails, although the folder would let us replace it.
     bool refuseReadOnly = false;
+    // Waits until the new content is on the disk before the rename. A file that is made again
+    // whenever it is missing or unreadable (a token) can skip the wait, which may take a loaded
+    // disk a fraction of a second.
+    bool flushToDisk = true;
 };
 
 // Writes the whole file atomically: a temporary file in the same folder, flushed to disk,

@@ -13,7 +13,6 @@
 #include <QDir>
 #include <QCoreApplication>
 #include <QFile>
-#include <QFutureWatcher>
 #include <QtConcurrent/QtConcurrentRun>
 #include <QMutexLocker>
 #include <QRegularExpression>
