@@ -39,6 +39,21 @@ void settle(int ms) {
     }
 }
 
+// Whether a child of the process runs the program (by its /proc name).
+bool childRuns(const QString& parent, const QByteArray& program) {
+    for (const QString& entry : QDir("/proc").entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat("/proc/" + entry + "/stat");
+        if (!stat.open(QIODevice::ReadOnly)) continue;
+        // pid (comm) state ppid ...
+        const QByteArray line = stat.readAll();
+        const int open = line.indexOf('('), close = line.lastIndexOf(')');
+        if (open < 0 || close < open) continue;
+        const QList<QByteArray> rest = line.mid(close + 2).split(' ');
+        if (rest.size() > 1 && rest[1] == parent.toUtf8() && line.mid(open + 1, close - open - 1) == program) return true;
+    }
+    return false;
+}
+
 QByteArray readAll(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
@@ -64,7 +79,19 @@ protected:
     // An xterm whose shell copies what is typed into the file out; returns its window once it
     // has the focus.
     quint64 startTerminal(const QString& out) {
-        return desktop->startXterm({"-geometry", "80x24+40+300", "-e", "sh", "-c", QString("stty -icanon; exec cat > '%1'").arg(out)});
+        const quint64 xterm = desktop->startXterm(
+            {"-geometry", "80x24+40+300", "-e", "sh", "-c", QString("stty -icanon; exec cat >> '%1'").arg(out)});
+        if (!xterm) return 0;
+        // Keys typed before cat runs would wait for a line end in the terminal's line buffer.
+        const QString pid = desktop->run("xprop", {"-id", QString::number(xterm), "_NET_WM_PID"}).section(' ', -1).trimmed();
+        if (!test::waitUntil([&] { return childRuns(pid, "cat"); }, 5000)) return 0;
+        // A terminal that has just started may act on the window manager's focus message only
+        // after the panel took the keyboard, and take it back. It handles its events in order:
+        // once a key typed now reaches the file, that message is behind it.
+        desktop->run("xdotool", {"type", "."});
+        if (!test::waitUntil([&] { return readAll(out) == "."; }, 5000)) return 0;
+        QFile::resize(out, 0); // cat appends, so it goes on from the start
+        return xterm;
     }
     bool isActive(const QWidget* w) { return desktop->activeWindow() == quint64(w->window()->winId()); }
     // A held permission request of the session, as the hook server hands it in; the notch
