@@ -47,11 +47,16 @@ void ExpandedView::updateToast() {
     const QMargins m = layout()->contentsMargins();
     const int room = std::max(0, width() - m.left() - m.right() - kToastPadding);
     const QString text = model_->toast();
-    const int textWidth = std::min(room, toast_->fontMetrics().horizontalAdvance(text) + 1);
     toast_->setText(text);
+    // An empty label has no height for any width.
+    if (text.isEmpty()) {
+        toast_->hide();
+        return;
+    }
+    const int textWidth = std::min(room, toast_->fontMetrics().horizontalAdvance(text) + 1);
     toast_->setFixedWidth(textWidth + kToastPadding);
     toast_->setFixedHeight(toast_->heightForWidth(textWidth + kToastPadding));
-    toast_->setVisible(!text.isEmpty());
+    toast_->show();
 }
 
 void ExpandedView::resizeEvent(QResizeEvent* event) {

@@ -168,7 +168,17 @@ TEST_F(NotchSurfaceTest, PageHostShowsRegisteredPagesElsePlaceholders) {
     EXPECT_EQ(pages->currentWidget(), replacement);
 }
 
+namespace {
+QStringList qtWarnings;
+void keepWarning(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    if (type == QtWarningMsg) qtWarnings << text;
+}
+} // namespace
+
 TEST_F(NotchSurfaceTest, ToastLineAndGearButton) {
+    // Without a toast the line is hidden, never sized from an empty text (Qt warns of a negative size).
+    qtWarnings.clear();
+    const QtMessageHandler before = qInstallMessageHandler(keepWarning);
     root->show();
     model->open(Tab::home);
     QLabel* toast = root->expandedView()->toastLine();
@@ -179,6 +189,8 @@ TEST_F(NotchSurfaceTest, ToastLineAndGearButton) {
     EXPECT_EQ(toast->text(), "<b>Claude</b> finished");
     clock.advance(3.1);
     EXPECT_FALSE(toast->isVisible());
+    qInstallMessageHandler(before);
+    EXPECT_TRUE(qtWarnings.filter("Negative sizes").isEmpty()) << qtWarnings.join('\n').toStdString();
 
     // A toast longer than the panel wraps inside it, whole, below the page: the page's last
     // row stays in view.
