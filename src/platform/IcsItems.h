@@ -8,7 +8,7 @@
 
 // Reading iCalendar items (libical underneath) into plain values; IcsRecurrence expands them.
 // A parsed file is immutable; its zones may keep lazily built tables, so one parsed file is used
-// by one thread at a time (the scan that made it, then the GUI thread).
+// by one thread at a time (the scan that made it, then the store's reader).
 namespace lomex::ics {
 
 // DURATION: nominal days (weeks count as 7) and exact seconds.

@@ -9,9 +9,11 @@
 #include "platform/IcsRecurrence.h"
 #include "platform/IcsTaskCompletion.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
+#include <QtConcurrent/QtConcurrentRun>
 #include <QSet>
 #include <QUuid>
 #include <algorithm>
@@ -56,6 +58,7 @@ QString newUid() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toU
 VdirCalendarStore::VdirCalendarStore(QString root, Clock* clock, QObject* parent)
     : CalendarStore(parent), root_(std::move(root)), clock_(clock ? clock : Clock::current()),
       snapshot_(std::make_shared<Snapshot>()) {
+    reader_.setMaxThreadCount(1);
     watch_ = new FolderWatch(clock_, this);
     connect(watch_, &FolderWatch::changed, this, &VdirCalendarStore::lookForChanges);
 }
@@ -182,7 +185,7 @@ std::shared_ptr<const VdirCalendarStore::Snapshot> VdirCalendarStore::scan(const
         folder.info.title = name.isEmpty() ? dir.fileName() : name;
         folder.info.color = readSmallText(folder.path + QStringLiteral("/color"));
         folder.info.writable = ::access(QFile::encodeName(folder.path).constData(), W_OK) == 0;
-        // One zone cache per calendar: once published, a calendar's zones belong to the GUI thread.
+        // One zone cache per calendar: once published, a calendar's zones belong to the store's reader.
         ics::ZoneCache zones;
         const QFileInfoList files = QDir(folder.path).entryInfoList({QStringLiteral("*.ics")}, QDir::Files, QDir::Name);
         for (const QFileInfo& f : files) {
@@ -319,20 +322,15 @@ QList<CalendarEvent> VdirCalendarStore::expand(const Snapshot& snapshot, const Q
 }
 
 QList<CalendarEvent> VdirCalendarStore::events(const QDateTime& from, const QDateTime& to) const {
-    return expand(*snapshot_, from, to);
+    return QtConcurrent::run(&reader_, [snapshot = snapshot_, from, to] { return expand(*snapshot, from, to); }).result();
 }
 
 void VdirCalendarStore::fetchEvents(const QDateTime& from, const QDateTime& to, QObject* context,
                                     std::function<void(QList<CalendarEvent>)> done) {
     // Linear in the whole folder, every series expanded: too slow for the GUI thread with
-    // thousands of events. The snapshot is immutable, so the pool may read it as it is now.
-    runThen(context, [snapshot = snapshot_, from, to] {
+    // thousands of events. Occurrences come in UTC, which the GUI thread sorts without asking a zone.
+    runThen(&reader_, context, [snapshot = snapshot_, from, to] {
         QList<CalendarEvent> list = expand(*snapshot, from, to);
-        // Plain UTC times compare without asking a zone: the GUI thread sorts thousands of them.
-        for (CalendarEvent& e : list) {
-            e.start = e.start.toUTC();
-            e.end = e.end.toUTC();
-        }
         sortByStart(list);
         return list;
     }, std::move(done));
@@ -340,10 +338,15 @@ void VdirCalendarStore::fetchEvents(const QDateTime& from, const QDateTime& to, 
 
 void VdirCalendarStore::fetchIncompleteTasks(const QDateTime& dueBefore, QObject* context,
                                              std::function<void(QList<CalendarTask>)> done) {
+    runThen(&reader_, context, [snapshot = snapshot_, dueBefore] { return incompleteTasks(*snapshot, dueBefore); },
+            std::move(done));
+}
+
+QList<CalendarTask> VdirCalendarStore::incompleteTasks(const Snapshot& snapshot, const QDateTime& dueBefore) {
     ics::forgetLocalOffsets();
     QList<CalendarTask> tasks;
     const qint64 bound = dueBefore.toSecsSinceEpoch();
-    for (const Folder& f : snapshot_->folders)
+    for (const Folder& f : snapshot.folders)
         for (const Item& i : f.items) {
             if (!i.parsed) continue;
             for (const ics::TaskPart& t : i.parsed->tasks) {
@@ -355,10 +358,7 @@ void VdirCalendarStore::fetchIncompleteTasks(const QDateTime& dueBefore, QObject
                 tasks.append(std::move(task));
             }
         }
-    QPointer<QObject> guard(context);
-    postToGui([guard, done = std::move(done), tasks] {
-        if (guard) done(tasks);
-    });
+    return tasks;
 }
 
 // ---- writing ----

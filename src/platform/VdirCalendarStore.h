@@ -4,6 +4,7 @@
 
 #include <QHash>
 #include <QPointer>
+#include <QThreadPool>
 #include <memory>
 
 namespace lomex {
@@ -90,9 +91,11 @@ public:
 
 private:
     using Publish = std::function<void(std::shared_ptr<const Snapshot>)>;
+    // The occurrences of every series of a snapshot over [from, to); on the reader only.
+    static QList<CalendarEvent> expand(const Snapshot& snapshot, const QDateTime& from, const QDateTime& to);
+    static QList<CalendarTask> incompleteTasks(const Snapshot& snapshot, const QDateTime& dueBefore);
     // Reads the root; when publish is given, hands it each calendar as soon as it is finished
     // (with the calendars still to come as the previous snapshot had them).
-    static QList<CalendarEvent> expand(const Snapshot& snapshot, const QDateTime& from, const QDateTime& to);
     static std::shared_ptr<const Snapshot> scan(const QString& root, std::shared_ptr<const Snapshot> previous,
                                                 const Publish& publish = {});
     void take(std::shared_ptr<const Snapshot> next);
@@ -109,6 +112,9 @@ private:
     quint64 writes_ = 0; // our own writes; a scan that started before one is stale
     int parsedTotal_ = 0;
     FolderWatch* watch_ = nullptr;
+    // Published snapshots share their parsed files, whose rules and zones keep caches as they are
+    // asked: every question about them is answered here, one at a time.
+    mutable QThreadPool reader_;
 };
 
 } // namespace lomex
