@@ -114,6 +114,19 @@ bool nestsDeeperThan(const QByteArray& bytes, int limit) {
     return false;
 }
 
+namespace {
+
+// The parser's own words, which end with what it read last: for an unclosed string that is the
+// rest of the file. The text is shown to the user, so only the head of that goes along.
+LomexError parserError(const QString& path, const Json::exception& e) {
+    QString what = QString::fromUtf8(e.what());
+    constexpr qsizetype kMost = 200;
+    if (what.size() > kMost) what = what.left(kMost) + QChar(0x2026);
+    return LomexError{QStringLiteral("JSON"), e.id, path + QStringLiteral(": ") + what};
+}
+
+} // namespace
+
 std::variant<Json, LomexError> parse(const QString& path, const QByteArray& bytes) {
     // A file of nothing but white space is as empty as one of zero bytes.
     if (bytes.trimmed().isEmpty()) return Json::object();
@@ -125,7 +138,7 @@ std::variant<Json, LomexError> parse(const QString& path, const QByteArray& byte
         root = Json::parse(bytes.begin(), bytes.end());
     } catch (const Json::exception& e) {
         // Not only syntax: a number past any double (1e400) is refused as out of range.
-        return LomexError{QStringLiteral("JSON"), e.id, path + QStringLiteral(": ") + QString::fromUtf8(e.what())};
+        return parserError(path, e);
     }
     if (!root.is_object())
         return LomexError{QStringLiteral("Lomex"), 2,
@@ -172,7 +185,7 @@ std::optional<LomexError> edit(const QString& path, const Edit& edit, const Edit
         try {
             out = QByteArray::fromStdString(updated.dump(2)) + '\n';
         } catch (const Json::exception& e) {
-            return LomexError{QStringLiteral("JSON"), e.id, path + QStringLiteral(": ") + QString::fromUtf8(e.what())};
+            return parserError(path, e);
         }
         // A file we would refuse to read back is never written.
         if (out.size() > options.maxBytes) return tooLargeError(path);

@@ -34,6 +34,8 @@ TEST(JsonFileTest, ParseNeverThrows) {
         {"{\"a\":\"\xff\"}", false},
         {R"({"a":-1e308,"b":1.5,"c":18446744073709551616})", true},
         {" \n\t", true},
+        // The parser quotes what it read last: a whole unclosed string of the file.
+        {"{\"a\":\"" + QByteArray(1 << 20, 'x'), false},
     };
     for (const auto& c : cases) {
         std::variant<jsonfile::Json, LomexError> parsed;
@@ -42,6 +44,7 @@ TEST(JsonFileTest, ParseNeverThrows) {
         if (auto* e = std::get_if<LomexError>(&parsed)) {
             EXPECT_TRUE(jsonfile::isContentError(*e)) << e->message.toStdString();
             EXPECT_TRUE(e->message.startsWith("/x/settings.json")) << e->message.toStdString();
+            EXPECT_LT(e->message.size(), 400) << "shown to the user as it is";
         }
     }
 }
