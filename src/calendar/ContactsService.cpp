@@ -6,11 +6,9 @@
 #include "core/Clock.h"
 #include "platform/Workspace.h"
 
-#include <QCoreApplication>
 #include <QPointer>
 #include <QSet>
 #include <QUrl>
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 namespace lomex {

@@ -1,6 +1,5 @@
 #include "calendar/EventService.h"
 #include "calendar/Calendar.h"
-#include "calendar/QuickAddParser.h"
 #include "platform/TextFold.h"
 #include "core/Clock.h"
 #include "core/L10n.h"

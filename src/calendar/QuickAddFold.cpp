@@ -2,10 +2,8 @@
 #include "calendar/QuickAddParser.h"
 #include "platform/TextFold.h"
 
-#include <QHash>
 #include <QRegularExpression>
 #include <algorithm>
-#include <memory>
 
 namespace lomex {
 

@@ -1,1 +1,1 @@
-// Placeholder so that a folder without sources still forms a library.
+// The one source of the library that holds the shared precompiled headers.

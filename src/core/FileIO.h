@@ -22,8 +22,9 @@ struct WriteOptions {
     bool flushToDisk = true;
 };
 
-// Writes the whole file atomically: a temporary file in the same folder, flushed to disk,
-// then renamed over the target. A reader sees either the old or the new content, never a part.
+// Writes the whole file atomically: a temporary file in the same folder, flushed to disk (unless
+// the options say it need not be), then renamed over the target. A reader sees either the old or
+// the new content, never a part.
 // Returns an error text naming the file, or nothing on success.
 std::optional<QString> writeAtomically(const QString& path, const QByteArray& data,
                                        const WriteOptions& options = {});

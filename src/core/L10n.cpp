@@ -130,12 +130,12 @@ QString lookUp(const QString& key, AppLanguage resolved) {
 
 QString L10n::t(const QString& key) const { return lookUp(key, resolved()); }
 
-// Resolving reads the environment; a formatted text does it once for the text and its numbers.
 LomexError L10n::worded(LomexError error) const {
     if (jsonfile::isReadOnlyError(error)) error.message = t(QStringLiteral("file.readOnly"), {error.message});
     return error;
 }
 
+// Resolving reads the environment; a formatted text does it once for the text and its numbers.
 QString L10n::t(const QString& key, const QVariantList& args) const {
     const AppLanguage language = resolved();
     return formatText(lookUp(key, language), args, language);

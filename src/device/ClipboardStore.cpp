@@ -1,4 +1,5 @@
 #include "device/ClipboardStore.h"
+#include "core/Async.h"
 #include <QFileInfo>
 #include "core/Clock.h"
 #include "core/Log.h"
@@ -13,11 +14,9 @@
 #include <QDir>
 #include <QCoreApplication>
 #include <QFile>
-#include <QtConcurrent/QtConcurrentRun>
 #include <QMutexLocker>
 #include <QRegularExpression>
 #include <QThreadPool>
-#include "core/Async.h"
 #include <QUrl>
 #include <QUuid>
 

@@ -11,11 +11,8 @@
 #include "feeds/TransitParse.h"
 #include "core/FileIO.h"
 #include "core/Paths.h"
-#include <QCoreApplication>
 #include <QFileInfo>
-#include <QPointer>
 #include <QRegularExpression>
-#include <QtConcurrent/QtConcurrentRun>
 #include <algorithm>
 
 namespace lomex {

@@ -1,5 +1,4 @@
 #pragma once
-#include <QPointer>
 #include <QWidget>
 
 class QLabel;

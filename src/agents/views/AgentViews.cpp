@@ -19,7 +19,6 @@
 #include <QScrollArea>
 #include <QTimer>
 #include <QVBoxLayout>
-#include <algorithm>
 
 namespace lomex {
 
