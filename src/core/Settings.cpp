@@ -201,11 +201,11 @@ std::optional<LomexError> Settings::write(const QString& key, const std::optiona
         }, options);
     }
     if (error) {
-        // A read-only file comes as data (its path); the callers word it for the user.
-        lastError_ = jsonfile::isReadOnlyError(*error) ? error->message + QStringLiteral(": read-only") : error->message;
-        logWarning("settings could not be saved: " + lastError_);
+        lastError_ = error;
+        logWarning("settings could not be saved: " + error->message +
+                   (jsonfile::isReadOnlyError(*error) ? QStringLiteral(": read-only") : QString()));
     } else {
-        lastError_.clear();
+        lastError_.reset();
     }
     watch();
 

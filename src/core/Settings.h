@@ -64,8 +64,9 @@ public:
     void reload();
 
     QString filePath() const { return path_; }
-    // Text of the last failed save, empty when the last save worked.
-    QString lastError() const { return lastError_; }
+    // Why the last save failed, none when it worked; a read-only file comes as data, for the
+    // caller to word (L10n::worded).
+    const std::optional<LomexError>& lastError() const { return lastError_; }
 
 Q_SIGNALS:
     void changed(const QString& key);
@@ -87,7 +88,7 @@ private:
     QTimer* reread_ = nullptr;
     nlohmann::json stored_ = nlohmann::json::object();
     nlohmann::json defaults_ = nlohmann::json::object();
-    QString lastError_;
+    std::optional<LomexError> lastError_;
 };
 
 } // namespace lomex

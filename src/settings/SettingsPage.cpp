@@ -25,7 +25,7 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent), layout_(new QVBox
     connect(&Settings::shared(), &Settings::saveFailed, this, &SettingsPage::showSaveError);
     // The next save that works clears it.
     connect(&Settings::shared(), &Settings::changed, this, [this] {
-        if (saveError_ && Settings::shared().lastError().isEmpty()) saveError_->hide();
+        if (saveError_ && !Settings::shared().lastError()) saveError_->hide();
     });
 }
 
@@ -58,7 +58,8 @@ void SettingsPage::showSaveError(const QString& key) {
         saveError_->setContentsMargins(4, 0, 0, 0);
     }
     saveError_->setText(L10n::shared().t(QStringLiteral("settings.notSaved"), {Settings::shared().filePath()}));
-    saveError_->setToolTip(Settings::shared().lastError());
+    const auto& why = Settings::shared().lastError();
+    saveError_->setToolTip(why ? L10n::shared().worded(*why).message : QString());
     if (QWidget* holder = saveError_->parentWidget(); holder && holder->layout()) holder->layout()->removeWidget(saveError_);
     // Inside the element used (a card: under its box), else right under it.
     if (auto* stack = element ? qobject_cast<QVBoxLayout*>(element->layout()) : nullptr)

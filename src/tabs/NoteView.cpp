@@ -113,7 +113,8 @@ void NoteView::save() {
 
 void NoteView::showError() {
     error_->setText(L10n::shared().t(QStringLiteral("note.notSaved"), {Settings::shared().filePath()}));
-    error_->setToolTip(Settings::shared().lastError());
+    const auto& why = Settings::shared().lastError();
+    error_->setToolTip(why ? L10n::shared().worded(*why).message : QString());
     error_->show();
 }
 

@@ -396,13 +396,15 @@ TEST_F(SettingsWindowTest, AFailedSaveShowsWhereTheUserActed) {
         const char* key; // of the control used
         std::function<void(QWidget*)> act;
         const char* start;
+        const char* why; // the tooltip's words for a file made read-only
     };
     auto flip = [](QWidget* w) { static_cast<QAbstractButton*>(w)->click(); };
     const std::vector<Case> cases = {
-        {Page::general, AppLanguage::en, "liveActivity", flip, "Not saved"},
-        {Page::notch, AppLanguage::cs, "batteryNotices", flip, "Neuloženo"},
-        {Page::focus, AppLanguage::en, "workMinutes", [](QWidget* w) { static_cast<QAbstractSpinBox*>(w)->stepUp(); }, "Not saved"},
-        {Page::shortcuts, AppLanguage::cs, "hotkeysEnabled", flip, "Neuloženo"},
+        {Page::general, AppLanguage::en, "liveActivity", flip, "Not saved", "is read-only"},
+        {Page::notch, AppLanguage::cs, "batteryNotices", flip, "Neuloženo", "je jen pro čtení"},
+        {Page::focus, AppLanguage::en, "workMinutes", [](QWidget* w) { static_cast<QAbstractSpinBox*>(w)->stepUp(); }, "Not saved",
+         "is read-only"},
+        {Page::shortcuts, AppLanguage::cs, "hotkeysEnabled", flip, "Neuloženo", "je jen pro čtení"},
     };
     Settings::shared().setString("other", "x"); // the file exists
     const QString file = Settings::shared().filePath();
@@ -427,6 +429,7 @@ TEST_F(SettingsWindowTest, AFailedSaveShowsWhereTheUserActed) {
         EXPECT_TRUE(error->isVisible());
         EXPECT_TRUE(error->text().startsWith(QString::fromUtf8(c.start))) << error->text().toStdString();
         EXPECT_TRUE(error->text().contains(file)) << error->text().toStdString();
+        EXPECT_TRUE(error->toolTip().contains(QString::fromUtf8(c.why))) << error->toolTip().toStdString();
         const int top = error->mapTo(page, QPoint()).y();
         EXPECT_GT(top, control->mapTo(page, QPoint()).y()) << "under the control used";
         EXPECT_LT(top, card->geometry().bottom() + 24) << "right under its card";
