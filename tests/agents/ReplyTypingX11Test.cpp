@@ -50,8 +50,6 @@ QByteArray xclip(const QStringList& args, const QString& display)
 
 } // namespace
 
-// A reply typed into a real xterm whose shell reads a line: it arrives whole, and the clipboard
-// that held text and an image holds both again afterwards.
 // It owns a display connection and a thread: a copy would close and free them twice.
 TEST(X11DesktopAutomation, CannotBeCopied)
 {
@@ -59,6 +57,8 @@ TEST(X11DesktopAutomation, CannotBeCopied)
     EXPECT_FALSE(std::is_copy_assignable_v<X11DesktopAutomation>);
 }
 
+// A reply typed into a real xterm whose shell reads a line: it arrives whole, and the clipboard
+// that held text and an image holds both again afterwards.
 TEST(ReplyTypingX11Test, ReplyArrivesInXtermAndClipboardComesBack)
 {
     test::TempHome home;

@@ -188,8 +188,9 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     cardsQueued_ = rowsQueued_ = true;
     rebuild();
     syncChat();
-    // Loaded now rather than in the pass where the first request opens the notch.
-    QFontMetrics(CommandBox::commandFont()).lineSpacing();
+    // Loaded soon after start, in a pass of its own, rather than in the pass where the first
+    // request opens the notch.
+    QTimer::singleShot(0, this, [] { QFontMetrics(CommandBox::commandFont()).lineSpacing(); });
 }
 
 void AgentsView::syncChat()
