@@ -156,7 +156,7 @@ int main(int argc, char** argv) {
     QTemporaryDir home;
     bench::useHome(home.path());
     Settings::shared().registerLaunchDefaults();
-    Settings::shared().setInt("agendaDays", 7);
+    Settings::shared().set(keys::agendaDays, 7);
     const QString root = home.path() + "/calendars";
     makeVdir(root, QDateTime::currentDateTime());
 

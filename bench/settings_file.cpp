@@ -39,7 +39,7 @@ void run(const char* name, const QByteArray& content) {
     Settings s(file);
     const double loadMs = double(t.nsecsElapsed()) / 1e6;
     t.start();
-    s.setBool(QStringLiteral("agentsEnabled"), true);
+    s.set(keys::agentsEnabled, true);
     const double saveMs = double(t.nsecsElapsed()) / 1e6;
     std::printf("%-28s input %8lld B: load %8.2f ms, first save %8.2f ms, file after %10lld B, peak RSS %ld KiB\n", name,
                 qlonglong(content.size()), loadMs, saveMs, qlonglong(QFileInfo(file).size()), peakKiB());
@@ -56,7 +56,7 @@ int main(int argc, char** argv) {
 
     Settings s(paths::settingsFile());
     bool on = false;
-    const auto us = bench::sampleMicros(200, [&] { s.setBool(QStringLiteral("agentApprovals"), on = !on); });
+    const auto us = bench::sampleMicros(200, [&] { s.set(keys::agentApprovals, on = !on); });
     std::printf("switch flip (read, merge, atomic write), 200 runs: median %.1f us, p95 %.1f us, max %.1f us\n",
                 bench::percentile(us, 50), bench::percentile(us, 95), us.back());
     return 0;

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QFile>
 #include <cstdlib>
+#include <string>
+#include <vector>
 #include <unistd.h>
 
 using namespace lomex;
@@ -33,20 +35,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         const bool usable = std::holds_alternative<jsonfile::Json>(parsed);
         if (QFile::exists(file) != usable || QFile::exists(file + QStringLiteral(".corrupt")) == usable)
             abort();
-        QStringList keys{"tabOrder", "hiddenTabs", "language", "note", "weatherPlace", "pidStop"};
+        // Every key of the table, and every name the file holds read as each type.
+        std::apply([&](const auto*... key) { ((void)settings.get(*key), ...); }, keys::all);
+        std::vector<std::string> names;
         if (usable)
             for (auto it = std::get<jsonfile::Json>(parsed).begin(); it != std::get<jsonfile::Json>(parsed).end(); ++it)
-                keys << QString::fromStdString(it.key());
-        const auto defaults = Settings::launchDefaults();
-        for (auto it = defaults.begin(); it != defaults.end(); ++it)
-            keys << QString::fromStdString(it.key());
-        for (const QString& key : keys) {
-            (void)settings.boolValue(key);
-            (void)settings.intValue(key);
-            (void)settings.doubleValue(key);
-            (void)settings.string(key);
-            (void)settings.stringList(key);
-            (void)settings.data(key);
+                names.push_back(it.key());
+        for (const std::string& name : names) {
+            (void)settings.get(Key<bool>{name.c_str()});
+            (void)settings.get(Key<int>{name.c_str()});
+            (void)settings.get(Key<double>{name.c_str()});
+            (void)settings.find(Key<QString>{name.c_str()});
+            (void)settings.find(Key<QStringList>{name.c_str()});
+            (void)settings.find(Key<nlohmann::json>{name.c_str()});
         }
     }
     QFile::remove(file);

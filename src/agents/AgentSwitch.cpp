@@ -7,7 +7,6 @@
 namespace lomex {
 
 namespace {
-const QString kAgentsEnabled = QStringLiteral("agentsEnabled");
 
 void undo(const std::optional<LomexError>& error, const char* what) {
     if (error) log(QStringLiteral("could not undo ") + QLatin1String(what) + QStringLiteral(": ") + error->message);
@@ -16,11 +15,24 @@ void undo(const std::optional<LomexError>& error, const char* what) {
 
 AgentSwitch::AgentSwitch(QObject* parent) : QObject(parent) {
     connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
-        if (key == kAgentsEnabled) Q_EMIT changed();
+        if (key == keys::agentsEnabled) Q_EMIT changed();
+    });
+    // The setting did not reach the file and is back at what the file holds: the agents' files
+    // follow it, or they would post to a server that never starts.
+    connect(&Settings::shared(), &Settings::saveFailed, this, [this](const QString& key) {
+        if (key != keys::agentsEnabled) return;
+        const quint16 port = HookInstaller::defaultPort;
+        if (isOn()) {
+            undo(HookInstaller::install(port), "removing the Claude Code hooks");
+            if (codexPresent()) undo(HookInstaller::Codex::install(port), "removing the Codex hooks");
+        } else {
+            undo(HookInstaller::uninstall(), "the Claude Code hooks");
+            undo(HookInstaller::Codex::uninstall(), "the Codex hooks");
+        }
     });
 }
 
-bool AgentSwitch::isOn() const { return Settings::shared().boolValue(kAgentsEnabled); }
+bool AgentSwitch::isOn() const { return Settings::shared().get(keys::agentsEnabled); }
 
 bool AgentSwitch::codexPresent() { return QFileInfo::exists(HookInstaller::Codex::home()); }
 
@@ -48,18 +60,9 @@ std::optional<LomexError> AgentSwitch::setEnabled(bool on) {
             return e;
         }
     }
-    // The setting could not be stored (a read-only settings file, a full disk): put the agents'
-    // files back as the stored setting says, or they would post to a server that never starts.
-    if (auto e = Settings::shared().setBool(kAgentsEnabled, on)) {
-        if (on) {
-            undo(HookInstaller::uninstall(), "the Claude Code hooks");
-            undo(HookInstaller::Codex::uninstall(), "the Codex hooks");
-        } else {
-            undo(HookInstaller::install(port), "removing the Claude Code hooks");
-            if (codexPresent()) undo(HookInstaller::Codex::install(port), "removing the Codex hooks");
-        }
-        return e;
-    }
+    // A setting that does not reach the file (a read-only settings file, a full disk) is
+    // reported by saveFailed, above.
+    Settings::shared().set(keys::agentsEnabled, on);
     setFileError(std::nullopt);
     return std::nullopt;
 }

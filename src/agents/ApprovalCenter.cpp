@@ -75,7 +75,7 @@ std::optional<quint64> ApprovalCenter::add(const HookEvent& event, const Permiss
 
 std::optional<quint64> ApprovalCenter::add(const HookEvent& event, Reply reply, quint64 replyID)
 {
-    if (!settings().boolValue(QStringLiteral("agentApprovals"), true)
+    if (!settings().get(keys::agentApprovals)
         || event.name != QLatin1String("PermissionRequest") || event.agent == Agent::cursor) {
         if (reply) reply(std::nullopt);
         return std::nullopt;

@@ -435,7 +435,7 @@ void SessionStore::sweep()
 
 void SessionStore::remind()
 {
-    if (!settings().boolValue(QStringLiteral("agentReminders"), true)) return;
+    if (!settings().get(keys::agentReminders)) return;
     const QDateTime now = clock_->now();
     const Table start = sessions_;
     for (const Session& s : start) {

@@ -153,6 +153,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     Settings& settings = Settings::shared();
     // Before anything reads a setting.
     settings.registerLaunchDefaults();
+    // Only the one running instance may do this, before its first write.
+    settings.removeStaleTemporaries();
     g_shared = this;
 
     // The desktop's wish for less motion reaches every animation, now and when it changes.
@@ -172,7 +174,7 @@ void AppDelegate::applicationDidFinishLaunching() {
     listenForDebugCommands();
 
     // Read once: a wizard finished during this run does not matter until the next launch.
-    if (!settings.boolValue(QStringLiteral("onboardingDone"), false)) {
+    if (!settings.get(keys::onboardingDone)) {
         Timer::singleShot(clock_, kSetupDelaySeconds, this, [this] { openSetup(); });
     }
     log("started");
@@ -219,21 +221,21 @@ void AppDelegate::observeSettings() {
     // The panel follows "displayChoice" and "pillMode" itself; the model "hoverDelay",
     // "hoverTabs" and "haptics" at each use; LiveActivity "liveActivity".
     connect(&Settings::shared(), &Settings::changed, this, &AppDelegate::settingChanged);
-    model_->setShowUsageRow(Settings::shared().boolValue(QStringLiteral("usageEnabled")));
+    model_->setShowUsageRow(Settings::shared().get(keys::usageEnabled));
 }
 
 void AppDelegate::settingChanged(const QString& key) {
     Settings& settings = Settings::shared();
-    if (key == QLatin1String("usageEnabled")) {
-        model_->setShowUsageRow(settings.boolValue(key));
-    } else if (key == QLatin1String("agentsEnabled")) {
-        if (settings.boolValue(key))
+    if (key == keys::usageEnabled) {
+        model_->setShowUsageRow(settings.get(keys::usageEnabled));
+    } else if (key == keys::agentsEnabled) {
+        if (settings.get(keys::agentsEnabled))
             startAgentServer();
         else
             stopAgentServer();
-    } else if (key == QLatin1String("headphoneNotices")) {
-        headphones_->setWatching(settings.boolValue(key, true));
-    } else if (key == QLatin1String("liveEqualizer")) {
+    } else if (key == keys::headphoneNotices) {
+        headphones_->setWatching(settings.get(keys::headphoneNotices));
+    } else if (key == keys::liveEqualizer) {
         // The audio spectrum follows the playing player only while this is on; it arrives
         // with the media services.
     }
@@ -241,7 +243,7 @@ void AppDelegate::settingChanged(const QString& key) {
 
 void AppDelegate::registerHotKeys() {
     // Read once: a change takes effect at the next launch.
-    if (!Settings::shared().boolValue(QStringLiteral("hotkeysEnabled"), true)) return;
+    if (!Settings::shared().get(keys::hotkeysEnabled)) return;
     hotKeys_ = HotKeys::create(this);
     // A key is taken from the desktop only for a view this version has: Super+Alt+K belongs to
     // the command palette, which it does not, and Super+Alt+V waits for the clipboard tab's page.
@@ -328,7 +330,7 @@ void AppDelegate::openSetup() {
 }
 
 void AppDelegate::finishSetup() {
-    Settings::shared().setBool(QStringLiteral("onboardingDone"), true);
+    Settings::shared().set(keys::onboardingDone, true);
     if (setupWindow_) setupWindow_->hide();
 }
 

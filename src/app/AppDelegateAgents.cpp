@@ -142,7 +142,7 @@ void AppDelegate::setupAgents()
     installAgentGlyphs();
     updateAgentLive();
     // settingChanged() follows "agentsEnabled" from here on.
-    if (Settings::shared().boolValue(QStringLiteral("agentsEnabled"))) startAgentServer();
+    if (Settings::shared().get(keys::agentsEnabled)) startAgentServer();
 }
 
 void AppDelegate::openFirstChat()
@@ -284,7 +284,7 @@ void AppDelegate::agentTransition(const SessionStore::Transition& transition, bo
     if (transition.kind == Kind::needsAttention) {
         feedback::playSound(QStringLiteral("Funk"));
     } else if (transition.kind == Kind::finished
-               && Settings::shared().boolValue(QStringLiteral("agentCelebrate"), true)) {
+               && Settings::shared().get(keys::agentCelebrate)) {
         feedback::playSound(QStringLiteral("Glass"));
     }
 }

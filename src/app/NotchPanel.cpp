@@ -87,10 +87,10 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
         updateMouseFollow();
     });
     connect(settings_, &Settings::changed, this, [this](const QString& key) {
-        if (key == QLatin1String("displayChoice")) {
+        if (key == keys::displayChoice) {
             place();
             updateMouseFollow();
-        } else if (key == QLatin1String("pillMode")) {
+        } else if (key == keys::pillMode) {
             updateShape();
         }
     });
@@ -112,7 +112,7 @@ NotchPanel::~NotchPanel() {
 
 void NotchPanel::place() {
     const QList<ScreenInfo> list = screens_->screens();
-    const int idx = chooseScreen(settings_->stringValue(QStringLiteral("displayChoice")), list, screens_->cursorPos());
+    const int idx = chooseScreen(settings_->get(keys::displayChoice), list, screens_->cursorPos());
     screenIndex_ = idx;
     if (idx < 0) return;
     // Below a panel along the screen's top edge (its clock often sits at the centre), as a
@@ -127,7 +127,7 @@ void NotchPanel::place() {
 }
 
 void NotchPanel::updateMouseFollow() {
-    const bool follow = settings_->stringValue(QStringLiteral("displayChoice")) == QLatin1String("mouse") &&
+    const bool follow = settings_->get(keys::displayChoice) == QLatin1String("mouse") &&
                         screens_->screens().size() > 1;
     if (follow && !followTimer_->isActive())
         followTimer_->start(kFollowSeconds, true);
@@ -136,7 +136,7 @@ void NotchPanel::updateMouseFollow() {
 }
 
 bool NotchPanel::pillShown() const {
-    return settings_->stringValue(QStringLiteral("pillMode")) != QLatin1String("activity") ||
+    return settings_->get(keys::pillMode) != QLatin1String("activity") ||
            model_->live() != NotchModel::Live::none;
 }
 

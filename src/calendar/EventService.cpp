@@ -88,7 +88,7 @@ void EventService::refreshEvents(const QDateTime& now, const QDateTime& startOfT
         return;
     }
     const Calendar cal = Calendar::current();
-    const int r = settings_->intValue(QStringLiteral("agendaDays"), 0);
+    const int r = settings_->get(keys::agendaDays);
     const int d = std::clamp(r, 1, 7);
     // The window reaches whichever is later: its length in elapsed hours or in calendar days, so
     // a 25-hour day at the end of daylight saving loses no event at the window's end.
@@ -112,7 +112,7 @@ void EventService::publishEvents(quint64 fetch, const QList<CalendarEvent>& even
     todayEvents_.clear();
     upcomingEvents_.clear();
     soonEvent_.reset();
-    const int lead = settings_->intValue(QStringLiteral("meetingLead"), 0);
+    const int lead = settings_->get(keys::meetingLead);
     // Compared as instants: a comparison with a local time asks the C library every time, which
     // is slow over thousands of events.
     const qint64 nowMs = now.toMSecsSinceEpoch();

@@ -1,6 +1,8 @@
 #include "core/FileIO.h"
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -14,6 +16,9 @@
 namespace lomex::fileio {
 
 namespace {
+// The name writeAtomically gives its temporary file beside `name`, without the random tail.
+QString temporaryPrefix(const QString& name) { return QLatin1Char('.') + name + QStringLiteral(".tmp-"); }
+
 QString errnoText(const QString& path, int err) {
     return QStringLiteral("%1: %2").arg(path, QString::fromLocal8Bit(std::strerror(err)));
 }
@@ -71,7 +76,8 @@ std::optional<QString> writeAtomically(const QString& path, const QByteArray& da
     }
 
     QFileInfo tinfo(target);
-    QByteArray tmpl = QFile::encodeName(tinfo.absolutePath() + "/." + tinfo.fileName() + ".tmp-XXXXXX");
+    QByteArray tmpl = QFile::encodeName(tinfo.absolutePath() + QLatin1Char('/') + temporaryPrefix(tinfo.fileName())
+                                        + QStringLiteral("XXXXXX"));
     // mkstemp creates the file 0600 from the start; fchmod only ever narrows or restores the kept mode.
     int fd = ::mkstemp(tmpl.data());
     if (fd < 0) return errnoText(target, errno);
@@ -94,6 +100,28 @@ std::optional<QString> writeAtomically(const QString& path, const QByteArray& da
         return errnoText(target, err);
     }
     return std::nullopt;
+}
+
+int removeStaleTemporaries(const QString& targetPath) {
+    const QString target = finalTarget(targetPath).value_or(targetPath);
+    const QFileInfo info(target);
+    const QString prefix = temporaryPrefix(info.fileName());
+    // mkstemp's tail: six characters from letters and digits.
+    constexpr int tailLength = 6;
+    int removed = 0;
+    const QStringList names = QDir(info.absolutePath())
+                                  .entryList({prefix + QStringLiteral("*")}, QDir::Files | QDir::Hidden | QDir::System);
+    for (const QString& name : names) {
+        const QStringView tail = QStringView(name).mid(prefix.size());
+        if (tail.size() != tailLength
+            || !std::all_of(tail.begin(), tail.end(), [](QChar c) { return c.isLetterOrNumber() && c.unicode() < 128; }))
+            continue;
+        const QByteArray path = QFile::encodeName(info.absolutePath() + QLatin1Char('/') + name);
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) continue;
+        if (::unlink(path.constData()) == 0) ++removed;
+    }
+    return removed;
 }
 
 std::optional<QString> moveAside(const QString& path, const QString& base) {

@@ -29,6 +29,12 @@ struct WriteOptions {
 std::optional<QString> writeAtomically(const QString& path, const QByteArray& data,
                                        const WriteOptions& options = {});
 
+// Removes the temporary files writeAtomically leaves beside targetPath when a process dies
+// between making one and renaming it (".<name>.tmp-XXXXXX", our own regular files only).
+// Only for a file that this process alone writes, before it writes it: another writer's
+// temporary file in the middle of its write would go too. Returns how many were removed.
+int removeStaleTemporaries(const QString& targetPath);
+
 // The path a chain of symbolic links ends at (the path itself when it is no link; the end
 // need not exist). Nothing for a loop or a chain longer than the kernel follows.
 std::optional<QString> finalTarget(const QString& path);

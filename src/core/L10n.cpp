@@ -43,11 +43,11 @@ AppLanguage appLanguageFrom(const QString& raw) {
 }
 
 L10n::L10n() {
-    language_ = appLanguageFrom(Settings::shared().stringValue("language"));
+    language_ = appLanguageFrom(Settings::shared().get(keys::language));
     // The choice may also change in the file itself (edited by hand while we run).
     connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
-        if (key != QLatin1String("language")) return;
-        const AppLanguage stored = appLanguageFrom(Settings::shared().stringValue(key));
+        if (!(key == keys::language)) return;
+        const AppLanguage stored = appLanguageFrom(Settings::shared().get(keys::language));
         if (stored == language_) return;
         language_ = stored;
         Q_EMIT languageChanged();
@@ -63,7 +63,7 @@ void L10n::resetShared() { g_shared.reset(); }
 
 void L10n::setLanguage(AppLanguage language) {
     language_ = language;
-    Settings::shared().setString("language", toString(language));
+    Settings::shared().set(keys::language, toString(language));
     Q_EMIT languageChanged();
 }
 

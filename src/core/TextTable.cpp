@@ -97,6 +97,7 @@ const TextEntry kTextTable[] = {
     {"menu.setup", "Průvodce nastavením…", "Setup guide…"},
     {"note.notSaved", "Poznámka není uložená: do %@ nejde zapisovat. Zůstává tady.", "The note isn't saved: %@ can't be written. It stays here."},
     {"note.placeholder", "Rychlá poznámka…", "Quick note…"},
+    {"note.tooLong", "Poznámka pojme nejvýš %d znaků: co bylo navíc, se do ní nevložilo.", "The note holds at most %d characters: what went past that was left out."},
     {"notice.battery", "Nabíjení a slabá baterie", "Charging and low battery"},
     {"notice.battery.detail", "Po připojení nabíječky ukáže animaci, při 20 % upozorní.", "Shows an animation when you plug in and warns at 20 %."},
     {"notice.eq", "Ekvalizér podle hudby", "Equalizer follows the music"},

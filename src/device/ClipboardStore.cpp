@@ -112,10 +112,10 @@ void ClipboardStore::poll() {
     if (count == seenChange_) return;
     seenChange_ = count;
     // Read at each poll: the settings window writes them while the store runs.
-    if (!settings_->boolValue(QStringLiteral("clipboardEnabled"), true)) return;
+    if (!settings_->get(keys::clipboardEnabled)) return;
     QString source;
     if (const auto active = apps_->active()) source = active->desktopID;
-    const QStringList excluded = settings_->stringList(QStringLiteral("clipExcluded")).value_or(QStringList{});
+    const QStringList excluded = settings_->find(keys::clipExcluded).value_or(QStringList{});
     if (!source.isEmpty() && excluded.contains(source)) return;
     if (!clipboard_->readsOffThread()) {
         accept(clipboard_->read(limits()), source);
@@ -291,7 +291,7 @@ bool ClipboardStore::paste(const QList<Clip>& chosen) {
     content.fromHistory = true;
     clipboard_->write(content);
     seenChange_ = clipboard_->changeCount();
-    if (!settings_->boolValue(QStringLiteral("pasteDirectly"), true) || !keys_->trusted()) return false;
+    if (!settings_->get(keys::pasteDirectly) || !keys_->trusted()) return false;
     PasteKeys* keys = keys_;
     Timer::singleShot(clock_, pasteDelaySeconds, this, [keys] { keys->sendPaste(); });
     return true;

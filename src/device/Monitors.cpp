@@ -21,7 +21,7 @@ void BatteryMonitor::powerChanged() {
     const bool pluggedIn = r->charging && wasCharging_.has_value() && !*wasCharging_;
     wasCharging_ = r->charging;
     if (r->charging || r->percent > lowPercent) warnedLow_ = false;
-    if (!settings_->boolValue(QStringLiteral("batteryNotices"), true) || !onNotice) return;
+    if (!settings_->get(keys::batteryNotices) || !onNotice) return;
     if (pluggedIn) {
         onNotice(Notice::charging(r->percent));
     } else if (!r->charging && r->percent <= lowPercent && !warnedLow_) {
@@ -40,7 +40,7 @@ HeadphoneMonitor::HeadphoneMonitor(BluetoothAudio* source, Settings* settings, Q
     });
 }
 
-void HeadphoneMonitor::start() { setWatching(settings_->boolValue(QStringLiteral("headphoneNotices"), true)); }
+void HeadphoneMonitor::start() { setWatching(settings_->get(keys::headphoneNotices)); }
 
 void HeadphoneMonitor::setWatching(bool on) {
     if (on == watching_) return;
@@ -50,7 +50,7 @@ void HeadphoneMonitor::setWatching(bool on) {
 }
 
 void HeadphoneMonitor::deviceConnected(const QString& name, const QList<Notice::Battery>& batteries) {
-    if (!watching_ || !settings_->boolValue(QStringLiteral("headphoneNotices"), true) || !onNotice) return;
+    if (!watching_ || !settings_->get(keys::headphoneNotices) || !onNotice) return;
     onNotice(Notice::device(name, QStringLiteral("headphones"), batteries));
 }
 

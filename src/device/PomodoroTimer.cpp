@@ -9,8 +9,8 @@ PomodoroTimer::PomodoroTimer(Settings* settings, QObject* parent)
     : QObject(parent), settings_(settings ? settings : &Settings::shared()) {}
 
 int PomodoroTimer::total() const {
-    const int minutes = phase_ == Phase::work ? settings_->intValue(QStringLiteral("workMinutes"), 25)
-                                              : settings_->intValue(QStringLiteral("breakMinutes"), 5);
+    const int minutes = phase_ == Phase::work ? settings_->get(keys::workMinutes)
+                                              : settings_->get(keys::breakMinutes);
     // Bounded above too, so a hand-edited huge value cannot overflow the seconds.
     return std::clamp(minutes, 1, 24 * 60) * 60;
 }
@@ -18,7 +18,7 @@ int PomodoroTimer::total() const {
 int PomodoroTimer::remaining(int elapsedSeconds) const { return std::max(0, total() - std::max(0, elapsedSeconds)); }
 
 QString PomodoroTimer::shortcutName(bool focusOn) const {
-    QString name = settings_->stringValue(focusOn ? QStringLiteral("focusShortcutOn") : QStringLiteral("focusShortcutOff"));
+    QString name = settings_->get(focusOn ? keys::focusShortcutOn : keys::focusShortcutOff);
     // White space other than line breaks: space separators and the tab.
     auto isBlank = [](QChar c) { return c == QLatin1Char('\t') || c.category() == QChar::Separator_Space; };
     int start = 0, end = int(name.size());

@@ -8,19 +8,18 @@
 namespace lomex {
 
 namespace {
-const QString kKey = QStringLiteral("shelfItems");
 } // namespace
 
 ShelfStore::ShelfStore(Settings* settings, QObject* parent)
     : QObject(parent), settings_(settings ? settings : &Settings::shared()) {
-    const QStringList stored = settings_->stringList(kKey).value_or(QStringList{});
+    const QStringList stored = settings_->get(keys::shelfItems);
     items_ = existing(stored);
     // Missing files are dropped from the stored list too, so it does not grow stale forever.
     if (items_.size() != stored.size()) store();
     // A list edited by hand is followed, so the next change adds to it instead of undoing it.
     connect(settings_, &Settings::changed, this, [this](const QString& key) {
-        if (key != kKey) return;
-        QList<QUrl> next = existing(settings_->stringList(kKey).value_or(QStringList{}));
+        if (key != keys::shelfItems) return;
+        QList<QUrl> next = existing(settings_->get(keys::shelfItems));
         if (next == items_) return;
         items_ = std::move(next);
         emit itemsChanged();
@@ -93,7 +92,7 @@ void ShelfStore::store() {
     QStringList paths;
     paths.reserve(items_.size());
     for (const QUrl& url : items_) paths.append(url.toLocalFile());
-    settings_->setStringList(kKey, paths);
+    settings_->set(keys::shelfItems, paths);
 }
 
 } // namespace lomex

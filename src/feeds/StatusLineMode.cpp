@@ -100,8 +100,8 @@ int statusLineMode(const QStringList&) {
 
     Settings& settings = Settings::shared();
     statusline::Options options;
-    if (settings.boolValue(QStringLiteral("agentsEnabled"))) options.port = agentcli::hookPort;
-    options.previousCommand = settings.stringValue(QStringLiteral("previousStatusLine"));
+    if (settings.get(keys::agentsEnabled)) options.port = agentcli::hookPort;
+    options.previousCommand = settings.get(keys::previousStatusLine);
     const QByteArray out = statusline::run(payload, options);
     // Claude Code shows what arrives; a line that could not be written is a failed run.
     const bool written = std::fwrite(out.constData(), 1, size_t(out.size()), stdout) == size_t(out.size());

@@ -44,7 +44,7 @@ constexpr int kMinQueryCharacters = 2;
 QString stopsCachePath() { return paths::dataDir() + QStringLiteral("/pid-stops.json"); }
 
 QString trimmedKey(Settings* settings) {
-    return settings->stringValue(QStringLiteral("golemioKey")).trimmed();
+    return settings->get(keys::golemioKey).trimmed();
 }
 
 using ParsedStops = TransitService::ParsedStops;
@@ -124,26 +124,26 @@ TransitService::TransitService(Clock* clock, Settings* settings, QObject* parent
       settings_(settings ? settings : &Settings::shared()),
       client_(new http::Client(clock_, this)),
       tick_(new Timer(clock_, this)) {
-    if (auto data = settings_->data(QStringLiteral("pidStop"))) stop_ = StopGroup::fromJson(*data);
-    idosStop_ = settings_->string(QStringLiteral("idosStop"));
+    if (auto data = settings_->find(keys::pidStop)) stop_ = StopGroup::fromJson(*data);
+    idosStop_ = settings_->find(keys::idosStop);
     connect(tick_, &Timer::timeout, this, [this] {
         updateLeave();
         refresh();
     });
     connect(settings_, &Settings::changed, this, [this](const QString& key) {
         // A load under the old key must not report on the new one.
-        if (key == QLatin1String("golemioKey")) loads_.invalidate();
-        if (key == QLatin1String("leaveEnabled") || key == QLatin1String("walkMinutes") ||
-            key == QLatin1String("leaveLines"))
+        if (key == keys::golemioKey) loads_.invalidate();
+        if (key == keys::leaveEnabled || key == keys::walkMinutes ||
+            key == keys::leaveLines)
             updateLeave();
         // The stop may be edited by hand while we run; our own writes are not news.
         if (storing_) return;
-        if (key == QLatin1String("pidStop")) {
+        if (key == keys::pidStop) {
             std::optional<StopGroup> stored;
-            if (auto data = settings_->data(key)) stored = StopGroup::fromJson(*data);
+            if (auto data = settings_->find(keys::pidStop)) stored = StopGroup::fromJson(*data);
             if (stored != stop_) adoptStop(std::move(stored));
-        } else if (key == QLatin1String("idosStop")) {
-            if (auto stored = settings_->string(key); stored != idosStop_) adoptIdosStop(std::move(stored));
+        } else if (key == keys::idosStop) {
+            if (auto stored = settings_->find(keys::idosStop); stored != idosStop_) adoptIdosStop(std::move(stored));
         }
     });
 }
@@ -158,9 +158,9 @@ void TransitService::start() {
 void TransitService::setStop(std::optional<StopGroup> stop) {
     storing_ = true;
     if (stop)
-        settings_->setValue(QStringLiteral("pidStop"), stop->toJson());
+        settings_->set(keys::pidStop, stop->toJson());
     else
-        settings_->remove(QStringLiteral("pidStop"));
+        settings_->remove(keys::pidStop);
     storing_ = false;
     adoptStop(std::move(stop));
 }
@@ -184,9 +184,9 @@ void TransitService::adoptStop(std::optional<StopGroup> stop) {
 void TransitService::setIdosStop(std::optional<QString> name) {
     storing_ = true;
     if (name)
-        settings_->setString(QStringLiteral("idosStop"), *name);
+        settings_->set(keys::idosStop, *name);
     else
-        settings_->remove(QStringLiteral("idosStop"));
+        settings_->remove(keys::idosStop);
     storing_ = false;
     adoptIdosStop(std::move(name));
 }
@@ -307,11 +307,11 @@ QString TransitService::Departure::identity() const {
 
 void TransitService::updateLeave() {
     std::optional<Leave> next;
-    if (settings_->boolValue(QStringLiteral("leaveEnabled"), false)) {
-        const qint64 walkSeconds = qMax(0, settings_->intValue(QStringLiteral("walkMinutes"), 5)) * qint64(60);
+    if (settings_->get(keys::leaveEnabled)) {
+        const qint64 walkSeconds = qMax(0, settings_->get(keys::walkMinutes)) * qint64(60);
         static const QRegularExpression separators(QStringLiteral("[,\\s]+"));
         QStringList lines;
-        for (const QString& l : settings_->stringValue(QStringLiteral("leaveLines")).split(separators, Qt::SkipEmptyParts))
+        for (const QString& l : settings_->get(keys::leaveLines).split(separators, Qt::SkipEmptyParts))
             lines.append(l.toCaseFolded());
         const QDateTime now = clock_->now();
         const Departure* best = nullptr;
@@ -446,7 +446,7 @@ std::optional<QUrl> TransitService::idosURL(const QString& stopName) {
     const QString name = stopName.trimmed();
     if (name.isEmpty()) return std::nullopt;
     QString region;
-    if (auto place = Settings::shared().data(QStringLiteral("weatherPlace")))
+    if (auto place = Settings::shared().find(keys::weatherPlace))
         region = textfold::fold(jf::string(*place, "admin1").value_or(QString()));
     QString code = QStringLiteral("vlakyautobusymhdvse");
     if (region.contains(QLatin1String("moravskoslez")))

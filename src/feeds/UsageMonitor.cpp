@@ -17,6 +17,7 @@
 #include "core/Async.h"
 #include "core/L10n.h"
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -26,7 +27,6 @@ using nlohmann::json;
 
 namespace {
 
-const QString kUsageEnabled = QStringLiteral("usageEnabled");
 constexpr qint64 kCredentialsMaxBytes = 64 << 10;
 constexpr qint64 kBridgeMaxBytes = 64 << 10;
 // Codex appends a token count after every reply, so the newest limits sit near a file's end.
@@ -141,10 +141,10 @@ void UsageMonitor::start() {
     if (!started_) {
         started_ = true;
         connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
-            if (key == kUsageEnabled) setEnabled(Settings::shared().boolValue(kUsageEnabled));
+            if (key == keys::usageEnabled) setEnabled(Settings::shared().get(keys::usageEnabled));
         });
     }
-    setEnabled(Settings::shared().boolValue(kUsageEnabled));
+    setEnabled(Settings::shared().get(keys::usageEnabled));
 }
 
 void UsageMonitor::setEnabled(bool on) {
@@ -160,7 +160,7 @@ void UsageMonitor::setEnabled(bool on) {
 bool UsageMonitor::isPolling() const { return poll_->isActive(); }
 
 void UsageMonitor::refresh() {
-    if (!Settings::shared().boolValue(kUsageEnabled)) return;
+    if (!Settings::shared().get(keys::usageEnabled)) return;
     const quint64 serial = ++codexSerial_;
     const QString home = agentcli::codexHome();
     runThen(this, [home] { return readCodexLimits(home); }, [this, serial](QList<Limit> limits) {
@@ -320,11 +320,14 @@ std::optional<LomexError> UsageMonitor::installBridge(const QString& program) {
     const auto previous = statusLineCommand(std::get<jsonfile::Json>(root));
     // Our own command is never the user's: installing twice must not chain us to ourselves.
     if (!(previous && previous->contains(QLatin1String("--statusline")))) {
-        // Kept before the file changes, so the user's command is never only in a file we rewrote.
-        const auto kept = previous && !previous->trimmed().isEmpty()
-            ? Settings::shared().setString(QStringLiteral("previousStatusLine"), *previous)
-            : Settings::shared().remove(QStringLiteral("previousStatusLine"));
-        if (kept) return L10n::shared().worded(*kept);
+        // Kept before the file changes, so the user's command is never only in a file we rewrote:
+        // waited for here, as settings are written on a thread of their own.
+        Settings& settings = Settings::shared();
+        if (previous && !previous->trimmed().isEmpty()) settings.set(keys::previousStatusLine, *previous);
+        else settings.remove(keys::previousStatusLine);
+        if (!settings.flush())
+            return LomexError{QStringLiteral("POSIX"), ETIMEDOUT, settings.filePath() + QStringLiteral(": not written in time")};
+        if (const auto& kept = settings.lastError()) return L10n::shared().worded(*kept);
     }
     const QString app = program.isEmpty() ? QCoreApplication::applicationFilePath() : program;
     const std::string command = (agentcli::shellQuoted(app) + QStringLiteral(" --statusline")).toStdString();

@@ -68,7 +68,7 @@ WeatherService::WeatherService(Clock* clock, Settings* settings, QObject* parent
       settings_(settings ? settings : &Settings::shared()),
       client_(new http::Client(clock_, this)),
       tick_(new Timer(clock_, this)) {
-    if (auto data = settings_->data(QStringLiteral("weatherPlace"))) place_ = Place::fromJson(*data);
+    if (auto data = settings_->find(keys::weatherPlace)) place_ = Place::fromJson(*data);
     connect(tick_, &Timer::timeout, this, &WeatherService::refresh);
 }
 
@@ -83,9 +83,9 @@ void WeatherService::setPlace(std::optional<Place> place) {
     const bool differs = place != place_;
     place_ = std::move(place);
     if (place_)
-        settings_->setValue(QStringLiteral("weatherPlace"), place_->toJson());
+        settings_->set(keys::weatherPlace, place_->toJson());
     else
-        settings_->remove(QStringLiteral("weatherPlace"));
+        settings_->remove(keys::weatherPlace);
     if (differs) {
         // The old place's weather is not the new place's.
         forecastLoads_.invalidate();
@@ -111,7 +111,7 @@ void WeatherService::setWarnings(QList<Warning> warnings, WarningsState state) {
 }
 
 void WeatherService::refresh() {
-    if (!settings_->boolValue(QStringLiteral("weatherEnabled"), true)) {
+    if (!settings_->get(keys::weatherEnabled)) {
         forecastLoads_.invalidate();
         warningLoads_.invalidate();
         setCurrent(std::nullopt);
@@ -119,7 +119,7 @@ void WeatherService::refresh() {
         return;
     }
     loadForecast();
-    if (!settings_->boolValue(QStringLiteral("chmiEnabled"), true)) {
+    if (!settings_->get(keys::chmiEnabled)) {
         warningLoads_.invalidate();
         setWarnings({}, WarningsState::off);
         return;

@@ -20,7 +20,7 @@ LiveActivity::LiveActivity(NotchModel* model, Settings* settings, QObject* paren
     : QObject(parent), model_(model), settings_(settings ? settings : &Settings::shared()) {
     connect(model_, &NotchModel::noticeChanged, this, &LiveActivity::update);
     connect(settings_, &Settings::changed, this, [this](const QString& key) {
-        if (key == QLatin1String("liveActivity")) update();
+        if (key == keys::liveActivity) update();
     });
     update();
 }
@@ -40,7 +40,7 @@ void LiveActivity::set(bool Inputs::*field, bool on) {
 
 void LiveActivity::update() {
     in_.notice = model_->notice().has_value();
-    in_.liveActivity = settings_->boolValue("liveActivity", true);
+    in_.liveActivity = settings_->get(keys::liveActivity);
     model_->setLive(choose(in_));
 }
 

@@ -60,8 +60,8 @@ NotchModel::NotchModel(Clock* clock, Settings* settings, QObject* parent)
     tab_ = firstVisible();
     // The file may be edited by hand while we run; our own writes come back here unchanged.
     connect(settings_, &Settings::changed, this, [this](const QString& key) {
-        if (key == QLatin1String("tabOrder")) readTabOrder();
-        else if (key == QLatin1String("hiddenTabs")) readHiddenTabs();
+        if (key == keys::tabOrder) readTabOrder();
+        else if (key == keys::hiddenTabs) readHiddenTabs();
     });
 
     connect(openTick_, &Timer::timeout, this, &NotchModel::onOpenTick);
@@ -107,7 +107,7 @@ void NotchModel::setShowUsageRow(bool on) {
 
 void NotchModel::readTabOrder() {
     QList<Tab> stored;
-    if (auto names = settings_->stringList("tabOrder"))
+    if (auto names = settings_->find(keys::tabOrder))
         for (const auto& n : *names)
             if (auto t = tabNamed(n)) stored << *t;
     const auto complete = completeOrder(stored);
@@ -119,7 +119,7 @@ void NotchModel::readTabOrder() {
 
 void NotchModel::readHiddenTabs() {
     QSet<Tab> hidden;
-    if (auto names = settings_->stringList("hiddenTabs"))
+    if (auto names = settings_->find(keys::hiddenTabs))
         for (const auto& n : *names)
             if (auto t = tabNamed(n)) hidden.insert(t.value());
     if (hidden == hiddenTabs_) return;
@@ -137,7 +137,7 @@ void NotchModel::setTabOrder(const QList<Tab>& order) {
     const auto complete = completeOrder(order);
     QStringList names;
     for (auto t : complete) names << rawName(t);
-    settings_->setStringList("tabOrder", names);
+    settings_->set(keys::tabOrder, names);
     if (complete == tabOrder_) return;
     tabOrder_ = complete;
     Q_EMIT tabOrderChanged();
@@ -148,7 +148,7 @@ void NotchModel::setHiddenTabs(const QSet<Tab>& hidden) {
     QStringList names;
     for (auto t : allTabs())
         if (hidden.contains(t)) names << rawName(t);
-    settings_->setStringList("hiddenTabs", names);
+    settings_->set(keys::hiddenTabs, names);
     if (hidden == hiddenTabs_) return;
     hiddenTabs_ = hidden;
     Q_EMIT hiddenTabsChanged();
@@ -207,7 +207,7 @@ void NotchModel::open(Tab tab) {
     pointerInside_ = false;
     openTick_->start(kOpenTickSeconds, true);
     setOpen(true);
-    if (settings_->boolValue("haptics", true) && hapticFeedback) hapticFeedback();
+    if (settings_->get(keys::haptics) && hapticFeedback) hapticFeedback();
 }
 
 void NotchModel::close() {
@@ -258,7 +258,7 @@ bool NotchModel::peekHolds() const { return peekDeadline_ && clock_->now() < *pe
 bool NotchModel::isTicking() const { return openTick_->isActive(); }
 
 void NotchModel::hoverTab(Tab tab, bool inside) {
-    if (inside && !settings_->boolValue("hoverTabs", true)) return;
+    if (inside && !settings_->get(keys::hoverTabs)) return;
     dragOverTab(tab, inside);
 }
 
@@ -284,7 +284,7 @@ void NotchModel::hoverNotch(bool inside, bool files) {
     }
     if (files) openOnShelf_ = true;
     if (hoverOpenTimer_->isActive()) return; // still resting; the first entry counts
-    const double delay = finiteNonNegative(settings_->doubleValue("hoverDelay", 0.12));
+    const double delay = finiteNonNegative(settings_->get(keys::hoverDelay));
     if (delay == 0) {
         onHoverOpen();
         return;

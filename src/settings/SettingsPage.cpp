@@ -24,8 +24,8 @@ SettingsPage::SettingsPage(QWidget* parent) : QWidget(parent), layout_(new QVBox
     layout_->setAlignment(Qt::AlignTop);
     connect(&Settings::shared(), &Settings::saveFailed, this, &SettingsPage::showSaveError);
     // The next save that works clears it.
-    connect(&Settings::shared(), &Settings::changed, this, [this] {
-        if (saveError_ && !Settings::shared().lastError()) saveError_->hide();
+    connect(&Settings::shared(), &Settings::saved, this, [this] {
+        if (saveError_) saveError_->hide();
     });
 }
 

@@ -154,7 +154,7 @@ QString SetupModel::scriptText(bool czech, const QString& claudePath) {
 void SetupModel::setupClaude(bool czech) {
     claudeBusy_ = true;
     Q_EMIT changed();
-    Settings::shared().setBool(QStringLiteral("usageEnabled"), true);
+    Settings::shared().set(keys::usageEnabled, true);
     if (auto e = UsageMonitor::installBridge()) log(QStringLiteral("status-line bridge not installed: ") + e->message);
 
     const QString text = scriptText(czech, agentcli::claudeExecutable());

@@ -301,7 +301,7 @@ SetupWizardView::SetupWizardView(Services services, QWidget* parent) : QWidget(p
 
     if (setup) connect(setup, &SetupModel::changed, this, &SetupWizardView::refresh);
     connect(&L10n::shared(), &L10n::languageChanged, this, &SetupWizardView::refresh);
-    whenSettingChanges(this, QStringLiteral("usageEnabled"), [this] { refresh(); });
+    whenSettingChanges(this, keys::usageEnabled, [this] { refresh(); });
     refresh();
 }
 
@@ -312,7 +312,7 @@ void SetupWizardView::refresh() {
     const bool calendar = s && s->calendar() && s->reminders();
     const bool installed = s && s->claudeInstalled();
     const bool loggedIn = s && s->claudeLoggedIn();
-    const bool usageOn = Settings::shared().boolValue(QStringLiteral("usageEnabled"));
+    const bool usageOn = Settings::shared().get(keys::usageEnabled);
     title_->setText(t("setup.title"));
     subtitle_->setText(t("setup.subtitle"));
     window()->setWindowTitle(t("setup.title"));

@@ -15,7 +15,8 @@ class Timer;
 // elsewhere, except one equal to its own text, so typing never loses the cursor, selection or
 // undo history; text typed but not yet stored is never replaced. A note that cannot be stored
 // stays in the editor, a line under it names the file, and it is tried again at the next
-// change and every few seconds until it is stored.
+// change and every few seconds until it is stored. The note is bounded (keys::note.maxChars):
+// a paste past the bound is cut there and typing past it is refused, with a line saying so.
 class NoteView : public QWidget {
     Q_OBJECT
 public:
@@ -34,12 +35,16 @@ private:
     void edited();
     void retranslate();
     void showError();
+    void showTooLong();
     QPlainTextEdit* editor_;
     QLabel* error_;
     Timer* pause_;
     Timer* retry_;
     bool unsaved_ = false;
     bool saving_ = false;
+    // Handed to the settings, not yet known to be in the file.
+    bool awaiting_ = false;
+    bool tooLongShown_ = false;
 };
 
 } // namespace lomex

@@ -431,7 +431,7 @@ TEST_F(AgentViewsTest, EmptyTabExplainsAndLinksToTheSettings)
     } cases[] = {{false, AppLanguage::en, "agents.off"}, {false, AppLanguage::cs, "agents.off"},
                  {true, AppLanguage::en, "agents.none"}, {true, AppLanguage::cs, "agents.none"}};
     for (const auto& c : cases) {
-        Settings::shared().setBool("agentsEnabled", c.monitoring);
+        Settings::shared().set(keys::agentsEnabled, c.monitoring);
         L10n::shared().setLanguage(c.language);
         QCoreApplication::processEvents();
         ASSERT_TRUE(tab.emptyState()->isVisible()) << c.key;

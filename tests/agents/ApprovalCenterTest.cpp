@@ -56,7 +56,7 @@ TEST_F(ApprovalCenterTest, QueuesOnlyWhatTheUserCanAnswer)
     HookEvent notRequest = request("s", "Bash", json::object());
     notRequest.name = "PreToolUse";
     EXPECT_FALSE(center.add(notRequest, other.reply()));
-    Settings::shared().setBool("agentApprovals", false);
+    Settings::shared().set(keys::agentApprovals, false);
     EXPECT_FALSE(center.add(request("s", "Bash", json::object()), off.reply()));
     for (const Answers* x : {&cursor, &other, &off}) {
         ASSERT_EQ(x->got.size(), 1u);

@@ -297,7 +297,7 @@ TEST_F(ChatViewTest, FailedReplyComesBackIntoAnEmptyFieldOnly)
 
 TEST_F(ChatViewTest, BackgroundModeIsNeverUsedForCursor)
 {
-    Settings::shared().setString("agentReplyMode", "background");
+    Settings::shared().set(keys::agentReplyMode, "background");
     Session s = session(Agent::cursor);
     auto view = open(s);
     type(*view, "hello");

@@ -443,7 +443,7 @@ TEST_F(SessionStoreTest, AnsweredWaitIsNotReminded)
 
 TEST_F(SessionStoreTest, RemindersOffGivesNone)
 {
-    Settings::shared().setBool("agentReminders", false);
+    Settings::shared().set(keys::agentReminders, false);
     store.handle(ev("Stop"));
     store.handle(tool("PermissionRequest", "Bash", {{"command", "x"}}, "w"));
     clock.advance(1200);

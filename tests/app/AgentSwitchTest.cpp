@@ -3,6 +3,7 @@
 #include "agents/HookInstaller.h"
 #include "app/AppDelegate.h"
 #include "core/Settings.h"
+#include <QSignalSpy>
 #include "platform/RunningApps.h"
 #include "platform/Screens.h"
 #include "FakeClock.h"
@@ -26,7 +27,8 @@ protected:
     void SetUp() override {
         screens.setScreens({ScreenInfo{"only", QRect(0, 0, 1920, 1080), true, false}});
         RunningApps::setCurrent(&apps);
-        Settings::shared().setBool("onboardingDone", true);
+        Settings::shared().set(keys::onboardingDone, true);
+        Settings::shared().flush();
         // Two Claude Code config folders and a Codex home with a foreign hook.
         home.write(".claude/settings.json", R"({"model":"opus"})");
         home.write(".claude-work/settings.json", "{}");
@@ -50,7 +52,7 @@ protected:
 TEST_F(AgentSwitchTest, OnWritesEveryAgentFileStartsTheServerAndOffRemovesExactlyOurs) {
     const QByteArray codexBefore = read(home.file(".codex/hooks.json"));
     ASSERT_FALSE(sw->setEnabled(true));
-    EXPECT_TRUE(Settings::shared().boolValue("agentsEnabled"));
+    EXPECT_TRUE(Settings::shared().get(keys::agentsEnabled));
     EXPECT_EQ(HookInstaller::configDirectories().size(), 2);
     EXPECT_TRUE(HookInstaller::isInstalled());
     EXPECT_TRUE(HookInstaller::Codex::isInstalled());
@@ -61,7 +63,7 @@ TEST_F(AgentSwitchTest, OnWritesEveryAgentFileStartsTheServerAndOffRemovesExactl
     EXPECT_EQ(sw->claudeConnected(), sw->serverListening());
 
     ASSERT_FALSE(sw->setEnabled(false));
-    EXPECT_FALSE(Settings::shared().boolValue("agentsEnabled"));
+    EXPECT_FALSE(Settings::shared().get(keys::agentsEnabled));
     EXPECT_EQ(app->agentServer(), nullptr);
     EXPECT_FALSE(sw->serverListening());
     EXPECT_FALSE(sw->claudeConnected());
@@ -78,7 +80,7 @@ TEST_F(AgentSwitchTest, AFileThatIsNotAnObjectLeavesTheSwitchOffAndTheFileUntouc
     const auto error = sw->setEnabled(true);
     ASSERT_TRUE(error);
     EXPECT_EQ(error->message, home.file(".claude-work/settings.json") + " is not a JSON object – please check it manually.");
-    EXPECT_FALSE(Settings::shared().boolValue("agentsEnabled"));
+    EXPECT_FALSE(Settings::shared().get(keys::agentsEnabled));
     EXPECT_EQ(app->agentServer(), nullptr);
     EXPECT_EQ(read(home.file(".claude-work/settings.json")), "[1,2]");
     // The folder before it got the hooks first; they are taken out again.
@@ -87,13 +89,13 @@ TEST_F(AgentSwitchTest, AFileThatIsNotAnObjectLeavesTheSwitchOffAndTheFileUntouc
 
     home.write(".claude-work/settings.json", "{}");
     EXPECT_FALSE(sw->setEnabled(true));
-    EXPECT_TRUE(Settings::shared().boolValue("agentsEnabled"));
+    EXPECT_TRUE(Settings::shared().get(keys::agentsEnabled));
 }
 
 TEST_F(AgentSwitchTest, AFailingCodexStepRollsTheClaudeStepBack) {
     home.write(".codex/hooks.json", "\"text\"");
     ASSERT_TRUE(sw->setEnabled(true));
-    EXPECT_FALSE(Settings::shared().boolValue("agentsEnabled"));
+    EXPECT_FALSE(Settings::shared().get(keys::agentsEnabled));
     EXPECT_FALSE(read(home.file(".claude/settings.json")).contains("lomex-agent"));
     EXPECT_FALSE(read(home.file(".claude-work/settings.json")).contains("lomex-agent"));
     EXPECT_FALSE(sw->claudeConnected());
@@ -103,7 +105,7 @@ TEST_F(AgentSwitchTest, AFailedRemovalKeepsMonitoringOnWithItsHooks) {
     ASSERT_FALSE(sw->setEnabled(true));
     home.write(".codex/hooks.json", "{broken");
     ASSERT_TRUE(sw->setEnabled(false));
-    EXPECT_TRUE(Settings::shared().boolValue("agentsEnabled"));
+    EXPECT_TRUE(Settings::shared().get(keys::agentsEnabled));
     EXPECT_NE(app->agentServer(), nullptr);
     EXPECT_TRUE(HookInstaller::isInstalled());
 }
@@ -121,19 +123,25 @@ TEST_F(AgentSwitchTest, WithoutACodexHomeOnlyClaudeIsTouched) {
 TEST_F(AgentSwitchTest, AnUnstorableSettingRollsTheHooksBack) {
     const QString file = Settings::shared().filePath();
     ::chmod(QFile::encodeName(file).constData(), 0400);
-    const auto error = sw->setEnabled(true);
-    ASSERT_TRUE(error);
-    EXPECT_TRUE(error->message.contains(file)) << error->message.toStdString();
-    EXPECT_FALSE(Settings::shared().boolValue("agentsEnabled"));
+    QSignalSpy failed(&Settings::shared(), &Settings::saveFailed);
+    ASSERT_FALSE(sw->setEnabled(true)) << "the file is written after the switch";
+    Settings::shared().flush();
+    ASSERT_EQ(failed.count(), 1);
+    ASSERT_TRUE(Settings::shared().lastError());
+    EXPECT_TRUE(Settings::shared().lastError()->message.contains(file));
+    EXPECT_FALSE(Settings::shared().get(keys::agentsEnabled));
     EXPECT_EQ(app->agentServer(), nullptr);
     for (const char* agentFile : {".claude/settings.json", ".claude-work/settings.json", ".codex/hooks.json"})
         EXPECT_FALSE(read(home.file(agentFile)).contains("lomex-agent")) << agentFile;
 
     ::chmod(QFile::encodeName(file).constData(), 0600);
     ASSERT_FALSE(sw->setEnabled(true));
+    Settings::shared().flush();
     ::chmod(QFile::encodeName(file).constData(), 0400);
-    ASSERT_TRUE(sw->setEnabled(false));
-    EXPECT_TRUE(Settings::shared().boolValue("agentsEnabled"));
+    ASSERT_FALSE(sw->setEnabled(false));
+    Settings::shared().flush();
+    EXPECT_EQ(failed.count(), 2);
+    EXPECT_TRUE(Settings::shared().get(keys::agentsEnabled));
     EXPECT_TRUE(HookInstaller::isInstalled());
     EXPECT_TRUE(HookInstaller::Codex::isInstalled());
     ::chmod(QFile::encodeName(file).constData(), 0600);

@@ -55,7 +55,7 @@ protected:
         RunningApps::setCurrent(&apps);
         DesktopAutomation::setCurrent(&automation);
         // No setup wizard in the way.
-        Settings::shared().setBool("onboardingDone", true);
+        Settings::shared().set(keys::onboardingDone, true);
         app = std::make_unique<AppDelegate>(&clock, &screens);
         app->setDebugSocketPath(home.file("run/debug.sock"));
         app->applicationDidFinishLaunching();
@@ -310,13 +310,13 @@ TEST_F(AppDelegateAgentsTest, RemindersShowEvenWithTheTerminalInFront)
 
 TEST_F(AppDelegateAgentsTest, TurningAgentsOffEndsPendingApprovals)
 {
-    Settings::shared().setBool("agentsEnabled", true);
+    Settings::shared().set(keys::agentsEnabled, true);
     ASSERT_NE(app->agentServer(), nullptr);
     HookEvent ask = ev("PermissionRequest", "s");
     ask.toolName = "Bash";
     std::vector<std::optional<QString>> answers;
     app->approvals()->add(ask, [&](const std::optional<QString>& t) { answers.push_back(t); });
-    Settings::shared().setBool("agentsEnabled", false);
+    Settings::shared().set(keys::agentsEnabled, false);
     EXPECT_EQ(app->agentServer(), nullptr);
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_FALSE(answers[0]);
@@ -329,7 +329,7 @@ TEST_F(AppDelegateAgentsTest, StartingReplacesOlderHookLines)
                            R"("command":"r=$(curl 'http://127.0.0.1:7841/permission?src=lomex-agent'); case \"$r\" in \"abcdef0123456789 \"*) ;; esac","timeout":600}]}]}})";
     home.write(".claude/settings.json", old);
     EXPECT_FALSE(HookInstaller::isInstalled());
-    Settings::shared().setBool("agentsEnabled", true);
+    Settings::shared().set(keys::agentsEnabled, true);
     ASSERT_NE(app->agentServer(), nullptr);
     EXPECT_TRUE(HookInstaller::isInstalled());
     QFile f(home.file(".claude/settings.json"));
@@ -343,7 +343,7 @@ TEST_F(AppDelegateAgentsTest, AnAgentsFileThatCannotBeReadIsReportedAtStart)
 {
     const QByteArray overflow = R"({"cleanupPeriodDays": 1e400})";
     home.write(".claude/settings.json", overflow);
-    Settings::shared().setBool("agentsEnabled", true);
+    Settings::shared().set(keys::agentsEnabled, true);
     ASSERT_NE(app->agentServer(), nullptr);
     ASSERT_TRUE(app->agentSwitch()->fileError().has_value());
     EXPECT_TRUE(app->agentSwitch()->fileError()->startsWith(home.file(".claude/settings.json")));

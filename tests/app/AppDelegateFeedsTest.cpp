@@ -61,9 +61,9 @@ TEST_F(AppDelegateFeedsTest, TimeToLeaveOpensTheTransitTabOnce) {
     QFile f(QStringLiteral(LOMEX_FIXTURES_DIR "/feeds/transitous-stoptimes.json"));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     server.route("GET", "/api/v1/stoptimes", test::FakeHttpServer::Reply{200, f.readAll(), {}});
-    Settings::shared().setValue("pidStop", {{"name", "Brumovice"}, {"transitousId", "cz-jdf_T54621"}});
-    Settings::shared().setBool("leaveEnabled", true);
-    Settings::shared().setInt("walkMinutes", 14); // the 550 leaves 09:14, so: now
+    Settings::shared().set(keys::pidStop, nlohmann::json{{"name", "Brumovice"}, {"transitousId", "cz-jdf_T54621"}});
+    Settings::shared().set(keys::leaveEnabled, true);
+    Settings::shared().set(keys::walkMinutes, 14); // the 550 leaves 09:14, so: now
     launch();
     ASSERT_TRUE(test::waitUntil([&] { return app->transit()->leave().has_value(); }));
     EXPECT_TRUE(app->model()->isOpen());

@@ -50,11 +50,11 @@ protected:
 } // namespace
 
 TEST_F(AppDelegateTest, LaunchRegistersDefaultsBuildsWindowsAndPublishesItself) {
-    EXPECT_FALSE(Settings::shared().hasValue("hoverDelay"));
+    EXPECT_FALSE(Settings::shared().valueByName("hoverDelay").has_value());
     launch();
     EXPECT_EQ(AppDelegate::shared(), app.get());
-    EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.12);
-    EXPECT_FALSE(Settings::shared().isStored("hoverDelay")); // registered, not written
+    EXPECT_DOUBLE_EQ(Settings::shared().get(keys::hoverDelay), 0.12);
+    EXPECT_FALSE(Settings::shared().isStored(keys::hoverDelay)); // registered, not written
     ASSERT_NE(app->panel(), nullptr);
     EXPECT_TRUE(app->panel()->windowFlags() & Qt::Tool);
     EXPECT_TRUE(app->panel()->windowFlags() & Qt::WindowStaysOnTopHint);
@@ -82,7 +82,7 @@ TEST_F(AppDelegateTest, SetupWizardOpensAfterADelayUntilOnboardingIsDone) {
     EXPECT_EQ(app->setupRequests(), 1);
 
     app->finishSetup();
-    EXPECT_TRUE(Settings::shared().boolValue("onboardingDone"));
+    EXPECT_TRUE(Settings::shared().get(keys::onboardingDone));
     app.reset();
     launch();
     clock.advance(2);
@@ -94,7 +94,7 @@ TEST_F(AppDelegateTest, HotKeysOnlyWhenEnabledAtLaunch) {
     EXPECT_NE(app->hotKeys(), nullptr); // the offscreen platform has none to grab, but tried
     EXPECT_EQ(app->hotKeys()->count(), 0);
     app.reset();
-    Settings::shared().setBool("hotkeysEnabled", false);
+    Settings::shared().set(keys::hotkeysEnabled, false);
     launch();
     EXPECT_EQ(app->hotKeys(), nullptr);
 }
@@ -214,7 +214,7 @@ TEST_F(AppDelegateTest, SnapKeepsOnlyTheLastFew) {
 TEST_F(AppDelegateTest, SettingsObserversAct) {
     launch();
     EXPECT_FALSE(app->model()->showUsageRow());
-    Settings::shared().setBool("usageEnabled", true);
+    Settings::shared().set(keys::usageEnabled, true);
     EXPECT_TRUE(app->model()->showUsageRow());
     EXPECT_EQ(app->model()->openHotRect().height(), 306);
 }
@@ -275,7 +275,7 @@ TEST_F(AppDelegateTest, TheNoteIsStoredWhenTheNotchClosesAndOnQuit) {
         QTest::keyClicks(note->editor(), how);
         typed += how;
         end();
-        EXPECT_EQ(Settings::shared().stringValue("note"), typed);
+        EXPECT_EQ(Settings::shared().get(keys::note), typed);
     }
 }
 
@@ -283,13 +283,13 @@ TEST_F(AppDelegateTest, TheNoteIsStoredWhenTheNotchClosesAndOnQuit) {
 // opening lands on a tab with one, and asking for a missing view says so instead of showing
 // an empty page.
 TEST_F(AppDelegateTest, TheNotchShowsOnlyTabsWithAPage) {
-    Settings::shared().setStringList("tabOrder", {"home", "clipboard", "note"});
+    Settings::shared().set(keys::tabOrder, QStringList{"home", "clipboard", "note"});
     launch();
     QStringList bar;
     for (auto* b : app->panel()->findChildren<QAbstractButton*>())
         if (b->objectName().startsWith("tab.")) bar << b->objectName();
     EXPECT_EQ(bar, (QStringList{"tab.note", "tab.agents", "tab.transit", "tab.shelf"}));
-    Settings::shared().setDouble("hoverDelay", 0);
+    Settings::shared().set(keys::hoverDelay, 0);
     app->model()->hoverNotch(true);
     EXPECT_EQ(app->model()->tab(), Tab::note);
     app->model()->close();
@@ -301,5 +301,5 @@ TEST_F(AppDelegateTest, TheNotchShowsOnlyTabsWithAPage) {
         EXPECT_TRUE(reply.text.contains("not in this version")) << reply.text.toStdString();
         EXPECT_FALSE(app->model()->isOpen());
     }
-    EXPECT_EQ(Settings::shared().stringList("tabOrder"), (QStringList{"home", "clipboard", "note"}));
+    EXPECT_EQ(Settings::shared().find(keys::tabOrder), (QStringList{"home", "clipboard", "note"}));
 }

@@ -73,8 +73,8 @@ TEST_F(PanelTest, DisplayChoiceChoosesTheScreen) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.choice ? c.choice : "<absent>");
-        if (c.choice) Settings::shared().setString("displayChoice", c.choice);
-        else Settings::shared().remove("displayChoice");
+        if (c.choice) Settings::shared().set(keys::displayChoice, c.choice);
+        else Settings::shared().remove(keys::displayChoice);
         screens.setCursorPos(c.cursor);
         build();
         EXPECT_EQ(model->screenFrame(), c.expected);
@@ -89,7 +89,7 @@ TEST_F(PanelTest, NotchScreenWinsWhenOneExists) {
     screens.setScreens({kLeft, ScreenInfo{"notch", QRect(1920, 0, 1512, 982), false, true}});
     build();
     EXPECT_EQ(model->screenFrame().x(), 1920);
-    Settings::shared().setString("displayChoice", "main");
+    Settings::shared().set(keys::displayChoice, "main");
     EXPECT_EQ(model->screenFrame(), kLeft.frame);
 }
 
@@ -97,7 +97,7 @@ TEST_F(PanelTest, ReplacedWhenTheSettingOrTheScreensChange) {
     build();
     EXPECT_EQ(model->screenFrame(), kLeft.frame);
     screens.setCursorPos(QPoint(2500, 300));
-    Settings::shared().setString("displayChoice", "mouse");
+    Settings::shared().set(keys::displayChoice, "mouse");
     EXPECT_EQ(model->screenFrame(), kRight.frame);
 
     // The pointer wanders back: the notch follows within the follow interval.
@@ -139,7 +139,7 @@ TEST_F(PanelTest, ClosedShapeIsThePillOpenShapeThePanel) {
 }
 
 TEST_F(PanelTest, PillOnlyWhileActiveLeavesAHoverStrip) {
-    Settings::shared().setString("pillMode", "activity");
+    Settings::shared().set(keys::pillMode, "activity");
     build();
     const QRect strip = panel->shape().boundingRect();
     EXPECT_EQ(strip.width(), model->collapsedWidth());
@@ -150,13 +150,13 @@ TEST_F(PanelTest, PillOnlyWhileActiveLeavesAHoverStrip) {
     EXPECT_EQ(panel->shape().boundingRect().height(), model->notchSize().height());
     EXPECT_TRUE(panel->root()->isPillVisible());
 
-    Settings::shared().setString("pillMode", "always");
+    Settings::shared().set(keys::pillMode, "always");
     model->setLive(NotchModel::Live::none);
     EXPECT_EQ(panel->shape().boundingRect().height(), model->notchSize().height());
 }
 
 TEST_F(PanelTest, HiddenPillLeavesNothingVisibleOnItsHoverStrip) {
-    Settings::shared().setString("pillMode", "activity");
+    Settings::shared().set(keys::pillMode, "activity");
     build();
     auto alphaRange = [&](const QRect& area) {
         const QImage img = panel->grab(area).toImage().convertToFormat(QImage::Format_ARGB32);
@@ -217,7 +217,7 @@ TEST_F(PanelTest, MakingKeyKeepsTheFocusedViewAndEscStillCloses) {
 }
 
 TEST_F(PanelTest, HoveringThePillOpensAfterTheDelayAndLeavingCloses) {
-    Settings::shared().setDouble("hoverDelay", 0.3);
+    Settings::shared().set(keys::hoverDelay, 0.3);
     build();
     QEvent leave(QEvent::Leave);
     QEnterEvent enter(QPointF(362, 10), QPointF(362, 10), QPointF(960, 10));
@@ -233,7 +233,7 @@ TEST_F(PanelTest, HoveringThePillOpensAfterTheDelayAndLeavingCloses) {
 }
 
 TEST_F(PanelTest, AFileDragOverTheNotchCountsAsHoverAndAGrabIsNoLeave) {
-    Settings::shared().setDouble("hoverDelay", 0.3);
+    Settings::shared().set(keys::hoverDelay, 0.3);
     build();
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile("/tmp/a.txt")});
@@ -269,7 +269,7 @@ TEST_F(PanelTest, SnapshotIsAPngOfTheCurrentShape) {
 // A file dragged onto the closed pill is meant for the shelf: the notch opens there, and a
 // drag resting on a tab switches to it (a drag delivers no enter events to the tab).
 TEST_F(PanelTest, AFileDragOpensTheShelfAndRestingOnATabSwitches) {
-    Settings::shared().setDouble("hoverDelay", 0.1);
+    Settings::shared().set(keys::hoverDelay, 0.1);
     build();
     model->open(Tab::note);
     model->close();

@@ -14,7 +14,8 @@ class QuitSignalTest : public test::LomexTest {
 protected:
     void SetUp() override {
         if (QStandardPaths::findExecutable("curl").isEmpty()) GTEST_SKIP() << "curl is not installed (scripts/bootstrap)";
-        Settings::shared().setBool("agentsEnabled", true);
+        Settings::shared().set(keys::agentsEnabled, true);
+        Settings::shared().flush(); // the app started below reads the file
     }
     QString url(quint16 port, const char* path) const { return QStringLiteral("http://127.0.0.1:%1%2").arg(port).arg(path); }
 };

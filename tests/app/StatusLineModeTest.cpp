@@ -56,8 +56,9 @@ TEST_F(StatusLineModeTest, TheAppsSessionGetsItsContextAndThePreviousOutputPasse
 }
 
 TEST_F(StatusLineModeTest, WithTheAppDownItStillPrintsThePreviousOutput) {
-    Settings::shared().setBool("agentsEnabled", true);
-    Settings::shared().setString("previousStatusLine", kPrevious);
+    Settings::shared().set(keys::agentsEnabled, true);
+    Settings::shared().set(keys::previousStatusLine, kPrevious);
+    Settings::shared().flush(); // the mode below reads the file
     QProcess p;
     p.start(QStringLiteral(LOMEX_BINARY), {"--statusline"});
     p.write(kPayload);
@@ -80,7 +81,8 @@ TEST_F(StatusLineModeTest, WithTheAppDownItStillPrintsThePreviousOutput) {
 // A writer that never stops (cat /dev/zero) or never closes its end: reading stops at the
 // size bound or the time limit, and the mode carries on as with a short input.
 TEST_F(StatusLineModeTest, EndlessOrOpenInputStillEnds) {
-    Settings::shared().setString("previousStatusLine", kPrevious);
+    Settings::shared().set(keys::previousStatusLine, kPrevious);
+    Settings::shared().flush(); // the mode below reads the file
     struct Case {
         const char* name;
         QByteArray input;

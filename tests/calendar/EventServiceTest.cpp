@@ -94,7 +94,7 @@ TEST_F(EventServiceTest, AgendaWindowFollowsAgendaDays) {
         {30, {"after midnight", "tomorrow", "in 2 days", "in 6 days"}},
     };
     for (const auto& row : rows) {
-        if (row.days) Settings::shared().setInt("agendaDays", *row.days);
+        if (row.days) Settings::shared().set(keys::agendaDays, *row.days);
         refreshed();
         EXPECT_EQ(titles(service.todayEvents()), today) << row.days.value_or(-1);
         EXPECT_EQ(titles(service.upcomingEvents()), row.upcoming) << row.days.value_or(-1);
@@ -104,7 +104,7 @@ TEST_F(EventServiceTest, AgendaWindowFollowsAgendaDays) {
 TEST_F(EventServiceTest, LongDayAtTheEndOfSummerTimeLosesNoEvent) {
     // 31 October 2027 has 25 hours in Prague: two days of 24 elapsed hours end an hour early.
     clock.set(prague(2027, 10, 31, 8, 0));
-    Settings::shared().setInt("agendaDays", 2);
+    Settings::shared().set(keys::agendaDays, 2);
     store.allEvents = {event("late tomorrow", prague(2027, 11, 1, 23, 30), prague(2027, 11, 1, 23, 45))};
     refreshed();
     EXPECT_EQ(titles(service.upcomingEvents()), QStringList{"late tomorrow"});
@@ -128,13 +128,13 @@ TEST_F(EventServiceTest, SoonEventEdges) {
         {"lead 0, in a minute", 0, 60, false, false},
     };
     for (const auto& row : rows) {
-        Settings::shared().setInt("meetingLead", row.lead);
+        Settings::shared().set(keys::meetingLead, row.lead);
         const QDateTime start = now.addSecs(row.startOffset);
         store.allEvents = {event(row.name, start, start.addSecs(1800), row.allDay)};
         refreshed();
         EXPECT_EQ(service.soonEvent().has_value(), row.soon) << row.name;
     }
-    Settings::shared().setInt("meetingLead", 10);
+    Settings::shared().set(keys::meetingLead, 10);
     store.allEvents = {event("later", now.addSecs(500), now.addSecs(900)), event("earlier", now.addSecs(100), now.addSecs(900))};
     refreshed();
     ASSERT_TRUE(service.soonEvent());

@@ -493,7 +493,7 @@ namespace {
 // A quick-add line through the service into the folders and back into the agenda and the lists.
 TEST_F(VdirStoreTest, QuickAddLinesLandInTheFoldersAndTheAgenda) {
     Settings::shared().registerLaunchDefaults();
-    Settings::shared().setInt("agendaDays", 2);
+    Settings::shared().set(keys::agendaDays, 2);
     FakeWorkspace workspace;
     EventService service(&store, &clock, &Settings::shared(), &workspace);
     service.refresh();

@@ -4,6 +4,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lomex;
 
@@ -75,4 +76,27 @@ TEST_F(FileIOTest, BoundedReadsTakeRegularFilesOnly) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     EXPECT_FALSE(fileio::readRegularFile(fifo, 10, &error));
     EXPECT_TRUE(error.contains("not a regular file"));
+}
+
+// A process killed between making its temporary copy and renaming it leaves the copy (for the
+// settings: every value, the transit key included). Only our own leftovers of that one file go.
+TEST_F(FileIOTest, StaleTemporariesOfTheFileAreRemovedAndNothingElse) {
+    const QString target = path("settings.json");
+    ASSERT_FALSE(fileio::writeAtomically(target, "{}"));
+    const QStringList stale{".settings.json.tmp-abc123", ".settings.json.tmp-Z9y8X7"};
+    const QStringList kept{".settings.json.tmp-abc12",       // not mkstemp's six characters
+                           ".settings.json.tmp-abc1234", ".other.json.tmp-abc123",
+                           "settings.json.tmp-abc123", ".settings.json.bak"};
+    for (const QString& name : stale + kept) QFile(path(name)).open(QIODevice::WriteOnly);
+    // A link or a folder of that name is no file of ours.
+    ASSERT_EQ(::symlink("/etc/passwd", QFile::encodeName(path(".settings.json.tmp-link12")).constData()), 0);
+    ASSERT_TRUE(QDir().mkdir(path(".settings.json.tmp-dir123")));
+
+    EXPECT_EQ(fileio::removeStaleTemporaries(target), 2);
+    for (const QString& name : stale) EXPECT_FALSE(QFile::exists(path(name))) << name.toStdString();
+    for (const QString& name : kept) EXPECT_TRUE(QFile::exists(path(name))) << name.toStdString();
+    EXPECT_TRUE(QFileInfo(path(".settings.json.tmp-link12")).isSymLink());
+    EXPECT_TRUE(QFileInfo(path(".settings.json.tmp-dir123")).isDir());
+    EXPECT_EQ(contents(target), "{}");
+    EXPECT_EQ(fileio::removeStaleTemporaries(target), 0);
 }

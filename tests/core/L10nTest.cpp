@@ -75,10 +75,10 @@ TEST_F(L10nTest, LanguageIsStoredAndReadBack) {
     l.setLanguage(AppLanguage::cs);
     EXPECT_EQ(spy.count(), 1);
     EXPECT_EQ(seenBySlot, QString::fromUtf8("Poznámka")) << "observers redraw in the new language";
-    EXPECT_EQ(Settings::shared().stringValue("language"), "cs");
+    EXPECT_EQ(Settings::shared().get(keys::language), "cs");
     l.setLanguage(AppLanguage::system);
     EXPECT_EQ(spy.count(), 2);
-    EXPECT_EQ(Settings::shared().stringValue("language"), "system");
+    EXPECT_EQ(Settings::shared().get(keys::language), "system");
 
     // A new instance reads the stored choice; unknown or mistyped values mean system.
     const std::pair<nlohmann::json, AppLanguage> stored[] = {
@@ -87,11 +87,11 @@ TEST_F(L10nTest, LanguageIsStoredAndReadBack) {
         {7, AppLanguage::system},
     };
     for (const auto& [value, expected] : stored) {
-        Settings::shared().setValue("language", value);
+        Settings::shared().setByName("language", value);
         L10n::resetShared();
         EXPECT_EQ(L10n::shared().language(), expected) << value.dump();
     }
-    Settings::shared().remove("language");
+    Settings::shared().remove(keys::language);
     L10n::resetShared();
     EXPECT_EQ(L10n::shared().language(), AppLanguage::system);
 
@@ -219,6 +219,7 @@ TEST(FormatText, FloatsRoundAndPadLikePrintf) {
 TEST_F(L10nTest, LanguageEditedInTheFileIsFollowed) {
     auto& l = L10n::shared();
     l.setLanguage(AppLanguage::en);
+    Settings::shared().flush(); // in the file before the user's edit
     QSignalSpy spy(&l, &L10n::languageChanged);
     home.write(".config/Lomex/settings.json", R"({"language":"cs"})");
     ASSERT_TRUE(test::waitUntil([&] { return l.language() == AppLanguage::cs; }));

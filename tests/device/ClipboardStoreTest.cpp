@@ -92,13 +92,13 @@ TEST_F(ClipboardStoreTest, RecordsTextLinksAndFilesNewestFirstAndReloadsThem) {
 
 TEST_F(ClipboardStoreTest, NothingIsRecordedWhileOffFromExcludedAppsOrWhenMarked) {
     auto store = make();
-    Settings::shared().setBool("clipboardEnabled", false);
+    Settings::shared().set(keys::clipboardEnabled, false);
     copy(text("while off"));
-    Settings::shared().setBool("clipboardEnabled", true);
+    Settings::shared().set(keys::clipboardEnabled, true);
     clock.advance(1);
     EXPECT_TRUE(store->clips().isEmpty()) << "a copy made while off is not picked up when turned on";
 
-    Settings::shared().setStringList("clipExcluded", {"org.keepassxc.KeePassXC.desktop"});
+    Settings::shared().set(keys::clipExcluded, QStringList{"org.keepassxc.KeePassXC.desktop"});
     apps.frontmost = RunningApplication{"org.keepassxc.KeePassXC.desktop", "keepassxc", 7};
     copy(text("from an ignored app"));
     EXPECT_TRUE(store->clips().isEmpty());
@@ -268,7 +268,7 @@ TEST_F(ClipboardStoreTest, PastePressesCtrlVOnlyWhenAllowedAndIsNotRecordedAgain
         {"no XTEST", true, false, false},
     };
     for (const Case& c : cases) {
-        Settings::shared().setBool("pasteDirectly", c.pasteDirectly);
+        Settings::shared().set(keys::pasteDirectly, c.pasteDirectly);
         keys.isTrusted = c.trusted;
         keys.pastes = 0;
         EXPECT_EQ(store->paste(both), c.result) << c.what;

@@ -18,18 +18,18 @@ TEST_F(DeviceTest, PomodoroLengthsAndShortcutNames) {
     EXPECT_EQ(timer.total(), 25 * 60);
     timer.setPhase(PomodoroTimer::Phase::rest);
     EXPECT_EQ(timer.total(), 5 * 60);
-    Settings::shared().setInt("breakMinutes", 0);
+    Settings::shared().set(keys::breakMinutes, 0);
     EXPECT_EQ(timer.total(), 60); // at least a minute
     // Shortened while running: over, never negative.
-    Settings::shared().setInt("breakMinutes", 1);
+    Settings::shared().set(keys::breakMinutes, 1);
     EXPECT_EQ(timer.remaining(300), 0);
     EXPECT_EQ(timer.remaining(-5), 60);
 
-    Settings::shared().setString("focusShortcutOn", " \t\u00a0Focus on \t");
+    Settings::shared().set(keys::focusShortcutOn, " \t\u00a0Focus on \t");
     EXPECT_EQ(timer.shortcutName(true), "Focus on");
-    Settings::shared().setString("focusShortcutOff", "\nOff\n"); // line breaks are not trimmed
+    Settings::shared().set(keys::focusShortcutOff, "\nOff\n"); // line breaks are not trimmed
     EXPECT_EQ(timer.shortcutName(false), "\nOff\n");
-    Settings::shared().setString("focusShortcutOn", "   ");
+    Settings::shared().set(keys::focusShortcutOn, "   ");
     EXPECT_EQ(timer.runShortcut(true), "");
 }
 
@@ -51,7 +51,7 @@ TEST_F(DeviceTest, BatteryNoticesOnlyWhileTheSettingIsOn) {
     EXPECT_EQ(shown[1].kind, Notice::Kind::lowBattery);
     EXPECT_EQ(shown[1].percent, 20);
 
-    Settings::shared().setBool("batteryNotices", false);
+    Settings::shared().set(keys::batteryNotices, false);
     power.set({20, true});
     power.set({10, false});
     EXPECT_EQ(shown.size(), 2);
@@ -71,7 +71,7 @@ TEST_F(DeviceTest, BatteryNoticesOnlyWhileTheSettingIsOn) {
     bluetooth->connect("Speaker", std::nullopt);
     ASSERT_EQ(shown.size(), 4);
     EXPECT_TRUE(shown[3].batteries.isEmpty());
-    Settings::shared().setBool("headphoneNotices", false);
+    Settings::shared().set(keys::headphoneNotices, false);
     bluetooth->connect("Buds", 80); // read at each connection
     EXPECT_EQ(shown.size(), 4);
     phones.setWatching(false);

@@ -58,14 +58,14 @@ TEST_F(ShelfStoreTest, KeepsItsItemsAcrossARestartWithoutDeletedFiles) {
         ShelfStore shelf;
         shelf.add({a, b, c});
     }
-    EXPECT_EQ(Settings::shared().stringList("shelfItems"),
+    EXPECT_EQ(Settings::shared().find(keys::shelfItems),
               QStringList({a.toLocalFile(), b.toLocalFile(), c.toLocalFile()}));
     ASSERT_TRUE(QFile::remove(b.toLocalFile()));
 
     Settings::resetShared(); // read the file anew, as a new launch does
     ShelfStore again;
     EXPECT_EQ(again.items(), QList<QUrl>({a, c}));
-    EXPECT_EQ(Settings::shared().stringList("shelfItems"), QStringList({a.toLocalFile(), c.toLocalFile()}));
+    EXPECT_EQ(Settings::shared().find(keys::shelfItems), QStringList({a.toLocalFile(), c.toLocalFile()}));
 }
 
 TEST_F(ShelfStoreTest, RemoveKeepsTheOrderAndClearEmptiesTheStoredList) {
@@ -81,7 +81,7 @@ TEST_F(ShelfStoreTest, RemoveKeepsTheOrderAndClearEmptiesTheStoredList) {
     shelf.setItems({});
     EXPECT_TRUE(shelf.items().isEmpty());
     EXPECT_EQ(changes, 2);
-    EXPECT_EQ(Settings::shared().stringList("shelfItems"), QStringList());
+    EXPECT_EQ(Settings::shared().find(keys::shelfItems), QStringList());
 }
 
 // The list edited by hand while the app runs is what the shelf shows, and the next drop adds
@@ -90,6 +90,7 @@ TEST_F(ShelfStoreTest, FollowsTheListEditedByHand) {
     const QUrl a = file("a.txt"), b = file("b.txt"), c = file("c.txt");
     ShelfStore shelf;
     shelf.add({a});
+    Settings::shared().flush(); // in the file before the user's edit
     QSignalSpy spy(&shelf, &ShelfStore::itemsChanged);
     const QString path = paths::settingsFile();
     QFile f(path);
@@ -99,6 +100,6 @@ TEST_F(ShelfStoreTest, FollowsTheListEditedByHand) {
     ASSERT_TRUE(test::waitUntil([&] { return shelf.items() == QList<QUrl>({b, a}); }));
     EXPECT_GE(spy.count(), 1);
     shelf.add({c});
-    EXPECT_EQ(Settings::shared().stringList("shelfItems"),
+    EXPECT_EQ(Settings::shared().find(keys::shelfItems),
               QStringList({b.toLocalFile(), a.toLocalFile(), c.toLocalFile()}));
 }

@@ -56,7 +56,7 @@ TEST_F(TransitTest, ProblemStatesWithoutLoading) {
         {"key with a line break", "k\r\nX-Evil: 1", pragueStop(), std::nullopt, Problem::badKey},
     };
     for (const Case& c : cases) {
-        settings().setString("golemioKey", c.key);
+        settings().set(keys::golemioKey, c.key);
         transit.setIdosStop(c.idos);
         transit.setStop(c.stop);
         EXPECT_EQ(transit.problem(), c.problem) << c.name;
@@ -66,7 +66,7 @@ TEST_F(TransitTest, ProblemStatesWithoutLoading) {
 }
 
 TEST_F(TransitTest, DepartureBoardSendsTheKeyOnlyInItsHeader) {
-    settings().setString("golemioKey", "  secret-key-123 ");
+    settings().set(keys::golemioKey, "  secret-key-123 ");
     transit.setStop(pragueStop());
     loaded();
     ASSERT_EQ(transit.problem(), std::nullopt);
@@ -98,7 +98,7 @@ TEST_F(TransitTest, DepartureBoardSendsTheKeyOnlyInItsHeader) {
 }
 
 TEST_F(TransitTest, RefusedKeyAndFailedLoads) {
-    settings().setString("golemioKey", "k");
+    settings().set(keys::golemioKey, "k");
     transit.setStop(pragueStop());
     loaded();
     ASSERT_EQ(transit.departures().size(), 4);
@@ -149,7 +149,7 @@ TEST_F(TransitTest, ALateReplyForTheOldStopOrKeyIsDropped) {
     FakeHttpServer::Reply slowBoard = json(fixture("golemio-departureboards.json"));
     slowBoard.delayMs = 150;
     server.route("GET", "/v2/pid/departureboards", slowBoard);
-    settings().setString("golemioKey", "old");
+    settings().set(keys::golemioKey, "old");
     http::Client* client = transit.client();
 
     // Another stop chosen while the board is loading.
@@ -169,7 +169,7 @@ TEST_F(TransitTest, ALateReplyForTheOldStopOrKeyIsDropped) {
     // The key edited while loading: a refused old key says nothing about the new one.
     server.route("GET", "/v2/pid/departureboards", FakeHttpServer::Reply{401, "{}", {}, 150, false});
     transit.setStop(pragueStop());
-    settings().setString("golemioKey", "new");
+    settings().set(keys::golemioKey, "new");
     ASSERT_TRUE(waitUntil([&] { return client->finished() == 4; }));
     EXPECT_NE(transit.problem(), Problem::badKey);
 }
@@ -185,9 +185,9 @@ TEST_F(TransitTest, ATimedOutLoadIsANetworkProblem) {
 }
 
 TEST_F(TransitTest, TimeToLeaveFollowsTheClockAndTheLines) {
-    settings().setString("golemioKey", "k");
-    settings().setBool("leaveEnabled", true);
-    settings().setInt("walkMinutes", 5);
+    settings().set(keys::golemioKey, "k");
+    settings().set(keys::leaveEnabled, true);
+    settings().set(keys::walkMinutes, 5);
     std::vector<QString> announced;
     transit.onLeaveNow = [&](const TransitService::Leave& l) { announced.push_back(l.line); };
     transit.setStop(pragueStop());
@@ -200,7 +200,7 @@ TEST_F(TransitTest, TimeToLeaveFollowsTheClockAndTheLines) {
     EXPECT_EQ(transit.leave()->textColor, QColor(Qt::black));
     EXPECT_EQ(announced, std::vector<QString>{"B"});
 
-    settings().setString("leaveLines", "176, 9  98");
+    settings().set(keys::leaveLines, "176, 9  98");
     EXPECT_EQ(transit.leave()->line, "9");
     EXPECT_EQ(transit.leave()->leaveAt, prague(10, 2));
     EXPECT_EQ(announced.size(), 1u) << "two minutes ahead: not yet";
@@ -214,20 +214,20 @@ TEST_F(TransitTest, TimeToLeaveFollowsTheClockAndTheLines) {
     transit.updateLeave();
     EXPECT_EQ(transit.leave()->line, "98");
 
-    settings().setInt("walkMinutes", 0);
-    settings().setString("leaveLines", "176");
+    settings().set(keys::walkMinutes, 0);
+    settings().set(keys::leaveLines, "176");
     EXPECT_FALSE(transit.leave());
-    settings().setString("leaveLines", "");
-    settings().setBool("leaveEnabled", false);
+    settings().set(keys::leaveLines, "");
+    settings().set(keys::leaveEnabled, false);
     EXPECT_FALSE(transit.leave());
 }
 
 // Live predictions move by seconds at each 15 s reload; the departure stays the same one, known
 // by its trip, or without one by line, headsign and timetable time.
 TEST_F(TransitTest, LeaveNowFiresOnceWhilePredictionsMove) {
-    settings().setString("golemioKey", "k");
-    settings().setBool("leaveEnabled", true);
-    settings().setInt("walkMinutes", 5);
+    settings().set(keys::golemioKey, "k");
+    settings().set(keys::leaveEnabled, true);
+    settings().set(keys::walkMinutes, 5);
     for (const bool withTrip : {true, false}) {
         QByteArray board = fixture("golemio-departureboards.json");
         if (!withTrip) board.replace("\"id\":\"991_1543_251201\",", "");
@@ -260,24 +260,24 @@ TEST_F(TransitTest, StopChoiceIsStoredAsJson) {
     EXPECT_EQ(again.idosStop(), "Brumovice");
     transit.setStop(std::nullopt);
     transit.setIdosStop(std::nullopt);
-    EXPECT_FALSE(settings().isStored("pidStop"));
-    EXPECT_FALSE(settings().isStored("idosStop"));
+    EXPECT_FALSE(settings().isStored(keys::pidStop));
+    EXPECT_FALSE(settings().isStored(keys::idosStop));
 }
 
 // A stop written into the settings file by hand while the app runs is taken up and loaded.
 TEST_F(TransitTest, HandEditsOfTheStopAreFollowed) {
     QSignalSpy stops(&transit, &TransitService::stopChanged);
-    settings().setValue("pidStop", transitousStop().toJson()); // as the file watcher reports it
+    settings().set(keys::pidStop, transitousStop().toJson()); // as the file watcher reports it
     EXPECT_EQ(transit.stop(), transitousStop());
     EXPECT_EQ(stops.count(), 1);
     loaded();
     EXPECT_FALSE(transit.departures().isEmpty());
-    settings().setString("idosStop", "Brumovice");
+    settings().set(keys::idosStop, "Brumovice");
     EXPECT_EQ(transit.idosStop(), "Brumovice");
-    settings().remove("pidStop");
+    settings().remove(keys::pidStop);
     EXPECT_FALSE(transit.stop().has_value());
     EXPECT_TRUE(transit.departures().isEmpty());
-    settings().setValue("pidStop", "not a stop");
+    settings().set(keys::pidStop, "not a stop");
     EXPECT_FALSE(transit.stop().has_value());
     EXPECT_EQ(stops.count(), 2);
 }
@@ -399,7 +399,7 @@ TEST_F(TransitTest, TimetableLinkByRegionAndLanguage) {
     for (const auto& [region, code] : cases) {
         nlohmann::json place = {{"name", "X"}, {"lat", 50.0}, {"lon", 14.0}};
         if (region) place["admin1"] = *region;
-        settings().setValue("weatherPlace", place);
+        settings().set(keys::weatherPlace, place);
         const auto url = TransitService::idosURL(QString::fromUtf8("Hlavní nádraží & spol."));
         ASSERT_TRUE(url);
         EXPECT_EQ(url->path(), QString("/%1/odjezdy/").arg(code)) << (region ? *region : "none");

@@ -24,7 +24,7 @@ protected:
         ASSERT_TRUE(server.listen());
         monitor.setClaudeBaseUrl(QUrl(server.baseUrl()));
         qputenv("PATH", home.file("bin").toUtf8()); // no real claude tool in the way
-        Settings::shared().setBool("usageEnabled", true);
+        Settings::shared().set(keys::usageEnabled, true);
     }
     void signIn(qint64 expiresMs = 4102444800000) {
         home.write(".claude/.credentials.json",
@@ -159,7 +159,7 @@ TEST_F(UsageMonitorTest, PollsEvery120SecondsOnlyWhileEnabled) {
     ASSERT_TRUE(test::waitUntil([&] { return server.requests().size() == 1; }));
     clock.advance(120);
     ASSERT_TRUE(test::waitUntil([&] { return server.requests().size() == 2; }));
-    Settings::shared().setBool("usageEnabled", false);
+    Settings::shared().set(keys::usageEnabled, false);
     EXPECT_FALSE(monitor.isPolling());
     clock.advance(240);
     monitor.refresh(); // off: does nothing
@@ -172,9 +172,9 @@ TEST_F(UsageMonitorTest, TheBridgeKeepsTheUsersStatusLineOnceEvenWhenInstalledTw
     EXPECT_FALSE(UsageMonitor::isBridgeInstalled());
     ASSERT_FALSE(UsageMonitor::installBridge("/opt/lo mex/lomex"));
     EXPECT_TRUE(UsageMonitor::isBridgeInstalled());
-    EXPECT_EQ(Settings::shared().stringValue("previousStatusLine"), "~/bin/my line");
+    EXPECT_EQ(Settings::shared().get(keys::previousStatusLine), "~/bin/my line");
     ASSERT_FALSE(UsageMonitor::installBridge("/opt/lo mex/lomex"));
-    EXPECT_EQ(Settings::shared().stringValue("previousStatusLine"), "~/bin/my line");
+    EXPECT_EQ(Settings::shared().get(keys::previousStatusLine), "~/bin/my line");
     QFile f(home.file(".claude/settings.json"));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const auto root = nlohmann::ordered_json::parse(f.readAll().toStdString());
@@ -188,7 +188,7 @@ TEST_F(UsageMonitorTest, TheBridgeKeepsTheUsersStatusLineOnceEvenWhenInstalledTw
         home.write(".claude/settings.json", bad);
         EXPECT_FALSE(UsageMonitor::isBridgeInstalled());
         EXPECT_TRUE(UsageMonitor::installBridge("/x"));
-        EXPECT_EQ(Settings::shared().stringValue("previousStatusLine"), "~/bin/my line");
+        EXPECT_EQ(Settings::shared().get(keys::previousStatusLine), "~/bin/my line");
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         EXPECT_EQ(f.readAll(), bad);
         f.close();
@@ -204,7 +204,7 @@ TEST_F(UsageMonitorTest, TheBridgeKeepsTheUsersCommandSafe) {
         QFile f(path);
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     };
-    Settings::shared().setBool("usageEnabled", true);
+    Settings::shared().set(keys::usageEnabled, true);
     const QString ours = Settings::shared().filePath();
     ::chmod(QFile::encodeName(ours).constData(), 0400);
     EXPECT_TRUE(UsageMonitor::installBridge("/opt/lomex"));

@@ -111,7 +111,7 @@ protected:
 
 TEST_F(WeatherTest, PlaceIsStoredAndBothFeedsLoad) {
     weather.setPlace(brno());
-    EXPECT_EQ(Place::fromJson(*settings().data("weatherPlace")), brno());
+    EXPECT_EQ(Place::fromJson(*settings().find(keys::weatherPlace)), brno());
     ASSERT_TRUE(waitUntil([&] { return weather.current() && weather.warningsState() == State::loaded; }));
     EXPECT_DOUBLE_EQ(weather.current()->temperature, 4.3);
     EXPECT_EQ(weather.current()->weatherCode, 3);
@@ -126,11 +126,11 @@ TEST_F(WeatherTest, PlaceIsStoredAndBothFeedsLoad) {
 TEST_F(WeatherTest, SwitchesClearWhatTheyTurnOff) {
     weather.setPlace(brno());
     ASSERT_TRUE(waitUntil([&] { return weather.current() && weather.warningsState() == State::loaded; }));
-    settings().setBool("chmiEnabled", false);
+    settings().set(keys::chmiEnabled, false);
     weather.refresh();
     EXPECT_EQ(weather.warningsState(), State::off);
     EXPECT_TRUE(weather.warnings().isEmpty());
-    settings().setBool("weatherEnabled", false);
+    settings().set(keys::weatherEnabled, false);
     const qsizetype before = server.requests().size();
     weather.refresh();
     EXPECT_FALSE(weather.current());
@@ -168,7 +168,7 @@ TEST_F(WeatherTest, ALateForecastForTheOldPlaceIsDropped) {
         }
         return json("{\"current\":{\"temperature_2m\":-2.5}}");
     });
-    settings().setBool("chmiEnabled", false);
+    settings().set(keys::chmiEnabled, false);
     weather.setPlace(brno());
     weather.setPlace(Place{"Praha", std::nullopt, std::nullopt, 50.08, 14.42});
     ASSERT_TRUE(waitUntil([&] { return weather.client()->finished() == 2; }));

@@ -57,12 +57,12 @@ TEST_F(LiveActivityTest, FollowsInputsNoticeAndSetting) {
     clock.advance(4.1);
     EXPECT_EQ(model.live(), Live::leave) << "the cleared notice gives way";
 
-    s.setBool("liveActivity", false); // observed: applies at once
+    s.set(keys::liveActivity, false); // observed: applies at once
     EXPECT_EQ(model.live(), Live::none);
     live.setAgentNeedsUser(true);
     EXPECT_EQ(model.live(), Live::agent);
     live.setAgentNeedsUser(false);
-    s.setBool("liveActivity", true);
+    s.set(keys::liveActivity, true);
     EXPECT_EQ(model.live(), Live::leave);
     live.setAgentActive(true);
     EXPECT_EQ(model.live(), Live::agent);

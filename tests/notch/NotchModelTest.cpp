@@ -16,7 +16,7 @@ protected:
     void SetUp() override { settings().registerLaunchDefaults(); }
     static Settings& settings() { return Settings::shared(); }
     std::unique_ptr<NotchModel> make() { return std::make_unique<NotchModel>(&clock, &settings()); }
-    QStringList stored(const QString& key) { return settings().stringList(key).value_or(QStringList{"<absent>"}); }
+    QStringList stored(const Key<QStringList>& key) { return settings().find(key).value_or(QStringList{"<absent>"}); }
 
     FakeClock clock; // outlives every model's timers
 };
@@ -38,22 +38,22 @@ TEST_F(NotchModelTest, TabOrderStoredOnlyFromFirstAssignment) {
     auto m = make();
     EXPECT_EQ(m->tabOrder(), kCaseOrder);
     EXPECT_TRUE(m->hiddenTabs().isEmpty());
-    EXPECT_FALSE(settings().isStored("tabOrder"));
-    EXPECT_FALSE(settings().isStored("hiddenTabs"));
+    EXPECT_FALSE(settings().isStored(keys::tabOrder));
+    EXPECT_FALSE(settings().isStored(keys::hiddenTabs));
 
     // Assigning the order it already has still stores it.
     m->setTabOrder(m->tabOrder());
-    EXPECT_EQ(stored("tabOrder").size(), 8);
+    EXPECT_EQ(stored(keys::tabOrder).size(), 8);
 
     // Moving note up one place from the default order.
     QSignalSpy orderSpy(m.get(), &NotchModel::tabOrderChanged);
     auto order = m->tabOrder();
     order.swapItemsAt(7, 6);
     m->setTabOrder(order);
-    EXPECT_EQ(stored("tabOrder"),
+    EXPECT_EQ(stored(keys::tabOrder),
               (QStringList{"home", "tasks", "agents", "transit", "clipboard", "timer", "note", "shelf"}));
     EXPECT_EQ(orderSpy.count(), 1);
-    EXPECT_FALSE(settings().isStored("hiddenTabs"));
+    EXPECT_FALSE(settings().isStored(keys::hiddenTabs));
 
     // A new model reads it back.
     auto again = make();
@@ -61,23 +61,23 @@ TEST_F(NotchModelTest, TabOrderStoredOnlyFromFirstAssignment) {
 }
 
 TEST_F(NotchModelTest, StoredTabOrderDropsUnknownNamesAndCompletes) {
-    settings().setStringList("tabOrder", {"note", "bogus", "agents", "note", "HOME"});
+    settings().set(keys::tabOrder, QStringList{"note", "bogus", "agents", "note", "HOME"});
     auto m = make();
     EXPECT_EQ(m->tabOrder(), (QList<Tab>{Tab::note, Tab::agents, Tab::home, Tab::tasks, Tab::transit,
                                          Tab::clipboard, Tab::timer, Tab::shelf}));
 
-    settings().setValue("tabOrder", "note"); // not an array
+    settings().setByName("tabOrder", "note"); // not an array
     EXPECT_EQ(make()->tabOrder(), kCaseOrder);
 
     // An incomplete assignment is stored complete, so every tab stays reachable.
     m->setTabOrder({Tab::shelf, Tab::shelf});
     EXPECT_EQ(m->tabOrder().size(), 8);
     EXPECT_EQ(m->tabOrder().first(), Tab::shelf);
-    EXPECT_EQ(stored("tabOrder").size(), 8);
+    EXPECT_EQ(stored(keys::tabOrder).size(), 8);
 }
 
 TEST_F(NotchModelTest, HiddenTabsStorageAndVisibleTabs) {
-    settings().setStringList("hiddenTabs", {"tasks", "nope", "timer"});
+    settings().set(keys::hiddenTabs, QStringList{"tasks", "nope", "timer"});
     auto m = make();
     EXPECT_EQ(m->hiddenTabs(), (QSet<Tab>{Tab::tasks, Tab::timer}));
     EXPECT_EQ(m->visibleTabs(), (QList<Tab>{Tab::home, Tab::agents, Tab::transit, Tab::clipboard, Tab::shelf, Tab::note}));
@@ -90,13 +90,13 @@ TEST_F(NotchModelTest, HiddenTabsStorageAndVisibleTabs) {
     QSignalSpy visibleSpy(m.get(), &NotchModel::visibleTabsChanged);
     m->setHiddenTabs(QSet<Tab>(kCaseOrder.begin(), kCaseOrder.end()));
     EXPECT_EQ(m->visibleTabs(), QList<Tab>{Tab::home});
-    EXPECT_EQ(stored("hiddenTabs").size(), 8);
+    EXPECT_EQ(stored(keys::hiddenTabs).size(), 8);
     EXPECT_EQ(visibleSpy.count(), 1);
 
     // Showing everything again leaves an empty array, not an absent key.
     m->setHiddenTabs({});
-    EXPECT_TRUE(settings().isStored("hiddenTabs"));
-    EXPECT_EQ(stored("hiddenTabs"), QStringList{});
+    EXPECT_TRUE(settings().isStored(keys::hiddenTabs));
+    EXPECT_EQ(stored(keys::hiddenTabs), QStringList{});
     EXPECT_EQ(make()->hiddenTabs(), QSet<Tab>{});
 }
 
@@ -104,7 +104,7 @@ TEST_F(NotchModelTest, HoverOpensAfterTheDelayReadAtEachHover) {
     auto m = make();
     int haptics = 0;
     m->hapticFeedback = [&] { ++haptics; };
-    settings().setDouble("hoverDelay", 0.5);
+    settings().set(keys::hoverDelay, 0.5);
 
     m->hoverNotch(true);
     clock.advance(0.49);
@@ -124,20 +124,20 @@ TEST_F(NotchModelTest, HoverOpensAfterTheDelayReadAtEachHover) {
     EXPECT_FALSE(m->isTicking());
 
     // A changed delay applies at the next hover; haptics is read at each opening.
-    settings().setDouble("hoverDelay", 0.1);
-    settings().setBool("haptics", false);
+    settings().set(keys::hoverDelay, 0.1);
+    settings().set(keys::haptics, false);
     m->hoverNotch(true);
     clock.advance(0.11);
     EXPECT_TRUE(m->isOpen());
     EXPECT_EQ(haptics, 1);
     m->close();
 
-    settings().setDouble("hoverDelay", 0);
+    settings().set(keys::hoverDelay, 0);
     m->hoverNotch(true);
     EXPECT_TRUE(m->isOpen()) << "no delay opens at once";
     m->close();
 
-    settings().setDouble("hoverDelay", -3);
+    settings().set(keys::hoverDelay, -3);
     m->hoverNotch(true);
     EXPECT_TRUE(m->isOpen()) << "a negative delay counts as none";
 }
@@ -155,7 +155,7 @@ TEST_F(NotchModelTest, HoverOpensOnTheLastTabAndOpenSwitchesTabs) {
     m->close();
     EXPECT_EQ(openSpy.count(), 2);
 
-    settings().setDouble("hoverDelay", 0.2);
+    settings().set(keys::hoverDelay, 0.2);
     m->hoverNotch(true);
     m->close(); // closing (e.g. opening the settings) cancels a pending hover opening
     clock.advance(0.3);
@@ -186,11 +186,11 @@ TEST_F(NotchModelTest, HoverTabSwitchesAfterDelayWhileEnabled) {
     EXPECT_EQ(m->tab(), Tab::shelf);
 
     // Read at each hover.
-    settings().setBool("hoverTabs", false);
+    settings().set(keys::hoverTabs, false);
     m->hoverTab(Tab::timer, true);
     clock.advance(1);
     EXPECT_EQ(m->tab(), Tab::shelf);
-    settings().setBool("hoverTabs", true);
+    settings().set(keys::hoverTabs, true);
     m->hoverTab(Tab::timer, true);
     m->close(); // a closing notch drops the pending switch
     clock.advance(1);
@@ -252,7 +252,7 @@ TEST_F(NotchModelTest, EndingAnApprovalHoldKeepsOnlyAVisibleToast) {
     EXPECT_FALSE(m->isOpen());
 
     // The pointer on the notch keeps it open until it leaves.
-    settings().setDouble("hoverDelay", 0);
+    settings().set(keys::hoverDelay, 0);
     m->hoverNotch(true);
     m->peek(570);
     m->endPeek();
@@ -263,7 +263,7 @@ TEST_F(NotchModelTest, EndingAnApprovalHoldKeepsOnlyAVisibleToast) {
 
 TEST_F(NotchModelTest, LeavingClosesUnlessThePeekHolds) {
     auto m = make();
-    settings().setDouble("hoverDelay", 0);
+    settings().set(keys::hoverDelay, 0);
 
     // No hold: leaving closes at once.
     m->hoverNotch(true);
@@ -391,14 +391,14 @@ TEST_F(NotchModelTest, TabsWithoutAPageAreLeftOutAndTheNotchOpensOnTheFirstWithO
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.order.join(',').toStdString() + " / " + c.hidden.join(',').toStdString());
-        settings().setStringList("tabOrder", c.order);
-        settings().setStringList("hiddenTabs", c.hidden);
+        settings().set(keys::tabOrder, c.order);
+        settings().set(keys::hiddenTabs, c.hidden);
         auto m = make();
         m->setTabsWithPages(paged);
         EXPECT_EQ(m->visibleTabs(), c.visible);
-        EXPECT_EQ(stored("tabOrder"), c.order) << "stored names are kept as they are";
-        EXPECT_EQ(stored("hiddenTabs"), c.hidden);
-        settings().setDouble("hoverDelay", 0);
+        EXPECT_EQ(stored(keys::tabOrder), c.order) << "stored names are kept as they are";
+        EXPECT_EQ(stored(keys::hiddenTabs), c.hidden);
+        settings().set(keys::hoverDelay, 0);
         m->hoverNotch(true);
         ASSERT_TRUE(m->isOpen());
         EXPECT_EQ(m->tab(), c.visible.first());
@@ -411,8 +411,8 @@ TEST_F(NotchModelTest, TabsWithoutAPageAreLeftOutAndTheNotchOpensOnTheFirstWithO
 // A drag carries no enter events: over the closed pill a file drag opens the shelf (unless it
 // is hidden), and resting on a tab switches to it, whatever the hover switch says.
 TEST_F(NotchModelTest, AFileDragOpensTheShelfAndARestingDragSwitchesTabs) {
-    settings().setDouble("hoverDelay", 0.1);
-    settings().setBool("hoverTabs", false);
+    settings().set(keys::hoverDelay, 0.1);
+    settings().set(keys::hoverTabs, false);
     for (bool shelfHidden : {false, true}) {
         SCOPED_TRACE(shelfHidden);
         auto m = make();
@@ -440,14 +440,14 @@ TEST_F(NotchModelTest, AFileDragOpensTheShelfAndARestingDragSwitchesTabs) {
 TEST_F(NotchModelTest, HandEditsOfTheTabSettingsAreFollowed) {
     auto m = make();
     QSignalSpy visibleSpy(m.get(), &NotchModel::visibleTabsChanged);
-    settings().setStringList("tabOrder", {"note", "bogus", "agents"}); // as the file watcher reports it
+    settings().set(keys::tabOrder, QStringList{"note", "bogus", "agents"}); // as the file watcher reports it
     EXPECT_EQ(m->tabOrder().mid(0, 3), (QList<Tab>{Tab::note, Tab::agents, Tab::home}));
-    settings().setStringList("hiddenTabs", {"home", "x"});
+    settings().set(keys::hiddenTabs, QStringList{"home", "x"});
     EXPECT_EQ(m->hiddenTabs(), QSet<Tab>{Tab::home});
     EXPECT_EQ(m->visibleTabs().first(), Tab::note);
     EXPECT_EQ(visibleSpy.count(), 2);
-    EXPECT_EQ(stored("tabOrder"), (QStringList{"note", "bogus", "agents"}));
-    settings().remove("hiddenTabs");
+    EXPECT_EQ(stored(keys::tabOrder), (QStringList{"note", "bogus", "agents"}));
+    settings().remove(keys::hiddenTabs);
     EXPECT_TRUE(m->hiddenTabs().isEmpty());
-    EXPECT_FALSE(settings().isStored("hiddenTabs"));
+    EXPECT_FALSE(settings().isStored(keys::hiddenTabs));
 }

@@ -137,7 +137,7 @@ TEST_F(NotchSurfaceTest, HoveringATabSwitchesAfterTheDelayClickSwitchesAtOnce) {
     shelf->click();
     EXPECT_EQ(model->tab(), Tab::shelf);
 
-    Settings::shared().setBool("hoverTabs", false);
+    Settings::shared().set(keys::hoverTabs, false);
     hover(timer, true);
     clock.advance(1);
     EXPECT_EQ(model->tab(), Tab::shelf);

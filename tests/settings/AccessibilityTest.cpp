@@ -97,14 +97,14 @@ TEST_F(AccessibilityTest, ControlsDrivenThroughTheirAccessibleActionsChangeTheSe
         QString action;
         std::function<bool()> took;
     } cases[] = {
-        {Page::notch, "Only when active", toggle, [] { return Settings::shared().stringValue("pillMode") == "activity"; }},
+        {Page::notch, "Only when active", toggle, [] { return Settings::shared().get(keys::pillMode) == "activity"; }},
         // The chosen one again: still chosen, value kept.
-        {Page::notch, "Only when active", toggle, [] { return Settings::shared().stringValue("pillMode") == "activity"; }},
-        {Page::notch, "Always", toggle, [] { return Settings::shared().stringValue("pillMode") == "always"; }},
-        {Page::notch, "Switch tabs on hover", toggle, [] { return !Settings::shared().boolValue("hoverTabs", true); }},
+        {Page::notch, "Only when active", toggle, [] { return Settings::shared().get(keys::pillMode) == "activity"; }},
+        {Page::notch, "Always", toggle, [] { return Settings::shared().get(keys::pillMode) == "always"; }},
+        {Page::notch, "Switch tabs on hover", toggle, [] { return !Settings::shared().get(keys::hoverTabs); }},
         {Page::general, "Calendar", toggle, [this] { return nav.page() == Page::calendar; }},
         {Page::calendar, "Calendar", toggle, [this] { return nav.page() == Page::calendar; }},
-        {Page::limits, "Watch Claude Code and Codex", toggle, [] { return Settings::shared().boolValue("agentsEnabled"); }},
+        {Page::limits, "Watch Claude Code and Codex", toggle, [] { return Settings::shared().get(keys::agentsEnabled); }},
         {Page::general, "Čeština", toggle, [] { return L10n::shared().language() == AppLanguage::cs; }},
     };
     for (const auto& c : cases) {

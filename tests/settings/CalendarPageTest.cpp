@@ -93,7 +93,7 @@ TEST_F(CalendarPageTest, AccessRowsFollowTheServices) {
     Switch* occasions = find<Switch>(p.get(), "contactsOccasions");
     ASSERT_TRUE(occasions);
     EXPECT_TRUE(occasions->isChecked());
-    EXPECT_FALSE(Settings::shared().isStored("contactsOccasions"));
+    EXPECT_FALSE(Settings::shared().isStored(keys::contactsOccasions));
 }
 
 TEST_F(CalendarPageTest, AgendaDaysSegmentsStoreAndRefreshOnlyOnChange) {
@@ -105,26 +105,26 @@ TEST_F(CalendarPageTest, AgendaDaysSegmentsStoreAndRefreshOnlyOnChange) {
     find<SegmentedPicker>(p.get(), "agendaDays")->setEnabled(true);
     auto segments = find<SegmentedPicker>(p.get(), "agendaDays")->segments();
     segments[3]->click();
-    EXPECT_EQ(Settings::shared().intValue("agendaDays"), 7);
+    EXPECT_EQ(Settings::shared().get(keys::agendaDays), 7);
     EXPECT_EQ(store.eventQueries, before + 1);
     segments[3]->click(); // already chosen: nothing
     EXPECT_EQ(store.eventQueries, before + 1);
     segments[0]->click();
-    EXPECT_EQ(Settings::shared().intValue("agendaDays"), 1);
+    EXPECT_EQ(Settings::shared().get(keys::agendaDays), 1);
     EXPECT_EQ(store.eventQueries, before + 2);
 
     // A range written elsewhere selects no segment until one is chosen.
-    Settings::shared().setInt("agendaDays", 5);
+    Settings::shared().set(keys::agendaDays, 5);
     EXPECT_EQ(checkedSegment(p.get()), -1);
     segments[1]->click();
-    EXPECT_EQ(Settings::shared().intValue("agendaDays"), 2);
+    EXPECT_EQ(Settings::shared().get(keys::agendaDays), 2);
     EXPECT_EQ(checkedSegment(p.get()), 1);
 }
 
 // No view of this version lists the agenda, name days or contacts' occasions: their controls
 // are disabled with a badge and their stored values stay; the meeting lead still acts.
 TEST_F(CalendarPageTest, ControlsForTheMissingAgendaAreDisabledWithABadge) {
-    Settings::shared().setBool("showNameDays", false);
+    Settings::shared().set(keys::showNameDays, false);
     auto p = page();
     for (const char* name : {"showNameDays", "agendaDays", "contactsOccasions"}) {
         QWidget* w = find<QWidget>(p.get(), name);
@@ -137,11 +137,11 @@ TEST_F(CalendarPageTest, ControlsForTheMissingAgendaAreDisabledWithABadge) {
     EXPECT_EQ(badges.size(), 3);
     for (QLabel* b : badges) EXPECT_EQ(b->text(), "Not in this version");
     find<SegmentedPicker>(p.get(), "agendaDays")->segments().last()->click();
-    EXPECT_FALSE(Settings::shared().isStored("agendaDays"));
+    EXPECT_FALSE(Settings::shared().isStored(keys::agendaDays));
 }
 
 TEST_F(CalendarPageTest, CzechTextsAndTheMeetingLeadStepper) {
-    Settings::shared().setString("language", "cs");
+    Settings::shared().set(keys::language, "cs");
     L10n::resetShared();
     auto p = page();
     EXPECT_EQ(segmentTexts(p.get()), (QStringList{"Dnes", "2 dny", "3 dny", "Týden"}));
@@ -152,7 +152,7 @@ TEST_F(CalendarPageTest, CzechTextsAndTheMeetingLeadStepper) {
     EXPECT_EQ(lead->minimum(), 1);
     EXPECT_EQ(lead->maximum(), 60);
     lead->setValue(61);
-    EXPECT_EQ(Settings::shared().intValue("meetingLead"), 60);
+    EXPECT_EQ(Settings::shared().get(keys::meetingLead), 60);
 }
 
 } // namespace

@@ -59,13 +59,13 @@ protected:
 } // namespace
 
 TEST_F(ClipboardPageTest, TheXTestRowFollowsDirectPasteAndTrust) {
-    Settings::shared().setBool("pasteDirectly", false);
+    Settings::shared().set(keys::pasteDirectly, false);
     keys.isTrusted = false;
     auto p = page();
     EXPECT_FALSE(p->accessibilityRow()->isVisible()) << "with direct paste off: only the two switches";
 
     // Without XTEST nothing can be granted: the row says why, and offers no button that leads nowhere.
-    Settings::shared().setBool("pasteDirectly", true);
+    Settings::shared().set(keys::pasteDirectly, true);
     EXPECT_TRUE(p->accessibilityRow()->isVisible());
     EXPECT_TRUE(p->accessibilityRow()->findChildren<QPushButton*>().isEmpty());
     for (AppLanguage language : {AppLanguage::en, AppLanguage::cs}) {
@@ -109,7 +109,7 @@ TEST_F(ClipboardPageTest, ExclusionListRoundTripsThroughTheSettingsAndTheMenu) {
 
     p->addExcluded("org.test.Zed.desktop");
     p->addExcluded("org.test.Alpha.desktop");
-    EXPECT_EQ(Settings::shared().stringList("clipExcluded"),
+    EXPECT_EQ(Settings::shared().find(keys::clipExcluded),
               QStringList({"org.test.Zed.desktop", "org.test.Alpha.desktop"}));
     EXPECT_EQ(changes, 2);
     QCoreApplication::processEvents();
@@ -119,17 +119,17 @@ TEST_F(ClipboardPageTest, ExclusionListRoundTripsThroughTheSettingsAndTheMenu) {
     EXPECT_EQ(ClipboardPage::displayName("com.example.Gone.desktop"), "com.example.Gone.desktop");
 
     // A list written elsewhere with repeats loses every copy at once.
-    Settings::shared().setStringList("clipExcluded", {"a.desktop", "org.test.Zed.desktop", "a.desktop"});
+    Settings::shared().set(keys::clipExcluded, QStringList{"a.desktop", "org.test.Zed.desktop", "a.desktop"});
     p->removeExcluded("a.desktop");
-    EXPECT_EQ(Settings::shared().stringList("clipExcluded"), QStringList({"org.test.Zed.desktop"}));
+    EXPECT_EQ(Settings::shared().find(keys::clipExcluded), QStringList({"org.test.Zed.desktop"}));
     p->removeExcluded("org.test.Zed.desktop");
     EXPECT_EQ(p->runningApps(), QStringList({"org.test.Beta.desktop", "org.test.Zed.desktop", "org.test.Alpha.desktop"}));
 
     // Not a list of strings: read as empty, replaced by the first edit.
-    Settings::shared().setValue("clipExcluded", nlohmann::json{{"x", 1}});
+    Settings::shared().setByName("clipExcluded", nlohmann::json{{"x", 1}});
     EXPECT_TRUE(ClipboardPage::excluded().isEmpty());
     p->addExcluded("org.test.Beta.desktop");
-    EXPECT_EQ(Settings::shared().stringList("clipExcluded"), QStringList({"org.test.Beta.desktop"}));
+    EXPECT_EQ(Settings::shared().find(keys::clipExcluded), QStringList({"org.test.Beta.desktop"}));
 }
 
 TEST_F(ClipboardPageTest, TheMenuLeavesOutItselfUnknownIdsAndRepeats) {
@@ -202,7 +202,7 @@ TEST_F(ClipboardPageTest, EveryIgnoredAppShowsAnIcon) {
                    ("[Desktop Entry]\nType=Application\nName=X\nIcon=" + c.icon + "\n").toUtf8());
         ids << c.id;
     }
-    Settings::shared().setStringList("clipExcluded", ids);
+    Settings::shared().set(keys::clipExcluded, ids);
     auto p = page();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.id);

@@ -84,7 +84,7 @@ TEST_F(LimitsAndWizardTest, AFailedSwitchShowsItsErrorAndASuccessClearsIt) {
 // The Claude Code row names the configuration folders as they are at each redraw.
 TEST_F(LimitsAndWizardTest, ClaudeFoldersAreReadAtEachRedraw) {
     home.write(".claude/settings.json", "{}");
-    Settings::shared().setBool("agentsEnabled", true);
+    Settings::shared().set(keys::agentsEnabled, true);
     LimitsPage page(services);
     Row* claude = nullptr;
     for (Row* row : page.findChildren<Row*>())
@@ -100,7 +100,7 @@ TEST_F(LimitsAndWizardTest, ClaudeFoldersAreReadAtEachRedraw) {
 TEST_F(LimitsAndWizardTest, AFailedSwitchScrollsItsErrorIntoView) {
     // Switching off with a broken settings file: the rows shown while on push the error down.
     home.write(".claude/settings.json", "[]");
-    Settings::shared().setBool("agentsEnabled", true);
+    Settings::shared().set(keys::agentsEnabled, true);
     QScrollArea scroll;
     scroll.setWidgetResizable(true);
     auto* page = new LimitsPage(services);
@@ -123,7 +123,7 @@ TEST_F(LimitsAndWizardTest, PanelsOnlyWhileUsageIsOnWithTheStatusText) {
     LimitsPage page(services);
     auto* claude = page.findChild<QWidget*>("panel.claude");
     EXPECT_TRUE(claude->parentWidget()->isHidden());
-    Settings::shared().setBool("usageEnabled", true);
+    Settings::shared().set(keys::usageEnabled, true);
     EXPECT_FALSE(claude->parentWidget()->isHidden());
     usage.refresh(); // as the page does when shown
     EXPECT_TRUE(test::waitUntil([&] {
@@ -134,7 +134,7 @@ TEST_F(LimitsAndWizardTest, PanelsOnlyWhileUsageIsOnWithTheStatusText) {
 
 // The panels are drawn anew on each change of the monitor; the reload button keeps the focus.
 TEST_F(LimitsAndWizardTest, ReloadKeepsTheKeyboardFocusWhenThePanelIsRedrawn) {
-    Settings::shared().setBool("usageEnabled", true);
+    Settings::shared().set(keys::usageEnabled, true);
     LimitsPage page(services);
     page.show();
     page.activateWindow();

@@ -108,7 +108,7 @@ TEST_F(PlacesPageTest, WithAKeyPragueStopsComeFirst) {
     EXPECT_TRUE(server.requestsTo("/stops/json/stops.json").isEmpty()) << "no key: the Prague list is not loaded";
     EXPECT_EQ(shownNames(), QList<QString>{"an"});
 
-    settings().setString("golemioKey", "k");
+    settings().set(keys::golemioKey, "k");
     type("and");
     clock.advance(0.35);
     ASSERT_TRUE(waitUntil([&] { return !page.stopSearch()->searching() && transit.stopsLoaded(); }));
@@ -220,7 +220,7 @@ TEST_F(PlacesPageTest, RowsFollowTheirSettingsAndTheFeed) {
         return nullptr;
     };
     EXPECT_FALSE(rowTitled("Walk to the stop")->isVisibleTo(&page));
-    settings().setBool("leaveEnabled", true);
+    settings().set(keys::leaveEnabled, true);
     EXPECT_TRUE(rowTitled("Walk to the stop")->isVisibleTo(&page));
     EXPECT_TRUE(rowTitled("Only lines")->isVisibleTo(&page));
 
@@ -236,7 +236,7 @@ TEST_F(PlacesPageTest, RowsFollowTheirSettingsAndTheFeed) {
     server.route("GET", listing + "alert_cap_50_20260302073000.xml", FakeHttpServer::Reply{200, fixture("cap-current.xml"), {}});
     weather.refresh();
     ASSERT_TRUE(waitUntil([&] { return visible("chmiNone"); }));
-    settings().setBool("chmiEnabled", false);
+    settings().set(keys::chmiEnabled, false);
     EXPECT_FALSE(page.findChild<QWidget*>("chmiNone"));
 
     EXPECT_FALSE(visible("badKey"));

@@ -190,7 +190,7 @@ TEST_F(SettingsFinishTest, HoverDelayKnobFollowsTheStoredValue) {
         SCOPED_TRACE(position);
         slider->setSliderDown(true);
         slider->setSliderPosition(position);
-        const double stored = Settings::shared().doubleValue(QStringLiteral("hoverDelay"), 0.12);
+        const double stored = Settings::shared().get(keys::hoverDelay);
         EXPECT_EQ(slider->value(), int(std::lround(stored * 1000)));
         EXPECT_EQ(slider->value() % 50, 0);
         slider->setSliderDown(false);
@@ -291,7 +291,7 @@ TEST_F(SettingsFinishTest, WheelOverAnUnfocusedControlScrollsThePageInstead) {
                  {Page::places, "lomex::Stepper", "walkMinutes"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.key);
-        if (c.page == Page::places) Settings::shared().setBool(QStringLiteral("leaveEnabled"), true);
+        if (c.page == Page::places) Settings::shared().set(keys::leaveEnabled, true);
         open(c.page);
         settle();
         QWidget* control = nullptr;
@@ -307,14 +307,14 @@ TEST_F(SettingsFinishTest, WheelOverAnUnfocusedControlScrollsThePageInstead) {
             return wheel.isAccepted();
         };
         EXPECT_FALSE(turn()) << "left to the page";
-        EXPECT_FALSE(Settings::shared().isStored(QString::fromLatin1(c.key))) << "no setting changed";
+        EXPECT_FALSE(Settings::shared().isStoredByName(QString::fromLatin1(c.key))) << "no setting changed";
         EXPECT_FALSE(control->hasFocus());
 
         QApplication::setActiveWindow(view.get());
         control->setFocus();
         ASSERT_TRUE(control->hasFocus());
         EXPECT_TRUE(turn());
-        EXPECT_TRUE(Settings::shared().isStored(QString::fromLatin1(c.key))) << "focused, it takes the wheel";
+        EXPECT_TRUE(Settings::shared().isStoredByName(QString::fromLatin1(c.key))) << "focused, it takes the wheel";
     }
 }
 

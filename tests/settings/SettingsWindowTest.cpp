@@ -68,7 +68,7 @@ json stored() {
     for (const char* key : {"liveActivity", "hoverDelay", "hoverTabs", "batteryNotices", "headphoneNotices",
                             "liveEqualizer", "displayChoice", "pillMode", "tabOrder", "hiddenTabs", "workMinutes",
                             "breakMinutes", "hotkeysEnabled", "language"})
-        if (auto v = Settings::shared().value(QString::fromLatin1(key)); v && Settings::shared().isStored(key))
+        if (auto v = Settings::shared().valueByName(QString::fromLatin1(key)); v && Settings::shared().isStoredByName(key))
             out[key] = *v;
     return out;
 }
@@ -106,7 +106,7 @@ TEST_F(SettingsWindowTest, EachControlWritesItsKeyWithItsType) {
     };
     for (const auto& [page, keys] : expected) {
         const json previous = stored();
-        for (const auto& item : previous.items()) Settings::shared().remove(QString::fromStdString(item.key()));
+        for (const auto& item : previous.items()) Settings::shared().removeByName(QString::fromStdString(item.key()));
         open(page);
         QWidget* p = view->currentPage();
         // What a user can reach: a disabled control takes no input.
@@ -160,9 +160,9 @@ TEST_F(SettingsWindowTest, NotchPageMovesAndHidesTabsThroughTheModel) {
     EXPECT_TRUE(arrows[0]->isEnabled());
     EXPECT_FALSE(arrows[1]->isEnabled());
     arrows[0]->click();
-    EXPECT_EQ(Settings::shared().stringList("tabOrder"),
+    EXPECT_EQ(Settings::shared().find(keys::tabOrder),
               (QStringList{"home", "tasks", "agents", "transit", "clipboard", "timer", "note", "shelf"}));
-    EXPECT_FALSE(Settings::shared().isStored("hiddenTabs"));
+    EXPECT_FALSE(Settings::shared().isStored(keys::hiddenTabs));
     // Hiding and showing again stores an empty list, not nothing.
     QCoreApplication::processEvents();
     auto* sw = view->currentPage()->findChild<QWidget*>("tab.home")->findChild<Switch*>();
@@ -170,7 +170,7 @@ TEST_F(SettingsWindowTest, NotchPageMovesAndHidesTabsThroughTheModel) {
     EXPECT_EQ(model.hiddenTabs(), QSet<NotchModel::Tab>{NotchModel::Tab::home});
     QCoreApplication::processEvents();
     view->currentPage()->findChild<QWidget*>("tab.home")->findChild<Switch*>()->click();
-    EXPECT_EQ(Settings::shared().stringList("hiddenTabs"), QStringList{});
+    EXPECT_EQ(Settings::shared().find(keys::hiddenTabs), QStringList{});
 }
 
 TEST_F(SettingsWindowTest, ScrollsTheSectionToTheTopAfterTheDelayAndClearsTheTarget) {
@@ -253,14 +253,14 @@ TEST_F(SettingsWindowTest, BuildingBlocks) {
     EXPECT_DOUBLE_EQ(tile.cornerRadius(), 10.56);
     EXPECT_EQ(tile.glyphSize(), 22);
 
-    ToggleRow toggle("Launch at login", {}, settingBool("liveActivity", true));
+    ToggleRow toggle("Launch at login", {}, setting(keys::liveActivity));
     QAccessibleInterface* acc = QAccessible::queryAccessibleInterface(toggle.toggle());
     ASSERT_NE(acc, nullptr);
     EXPECT_EQ(acc->text(QAccessible::Name), "Launch at login");
     EXPECT_TRUE(acc->state().checkable);
     EXPECT_TRUE(acc->state().checked);
     // A change made elsewhere shows at once.
-    Settings::shared().setBool("liveActivity", false);
+    Settings::shared().set(keys::liveActivity, false);
     EXPECT_FALSE(toggle.toggle()->isChecked());
 }
 
@@ -293,36 +293,36 @@ TEST_F(SettingsWindowTest, EveryControlTheKeyboardReachesHasAName) {
 // Arrows choose the neighbouring segment and a slider moves a whole step of its grid.
 TEST_F(SettingsWindowTest, ArrowKeysMoveSegmentsAndTheDelaySlider) {
     SegmentedPicker picker({{"Always", "always"}, {"Activity", "activity"}, {"Never", "never"}},
-                           settingString("pillMode", "always"));
+                           setting(keys::pillMode));
     picker.show();
     QAbstractButton* first = picker.segments()[0];
     first->setFocus();
     QTest::keyClick(first, Qt::Key_Right);
-    EXPECT_EQ(Settings::shared().stringValue("pillMode"), "activity");
+    EXPECT_EQ(Settings::shared().get(keys::pillMode), "activity");
     EXPECT_TRUE(picker.segments()[1]->isChecked());
     EXPECT_FALSE(first->isChecked());
     QTest::keyClick(picker.segments()[1], Qt::Key_Right);
     QTest::keyClick(picker.segments()[2], Qt::Key_Right); // the last stays
-    EXPECT_EQ(Settings::shared().stringValue("pillMode"), "never");
+    EXPECT_EQ(Settings::shared().get(keys::pillMode), "never");
     QTest::keyClick(picker.segments()[2], Qt::Key_Left);
-    EXPECT_EQ(Settings::shared().stringValue("pillMode"), "activity");
+    EXPECT_EQ(Settings::shared().get(keys::pillMode), "activity");
 
     open(Page::general);
     auto* slider = view->currentPage()->findChild<QSlider*>();
     ASSERT_TRUE(slider);
     QTest::keyClick(slider, Qt::Key_Right);
-    EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.15);
+    EXPECT_DOUBLE_EQ(Settings::shared().get(keys::hoverDelay), 0.15);
     QTest::keyClick(slider, Qt::Key_Right);
-    EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.20);
+    EXPECT_DOUBLE_EQ(Settings::shared().get(keys::hoverDelay), 0.20);
     QTest::keyClick(slider, Qt::Key_Left);
-    EXPECT_DOUBLE_EQ(Settings::shared().doubleValue("hoverDelay"), 0.15);
+    EXPECT_DOUBLE_EQ(Settings::shared().get(keys::hoverDelay), 0.15);
     EXPECT_EQ(slider->value(), 150) << "the knob sits on the stored step";
 }
 
 // A switch reached with Tab shows where the focus is, on as well as off.
 TEST_F(SettingsWindowTest, FocusRingShowsOnASwitchThatIsOn) {
     QWidget window;
-    auto* sw = boundSwitch(settingBool("liveActivity", true), &window);
+    auto* sw = boundSwitch(setting(keys::liveActivity), &window);
     sw->resize(sw->sizeHint());
     window.show();
     window.activateWindow();
@@ -406,7 +406,7 @@ TEST_F(SettingsWindowTest, AFailedSaveShowsWhereTheUserActed) {
          "is read-only"},
         {Page::shortcuts, AppLanguage::cs, "hotkeysEnabled", flip, "Neuloženo", "je jen pro čtení"},
     };
-    Settings::shared().setString("other", "x"); // the file exists
+    Settings::shared().setByName("other", "x"); // the file exists
     const QString file = Settings::shared().filePath();
     for (const Case& c : cases) {
         SCOPED_TRACE(SettingsView::rawValue(c.page).toStdString());
@@ -421,8 +421,10 @@ TEST_F(SettingsWindowTest, AFailedSaveShowsWhereTheUserActed) {
         QWidget* card = control;
         while (card->parentWidget() != page) card = card->parentWidget();
 
+        Settings::shared().flush(); // the language, in the file before it is made read-only
         QFile::setPermissions(file, QFile::ReadOwner);
         c.act(control);
+        Settings::shared().flush(); // the file is written on the settings' own thread
         QCoreApplication::processEvents();
         auto* error = page->findChild<QLabel*>("saveError");
         ASSERT_TRUE(error);
@@ -436,6 +438,7 @@ TEST_F(SettingsWindowTest, AFailedSaveShowsWhereTheUserActed) {
 
         QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
         c.act(control);
+        Settings::shared().flush();
         EXPECT_FALSE(error->isVisible());
     }
 }

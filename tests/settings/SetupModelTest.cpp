@@ -95,7 +95,7 @@ TEST_F(SetupModelTest, ASlowCheckEndsWithTheModel) {
 }
 
 TEST_F(SetupModelTest, OneCheckAtATimeAndOneUsageRefreshWhenSigningIn) {
-    Settings::shared().setBool("usageEnabled", true);
+    Settings::shared().set(keys::usageEnabled, true);
     home.write(".claude/.credentials.json", R"({"claudeAiOauth":{"accessToken":"t"}})");
     usage.setClaudeBaseUrl(QUrl("http://127.0.0.1:9")); // refused at once
     tool(R"(sleep 0.3; echo '{"loggedIn": true}')");
@@ -174,7 +174,7 @@ TEST_F(SetupModelTest, SetupClaudeWritesAnExecutableScriptOpensItAndTurnsUsageOn
     home.write(".claude/settings.json", "[]"); // the bridge fails; setup goes on
     model.setupClaude(true);
     EXPECT_TRUE(model.claudeBusy());
-    EXPECT_TRUE(Settings::shared().boolValue("usageEnabled"));
+    EXPECT_TRUE(Settings::shared().get(keys::usageEnabled));
     ASSERT_EQ(terminal.opened, QStringList{SetupModel::scriptPath()});
     // A shell script's name, as file managers here know it.
     EXPECT_EQ(QFileInfo(SetupModel::scriptPath()).suffix(), "sh");

@@ -32,7 +32,7 @@ Departure departure(int secondsAhead, const QString& line = "9", int routeType =
 
 class FeedRowsTest : public test::LomexTest {
 protected:
-    FeedRowsTest() { Settings::shared().setString("language", "en"); L10n::resetShared(); }
+    FeedRowsTest() { Settings::shared().set(keys::language, "en"); L10n::resetShared(); }
     Calendar local = Calendar::current();
 };
 

@@ -43,7 +43,7 @@ protected:
         server.route("GET", "/v2/pid/departureboards", json(QByteArray::fromStdString(body.dump()), status));
     }
     void load(const std::optional<StopGroup>& stop, const QString& key = "key") {
-        settings().setString("golemioKey", key);
+        settings().set(keys::golemioKey, key);
         transit.setStop(stop);
         waitUntil([&] { return transit.client()->finished() == transit.client()->started(); }, 3000);
     }
@@ -140,8 +140,8 @@ TEST_F(TransitViewTest, GridShowsTheFirstEightRowByRow) {
 }
 
 TEST_F(TransitViewTest, TimelineCountsWhileShownAndStopsWhenHidden) {
-    settings().setBool("leaveEnabled", true);
-    settings().setInt("walkMinutes", 5);
+    settings().set(keys::leaveEnabled, true);
+    settings().set(keys::walkMinutes, 5);
     load(pragueStop()); // the first bus leaves in 10 min: leave in 5
     ASSERT_TRUE(transit.leave().has_value());
     const int loads = server.requestsTo("/v2/pid/departureboards").size();

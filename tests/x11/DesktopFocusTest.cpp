@@ -155,7 +155,7 @@ TEST_F(DesktopFocusTest, KeysTypedWhileTheWizardAppearsActOnNothing) {
     EXPECT_FALSE(QDir(paths::dataDir() + "/contacts").exists());
     EXPECT_EQ(app->settingsRequests(), 0);
     EXPECT_TRUE(terminal.opened.isEmpty());
-    EXPECT_FALSE(Settings::shared().isStored("onboardingDone"));
+    EXPECT_FALSE(Settings::shared().isStored(keys::onboardingDone));
     // The keyboard rests on the footer button; the cards are reached with Tab or the pointer.
     EXPECT_EQ(QApplication::focusWidget(), app->setupWindow()->finishButton());
 }
@@ -179,7 +179,7 @@ TEST_F(DesktopFocusTest, KeysThatKeepComingAfterTheWizardAppearsActOnNothing) {
     ASSERT_GT(since.elapsed(), 2000) << "keys kept coming well after the wizard appeared";
     settle(300);
     EXPECT_TRUE(app->setupWindow()->isVisible());
-    EXPECT_FALSE(Settings::shared().isStored("onboardingDone"));
+    EXPECT_FALSE(Settings::shared().isStored(keys::onboardingDone));
     EXPECT_EQ(app->settingsRequests(), 0);
     EXPECT_TRUE(terminal.opened.isEmpty());
 }
@@ -197,7 +197,7 @@ TEST_F(DesktopFocusTest, ReturnActsOnTheFooter) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.before << " " << c.key);
-        Settings::shared().remove("onboardingDone");
+        Settings::shared().remove(keys::onboardingDone);
         terminal.opened.clear();
         app.reset();
         launch();
@@ -214,14 +214,14 @@ TEST_F(DesktopFocusTest, ReturnActsOnTheFooter) {
         }
         desktop->run("xdotool", {"key", c.key});
         if (c.footer) {
-            EXPECT_TRUE(test::waitUntil([&] { return Settings::shared().boolValue("onboardingDone"); }, 3000));
+            EXPECT_TRUE(test::waitUntil([&] { return Settings::shared().get(keys::onboardingDone); }, 3000));
             EXPECT_TRUE(test::waitUntil([&] { return !w->isVisible(); }, 3000));
             EXPECT_TRUE(terminal.opened.isEmpty()) << "Return reached a card";
         } else {
             EXPECT_TRUE(test::waitUntil([&] { return !terminal.opened.isEmpty(); }, 3000)) << "the focused button";
             settle(300);
             EXPECT_TRUE(w->isVisible()) << "the card's button, not the footer";
-            EXPECT_FALSE(Settings::shared().isStored("onboardingDone"));
+            EXPECT_FALSE(Settings::shared().isStored(keys::onboardingDone));
             w->close();
         }
     }
@@ -232,7 +232,7 @@ TEST_F(DesktopFocusTest, ReturnActsOnTheFooter) {
 TEST_F(DesktopFocusTest, AMinimisedWindowComesBackWhenAskedForAgain) {
     const quint64 xterm = startTerminal(home.file("typed"));
     ASSERT_NE(xterm, 0u);
-    Settings::shared().setBool("onboardingDone", true);
+    Settings::shared().set(keys::onboardingDone, true);
     launch();
     app->openSettings();
     QWidget* w = app->settingsWindow();
@@ -253,7 +253,7 @@ TEST_F(DesktopFocusTest, FocusReturnsToTheTerminalAfterAClickInThePanel) {
     const QString typed = home.file("typed");
     const quint64 xterm = startTerminal(typed);
     ASSERT_NE(xterm, 0u);
-    Settings::shared().setBool("onboardingDone", true); // no wizard in the way
+    Settings::shared().set(keys::onboardingDone, true); // no wizard in the way
     launch();
     ask("s");
     ASSERT_TRUE(app->model()->isOpen());
@@ -305,7 +305,7 @@ TEST_F(DesktopFocusTest, TheWizardWindowFitsItsContentAsItChanges) {
 TEST_F(DesktopFocusTest, AClickAfterAShowCommandGivesTheKeyboardBack) {
     const quint64 xterm = startTerminal(home.file("typed"));
     ASSERT_NE(xterm, 0u);
-    Settings::shared().setBool("onboardingDone", true);
+    Settings::shared().set(keys::onboardingDone, true);
     launch();
     const char* targets[] = {"Allow", "Deny", "tab"};
     for (size_t i = 0; i < std::size(targets); ++i) {
@@ -347,7 +347,7 @@ TEST_F(DesktopFocusTest, ANoteOpenedByACommandTakesTheTyping) {
     const QString typed = home.file("typed");
     const quint64 xterm = startTerminal(typed);
     ASSERT_NE(xterm, 0u);
-    Settings::shared().setBool("onboardingDone", true);
+    Settings::shared().set(keys::onboardingDone, true);
     launch();
     auto* note = app->panel()->findChild<NoteView*>();
     ASSERT_TRUE(note);
@@ -368,7 +368,7 @@ TEST_F(DesktopFocusTest, ANoteOpenedByACommandTakesTheTyping) {
 TEST_F(DesktopFocusTest, TheReplyFieldKeepsAKeyboardThatArrivesLate) {
     const quint64 xterm = startTerminal(home.file("typed"));
     ASSERT_NE(xterm, 0u);
-    Settings::shared().setBool("onboardingDone", true);
+    Settings::shared().set(keys::onboardingDone, true);
     launch();
     HookEvent start;
     start.name = "SessionStart";

@@ -34,7 +34,7 @@ TEST(PanelCompositingTest, UnderACompositorEdgesAreSmoothAndInputPassesBeside) {
     const quint64 xterm = desktop->startXterm({"-geometry", "40x10+1300+60", "-e", "sleep", "60"});
     ASSERT_NE(xterm, 0u);
 
-    Settings::shared().setBool("onboardingDone", true);
+    Settings::shared().set(keys::onboardingDone, true);
     auto app = std::make_unique<AppDelegate>(Clock::system());
     app->applicationDidFinishLaunching();
     NotchPanel* panel = app->panel();
@@ -66,7 +66,7 @@ TEST(PanelCompositingTest, ThePillIsRoundWithAndWithoutALiveActivity) {
     test::X11Desktop* desktop = test::X11Desktop::current();
     if (!desktop) GTEST_SKIP() << "no private X server with openbox (Xvfb and openbox are in scripts/bootstrap)";
     ASSERT_TRUE(startCompositor(desktop));
-    Settings::shared().setBool("onboardingDone", true);
+    Settings::shared().set(keys::onboardingDone, true);
     auto app = std::make_unique<AppDelegate>(Clock::system());
     app->applicationDidFinishLaunching();
     NotchPanel* panel = app->panel();
@@ -79,7 +79,7 @@ TEST(PanelCompositingTest, ThePillIsRoundWithAndWithoutALiveActivity) {
     for (const auto& c : cases) {
         const NotchModel::Live live = c.live;
         SCOPED_TRACE(testing::Message() << c.pillMode << " " << NotchModel::rawName(live).toStdString());
-        Settings::shared().setString("pillMode", c.pillMode);
+        Settings::shared().set(keys::pillMode, c.pillMode);
         app->model()->setLive(live);
         test::waitUntil([] { return false; }, 400);
         const QRect pill = panel->shape().boundingRect().translated(panel->pos());

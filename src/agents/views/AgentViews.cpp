@@ -183,7 +183,7 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
         queue(true, true);
     });
     connect(&Settings::shared(), &Settings::changed, this, [this](const QString& key) {
-        if (key == QLatin1String("agentsEnabled")) updateEmptyState();
+        if (key == keys::agentsEnabled) updateEmptyState();
     });
     cardsQueued_ = rowsQueued_ = true;
     rebuild();
@@ -399,7 +399,7 @@ void AgentsView::updateEmptyState()
     const bool nothing = cards_->count() == 0 && list_->count() == 0;
     empty_->setVisible(nothing);
     if (!nothing) return;
-    const bool on = Settings::shared().boolValue(QStringLiteral("agentsEnabled"));
+    const bool on = Settings::shared().get(keys::agentsEnabled);
     emptyText_->setText(L10n::shared().t(on ? QStringLiteral("agents.none") : QStringLiteral("agents.off")));
     emptyLink_->setText(L10n::shared().t(QStringLiteral("agents.openSettings")));
 }

@@ -440,7 +440,7 @@ void ChatView::send()
         // A chat closed meanwhile is gone; its result has nowhere to go.
         if (self) self->finish(reply, result.message(), result.isFailure());
     };
-    const QString mode = Settings::shared().stringValue(QStringLiteral("agentReplyMode"), QStringLiteral("type"));
+    const QString mode = Settings::shared().get(keys::agentReplyMode);
     if (mode == QLatin1String("background") && session_.agent != Agent::cursor)
         sender_->runInBackground(reply, session_, completion);
     else

@@ -6,33 +6,25 @@ namespace lomex {
 
 QByteArray boundKeyProperty(const QString& key) { return "lomexSetting:" + key.toUtf8(); }
 
-Binding<bool> settingBool(const QString& key, bool fallback) {
-    return {[key, fallback] { return Settings::shared().boolValue(key, fallback); },
-            [key](const bool& v) { Settings::shared().setBool(key, v); }, key};
+template <class T>
+Binding<T> setting(const Key<T>& key) {
+    return {[key] { return Settings::shared().get(key); }, [key](const T& v) { Settings::shared().set(key, v); }, key};
 }
+template Binding<bool> setting(const Key<bool>&);
+template Binding<int> setting(const Key<int>&);
+template Binding<double> setting(const Key<double>&);
+template Binding<QString> setting(const Key<QString>&);
 
-Binding<int> settingInt(const QString& key, int fallback) {
-    return {[key, fallback] { return Settings::shared().intValue(key, fallback); },
-            [key](const int& v) { Settings::shared().setInt(key, v); }, key};
-}
-
-Binding<double> settingDouble(const QString& key, double fallback) {
-    return {[key, fallback] { return Settings::shared().doubleValue(key, fallback); },
-            [key](const double& v) { Settings::shared().setDouble(key, v); }, key};
-}
-
-Binding<QString> settingString(const QString& key, const QString& fallback) {
-    return {[key, fallback] { return Settings::shared().stringValue(key, fallback); },
-            [key](const QString& v) { Settings::shared().setString(key, v); }, key};
-}
-
-void whenSettingChanges(QObject* context, const QString& key, std::function<void()> fn) {
-    if (key.isEmpty()) return;
-    context->setProperty(boundKeyProperty(key).constData(), true);
+void whenSettingChanges(QObject* context, AnyKey key, std::function<void()> fn) {
+    context->setProperty(boundKeyProperty(key.name()).constData(), true);
     QObject::connect(&Settings::shared(), &Settings::changed, context,
                      [key, fn = std::move(fn)](const QString& changed) {
                          if (changed == key) fn();
                      });
+}
+
+void whenSettingChanges(QObject* context, const std::optional<AnyKey>& key, std::function<void()> fn) {
+    if (key) whenSettingChanges(context, *key, std::move(fn));
 }
 
 } // namespace lomex

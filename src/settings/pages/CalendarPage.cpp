@@ -13,7 +13,6 @@ namespace lomex {
 
 namespace {
 constexpr int kAgendaPickerWidth = 260;
-const QString kAgendaDays = QStringLiteral("agendaDays");
 } // namespace
 
 QPushButton* allowButton(const QString& text, QWidget* parent) {
@@ -45,25 +44,25 @@ CalendarPage::CalendarPage(EventService* events, ContactsService* contacts, QWid
     const QString missing = l.t(QStringLiteral("settings.notInVersion"));
     auto* agenda = add(new Card);
     auto* nameDays = agenda->add(new ToggleRow(l.t(QStringLiteral("settings.nameDays")), {},
-                                               settingBool(QStringLiteral("showNameDays"), true)));
+                                               setting(keys::showNameDays)));
     nameDays->toggle()->setObjectName(QStringLiteral("showNameDays"));
     nameDays->markNotInVersion(missing);
     // Choosing the segment already chosen stores nothing; a new range reloads the agenda at once.
-    Binding<QString> days{[] { return QString::number(Settings::shared().intValue(kAgendaDays, 1)); },
+    Binding<QString> days{[] { return QString::number(Settings::shared().get(keys::agendaDays)); },
                           [](const QString& value) {
                               Settings& s = Settings::shared();
-                              if (s.isStored(kAgendaDays) && QString::number(s.intValue(kAgendaDays)) == value) return;
-                              if (!s.isStored(kAgendaDays) && value == QLatin1String("1")) return;
-                              s.setInt(kAgendaDays, value.toInt());
+                              if (s.isStored(keys::agendaDays) && QString::number(s.get(keys::agendaDays)) == value) return;
+                              if (!s.isStored(keys::agendaDays) && value.toInt() == keys::agendaDays.defaultValue()) return;
+                              s.set(keys::agendaDays, value.toInt());
                           },
-                          kAgendaDays};
+                          keys::agendaDays};
     auto* picker = new SegmentedPicker(agendaChoices(), days);
     picker->setObjectName(QStringLiteral("agendaDays"));
     picker->setFixedWidth(kAgendaPickerWidth);
-    whenSettingChanges(this, kAgendaDays, [this] { events_->refresh(); });
+    whenSettingChanges(this, keys::agendaDays, [this] { events_->refresh(); });
     agenda->add(new Row(l.t(QStringLiteral("agenda.days")), l.t(QStringLiteral("agenda.days.detail")), picker))
         ->markNotInVersion(missing);
-    auto* lead = new Stepper(1, 60, QStringLiteral("min"), settingInt(QStringLiteral("meetingLead"), 10));
+    auto* lead = new Stepper(keys::meetingLead.min, keys::meetingLead.max, QStringLiteral("min"), setting(keys::meetingLead));
     lead->setObjectName(QStringLiteral("meetingLead"));
     agenda->add(new Row(l.t(QStringLiteral("settings.meetingLead")), {}, lead));
 }
@@ -90,7 +89,7 @@ void CalendarPage::buildAccess() {
         [&]() -> QWidget* { return new StatusBadge(true, l.t(QStringLiteral("setup.done"))); });
     Row* contactsRow = row(contactsCard_, "contacts.title", "contacts.text", contacts_->access(), "allowContacts",
         [this] { contacts_->requestAccess(); }, [&]() -> QWidget* {
-            Switch* occasions = boundSwitch(settingBool(QStringLiteral("contactsOccasions"), true));
+            Switch* occasions = boundSwitch(setting(keys::contactsOccasions));
             occasions->setObjectName(QStringLiteral("contactsOccasions"));
             occasions->setAccessibleName(l.t(QStringLiteral("contacts.title")));
             return occasions;

@@ -23,7 +23,6 @@ namespace lomex {
 
 namespace {
 
-const QString kExcluded = QStringLiteral("clipExcluded");
 
 QString t(const char* key) { return L10n::shared().t(QString::fromLatin1(key)); }
 
@@ -80,11 +79,11 @@ ClipboardPage::ClipboardPage(ClipboardStore* store, PasteKeys* keys, RunningApps
 
     auto* main = add(new Card);
     main->add(new ToggleRow(t("settings.clipEnabled"), t("settings.clip.detail"),
-                            settingBool(QStringLiteral("clipboardEnabled"), true)));
-    main->add(new ToggleRow(t("settings.pasteDirectly"), {}, settingBool(QStringLiteral("pasteDirectly"), true)));
+                            setting(keys::clipboardEnabled)));
+    main->add(new ToggleRow(t("settings.pasteDirectly"), {}, setting(keys::pasteDirectly)));
     axRow_ = main->add(new Row(t("setup.ax.title")));
     showTrust();
-    whenSettingChanges(this, QStringLiteral("pasteDirectly"), [this] { showTrust(); });
+    whenSettingChanges(this, keys::pasteDirectly, [this] { showTrust(); });
 
     excludedCard_ = add(new Card(t("settings.excluded")));
     rebuildExcluded();
@@ -117,7 +116,7 @@ void ClipboardPage::checkTrust() {
 }
 
 void ClipboardPage::showTrust() {
-    axRow_->setVisible(Settings::shared().boolValue(QStringLiteral("pasteDirectly"), true));
+    axRow_->setVisible(Settings::shared().get(keys::pasteDirectly));
     axRow_->setTexts(t("setup.ax.title"), axTrusted_ ? QString() : t("setup.ax.unavailable"));
     if (axTrusted_) {
         axRow_->setTrailing(new StatusBadge(true, t("settings.axOK")));
@@ -130,7 +129,7 @@ void ClipboardPage::showTrust() {
 }
 
 QStringList ClipboardPage::excluded() {
-    return Settings::shared().stringList(kExcluded).value_or(QStringList{});
+    return Settings::shared().get(keys::clipExcluded);
 }
 
 QString ClipboardPage::displayName(const QString& desktopID) {
@@ -163,14 +162,14 @@ QStringList ClipboardPage::runningApps() const {
 void ClipboardPage::addExcluded(const QString& desktopID) {
     QStringList list = excluded();
     list.append(desktopID);
-    Settings::shared().setStringList(kExcluded, list);
+    Settings::shared().set(keys::clipExcluded, list);
     if (store_) store_->notifyChanged();
 }
 
 void ClipboardPage::removeExcluded(const QString& desktopID) {
     QStringList list = excluded();
     list.removeAll(desktopID);
-    Settings::shared().setStringList(kExcluded, list);
+    Settings::shared().set(keys::clipExcluded, list);
     if (store_) store_->notifyChanged();
 }
 

@@ -14,10 +14,10 @@ FocusPage::FocusPage(QWidget* parent) : SettingsPage(parent) {
     L10n& l = L10n::shared();
     auto* lengths = add(new Card);
     const QString unit = QStringLiteral("min");
-    auto* work = new Stepper(1, 120, unit, settingInt(QStringLiteral("workMinutes"), 25));
+    auto* work = new Stepper(keys::workMinutes.min, keys::workMinutes.max, unit, setting(keys::workMinutes));
     work->setObjectName(QStringLiteral("workMinutes"));
     lengths->add(new Row(l.t(QStringLiteral("settings.work")), {}, work));
-    auto* rest = new Stepper(1, 60, unit, settingInt(QStringLiteral("breakMinutes"), 5));
+    auto* rest = new Stepper(keys::breakMinutes.min, keys::breakMinutes.max, unit, setting(keys::breakMinutes));
     rest->setObjectName(QStringLiteral("breakMinutes"));
     lengths->add(new Row(l.t(QStringLiteral("settings.rest")), {}, rest));
     // No timer tab drives the focus timer in this version: the lengths keep what is stored.
@@ -80,7 +80,7 @@ ShortcutsPage::ShortcutsPage(const Services& services, QWidget* parent) : Settin
     auto* toggle = add(new Card);
     auto* hotkeys = toggle->add(new ToggleRow(l.t(QStringLiteral("settings.hotkeysEnabled.short")),
                                               l.t(QStringLiteral("settings.restartHint")),
-                                              settingBool(QStringLiteral("hotkeysEnabled"), true)));
+                                              setting(keys::hotkeysEnabled)));
     hotkeys->toggle()->setObjectName(QStringLiteral("hotkeysEnabled"));
     if (!palette && !clipboard) hotkeys->markNotInVersion(l.t(QStringLiteral("settings.notInVersion")));
     // The keys the app really grabs on X11.

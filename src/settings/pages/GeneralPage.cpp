@@ -17,8 +17,6 @@ namespace lomex {
 
 namespace {
 
-constexpr double kDefaultHoverDelay = 0.12;
-
 // One language choice: a flag over a name, the whole rounded rectangle clickable.
 class LanguageTile : public QAbstractButton {
 public:
@@ -123,7 +121,7 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
                                                {}}));
     // No trackpad haptics on Linux: the row would change nothing.
     behaviour->add(new ToggleRow(l.t(QStringLiteral("settings.liveActivity")), {},
-                                 settingBool(QStringLiteral("liveActivity"), true)));
+                                 setting(keys::liveActivity)));
 
     auto* delay = new QWidget;
     auto* delayRow = new QHBoxLayout(delay);
@@ -142,9 +140,8 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
     value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     delayRow->addWidget(slider);
     delayRow->addWidget(value);
-    const QString key = QStringLiteral("hoverDelay");
-    auto sync = [slider, value, key] {
-        const double stored = Settings::shared().doubleValue(key, kDefaultHoverDelay);
+    auto sync = [slider, value] {
+        const double stored = Settings::shared().get(keys::hoverDelay);
         const QSignalBlocker block(slider);
         slider->setValue(int(std::lround(stored * 1000)));
         value->setText(hoverDelayText(stored));
@@ -152,11 +149,11 @@ GeneralPage::GeneralPage(QWidget* parent) : SettingsPage(parent) {
     sync();
     // The knob always shows the stored value: a drag or a key press lands on the 0.05 s grid,
     // also when the snapped value is the one already stored.
-    connect(slider, &QSlider::valueChanged, this, [key, sync](int position) {
-        Settings::shared().setDouble(key, snapHoverDelay(position / 1000.0));
+    connect(slider, &QSlider::valueChanged, this, [sync](int position) {
+        Settings::shared().set(keys::hoverDelay, snapHoverDelay(position / 1000.0));
         sync();
     });
-    whenSettingChanges(slider, key, sync);
+    whenSettingChanges(slider, keys::hoverDelay, sync);
     behaviour->add(new Row(l.t(QStringLiteral("settings.hoverDelay")), {}, delay));
 }
 

@@ -140,7 +140,7 @@ LimitsPage::LimitsPage(const Services& services, QWidget* parent) : SettingsPage
     auto t = [&](const char* key) { return l.t(QString::fromLatin1(key)); };
 
     auto* usageCard = add(new Card);
-    usageCard->add(new ToggleRow(t("settings.usageEnabled"), {}, settingBool(QStringLiteral("usageEnabled"), false)));
+    usageCard->add(new ToggleRow(t("settings.usageEnabled"), {}, setting(keys::usageEnabled)));
 
     addAnchor(QStringLiteral("agents"));
     auto* agents = add(new Card(t("agents.settingsTitle")));
@@ -153,11 +153,11 @@ LimitsPage::LimitsPage(const Services& services, QWidget* parent) : SettingsPage
         QTimer::singleShot(0, this, [this, on] { setAgents(on); });
     });
 
-    whileOn_ << agents->add(new ToggleRow(t("agents.approvals"), t("agents.approvalsDetail"), settingBool(QStringLiteral("agentApprovals"), true)));
-    whileOn_ << agents->add(new ToggleRow(t("agents.celebrate"), {}, settingBool(QStringLiteral("agentCelebrate"), true)));
-    whileOn_ << agents->add(new ToggleRow(t("agents.reminders"), {}, settingBool(QStringLiteral("agentReminders"), true)));
+    whileOn_ << agents->add(new ToggleRow(t("agents.approvals"), t("agents.approvalsDetail"), setting(keys::agentApprovals)));
+    whileOn_ << agents->add(new ToggleRow(t("agents.celebrate"), {}, setting(keys::agentCelebrate)));
+    whileOn_ << agents->add(new ToggleRow(t("agents.reminders"), {}, setting(keys::agentReminders)));
     auto* replyMode = new PopUp({{t("agents.replyType"), QStringLiteral("type")}, {t("agents.replyBackground"), QStringLiteral("background")}},
-                                settingString(QStringLiteral("agentReplyMode"), QStringLiteral("type")));
+                                setting(keys::agentReplyMode));
     replyMode->setFixedWidth(180);
     whileOn_ << agents->add(new Row(t("agents.replyMode"), t("agents.replyMode.detail"), replyMode));
     claudeBadge_ = new StatusBadge(false, t("agents.hooksOk"));
@@ -195,9 +195,17 @@ LimitsPage::LimitsPage(const Services& services, QWidget* parent) : SettingsPage
 
     if (services_.agentSwitch) connect(services_.agentSwitch, &AgentSwitch::changed, this, &LimitsPage::refreshState);
     if (services_.usage) connect(services_.usage, &UsageMonitor::changed, this, &LimitsPage::refreshState);
-    whenSettingChanges(this, QStringLiteral("usageEnabled"), [this] { refreshState(); });
-    whenSettingChanges(this, QStringLiteral("agentsEnabled"), [this] { refreshState(); });
+    whenSettingChanges(this, keys::usageEnabled, [this] { refreshState(); });
+    whenSettingChanges(this, keys::agentsEnabled, [this] { refreshState(); });
     refreshState();
+    // The switch's setting did not reach the file: the switch is back off (or on), and says why.
+    connect(&Settings::shared(), &Settings::saveFailed, this, [this](const QString& key) {
+        if (key != keys::agentsEnabled) return;
+        const auto& why = Settings::shared().lastError();
+        agentError_ = why ? L10n::shared().worded(*why).message : QString();
+        refreshState();
+        showError();
+    });
 }
 
 void LimitsPage::showEvent(QShowEvent* event) {
@@ -230,7 +238,7 @@ void LimitsPage::showError() {
 
 void LimitsPage::refreshState() {
     L10n& l = L10n::shared();
-    const bool on = Settings::shared().boolValue(QStringLiteral("agentsEnabled"));
+    const bool on = Settings::shared().get(keys::agentsEnabled);
     {
         const QSignalBlocker block(watch_);
         watch_->setChecked(on);
@@ -253,7 +261,7 @@ void LimitsPage::refreshState() {
     serverError_->setText(serverDown ? l.t(QStringLiteral("agents.serverDown"), {*sw->serverError()}) : QString());
     serverError_->setVisible(serverDown);
 
-    const bool usageOn = Settings::shared().boolValue(QStringLiteral("usageEnabled"));
+    const bool usageOn = Settings::shared().get(keys::usageEnabled);
     limitsRow_->setVisible(usageOn);
     if (usageOn && services_.usage) {
         UsageMonitor* u = services_.usage;

@@ -21,15 +21,15 @@ NotchPage::NotchPage(NotchModel* model, QWidget* parent) : SettingsPage(parent),
 
     auto* hover = add(new Card);
     hover->add(new ToggleRow(t("settings.hoverTabs"), t("settings.hoverTabs.detail"),
-                             settingBool(QStringLiteral("hoverTabs"), true)));
+                             setting(keys::hoverTabs)));
 
     auto* notices = add(new Card(t("notice.title")));
     notices->add(new ToggleRow(t("notice.battery"), t("notice.battery.detail"),
-                               settingBool(QStringLiteral("batteryNotices"), true)));
+                               setting(keys::batteryNotices)));
     notices->add(new ToggleRow(t("notice.headphones"), t("notice.headphones.detail"),
-                               settingBool(QStringLiteral("headphoneNotices"), true)));
+                               setting(keys::headphoneNotices)));
     // No player or audio spectrum in this version: the switch keeps its stored value for later.
-    auto* eq = notices->add(new ToggleRow(t("notice.eq"), t("notice.eq.detail"), settingBool(QStringLiteral("liveEqualizer"), false)));
+    auto* eq = notices->add(new ToggleRow(t("notice.eq"), t("notice.eq.detail"), setting(keys::liveEqualizer)));
     eq->toggle()->setObjectName(QStringLiteral("liveEqualizer"));
     eq->markNotInVersion(t("settings.notInVersion"));
 
@@ -37,12 +37,12 @@ NotchPage::NotchPage(NotchModel* model, QWidget* parent) : SettingsPage(parent),
     auto* which = new PopUp({{t("display.auto"), QStringLiteral("auto")},
                              {t("display.main"), QStringLiteral("main")},
                              {t("display.mouse"), QStringLiteral("mouse")}},
-                            settingString(QStringLiteral("displayChoice"), QStringLiteral("auto")));
+                            setting(keys::displayChoice));
     which->setFixedWidth(230);
     display->add(new Row(t("display.which"), {}, which));
     auto* pill = new SegmentedPicker({{t("display.pillAlways"), QStringLiteral("always")},
                                       {t("display.pillActivity"), QStringLiteral("activity")}},
-                                     settingString(QStringLiteral("pillMode"), QStringLiteral("always")));
+                                     setting(keys::pillMode));
     pill->setFixedWidth(230);
     // The picker is as wide as the one above; beside it the title and the long detail would
     // be squeezed into a narrow column.

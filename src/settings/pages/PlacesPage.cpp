@@ -88,9 +88,9 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     // 1. Weather and warnings
     weatherCard_ = add(new Card(t("places.weather")));
     weatherCard_->add(new ToggleRow(t("places.weatherOn"), t("places.weatherDetail"),
-                                    settingBool(QStringLiteral("weatherEnabled"), true)));
+                                    setting(keys::weatherEnabled)));
     weatherCard_->add(new ToggleRow(t("places.chmiOn"), t("places.chmiDetail"),
-                                    settingBool(QStringLiteral("chmiEnabled"), true)));
+                                    setting(keys::chmiEnabled)));
     placeRow_ = weatherCard_->add(new Row(t("places.place")));
     placeRow_->setTrailing(plainLabel(QString(), style::body, style::primary(this), nullptr, QFont::DemiBold));
     auto* placeBox = weatherCard_->add(new QWidget);
@@ -107,8 +107,8 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     placeList_->setSpacing(0);
     placeCol->addLayout(placeList_);
     connect(placeField_, &QLineEdit::returnPressed, this, &PlacesPage::searchPlaces);
-    for (const char* key : {"weatherEnabled", "chmiEnabled"})
-        whenSettingChanges(this, QLatin1String(key), [this] {
+    for (AnyKey key : {AnyKey(keys::weatherEnabled), AnyKey(keys::chmiEnabled)})
+        whenSettingChanges(this, key, [this] {
             if (weather_) weather_->refresh();
             rebuildWarnings();
         });
@@ -179,19 +179,19 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
 
     // 4. Time to leave; the transit service follows these keys itself.
     auto* leave = add(new Card(t("leave.title")));
-    leave->add(new ToggleRow(t("leave.enabled"), t("leave.detail"), settingBool(QStringLiteral("leaveEnabled"), false)));
+    leave->add(new ToggleRow(t("leave.enabled"), t("leave.detail"), setting(keys::leaveEnabled)));
     auto* walk = leave->add(new Row(t("leave.walk"), {},
-                                    new Stepper(0, 60, QStringLiteral("min"), settingInt(QStringLiteral("walkMinutes"), 5))));
-    auto* linesField = new BoundLineEdit(settingString(QStringLiteral("leaveLines"), QString()), 140);
+                                    new Stepper(keys::walkMinutes.min, keys::walkMinutes.max, QStringLiteral("min"), setting(keys::walkMinutes))));
+    auto* linesField = new BoundLineEdit(setting(keys::leaveLines), 140);
     linesField->setPlaceholderText(QStringLiteral("818, 250"));
     auto* lines = leave->add(new Row(t("leave.lines"), t("leave.linesDetail"), linesField));
     auto syncLeave = [walk, lines] {
-        const bool on = Settings::shared().boolValue(QStringLiteral("leaveEnabled"), false);
+        const bool on = Settings::shared().get(keys::leaveEnabled);
         walk->setVisible(on);
         lines->setVisible(on);
     };
     syncLeave();
-    whenSettingChanges(this, QStringLiteral("leaveEnabled"), syncLeave);
+    whenSettingChanges(this, keys::leaveEnabled, syncLeave);
 
     // 5. The departure-board key
     auto* keyCard = add(new Card(t("pid.optional")));
@@ -199,7 +199,7 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     getKey->setObjectName(QStringLiteral("getKey"));
     connect(getKey, &QPushButton::clicked, this, [] { Workspace::current()->open(keyPage()); });
     keyCard->add(new Row(t("pid.key"), t("pid.keyDetail2"), getKey));
-    auto* keyField = new BoundLineEdit(settingString(QStringLiteral("golemioKey"), QString()), 10);
+    auto* keyField = new BoundLineEdit(setting(keys::golemioKey), 10);
     keyField->setObjectName(QStringLiteral("keyField"));
     keyField->setMinimumWidth(10);
     keyField->setMaximumWidth(QWIDGETSIZE_MAX);
@@ -210,7 +210,7 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     connect(keyField, &QLineEdit::returnPressed, this, [this] {
         if (transit_) transit_->refresh();
     });
-    whenSettingChanges(this, QStringLiteral("golemioKey"), [this] {
+    whenSettingChanges(this, keys::golemioKey, [this] {
         if (transit_) transit_->refresh();
         rebuildStopResults(); // the Prague part comes and goes with the key
     });
@@ -285,7 +285,7 @@ void PlacesPage::rebuildWarnings() {
     // The warnings are the card's last entries, so they can go and come without touching the rest.
     for (QWidget* w : warningRows_) delete w;
     warningRows_.clear();
-    if (!Settings::shared().boolValue(QStringLiteral("chmiEnabled"), true)) return;
+    if (!Settings::shared().get(keys::chmiEnabled)) return;
     const QList<WeatherService::Warning> warnings = weather_ ? weather_->warnings() : QList<WeatherService::Warning>{};
     if (warnings.isEmpty()) {
         // "No warnings" is a finding of a load that worked; before one, or after a failed one,

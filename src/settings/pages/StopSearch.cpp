@@ -5,7 +5,7 @@
 namespace lomex {
 
 namespace {
-bool hasKey() { return !Settings::shared().stringValue(QStringLiteral("golemioKey")).isEmpty(); }
+bool hasKey() { return !Settings::shared().get(keys::golemioKey).isEmpty(); }
 } // namespace
 
 StopSearch::StopSearch(TransitService* transit, Clock* clock, QObject* parent)
