@@ -171,7 +171,12 @@ BatchOutcome writeBatch(Disk& disk, const Edits& edits) {
     if (*before != *after) disk.countWrite();
     const bool outside = !setAside && *before != disk.lastWritten;
     disk.lastWritten = std::move(*after);
+    // The file now, when it is still the one we wrote: another program's save may already have
+    // followed ours, and must not be taken for ours.
     disk.ownWrite = disk.id();
+    const auto bytes = fileio::readRegularFile(disk.path, options.maxBytes);
+    if (!bytes || *bytes != QByteArray::fromStdString(disk.lastWritten.dump(2)) + '\n' || disk.id() != disk.ownWrite)
+        disk.ownWrite.reset();
     if (outside) out.fresh = json(disk.lastWritten);
     return out;
 }

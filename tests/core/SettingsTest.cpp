@@ -230,6 +230,7 @@ TEST_F(SettingsTest, HandEditDuringARunSurvivesTheNextSwitch) {
     // seen, and nothing before it.
     spy.clear();
     ASSERT_FALSE(s.set(keys::language, "cs"));
+    ASSERT_TRUE(s.flush()); // the other program writes after us
     ASSERT_FALSE(again.set(keys::note, "later"));
     ASSERT_TRUE(test::waitUntil([&] { return spy.count() >= 2; }));
     QStringList keys;

@@ -205,6 +205,7 @@ TEST_F(UsageMonitorTest, TheBridgeKeepsTheUsersCommandSafe) {
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     };
     Settings::shared().set(keys::usageEnabled, true);
+    Settings::shared().flush(); // the file exists before it is made read-only
     const QString ours = Settings::shared().filePath();
     ::chmod(QFile::encodeName(ours).constData(), 0400);
     EXPECT_TRUE(UsageMonitor::installBridge("/opt/lomex"));
