@@ -177,7 +177,8 @@ TEST_F(AgentViewsTest, ABurstOfEventsCostsOneRelayoutAFrame)
     ASSERT_TRUE(test::waitUntil(shown));
     EXPECT_LE(relayouts.count, ms / AgentsView::frameMs + 3) << "over " << ms << " ms";
     // The rows of the sessions that left show those that came: none made, none dropped.
-    QSet<AgentRow*> now(view.rows().begin(), view.rows().end());
+    const QList<AgentRow*> rows = view.rows();
+    const QSet<AgentRow*> now(rows.begin(), rows.end());
     for (const QPointer<AgentRow>& r : before) EXPECT_TRUE(r && now.contains(r.data()));
     EXPECT_EQ(view.rows().front()->titleText(), store.ordered().front().projectName());
 }
