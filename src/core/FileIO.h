@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace lomex::fileio {
@@ -29,12 +30,6 @@ struct WriteOptions {
 std::optional<QString> writeAtomically(const QString& path, const QByteArray& data,
                                        const WriteOptions& options = {});
 
-// Removes the temporary files writeAtomically leaves beside targetPath when a process dies
-// between making one and renaming it (".<name>.tmp-XXXXXX", our own regular files only).
-// Only for a file that this process alone writes, before it writes it: another writer's
-// temporary file in the middle of its write would go too. Returns how many were removed.
-int removeStaleTemporaries(const QString& targetPath);
-
 // The path a chain of symbolic links ends at (the path itself when it is no link; the end
 // need not exist). Nothing for a loop or a chain longer than the kernel follows.
 std::optional<QString> finalTarget(const QString& path);
@@ -47,6 +42,18 @@ std::optional<QString> moveAside(const QString& path, const QString& base);
 // Returns nothing when the file is missing, not regular, or unreadable.
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes = 64 << 20,
                                           QString* error = nullptr);
+
+// Reads a regular file (not a FIFO or device) in pieces of at most chunkBytes, handing each
+// to fn; fn returns false to stop early. False when the file is missing, not regular or
+// unreadable.
+bool readRegularFileChunks(const QString& path, qint64 chunkBytes,
+                           const std::function<bool(const char*, qsizetype)>& fn, QString* error = nullptr);
+
+// Removes the temporaries writeAtomically leaves beside targetPath when the process dies between
+// creating and renaming one (".<name>.tmp-XXXXXX"): only regular files of ours, and only those
+// older than olderThanSeconds, so a write under way in another thread or process is left alone.
+// Returns how many were removed.
+int removeStaleTemporaries(const QString& targetPath, int olderThanSeconds = 10);
 
 // Reads from a descriptor (a pipe, standard input) until its end, maxBytes, or timeLimitMs
 // in all, whichever comes first: a writer that never stops or never closes cannot hold us.

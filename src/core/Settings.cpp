@@ -422,7 +422,7 @@ void Settings::load() {
 }
 
 int Settings::removeStaleTemporaries() const {
-    const int removed = fileio::removeStaleTemporaries(path_);
+    const int removed = fileio::removeStaleTemporaries(path_, 0); // no other writer: any age
     if (removed) log(QStringLiteral("removed %1 temporary copies of the settings left by an interrupted save").arg(removed));
     return removed;
 }

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDateTime>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -78,25 +79,31 @@ TEST_F(FileIOTest, BoundedReadsTakeRegularFilesOnly) {
     EXPECT_TRUE(error.contains("not a regular file"));
 }
 
-// A process killed between making its temporary copy and renaming it leaves the copy (for the
-// settings: every value, the transit key included). Only our own leftovers of that one file go.
-TEST_F(FileIOTest, StaleTemporariesOfTheFileAreRemovedAndNothingElse) {
-    const QString target = path("settings.json");
-    ASSERT_FALSE(fileio::writeAtomically(target, "{}"));
-    const QStringList stale{".settings.json.tmp-abc123", ".settings.json.tmp-Z9y8X7"};
-    const QStringList kept{".settings.json.tmp-abc12",       // not mkstemp's six characters
-                           ".settings.json.tmp-abc1234", ".other.json.tmp-abc123",
-                           "settings.json.tmp-abc123", ".settings.json.bak"};
-    for (const QString& name : stale + kept) QFile(path(name)).open(QIODevice::WriteOnly);
-    // A link or a folder of that name is no file of ours.
-    ASSERT_EQ(::symlink("/etc/passwd", QFile::encodeName(path(".settings.json.tmp-link12")).constData()), 0);
-    ASSERT_TRUE(QDir().mkdir(path(".settings.json.tmp-dir123")));
+// A kill between creating and renaming a temporary leaves it behind, holding a whole copy.
+TEST_F(FileIOTest, StaleTemporariesOfOursAreRemovedOthersStay) {
+    const QString target = path("clips.json");
+    ASSERT_FALSE(fileio::writeAtomically(target, "list"));
+    auto make = [&](const QString& name, qint64 ageSeconds) {
+        const QString p = path(name);
+        QFile f(p);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("copy");
+        f.close();
+        const QDateTime when = QDateTime::currentDateTime().addSecs(-ageSeconds);
+        EXPECT_TRUE(f.open(QIODevice::ReadWrite));
+        EXPECT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
+        return p;
+    };
+    const QString stale = make(".clips.json.tmp-a1B2c3", 60);
+    const QString fresh = make(".clips.json.tmp-Zz9yX8", 0);   // a write under way
+    const QString other = make(".notes.json.tmp-a1B2c3", 60);  // another file's
+    const QString odd = make(".clips.json.tmp-a1B2c3.keep", 60);
+    const QString mine = make("clips.json.tmp-a1B2c3", 60);     // not hidden: not ours
+    ASSERT_EQ(::symlink(QFile::encodeName(other).constData(),
+                        QFile::encodeName(path(".clips.json.tmp-link00")).constData()), 0);
 
-    EXPECT_EQ(fileio::removeStaleTemporaries(target), 2);
-    for (const QString& name : stale) EXPECT_FALSE(QFile::exists(path(name))) << name.toStdString();
-    for (const QString& name : kept) EXPECT_TRUE(QFile::exists(path(name))) << name.toStdString();
-    EXPECT_TRUE(QFileInfo(path(".settings.json.tmp-link12")).isSymLink());
-    EXPECT_TRUE(QFileInfo(path(".settings.json.tmp-dir123")).isDir());
-    EXPECT_EQ(contents(target), "{}");
-    EXPECT_EQ(fileio::removeStaleTemporaries(target), 0);
+    EXPECT_EQ(fileio::removeStaleTemporaries(target, 10), 1);
+    EXPECT_FALSE(QFile::exists(stale));
+    for (const QString& p : {fresh, other, odd, mine, path(".clips.json.tmp-link00"), target})
+        EXPECT_TRUE(QFileInfo(p).isFile() || QFileInfo(p).isSymLink()) << qPrintable(p);
 }
