@@ -135,7 +135,7 @@ inline constexpr Key<QString> previousStatusLine{"previousStatusLine"};
 
 // the note tab; it lives in this file, which is written whole at every pause in typing, so it
 // is bounded (README, "The note")
-inline constexpr Key<QString> note{"note", "", absent, nullptr, nullptr, 2'000'000};
+inline constexpr Key<QString> note{"note", "", absent, nullptr, nullptr, 4'000'000};
 
 // Every key above, once: the launch defaults are registered from it.
 inline constexpr auto all = std::tuple{
