@@ -1,11 +1,14 @@
 #pragma once
 #include "device/Clip.h"
 #include "platform/Clipboard.h"
+#include <QDateTime>
+#include <QFuture>
 #include <QImage>
 #include <QList>
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -41,6 +44,13 @@ public:
     static ClipboardLimits limits() { return {3 * maxTextChars, maxImageBytes, maxImagePixels}; }
     // A history file larger than this is not read (500 clips at the text cap fit).
     static constexpr qint64 maxHistoryBytes = 512ll << 20;
+    // A read (the owner's answer and the image's decode) still running after this is given up:
+    // what it brings later is dropped, and the copies after it are recorded without waiting.
+    static constexpr double readTimeoutSeconds = 4.0;
+    // Reads under way at once; a change seen while this many run is read at a later poll.
+    static constexpr int maxReadsInFlight = 3;
+    // The store's end waits this long for its clipboard work, then leaves it behind.
+    static constexpr int quitWaitMs = 1000;
 
     // Null arguments use the shared instances and the current platform layers; folder empty
     // uses <data>/Clipboard.
@@ -72,14 +82,16 @@ public:
 
     // Waits until every queued file write is done (tests, shutdown).
     void waitForSaves();
-    // A clipboard read is under way on the reader thread (tests).
-    bool reading() const { return reading_; }
+    // A clipboard read is under way on a reader thread, not yet recorded or given up (tests).
+    bool reading() const { return !reads_.isEmpty(); }
 
 Q_SIGNALS:
     void changed();
 
 private:
     void poll();
+    // Records the finished reads in the order of their copies; a read past its time is given up.
+    void settleReads();
     void accept(const ClipboardContent& content, const QString& source);
     void record(const ClipboardContent& content, const QString& source);
     void insert(Clip clip);
@@ -97,9 +109,15 @@ private:
     QString folder_;
     Timer* timer_;
     std::unique_ptr<QThreadPool> writer_;
-    // Reads wait for the clipboard's owner: never on the GUI thread.
-    std::unique_ptr<QThreadPool> reader_;
-    bool reading_ = false;
+    // Reads wait for the clipboard's owner: never on the GUI thread, on a pool that outlives
+    // the store (a read given up is left running, not waited for).
+    struct Read {
+        QDateTime deadline;
+        QString source;
+        std::shared_ptr<std::atomic<bool>> cancel;
+        QFuture<ClipboardContent> future;
+    };
+    QList<std::shared_ptr<Read>> reads_; // oldest copy first
     struct PendingSave {
         QMutex mutex;
         std::optional<QList<Clip>> clips;
