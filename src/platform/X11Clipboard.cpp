@@ -68,8 +68,11 @@ std::optional<ClipboardContent> read(const ClipboardLimits& limits, int budgetMs
         types.append(QString::fromLatin1(t));
     const QByteArray imageTarget = clipboard::rasterTarget(types);
     if (!imageTarget.isEmpty())
-        if (auto data = fetch(imageTarget, limits.maxImageBytes))
+        if (auto data = fetch(imageTarget, limits.maxImageBytes)) {
             c.image = clipboard::decodeRaster(*data, limits);
+            if (!c.image.isNull())
+                c.imageData = std::move(*data);
+        }
 
     const auto* textTarget = std::find_if(std::begin(kTextTargets), std::end(kTextTargets), offered);
     if (textTarget != std::end(kTextTargets))
