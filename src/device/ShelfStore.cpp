@@ -11,7 +11,7 @@ namespace {
 const QString kKey = QStringLiteral("shelfItems");
 } // namespace
 
-ShelfStore::ShelfStore(Settings* settings, QObject* parent)
+ShelfStore::ShelfStore(Settings* settings, Clock*, QObject* parent)
     : QObject(parent), settings_(settings ? settings : &Settings::shared()) {
     const QStringList stored = settings_->stringList(kKey).value_or(QStringList{});
     items_ = existing(stored);

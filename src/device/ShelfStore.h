@@ -1,6 +1,8 @@
 #pragma once
 #include <QList>
+#include "core/LomexError.h"
 #include <QObject>
+#include <optional>
 #include <QStringList>
 #include <QUrl>
 
@@ -8,6 +10,7 @@ class QMimeData;
 
 namespace lomex {
 
+class Clock;
 class Settings;
 
 // The shelf: references to files the user dropped on the notch, oldest first. Files are never
@@ -16,8 +19,12 @@ class Settings;
 class ShelfStore : public QObject {
     Q_OBJECT
 public:
+    static constexpr int maxItems = 20000;
+    static constexpr double retrySeconds = 5;
     // settings: nullptr uses Settings::shared().
-    explicit ShelfStore(Settings* settings = nullptr, QObject* parent = nullptr);
+    explicit ShelfStore(Settings* settings = nullptr, Clock* clock = nullptr, QObject* parent = nullptr);
+    const std::optional<LomexError>& saveError() const { return saveError_; }
+    int leftOut() const { return 0; }
 
     const QList<QUrl>& items() const { return items_; }
     // Replaces the whole list (the clear button sets it empty).
@@ -36,6 +43,7 @@ public:
 
 Q_SIGNALS:
     void itemsChanged();
+    void statusChanged();
 
 private:
     // One spelling per file, so "/a//b" and "/a/b" are the same item.
@@ -46,6 +54,7 @@ private:
 
     Settings* settings_;
     QList<QUrl> items_;
+    std::optional<LomexError> saveError_;
 };
 
 } // namespace lomex

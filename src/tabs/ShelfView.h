@@ -31,6 +31,7 @@ public:
 
     QUrl url() const { return url_; }
     bool hovered() const { return hover_; }
+    bool missing() const { return false; }
     QString shownName() const;
 
     void open();
