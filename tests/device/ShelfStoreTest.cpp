@@ -76,6 +76,8 @@ TEST_F(ShelfStoreTest, KeepsItsItemsAcrossARestartWithoutDeletedFiles) {
 
     Settings::resetShared(); // read the file anew, as a new launch does
     ShelfStore again;
+    // The files are looked up off the GUI thread.
+    ASSERT_TRUE(test::waitUntil([&] { return again.items().size() == 2; }));
     EXPECT_EQ(again.items(), QList<QUrl>({a, c}));
     EXPECT_EQ(Settings::shared().stringList("shelfItems"), QStringList({a.toLocalFile(), c.toLocalFile()}));
 }
