@@ -33,6 +33,19 @@ protected:
         data->setUrls(urls);
         return data;
     }
+    // Drops in turn: whether each is taken and what the shelf holds after it.
+    struct DropCase {
+        const char* what;
+        QList<QUrl> urls;
+        bool accepted;
+        QList<QUrl> after;
+    };
+    static void expectDrops(ShelfStore& shelf, const QList<DropCase>& cases) {
+        for (const DropCase& c : cases) {
+            EXPECT_EQ(shelf.handleDrop(drop(c.urls).get()), c.accepted) << c.what;
+            EXPECT_EQ(shelf.items(), c.after) << c.what;
+        }
+    }
 };
 
 } // namespace
@@ -41,13 +54,7 @@ TEST_F(ShelfStoreTest, DropsTakeLocalFilesOnlyAndNeverTwice) {
     ShelfStore shelf;
     const QUrl a = file("a.txt"), b = file("b.pdf");
     const QUrl web("https://example.com/a.txt");
-    struct Case {
-        const char* what;
-        QList<QUrl> urls;
-        bool accepted;
-        QList<QUrl> after;
-    };
-    const QList<Case> cases = {
+    const QList<DropCase> cases = {
         {"remote URLs alone are refused", {web, QUrl("ftp://host/x")}, false, {}},
         {"local files are added in order", {a, b}, true, {a, b}},
         {"a file already shelved is skipped", {b, a}, true, {a, b}},
@@ -57,10 +64,7 @@ TEST_F(ShelfStoreTest, DropsTakeLocalFilesOnlyAndNeverTwice) {
          {a, b, file("c.png")}},
         {"a drop without URLs is refused", {}, false, {a, b, file("c.png")}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(shelf.handleDrop(drop(c.urls).get()), c.accepted) << c.what;
-        EXPECT_EQ(shelf.items(), c.after) << c.what;
-    }
+    expectDrops(shelf, cases);
     EXPECT_FALSE(shelf.handleDrop(nullptr));
 }
 
@@ -130,13 +134,7 @@ TEST_F(ShelfStoreTest, HostFormUrisAreLocalAndOtherHostsOrMissingPathsAreRefused
         return url;
     };
     ShelfStore shelf;
-    struct Case {
-        const char* what;
-        QList<QUrl> urls;
-        bool accepted;
-        QList<QUrl> after;
-    };
-    const QList<Case> cases = {
+    const QList<DropCase> cases = {
         {"file://localhost/… is the local path", {QUrl("file://localhost" + a.path())}, true, {a}},
         {"file://<this host>/… is the local path", {withHost(b, host)}, true, {a, b}},
         {"the host name in capitals too", {withHost(a, host.toUpper())}, true, {a, b}},
@@ -146,10 +144,7 @@ TEST_F(ShelfStoreTest, HostFormUrisAreLocalAndOtherHostsOrMissingPathsAreRefused
          {QUrl::fromLocalFile(home.path() + "/nowhere"), QUrl("file://localhost" + file("d.txt").path())}, true,
          {a, b, file("d.txt")}},
     };
-    for (const Case& c : cases) {
-        EXPECT_EQ(shelf.handleDrop(drop(c.urls).get()), c.accepted) << c.what;
-        EXPECT_EQ(shelf.items(), c.after) << c.what;
-    }
+    expectDrops(shelf, cases);
     for (const QString& path : Settings::shared().stringList("shelfItems").value_or(QStringList{}))
         EXPECT_TRUE(QFileInfo::exists(path)) << "made-up path stored: " << path.toStdString();
 }
