@@ -167,6 +167,7 @@ const TextEntry kTextTable[] = {
     {"reply.background", "Odesláno – běží na pozadí", "Sent – running in the background"},
     {"reply.badSession", "Relace nemá platné ID, nic jsem nespustil.", "The session id is not a plain token; nothing was run."},
     {"reply.busy", "Ještě píšu předchozí odpověď.", "The previous reply is still being typed."},
+    {"reply.clipboardHoldsReply", "Schránka teď obsahuje odpověď: její předchozí obsah byl příliš velký, aby šel vrátit.", "The clipboard now holds the reply: what it held before was too large to put back."},
     {"reply.commandNotFound", "příkaz nenalezen", "command not found"},
     {"reply.couldNotStart", "Nepodařilo se spustit %@: %@", "Couldn't start %@: %@"},
     {"reply.exited", "%@ hned skončil – odpověď neodešla.", "%@ stopped at once – the reply was not sent."},
