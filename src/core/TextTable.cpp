@@ -45,6 +45,8 @@ const TextEntry kTextTable[] = {
     {"agents.watchDetail", "Výřez ukáže, na čem agent pracuje, kdy potřebuje povolení a kdy skončil. Zapnutí přidá háčky do ~/.claude/settings.json (a ~/.codex/hooks.json). Události jdou jen do Lomexu na tomto počítači (127.0.0.1). Spuštěné relace je potřeba restartovat.", "The notch shows what an agent is working on, when it needs permission and when it's done. Turning this on adds hooks to ~/.claude/settings.json (and ~/.codex/hooks.json). Events only go to Lomex on this computer (127.0.0.1). Restart running sessions."},
     {"calendar.newCalendar", "Kalendář", "Calendar"},
     {"calendar.newList", "Připomínky", "Reminders"},
+    {"calendar.skipped", "Opakované události, které se nezobrazují: %d", "Recurring events not shown: %d"},
+    {"calendar.skipped.detail", "Jejich pravidla by se procházela příliš dlouho. První z nich: %@", "Their rules would take too long to follow. The first of them: %@"},
     {"chat.back", "Zpět na seznam", "Back to the list"},
     {"chat.empty", "Zatím žádné zprávy.", "No messages yet."},
     {"chat.placeholder", "Odpověz agentovi %@…", "Reply to %@…"},
