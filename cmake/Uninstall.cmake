@@ -1,6 +1,8 @@
 # Removes what the last `make install` wrote (the build folder's install_manifest.txt), then the
 # folders that this left empty, up to the prefix; and the login entry (launch at login) when it
-# starts the program being removed, which would otherwise fail at every login.
+# starts the program being removed, which would otherwise fail at every login. Before anything is
+# removed, the program puts back what it changed in the coding agents' files (the user's status
+# line, its hooks); when it cannot, nothing is removed, unless FORCE is set.
 cmake_minimum_required(VERSION 3.25)
 if(NOT EXISTS "${MANIFEST}")
   message(FATAL_ERROR "Nothing to uninstall: ${MANIFEST} is missing (run make install first)")
@@ -50,6 +52,27 @@ foreach(f IN LISTS files)
     list(APPEND programs "${f}" "${real}")
   endif()
 endforeach()
+# The agents' files first, by the program itself, while it is still there.
+foreach(program IN LISTS programs)
+  if(NOT IS_DIRECTORY "${program}" AND EXISTS "${program}")
+    execute_process(COMMAND "${program}" --uninstall-agents RESULT_VARIABLE rc
+                    OUTPUT_VARIABLE out ERROR_VARIABLE err OUTPUT_STRIP_TRAILING_WHITESPACE)
+    if(out)
+      message(STATUS "${out}")
+    endif()
+    if(NOT rc EQUAL 0)
+      if(FORCE)
+        message(WARNING "${err}Removing Lomex anyway (FORCE).")
+      else()
+        message(FATAL_ERROR "${err}Lomex could not put back what it changed in the coding agents' files, so "
+                "nothing was removed. Fix the file named above and run make uninstall again, or remove "
+                "Lomex anyway with make uninstall FORCE=1.")
+      endif()
+    endif()
+    break()
+  endif()
+endforeach()
+
 if(DEFINED ENV{XDG_CONFIG_HOME} AND NOT "$ENV{XDG_CONFIG_HOME}" STREQUAL "")
   set(entry "$ENV{XDG_CONFIG_HOME}/autostart/lomex.desktop")
 else()

@@ -48,7 +48,9 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
+#include <algorithm>
 
 namespace lomex {
 
@@ -165,7 +167,10 @@ void AppDelegate::applicationDidFinishLaunching() {
     // Services' callbacks (onNotice, onFinish, onLeaveNow, onLimitReset) are set here as the
     // services arrive.
     registerHotKeys();
+    // An installed Lomex takes over what a build (or a program now gone) set up: the login
+    // entry and Claude Code's status-line bridge.
     LoginItem::current()->refresh();
+    if (auto error = UsageMonitor::refreshBridge()) log(QStringLiteral("status-line bridge not taken over: ") + error->message);
     buildStatusMenu();
     startServices();
     setupAgents();
@@ -428,18 +433,33 @@ QString AppDelegate::snap(QString* error) {
     }
     const QString dir = paths::dataDir();
     paths::ensureDir(dir);
-    const QString path = dir + QStringLiteral("/snap-") +
-                         clock_->now().toLocalTime().toString(QStringLiteral("yyyyMMdd-HHmmss-zzz")) +
-                         QStringLiteral(".png");
+    // Numbered, not named by the clock: the order must survive a clock going back (a DST
+    // fall-back night), and the number sorts them whatever the time says. The UTC time in the
+    // name is only for the reader. Names of an older scheme count as older than any numbered one.
+    static const QRegularExpression numbered(QStringLiteral("^snap-(\\d{1,9})-\\d{8}T\\d{6}Z\\.png$"));
+    static const QRegularExpression dated(QStringLiteral("^snap-\\d{8}-\\d{6}-\\d{3}\\.png$"));
+    QList<std::pair<qint64, QString>> snaps;
+    for (const QString& name : QDir(dir).entryList({QStringLiteral("snap-*.png")}, QDir::Files, QDir::Name)) {
+        if (const auto m = numbered.match(name); m.hasMatch()) snaps.append({m.captured(1).toLongLong(), name});
+        else if (dated.match(name).hasMatch()) snaps.append({-1, name});
+    }
+    std::sort(snaps.begin(), snaps.end());
+    const qint64 number = snaps.isEmpty() ? 1 : std::max<qint64>(snaps.last().first + 1, 1);
+    const QString name = QStringLiteral("snap-%1-%2.png")
+                             .arg(number, 6, 10, QLatin1Char('0'))
+                             .arg(clock_->now().toUTC().toString(QStringLiteral("yyyyMMdd'T'HHmmss'Z'")));
+    const QString path = dir + QLatin1Char('/') + name;
     if (auto err = fileio::writeAtomically(path, panel_->snapshotPng(), {})) {
         if (error) *error = *err;
         return {};
     }
-    // Only names we give: the timestamps sort by age.
-    static const QRegularExpression ours(QStringLiteral("^snap-\\d{8}-\\d{6}-\\d{3}\\.png$"));
-    QStringList snaps = QDir(dir).entryList({QStringLiteral("snap-*.png")}, QDir::Files, QDir::Name);
-    snaps.removeIf([](const QString& name) { return !ours.match(name).hasMatch(); });
-    for (qsizetype i = 0; i + snapsKept < snaps.size(); ++i) QFile::remove(dir + QLatin1Char('/') + snaps[i]);
+    snaps.append({number, name});
+    for (qsizetype i = 0; i + snapsKept < snaps.size(); ++i) QFile::remove(dir + QLatin1Char('/') + snaps[i].second);
+    // Only a path that is there is printed.
+    if (!QFileInfo::exists(path)) {
+        if (error) *error = path + QStringLiteral(" is gone");
+        return {};
+    }
     return path;
 }
 

@@ -1,6 +1,7 @@
 #include "app/LomexMain.h"
 #include "agents/HookCommandMode.h"
 #include "app/AppDelegate.h"
+#include "app/UninstallAgentsMode.h"
 #include "calendar/ParseMode.h"
 #include "calendar/TestCzechMode.h"
 #include "core/Log.h"
@@ -25,6 +26,7 @@ const std::vector<CommandMode>& LomexMain::modes() {
         {"--hook-command", &hookCommandMode},
         {"--statusline", &statusLineMode},
         {"--codex-usage", &codexUsageMode},
+        {"--uninstall-agents", &uninstallAgentsMode},
     };
     return table;
 }
@@ -64,11 +66,17 @@ void LomexMain::printUsage(std::FILE* to) {
                "                              print the hook command installed for a Claude Code event\n"
                "       lomex --statusline     Claude Code's status-line command (reads its JSON on stdin)\n"
                "       lomex --codex-usage    print the Codex plan limits\n"
+               "       lomex --uninstall-agents\n"
+               "                              put back what Lomex changed in the agents' files (the\n"
+               "                              user's status line; its hooks removed), as make uninstall does\n"
                "       lomex --help           print this list\n",
                to);
 }
 
 namespace {
+
+// How long a second start waits for a starting owner to answer.
+constexpr int kHandOverWaitMs = 20'000;
 
 // Qt's own options for a GUI process (a session manager restarts apps with -session ID).
 bool isQtOption(const QString& arg) {
@@ -132,16 +140,26 @@ int LomexMain::startApp(int argc, char** argv) {
                    stderr);
         return 1;
     }
-    // One panel per user session: a second start would stack another pill over the first
-    // and fight it for the hot keys and the hook port.
+    // One panel per user session: a second start would stack another pill over the first, fight
+    // it for the hot keys and the hook port, and write the same files. The lock decides, before
+    // anything starts; the socket is asked too, for a Lomex of an older version that took none.
     // Started again from the menu, say: the settings window is the way back in when no tray
     // icon is shown.
-    if (debugchannel::isAnswered()) {
+    const auto claim = debugchannel::claimInstance();
+    if (claim == debugchannel::Claim::other || debugchannel::isAnswered()) {
         std::fputs("lomex: Lomex is already running; its settings window comes forward (lomex --show CMD "
                    "talks to it)\n",
                    stderr);
-        const auto result = debugchannel::send(QStringLiteral("settings"));
-        return result.delivered && result.reply.ok ? 0 : 1;
+        // The owner may still be starting: it answers once it listens.
+        const auto result = debugchannel::handOver(QStringLiteral("settings"), kHandOverWaitMs);
+        if (result.delivered) return result.reply.ok ? 0 : 1;
+        if (debugchannel::claimInstance() != debugchannel::Claim::owner) {
+            std::fprintf(stderr, "lomex: %s\n", qPrintable(result.error));
+            return 1;
+        }
+        std::fputs("lomex: the running Lomex has quit; starting\n", stderr);
+    } else if (claim == debugchannel::Claim::unavailable) {
+        std::fputs("lomex: no private runtime folder; a second Lomex started now would not be noticed\n", stderr);
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Lomex"));

@@ -1,6 +1,10 @@
 #include "core/FileIO.h"
+#include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -114,35 +118,65 @@ std::optional<QString> moveAside(const QString& path, const QString& base) {
     return std::nullopt;
 }
 
-std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, QString* error) {
+bool readRegularFileChunks(const QString& path, qint64 chunkBytes,
+                           const std::function<bool(const char*, qsizetype)>& fn, QString* error) {
     const QByteArray name = QFile::encodeName(path);
     int fd = ::open(name.constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         if (error) *error = errnoText(path, errno);
-        return std::nullopt;
+        return false;
     }
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         if (error) *error = QStringLiteral("%1: not a regular file").arg(path);
         ::close(fd);
-        return std::nullopt;
+        return false;
     }
-    // Grown as bytes arrive, never reserved from st_size: a sparse file claims any size.
-    QByteArray out;
-    char buf[65536];
-    while (out.size() < maxBytes) {
-        ssize_t n = ::read(fd, buf, size_t(std::min<qint64>(sizeof buf, maxBytes - out.size())));
+    QByteArray buf(qsizetype(std::max<qint64>(1, chunkBytes)), Qt::Uninitialized);
+    for (;;) {
+        const ssize_t n = ::read(fd, buf.data(), size_t(buf.size()));
         if (n < 0) {
             if (errno == EINTR) continue;
             if (error) *error = errnoText(path, errno);
             ::close(fd);
-            return std::nullopt;
+            return false;
         }
-        if (n == 0) break;
-        out.append(buf, int(n));
+        if (n == 0 || !fn(buf.constData(), qsizetype(n))) break;
     }
     ::close(fd);
+    return true;
+}
+
+std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes, QString* error) {
+    // Grown as bytes arrive, never reserved from st_size: a sparse file claims any size.
+    QByteArray out;
+    const bool ok = readRegularFileChunks(path, std::min<qint64>(65536, std::max<qint64>(1, maxBytes)),
+                                          [&](const char* data, qsizetype n) {
+                                              out.append(data, qsizetype(std::min<qint64>(n, maxBytes - out.size())));
+                                              return out.size() < maxBytes;
+                                          }, error);
+    if (!ok) return std::nullopt;
     return out;
+}
+
+int removeStaleTemporaries(const QString& targetPath, int olderThanSeconds) {
+    const QString target = finalTarget(targetPath).value_or(targetPath);
+    const QFileInfo tinfo(target);
+    // mkstemp's six characters after our own prefix; nothing else in the folder matches.
+    const QRegularExpression ours(QStringLiteral("^%1\\.tmp-[A-Za-z0-9]{6}$")
+                                      .arg(QRegularExpression::escape(QLatin1Char('.') + tinfo.fileName())));
+    const QDir dir(tinfo.absolutePath());
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    int removed = 0;
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        if (!ours.match(name).hasMatch()) continue;
+        const QByteArray path = QFile::encodeName(dir.filePath(name));
+        struct stat st {};
+        if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) continue;
+        if (now - qint64(st.st_mtime) < olderThanSeconds) continue;
+        if (::unlink(path.constData()) == 0) ++removed;
+    }
+    return removed;
 }
 
 QByteArray readStream(int fd, qint64 maxBytes, int timeLimitMs) {

@@ -1,6 +1,7 @@
 #pragma once
 #include <QByteArray>
 #include <QString>
+#include <functional>
 #include <optional>
 
 namespace lomex::fileio {
@@ -41,6 +42,18 @@ std::optional<QString> moveAside(const QString& path, const QString& base);
 // Returns nothing when the file is missing, not regular, or unreadable.
 std::optional<QByteArray> readRegularFile(const QString& path, qint64 maxBytes = 64 << 20,
                                           QString* error = nullptr);
+
+// Reads a regular file (not a FIFO or device) in pieces of at most chunkBytes, handing each
+// to fn; fn returns false to stop early. False when the file is missing, not regular or
+// unreadable.
+bool readRegularFileChunks(const QString& path, qint64 chunkBytes,
+                           const std::function<bool(const char*, qsizetype)>& fn, QString* error = nullptr);
+
+// Removes the temporaries writeAtomically leaves beside targetPath when the process dies between
+// creating and renaming one (".<name>.tmp-XXXXXX"): only regular files of ours, and only those
+// older than olderThanSeconds, so a write under way in another thread or process is left alone.
+// Returns how many were removed.
+int removeStaleTemporaries(const QString& targetPath, int olderThanSeconds = 10);
 
 // Reads from a descriptor (a pipe, standard input) until its end, maxBytes, or timeLimitMs
 // in all, whichever comes first: a writer that never stops or never closes cannot hold us.

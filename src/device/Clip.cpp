@@ -46,6 +46,9 @@ nlohmann::json Clip::toJson() const {
         j["filePaths"] = std::move(paths);
     }
     if (!imageFile.isEmpty()) j["imageFile"] = imageFile.toStdString();
+    if (!textFile.isEmpty()) j["textFile"] = textFile.toStdString();
+    if (!digest.isEmpty()) j["digest"] = digest.toStdString();
+    if (size > 0) j["size"] = size;
     if (!sourceBundleID.isEmpty()) j["sourceBundleID"] = sourceBundleID.toStdString();
     return j;
 }
@@ -59,6 +62,9 @@ std::optional<Clip> Clip::fromJson(const nlohmann::json& j) {
     c.kind = *kind;
     c.text = str(j, "text");
     c.imageFile = str(j, "imageFile");
+    c.textFile = str(j, "textFile");
+    c.digest = str(j, "digest").toLatin1();
+    if (auto it = j.find("size"); it != j.end() && it->is_number_unsigned()) c.size = it->get<qint64>();
     c.sourceBundleID = str(j, "sourceBundleID");
     c.date = QDateTime::fromString(str(j, "date"), Qt::ISODateWithMs);
     if (auto it = j.find("pinned"); it != j.end() && it->is_boolean()) c.pinned = it->get<bool>();
@@ -68,14 +74,17 @@ std::optional<Clip> Clip::fromJson(const nlohmann::json& j) {
     switch (c.kind) {
     case Kind::image:
         if (!isPlainFileName(c.imageFile)) return std::nullopt;
+        c.textFile.clear();
         break;
     case Kind::file:
         if (c.filePaths.isEmpty()) return std::nullopt;
         c.imageFile.clear();
+        c.textFile.clear();
         break;
     case Kind::text:
     case Kind::link:
         if (c.text.isEmpty()) return std::nullopt;
+        if (!c.textFile.isEmpty() && !isPlainFileName(c.textFile)) return std::nullopt;
         c.imageFile.clear();
         break;
     }

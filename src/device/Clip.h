@@ -13,9 +13,13 @@ struct Clip {
 
     QString id;             // a UUID, also the image file's name stem
     Kind kind = Kind::text;
-    QString text;           // text and link; for files their paths, one a line
+    QString text;           // text and link; for files their paths, one a line. A long text
+                            // is kept in textFile and this holds its head only.
     QStringList filePaths;  // file
-    QString imageFile;      // image: the PNG's file name inside the history folder
+    QString imageFile;      // image: the image file's name inside the history folder
+    QString textFile;       // a long text: the file inside the history folder holding it whole
+    QByteArray digest;      // hex SHA-256 of a long text's UTF-8 or of an image's pixels
+    qint64 size = 0;        // bytes of the image file or the text file
     QString sourceBundleID; // desktop-file id of the application that was active
     QDateTime date;
     bool pinned = false;

@@ -1,5 +1,6 @@
 #include "device/ClipboardStore.h"
 #include "core/Async.h"
+#include "device/ClipHistory.h"
 #include <QFileInfo>
 #include "core/Clock.h"
 #include "core/Log.h"
@@ -11,7 +12,10 @@
 #include "platform/RunningApps.h"
 
 #include <QBuffer>
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
+#include <QImageWriter>
 #include <QCoreApplication>
 #include <QFile>
 #include <QMutexLocker>
@@ -23,7 +27,6 @@
 namespace lomex {
 
 namespace {
-const QString kHistoryFile = QStringLiteral("clips.json");
 
 bool isWebLink(const QString& text) {
     const QString t = text.trimmed();
@@ -34,6 +37,103 @@ bool isWebLink(const QString& text) {
 }
 
 QString newID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
+
+// The same pixels give the same digest, whatever bytes or format they came in.
+QByteArray pixelDigest(const QImage& image) {
+    const QImage argb = image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_RGB32
+                            ? image
+                            : image.convertToFormat(QImage::Format_ARGB32);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    const qint32 size[2] = {argb.width(), argb.height()};
+    hash.addData(QByteArrayView(reinterpret_cast<const char*>(size), sizeof size));
+    for (int y = 0; y < argb.height(); ++y)
+        hash.addData(QByteArrayView(reinterpret_cast<const char*>(argb.constScanLine(y)), qsizetype(argb.width()) * 4));
+    return hash.result().toHex();
+}
+
+// Takes what is written only while it stays under a limit: an encode that would come out
+// larger than the image as offered fails early instead of running to its end.
+class BoundedBuffer : public QBuffer {
+public:
+    BoundedBuffer(QByteArray* out, qint64 limit) : QBuffer(out), limit_(limit) {}
+
+protected:
+    qint64 writeData(const char* data, qint64 len) override {
+        if (size() + len > limit_) return -1;
+        return QBuffer::writeData(data, len);
+    }
+
+private:
+    qint64 limit_;
+};
+
+// The file name extension for an image's bytes, from their first bytes; empty for none we keep.
+QString rasterExtension(const QByteArray& b) {
+    if (b.startsWith("\x89PNG\r\n\x1a\n")) return QStringLiteral("png");
+    if (b.startsWith("\xff\xd8\xff")) return QStringLiteral("jpg");
+    if (b.startsWith("GIF87a") || b.startsWith("GIF89a")) return QStringLiteral("gif");
+    if (b.startsWith("BM")) return QStringLiteral("bmp");
+    if (b.startsWith("RIFF") && b.mid(8, 4) == "WEBP") return QStringLiteral("webp");
+    return {};
+}
+
+struct Encoded {
+    QByteArray bytes;
+    QString extension;
+};
+
+// An offered PNG is kept as it is; other formats become PNG only when that is smaller.
+Encoded encodeForStore(const QImage& image, const QByteArray& offered) {
+    const QString offeredAs = rasterExtension(offered);
+    if (offeredAs == QLatin1String("png")) return {offered, offeredAs};
+    QByteArray png;
+    BoundedBuffer buffer(&png, offeredAs.isEmpty() ? std::numeric_limits<qint64>::max() : offered.size() - 1);
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, "png");
+    if (writer.write(image)) return {png, QStringLiteral("png")};
+    if (!offeredAs.isEmpty()) return {offered, offeredAs};
+    return {};
+}
+
+struct LoadResult {
+    QList<Clip> clips;
+    bool blocked = false;
+};
+
+// Reads the history and tidies its folder, off the GUI thread.
+LoadResult loadAndTidy(const QString& folder, int maxClips, const std::atomic<bool>& quitting, qint64 startedMs) {
+    using State = cliphistory::Loaded::State;
+    cliphistory::Loaded loaded = cliphistory::load(folder, maxClips, quitting);
+    const QString path = folder + QLatin1Char('/') + cliphistory::kListFile;
+    LoadResult out;
+    switch (loaded.state) {
+    case State::cancelled: return out;
+    case State::unreadable:
+    case State::partial:
+        // The user's pinned clips may be in the part that did not read: keep the file under a
+        // name of its own rather than let the next save replace it.
+        if (auto aside = fileio::moveAside(path, path + QStringLiteral(".corrupt"))) {
+            log(QStringLiteral("clipboard history could not be read %1; moved to %2, kept %3 clips")
+                    .arg(loaded.state == State::partial ? QStringLiteral("whole") : QStringLiteral("at all"), *aside)
+                    .arg(loaded.clips.size()));
+        } else {
+            log("clipboard history could not be read or moved aside; the history is not saved this run");
+            out.blocked = true;
+            out.clips = std::move(loaded.clips);
+            return out;
+        }
+        if (loaded.state == State::unreadable) return out; // its images may still be wanted
+        loaded.changed = true;
+        break;
+    case State::absent:
+    case State::sound: break;
+    }
+    if (loaded.changed)
+        if (auto err = cliphistory::saveList(folder, loaded.clips)) log("clipboard history not saved: " + *err);
+    cliphistory::removeOrphans(folder, loaded.clips, startedMs);
+    out.clips = std::move(loaded.clips);
+    return out;
+}
 } // namespace
 
 ClipboardStore::ClipboardStore(Clock* clock, Settings* settings, Clipboard* clipboard, RunningApps* apps,
@@ -47,67 +147,68 @@ ClipboardStore::ClipboardStore(Clock* clock, Settings* settings, Clipboard* clip
       folder_(folder.isEmpty() ? paths::dataDir() + QStringLiteral("/Clipboard") : std::move(folder)),
       timer_(new Timer(clock_, this)),
       writer_(std::make_unique<QThreadPool>()),
+      encoder_(std::make_unique<QThreadPool>()),
+      quitting_(std::make_shared<std::atomic<bool>>(false)),
       reader_(std::make_unique<QThreadPool>()),
       pending_(std::make_shared<PendingSave>()) {
     writer_->setMaxThreadCount(1);
+    encoder_->setMaxThreadCount(1);
     reader_->setMaxThreadCount(1);
     connect(timer_, &Timer::timeout, this, &ClipboardStore::poll);
 }
 
 ClipboardStore::~ClipboardStore() {
+    quitting_->store(true);
     reader_->waitForDone();
-    waitForSaves();
+    // An encode may take seconds: a quit gives it one, then leaves it. The job holds nothing of
+    // ours, and a file it writes later is an orphan removed at the next start.
+    if (!encoder_->waitForDone(1000)) (void)encoder_.release();
+    writer_->waitForDone();
 }
 
-void ClipboardStore::waitForSaves() { writer_->waitForDone(); }
+void ClipboardStore::waitForSaves() {
+    encoder_->waitForDone();
+    QCoreApplication::sendPostedEvents();
+    writer_->waitForDone();
+}
 
 QString ClipboardStore::imagePath(const Clip& clip) const {
     return clip.imageFile.isEmpty() ? QString() : folder_ + QLatin1Char('/') + clip.imageFile;
 }
 
+QString ClipboardStore::fullText(const Clip& clip) const {
+    if (clip.textFile.isEmpty()) return clip.text;
+    const auto bytes = fileio::readRegularFile(folder_ + QLatin1Char('/') + clip.textFile, 4 * maxTextChars);
+    return bytes ? QString::fromUtf8(*bytes) : clip.text;
+}
+
 void ClipboardStore::start() {
-    if (!loaded_) load();
     seenChange_ = clipboard_->changeCount();
     timer_->start(pollSeconds, true);
+    if (loaded_ || loading_) return;
+    loading_ = true;
+    const QString folder = folder_;
+    const qint64 startedMs = QDateTime::currentMSecsSinceEpoch();
+    runThen(writer_.get(), this,
+            [folder, quitting = quitting_, startedMs] { return loadAndTidy(folder, maxClips, *quitting, startedMs); },
+            [this](LoadResult r) { finishLoad(std::move(r.clips), r.blocked); });
+}
+
+void ClipboardStore::finishLoad(QList<Clip> clips, bool blocked) {
+    loading_ = false;
+    loaded_ = true;
+    saveBlocked_ = blocked;
+    clips_ = std::move(clips);
+    if (clearWhenLoaded_) clearUnpinned();
+    emit changed();
+    // A copy made while the history was read is recorded now rather than at the next tick.
+    if (timer_->isActive()) poll();
 }
 
 void ClipboardStore::stop() { timer_->stop(); }
 
-void ClipboardStore::load() {
-    loaded_ = true;
-    const QString path = folder_ + QLatin1Char('/') + kHistoryFile;
-    if (!QFileInfo::exists(path)) return;
-    QString error;
-    const QFileInfo info(path);
-    std::optional<QByteArray> bytes;
-    if (info.size() <= maxHistoryBytes) bytes = fileio::readRegularFile(path, maxHistoryBytes, &error);
-    const nlohmann::json j = bytes ? nlohmann::json::parse(bytes->constData(), bytes->constData() + bytes->size(),
-                                                           nullptr, false)
-                                   : nlohmann::json();
-    if (!j.is_array()) {
-        // The user's pinned clips may be in there: keep the file under a name of its own rather
-        // than let the next save replace it.
-        if (auto aside = fileio::moveAside(path, path + QStringLiteral(".corrupt"))) {
-            log("clipboard history could not be read; moved to " + *aside + ", starting empty");
-        } else {
-            log("clipboard history could not be read or moved aside; the history is not saved this run");
-            saveBlocked_ = true;
-        }
-        return;
-    }
-    for (const auto& element : j) {
-        auto clip = Clip::fromJson(element);
-        if (!clip) continue;
-        if (clip->kind == Clip::Kind::image && !QFile::exists(imagePath(*clip))) continue;
-        clips_.append(std::move(*clip));
-        if (clips_.size() >= maxClips * 2) break; // a hand-edited file cannot make it unbounded
-    }
-    trim();
-    emit changed();
-}
-
 void ClipboardStore::poll() {
-    if (reading_) return; // a change meanwhile is seen at the next poll
+    if (reading_ || !loaded_) return; // a change meanwhile is seen at the next poll
     const quint64 count = clipboard_->changeCount();
     if (count == seenChange_) return;
     seenChange_ = count;
@@ -145,6 +246,7 @@ void ClipboardStore::record(const ClipboardContent& content, const QString& sour
     for (const QUrl& url : content.urls)
         if (url.isLocalFile()) files.append(url.toLocalFile());
     if (!files.isEmpty() && files.size() == content.urls.size()) {
+        if (files.join(QLatin1Char('\n')).size() > maxFileListChars) return;
         clip.kind = Clip::Kind::file;
         clip.filePaths = files;
         clip.text = files.join(QLatin1Char('\n'));
@@ -152,73 +254,137 @@ void ClipboardStore::record(const ClipboardContent& content, const QString& sour
         return;
     }
     if (!content.image.isNull()) {
-        // PNG encoding of a large screenshot takes a while: off the GUI thread, and the clip
+        // Hashing and encoding a large image takes a while: off the GUI thread, and the clip
         // appears once its file exists.
         clip.kind = Clip::Kind::image;
-        clip.imageFile = clip.id + QStringLiteral(".png");
-        const QString path = imagePath(clip);
-        const QString folder = folder_;
-        const QImage image = content.image;
         QPointer<ClipboardStore> self(this);
-        writer_->start([self, clip, path, folder, image]() mutable {
-            QByteArray png;
-            QBuffer buffer(&png);
-            buffer.open(QIODevice::WriteOnly);
-            if (!image.save(&buffer, "PNG")) return;
-            paths::ensureDir(folder);
-            if (auto err = fileio::writeAtomically(path, png)) {
-                log("clipboard image not saved: " + *err);
-                return;
-            }
-            QMetaObject::invokeMethod(
-                qApp, [self, clip] { if (self) self->insert(clip); }, Qt::QueuedConnection);
+        encoder_->start([self, clip, image = content.image, offered = content.imageData,
+                         quitting = quitting_]() mutable {
+            if (quitting->load()) return;
+            clip.digest = pixelDigest(image);
+            postToGui([self, clip, image, offered] {
+                if (self) self->storeImage(clip, image, offered);
+            });
         });
         return;
     }
     if (content.text.trimmed().isEmpty() || content.text.size() > maxTextChars) return;
     clip.kind = isWebLink(content.text) ? Clip::Kind::link : Clip::Kind::text;
     clip.text = content.text;
+    if (cliphistory::needsOwnFile(content.text)) {
+        // The list holds its head; the whole text goes to a file of its own, written once.
+        const QByteArray utf8 = content.text.toUtf8();
+        clip.text = cliphistory::head(content.text);
+        clip.digest = cliphistory::digestOf(utf8);
+        clip.size = utf8.size();
+        if (indexOfSame(clip) < 0) {
+            clip.textFile = cliphistory::newFileName(QStringLiteral("txt"));
+            writer_->start([path = folder_ + QLatin1Char('/') + clip.textFile, folder = folder_, utf8] {
+                paths::ensureDir(folder);
+                if (auto err = cliphistory::writeFile(path, utf8)) log("clipboard text not saved: " + *err);
+            });
+        }
+    }
     insert(std::move(clip));
 }
 
-void ClipboardStore::insert(Clip clip) {
-    // The same text or files again move the earlier clip to the top, keeping its pin.
-    if (clip.kind != Clip::Kind::image) {
-        for (qsizetype i = 0; i < clips_.size(); ++i) {
-            const Clip& old = clips_[i];
-            if (old.kind == clip.kind && old.text == clip.text && old.filePaths == clip.filePaths) {
-                clip.id = old.id;
-                clip.pinned = old.pinned;
-                clips_.removeAt(i);
-                break;
+void ClipboardStore::storeImage(Clip clip, const QImage& image, const QByteArray& offered) {
+    // The same image again moves the earlier clip up; one still being encoded is stored once.
+    if (indexOfSame(clip) >= 0) {
+        insert(std::move(clip));
+        return;
+    }
+    if (encoding_.contains(clip.digest)) return;
+    encoding_.insert(clip.digest);
+    QPointer<ClipboardStore> self(this);
+    encoder_->start([self, clip, image, offered, folder = folder_, quitting = quitting_]() mutable {
+        bool stored = false;
+        if (!quitting->load()) {
+            const Encoded encoded = encodeForStore(image, offered);
+            clip.imageFile = clip.id + QLatin1Char('.') + encoded.extension;
+            clip.size = encoded.bytes.size();
+            if (!encoded.bytes.isEmpty() && !quitting->load()) {
+                paths::ensureDir(folder);
+                const auto err = cliphistory::writeFile(folder + QLatin1Char('/') + clip.imageFile, encoded.bytes);
+                if (err) log("clipboard image not saved: " + *err);
+                stored = !err;
             }
         }
+        if (quitting->load()) return;
+        postToGui([self, clip, stored] {
+            if (!self) return;
+            self->encoding_.remove(clip.digest);
+            if (stored) self->insert(clip);
+        });
+    });
+}
+
+qsizetype ClipboardStore::indexOfSame(const Clip& clip) const {
+    for (qsizetype i = 0; i < clips_.size(); ++i) {
+        const Clip& old = clips_[i];
+        if (old.kind != clip.kind) continue;
+        const bool same = clip.kind == Clip::Kind::image || !clip.digest.isEmpty()
+                              ? !clip.digest.isEmpty() && old.digest == clip.digest
+                              : old.digest.isEmpty() && old.text == clip.text && old.filePaths == clip.filePaths;
+        if (same) return i;
+    }
+    return -1;
+}
+
+void ClipboardStore::insert(Clip clip) {
+    // The same text, files or image again move the earlier clip to the top, keeping its pin
+    // and its file.
+    if (const qsizetype i = indexOfSame(clip); i >= 0) {
+        const Clip& old = clips_[i];
+        clip.id = old.id;
+        clip.pinned = old.pinned;
+        clip.imageFile = old.imageFile;
+        clip.textFile = old.textFile;
+        clip.size = old.size;
+        clips_.removeAt(i);
     }
     clips_.prepend(std::move(clip));
-    deleteImages(trim());
+    deleteFiles(trim());
     save();
     emit changed();
 }
 
 QStringList ClipboardStore::trim() {
-    QStringList images;
-    for (qsizetype i = clips_.size() - 1; i >= 0 && clips_.size() > maxClips; --i) {
-        if (clips_[i].pinned) continue;
-        if (!clips_[i].imageFile.isEmpty()) images.append(clips_[i].imageFile);
+    QStringList files;
+    auto drop = [&](qsizetype i) {
+        for (const QString& f : {clips_[i].imageFile, clips_[i].textFile})
+            if (!f.isEmpty()) files.append(f);
         clips_.removeAt(i);
+    };
+    for (qsizetype i = clips_.size() - 1; i >= 0 && clips_.size() > maxClips; --i)
+        if (!clips_[i].pinned) drop(i);
+    qint64 imageBytes = 0;
+    for (const Clip& c : std::as_const(clips_))
+        if (c.kind == Clip::Kind::image) imageBytes += c.size;
+    for (qsizetype i = clips_.size() - 1; i >= 0 && imageBytes > maxStoredImageBytes; --i) {
+        if (clips_[i].pinned || clips_[i].kind != Clip::Kind::image) continue;
+        imageBytes -= clips_[i].size;
+        drop(i);
     }
-    return images;
+    return files;
 }
 
 void ClipboardStore::clearUnpinned() {
-    QStringList images;
+    if (!loaded_) {
+        clearWhenLoaded_ = true;
+        return;
+    }
+    clearWhenLoaded_ = false;
+    QStringList files;
     QList<Clip> kept;
     for (const Clip& c : std::as_const(clips_)) {
         if (c.pinned) kept.append(c);
-        else if (!c.imageFile.isEmpty()) images.append(c.imageFile);
+        else
+            for (const QString& f : {c.imageFile, c.textFile})
+                if (!f.isEmpty()) files.append(f);
     }
     clips_ = kept;
-    deleteImages(images);
+    deleteFiles(files);
     save();
     emit changed();
 }
@@ -233,7 +399,7 @@ void ClipboardStore::setPinned(const QString& id, bool pinned) {
     }
 }
 
-void ClipboardStore::deleteImages(const QStringList& files) {
+void ClipboardStore::deleteFiles(const QStringList& files) {
     if (files.isEmpty()) return;
     const QString folder = folder_;
     writer_->start([folder, files] {
@@ -242,7 +408,8 @@ void ClipboardStore::deleteImages(const QStringList& files) {
 }
 
 void ClipboardStore::save() {
-    if (saveBlocked_) return;
+    // Before the history is read, a save would replace it with what little is known.
+    if (saveBlocked_ || !loaded_) return;
     // Saves coalesce: a burst of copies queues one write, which takes the newest list.
     const bool queued = [&] {
         QMutexLocker lock(&pending_->mutex);
@@ -259,13 +426,7 @@ void ClipboardStore::save() {
             snapshot = std::move(*pending->clips);
             pending->clips.reset();
         }
-        nlohmann::json j = nlohmann::json::array();
-        for (const Clip& c : snapshot) j.push_back(c.toJson());
-        paths::ensureDir(folder);
-        const std::string text = j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-        if (auto err = fileio::writeAtomically(folder + QLatin1Char('/') + kHistoryFile,
-                                               QByteArray::fromStdString(text)))
-            log("clipboard history not saved: " + *err);
+        if (auto err = cliphistory::saveList(folder, snapshot)) log("clipboard history not saved: " + *err);
     });
 }
 
@@ -276,7 +437,7 @@ bool ClipboardStore::paste(const QList<Clip>& chosen) {
     for (const Clip& c : chosen) {
         switch (c.kind) {
         case Clip::Kind::text:
-        case Clip::Kind::link: texts.append(c.text); break;
+        case Clip::Kind::link: texts.append(fullText(c)); break;
         case Clip::Kind::file:
             for (const QString& p : c.filePaths) content.urls.append(QUrl::fromLocalFile(p));
             texts.append(c.text);

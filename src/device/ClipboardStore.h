@@ -6,6 +6,8 @@
 #include <QMutex>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
+#include <atomic>
 #include <memory>
 #include <optional>
 
@@ -23,8 +25,9 @@ class Timer;
 // records each new text, link, image or file list, newest first, up to 500 clips (pinned ones
 // are never pushed out). Copies marked secret or transient, and copies made while an
 // application listed in "clipExcluded" is active, are never recorded.
-// The history lives in <data>/Clipboard: "clips.json" and one "<uuid>.png" per image, written
-// on a worker thread one job at a time, so files are saved in the order they changed.
+// The history lives in <data>/Clipboard (see ClipHistory.h for its files): read at start and
+// written on a worker thread one job at a time, so files are saved in the order they changed.
+// Images are encoded on a thread of their own, which a quit does not wait for.
 // Lives on the GUI thread.
 class ClipboardStore : public QObject {
     Q_OBJECT
@@ -35,12 +38,14 @@ public:
     // Any program can put any amount on the clipboard: longer texts and larger images are not
     // recorded, and are not even fetched when the owner says how large they are.
     static constexpr qsizetype maxTextChars = 256 * 1024;
+    // A list of copied files is kept in the history's list itself: longer ones are not recorded.
+    static constexpr qsizetype maxFileListChars = 64 * 1024;
     static constexpr qint64 maxImageBytes = 32ll << 20; // as offered (PNG, JPEG, …)
     static constexpr qint64 maxImagePixels = 40'000'000;
     // What a read may fetch; a text of maxTextChars takes at most 3 bytes a unit in UTF-8.
     static ClipboardLimits limits() { return {3 * maxTextChars, maxImageBytes, maxImagePixels}; }
-    // A history file larger than this is not read (500 clips at the text cap fit).
-    static constexpr qint64 maxHistoryBytes = 512ll << 20;
+    // All stored image files together; the oldest unpinned images go first beyond it.
+    static constexpr qint64 maxStoredImageBytes = 512ll << 20;
 
     // Null arguments use the shared instances and the current platform layers; folder empty
     // uses <data>/Clipboard.
@@ -49,14 +54,18 @@ public:
                    QObject* parent = nullptr);
     ~ClipboardStore() override;
 
-    // Reads the history and starts the poll. The clipboard's content at that moment counts as
-    // seen, so it is not recorded again at every launch.
+    // Starts reading the history off the GUI thread, and the poll, which records nothing until
+    // the history is read. The clipboard's content at that moment counts as seen, so it is not
+    // recorded again at every launch.
     void start();
+    bool loaded() const { return loaded_; }
     void stop();
 
     const QList<Clip>& clips() const { return clips_; }
     QString folder() const { return folder_; }
     QString imagePath(const Clip& clip) const;
+    // A clip's whole text; a long text is read from its file.
+    QString fullText(const Clip& clip) const;
 
     // Removes every unpinned clip and its image file; pinned clips stay. Saves.
     void clearUnpinned();
@@ -70,7 +79,7 @@ public:
     // "clipExcluded", which the store reads from the settings at each poll and keeps no copy of.
     void notifyChanged() { emit changed(); }
 
-    // Waits until every queued file write is done (tests, shutdown).
+    // Waits until every queued encode and file write is done (tests).
     void waitForSaves();
     // A clipboard read is under way on the reader thread (tests).
     bool reading() const { return reading_; }
@@ -82,11 +91,14 @@ private:
     void poll();
     void accept(const ClipboardContent& content, const QString& source);
     void record(const ClipboardContent& content, const QString& source);
+    void storeImage(Clip clip, const QImage& image, const QByteArray& offered);
     void insert(Clip clip);
-    void load();
+    qsizetype indexOfSame(const Clip& clip) const;
+    void finishLoad(QList<Clip> clips, bool blocked);
     void save();
-    void deleteImages(const QStringList& files);
-    // Drops the oldest unpinned clips beyond maxClips; returns their image files.
+    void deleteFiles(const QStringList& files);
+    // Drops the oldest unpinned clips beyond maxClips and the oldest unpinned images beyond
+    // maxStoredImageBytes; returns their files.
     QStringList trim();
 
     Clock* clock_;
@@ -97,6 +109,11 @@ private:
     QString folder_;
     Timer* timer_;
     std::unique_ptr<QThreadPool> writer_;
+    std::unique_ptr<QThreadPool> encoder_;
+    // Set when the store goes: a history still being read and encodes not yet begun stop.
+    std::shared_ptr<std::atomic<bool>> quitting_;
+    // Images being encoded, by digest: the same image copied again meanwhile is not stored twice.
+    QSet<QByteArray> encoding_;
     // Reads wait for the clipboard's owner: never on the GUI thread.
     std::unique_ptr<QThreadPool> reader_;
     bool reading_ = false;
@@ -108,6 +125,8 @@ private:
     QList<Clip> clips_;
     quint64 seenChange_ = 0;
     bool loaded_ = false;
+    bool loading_ = false;
+    bool clearWhenLoaded_ = false;
     // A history file that could be neither read nor moved aside is never written over.
     bool saveBlocked_ = false;
 };

@@ -6,6 +6,7 @@
 #include "core/JsonFile.h"
 #include "core/JsonRead.h"
 #include "platform/FileTail.h"
+#include "platform/LoginItem.h"
 #include "core/Paths.h"
 #include <QCoreApplication>
 #include <QDir>
@@ -27,6 +28,7 @@ using nlohmann::json;
 namespace {
 
 const QString kUsageEnabled = QStringLiteral("usageEnabled");
+const QString kPreviousStatusLine = QStringLiteral("previousStatusLine");
 constexpr qint64 kCredentialsMaxBytes = 64 << 10;
 constexpr qint64 kBridgeMaxBytes = 64 << 10;
 // Codex appends a token count after every reply, so the newest limits sit near a file's end.
@@ -304,6 +306,28 @@ std::optional<QString> statusLineCommand(const nlohmann::ordered_json& root) {
     if (command == line->end() || !command->is_string()) return std::nullopt;
     return QString::fromStdString(command->get<std::string>());
 }
+
+// The program of a bridge command as installBridge writes it (the path quoted for the shell,
+// then " --statusline"); none for any other command.
+std::optional<QString> bridgeProgram(const QString& command) {
+    const QString suffix = QStringLiteral(" --statusline");
+    if (!command.endsWith(suffix)) return std::nullopt;
+    const QString word = command.chopped(suffix.size());
+    if (word.size() < 2 || !word.startsWith(QLatin1Char('\'')) || !word.endsWith(QLatin1Char('\''))) return std::nullopt;
+    QString program = word.mid(1, word.size() - 2);
+    program.replace(QStringLiteral("'\\''"), QStringLiteral("'"));
+    if (program.isEmpty() || agentcli::shellQuoted(program) != word) return std::nullopt;
+    return program;
+}
+
+QString runningProgram(const QString& program) {
+    return program.isEmpty() ? QCoreApplication::applicationFilePath() : program;
+}
+
+bool sameProgram(const QString& a, const QString& b) {
+    const QString ca = QFileInfo(a).canonicalFilePath(), cb = QFileInfo(b).canonicalFilePath();
+    return a == b || (!ca.isEmpty() && ca == cb);
+}
 } // namespace
 
 bool UsageMonitor::isBridgeInstalled() {
@@ -322,11 +346,11 @@ std::optional<LomexError> UsageMonitor::installBridge(const QString& program) {
     if (!(previous && previous->contains(QLatin1String("--statusline")))) {
         // Kept before the file changes, so the user's command is never only in a file we rewrote.
         const auto kept = previous && !previous->trimmed().isEmpty()
-            ? Settings::shared().setString(QStringLiteral("previousStatusLine"), *previous)
-            : Settings::shared().remove(QStringLiteral("previousStatusLine"));
+            ? Settings::shared().setString(kPreviousStatusLine, *previous)
+            : Settings::shared().remove(kPreviousStatusLine);
         if (kept) return L10n::shared().worded(*kept);
     }
-    const QString app = program.isEmpty() ? QCoreApplication::applicationFilePath() : program;
+    const QString app = runningProgram(program);
     const std::string command = (agentcli::shellQuoted(app) + QStringLiteral(" --statusline")).toStdString();
     const auto error = jsonfile::edit(file, [&](jsonfile::Json& r) {
         auto& entry = r["statusLine"];
@@ -336,6 +360,43 @@ std::optional<LomexError> UsageMonitor::installBridge(const QString& program) {
         return QString();
     }, agentcli::agentFileOptions());
     if (error) return L10n::shared().worded(*error);
+    return std::nullopt;
+}
+
+std::optional<LomexError> UsageMonitor::refreshBridge(const QString& program) {
+    const QString app = runningProgram(program);
+    // A build never takes the bridge from anyone.
+    if (!LoginItem::buildFolderOf(app).isEmpty()) return std::nullopt;
+    const auto root = jsonfile::read(bridgeSettingsFile());
+    if (!std::holds_alternative<jsonfile::Json>(root)) return std::nullopt;
+    const auto command = statusLineCommand(std::get<jsonfile::Json>(root));
+    const auto started = command ? bridgeProgram(*command) : std::nullopt;
+    if (!started || sameProgram(*started, app) || !LoginItem::isLeftBehind(*started)) return std::nullopt;
+    return installBridge(app);
+}
+
+std::optional<LomexError> UsageMonitor::removeBridge(const QString& program) {
+    const QString file = bridgeSettingsFile();
+    if (!QFileInfo::exists(file)) return std::nullopt;
+    const auto root = jsonfile::read(file);
+    if (auto* e = std::get_if<LomexError>(&root)) return L10n::shared().worded(*e);
+    const auto command = statusLineCommand(std::get<jsonfile::Json>(root));
+    const auto started = command ? bridgeProgram(*command) : std::nullopt;
+    // Another Lomex that is still there (another installation, a build) keeps its bridge.
+    if (!started || !(sameProgram(*started, runningProgram(program)) || !QFileInfo::exists(*started)))
+        return std::nullopt;
+    const std::string previous = Settings::shared().stringValue(kPreviousStatusLine).toStdString();
+    const auto error = jsonfile::edit(file, [&](jsonfile::Json& r) {
+        auto entry = r.find("statusLine");
+        if (entry == r.end() || !entry->is_object()) return QString();
+        // The user's own command goes back into the entry we changed; without one, the entry
+        // was ours alone.
+        if (previous.empty()) r.erase("statusLine");
+        else (*entry)["command"] = previous;
+        return QString();
+    }, agentcli::agentFileOptions(true));
+    if (error) return L10n::shared().worded(*error);
+    if (auto kept = Settings::shared().remove(kPreviousStatusLine)) return L10n::shared().worded(*kept);
     return std::nullopt;
 }
 

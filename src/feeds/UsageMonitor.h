@@ -62,6 +62,14 @@ public:
     // Makes Claude Code's status line run `program --statusline` (the running binary when
     // empty), keeping the user's own status-line command under "previousStatusLine".
     static std::optional<LomexError> installBridge(const QString& program = {});
+    // At start of an installed Lomex: a bridge left on a build's program, or on one that is
+    // gone, is pointed at this program (the running binary when empty). Any other status line
+    // is left alone.
+    static std::optional<LomexError> refreshBridge(const QString& program = {});
+    // Puts back the user's own status line (from "previousStatusLine"; none when there was none)
+    // where the bridge runs this program or one that is gone; a bridge of another Lomex that is
+    // still there, and any other status line, stay.
+    static std::optional<LomexError> removeBridge(const QString& program = {});
     // ~/.claude/settings.json, the file the bridge lives in.
     static QString bridgeSettingsFile();
     // "claude-usage.json" in the data folder: the last limits a status line reported.

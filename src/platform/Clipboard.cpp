@@ -28,6 +28,7 @@ ClipboardContent withinLimits(ClipboardContent c, const ClipboardLimits& limits)
     for (const QUrl& url : std::as_const(c.urls)) uriBytes += url.toEncoded().size() + 2;
     if (uriBytes > limits.maxTextBytes) c.urls.clear();
     if (qint64(c.image.width()) * c.image.height() > limits.maxImagePixels) c.image = QImage();
+    if (c.image.isNull()) c.imageData.clear();
     return c;
 }
 

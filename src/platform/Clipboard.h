@@ -12,6 +12,9 @@ namespace lomex {
 struct ClipboardContent {
     QString text;
     QImage image;
+    // The image's bytes as offered (PNG, JPEG, …) when the reader had them: the history keeps
+    // an offered PNG as it is.
+    QByteArray imageData;
     QList<QUrl> urls;
     // The owner asked clipboard managers not to keep it: a password manager's secret
     // ("x-kde-passwordManagerHint" = "secret", or a concealed type) or a transient copy.

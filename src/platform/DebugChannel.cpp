@@ -6,8 +6,14 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QPointer>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QThread>
 #include <QTimer>
+#include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -27,7 +33,59 @@ const char* const noFolder = "no private runtime folder (XDG_RUNTIME_DIR is unse
 bool isOurs(const QLocalSocket& socket) {
     return peeraccount::localPeerUid(socket.socketDescriptor()) == peeraccount::ownUid();
 }
+
+// Ours and closed to others; otherwise someone else could stand in for the socket or the lock.
+bool isPrivateFolder(const QString& dir) {
+    struct stat st {};
+    return ::stat(QFile::encodeName(dir).constData(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::getuid() &&
+           !(st.st_mode & (S_IWGRP | S_IWOTH));
+}
+
+// The locks this process holds, by path; their descriptors stay open until it exits.
+QHash<QString, int>& heldLocks() {
+    static QHash<QString, int> held;
+    return held;
+}
 } // namespace
+
+QString lockPath() {
+    const QString dir = paths::runtimeDir();
+    return dir.isEmpty() ? QString() : dir + QStringLiteral("/lomex.lock");
+}
+
+Claim claimInstance(const QString& path) {
+    if (path.isEmpty() || !isPrivateFolder(QFileInfo(path).absolutePath())) return Claim::unavailable;
+    if (heldLocks().contains(path)) return Claim::owner;
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd < 0) return Claim::unavailable;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const bool held = errno == EWOULDBLOCK;
+        ::close(fd);
+        return held ? Claim::other : Claim::unavailable;
+    }
+    heldLocks().insert(path, fd);
+    return Claim::owner;
+}
+
+SendResult handOver(const QString& command, int waitMs, const QString& socket, const QString& lock) {
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (;;) {
+        SendResult result = send(command, 2000, socket);
+        if (result.delivered || !result.notRunning) return result;
+        // Nobody listens yet: the owner is still starting, or it has just quit and let go.
+        if (claimInstance(lock) == Claim::owner) {
+            result.error = QStringLiteral("the running Lomex has quit");
+            return result;
+        }
+        if (elapsed.elapsed() >= waitMs) {
+            result.notRunning = false;
+            result.error = QStringLiteral("the running Lomex did not answer within %1 s").arg(waitMs / 1000);
+            return result;
+        }
+        QThread::msleep(100);
+    }
+}
 
 SendResult send(const QString& command, int timeoutMs, const QString& path) {
     SendResult result;
@@ -105,9 +163,7 @@ bool DebugChannelServer::listen(const QString& path) {
     // The folder must be ours and closed to others; otherwise someone else could stand in
     // for the socket.
     const QString dir = QFileInfo(path).absolutePath();
-    struct stat st {};
-    if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || st.st_uid != ::getuid() ||
-        (st.st_mode & (S_IWGRP | S_IWOTH))) {
+    if (!debugchannel::isPrivateFolder(dir)) {
         error_ = "runtime folder " + dir + " is missing or not private";
         return false;
     }

@@ -33,6 +33,24 @@ struct SendResult {
 // True when a running app answers on the socket (it is the one instance of this user).
 bool isAnswered(const QString& path = socketPath(), int timeoutMs = 300);
 
+// The session's one Lomex: whoever holds the lock on this file beside the socket (flock), from
+// before anything starts until it exits; the kernel lets go of it when the process ends, however
+// it ends. Of several starts at once exactly one takes it.
+QString lockPath();
+enum class Claim {
+    owner,       // taken: this process is the session's Lomex, for the rest of its life
+    other,       // another process holds it
+    unavailable, // no private runtime folder, or the file cannot be opened: nothing decides
+};
+// Tries once, without waiting. Child processes do not inherit the lock.
+Claim claimInstance(const QString& path = lockPath());
+
+// For a start that is not the owner: hands the command to the running app, waiting up to
+// waitMs for the owner (which may still be starting) to answer. Gives up early, with
+// notRunning set, when the owner has gone and the lock is free again (the caller may take it).
+SendResult handOver(const QString& command, int waitMs, const QString& socket = socketPath(),
+                    const QString& lock = lockPath());
+
 // Blocking client: connects, sends, waits up to timeoutMs for the answer.
 SendResult send(const QString& command, int timeoutMs = 5000, const QString& path = socketPath());
 

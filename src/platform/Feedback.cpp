@@ -4,6 +4,7 @@
 #include <canberra.h>
 #include <condition_variable>
 #include <deque>
+#include <dlfcn.h>
 #include <mutex>
 #include <thread>
 
@@ -19,6 +20,20 @@ SoundPlayer* g_player = nullptr;
 // Sounds asked for while others still wait are dropped past this: a burst of agent events
 // should not queue a minute of chimes.
 constexpr size_t kMaxQueuedSounds = 2;
+
+// ALSA writes its own error lines to stderr (eight for each sound tried without a device) unless
+// its error handler is replaced. libcanberra loads it only when it tries its ALSA backend, so
+// it is reached the same way, by name: the handler is global to the one libasound of the
+// process, and the library stays loaded so the handler stays set. Without ALSA, nothing to do.
+void dropAlsaError(const char*, int, const char*, int, const char*, ...) {}
+
+void quietAlsa() {
+    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
+    using SetHandler = int (*)(Handler);
+    void* alsa = ::dlopen("libasound.so.2", RTLD_NOW | RTLD_LOCAL);
+    if (!alsa) return;
+    if (auto set = reinterpret_cast<SetHandler>(::dlsym(alsa, "snd_lib_error_set_handler"))) set(&dropAlsaError);
+}
 
 // One thread owns the libcanberra context; it lives as long as the process.
 class SoundThread {
@@ -46,6 +61,7 @@ private:
     SoundThread() { std::thread([this] { run(); }).detach(); }
 
     void run() {
+        quietAlsa();
         ca_context* context = nullptr;
         bool logged = false;
         for (;;) {

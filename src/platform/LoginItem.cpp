@@ -1,11 +1,13 @@
 #include "platform/LoginItem.h"
 #include "platform/DesktopEntries.h"
 #include "core/FileIO.h"
+#include "core/Log.h"
 #include "core/Paths.h"
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QStandardPaths>
 #include <cerrno>
 #include <cstring>
 
@@ -105,24 +107,80 @@ QString XdgAutostart::program() const {
     return program_.isEmpty() ? QCoreApplication::applicationFilePath() : program_;
 }
 
-namespace {
-QString buildFolderOf(const QString& program) {
+QString LoginItem::buildFolderOf(const QString& program) {
     if (program.isEmpty()) return {};
     const QString folder = QFileInfo(program).absolutePath();
     return QFileInfo::exists(folder + QStringLiteral("/CMakeCache.txt")) ? folder : QString();
 }
-} // namespace
+
+bool LoginItem::isLeftBehind(const QString& program) {
+    if (program.isEmpty()) return false;
+    // A name without a folder is found the way the session finds it.
+    const QString path = program.contains(QLatin1Char('/')) ? program : QStandardPaths::findExecutable(program);
+    return path.isEmpty() || !QFileInfo::exists(path) || !buildFolderOf(path).isEmpty();
+}
 
 QString XdgAutostart::buildFolder() const { return buildFolderOf(program()); }
+
+namespace {
+// Which argument of an Exec line is the program it runs: the first, or the one after `env`
+// with its options and assignments. -1 when that cannot be told (env -S splits a string of its
+// own): such an entry is the user's.
+int programArgument(const QStringList& args) {
+    if (args.isEmpty()) return -1;
+    if (QFileInfo(args.first()).fileName() != QLatin1String("env")) return 0;
+    for (int i = 1; i < args.size(); ++i) {
+        const QString& a = args.at(i);
+        if (a == QLatin1String("--")) return i + 1 < args.size() ? i + 1 : -1;
+        if (a == QLatin1String("-u") || a == QLatin1String("--unset") || a == QLatin1String("-C") ||
+            a == QLatin1String("--chdir")) {
+            ++i; // their value
+            continue;
+        }
+        if (a.startsWith(QLatin1String("-S")) || a.startsWith(QLatin1String("--split-string"))) return -1;
+        if (a.startsWith(QLatin1Char('-')) || a.contains(QLatin1Char('='))) continue;
+        return i;
+    }
+    return -1;
+}
+
+// The entry with the Exec value of its [Desktop Entry] group replaced; every other byte stays.
+QByteArray withExec(const QByteArray& content, const QString& exec) {
+    QList<QByteArray> lines = content.split('\n');
+    bool inEntry = false;
+    for (QByteArray& line : lines) {
+        const QByteArray trimmed = line.trimmed();
+        if (trimmed.startsWith('[')) {
+            inEntry = trimmed == "[Desktop Entry]";
+            continue;
+        }
+        const int eq = line.indexOf('=');
+        if (!inEntry || eq < 0 || line.left(eq).trimmed() != "Exec") continue;
+        line = "Exec=" + exec.toUtf8() + (line.endsWith('\r') ? "\r" : "");
+        break;
+    }
+    return lines.join('\n');
+}
+} // namespace
 
 void XdgAutostart::refresh() {
     if (status() != Status::enabled || !buildFolder().isEmpty()) return;
     const auto content = fileio::readRegularFile(entryPath(), kMaxEntryBytes);
     if (!content) return;
-    const QString started =
-        desktopentry::execArguments(desktopentry::readEntry(*content).value(QStringLiteral("Exec"))).value(0);
-    if (started == program() || (QFileInfo::exists(started) && buildFolderOf(started).isEmpty())) return;
-    registerItem();
+    QStringList args = desktopentry::execArguments(desktopentry::readEntry(*content).value(QStringLiteral("Exec")));
+    const int at = programArgument(args);
+    if (at < 0) return;
+    const QString started = args.at(at);
+    // A wrapper, a shell line or an installed program is the user's choice, kept as written.
+    if (started == program() || !isLeftBehind(started)) return;
+    // Only the program changes: the user's variables, arguments and other keys stay.
+    args[at] = program();
+    fileio::WriteOptions options;
+    options.newFileMode = 0644;
+    if (auto error = fileio::writeAtomically(entryPath(), withExec(*content, desktopentry::execLine(args)), options))
+        log(QStringLiteral("login entry not updated: ") + *error);
+    else
+        log(QStringLiteral("the login entry started %1, which is gone or a build's; it now starts %2").arg(started, program()));
 }
 
 QString XdgAutostart::entryPath() { return paths::configHome() + QStringLiteral("/autostart/lomex.desktop"); }

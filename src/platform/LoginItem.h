@@ -20,9 +20,16 @@ public:
     // The build folder the entry would start Lomex from, or empty when it starts an installed
     // program: an entry that points into a build folder breaks with the next clean build.
     virtual QString buildFolder() const { return {}; }
-    // At start: an enabled entry that starts a build, or a program that is gone, is pointed at
-    // this program when this one is installed. An entry that starts anything else is left alone.
+    // At start: an enabled entry whose program is a build's, or gone, is pointed at this
+    // program when this one is installed; only the program changes. An entry that runs anything
+    // else (our program through env, a wrapper, a shell line) is the user's and stays byte for byte.
     virtual void refresh() {}
+
+    // The program's folder when it holds a CMake cache (a build folder), else empty.
+    static QString buildFolderOf(const QString& program);
+    // Whether a program once started by us is a build's or no longer there (a name without a
+    // folder is looked up on PATH), so the installed Lomex may take its place.
+    static bool isLeftBehind(const QString& program);
 
     static LoginItem* current();
     static void setCurrent(LoginItem* item); // nullptr restores the autostart entry

@@ -85,8 +85,11 @@ std::optional<ClipboardContent> read(const ClipboardLimits& limits, int budgetMs
             }
     }
     if (!imageTarget.isEmpty())
-        if (auto data = fetch(imageTarget, limits.maxImageBytes))
-            c.image = decode(std::move(*data), limits);
+        if (auto data = fetch(imageTarget, limits.maxImageBytes)) {
+            c.image = decode(*data, limits);
+            if (!c.image.isNull())
+                c.imageData = std::move(*data);
+        }
 
     const auto* textTarget = std::find_if(std::begin(kTextTargets), std::end(kTextTargets), offered);
     if (textTarget != std::end(kTextTargets))

@@ -13,6 +13,7 @@
 #include "platform/Screens.h"
 #include "FakeClock.h"
 #include "FakeScreens.h"
+#include "QStringPrint.h"
 #include "notch/NotchPageHost.h"
 #include "notch/NotchRootView.h"
 #include "tabs/NoteView.h"
@@ -207,6 +208,28 @@ TEST_F(AppDelegateTest, SnapKeepsOnlyTheLastFew) {
     for (const QString& name : QDir(dir).entryList({"snap-*.png"}, QDir::Files, QDir::Name)) left << dir + "/" + name;
     QStringList expected = written.mid(3);
     expected.prepend(dir + "/snap-notes.png");
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(left, expected);
+}
+
+// The clock going back (a DST fall-back night, a corrected clock) changes nothing: every path
+// printed is there, and the newest snapshots are the ones kept.
+TEST_F(AppDelegateTest, SnapsKeepTheirOrderWhenTheClockGoesBack) {
+    launch();
+    const QString dir = paths::dataDir();
+    QStringList written;
+    for (int i = 0; i < AppDelegate::snapsKept + 3; ++i) {
+        auto reply = app->handleDebugCommand("snap");
+        ASSERT_TRUE(reply.ok) << reply.text.toStdString();
+        EXPECT_TRUE(QFileInfo::exists(reply.text)) << i << " " << reply.text.toStdString();
+        EXPECT_FALSE(written.contains(reply.text));
+        written << reply.text;
+        clock.set(clock.now().addSecs(i % 2 ? -3600 : 10));
+    }
+    QStringList left;
+    for (const QString& name : QDir(dir).entryList({"snap-*.png"}, QDir::Files)) left << dir + "/" + name;
+    std::sort(left.begin(), left.end());
+    QStringList expected = written.mid(written.size() - AppDelegate::snapsKept);
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(left, expected);
 }

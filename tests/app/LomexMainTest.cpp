@@ -1,4 +1,5 @@
 #include "TestEnv.h"
+#include "XvfbDisplay.h"
 #include "agents/LoopbackClient.h"
 #include "app/LomexMain.h"
 #include "platform/DebugChannel.h"
@@ -267,4 +268,48 @@ TEST_F(LomexMainTest, StillRunningAfterStartWhateverTheFilesHold) {
         app.waitForFinished(10000);
     }
     EXPECT_TRUE(foreign.heard.isEmpty()) << foreign.heard.join(' ').toStdString();
+}
+
+// Three starts at once (a login entry and a click on the menu entry, a double click): one
+// owns the session, the other two hand it their request and leave. On a real X display, where
+// a start takes long enough for the others to look before anyone listens.
+TEST_F(LomexMainTest, OfThreeStartsAtOnceOneStaysAndTheOthersForwardTheirRequest) {
+    test::XvfbDisplay display;
+    if (!display.start()) GTEST_SKIP() << "Xvfb is not installed";
+    home.write(".config/Lomex/settings.json", R"({"onboardingDone":true})");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("DISPLAY", display.name());
+    env.insert("QT_QPA_PLATFORM", "xcb");
+    env.remove("WAYLAND_DISPLAY");
+    env.insert("LOMEX_HOOK_PORT", QString::number(test::freeLoopbackPort()));
+    std::vector<std::unique_ptr<QProcess>> starts;
+    for (int i = 0; i < 3; ++i) {
+        auto p = std::make_unique<QProcess>();
+        p->setProcessEnvironment(env);
+        test::endsWithTest(*p);
+        starts.push_back(std::move(p));
+    }
+    for (auto& p : starts) p->start(QStringLiteral(LOMEX_BINARY), {});
+    auto finished = [&] {
+        return std::count_if(starts.begin(), starts.end(), [](const auto& p) { return p->state() == QProcess::NotRunning; });
+    };
+    ASSERT_TRUE(test::waitUntil([&] { return finished() == 2; }, 30000));
+    // The one left is still there a while later.
+    test::waitUntil([] { return false; }, 2000);
+    EXPECT_EQ(finished(), 2);
+    for (auto& p : starts) {
+        if (p->state() != QProcess::NotRunning) continue;
+        const QByteArray err = p->readAllStandardError();
+        EXPECT_EQ(p->exitCode(), 0) << err.constData();
+        EXPECT_TRUE(err.contains("already running")) << err.constData();
+    }
+    // It is the one that answers.
+    std::unique_ptr<QProcess> show(run({"--show", "close"}));
+    ASSERT_TRUE(show->waitForFinished(10000));
+    EXPECT_EQ(show->exitCode(), 0) << show->readAllStandardError().constData();
+    for (auto& p : starts) {
+        if (p->state() == QProcess::NotRunning) continue;
+        p->terminate();
+        EXPECT_TRUE(p->waitForFinished(10000));
+    }
 }

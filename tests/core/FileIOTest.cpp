@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QDateTime>
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace lomex;
 
@@ -75,4 +77,33 @@ TEST_F(FileIOTest, BoundedReadsTakeRegularFilesOnly) {
     ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
     EXPECT_FALSE(fileio::readRegularFile(fifo, 10, &error));
     EXPECT_TRUE(error.contains("not a regular file"));
+}
+
+// A kill between creating and renaming a temporary leaves it behind, holding a whole copy.
+TEST_F(FileIOTest, StaleTemporariesOfOursAreRemovedOthersStay) {
+    const QString target = path("clips.json");
+    ASSERT_FALSE(fileio::writeAtomically(target, "list"));
+    auto make = [&](const QString& name, qint64 ageSeconds) {
+        const QString p = path(name);
+        QFile f(p);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("copy");
+        f.close();
+        const QDateTime when = QDateTime::currentDateTime().addSecs(-ageSeconds);
+        EXPECT_TRUE(f.open(QIODevice::ReadWrite));
+        EXPECT_TRUE(f.setFileTime(when, QFileDevice::FileModificationTime));
+        return p;
+    };
+    const QString stale = make(".clips.json.tmp-a1B2c3", 60);
+    const QString fresh = make(".clips.json.tmp-Zz9yX8", 0);   // a write under way
+    const QString other = make(".notes.json.tmp-a1B2c3", 60);  // another file's
+    const QString odd = make(".clips.json.tmp-a1B2c3.keep", 60);
+    const QString mine = make("clips.json.tmp-a1B2c3", 60);     // not hidden: not ours
+    ASSERT_EQ(::symlink(QFile::encodeName(other).constData(),
+                        QFile::encodeName(path(".clips.json.tmp-link00")).constData()), 0);
+
+    EXPECT_EQ(fileio::removeStaleTemporaries(target, 10), 1);
+    EXPECT_FALSE(QFile::exists(stale));
+    for (const QString& p : {fresh, other, odd, mine, path(".clips.json.tmp-link00"), target})
+        EXPECT_TRUE(QFileInfo(p).isFile() || QFileInfo(p).isSymLink()) << qPrintable(p);
 }

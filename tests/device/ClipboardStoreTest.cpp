@@ -5,6 +5,7 @@
 #include "platform/Clipboard.h"
 #include "platform/QtClipboard.h"
 #include "core/FileIO.h"
+#include "device/ClipHistory.h"
 #include "platform/PasteKeys.h"
 #include "platform/RunningApps.h"
 #include "FakeClipboard.h"
@@ -18,6 +19,9 @@
 #include <QMimeData>
 #include <QSemaphore>
 #include <QThread>
+#include <QBuffer>
+#include <QElapsedTimer>
+#include <nlohmann/json.hpp>
 
 using namespace lomex;
 using Kind = Clip::Kind;
@@ -36,6 +40,7 @@ protected:
         auto s = std::make_unique<ClipboardStore>(&clock, &Settings::shared(), board ? board : &fake, &apps, &keys,
                                                   folder());
         s->start();
+        EXPECT_TRUE(test::waitUntil([&] { return s->loaded(); }));
         last_ = s.get();
         return s;
     }
@@ -284,4 +289,180 @@ TEST_F(ClipboardStoreTest, PastePressesCtrlVOnlyWhenAllowedAndIsNotRecordedAgain
     EXPECT_EQ(store->clips().size(), 2) << "our own copy is not a new clip";
     std::unique_ptr<QMimeData> bundle(clipboard::mimeDataFor(fake.content));
     EXPECT_TRUE(clipboard::contentFrom(*bundle).fromHistory) << "the mark survives the system clipboard";
+}
+
+namespace {
+// A text of n characters, mostly control characters (six bytes each in JSON), unique by seed.
+QString controlText(qsizetype n, int seed) {
+    QString t(n, QChar(0x01));
+    const QString tag = QStringLiteral("clip %1 ").arg(seed);
+    for (qsizetype i = 0; i < tag.size(); ++i) t[i] = tag[i];
+    return t;
+}
+
+// A list in the format an earlier version wrote: every text inside clips.json.
+QByteArray oldFormatList(int count, qsizetype chars, int pinnedEvery) {
+    QByteArray out = "[";
+    for (int i = 0; i < count; ++i) {
+        nlohmann::json j = {{"id", QStringLiteral("OLD-%1").arg(i).toStdString()},
+                            {"kind", "text"},
+                            {"text", controlText(chars, i).toStdString()},
+                            {"date", "2026-03-02T09:00:00.000Z"},
+                            {"pinned", i % pinnedEvery == pinnedEvery - 1}};
+        if (i) out += ',';
+        out += QByteArray::fromStdString(j.dump());
+    }
+    return out + "]";
+}
+
+QStringList pinnedTexts(const ClipboardStore& s) {
+    QStringList out;
+    for (const Clip& c : s.clips())
+        if (c.pinned) out << s.fullText(c);
+    return out;
+}
+} // namespace
+
+// Control characters take six bytes each in JSON: 500 clips at the text cap made a list that the
+// next start refused, and every pinned clip with it.
+TEST_F(ClipboardStoreTest, AHistoryAtItsCountLimitOfLongControlTextsReadsBackWhole) {
+    auto store = make();
+    QStringList pinned;
+    for (int i = 0; i < ClipboardStore::maxClips; ++i) {
+        copy(text(controlText(ClipboardStore::maxTextChars, i)));
+        if (i % 10 == 0) {
+            store->setPinned(store->clips()[0].id, true);
+            pinned.prepend(controlText(ClipboardStore::maxTextChars, i));
+        }
+    }
+    ASSERT_EQ(store->clips().size(), ClipboardStore::maxClips);
+    store->waitForSaves();
+    const QList<Clip> before = store->clips();
+    store.reset();
+    EXPECT_LE(QFileInfo(folder() + "/clips.json").size(), 1 << 20) << "texts this long are kept beside the list";
+
+    auto reloaded = make();
+    EXPECT_EQ(reloaded->clips(), before);
+    EXPECT_EQ(pinnedTexts(*reloaded), pinned);
+    EXPECT_FALSE(QFile::exists(folder() + "/clips.json.corrupt"));
+}
+
+// A list of an earlier version, too large to read at once and cut off at its end (the disk
+// filled): what is sound is kept, pinned clips first, and the file itself is kept aside.
+TEST_F(ClipboardStoreTest, AnOldListIsReadAsFarAsItIsSoundPinnedClipsFirst) {
+    QDir().mkpath(folder());
+    QByteArray list = oldFormatList(2 * ClipboardStore::maxClips, 4096, 10);
+    list.chop(40); // cut inside the last clip
+    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json", list));
+
+    auto store = make();
+    ASSERT_EQ(store->clips().size(), ClipboardStore::maxClips);
+    QStringList expected;
+    for (int i = 9; i < 2 * ClipboardStore::maxClips - 1; i += 10) expected << controlText(4096, i);
+    EXPECT_EQ(pinnedTexts(*store), expected) << "every pinned clip, in order";
+    EXPECT_EQ(store->fullText(store->clips()[0]), controlText(4096, 0)) << "the newest unpinned clips next";
+    QFile aside(folder() + "/clips.json.corrupt");
+    ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
+    EXPECT_EQ(aside.size(), list.size());
+    store.reset();
+    EXPECT_EQ(make()->clips().size(), ClipboardStore::maxClips) << "and it is saved in a form that reads back";
+}
+
+// Saving after a copy cost as much as the whole history (52-125 MB at its largest).
+TEST_F(ClipboardStoreTest, OneCopyIntoAFullHistoryWritesLittle) {
+    QDir().mkpath(folder());
+    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json", oldFormatList(ClipboardStore::maxClips, 8192, 50)));
+    auto store = make();
+    store->waitForSaves();
+    ASSERT_EQ(store->clips().size(), ClipboardStore::maxClips);
+
+    const qint64 before = cliphistory::bytesWritten();
+    copy(text("abc"));
+    store->waitForSaves();
+    const qint64 written = cliphistory::bytesWritten() - before;
+    EXPECT_GT(written, 0);
+    EXPECT_LE(written, ClipboardStore::maxClips * (cliphistory::kHeadBytes + 512))
+        << "the history holds " << ClipboardStore::maxClips * 8192 << " characters";
+}
+
+TEST_F(ClipboardStoreTest, TheSameImageIsStoredOnceAndAnOfferedPngAsItIs) {
+    auto store = make();
+    QImage pixels(64, 48, QImage::Format_ARGB32);
+    for (int y = 0; y < 48; ++y)
+        for (int x = 0; x < 64; ++x) pixels.setPixel(x, y, qRgb(x * 4, y * 5, 100));
+    auto encoded = [&](const char* format) {
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        EXPECT_TRUE(pixels.save(&buffer, format, format == QByteArray("PNG") ? 100 : -1));
+        return bytes;
+    };
+    ClipboardContent png;
+    png.image = pixels;
+    png.imageData = encoded("PNG"); // least compression: our own encode would be smaller
+    ClipboardContent bmp;
+    bmp.imageData = encoded("BMP");
+    bmp.image = QImage::fromData(bmp.imageData);
+
+    copy(png);
+    copy(png);
+    store->waitForSaves();
+    copy(text("between"));
+    copy(png);
+    copy(bmp); // the same pixels in other bytes
+    store->waitForSaves();
+    ASSERT_TRUE(test::waitUntil([&] { return store->clips().size() == 2; }));
+    const Clip image = store->clips()[0];
+    EXPECT_EQ(image.kind, Kind::image);
+    const QStringList files = QDir(folder()).entryList({"*.png", "*.bmp", "*.jpg"}, QDir::Files);
+    EXPECT_EQ(files, QStringList({image.imageFile}));
+    QFile file(store->imagePath(image));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), png.imageData) << "an offered PNG is kept byte for byte";
+}
+
+// A kill between writing a clip's file and saving the list, or between a temporary file and its
+// rename, leaves files nothing names; the next start removes them, and only them.
+TEST_F(ClipboardStoreTest, OrphansAndStaleTemporariesAreGoneAfterAStart) {
+    QDir().mkpath(folder());
+    const QString kept = "0A1B2C3D-0000-4000-8000-000000000001.png";
+    ASSERT_FALSE(fileio::writeAtomically(folder() + "/" + kept, "png"));
+    const QByteArray json = R"([{"id":"0A1B2C3D-0000-4000-8000-000000000001","kind":"image","text":"",)"
+                            R"("imageFile":"0A1B2C3D-0000-4000-8000-000000000001.png","date":"2026-03-02T09:00:00.000Z"}])";
+    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json", json));
+    const QStringList gone = {"0A1B2C3D-0000-4000-8000-000000000002.png",
+                              "0A1B2C3D-0000-4000-8000-000000000003.txt", ".clips.json.tmp-Ab12Cd",
+                              ".0A1B2C3D-0000-4000-8000-000000000004.png.tmp-xY9z00"};
+    const QStringList stay = {"notes.txt", "0A1B2C3D.png", ".other.json.tmp-Ab12Cd"};
+    for (const QString& name : gone + stay) {
+        QFile f(folder() + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("x");
+        f.flush();
+        ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
+    }
+    auto store = make();
+    store->waitForSaves();
+    ASSERT_EQ(store->clips().size(), 1);
+    for (const QString& name : gone) EXPECT_FALSE(QFile::exists(folder() + "/" + name)) << qPrintable(name);
+    for (const QString& name : stay + QStringList{kept, "clips.json"})
+        EXPECT_TRUE(QFile::exists(folder() + "/" + name)) << qPrintable(name);
+}
+
+// The history is read on a worker thread: start returns at once, and a copy made meanwhile is
+// recorded once it is read, above the clips read.
+TEST_F(ClipboardStoreTest, TheHistoryIsReadOffTheGuiThread) {
+    QDir().mkpath(folder());
+    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json", oldFormatList(300, 8192, 10)));
+    ClipboardStore store(&clock, &Settings::shared(), &fake, &apps, &keys, folder());
+    last_ = &store;
+    QElapsedTimer t;
+    t.start();
+    store.start();
+    EXPECT_LT(t.elapsed(), 50);
+    EXPECT_FALSE(store.loaded());
+    fake.copy(text("while reading"));
+    clock.advance(ClipboardStore::pollSeconds);
+    ASSERT_TRUE(test::waitUntil([&] { return store.clips().size() == 301; }));
+    EXPECT_EQ(store.clips()[0].text, "while reading");
 }

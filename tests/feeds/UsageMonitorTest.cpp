@@ -216,5 +216,71 @@ TEST_F(UsageMonitorTest, TheBridgeKeepsTheUsersCommandSafe) {
     EXPECT_EQ(read(claude + ".lomex.bak"), original);
 }
 
+// The bridge follows the installed program the way the login entry does: one left on a build or
+// on a program that is gone is taken over; another Lomex's, or the user's own line, is not. And
+// taking it away puts the user's own status line back.
+TEST_F(UsageMonitorTest, TheBridgeFollowsTheInstalledProgramAndGoesAwayCleanly) {
+    auto makeProgram = [&](const QString& relative) { return home.write(relative, "#!/bin/sh\n"); };
+    const QString built = makeProgram("src/lomex/build/lomex");
+    home.write("src/lomex/build/CMakeCache.txt", "");
+    const QString installed = makeProgram(".local/bin/lomex");
+    const QString other = makeProgram("opt/lo'mex/lomex");
+    const QString gone = home.file("old/lomex");
+    auto statusLine = [&]() -> nlohmann::ordered_json {
+        QFile f(home.file(".claude/settings.json"));
+        if (!f.open(QIODevice::ReadOnly)) return nullptr;
+        const auto root = nlohmann::ordered_json::parse(f.readAll().toStdString());
+        return root.contains("statusLine") ? root["statusLine"] : nlohmann::ordered_json();
+    };
+    auto commandOf = [](const QString& program) {
+        QString quoted = program;
+        quoted.replace("'", "'\\''");
+        return ("'" + quoted + "' --statusline").toStdString();
+    };
+    const std::string mine = "~/bin/my line";
+    struct Case {
+        QString bridgeOf;   // empty: the user's own line, no bridge
+        QString runningAs;
+        QString after;      // whose bridge is there after refreshBridge; empty: the user's line
+        bool removed;       // removeBridge(runningAs) put the user's line back
+    };
+    const Case cases[] = {
+        {built, installed, installed, true},
+        {gone, installed, installed, true},
+        {other, installed, other, false},
+        {built, built, built, true},
+        {QString(), installed, QString(), false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE((c.bridgeOf + " / " + c.runningAs).toStdString());
+        home.write(".claude/settings.json", R"({"statusLine":{"type":"command","command":"~/bin/my line","padding":1},"model":"opus"})");
+        Settings::shared().remove("previousStatusLine");
+        if (!c.bridgeOf.isEmpty()) {
+            ASSERT_FALSE(UsageMonitor::installBridge(c.bridgeOf));
+        }
+        EXPECT_FALSE(UsageMonitor::refreshBridge(c.runningAs));
+        EXPECT_EQ(statusLine()["command"], c.after.isEmpty() ? mine : commandOf(c.after));
+        EXPECT_FALSE(UsageMonitor::removeBridge(c.runningAs));
+        const auto line = statusLine();
+        if (c.removed || c.bridgeOf.isEmpty()) {
+            EXPECT_EQ(line, nlohmann::ordered_json::parse(R"({"type":"command","command":"~/bin/my line","padding":1})"));
+            if (c.removed) {
+                EXPECT_FALSE(Settings::shared().isStored("previousStatusLine"));
+            }
+        } else {
+            EXPECT_EQ(line["command"], commandOf(c.after));
+            EXPECT_EQ(Settings::shared().stringValue("previousStatusLine"), "~/bin/my line");
+        }
+    }
+    // Without a line of the user's before, the bridge's entry goes altogether; other keys stay.
+    home.write(".claude/settings.json", R"({"model":"opus"})");
+    Settings::shared().remove("previousStatusLine");
+    ASSERT_FALSE(UsageMonitor::installBridge(installed));
+    EXPECT_FALSE(UsageMonitor::removeBridge(installed));
+    QFile f(home.file(".claude/settings.json"));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(nlohmann::ordered_json::parse(f.readAll().toStdString()), nlohmann::ordered_json::parse(R"({"model":"opus"})"));
+}
+
 } // namespace
 

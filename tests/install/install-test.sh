@@ -6,6 +6,8 @@ set -euo pipefail
 build=$1
 source=$2
 top=$(mktemp -d)
+# Uninstalling edits the coding agents' files: only the temporary homes below are ever theirs.
+unset CLAUDE_CONFIG_DIR CODEX_HOME
 manifest_saved=""
 restore() {
   [ -n "$manifest_saved" ] && mv -f "$manifest_saved" "$build/install_manifest.txt"
@@ -81,4 +83,52 @@ for exec in '"/usr/local/bin/lomex"' "\"$prefix/bin/lomex\""; do
   [ "$before" = "$after" ] || fail "uninstall left the prefix changed:
 $(diff <(echo "$before") <(echo "$after"))"
 done
+# Uninstalling puts back what Lomex changed in the agents' files before the program goes: the
+# user's own status line where the bridge ran the program, and every hook of ours; the user's
+# keys, order and hooks stay, and monitoring is stored off. A file it cannot take stops the
+# uninstall with nothing removed, until FORCE=1.
+home="$top/agent's home"
+mkdir -p "$home/.claude" "$home/.config/Lomex"
+agents_env=(env HOME="$home" XDG_CONFIG_HOME="$home/.config" XDG_DATA_HOME="$home/.local/share"
+            XDG_CACHE_HOME="$home/.cache" XDG_RUNTIME_DIR="$top/run")
+mkdir -m 700 "$top/run"
+uninstall() { "${agents_env[@]}" cmake -DMANIFEST="$build/install_manifest.txt" -DPREFIX="$prefix" "$@" \
+                -P "$source/cmake/Uninstall.cmake" >"$top/uninstall.log" 2>&1; }
+cmake --install "$build" --prefix "$prefix" >/dev/null
+python3 - "$home" "$prefix/bin/lomex" "$("$prefix/bin/lomex" --hook-command PreToolUse)" <<'EOF_PY'
+import json, sys
+home, program, hook = sys.argv[1:]
+ours = {"type": "command", "command": hook, "timeout": 5}
+bridge = "'" + program.replace("'", "'\\''") + "' --statusline"
+claude = {"model": "opus", "statusLine": {"type": "command", "command": bridge, "padding": 2},
+          "hooks": {"PreToolUse": [{"matcher": "Bash", "hooks": [{"type": "command", "command": "my-guard"}]},
+                                   {"matcher": "*", "hooks": [ours]}],
+                    "Stop": [{"hooks": [ours]}]}}
+json.dump(claude, open(home + "/.claude/settings.json", "w"), indent=2)
+json.dump({"onboardingDone": True, "agentsEnabled": True, "previousStatusLine": "~/bin/my-status"},
+          open(home + "/.config/Lomex/settings.json", "w"))
+EOF_PY
+uninstall || fail "uninstall with the agents' files: $(cat "$top/uninstall.log")"
+grep -q "put back what Lomex changed in $home/.claude/settings.json" "$top/uninstall.log" || fail "no line names the file: $(cat "$top/uninstall.log")"
+python3 - "$home" <<'EOF_PY' || fail "the agents' files after uninstall"
+import json, sys
+home = sys.argv[1]
+claude = json.load(open(home + "/.claude/settings.json"))
+assert list(claude) == ["model", "statusLine", "hooks"], claude
+assert claude["statusLine"] == {"type": "command", "command": "~/bin/my-status", "padding": 2}, claude
+assert claude["hooks"] == {"PreToolUse": [{"matcher": "Bash", "hooks": [{"type": "command", "command": "my-guard"}]}]}, claude
+assert "lomex" not in json.dumps(claude), claude
+assert json.load(open(home + "/.config/Lomex/settings.json")).get("agentsEnabled") is False
+EOF_PY
+after=$(cd "$prefix" && find . | sort)
+[ "$before" = "$after" ] || fail "uninstall with the agents' files left the prefix changed"
+
+cmake --install "$build" --prefix "$prefix" >/dev/null
+printf '{"hooks": {"Stop": [{"hooks": [{"type": "command", "command": "curl lomex-agent"}]}]},' > "$home/.claude/settings.json"
+! uninstall || fail "uninstall went on past an agent file it could not read"
+[ -x "$prefix/bin/lomex" ] || fail "the program was removed although the agents' files were not put back"
+grep -q "FORCE=1" "$top/uninstall.log" || fail "the refusal does not say how to go on: $(cat "$top/uninstall.log")"
+uninstall -DFORCE=1 || fail "uninstall FORCE=1: $(cat "$top/uninstall.log")"
+[ ! -e "$prefix/bin/lomex" ] || fail "uninstall FORCE=1 left the program"
+
 echo "install test: 1 passed, 0 failed"

@@ -2,6 +2,9 @@
 #include "platform/Feedback.h"
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTemporaryFile>
+#include <cstdio>
+#include <unistd.h>
 
 using namespace lomex;
 using namespace lomex::feedback;
@@ -33,4 +36,32 @@ TEST(FeedbackTest, TheDesktopPlayerFailsSilentlyOffTheCallersThread) {
     player.play(QStringLiteral("Hero"));
     ASSERT_TRUE(test::waitUntil([&] { return CanberraSoundPlayer::attempts() == before + 2; }, 10000));
     EXPECT_LE(CanberraSoundPlayer::failures(), CanberraSoundPlayer::attempts());
+}
+
+// Without a sound device every attempt fails: the log says so once, and ALSA's own error lines
+// (eight of them per attempt) never reach it.
+TEST(FeedbackTest, WithoutASoundDeviceTheLogSaysSoOnceAndALSAStaysQuiet) {
+    if (QFileInfo::exists(QStringLiteral("/dev/snd"))) GTEST_SKIP() << "this machine has a sound device";
+    QTemporaryFile capture;
+    ASSERT_TRUE(capture.open());
+    std::fflush(stderr);
+    const int saved = ::dup(STDERR_FILENO);
+    ASSERT_GE(::dup2(capture.handle(), STDERR_FILENO), 0);
+    CanberraSoundPlayer player;
+    const int before = CanberraSoundPlayer::attempts();
+    int played = 0;
+    for (const char* name : {"Funk", "Glass", "Hero", "Funk"}) {
+        player.play(QString::fromLatin1(name));
+        ++played;
+        test::waitUntil([&] { return CanberraSoundPlayer::attempts() == before + played; }, 10000);
+    }
+    std::fflush(stderr);
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    EXPECT_EQ(CanberraSoundPlayer::attempts(), before + played);
+    capture.seek(0);
+    const QByteArray err = capture.readAll();
+    EXPECT_FALSE(err.contains("ALSA")) << err.constData();
+    EXPECT_LE(err.count("sounds cannot be played"), 1) << err.constData();
+    EXPECT_EQ(err.count("sounds cannot be played"), CanberraSoundPlayer::failures() > 0 ? 1 : 0) << err.constData();
 }

@@ -144,6 +144,7 @@ TEST_F(ClipboardPageTest, TheMenuLeavesOutItselfUnknownIdsAndRepeats) {
 
 TEST_F(ClipboardPageTest, ClearRemovesUnpinnedClipsAtOnce) {
     store->start();
+    ASSERT_TRUE(test::waitUntil([&] { return store->loaded(); }));
     for (const char* text : {"keep", "drop"}) {
         ClipboardContent c;
         c.text = text;

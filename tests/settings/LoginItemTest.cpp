@@ -1,5 +1,6 @@
 #include "TestEnv.h"
 #include "platform/LoginItem.h"
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -9,7 +10,25 @@
 using namespace lomex;
 
 namespace {
-class LoginItemTest : public test::LomexTest {};
+class LoginItemTest : public test::LomexTest {
+protected:
+    // A program file at path (its folders made).
+    static void makeProgram(const QString& path) {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\n");
+    }
+    // A build folder (it holds a CMake cache) with its program; returns the program.
+    QString makeBuild() const {
+        makeProgram(build + "/lomex");
+        QFile cache(build + "/CMakeCache.txt");
+        EXPECT_TRUE(cache.open(QIODevice::WriteOnly));
+        return build + "/lomex";
+    }
+    const QString build = home.path() + "/src/lomex/build";
+    const QString installed = home.path() + "/.local/bin/lomex";
+};
 } // namespace
 
 TEST_F(LoginItemTest, ExecLineRoundTrips) {
@@ -90,22 +109,10 @@ TEST_F(LoginItemTest, DisabledOrBrokenEntriesReadAsOff) {
 // left pointing into a build folder (or at a program that is gone) follows the installed program,
 // while an entry that starts some other existing program is the user's and stays.
 TEST_F(LoginItemTest, AnEntryLeftOnABuildFollowsTheInstalledProgram) {
-    auto makeProgram = [&](const QString& path) {
-        QDir().mkpath(QFileInfo(path).absolutePath());
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write("#!/bin/sh\n");
-    };
-    const QString build = home.path() + "/src/lomex/build";
-    const QString built = build + "/lomex";
-    const QString installed = home.path() + "/.local/bin/lomex";
+    const QString built = makeBuild();
     const QString other = home.path() + "/bin/wrapper";
-    makeProgram(built);
     makeProgram(installed);
     makeProgram(other);
-    QFile cache(build + "/CMakeCache.txt");
-    ASSERT_TRUE(cache.open(QIODevice::WriteOnly));
-    cache.close();
 
     EXPECT_EQ(XdgAutostart(built).buildFolder(), build);
     EXPECT_EQ(XdgAutostart(installed).buildFolder(), QString());
@@ -138,5 +145,45 @@ TEST_F(LoginItemTest, AnEntryLeftOnABuildFollowsTheInstalledProgram) {
         }
         XdgAutostart(c.runningAs).refresh();
         EXPECT_EQ(entryProgram(), c.expected) << c.registeredBy.toStdString() << " / " << c.runningAs.toStdString();
+    }
+}
+
+// An entry the user edited is theirs: when its command runs our program (through env, a wrapper
+// or a shell line) it stays byte for byte. Only the program of an entry that starts a build or a
+// program that is gone is replaced, and nothing else of the file changes.
+TEST_F(LoginItemTest, AHandEditedEntryIsKeptByteForByte) {
+    const QString built = makeBuild();
+    const QString wrapper = home.path() + "/bin/start-lomex";
+    const QString gone = home.path() + "/old/lomex";
+    makeProgram(installed);
+    makeProgram(wrapper);
+
+    auto entry = [](const QString& exec) {
+        return ("[Desktop Entry]\nType=Application\nName=Lomex\n# mine\nExec=" + exec +
+                "\nX-GNOME-Autostart-Delay=10\nX-GNOME-Autostart-enabled=true\n")
+            .toUtf8();
+    };
+    struct Case {
+        QString exec;
+        QString after; // empty: the same bytes
+    };
+    const Case cases[] = {
+        {"env QT_SCALE_FACTOR=2 " + installed, {}},
+        {"env QT_SCALE_FACTOR=2 " + installed + " -platform xcb", {}},
+        {wrapper + " --quiet", {}},
+        {"sh -c \"sleep 3; exec " + gone + "\"", {}},
+        {"/usr/bin/env -u WAYLAND_DISPLAY QT_SCALE_FACTOR=2 " + built,
+         "/usr/bin/env -u WAYLAND_DISPLAY QT_SCALE_FACTOR=2 " + installed},
+        {"env QT_SCALE_FACTOR=2 " + gone, "env QT_SCALE_FACTOR=2 " + installed},
+        {"\"" + built + "\" -platform xcb", installed + " -platform xcb"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.exec.toStdString());
+        const QString path = home.write(".config/autostart/lomex.desktop", entry(c.exec));
+        ASSERT_EQ(XdgAutostart(installed).status(), LoginItem::Status::enabled);
+        XdgAutostart(installed).refresh();
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        EXPECT_EQ(QString::fromUtf8(f.readAll()), QString::fromUtf8(entry(c.after.isEmpty() ? c.exec : c.after)));
     }
 }
