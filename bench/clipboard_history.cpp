@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTimer>
 #include <cstdio>
 #include <sys/resource.h>
@@ -107,20 +108,33 @@ int main(int argc, char** argv) {
     store.waitForSaves();
     const qint64 rssGrowthKiB = residentKiB() - rssBefore;
 
-    // One small copy into the full history.
+    // One small copy into the full history: the GUI thread's longest stall until the list is
+    // written, then (without the meter, whose 0 ms timer spins) the CPU and bytes of another.
+    auto copyText = [&](const QString& text) {
+        ClipboardContent c;
+        c.text = text;
+        board.copy(c);
+    };
     const qint64 writtenBefore = cliphistory::bytesWritten();
-    const double cpuBefore = processCpuMs();
     meter.start();
-    ClipboardContent small;
-    small.text = QStringLiteral("abc");
-    board.copy(small);
-    waitFor([&] { return !store.clips().isEmpty() && store.clips()[0].text == "abc"; }, 5000);
-    store.waitForSaves();
-    waitFor([] { return false; }, 20);
+    copyText(QStringLiteral("abc"));
+    waitFor([&] { return cliphistory::bytesWritten() > writtenBefore; }, 5000);
     const double copyStallMs = meter.longestMs();
     meter.stop();
+    store.waitForSaves();
+
+    const qint64 writtenBeforeSecond = cliphistory::bytesWritten();
+    const double cpuBefore = processCpuMs();
+    copyText(QStringLiteral("def"));
+    QElapsedTimer wait;
+    wait.start();
+    while (cliphistory::bytesWritten() == writtenBeforeSecond && wait.elapsed() < 5000) {
+        QThread::msleep(2);
+        QCoreApplication::processEvents();
+    }
+    store.waitForSaves();
     const double copyCpuMs = processCpuMs() - cpuBefore;
-    const qint64 copyBytes = cliphistory::bytesWritten() - writtenBefore;
+    const qint64 copyBytes = cliphistory::bytesWritten() - writtenBeforeSecond;
 
     std::printf("clipboard history: %d clips, %.1f MB of text (%d pinned)\n", int(store.clips().size()),
                 double(own) / 1e6, int(ClipboardStore::maxClips / 10));
@@ -129,11 +143,11 @@ int main(int argc, char** argv) {
         {"start: first GUI answer", firstAnswerMs, 100, "ms"},
         {"start: longest GUI stall", startStallMs, 16, "ms"},
         {"one copy: bytes written", double(copyBytes) / 1024, 1024, "KiB"},
-        {"one copy: CPU", copyCpuMs, 100, "ms"},
+        {"one copy: CPU", copyCpuMs, 50, "ms"},
         {"one copy: longest GUI stall", copyStallMs, 16, "ms"},
         {"memory taken by the history", double(rssGrowthKiB) / 1024, double(own) / (1 << 20) / 4, "MiB"},
     };
-    bool ok = store.clips().size() == ClipboardStore::maxClips && loadedMs < 20000;
+    bool ok = store.clips().size() == ClipboardStore::maxClips && store.clips()[0].text == "def" && loadedMs < 20000;
     for (const Check& c : checks) {
         const bool pass = c.value >= 0 && c.value <= c.limit;
         ok = ok && pass;

@@ -141,7 +141,7 @@ Loaded load(const QString& folder, int maxClips, const std::atomic<bool>& cancel
         if (clip.kind == Clip::Kind::image) {
             const QFileInfo image(folder + QLatin1Char('/') + clip.imageFile);
             if (!image.isFile()) return;
-            if (clip.size <= 0) clip.size = image.size();
+            clip.size = image.size(); // the image budget counts what is on the disk
         }
         if (!clip.textFile.isEmpty() && !QFileInfo(folder + QLatin1Char('/') + clip.textFile).isFile()) {
             out.changed = true;

@@ -38,33 +38,39 @@ bool isWebLink(const QString& text) {
 
 QString newID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
 
-// The same pixels give the same digest, whatever bytes or format they came in.
-QByteArray pixelDigest(const QImage& image) {
+// The same pixels give the same digest, whatever bytes or format they came in. Empty when
+// stopped by a quit.
+QByteArray pixelDigest(const QImage& image, const std::atomic<bool>& stop) {
     const QImage argb = image.format() == QImage::Format_ARGB32 || image.format() == QImage::Format_RGB32
                             ? image
                             : image.convertToFormat(QImage::Format_ARGB32);
     QCryptographicHash hash(QCryptographicHash::Sha256);
     const qint32 size[2] = {argb.width(), argb.height()};
     hash.addData(QByteArrayView(reinterpret_cast<const char*>(size), sizeof size));
-    for (int y = 0; y < argb.height(); ++y)
+    for (int y = 0; y < argb.height(); ++y) {
+        if (stop.load()) return {};
         hash.addData(QByteArrayView(reinterpret_cast<const char*>(argb.constScanLine(y)), qsizetype(argb.width()) * 4));
+    }
     return hash.result().toHex();
 }
 
-// Takes what is written only while it stays under a limit: an encode that would come out
-// larger than the image as offered fails early instead of running to its end.
+// Takes what is written only while it stays under a limit and no quit came: an encode that
+// would come out larger than the image as offered, or that a quit left, fails early instead of
+// running to its end.
 class BoundedBuffer : public QBuffer {
 public:
-    BoundedBuffer(QByteArray* out, qint64 limit) : QBuffer(out), limit_(limit) {}
+    BoundedBuffer(QByteArray* out, qint64 limit, const std::atomic<bool>& stop)
+        : QBuffer(out), limit_(limit), stop_(stop) {}
 
 protected:
     qint64 writeData(const char* data, qint64 len) override {
-        if (size() + len > limit_) return -1;
+        if (size() + len > limit_ || stop_.load()) return -1;
         return QBuffer::writeData(data, len);
     }
 
 private:
     qint64 limit_;
+    const std::atomic<bool>& stop_;
 };
 
 // The file name extension for an image's bytes, from their first bytes; empty for none we keep.
@@ -83,15 +89,15 @@ struct Encoded {
 };
 
 // An offered PNG is kept as it is; other formats become PNG only when that is smaller.
-Encoded encodeForStore(const QImage& image, const QByteArray& offered) {
+Encoded encodeForStore(const QImage& image, const QByteArray& offered, const std::atomic<bool>& stop) {
     const QString offeredAs = rasterExtension(offered);
     if (offeredAs == QLatin1String("png")) return {offered, offeredAs};
     QByteArray png;
-    BoundedBuffer buffer(&png, offeredAs.isEmpty() ? std::numeric_limits<qint64>::max() : offered.size() - 1);
+    BoundedBuffer buffer(&png, offeredAs.isEmpty() ? std::numeric_limits<qint64>::max() : offered.size() - 1, stop);
     buffer.open(QIODevice::WriteOnly);
     QImageWriter writer(&buffer, "png");
     if (writer.write(image)) return {png, QStringLiteral("png")};
-    if (!offeredAs.isEmpty()) return {offered, offeredAs};
+    if (!offeredAs.isEmpty() && !stop.load()) return {offered, offeredAs};
     return {};
 }
 
@@ -160,8 +166,9 @@ ClipboardStore::ClipboardStore(Clock* clock, Settings* settings, Clipboard* clip
 ClipboardStore::~ClipboardStore() {
     quitting_->store(true);
     reader_->waitForDone();
-    // An encode may take seconds: a quit gives it one, then leaves it. The job holds nothing of
-    // ours, and a file it writes later is an orphan removed at the next start.
+    // An encode stops at its next write once told; should one still run after a second, the quit
+    // leaves it. The job holds nothing of ours, and a file it writes later is an orphan removed
+    // at the next start.
     if (!encoder_->waitForDone(1000)) (void)encoder_.release();
     writer_->waitForDone();
 }
@@ -261,7 +268,8 @@ void ClipboardStore::record(const ClipboardContent& content, const QString& sour
         encoder_->start([self, clip, image = content.image, offered = content.imageData,
                          quitting = quitting_]() mutable {
             if (quitting->load()) return;
-            clip.digest = pixelDigest(image);
+            clip.digest = pixelDigest(image, *quitting);
+            if (clip.digest.isEmpty()) return;
             postToGui([self, clip, image, offered] {
                 if (self) self->storeImage(clip, image, offered);
             });
@@ -300,7 +308,7 @@ void ClipboardStore::storeImage(Clip clip, const QImage& image, const QByteArray
     encoder_->start([self, clip, image, offered, folder = folder_, quitting = quitting_]() mutable {
         bool stored = false;
         if (!quitting->load()) {
-            const Encoded encoded = encodeForStore(image, offered);
+            const Encoded encoded = encodeForStore(image, offered, *quitting);
             clip.imageFile = clip.id + QLatin1Char('.') + encoded.extension;
             clip.size = encoded.bytes.size();
             if (!encoded.bytes.isEmpty() && !quitting->load()) {

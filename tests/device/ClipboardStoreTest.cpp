@@ -466,3 +466,52 @@ TEST_F(ClipboardStoreTest, TheHistoryIsReadOffTheGuiThread) {
     ASSERT_TRUE(test::waitUntil([&] { return store.clips().size() == 301; }));
     EXPECT_EQ(store.clips()[0].text, "while reading");
 }
+
+// A quit waited for every queued image encode (32.8 s after five large copies).
+TEST_F(ClipboardStoreTest, AQuitDoesNotWaitForAnImageEncode) {
+    auto store = make();
+    QImage noise(4000, 4000, QImage::Format_RGB32);
+    quint32 x = 2463534242u;
+    for (int y = 0; y < noise.height(); ++y) {
+        auto* line = reinterpret_cast<quint32*>(noise.scanLine(y));
+        for (int i = 0; i < noise.width(); ++i) {
+            x ^= x << 13, x ^= x >> 17, x ^= x << 5;
+            line[i] = 0xff000000u | x;
+        }
+    }
+    ClipboardContent shot;
+    shot.image = noise;
+    for (int i = 0; i < 3; ++i) {
+        shot.image.setPixel(0, 0, qRgb(i, 0, 0));
+        copy(shot);
+    }
+    test::waitUntil([] { return false; }, 400); // hashed, and the first encode under way
+    QElapsedTimer t;
+    t.start();
+    store.reset();
+    EXPECT_LT(t.elapsed(), 500) << "the encodes stop at their next write";
+}
+
+TEST_F(ClipboardStoreTest, StoredImagesStayWithinTheirBudgetOldestUnpinnedFirst) {
+    QDir().mkpath(folder());
+    const qint64 each = ClipboardStore::maxStoredImageBytes / 5 * 2; // two fit, three do not
+    QByteArray json = "[";
+    for (int i = 1; i <= 4; ++i) {
+        const QString name = QStringLiteral("0A1B2C3D-0000-4000-8000-00000000000%1.png").arg(i);
+        QFile f(folder() + "/" + name);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(f.resize(each)); // sparse: takes no disk
+        json += QStringLiteral(R"(%1{"id":"I%2","kind":"image","text":"","imageFile":"%3","pinned":%4})")
+                    .arg(i > 1 ? "," : "").arg(i).arg(name, i == 4 ? "true" : "false").toUtf8();
+    }
+    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json", json + "]"));
+    auto store = make();
+    ASSERT_EQ(store->clips().size(), 4);
+    copy(text("a copy trims"));
+    store->waitForSaves();
+    QStringList ids;
+    for (const Clip& c : store->clips()) ids << c.id;
+    EXPECT_EQ(ids.mid(1), QStringList({"I1", "I4"})) << "the newest unpinned image and the pinned one";
+    EXPECT_FALSE(QFile::exists(folder() + "/0A1B2C3D-0000-4000-8000-000000000002.png"));
+    EXPECT_FALSE(QFile::exists(folder() + "/0A1B2C3D-0000-4000-8000-000000000003.png"));
+}
