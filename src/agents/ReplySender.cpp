@@ -1,10 +1,12 @@
 #include "agents/ReplySender.h"
 #include "agents/AgentText.h"
+#include "agents/TextCut.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
 #include "core/Log.h"
 #include "platform/AgentCli.h"
 #include "platform/DesktopAutomation.h"
+#include "platform/DesktopEntries.h"
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
@@ -16,11 +18,6 @@ namespace lomex {
 
 namespace {
 
-bool czech()
-{
-    return L10n::shared().isCzech();
-}
-
 QString localized(const char* key, const QString& arg = QString())
 {
     return arg.isNull() ? L10n::shared().t(QString::fromLatin1(key))
@@ -29,8 +26,7 @@ QString localized(const char* key, const QString& arg = QString())
 
 QString couldNotStart(Agent agent, const QString& description)
 {
-    return (czech() ? QStringLiteral("Nepodařilo se spustit ") : QStringLiteral("Couldn't start "))
-        + displayName(agent) + QStringLiteral(": ") + description;
+    return L10n::shared().t(QStringLiteral("reply.couldNotStart"), {displayName(agent), description});
 }
 
 // Where the session runs: the terminal's window and the agent's process from the hooks, then
@@ -49,25 +45,37 @@ WindowHint hintFor(const Session& session)
     return hint;
 }
 
+// The name people know the window's application by: its desktop entry's Name in the app's
+// language ("Terminal", not the class "Gnome-terminal"), else the class, else the agent.
+QString appNameOf(const TargetWindow& target, Agent agent)
+{
+    // One line of a file of another program: bounded, as the class is.
+    constexpr int maxNameGraphemes = 80;
+    QString name = target.name;
+    if (!target.desktopID.isEmpty()) {
+        const auto entry = desktopentry::find(target.desktopID, toString(L10n::shared().resolved()));
+        if (entry && !entry->name.trimmed().isEmpty()) name = entry->name;
+    }
+    name = textcut::leftGraphemes(name.simplified(), maxNameGraphemes);
+    return name.isEmpty() ? displayName(agent) : name;
+}
+
 } // namespace
 
 QString ReplySender::Result::message() const
 {
-    const bool cs = czech();
     switch (kind) {
     case Kind::typed:
-        return (cs ? QStringLiteral("Odesláno do ") : QStringLiteral("Sent to ")) + text;
+        return L10n::shared().t(QStringLiteral("reply.sent"), {text});
     case Kind::failed:
         return text;
     case Kind::background:
-        return cs ? QStringLiteral("Odesláno – běží na pozadí") : QStringLiteral("Sent – running in the background");
+        return localized("reply.background");
     case Kind::noApp:
-        return cs ? QStringLiteral("Nenašel jsem okno relace. Zkus režim „na pozadí“ v Nastavení.")
-                  : QStringLiteral("Couldn't find the session's app. Try “background” mode in Settings.");
+        return localized("reply.noApp");
     case Kind::needsAccessibility:
         // Linux has no Accessibility switch: typing needs an X11 session with XTEST.
-        return cs ? QStringLiteral("Psaní odpovědí potřebuje relaci X11 s rozšířením XTEST. Zkus režim „na pozadí“ v Nastavení.")
-                  : QStringLiteral("Typing replies needs an X11 session with the XTEST extension. Try “background” mode in Settings.");
+        return localized("reply.noTyping");
     }
     return text;
 }
@@ -156,7 +164,7 @@ void ReplySender::typeIntoApp(const QString& text, const Session& session, Compl
     typing_ = new Typing;
     typing_->text = text;
     typing_->target = *target;
-    typing_->appName = target->name.isEmpty() ? displayName(session.agent) : target->name;
+    typing_->appName = appNameOf(*target, session.agent);
     // Cursor's own agent panel is an editor field, not a terminal.
     typing_->terminal = target->terminal && session.agent != Agent::cursor;
     typing_->completion = std::move(completion);
@@ -292,7 +300,7 @@ void ReplySender::runInBackground(const QString& text, const Session& session, C
             report(Result::background());
         else if (status == QProcess::NormalExit && code == 127)
             report(Result::failed(couldNotStart(
-                agent, czech() ? QStringLiteral("příkaz nenalezen") : QStringLiteral("command not found"))));
+                agent, localized("reply.commandNotFound"))));
         else
             report(Result::failed(localized("reply.exited", displayName(agent))));
         process->deleteLater();

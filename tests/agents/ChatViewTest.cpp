@@ -246,6 +246,45 @@ TEST_F(ChatViewTest, EmptyStateShowsTheSummaryOrTheEmptyText)
     EXPECT_TRUE(shown->emptyLabel()->isVisible());
 }
 
+// A session without a transcript has only its summary: a chat opened before the agent stops
+// shows the summary the Stop brings, in place of "No messages yet.", and no longer shows it
+// once the next turn starts.
+TEST_F(ChatViewTest, OpenChatShowsTheSummaryThatArrivesLater)
+{
+    ApprovalCenter center{&clock};
+    AgentsView tab(&store, &center, &clock, nullptr, &sender);
+    tab.resize(724, 240);
+    tab.show();
+    HookEvent start = test::ev("SessionStart", "s1");
+    center.observe(start);
+    store.handle(start);
+    HookEvent ask = test::ev("PermissionRequest", "s1");
+    ask.toolName = "Bash";
+    center.observe(ask);
+    store.handle(ask);
+    center.add(ask, [](const std::optional<QString>&) {});
+    store.setChatID(QString("s1"));
+    QCoreApplication::processEvents();
+
+    HookEvent stop = test::ev("Stop", "s1");
+    stop.lastAssistantMessage = "Renamed the parser and fixed its tests.";
+    center.observe(stop);
+    store.handle(stop);
+    QCoreApplication::processEvents();
+    ASSERT_NE(tab.chat(), nullptr) << "the Stop answered the request in the terminal";
+    EXPECT_EQ(tab.chat()->stateLabel()->text(), "Done");
+    EXPECT_TRUE(tab.chat()->emptyLabel()->isVisible());
+    EXPECT_EQ(tab.chat()->emptyLabel()->text(), "Renamed the parser and fixed its tests.");
+
+    HookEvent prompt = test::ev("UserPromptSubmit", "s1");
+    center.observe(prompt);
+    store.handle(prompt);
+    QCoreApplication::processEvents();
+    ASSERT_NE(tab.chat(), nullptr);
+    const Session now = *store.session("s1");
+    EXPECT_EQ(tab.chat()->emptyLabel()->text(), now.lastSummary ? *now.lastSummary : QString("No messages yet."));
+}
+
 TEST_F(ChatViewTest, SendTrimsOneReplyAtATimeAndShowsTheStatus)
 {
     conversation(2);

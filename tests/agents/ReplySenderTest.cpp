@@ -1,4 +1,5 @@
 #include "AgentsTestSupport.h"
+#include "QStringPrint.h"
 #include "agents/ReplySender.h"
 #include "platform/AgentCli.h"
 #include "core/Clock.h"
@@ -169,6 +170,40 @@ TEST_F(ReplySenderTypingTest, ChordAndNameFollowTheTargetAndAgent)
     fake.windows = {{7, "XTerm", "xterm.desktop", 4242, true}};
     ASSERT_TRUE(type(session(Agent::cursor)));
     EXPECT_TRUE(fake.calls.contains("paste")) << fake.calls.join(", ").toStdString();
+}
+
+// The result line names the window's application as its desktop entry does, in the app's
+// language, and falls back to the window class, then to the agent.
+TEST_F(ReplySenderTypingTest, ResultLineNamesTheApplicationAsItsDesktopEntryDoes)
+{
+    home.write(".local/share/applications/org.gnome.Terminal.desktop",
+               "[Desktop Entry]\nType=Application\nName=Terminal\nName[cs]=Terminál\nStartupWMClass=Gnome-terminal\n");
+    home.write(".local/share/applications/kitty.desktop", "[Desktop Entry]\nType=Application\nName=kitty\n");
+    home.write(".local/share/applications/nameless.desktop", "[Desktop Entry]\nType=Application\nIcon=x\n");
+    const struct {
+        TargetWindow window;
+        AppLanguage language;
+        const char* message;
+    } cases[] = {
+        {{7, "Gnome-terminal", "org.gnome.Terminal.desktop", 4242, true}, AppLanguage::en, "Sent to Terminal"},
+        {{7, "Gnome-terminal", "org.gnome.Terminal.desktop", 4242, true}, AppLanguage::cs, "Odesláno do Terminál"},
+        {{7, "kitty", "kitty.desktop", 4242, true}, AppLanguage::cs, "Odesláno do kitty"},
+        {{7, "XTerm", "xterm-not-installed.desktop", 4242, true}, AppLanguage::en, "Sent to XTerm"},
+        {{7, "Nameless", "nameless.desktop", 4242, true}, AppLanguage::en, "Sent to Nameless"},
+        {{7, "", "", 4242, true}, AppLanguage::cs, "Odesláno do Claude"},
+    };
+    for (const auto& c : cases) {
+        L10n::shared().setLanguage(c.language);
+        fake.windows = {c.window};
+        auto result = type(session());
+        ASSERT_TRUE(result) << c.message;
+        EXPECT_EQ(result->kind, Kind::typed) << c.message;
+        EXPECT_EQ(result->message(), QString::fromUtf8(c.message));
+    }
+    // The words come from the text table, in the language shown now.
+    EXPECT_TRUE(L10n::hasKey("reply.sent"));
+    L10n::shared().setLanguage(AppLanguage::en);
+    EXPECT_EQ(ReplySender::Result::typed("Terminál").message(), QString::fromUtf8("Sent to Terminál"));
 }
 
 // ---- background ----

@@ -28,6 +28,8 @@ using Kind = ActivityState::Kind;
 
 // What a card costs beside its command, in characters of command.
 constexpr qsizetype kCardCost = 1000;
+// Rows made in one pass; a row costs a few tenths of a millisecond.
+constexpr int kNewRowsPerPass = 8;
 
 } // namespace
 
@@ -78,6 +80,7 @@ AgentRow::AgentRow(const Session& session, SessionStore* store, QWidget* parent)
 
 void AgentRow::setSession(const Session& session)
 {
+    id_ = session.id;
     Shown next;
     next.symbol = agentStateSymbol(session);
     const QColor accent = session.accent();
@@ -166,12 +169,21 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     });
     // Coalesced, and each part on its own: a session update never rebuilds a card the user
     // is about to click. Hook events arrive many times a minute while the notch is closed or
-    // shows another tab, so a hidden list waits until it is shown.
+    // shows another tab, so a hidden list waits until it is shown. A request is shown in the
+    // next pass; session changes too, but at most once a frame, so a burst of events (many
+    // agents at work, each event in a pass of its own) costs one relayout a frame, not one an
+    // event.
+    frame_ = new QTimer(this);
+    frame_->setSingleShot(true);
+    connect(frame_, &QTimer::timeout, this, [this] {
+        if (isVisible()) rebuild();
+    });
     auto queue = [this](bool cards, bool rows) {
-        const bool idle = !cardsQueued_ && !rowsQueued_;
         cardsQueued_ = cardsQueued_ || cards;
         rowsQueued_ = rowsQueued_ || rows;
-        if (idle && isVisible()) QTimer::singleShot(0, this, [this] { rebuild(); });
+        if (!isVisible()) return;
+        const int wait = cardsQueued_ || !lastRebuild_.isValid() ? 0 : int(std::max<qint64>(0, frameMs - lastRebuild_.elapsed()));
+        if (!frame_->isActive() || frame_->remainingTime() > wait) frame_->start(wait);
     };
     if (store) connect(store, &SessionStore::sessionsChanged, this, [queue] { queue(false, true); });
     if (center) connect(center, &ApprovalCenter::pendingChanged, this, [queue] { queue(true, false); });
@@ -266,8 +278,10 @@ QList<ApprovalCard*> AgentsView::cards() const { return widgetsIn<ApprovalCard>(
 
 void AgentsView::rebuild()
 {
+    lastRebuild_.start();
     QWidget* content = list_->parentWidget();
     bool moreCards = false;
+    bool moreRows = false;
     if (cardsQueued_) {
         // Cards are kept per request: laying out a long command is what costs, so a request
         // coming or going touches its own card only, however many wait.
@@ -283,7 +297,7 @@ void AgentsView::rebuild()
         }
         // New cards of about one long command's worth per pass: a burst of requests, or the
         // list shown after many arrived, never holds the GUI thread for all of them at once.
-        qsizetype budget = PendingApproval::maxCommandUnits;
+        qsizetype budget = kCardCost + CommandBox::layOutAtOnce;
         QSet<quint64> announced;
         ApprovalCard* arrived = nullptr;
         const QList<PendingApproval> waiting = center_ ? center_->pending() : QList<PendingApproval>();
@@ -304,7 +318,8 @@ void AgentsView::rebuild()
                 if (announced_.contains(a.id)) announced.insert(a.id);
                 continue;
             }
-            budget -= kCardCost + (a.command ? a.command->size() : 0);
+            // A box lays out the first part of its command only.
+            budget -= kCardCost + (a.command ? std::min(a.command->size(), CommandBox::layOutAtOnce) : 0);
             card = new ApprovalCard(a, store_, center_, content);
             cards_->insertWidget(at++, card);
             announced.insert(a.id);
@@ -325,36 +340,60 @@ void AgentsView::rebuild()
     }
     if (rowsQueued_) {
         // Rows are kept and updated in place: an event touches its own row only, however many
-        // sessions are listed.
+        // sessions are listed. The row of a session that left shows one that came (the table
+        // is full while many agents work, and each new one pushes the oldest out): making a
+        // row costs far more than showing another session in it.
         QHash<QString, AgentRow*> kept;
         for (AgentRow* row : rows()) kept.insert(row->sessionID(), row);
         const QList<Session> sessions = store_ ? store_->ordered() : QList<Session>();
-        for (int i = 0; i < sessions.size(); ++i) {
-            const Session& s = sessions[i];
+        QSet<QString> listed;
+        for (const Session& s : sessions) listed.insert(s.id);
+        QList<AgentRow*> spare;
+        for (auto it = kept.begin(); it != kept.end();) {
+            if (listed.contains(it.key())) {
+                ++it;
+                continue;
+            }
+            spare << it.value();
+            it = kept.erase(it);
+        }
+        // A few new rows a pass: many sessions arriving at once are listed over a few frames.
+        int made = 0;
+        int at = 0;
+        for (const Session& s : sessions) {
             AgentRow* row = kept.take(s.id);
-            if (!row) {
+            if (!row && spare.isEmpty()) {
+                if (made == kNewRowsPerPass) {
+                    moreRows = true;
+                    continue;
+                }
+                ++made;
                 row = new AgentRow(s, store_, content);
                 connect(row, &AgentRow::activated, this, [store = store_](const QString& id) {
                     if (store) store->setChatID(id);
                 });
-                list_->insertWidget(i, row);
+                list_->insertWidget(at++, row);
                 continue;
             }
+            if (!row) row = spare.takeLast();
             row->setSession(s);
-            if (list_->indexOf(row) != i) {
+            if (list_->indexOf(row) != at) {
                 list_->removeWidget(row);
-                list_->insertWidget(i, row);
+                list_->insertWidget(at, row);
             }
+            ++at;
         }
-        for (AgentRow* gone : std::as_const(kept)) {
+        for (AgentRow* gone : std::as_const(spare)) {
             list_->removeWidget(gone);
             gone->hide();
             gone->deleteLater();
         }
     }
     cardsQueued_ = moreCards;
-    rowsQueued_ = false;
-    if (moreCards) QTimer::singleShot(0, this, [this] { if (cardsQueued_ && isVisible()) rebuild(); });
+    rowsQueued_ = moreRows;
+    if (moreCards) frame_->start(0);
+    else if (moreRows) frame_->start(frameMs);
+    else frame_->stop();
     updateEmptyState();
 }
 

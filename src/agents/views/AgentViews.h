@@ -3,6 +3,7 @@
 #include "agents/Session.h"
 #include "agents/views/AgentGlyphs.h"
 #include "agents/views/ApprovalCard.h"
+#include <QElapsedTimer>
 #include <QFrame>
 #include <QPointer>
 #include <QSet>
@@ -11,6 +12,7 @@
 
 class QLabel;
 class QPushButton;
+class QTimer;
 class QVBoxLayout;
 
 namespace lomex {
@@ -27,7 +29,8 @@ class AgentRow : public QFrame {
 public:
     AgentRow(const Session& session, SessionStore* store, QWidget* parent = nullptr);
     const QString& sessionID() const { return id_; }
-    // Shows the session's current state (same id); touches only the parts whose text changed.
+    // Shows the session's current state, or another session's (the row is reused); touches
+    // only the parts whose text changed.
     void setSession(const Session& session);
     // The texts shown (tests).
     QString titleText() const;
@@ -71,6 +74,8 @@ class AgentsView : public QWidget {
     Q_OBJECT
 public:
     static constexpr double markSeenDelay = 1.5;
+    // Changes to the sessions reach the list at most once a frame.
+    static constexpr int frameMs = 16;
 
     AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock = nullptr,
                QWidget* parent = nullptr, ReplySender* sender = nullptr);
@@ -116,6 +121,8 @@ private:
     bool cardsRedrawn_ = false; // every card made again (the language changed)
     QSet<quint64> announced_; // approvals already told to assistive technology
     bool rowsQueued_ = false;
+    QTimer* frame_ = nullptr; // the next update of the list
+    QElapsedTimer lastRebuild_;
 };
 
 } // namespace lomex

@@ -49,17 +49,17 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
     box->addWidget(question_);
     if (approval.command) {
         // Outside text, so bidirectional controls are written out and marks per letter are
-        // bounded. A long command comes a pass after its card; until then no button allows what
-        // is not shown.
+        // bounded.
         command_ = new CommandBox(commandText(), this);
         box->addWidget(command_);
         // Lines below the box are easy to miss: the note next to the buttons says how many
         // there are, whenever any is out of sight.
         commandLines_ = plainLabel({}, 12, Theme::amber(), true, this);
         commandLines_->hide();
-        command_->onLinesCounted = [this](int lines) {
-            const bool hidden = lines > CommandBox::maxLines;
-            if (hidden) commandLines_->setText(L10n::shared().t(QStringLiteral("agents.commandScroll"), {lines}));
+        command_->onLinesCounted = [this](int lines, bool complete) {
+            const bool hidden = !complete || lines > CommandBox::maxLines;
+            if (!complete) commandLines_->setText(L10n::shared().t(QStringLiteral("agents.commandMore")));
+            else if (hidden) commandLines_->setText(L10n::shared().t(QStringLiteral("agents.commandScroll"), {lines}));
             commandLines_->setVisible(hidden);
         };
     }
@@ -81,14 +81,6 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
     box->addLayout(buttons);
     connect(allow_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::allow); });
     connect(deny_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::deny); });
-    if (command_ && !command_->isFilled()) {
-        allow_->setEnabled(false);
-        if (always_) always_->setEnabled(false);
-        command_->onFilled = [this] {
-            allow_->setEnabled(true);
-            if (always_) always_->setEnabled(true);
-        };
-    }
 }
 
 QLabel* ApprovalCard::commandLinesLabel() const

@@ -22,7 +22,8 @@ public:
     // The exact command shown under the question (shell requests); empty when there is none.
     QString commandText() const;
     // Says how many lines a command has that its box cannot show whole (counted as laid out
-    // at the box's width); null while the command fits.
+    // at the box's width), or that it goes on while the box holds its first part only; null
+    // while the command fits.
     QLabel* commandLinesLabel() const;
     QPushButton* allowButton() const { return allow_; }
     // Absent where the agent would not keep a rule (no suggestions, or Codex).

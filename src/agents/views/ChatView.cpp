@@ -215,6 +215,8 @@ void ChatView::setSession(const Session& session)
     const bool pathChanged = session.transcriptPath != session_.transcriptPath;
     session_ = session;
     updateHeader();
+    // Without messages the body shows the session's summary, which a Stop brings later.
+    updateEmptyText();
     if (pathChanged) readSize_ = -1;
 }
 
@@ -368,11 +370,15 @@ void ChatView::rebuildBubbles()
         old->deleteLater();
     }
     if (bubblesQueued_) QTimer::singleShot(0, this, [this] { if (bubblesQueued_) rebuildBubbles(); });
+    updateEmptyText();
+}
+
+void ChatView::updateEmptyText()
+{
     empty_->setVisible(messages_.isEmpty());
-    if (messages_.isEmpty()) {
-        empty_->setText(session_.lastSummary ? *session_.lastSummary
-                                             : L10n::shared().t(QStringLiteral("chat.empty")));
-    }
+    if (!messages_.isEmpty()) return;
+    const QString text = session_.lastSummary ? *session_.lastSummary : L10n::shared().t(QStringLiteral("chat.empty"));
+    if (empty_->text() != text) empty_->setText(text);
 }
 
 void ChatView::scrollToEnd(bool animated)

@@ -106,6 +106,7 @@ private:
     void updateHeader();
     void apply(const QList<ChatMessage>& messages);
     void rebuildBubbles();
+    void updateEmptyText();
     void scrollToEnd(bool animated);
     void updateSendButton();
     void fitField();
