@@ -27,6 +27,7 @@ namespace lomex {
 namespace {
 constexpr double kFollowSeconds = 0.5; // "mouse": how often the pointer's screen is checked
 constexpr int kHiddenPillHeight = 3;   // pill shown only while active: the hover strip left
+constexpr double kStripPollSeconds = 0.1; // the pointer over a strip that cannot take input
 } // namespace
 
 NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock, Settings* settings,
@@ -60,6 +61,8 @@ NotchPanel::NotchPanel(const Services& services, Screens* screens, Clock* clock,
     root_ = new NotchRootView(services, this);
     root_->setGeometry(rect());
 
+    stripWatch_ = new Timer(clock_, this);
+    connect(stripWatch_, &Timer::timeout, this, &NotchPanel::checkStripHover);
     followTimer_ = new Timer(clock_, this);
     connect(followTimer_, &Timer::timeout, this, [this] {
         const int idx = chooseScreen(QStringLiteral("mouse"), screens_->screens(), screens_->cursorPos());
@@ -164,14 +167,37 @@ void NotchPanel::updateShape() {
     shape_ = next;
     shapeScale_ = scale;
     blended_ = blended;
+    bool stripHidden = false;
     if (blended && windowhints::setInputShape(this, shape_)) {
         clearMask();
     } else {
         setMask(shape_);
         if (rescaled && windowHandle()) windowHandle()->setMask(shape_);
         windowhints::setInputShape(this, {});
+        // Without a compositor every pixel inside the mask is drawn, unpainted ones black: the
+        // hidden pill's strip showed as a black bar. The window draws nothing instead, and the
+        // pointer on the strip is watched rather than received.
+        if (!model_->isOpen() && !pill && !blended) {
+            windowhints::clearBoundingShape(this);
+            stripHidden = true;
+        }
+    }
+    drawn_ = stripHidden ? QRegion() : shape_;
+    if (stripHidden && !stripWatch_->isActive()) {
+        stripWatch_->start(kStripPollSeconds, true);
+    } else if (!stripHidden && stripWatch_->isActive()) {
+        stripWatch_->stop();
+        pointerOnStrip_ = false;
     }
     update();
+}
+
+void NotchPanel::checkStripHover() {
+    // As enter and leave would say it of a strip that could take the pointer.
+    const bool on = shape_.translated(pos()).contains(screens_->cursorPos());
+    if (on == pointerOnStrip_) return;
+    pointerOnStrip_ = on;
+    model_->hoverNotch(on);
 }
 
 void NotchPanel::watchScreen() {

@@ -34,6 +34,9 @@ public:
     int screenIndex() const { return screenIndex_; }
     // The shape the window currently has, in window coordinates.
     QRegion shape() const { return shape_; }
+    // What the window draws: the shape, but nothing for the hidden pill's hover strip where no
+    // compositor blends unpainted pixels away (the pointer there is watched instead).
+    QRegion drawnShape() const { return drawn_; }
     // Brings the panel forward and gives keyboard input to the view focused inside it. A click
     // made just before does not take the keyboard back from it.
     void makeKey();
@@ -55,6 +58,7 @@ protected:
 private:
     bool pointerOverOpenNotch() const;
     void updateShape();
+    void checkStripHover();
     void updateMouseFollow();
     bool pillShown() const;
     // The window that had the keyboard before the notch opened gets it back when it closes.
@@ -90,6 +94,9 @@ private:
     static constexpr int kHandOverMs = 1000;
     int screenIndex_ = -1;
     Timer* followTimer_;   // "mouse": looks for the pointer's screen
+    Timer* stripWatch_;    // the hidden pill's strip, where nothing is drawn to take input
+    bool pointerOnStrip_ = false;
+    QRegion drawn_;        // what the window shows of itself
     PointerClicks* clicks_;
 };
 

@@ -1,5 +1,6 @@
 #include "feeds/Http.h"
 #include "core/Clock.h"
+#include "core/Log.h"
 #include "feeds/Endpoints.h"
 #include <QMetaObject>
 #include <QNetworkAccessManager>
@@ -147,6 +148,16 @@ void Client::complete(const std::shared_ptr<Job>& job, const Response& response)
     job->timer->deleteLater();
     job->timer = nullptr;
     job->finish(response);
+}
+
+void FailureLog::note(const Response& response, bool answered) {
+    if (answered) {
+        logged_ = false;
+        return;
+    }
+    if (logged_) return;
+    logged_ = true;
+    log(prefix_ + response.describe());
 }
 
 } // namespace lomex::http

@@ -67,6 +67,18 @@ private:
     int finished_ = 0;
 };
 
+// Logs a service that stopped answering once, not at every attempt while it stays away; the
+// next good answer arms it again. GUI thread.
+class FailureLog {
+public:
+    explicit FailureLog(QString prefix) : prefix_(std::move(prefix)) {}
+    void note(const Response& response, bool answered);
+
+private:
+    QString prefix_;
+    bool logged_ = false;
+};
+
 // Tells the current load from superseded ones: each load takes a ticket, and anything that
 // changes what a load is for (a new stop, a new key, a new place) moves the counter on, so a
 // late reply for the old state is dropped instead of filling the new one.

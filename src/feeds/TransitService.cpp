@@ -423,11 +423,11 @@ void TransitService::finishEnsure() {
 // ---- static ----
 
 void TransitService::searchTransitous(const QString& text, QObject* context,
-                                      std::function<void(QList<StopGroup>)> done) {
+                                      std::function<void(QList<StopGroup>, bool reached)> done) {
     const QString q = text.trimmed();
     auto base = endpoints::base(endpoints::Service::transitous);
     if (q.size() < kMinQueryCharacters || !base) {
-        done({});
+        done({}, base.has_value());
         return;
     }
     http::Request request;
@@ -438,7 +438,9 @@ void TransitService::searchTransitous(const QString& text, QObject* context,
     http::Client::shared().get(request, context, [done](const http::Response& r) {
         std::optional<QList<StopGroup>> stops;
         if (r.ok()) stops = transitparse::geocodeStops(r.body);
-        done(stops.value_or(QList<StopGroup>{}));
+        static http::FailureLog failures(QStringLiteral("the stop search could not be reached: "));
+        failures.note(r, stops.has_value());
+        done(stops.value_or(QList<StopGroup>{}), stops.has_value());
     });
 }
 

@@ -74,9 +74,11 @@ public:
     void ensureStops(std::function<void()> done = {});
     bool stopsLoaded() const { return stopsLoaded_; }
 
-    // Czech stops from the routing service's geocoder; empty on any failure.
+    // Czech stops from the routing service's geocoder. `reached` is false when no usable answer
+    // came (offline, an error status, a reply that is not the geocoder's), so an empty list is
+    // never mistaken for "no such stop"; the first failure after a success is logged.
     static void searchTransitous(const QString& text, QObject* context,
-                                 std::function<void(QList<StopGroup>)> done);
+                                 std::function<void(QList<StopGroup>, bool reached)> done);
     // The timetable portal's departures page for a stop name, by the weather place's region.
     static std::optional<QUrl> idosURL(const QString& stopName);
     static QUrl sourcesURL();

@@ -79,6 +79,20 @@ void WeatherService::start() {
     tick_->start(kTickSeconds, true);
 }
 
+void WeatherService::watch(QObject* viewer, Feed feed) {
+    const bool first = !watched(feed);
+    viewers_[int(feed)].append(viewer);
+    connect(viewer, &QObject::destroyed, this, [this, feed] { viewers_[int(feed)].removeAll(nullptr); });
+    const auto& last = lastLoad_[int(feed)];
+    if (first && (!last || last->secsTo(clock_->now()) >= kTickSeconds)) refresh();
+}
+
+bool WeatherService::watched(Feed feed) const {
+    for (const auto& v : viewers_[int(feed)])
+        if (v) return true;
+    return false;
+}
+
 void WeatherService::setPlace(std::optional<Place> place) {
     const bool differs = place != place_;
     place_ = std::move(place);
@@ -90,6 +104,8 @@ void WeatherService::setPlace(std::optional<Place> place) {
         // The old place's weather is not the new place's.
         forecastLoads_.invalidate();
         warningLoads_.invalidate();
+        lastLoad_[0].reset();
+        lastLoad_[1].reset();
         setCurrent(std::nullopt);
         setWarnings({}, WarningsState::notLoaded);
         emit placeChanged();
@@ -118,13 +134,13 @@ void WeatherService::refresh() {
         setWarnings({}, WarningsState::off);
         return;
     }
-    loadForecast();
+    if (watched(Feed::current)) loadForecast();
     if (!settings_->boolValue(QStringLiteral("chmiEnabled"), true)) {
         warningLoads_.invalidate();
         setWarnings({}, WarningsState::off);
         return;
     }
-    loadWarnings();
+    if (watched(Feed::warnings)) loadWarnings();
 }
 
 void WeatherService::loadForecast() {
@@ -137,6 +153,7 @@ void WeatherService::loadForecast() {
                                        {QStringLiteral("current"), QStringLiteral("temperature_2m,weather_code")},
                                        {QStringLiteral("timezone"), QStringLiteral("auto")}});
     const quint64 ticket = forecastLoads_.begin();
+    lastLoad_[int(Feed::current)] = clock_->now();
     client_->get(request, this, [this, ticket](const http::Response& r) {
         if (!forecastLoads_.isCurrent(ticket)) return;
         const json doc = r.ok() ? jf::parse(r.body) : json();
@@ -162,6 +179,7 @@ void WeatherService::loadWarnings() {
         return;
     }
     const quint64 ticket = warningLoads_.begin();
+    lastLoad_[int(Feed::warnings)] = clock_->now();
     http::Request request;
     request.url = *listing;
     client_->get(request, this, [this, ticket, listing = *listing](const http::Response& r) {
@@ -212,10 +230,10 @@ void WeatherService::loadCapFiles(quint64 ticket, const QList<QUrl>& files) {
 }
 
 void WeatherService::search(const QString& text, bool czech, QObject* context,
-                            std::function<void(QList<Place>)> done) {
+                            std::function<void(QList<Place>, bool reached)> done) {
     auto base = endpoints::base(endpoints::Service::geocoding);
     if (!base) {
-        done({});
+        done({}, false);
         return;
     }
     http::Request request;
@@ -227,6 +245,10 @@ void WeatherService::search(const QString& text, bool czech, QObject* context,
     http::Client::shared().get(request, context, [done](const http::Response& r) {
         QList<Place> places;
         const json doc = r.ok() ? jf::parse(r.body) : json();
+        // The geocoder leaves "results" out when nothing matched; any object is an answer.
+        const bool reached = doc.is_object();
+        static http::FailureLog failures(QStringLiteral("the place search could not be reached: "));
+        failures.note(r, reached);
         if (const json* results = jf::member(doc, "results"); results && results->is_array()) {
             for (const json& item : *results) {
                 if (places.size() >= kMaxPlaces) break;
@@ -238,7 +260,7 @@ void WeatherService::search(const QString& text, bool czech, QObject* context,
                                     present(jf::string(item, "admin2")), *lat, *lon});
             }
         }
-        done(places);
+        done(places, reached);
     });
 }
 

@@ -4,6 +4,7 @@
 #include <QDateTime>
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QString>
 #include <QUuid>
 #include <functional>
@@ -49,8 +50,16 @@ public:
     explicit WeatherService(Clock* clock = nullptr, Settings* settings = nullptr, QObject* parent = nullptr);
     ~WeatherService() override;
 
-    // Loads now and every 15 minutes.
+    // What a view shows, and so what is loaded for it.
+    enum class Feed { current, warnings };
+
+    // Loads what is watched now and every 15 minutes.
     void start();
+    // Loads a feed while a viewer of it lives, and nothing for a feed no view shows: the
+    // forecast request carries the user's coordinates. The first viewer of a feed starts a
+    // load at once when the last one is older than the 15-minute period.
+    void watch(QObject* viewer, Feed feed);
+    bool watched(Feed feed) const;
 
     const std::optional<Place>& place() const { return place_; }
     // Stores the place under "weatherPlace" (none removes it), then refresh().
@@ -59,12 +68,15 @@ public:
     const QList<Warning>& warnings() const { return warnings_; }
     WarningsState warningsState() const { return warningsState_; }
 
-    // Starts the forecast load ("weatherEnabled") and the warnings load (also "chmiEnabled").
+    // Starts the forecast load ("weatherEnabled") and the warnings load (also "chmiEnabled"),
+    // each only while watched.
     void refresh();
 
-    // Places for a text from the geocoder: at most 8, Czech or English names, empty on failure.
+    // Places for a text from the geocoder: at most 8, Czech or English names. `reached` is
+    // false when no usable answer came, so the page can tell offline from "no such place"; the
+    // first failure after a success is logged.
     static void search(const QString& text, bool czech, QObject* context,
-                       std::function<void(QList<Place>)> done);
+                       std::function<void(QList<Place>, bool reached)> done);
 
     http::Client* client() const { return client_; }
 
@@ -86,6 +98,8 @@ private:
     Timer* tick_;
     http::LoadCounter forecastLoads_;
     http::LoadCounter warningLoads_;
+    QList<QPointer<QObject>> viewers_[2];
+    std::optional<QDateTime> lastLoad_[2];
 
     std::optional<Place> place_;
     std::optional<Current> current_;

@@ -204,7 +204,7 @@ std::optional<QString> XdgAutostart::registerItem() {
     const QString entry = QStringLiteral("[Desktop Entry]\n"
                                          "Type=Application\n"
                                          "Name=Lomex\n"
-                                         "Comment=Notch panel for coding agents, agenda and transit\n"
+                                         "Comment=Notch panel for coding agents, transit and meetings\n"
                                          "Exec=%1\n"
                                          "Icon=cz.lomex.Lomex\n"
                                          "Terminal=false\n"

@@ -138,6 +138,17 @@ bool compositing() {
 }
 
 
+bool clearBoundingShape(QWidget* window) {
+    xcb_connection_t* c = connection();
+    if (!c || !window) return false;
+    const xcb_query_extension_reply_t* shape = xcb_get_extension_data(c, &xcb_shape_id);
+    if (!shape || !shape->present) return false;
+    xcb_shape_rectangles(c, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING, XCB_CLIP_ORDERING_UNSORTED,
+                         xcb_window_t(window->winId()), 0, 0, 0, nullptr);
+    xcb_flush(c);
+    return true;
+}
+
 bool setInputShape(QWidget* window, const QRegion& region) {
     xcb_connection_t* c = connection();
     if (!c || !window) return false;

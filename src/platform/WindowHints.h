@@ -34,5 +34,9 @@ bool compositing();
 // draws alone: elsewhere the pointer reaches what lies below. An empty region takes input
 // everywhere again. False when this cannot be done here (not X11, no SHAPE extension).
 bool setInputShape(QWidget* window, const QRegion& region);
+// Makes the window draw nothing at all (an empty bounding shape), where no compositor blends
+// an unpainted area away; it then takes no pointer input either. Undone by the next setMask().
+// False when this cannot be done here (not X11, no SHAPE extension).
+bool clearBoundingShape(QWidget* window);
 
 } // namespace lomex::windowhints

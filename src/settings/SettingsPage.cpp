@@ -46,6 +46,12 @@ QWidget* SettingsPage::elementActedOn(const QString& key) const {
 
 void SettingsPage::showSaveError(const QString& key) {
     if (!isVisible()) return;
+    if (saveError_ && saveError_->isVisible()) {
+        // Already shown: it stays where it first appeared. Moving it at each retry of a failing
+        // save shifted the page under the pointer.
+        sayNotSaved();
+        return;
+    }
     QWidget* element = elementActedOn(key);
     // A key the page watches itself without a bound control (the monitoring switch) has its
     // own message there; a write from outside the page (the note, the notch) while nothing
@@ -57,9 +63,7 @@ void SettingsPage::showSaveError(const QString& key) {
         saveError_->setWordWrap(true);
         saveError_->setContentsMargins(4, 0, 0, 0);
     }
-    saveError_->setText(L10n::shared().t(QStringLiteral("settings.notSaved"), {Settings::shared().filePath()}));
-    const auto& why = Settings::shared().lastError();
-    saveError_->setToolTip(why ? L10n::shared().worded(*why).message : QString());
+    sayNotSaved();
     if (QWidget* holder = saveError_->parentWidget(); holder && holder->layout()) holder->layout()->removeWidget(saveError_);
     // Inside the element used (a card: under its box), else right under it.
     if (auto* stack = element ? qobject_cast<QVBoxLayout*>(element->layout()) : nullptr)
@@ -74,6 +78,12 @@ void SettingsPage::showSaveError(const QString& key) {
                 return;
             }
     });
+}
+
+void SettingsPage::sayNotSaved() {
+    saveError_->setText(L10n::shared().t(QStringLiteral("settings.notSaved"), {Settings::shared().filePath()}));
+    const auto& why = Settings::shared().lastError();
+    saveError_->setToolTip(why ? L10n::shared().worded(*why).message : QString());
 }
 
 void SettingsPage::addElement(QWidget* element) {

@@ -39,6 +39,7 @@ private:
     // here once, under the element holding the control that wrote (or the focus).
     void showSaveError(const QString& key);
     QWidget* elementActedOn(const QString& key) const;
+    void sayNotSaved();
     QVBoxLayout* layout_;
     QPointer<QLabel> saveError_; // may live in the element it speaks of
     QList<QWidget*> pendingAnchors_;

@@ -10,6 +10,7 @@
 #include "core/Paths.h"
 #include "platform/Terminal.h"
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <nlohmann/json.hpp>
 
@@ -64,6 +65,13 @@ void SetupModel::refresh() {
     } else if (!claudeInstalled_) {
         claudeLoggedIn_ = false;
     }
+    // The script in the terminal gave up (installer or sign-in): stop saying "finish in the
+    // browser" and offer the step again.
+    if (claudeBusy_ && QFile::exists(failureMarkPath())) {
+        QFile::remove(failureMarkPath());
+        claudeBusy_ = false;
+        claudeFailed_ = true;
+    }
     Q_EMIT changed();
 }
 
@@ -73,6 +81,7 @@ void SetupModel::finishCheck(bool loggedIn) {
         if (!claudeLoggedIn_ && usage_) usage_->refresh();
         claudeLoggedIn_ = true;
         claudeBusy_ = false;
+        claudeFailed_ = false;
     } else {
         claudeLoggedIn_ = false;
     }
@@ -111,6 +120,8 @@ bool SetupModel::isLoggedIn(const QString& claudePath, int timeoutMs, const std:
 
 QString SetupModel::scriptPath() { return paths::dataDir() + QLatin1Char('/') + QLatin1String(scriptName); }
 
+QString SetupModel::failureMarkPath() { return paths::dataDir() + QStringLiteral("/setup-claude.failed"); }
+
 QString SetupModel::scriptText(bool czech, const QString& claudePath) {
     const auto pick = [czech](const char* cs, const char* en) { return QString::fromUtf8(czech ? cs : en); };
     const QString rule = echo(QString(44, QChar(0x2500)));
@@ -118,6 +129,8 @@ QString SetupModel::scriptText(bool czech, const QString& claudePath) {
                                                     "Installation failed. Check your internet connection and try again."));
     const QString signInFailed = doubleQuoted(QString::fromUtf8(
         L10n::text(QStringLiteral("setup.script.signInFailed"), czech ? AppLanguage::cs : AppLanguage::en)));
+    // A step that fails leaves a mark the model's poll finds, so the wizard stops waiting.
+    const QString failed = QStringLiteral(": > ") + agentcli::shellQuoted(failureMarkPath());
     QStringList lines{
         QStringLiteral("#!/bin/bash"),
         QStringLiteral("clear"),
@@ -133,8 +146,8 @@ QString SetupModel::scriptText(bool czech, const QString& claudePath) {
         lines << QStringLiteral("installer=\"$(mktemp)\" || exit 1");
         lines << QStringLiteral("if ! curl --proto '=https' --tlsv1.2 -fsSL %1 -o \"$installer\" "
                                 "|| ! head -n 1 \"$installer\" | grep -q '^#!' || ! bash \"$installer\"; then "
-                                "rm -f \"$installer\"; echo; echo %2; read -r; exit 1; fi")
-                     .arg(QLatin1String(installerURL), installFailed);
+                                "rm -f \"$installer\"; %3; echo; echo %2; read -r; exit 1; fi")
+                     .arg(QLatin1String(installerURL), installFailed, failed);
         lines << QStringLiteral("rm -f \"$installer\"");
         lines << QStringLiteral("echo");
     }
@@ -142,7 +155,7 @@ QString SetupModel::scriptText(bool czech, const QString& claudePath) {
                        "2/2  Sign-in: a browser will open, sign in with your Claude account (Pro/Max)."));
     lines << QStringLiteral("echo");
     const QString tool = claudePath.isEmpty() ? QStringLiteral("\"$HOME/.local/bin/claude\"") : agentcli::shellQuoted(claudePath);
-    lines << tool + QStringLiteral(" auth login --claudeai || { echo; echo %1; read -r; exit 1; }").arg(signInFailed);
+    lines << tool + QStringLiteral(" auth login --claudeai || { %2; echo; echo %1; read -r; exit 1; }").arg(signInFailed, failed);
     lines << QStringLiteral("echo");
     lines << echo(QStringLiteral("\u2705 ") + pick("Hotovo! Toto okno můžete zavřít. Limity se ve Lomexu objeví do pár minut.",
                                                   "Done! You can close this window. Limits will appear in Lomex within a few minutes."));
@@ -153,6 +166,8 @@ QString SetupModel::scriptText(bool czech, const QString& claudePath) {
 
 void SetupModel::setupClaude(bool czech) {
     claudeBusy_ = true;
+    claudeFailed_ = false;
+    QFile::remove(failureMarkPath());
     Q_EMIT changed();
     Settings::shared().setBool(QStringLiteral("usageEnabled"), true);
     if (auto e = UsageMonitor::installBridge()) log(QStringLiteral("status-line bridge not installed: ") + e->message);

@@ -37,6 +37,8 @@ public:
     bool claudeInstalled() const { return claudeInstalled_; }
     bool claudeLoggedIn() const { return claudeLoggedIn_; }
     bool claudeBusy() const { return claudeBusy_; }
+    // The setup script last opened stopped at a failed step; cleared by the next setupClaude().
+    bool claudeFailed() const { return claudeFailed_; }
     bool allRequiredDone() const { return calendar_ && reminders_ && accessibility_; }
 
     // Where the system answers come from; the delegate points them at its services. Unset
@@ -68,6 +70,8 @@ public:
     // The setup script; `claudePath` is the installed tool, empty when it is missing.
     static QString scriptText(bool czech, const QString& claudePath);
     static QString scriptPath();
+    // Where the script marks a failed step for the poll to find.
+    static QString failureMarkPath();
 
 Q_SIGNALS:
     // Any flag was assigned.
@@ -85,6 +89,7 @@ private:
     bool claudeInstalled_ = false;
     bool claudeLoggedIn_ = false;
     bool claudeBusy_ = false;
+    bool claudeFailed_ = false;
     bool checking_ = false;
     int checksStarted_ = 0;
     // Shared with the running check, which outlives the model when the app quits.

@@ -321,9 +321,12 @@ void SetupWizardView::refresh() {
     const bool canPaste = s && s->accessibility();
     cards_[1]->set(t("setup.ax.title"), canPaste ? t("setup.ax.text") : t("setup.ax.unavailable"), canPaste, {});
     cards_[2]->set(t("contacts.title"), t("contacts.text"), contactsAccess && contactsAccess(), t("setup.allow"));
-    const QString claudeText = loggedIn ? t("setup.claude.done") : (s && s->claudeBusy()) ? t("setup.claude.busy") : t("setup.claude.text");
-    cards_[3]->set(t("setup.claude.title"), claudeText, loggedIn && usageOn,
-                   installed ? t("setup.claude.login") : t("setup.claude.install"));
+    const QString claudeButton = installed ? t("setup.claude.login") : t("setup.claude.install");
+    const QString claudeText = loggedIn                        ? t("setup.claude.done")
+                               : (s && s->claudeBusy())        ? t("setup.claude.busy")
+                               : (s && s->claudeFailed())      ? l.t(QStringLiteral("setup.claude.failed"), {claudeButton})
+                                                               : t("setup.claude.text");
+    cards_[3]->set(t("setup.claude.title"), claudeText, loggedIn && usageOn, claudeButton);
     footer_->setText(t(menuAvailable && !menuAvailable() ? "setup.footer.noTray" : "setup.footer"));
     finish_->setText(s && s->allRequiredDone() ? t("setup.finish") : t("setup.later"));
 }

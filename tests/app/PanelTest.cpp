@@ -289,3 +289,31 @@ TEST_F(PanelTest, AFileDragOpensTheShelfAndRestingOnATabSwitches) {
     clock.advance(0.2);
     EXPECT_EQ(model->tab(), Tab::transit);
 }
+
+// Without a compositor nothing of the hidden pill is drawn (its strip showed as a black bar);
+// the pointer resting on the strip still opens the notch, and leaving it before the delay does not.
+TEST_F(PanelTest, WithoutACompositorTheHiddenPillDrawsNothingAndStillOpensOnHover) {
+    Settings::shared().setString("pillMode", "activity");
+    Settings::shared().setDouble("hoverDelay", 0.2);
+    build();
+    const QRect strip = panel->shape().boundingRect();
+    ASSERT_TRUE(strip.isValid());
+    EXPECT_LE(strip.height(), 4);
+    EXPECT_TRUE(panel->drawnShape().isEmpty());
+
+    const QPoint onStrip = strip.center() + panel->pos();
+    screens.setCursorPos(onStrip);
+    clock.advance(0.1);
+    screens.setCursorPos(QPoint(100, 500)); // away before the delay
+    clock.advance(0.5);
+    EXPECT_FALSE(model->isOpen());
+    screens.setCursorPos(onStrip);
+    clock.advance(0.1);
+    clock.advance(0.3);
+    EXPECT_TRUE(model->isOpen());
+    EXPECT_FALSE(panel->drawnShape().isEmpty()) << "the open notch is drawn";
+
+    model->close();
+    model->setLive(NotchModel::Live::agent);
+    EXPECT_EQ(panel->drawnShape(), panel->shape()) << "an active pill is drawn whole";
+}

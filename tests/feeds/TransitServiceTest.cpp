@@ -364,13 +364,14 @@ TEST_F(StopListTest, SearchFoldsAndPutsPrefixesFirst) {
 TEST_F(TransitTest, RoutingServiceSearchKeepsCzechStopsOnce) {
     server.route("GET", "/api/v1/geocode", json(fixture("transitous-geocode.json")));
     std::optional<QList<StopGroup>> found;
-    TransitService::searchTransitous(" B ", &transit, [&](QList<StopGroup> r) { found = r; });
+    std::optional<bool> reached;
+    TransitService::searchTransitous(" B ", &transit, [&](QList<StopGroup> r, bool ok) { found = r; reached = ok; });
     ASSERT_TRUE(found);
     EXPECT_TRUE(found->isEmpty());
     EXPECT_TRUE(server.requests().isEmpty());
 
     found.reset();
-    TransitService::searchTransitous(" Brum ", &transit, [&](QList<StopGroup> r) { found = r; });
+    TransitService::searchTransitous(" Brum ", &transit, [&](QList<StopGroup> r, bool ok) { found = r; reached = ok; });
     ASSERT_TRUE(waitUntil([&] { return found.has_value(); }));
     const QUrlQuery q(server.requests().last().url);
     EXPECT_EQ(q.queryItemValue("text"), "Brum");
@@ -381,12 +382,14 @@ TEST_F(TransitTest, RoutingServiceSearchKeepsCzechStopsOnce) {
     EXPECT_EQ((*found)[0].municipality, QString::fromUtf8("Jihovýchod"));
     EXPECT_TRUE((*found)[0].gtfsIds.isEmpty());
     EXPECT_FALSE((*found)[1].municipality);
+    EXPECT_TRUE(*reached);
 
     server.route("GET", "/api/v1/geocode", json("not json"));
     found.reset();
-    TransitService::searchTransitous("Brum", &transit, [&](QList<StopGroup> r) { found = r; });
+    TransitService::searchTransitous("Brum", &transit, [&](QList<StopGroup> r, bool ok) { found = r; reached = ok; });
     ASSERT_TRUE(waitUntil([&] { return found.has_value(); }));
     EXPECT_TRUE(found->isEmpty());
+    EXPECT_FALSE(*reached) << "a reply that is not the geocoder's is no answer";
 }
 
 TEST_F(TransitTest, TimetableLinkByRegionAndLanguage) {

@@ -2,6 +2,7 @@
 #include "core/L10n.h"
 #include "feeds/CapWarnings.h"
 #include "feeds/WeatherService.h"
+#include <QTest>
 #include <QUrlQuery>
 
 using namespace lomex;
@@ -105,9 +106,44 @@ protected:
         server.route("GET", "/v1/forecast", json(fixture("openmeteo-forecast.json")));
         server.route("GET", kListing, FakeHttpServer::Reply{200, fixture("chmi-listing.html"), {{"Content-Type", "text/html"}}});
         server.route("GET", kNewest, FakeHttpServer::Reply{200, fixture("cap-current.xml"), {{"Content-Type", "application/xml"}}});
+        // A view of each feed, as the cases below read both.
+        weather.watch(&viewer, WeatherService::Feed::current);
+        weather.watch(&viewer, WeatherService::Feed::warnings);
     }
     WeatherService weather{&clock, &Settings::shared()};
+    QObject viewer;
 };
+
+// The forecast goes out with the user's coordinates: nothing is asked for that no view shows,
+// neither at start nor at the 15-minute tick; the warnings only while their line is on screen.
+TEST_F(FeedsTest, NothingIsFetchedThatNoViewShows) {
+    server.route("GET", "/v1/forecast", json(fixture("openmeteo-forecast.json")));
+    server.route("GET", kListing, FakeHttpServer::Reply{200, "", {{"Content-Type", "text/html"}}});
+    WeatherService weather{&clock, &Settings::shared()};
+    weather.setPlace(brno());
+    weather.start();
+    clock.advance(901);
+    clock.advance(901);
+    QTest::qWait(100);
+    EXPECT_EQ(server.requests().size(), 0);
+    EXPECT_EQ(weather.client()->started(), 0);
+
+    {
+        QObject page;
+        weather.watch(&page, WeatherService::Feed::warnings);
+        ASSERT_TRUE(waitUntil([&] { return weather.warningsState() == State::loaded; }));
+        EXPECT_EQ(server.requestsTo(kListing).size(), 1);
+        clock.advance(901);
+        ASSERT_TRUE(waitUntil([&] { return server.requestsTo(kListing).size() == 2; }));
+        QObject second; // another view while one is open asks nothing more
+        weather.watch(&second, WeatherService::Feed::warnings);
+    }
+    clock.advance(901);
+    QTest::qWait(100);
+    EXPECT_EQ(server.requestsTo(kListing).size(), 2) << "the page closed: no more loads";
+    EXPECT_TRUE(server.requestsTo("/v1/forecast").isEmpty());
+    EXPECT_FALSE(weather.watched(WeatherService::Feed::warnings));
+}
 
 TEST_F(WeatherTest, PlaceIsStoredAndBothFeedsLoad) {
     weather.setPlace(brno());
@@ -179,7 +215,8 @@ TEST_F(WeatherTest, ALateForecastForTheOldPlaceIsDropped) {
 TEST_F(WeatherTest, PlaceSearch) {
     server.route("GET", "/v1/search", json(fixture("openmeteo-search.json")));
     std::optional<QList<Place>> found;
-    WeatherService::search("Brno", true, &weather, [&](QList<Place> p) { found = p; });
+    std::optional<bool> reached;
+    WeatherService::search("Brno", true, &weather, [&](QList<Place> p, bool r) { found = p; reached = r; });
     ASSERT_TRUE(waitUntil([&] { return found.has_value(); }));
     const QUrlQuery q(server.requests().last().url);
     EXPECT_EQ(q.queryItemValue("count"), "8");
@@ -187,11 +224,21 @@ TEST_F(WeatherTest, PlaceSearch) {
     ASSERT_EQ(found->size(), 2) << "the result without coordinates is left out";
     EXPECT_EQ((*found)[0], brno());
     EXPECT_EQ((*found)[1].subtitle(), QString::fromUtf8("Pardubický kraj"));
+    EXPECT_TRUE(*reached);
 
     server.route("GET", "/v1/search", json("{\"error\":true}", 400));
     found.reset();
-    WeatherService::search("", false, &weather, [&](QList<Place> p) { found = p; });
+    WeatherService::search("", false, &weather, [&](QList<Place> p, bool r) { found = p; reached = r; });
     ASSERT_TRUE(waitUntil([&] { return found.has_value(); }));
     EXPECT_EQ(QUrlQuery(server.requests().last().url).queryItemValue("language"), "en");
     EXPECT_TRUE(found->isEmpty());
+    EXPECT_FALSE(*reached) << "an error status is no answer";
+
+    // A real empty answer (the geocoder leaves "results" out) is one.
+    server.route("GET", "/v1/search", json("{\"generationtime_ms\":0.5}"));
+    found.reset();
+    WeatherService::search("Xyzzy", false, &weather, [&](QList<Place> p, bool r) { found = p; reached = r; });
+    ASSERT_TRUE(waitUntil([&] { return found.has_value(); }));
+    EXPECT_TRUE(found->isEmpty());
+    EXPECT_TRUE(*reached);
 }

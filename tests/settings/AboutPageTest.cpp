@@ -97,3 +97,24 @@ TEST_F(AboutPageTest, UpdateStates) {
     EXPECT_EQ(notes->textFormat(), Qt::PlainText);
     EXPECT_EQ(notes->text(), "<b>Faster</b>");
 }
+
+// With no program for a link, the page says so under the links, naming what could not be
+// opened, in the window's language; the next link that opens clears it.
+TEST_F(AboutPageTest, ALinkNoProgramOpensIsReportedOnThePage) {
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::cs}) {
+        L10n::shared().setLanguage(language);
+        AboutPage page(&updates, [] {});
+        page.show();
+        EXPECT_FALSE(page.linkError()->isVisibleTo(&page));
+        workspace.succeeds = false;
+        page.findChild<QPushButton*>("privacy")->click();
+        EXPECT_TRUE(page.linkError()->isVisibleTo(&page));
+        EXPECT_EQ(page.linkError()->text(), L10n::shared().t("about.cannotOpen", {AboutPage::privacyPage().toString()}));
+        EXPECT_NE(page.linkError()->text(), "about.cannotOpen");
+        page.findChild<QPushButton*>("notices")->click();
+        EXPECT_TRUE(page.linkError()->text().contains(workspace.opened.last().toLocalFile()));
+        workspace.succeeds = true;
+        page.findChild<QPushButton*>("web")->click();
+        EXPECT_FALSE(page.linkError()->isVisibleTo(&page));
+    }
+}

@@ -16,6 +16,7 @@
 #include "FakeWorkspace.h"
 
 #include <QCoreApplication>
+#include <QLabel>
 #include <QPushButton>
 #include <gtest/gtest.h>
 #include <memory>
@@ -87,13 +88,42 @@ TEST_F(CalendarPageTest, AccessRowsFollowTheServices) {
     EXPECT_TRUE(badges.first()->ok());
     EXPECT_EQ(badges.first()->text(), "Done");
 
-    // Contacts: once granted, the switch in its stored state (on by default).
-    find<QPushButton>(p.get(), "allowContacts")->click();
+    // Contacts: nothing of this version shows what access gives, so the row says so from the
+    // start; once granted (in the wizard), the switch in its stored state (on by default).
+    EXPECT_FALSE(find<QPushButton>(p.get(), "allowContacts")->isEnabled());
+    EXPECT_TRUE(find<QPushButton>(p.get(), "allowContacts")->parentWidget()->findChild<QLabel*>("notInVersion"));
+    contacts.requestAccess();
     drain();
     Switch* occasions = find<Switch>(p.get(), "contactsOccasions");
     ASSERT_TRUE(occasions);
     EXPECT_TRUE(occasions->isChecked());
     EXPECT_FALSE(Settings::shared().isStored("contactsOccasions"));
+}
+
+// The calendar row says which folder "Allow" makes and reads, that a sync tool's folder can be
+// used instead, and opens the folder (or, before it exists, the nearest one that does).
+TEST_F(CalendarPageTest, TheCalendarRowShowsItsFolderAndOpensIt) {
+    Workspace::setCurrent(&workspace);
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::cs}) {
+        L10n::shared().setLanguage(language);
+        workspace.opened.clear();
+        auto p = page();
+        Row* row = nullptr;
+        for (Row* r : p->findChildren<Row*>())
+            if (r->titleLabel()->text() == L10n::shared().t("setup.cal.title")) row = r;
+        ASSERT_TRUE(row);
+        const QString detail = row->detailLabel()->text();
+        EXPECT_TRUE(detail.contains("/fake/calendars")) << detail.toStdString();
+        EXPECT_TRUE(detail.contains("LOMEX_CALENDAR_DIR"));
+        EXPECT_TRUE(detail.contains("vdirsyncer") && detail.contains("khal"));
+        auto* open = find<QPushButton>(p.get(), "openCalendarFolder");
+        ASSERT_TRUE(open);
+        EXPECT_EQ(open->text(), L10n::shared().t("calendar.openFolder"));
+        open->click();
+        ASSERT_EQ(workspace.opened.size(), 1);
+        EXPECT_EQ(workspace.opened[0], QUrl::fromLocalFile("/")) << "/fake/calendars does not exist";
+    }
+    Workspace::setCurrent(nullptr);
 }
 
 TEST_F(CalendarPageTest, AgendaDaysSegmentsStoreAndRefreshOnlyOnChange) {
@@ -134,7 +164,7 @@ TEST_F(CalendarPageTest, ControlsForTheMissingAgendaAreDisabledWithABadge) {
     EXPECT_FALSE(find<Switch>(p.get(), "showNameDays")->isChecked()) << "shows what is stored";
     EXPECT_TRUE(find<Stepper>(p.get(), "meetingLead")->isEnabled());
     const auto badges = p->findChildren<QLabel*>("notInVersion");
-    EXPECT_EQ(badges.size(), 3);
+    EXPECT_EQ(badges.size(), 3) << "name days, the agenda range, contacts";
     for (QLabel* b : badges) EXPECT_EQ(b->text(), "Not in this version");
     find<SegmentedPicker>(p.get(), "agendaDays")->segments().last()->click();
     EXPECT_FALSE(Settings::shared().isStored("agendaDays"));

@@ -14,6 +14,7 @@
 #include "FakeRunningApps.h"
 #include <QCoreApplication>
 #include <QGuiApplication>
+#include <QIcon>
 #include <QLabel>
 #include <QPushButton>
 #include <QMenu>
@@ -179,24 +180,28 @@ TEST_F(ClipboardPageTest, AnEmptyAddMenuSaysThatNothingRunsThatCouldBeAdded) {
     EXPECT_TRUE(button->menu()->actions().first()->isEnabled());
 }
 
-namespace {
-bool drawsSomething(const QPixmap& pixmap) {
-    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(image.pixel(x, y)) > 0) return true;
-    return false;
-}
-} // namespace
-
-// Every ignored app's row shows an icon: one that names nothing drawable (XTerm's
-// "mini.xterm", a broken file) gives way to the generic application symbol.
+// Every ignored app's row shows an icon that can be seen: one that draws a few faint pixels
+// (XTerm's "mini.xterm", a text-only drawing), a broken file or none gives way to the generic
+// application symbol; a real drawing is shown as it is.
 TEST_F(ClipboardPageTest, EveryIgnoredAppShowsAnIcon) {
     const QString broken = home.write("broken.png", "not a picture");
+    // A drawing like mini.xterm.svg: one small line of text in a large canvas.
+    const QString faint = home.write("faint.svg", R"(<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48">)"
+                                                  R"(<text x="20" y="40" font-size="3" fill="#000" opacity="0.5">xterm</text></svg>)");
+    const QString solid = home.write("solid.svg", R"(<svg xmlns="http://www.w3.org/2000/svg" width="48" height="48">)"
+                                                  R"(<rect x="4" y="4" width="40" height="40" rx="8" fill="#2a7"/></svg>)");
+    QPixmap sample(22, 22);
+    sample.fill(Qt::transparent);
+    EXPECT_LT(ClipboardPage::iconCoverage(QIcon(faint).pixmap(22, 22)), ClipboardPage::minIconCoverage);
+    EXPECT_EQ(ClipboardPage::iconCoverage(sample), 0);
+    EXPECT_GT(ClipboardPage::iconCoverage(QIcon(solid).pixmap(22, 22)), 0.5);
     const struct {
         const char* id;
         QString icon;
-    } cases[] = {{"org.test.Mini.desktop", "mini.xterm"}, {"org.test.Broken.desktop", broken}, {"org.test.None.desktop", ""}};
+        bool own; // its own drawing is shown, not the generic symbol
+    } cases[] = {{"org.test.Mini.desktop", "mini.xterm", false}, {"org.test.Faint.desktop", faint, false},
+                 {"org.test.Broken.desktop", broken, false}, {"org.test.None.desktop", "", false},
+                 {"org.test.Solid.desktop", solid, true}};
     QStringList ids;
     for (const auto& c : cases) {
         home.write(QString(".local/share/applications/") + c.id,
@@ -210,8 +215,14 @@ TEST_F(ClipboardPageTest, EveryIgnoredAppShowsAnIcon) {
         QWidget* row = p->excludedCard()->box()->findChild<QWidget*>(c.id);
         ASSERT_TRUE(row);
         bool shown = false;
+        QPixmap drawn;
         for (QLabel* label : row->findChildren<QLabel*>())
-            if (!label->pixmap().isNull()) shown = shown || drawsSomething(label->pixmap());
-        EXPECT_TRUE(shown);
+            if (!label->pixmap().isNull()) {
+                drawn = label->pixmap();
+                shown = shown || ClipboardPage::iconCoverage(drawn) >= ClipboardPage::minIconCoverage;
+            }
+        EXPECT_TRUE(shown) << "coverage " << ClipboardPage::iconCoverage(drawn);
+        // The generic symbol is drawn at 16 in the secondary colour; an own icon fills the frame.
+        EXPECT_EQ(drawn.deviceIndependentSize().width() > 16, c.own) << drawn.deviceIndependentSize().width();
     }
 }

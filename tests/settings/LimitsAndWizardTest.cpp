@@ -11,6 +11,10 @@
 #include "settings/pages/LimitsPage.h"
 #include "settings/blocks/Style.h"
 #include "FakeClock.h"
+#include "FakeTerminal.h"
+#include "platform/Terminal.h"
+#include <QFile>
+#include <QProcess>
 #include <QAccessible>
 #include <QApplication>
 #include <QTest>
@@ -126,10 +130,50 @@ TEST_F(LimitsAndWizardTest, PanelsOnlyWhileUsageIsOnWithTheStatusText) {
     Settings::shared().setBool("usageEnabled", true);
     EXPECT_FALSE(claude->parentWidget()->isHidden());
     usage.refresh(); // as the page does when shown
+    // Inside Settings it does not send the user to Settings: it names the way there.
     EXPECT_TRUE(test::waitUntil([&] {
-        for (auto* l : claude->findChildren<QLabel*>()) if (l->text() == "connect in Settings") return true;
+        for (auto* l : claude->findChildren<QLabel*>())
+            if (l->text() == "Claude Code is not installed – set it up in the Setup guide (About page).") return true;
         return false;
     }));
+    for (auto* l : page.findChildren<QLabel*>()) EXPECT_NE(l->text(), "connect in Settings");
+}
+
+// The installer fails in the terminal: the card stops waiting for the browser, says so and
+// offers the step again; pressing it starts afresh.
+TEST_F(LimitsAndWizardTest, AFailedSetupInTheTerminalShowsOnTheCardWithTheWayToRetry) {
+    qputenv("PATH", (home.file("bin") + ":/usr/bin:/bin").toUtf8());
+    const QString curl = home.write("bin/curl", "#!/bin/sh\nexit 7\n"); // offline: the download fails
+    QFile::setPermissions(curl, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    FakeTerminal terminal;
+    Terminal::setCurrent(&terminal);
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::cs}) {
+        L10n::shared().setLanguage(language);
+        SetupWizardView wizard(services);
+        wizard.cards()[3]->button()->click();
+        ASSERT_TRUE(setup.claudeBusy());
+        EXPECT_EQ(wizard.cards()[3]->text(), L10n::shared().t("setup.claude.busy"));
+        // What the terminal would do with the script written for it.
+        QProcess run;
+        run.start("bash", {SetupModel::scriptPath()});
+        run.closeWriteChannel();
+        ASSERT_TRUE(run.waitForFinished());
+        EXPECT_EQ(run.exitCode(), 1);
+        clock.advance(SetupModel::pollSeconds); // the wizard's poll
+        setup.refresh();
+        EXPECT_FALSE(setup.claudeBusy());
+        EXPECT_TRUE(setup.claudeFailed());
+        const QString button = L10n::shared().t("setup.claude.install");
+        EXPECT_EQ(wizard.cards()[3]->text(), L10n::shared().t("setup.claude.failed", {button}));
+        EXPECT_TRUE(wizard.cards()[3]->text().contains(button));
+        EXPECT_TRUE(wizard.cards()[3]->button()->isVisibleTo(&wizard));
+        EXPECT_EQ(wizard.cards()[3]->button()->text(), button);
+        wizard.cards()[3]->button()->click(); // again
+        EXPECT_TRUE(setup.claudeBusy());
+        EXPECT_FALSE(setup.claudeFailed());
+        EXPECT_FALSE(QFile::exists(SetupModel::failureMarkPath()));
+    }
+    Terminal::setCurrent(nullptr);
 }
 
 // The panels are drawn anew on each change of the monitor; the reload button keeps the focus.

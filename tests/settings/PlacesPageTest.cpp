@@ -225,6 +225,7 @@ TEST_F(PlacesPageTest, RowsFollowTheirSettingsAndTheFeed) {
     EXPECT_TRUE(rowTitled("Only lines")->isVisibleTo(&page));
 
     // "No warnings" only after a load that worked; a failed load says so.
+    page.show(); // the warnings are loaded while their line is on screen
     EXPECT_FALSE(visible("chmiNone"));
     const QString listing = "/meteorology/weather/alerts/cap/";
     server.route("GET", "/v1/forecast", json(fixture("openmeteo-forecast.json")));
@@ -250,4 +251,58 @@ TEST_F(PlacesPageTest, RowsFollowTheirSettingsAndTheFeed) {
     page.findChild<QPushButton*>("getKey")->click();
     ASSERT_EQ(workspace.opened.size(), 1);
     EXPECT_EQ(workspace.opened[0].path(), "/api-keys/");
+}
+
+// Offline, both searches say the service could not be reached, never "nothing found"; a real
+// empty answer still says that nothing matched. The page asks for warnings only, never the
+// forecast, and the weather switch is shown as not in this version.
+TEST_F(PlacesPageTest, OfflineSearchesSaySoApartFromAnEmptyAnswer) {
+    const QString listing = "/meteorology/weather/alerts/cap/";
+    server.route("GET", listing, FakeHttpServer::Reply{200, "", {{"Content-Type", "text/html"}}});
+    server.route("GET", "/v1/search", json("{\"generationtime_ms\":0.3}"));
+    weather.setPlace(WeatherService::Place{"Liberec", QStringLiteral("Liberecký kraj"), std::nullopt, 50.77, 15.06});
+    QTest::qWait(50);
+    EXPECT_TRUE(server.requestsTo(listing).isEmpty()) << "the page is not on screen yet";
+    page.show();
+    ASSERT_TRUE(waitUntil([&] { return server.requestsTo(listing).size() == 1; }));
+    page.hide();
+    clock.advance(901);
+    QTest::qWait(50);
+    EXPECT_EQ(server.requestsTo(listing).size(), 1) << "closed: nothing more";
+    page.show();
+    EXPECT_TRUE(server.requestsTo("/v1/forecast").isEmpty());
+    EXPECT_FALSE(page.findChild<QWidget*>("weatherEnabled")->isEnabled());
+
+    auto* placeStatus = page.findChild<QLabel*>("placeStatus");
+    auto* stopText = page.findChild<QLabel*>("noMatchText");
+    const int before = http::Client::shared().finished();
+    page.placeField()->setText("Xyzzy");
+    page.placeField()->returnPressed();
+    ASSERT_TRUE(waitUntil([&] { return http::Client::shared().finished() == before + 1; }));
+    EXPECT_TRUE(placeStatus->isVisibleTo(&page));
+    EXPECT_EQ(placeStatus->text(), "No such place.");
+    type("zzz");
+    clock.advance(0.4);
+    ASSERT_TRUE(waitUntil([&] { return showsNoMatch(); }));
+    EXPECT_EQ(stopText->text(), "Nothing found.");
+
+    // The network goes away: both services unreachable.
+    endpoints::setOverride(endpoints::Service::geocoding, QUrl("http://127.0.0.1:9"));
+    endpoints::setOverride(endpoints::Service::transitous, QUrl("http://127.0.0.1:9"));
+    for (AppLanguage language : {AppLanguage::en, AppLanguage::cs}) {
+        L10n::shared().setLanguage(language);
+        const int asked = http::Client::shared().finished();
+        page.placeField()->setText(language == AppLanguage::en ? "Brno" : "Plzen");
+        page.placeField()->returnPressed();
+        ASSERT_TRUE(waitUntil([&] { return http::Client::shared().finished() == asked + 1; }));
+        EXPECT_EQ(placeStatus->text(), L10n::shared().t("places.unreachable"));
+        EXPECT_TRUE(placeStatus->isVisibleTo(&page));
+        type(language == AppLanguage::en ? "Brumov" : "Anděl");
+        clock.advance(0.4);
+        ASSERT_TRUE(waitUntil([&] { return page.stopSearch()->showsUnreachable(); }));
+        EXPECT_TRUE(showsNoMatch());
+        EXPECT_EQ(stopText->text(), L10n::shared().t("dep.unreachable"));
+        EXPECT_NE(stopText->text(), L10n::shared().t("dep.noMatch"));
+        EXPECT_FALSE(page.findChild<QPushButton*>("tryIdos")->isVisibleTo(&page));
+    }
 }

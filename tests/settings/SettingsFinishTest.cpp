@@ -27,6 +27,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
+#include <QStyle>
 #include <QTest>
 #include <memory>
 
@@ -348,5 +349,49 @@ TEST_F(SettingsFinishTest, DisabledTabArrowsLookDisabledInLightAndDark) {
         EXPECT_LT(ink(off) * 2, ink(on));
     }
     view.reset();
+    QApplication::setPalette(original);
+}
+
+// A disabled control still shows its value: the chosen segment of a disabled picker reads in
+// both themes, and a disabled switch that is off stays visible on a light ground. The palettes
+// have a disabled group of their own, as a desktop's do.
+TEST_F(SettingsFinishTest, DisabledControlsShowTheirValueInLightAndDark) {
+    const QPalette original = QApplication::palette();
+    auto ink = [](QWidget* w) {
+        const QImage image = w->grab().toImage();
+        const int ground = w->parentWidget()->palette().color(QPalette::Window).lightness();
+        long sum = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) sum += std::abs(image.pixelColor(x, y).lightness() - ground);
+        return sum;
+    };
+    for (const bool dark : {false, true}) {
+        SCOPED_TRACE(dark ? "dark" : "light");
+        QPalette palette = QApplication::style()->standardPalette();
+        if (dark) {
+            palette.setColor(QPalette::Window, QColor(45, 45, 45));
+            palette.setColor(QPalette::WindowText, Qt::white);
+            palette.setColor(QPalette::Disabled, QPalette::WindowText, QColor(90, 90, 90));
+        }
+        QApplication::setPalette(palette);
+        QWidget ground;
+        ground.setAutoFillBackground(true);
+        ground.resize(400, 100);
+        auto* enabledSwitch = new Switch(&ground);
+        auto* disabledSwitch = new Switch(&ground);
+        disabledSwitch->move(50, 0);
+        disabledSwitch->setEnabled(false);
+        for (Switch* s : {enabledSwitch, disabledSwitch}) s->resize(s->sizeHint());
+        const SegmentedPicker::Options options{{"Today", "1"}, {"Week", "7"}};
+        auto* enabledPicker = new SegmentedPicker(options, settingString("unusedPicker", "7"), &ground);
+        auto* disabledPicker = new SegmentedPicker(options, settingString("unusedPicker", "7"), &ground);
+        enabledPicker->setGeometry(0, 30, 200, 28);
+        disabledPicker->setGeometry(200, 30, 200, 28);
+        disabledPicker->setEnabled(false);
+        ground.show();
+        QCoreApplication::processEvents();
+        EXPECT_GT(ink(disabledSwitch) * 10, ink(enabledSwitch) * 6) << "an off switch keeps most of its outline";
+        EXPECT_GT(ink(disabledPicker) * 10, ink(enabledPicker) * 4) << "the chosen value stays readable";
+    }
     QApplication::setPalette(original);
 }

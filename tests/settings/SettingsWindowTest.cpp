@@ -440,6 +440,49 @@ TEST_F(SettingsWindowTest, AFailedSaveShowsWhereTheUserActed) {
     }
 }
 
+// While saves keep failing (another writer retries every few seconds), the red line stays where
+// it first appeared: it moved between the control used and wherever the focus was, shifting the
+// page under the pointer.
+TEST_F(SettingsWindowTest, TheNotSavedLineStaysWhereItFirstAppeared) {
+    Settings::shared().setString("other", "x"); // the file exists
+    const QString file = Settings::shared().filePath();
+    open(Page::general);
+    view->activateWindow();
+    QCoreApplication::processEvents();
+    QWidget* page = view->currentPage();
+    QWidget* live = nullptr;
+    for (QWidget* w : page->findChildren<QWidget*>())
+        if (w->property(boundKeyProperty("liveActivity").constData()).toBool()) live = w;
+    ASSERT_TRUE(live);
+    QFile::setPermissions(file, QFile::ReadOwner);
+    static_cast<QAbstractButton*>(live)->click();
+    QCoreApplication::processEvents();
+    auto* error = page->findChild<QLabel*>("saveError");
+    ASSERT_TRUE(error && error->isVisible());
+    const QWidget* holder = error->parentWidget();
+    const int top = error->mapTo(page, QPoint()).y();
+    QWidget* firstCard = page->findChildren<Card*>(QString(), Qt::FindDirectChildrenOnly).value(0);
+    ASSERT_TRUE(firstCard);
+    const int firstCardTop = firstCard->y();
+
+    // The keyboard moves to the language tiles, and a writer elsewhere fails again and again.
+    QWidget* tile = nullptr;
+    for (auto* b : page->findChildren<QAbstractButton*>())
+        if (b->accessibleName() == "English") tile = b;
+    ASSERT_TRUE(tile);
+    tile->setFocus(Qt::OtherFocusReason);
+    for (int i = 0; i < 3; ++i) {
+        Settings::shared().setString("note", QString::number(i));
+        Settings::shared().setInt("unwatched", i);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(error->parentWidget(), holder);
+        EXPECT_EQ(error->mapTo(page, QPoint()).y(), top);
+        EXPECT_EQ(firstCard->y(), firstCardTop) << "nothing above shifted";
+        EXPECT_TRUE(error->isVisible());
+    }
+    QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner);
+}
+
 // Controls whose only effect is in a view this version lacks are disabled and say so with one
 // badge each (one for a whole card); the rest act, and nothing promises a missing view.
 TEST_F(SettingsWindowTest, ControlsForMissingViewsAreDisabledWithABadge) {

@@ -228,11 +228,15 @@ void Row::markNotInVersion(const QString& badgeText) {
     if (!trailing_ || findChild<QLabel*>(QStringLiteral("notInVersion"))) return;
     trailing_->setEnabled(false);
     // Under the texts, so a wide control keeps its room beside them.
-    auto* texts = static_cast<QBoxLayout*>(row_->itemAt(0)->layout());
-    texts->addSpacing(3);
-    texts->addWidget(notInVersionBadge(badgeText, this), 0, Qt::AlignLeft);
+    addUnderTexts(notInVersionBadge(badgeText, this));
     const QString detail = detail_->text();
     trailing_->setAccessibleDescription(detail.isEmpty() ? badgeText : detail + QStringLiteral(" – ") + badgeText);
+}
+
+void Row::addUnderTexts(QWidget* widget) {
+    auto* texts = static_cast<QBoxLayout*>(row_->itemAt(0)->layout());
+    texts->addSpacing(3);
+    texts->addWidget(widget, 0, Qt::AlignLeft);
 }
 
 QLabel* notInVersionBadge(const QString& text, QWidget* parent) {

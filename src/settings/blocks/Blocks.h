@@ -100,6 +100,8 @@ public:
     // For a control that acts only in a view this version lacks: disabled (showing what is
     // stored), with a badge of the given text beside it that a screen reader hears with it.
     void markNotInVersion(const QString& badgeText);
+    // A small widget of the row's own (a badge, a link button) under its title and detail.
+    void addUnderTexts(QWidget* widget);
 
 private:
     void describe(QWidget* trailing);

@@ -29,10 +29,13 @@ void Switch::paintEvent(QPaintEvent*) {
     const QRectF track = QRectF(rect()).adjusted(1, 1, -1, -1);
     const qreal r = track.height() / 2;
     QColor fill = isChecked() ? style::accent(this) : style::primary(this, 0.14);
-    if (!isEnabled()) fill.setAlphaF(fill.alphaF() * 0.5f);
-    p.setPen(Qt::NoPen);
+    // Disabled and on: a paler accent. Disabled and off keeps its grey, outlined, so that on a
+    // light ground it does not fade into the card.
+    if (!isEnabled() && isChecked()) fill.setAlphaF(fill.alphaF() * 0.5f);
+    p.setPen(!isEnabled() && !isChecked() ? QPen(style::primary(this, 0.22), 1) : QPen(Qt::NoPen));
     p.setBrush(fill);
     p.drawRoundedRect(track, r, r);
+    p.setPen(Qt::NoPen);
     const qreal d = track.height() - 4;
     const qreal x = isChecked() ? track.right() - 2 - d : track.left() + 2;
     const QRectF knob(x, track.top() + 2, d, d);

@@ -12,7 +12,9 @@ QPalette paletteOf(const QWidget* w) { return w ? w->palette() : QApplication::p
 bool isDark(const QWidget* w) { return paletteOf(w).color(QPalette::Window).lightness() < 128; }
 } // namespace
 
-QColor primary(const QWidget* w) { return paletteOf(w).color(QPalette::WindowText); }
+// The active group's: a disabled widget dims itself (secondary ink, lower opacity), and the
+// palette's own disabled grey on top of that left values unreadable.
+QColor primary(const QWidget* w) { return paletteOf(w).color(QPalette::Active, QPalette::WindowText); }
 
 QColor primary(const QWidget* w, double opacity) {
     QColor c = primary(w);
@@ -22,7 +24,7 @@ QColor primary(const QWidget* w, double opacity) {
 
 QColor secondary(const QWidget* w) { return primary(w, 0.55); }
 
-QColor accent(const QWidget* w) { return paletteOf(w).color(QPalette::Highlight); }
+QColor accent(const QWidget* w) { return paletteOf(w).color(QPalette::Active, QPalette::Highlight); }
 
 QColor named(Named colour, const QWidget* w) {
     const bool dark = isDark(w);

@@ -100,8 +100,8 @@ AboutPage::AboutPage(UpdateChecker* updates, std::function<void()> openSetup, QW
     notices->setCursor(Qt::PointingHandCursor);
     notices->setFont(style::font(style::caption));
     notices->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0; color: %1; }").arg(style::accent(this).name()));
-    connect(notices, &QPushButton::clicked, this, [] {
-        if (auto path = noticesFile()) Workspace::current()->open(QUrl::fromLocalFile(*path));
+    connect(notices, &QPushButton::clicked, this, [this] {
+        if (auto path = noticesFile()) openLink(QUrl::fromLocalFile(*path));
     });
     col->addWidget(notices, 0, Qt::AlignHCenter);
 
@@ -115,14 +115,22 @@ AboutPage::AboutPage(UpdateChecker* updates, std::function<void()> openSetup, QW
     });
     auto* web = blockButton(t("about.web"));
     web->setObjectName(QStringLiteral("web"));
-    connect(web, &QPushButton::clicked, this, [] { Workspace::current()->open(webPage()); });
+    connect(web, &QPushButton::clicked, this, [this] { openLink(webPage()); });
     auto* privacy = blockButton(t("about.privacy"));
     privacy->setObjectName(QStringLiteral("privacy"));
-    connect(privacy, &QPushButton::clicked, this, [] { Workspace::current()->open(privacyPage()); });
+    connect(privacy, &QPushButton::clicked, this, [this] { openLink(privacyPage()); });
     buttons->addStretch(1);
     for (QPushButton* b : {setup, web, privacy}) buttons->addWidget(b);
     buttons->addStretch(1);
     col->addLayout(buttons);
+    // A link no program could open says so here rather than only on stderr.
+    linkError_ = plainLabel({}, style::caption, style::named(style::Named::red, this), column);
+    linkError_->setObjectName(QStringLiteral("linkError"));
+    linkError_->setWordWrap(true);
+    linkError_->setAlignment(Qt::AlignHCenter);
+    linkError_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    linkError_->hide();
+    col->addWidget(linkError_);
 
     // A build without an update feed makes no requests, so it offers no check either.
     if (UpdateChecker::feedURL() && updates_) {
@@ -134,6 +142,13 @@ AboutPage::AboutPage(UpdateChecker* updates, std::function<void()> openSetup, QW
         connect(updates_, &UpdateChecker::lastCheckChanged, this, &AboutPage::rebuildUpdate);
         rebuildUpdate();
     }
+}
+
+void AboutPage::openLink(const QUrl& url) {
+    const bool opened = Workspace::current()->open(url);
+    const QString shown = url.isLocalFile() ? url.toLocalFile() : url.toString();
+    linkError_->setText(opened ? QString() : L10n::shared().t(QStringLiteral("about.cannotOpen"), {shown}));
+    linkError_->setVisible(!opened);
 }
 
 void AboutPage::rebuildUpdate() {

@@ -26,13 +26,17 @@ public:
     static QUrl privacyPage();
 
     QWidget* updateSection() const { return updateSection_; }
+    // Says under the links when the last one could not be opened; hidden otherwise.
+    QLabel* linkError() const { return linkError_; }
 
 private:
     void rebuildUpdate();
+    void openLink(const QUrl& url);
 
     QPointer<UpdateChecker> updates_;
     std::function<void()> openSetup_;
     QWidget* updateSection_ = nullptr;
+    QLabel* linkError_ = nullptr;
 };
 
 } // namespace lomex

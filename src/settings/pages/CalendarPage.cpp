@@ -3,10 +3,13 @@
 #include "calendar/EventService.h"
 #include "core/L10n.h"
 #include "core/Settings.h"
+#include "platform/CalendarStore.h"
+#include "platform/Workspace.h"
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
 
+#include <QFileInfo>
 #include <QPushButton>
 
 namespace lomex {
@@ -88,9 +91,25 @@ void CalendarPage::buildAccess() {
         }
         return card->add(new Row(l.t(QString::fromLatin1(title)), l.t(QString::fromLatin1(detail)), trailing));
     };
-    row(calendarCard_, "setup.cal.title", "setup.cal.text", events_->eventsAccess() && events_->remindersAccess(),
-        "allowCalendar", [this] { events_->requestAccess(); },
-        [&]() -> QWidget* { return new StatusBadge(true, l.t(QStringLiteral("setup.done"))); });
+    Row* calendarRow = row(calendarCard_, "setup.cal.title", "setup.cal.text",
+                           events_->eventsAccess() && events_->remindersAccess(), "allowCalendar",
+                           [this] { events_->requestAccess(); },
+                           [&]() -> QWidget* { return new StatusBadge(true, l.t(QStringLiteral("setup.done"))); });
+    // "Allow" makes a folder of its own: say which, and that one kept by a sync tool can be used.
+    if (const QString folder = events_->store() ? events_->store()->location() : QString(); !folder.isEmpty()) {
+        calendarRow->setTexts(l.t(QStringLiteral("setup.cal.title")),
+                              l.t(QStringLiteral("setup.cal.text")) + QLatin1Char('\n') +
+                                  l.t(QStringLiteral("calendar.folder"), {folder}));
+        auto* open = blockButton(l.t(QStringLiteral("calendar.openFolder")), ButtonKind::bordered, {}, calendarRow);
+        open->setObjectName(QStringLiteral("openCalendarFolder"));
+        // Until "Allow" made it, the folder may not exist: its parent is what can be shown.
+        connect(open, &QPushButton::clicked, this, [folder] {
+            QString shown = folder;
+            while (!QFileInfo(shown).isDir() && QFileInfo(shown).path() != shown) shown = QFileInfo(shown).path();
+            Workspace::current()->open(QUrl::fromLocalFile(shown));
+        });
+        calendarRow->addUnderTexts(open);
+    }
     // Series whose rules are not followed are said here, not only in the log.
     shownSkipped_ = events_->skippedSeries();
     if (events_->eventsAccess() && shownSkipped_.count > 0) {
@@ -105,7 +124,8 @@ void CalendarPage::buildAccess() {
             occasions->setAccessibleName(l.t(QStringLiteral("contacts.title")));
             return occasions;
         });
-    if (contacts_->access()) contactsRow->markNotInVersion(l.t(QStringLiteral("settings.notInVersion")));
+    // No view of this version shows contacts' occasions: the row says so before and after access.
+    contactsRow->markNotInVersion(l.t(QStringLiteral("settings.notInVersion")));
 }
 
 } // namespace lomex

@@ -35,17 +35,20 @@ QString ownDesktopID() {
     return name.isEmpty() ? QString() : name + QStringLiteral(".desktop");
 }
 
-// A named icon the theme cannot find still gives a pixmap: a blank one.
-bool drawsNothing(const QPixmap& pixmap) {
-    if (pixmap.isNull()) return true;
-    if (!pixmap.hasAlphaChannel()) return false;
-    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
-    for (int y = 0; y < image.height(); ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
-        for (int x = 0; x < image.width(); ++x)
-            if (qAlpha(line[x]) != 0) return false;
-    }
-    return true;
+// The icon at a size: drawn down from the theme's largest raster when it has one (a small
+// raster is often a different, sketchier drawing), else rendered at that size.
+QPixmap themedPixmap(const QIcon& icon, int size, qreal ratio) {
+    if (icon.isNull()) return {};
+    const QList<QSize> sizes = icon.availableSizes();
+    const auto largest = std::max_element(sizes.begin(), sizes.end(),
+                                          [](QSize a, QSize b) { return a.width() * a.height() < b.width() * b.height(); });
+    const int pixels = qRound(size * ratio);
+    if (largest == sizes.end() || largest->width() <= pixels) return icon.pixmap(QSize(size, size), ratio);
+    QPixmap big = icon.pixmap(*largest, 1.0);
+    if (big.isNull()) return {};
+    QPixmap out = big.scaled(pixels, pixels, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    out.setDevicePixelRatio(ratio);
+    return out;
 }
 
 QWidget* appIcon(const QString& desktopID, QWidget* parent) {
@@ -53,9 +56,8 @@ QWidget* appIcon(const QString& desktopID, QWidget* parent) {
     icon->setFixedSize(22, 22);
     icon->setAlignment(Qt::AlignCenter);
     const auto entry = desktopentry::find(desktopID, language());
-    const QIcon themed = entry ? desktopentry::icon(*entry) : QIcon();
-    const QPixmap drawn = themed.isNull() ? QPixmap() : themed.pixmap(QSize(22, 22), parent->devicePixelRatioF());
-    if (!drawsNothing(drawn)) {
+    const QPixmap drawn = themedPixmap(entry ? desktopentry::icon(*entry) : QIcon(), 22, parent->devicePixelRatioF());
+    if (ClipboardPage::iconCoverage(drawn) >= ClipboardPage::minIconCoverage) {
         icon->setPixmap(drawn);
     } else {
         // Not installed, no icon, or one the theme cannot draw (XTerm's "mini.xterm"): the
@@ -81,7 +83,11 @@ ClipboardPage::ClipboardPage(ClipboardStore* store, PasteKeys* keys, RunningApps
     auto* main = add(new Card);
     main->add(new ToggleRow(t("settings.clipEnabled"), t("settings.clip.detail"),
                             settingBool(QStringLiteral("clipboardEnabled"), true)));
-    main->add(new ToggleRow(t("settings.pasteDirectly"), {}, settingBool(QStringLiteral("pasteDirectly"), true)));
+    // Direct paste acts only from a clipboard view, which this version lacks: the switch keeps
+    // what is stored, and the XTEST row under it only states the fact, promising nothing.
+    auto* paste = main->add(new ToggleRow(t("settings.pasteDirectly"), {}, settingBool(QStringLiteral("pasteDirectly"), true)));
+    paste->toggle()->setObjectName(QStringLiteral("pasteDirectly"));
+    paste->markNotInVersion(t("settings.notInVersion"));
     axRow_ = main->add(new Row(t("setup.ax.title")));
     showTrust();
     whenSettingChanges(this, QStringLiteral("pasteDirectly"), [this] { showTrust(); });
@@ -127,6 +133,19 @@ void ClipboardPage::showTrust() {
     auto* missing = plainLabel(t("settings.axMissing"), style::callout, style::secondary(axRow_), axRow_);
     missing->setObjectName(QStringLiteral("settings.axMissing"));
     axRow_->setTrailing(missing);
+}
+
+double ClipboardPage::iconCoverage(const QPixmap& pixmap) {
+    if (pixmap.isNull()) return 0;
+    if (!pixmap.hasAlphaChannel()) return 1;
+    const QImage image = pixmap.toImage().convertToFormat(QImage::Format_ARGB32);
+    qint64 opaque = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+        for (int x = 0; x < image.width(); ++x)
+            if (qAlpha(line[x]) >= 128) ++opaque;
+    }
+    return double(opaque) / (qint64(image.width()) * image.height());
 }
 
 QStringList ClipboardPage::excluded() {

@@ -1,5 +1,6 @@
 #pragma once
 #include "settings/SettingsPage.h"
+#include <QPixmap>
 #include <QPointer>
 #include <QStringList>
 
@@ -24,6 +25,12 @@ public:
     // Null layers use the current ones.
     explicit ClipboardPage(ClipboardStore* store, PasteKeys* keys = nullptr, RunningApps* apps = nullptr,
                            QWidget* parent = nullptr);
+
+    // An icon counts as drawn when at least this share of its pixels is mostly opaque: a theme
+    // icon can be a text-only drawing that leaves a few faint pixels at this size.
+    static constexpr double minIconCoverage = 0.04;
+    // The share of the pixmap's pixels of alpha 128 and more (1 for one without alpha).
+    static double iconCoverage(const QPixmap& pixmap);
 
     // "clipExcluded" as stored; anything but a list of strings reads as empty.
     static QStringList excluded();

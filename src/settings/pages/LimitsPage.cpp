@@ -257,7 +257,10 @@ void LimitsPage::refreshState() {
     limitsRow_->setVisible(usageOn);
     if (usageOn && services_.usage) {
         UsageMonitor* u = services_.usage;
-        claudePanel_->show(u->claude(), u->claudeStatus().value_or(QStringLiteral("usage.noData")), l.t(QStringLiteral("limits.claude.how")));
+        QString claudeStatus = u->claudeStatus().value_or(QStringLiteral("usage.noData"));
+        // "Connect in Settings" is for the notch; here the way is the setup guide.
+        if (claudeStatus == QLatin1String("usage.noCLI")) claudeStatus = QStringLiteral("usage.noCLI.here");
+        claudePanel_->show(u->claude(), claudeStatus, l.t(QStringLiteral("limits.claude.how")));
         codexPanel_->show(u->codex(), QStringLiteral("usage.noData"), l.t(QStringLiteral("limits.codex.how")));
     }
 }

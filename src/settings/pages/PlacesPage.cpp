@@ -87,8 +87,12 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     : SettingsPage(parent), weather_(weather), transit_(transit), search_(new StopSearch(transit, clock, this)) {
     // 1. Weather and warnings
     weatherCard_ = add(new Card(t("places.weather")));
-    weatherCard_->add(new ToggleRow(t("places.weatherOn"), t("places.weatherDetail"),
-                                    settingBool(QStringLiteral("weatherEnabled"), true)));
+    // No view of this version shows the current weather: the switch keeps what is stored (it
+    // still gates the warnings below, as it always did).
+    auto* weatherOn = weatherCard_->add(new ToggleRow(t("places.weatherOn"), t("places.weatherDetail"),
+                                                      settingBool(QStringLiteral("weatherEnabled"), true)));
+    weatherOn->toggle()->setObjectName(QStringLiteral("weatherEnabled"));
+    weatherOn->markNotInVersion(t("settings.notInVersion"));
     weatherCard_->add(new ToggleRow(t("places.chmiOn"), t("places.chmiDetail"),
                                     settingBool(QStringLiteral("chmiEnabled"), true)));
     placeRow_ = weatherCard_->add(new Row(t("places.place")));
@@ -106,6 +110,11 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     placeList_ = new QVBoxLayout;
     placeList_->setSpacing(0);
     placeCol->addLayout(placeList_);
+    placeStatus_ = plainLabel(QString(), style::caption, style::secondary(this), placeBox);
+    placeStatus_->setObjectName(QStringLiteral("placeStatus"));
+    placeStatus_->setWordWrap(true);
+    placeStatus_->hide();
+    placeCol->addWidget(placeStatus_);
     connect(placeField_, &QLineEdit::returnPressed, this, &PlacesPage::searchPlaces);
     for (const char* key : {"weatherEnabled", "chmiEnabled"})
         whenSettingChanges(this, QLatin1String(key), [this] {
@@ -143,7 +152,10 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
     noMatch_->setObjectName(QStringLiteral("noMatch"));
     auto* noMatchRow = new QHBoxLayout(noMatch_);
     noMatchRow->setContentsMargins(0, 0, 0, 0);
-    noMatchRow->addWidget(plainLabel(t("dep.noMatch"), style::caption, style::secondary(this), noMatch_));
+    noMatchText_ = plainLabel(t("dep.noMatch"), style::caption, style::secondary(this), noMatch_);
+    noMatchText_->setObjectName(QStringLiteral("noMatchText"));
+    noMatchText_->setWordWrap(true);
+    noMatchRow->addWidget(noMatchText_, 1);
     auto* tryIdos = blockButton(t("idos.try"), ButtonKind::bordered, {}, noMatch_);
     tryIdos->setObjectName(QStringLiteral("tryIdos"));
     tryIdos->setFont(style::font(style::caption));
@@ -151,7 +163,6 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
         if (auto url = TransitService::idosURL(search_->query())) Workspace::current()->open(*url);
     });
     noMatchRow->addWidget(tryIdos);
-    noMatchRow->addStretch(1);
     searchCol->addWidget(noMatch_);
     connect(stopField_, &QLineEdit::textChanged, search_, &StopSearch::setQuery);
     connect(search_, &StopSearch::changed, this, &PlacesPage::rebuildStopResults);
@@ -244,17 +255,37 @@ PlacesPage::PlacesPage(WeatherService* weather, TransitService* transit, Clock* 
 
 // ---- weather ----
 
+void PlacesPage::showEvent(QShowEvent* event) {
+    SettingsPage::showEvent(event);
+    // The warnings line is the one view of the warnings: they are loaded while it is on screen.
+    if (weather_ && !warningsView_) {
+        warningsView_ = std::make_unique<QObject>();
+        weather_->watch(warningsView_.get(), WeatherService::Feed::warnings);
+    }
+}
+
+void PlacesPage::hideEvent(QHideEvent* event) {
+    SettingsPage::hideEvent(event);
+    warningsView_.reset();
+}
+
 void PlacesPage::searchPlaces() {
     if (!weather_) return;
     const QString submitted = placeField_->text();
     const quint64 generation = ++placeGeneration_;
     ++placeSearches_;
     WeatherService::search(submitted, L10n::shared().isCzech(), this,
-                           [this, generation, submitted](QList<WeatherService::Place> places) {
+                           [this, generation, submitted](QList<WeatherService::Place> places, bool reached) {
                                // Only the answer to the latest submission, for the text still typed.
                                if (generation != placeGeneration_ || placeField_->text() != submitted) return;
                                placeResults_ = std::move(places);
                                rebuildPlaceResults();
+                               // An empty answer and no answer are told apart.
+                               const char* status = !reached ? "places.unreachable"
+                                                    : placeResults_.isEmpty() && !submitted.trimmed().isEmpty() ? "places.noMatch"
+                                                                                                                : nullptr;
+                               placeStatus_->setText(status ? t(status) : QString());
+                               placeStatus_->setVisible(status != nullptr);
                            });
 }
 
@@ -263,6 +294,7 @@ void PlacesPage::choosePlace(const WeatherService::Place& place) {
     ++placeGeneration_;
     placeResults_.clear();
     placeField_->clear();
+    placeStatus_->hide();
     rebuildPlaceResults();
 }
 
@@ -373,7 +405,11 @@ void PlacesPage::rebuildStopResults() {
         stopList_->addWidget(b);
     }
     spinner_->setVisible(search_->searching());
-    noMatch_->setVisible(search_->showsNoMatch());
+    // Offline is not "nothing found": the timetable portal would not load either.
+    const bool unreachable = search_->showsUnreachable();
+    noMatchText_->setText(t(unreachable ? "dep.unreachable" : "dep.noMatch"));
+    noMatch_->findChild<QPushButton*>(QStringLiteral("tryIdos"))->setVisible(!unreachable);
+    noMatch_->setVisible(unreachable || search_->showsNoMatch());
 }
 
 void PlacesPage::chooseStop(const TransitService::StopGroup& stop) {

@@ -3,6 +3,7 @@
 #include "feeds/WeatherService.h"
 #include "settings/SettingsPage.h"
 #include <QPointer>
+#include <memory>
 
 class QLineEdit;
 class QProgressBar;
@@ -31,6 +32,10 @@ public:
     StopSearch* stopSearch() const { return search_; }
     const QList<WeatherService::Place>& placeResults() const { return placeResults_; }
     int placeSearchesStarted() const { return placeSearches_; }
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     void searchPlaces();
@@ -62,6 +67,9 @@ private:
     QProgressBar* spinner_;
     QVBoxLayout* stopList_;
     QWidget* noMatch_;
+    QLabel* noMatchText_;
+    QLabel* placeStatus_;
+    std::unique_ptr<QObject> warningsView_; // watches the warnings while the page is shown
     QWidget* status_;
     QWidget* badKey_;
 };

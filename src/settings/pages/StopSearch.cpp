@@ -24,6 +24,7 @@ void StopSearch::setQuery(const QString& query) {
     if (query_.size() < minCharacters) {
         results_.clear();
         answered_ = query_;
+        reached_ = true;
     } else {
         debounce_->start(debounceSeconds);
     }
@@ -36,8 +37,12 @@ QList<TransitService::StopGroup> StopSearch::localResults() const {
 }
 
 bool StopSearch::showsNoMatch() const {
-    return query_.size() >= minCharacters && !searching_ && answered_ == query_ && results_.isEmpty() &&
+    return query_.size() >= minCharacters && !searching_ && answered_ == query_ && reached_ && results_.isEmpty() &&
            localResults().isEmpty();
+}
+
+bool StopSearch::showsUnreachable() const {
+    return query_.size() >= minCharacters && !searching_ && answered_ == query_ && !reached_;
 }
 
 void StopSearch::run(quint64 generation, const QString& q) {
@@ -47,10 +52,11 @@ void StopSearch::run(quint64 generation, const QString& q) {
     auto ask = [this, generation, q] {
         if (generation != generation_) return;
         ++requests_;
-        TransitService::searchTransitous(q, this, [this, generation, q](QList<TransitService::StopGroup> stops) {
+        TransitService::searchTransitous(q, this, [this, generation, q](QList<TransitService::StopGroup> stops, bool reached) {
             if (generation != generation_) return;
             results_ = std::move(stops);
             answered_ = q;
+            reached_ = reached;
             searching_ = false;
             emit changed();
         });

@@ -32,6 +32,8 @@ public:
     QList<TransitService::StopGroup> shown() const { return localResults() + results_; }
     bool searching() const { return searching_; }
     bool showsNoMatch() const;
+    // The routing service gave no usable answer for the text on screen (offline, an error).
+    bool showsUnreachable() const;
     int requestsStarted() const { return requests_; }
 
 Q_SIGNALS:
@@ -46,6 +48,7 @@ private:
     QString answered_; // the text results_ belong to
     QList<TransitService::StopGroup> results_;
     bool searching_ = false;
+    bool reached_ = true; // of the answer for answered_
     quint64 generation_ = 0;
     int requests_ = 0;
 };
