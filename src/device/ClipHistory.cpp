@@ -217,10 +217,14 @@ int removeOrphans(const QString& folder, const QList<Clip>& clips, qint64 olderT
     }
     static const QRegularExpression temporary(QStringLiteral("^\\.(.+)\\.tmp-[A-Za-z0-9]{6}$"));
     const QDir dir(folder);
+    const QStringList names = dir.entryList(QDir::Files | QDir::Hidden | QDir::System);
+    // A list kept aside because it did not read may name files the user can still get back.
+    const bool listAside = !names.filter(QRegularExpression(QStringLiteral("^clips\\.json\\.corrupt"))).isEmpty();
     int removed = 0;
     QSet<QString> swept;
-    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+    for (const QString& name : names) {
         if (ownFileName().match(name).hasMatch()) {
+            if (listAside) continue;
             const QFileInfo info(dir.filePath(name));
             // Files written since this run began belong to copies being recorded now.
             if (named.contains(name) || info.isSymLink() || info.lastModified().toMSecsSinceEpoch() >= olderThanMs)

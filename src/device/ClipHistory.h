@@ -50,7 +50,8 @@ Loaded load(const QString& folder, int maxClips, const std::atomic<bool>& cancel
 std::optional<QString> saveList(const QString& folder, const QList<Clip>& clips);
 
 // Removes files of ours that no clip names (an image or text written just before a kill) and
-// were last changed before olderThanMs (ms since the epoch), and our stale temporaries.
+// were last changed before olderThanMs (ms since the epoch), and our stale temporaries. While a
+// list that did not read lies aside ("clips.json.corrupt…"), files are kept: it may name them.
 // Returns how many files went.
 int removeOrphans(const QString& folder, const QList<Clip>& clips, qint64 olderThanMs);
 

@@ -434,19 +434,29 @@ TEST_F(ClipboardStoreTest, OrphansAndStaleTemporariesAreGoneAfterAStart) {
                               "0A1B2C3D-0000-4000-8000-000000000003.txt", ".clips.json.tmp-Ab12Cd",
                               ".0A1B2C3D-0000-4000-8000-000000000004.png.tmp-xY9z00"};
     const QStringList stay = {"notes.txt", "0A1B2C3D.png", ".other.json.tmp-Ab12Cd"};
-    for (const QString& name : gone + stay) {
+    auto writeOld = [&](const QString& name) {
         QFile f(folder() + "/" + name);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("x");
         f.flush();
         ASSERT_TRUE(f.setFileTime(QDateTime::currentDateTime().addSecs(-60), QFileDevice::FileModificationTime));
-    }
+    };
+    for (const QString& name : gone + stay) writeOld(name);
     auto store = make();
     store->waitForSaves();
     ASSERT_EQ(store->clips().size(), 1);
     for (const QString& name : gone) EXPECT_FALSE(QFile::exists(folder() + "/" + name)) << qPrintable(name);
     for (const QString& name : stay + QStringList{kept, "clips.json"})
         EXPECT_TRUE(QFile::exists(folder() + "/" + name)) << qPrintable(name);
+
+    // A list kept aside may name files the user can still get back: they stay.
+    store.reset();
+    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json.corrupt", "[{\"imageFile\":\"" + gone[0].toUtf8()));
+    for (const QString& name : {gone[0], gone[2]}) writeOld(name);
+    store = make();
+    store->waitForSaves();
+    EXPECT_TRUE(QFile::exists(folder() + "/" + gone[0]));
+    EXPECT_FALSE(QFile::exists(folder() + "/" + gone[2])) << "temporaries still go";
 }
 
 // The history is read on a worker thread: start returns at once, and a copy made meanwhile is
