@@ -49,6 +49,8 @@ const TextEntry kTextTable[] = {
     {"calendar.newCalendar", "Kalendář", "Calendar"},
     {"calendar.newList", "Připomínky", "Reminders"},
     {"calendar.openFolder", "Otevřít složku", "Open folder"},
+    {"calendar.skipped", "Opakované události, které se nezobrazují: %d", "Recurring events not shown: %d"},
+    {"calendar.skipped.detail", "Jejich pravidla by se procházela příliš dlouho. První z nich: %@", "Their rules would take too long to follow. The first of them: %@"},
     {"chat.back", "Zpět na seznam", "Back to the list"},
     {"chat.empty", "Zatím žádné zprávy.", "No messages yet."},
     {"chat.placeholder", "Odpověz agentovi %@…", "Reply to %@…"},
