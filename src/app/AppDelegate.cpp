@@ -95,7 +95,7 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
     battery_ = new BatteryMonitor(new UPowerSource(this), nullptr, this);
     headphones_ = new HeadphoneMonitor(nullptr, nullptr, this);
     pomodoro_ = new PomodoroTimer(nullptr, this);
-    shelf_ = new ShelfStore(nullptr, this);
+    shelf_ = new ShelfStore(nullptr, clock_, this);
     events_ = new EventService(nullptr, clock_, nullptr, nullptr, this);
     clipboard_ = new ClipboardStore(clock_, nullptr, nullptr, nullptr, nullptr, {}, this);
     settingsNav_ = new SettingsNav(this);

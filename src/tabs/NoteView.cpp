@@ -144,6 +144,9 @@ void NoteView::load() {
     if (stored == editor_->toPlainText()) return;
     const QSignalBlocker block(editor_);
     editor_->setPlainText(stored);
+    // Typing goes on after what is written, not before it; from then on the cursor stays where
+    // the user leaves it.
+    editor_->moveCursor(QTextCursor::End);
 }
 
 void NoteView::edited() {

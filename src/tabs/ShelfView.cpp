@@ -4,6 +4,7 @@
 #include "tabs/FeedRows.h"
 #include "platform/Clipboard.h"
 #include "platform/Workspace.h"
+#include "ui/ElidedLabel.h"
 #include "ui/Motion.h"
 #include "ui/Symbols.h"
 
@@ -14,6 +15,9 @@
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHash>
+#include <QTimer>
+#include <QVariantAnimation>
+#include <algorithm>
 #include <QLabel>
 #include <QMenu>
 #include <QMimeData>
@@ -83,25 +87,58 @@ QString twoLines(const QString& text, const QFont& font, int width) {
 
 ShelfItemView::ShelfItemView(const QUrl& url, ShelfStore* shelf, Workspace* workspace, Clipboard* clipboard,
                              QWidget* parent)
-    : QWidget(parent), url_(url), shelf_(shelf), workspace_(workspace), clipboard_(clipboard) {
+    : QWidget(parent), shelf_(shelf), workspace_(workspace), clipboard_(clipboard) {
     setAttribute(Qt::WA_Hover);
-    setToolTip(plainToolTip(url_.toLocalFile())); // file names may look like markup
     auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(6, 6, 6, 6);
+    layout->setContentsMargins(padding, padding, padding, padding);
     layout->setSpacing(4);
-    auto* icon = new QLabel(this);
-    icon->setObjectName(QStringLiteral("icon"));
-    icon->setFixedSize(iconSize, iconSize);
-    icon->setPixmap(workspace_->icon(url_.toLocalFile()).pixmap(QSize(iconSize, iconSize), devicePixelRatioF()));
-    icon->setScaledContents(true);
-    layout->addWidget(icon, 0, Qt::AlignHCenter);
-    name_ = label(10, QColor(255, 255, 255, 230), this);
+    icon_ = new QLabel(this);
+    icon_->setObjectName(QStringLiteral("icon"));
+    icon_->setFixedSize(iconSize, iconSize);
+    icon_->setScaledContents(true);
+    layout->addWidget(icon_, 0, Qt::AlignHCenter);
+    name_ = label(10, Qt::white, this);
     name_->setObjectName(QStringLiteral("name"));
     name_->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
     name_->setFixedWidth(nameWidth);
-    name_->setText(twoLines(QFileInfo(url_.toLocalFile()).fileName(), name_->font(), nameWidth));
     layout->addWidget(name_, 0, Qt::AlignHCenter);
     layout->addStretch();
+    setUrl(url);
+}
+
+void ShelfItemView::setUrl(const QUrl& url) {
+    url_ = url;
+    setToolTip(plainToolTip(url_.toLocalFile())); // file names may look like markup
+    pixmap_ = workspace_->icon(url_.toLocalFile()).pixmap(QSize(iconSize, iconSize), devicePixelRatioF());
+    name_->setText(twoLines(QFileInfo(url_.toLocalFile()).fileName(), name_->font(), nameWidth));
+    missing_ = !QFileInfo::exists(url_.toLocalFile());
+    showMissing();
+}
+
+void ShelfItemView::checkMissing() {
+    const bool gone = !QFileInfo::exists(url_.toLocalFile());
+    if (gone == missing_) return;
+    missing_ = gone;
+    showMissing();
+}
+
+// A file that is gone stays on the shelf until removed, faint, so it is told from the others.
+void ShelfItemView::showMissing() {
+    QPalette pal = name_->palette();
+    pal.setColor(QPalette::WindowText, QColor(255, 255, 255, missing_ ? 90 : 230));
+    name_->setPalette(pal);
+    if (!missing_ || pixmap_.isNull()) {
+        icon_->setPixmap(pixmap_);
+        return;
+    }
+    QPixmap faint(pixmap_.size());
+    faint.setDevicePixelRatio(pixmap_.devicePixelRatio());
+    faint.fill(Qt::transparent);
+    QPainter p(&faint);
+    p.setOpacity(0.35);
+    p.drawPixmap(0, 0, pixmap_);
+    p.end();
+    icon_->setPixmap(faint);
 }
 
 QString ShelfItemView::shownName() const { return name_->text(); }
@@ -197,7 +234,11 @@ ShelfView::ShelfView(ShelfStore* shelf, Workspace* workspace, Clipboard* clipboa
     setObjectName(QStringLiteral("ShelfView"));
     setAcceptDrops(true);
     setAttribute(Qt::WA_TranslucentBackground);
-    layers_ = new QStackedLayout(this);
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(0, 0, 0, 0);
+    outer->setSpacing(0);
+    layers_ = new QStackedLayout;
+    outer->addLayout(layers_, 1);
 
     empty_ = new QWidget(this);
     auto* emptyLayout = new QVBoxLayout(empty_);
@@ -234,11 +275,11 @@ ShelfView::ShelfView(ShelfStore* shelf, Workspace* workspace, Clipboard* clipboa
                                           " { background: transparent; }"));
     scroll_->viewport()->setAutoFillBackground(false);
     scroll_->viewport()->installEventFilter(this);
+    // The items are placed by hand at fixed steps, so the row knows where any file is without
+    // an item for each.
     row_ = new QWidget(scroll_);
-    rowLayout_ = new QHBoxLayout(row_);
-    rowLayout_->setContentsMargins(12, 0, 12, 0);
-    rowLayout_->setSpacing(12);
     scroll_->setWidget(row_);
+    connect(scroll_->horizontalScrollBar(), &QScrollBar::valueChanged, this, &ShelfView::realize);
     fullLayout->addWidget(scroll_, 1);
     auto* bottom = new QHBoxLayout;
     bottom->setContentsMargins(12, 0, 12, 0);
@@ -259,59 +300,128 @@ ShelfView::ShelfView(ShelfStore* shelf, Workspace* workspace, Clipboard* clipboa
     fullLayout->addLayout(bottom);
     layers_->addWidget(full_);
 
-    if (shelf_) connect(shelf_, &ShelfStore::itemsChanged, this, &ShelfView::rebuild);
+    notice_ = new ElidedLabel(this);
+    notice_->setObjectName(QStringLiteral("shelfNotice"));
+    notice_->setTextFormat(Qt::PlainText);
+    notice_->setFont(pixelFont(notice_->font(), 11));
+    notice_->setContentsMargins(12, 0, 12, 6);
+    QPalette red = notice_->palette();
+    red.setColor(QPalette::WindowText, QColor(255, 105, 97));
+    notice_->setPalette(red);
+    notice_->hide();
+    outer->addWidget(notice_);
+
+    if (shelf_) {
+        connect(shelf_, &ShelfStore::itemsChanged, this, &ShelfView::itemsChanged);
+        connect(shelf_, &ShelfStore::statusChanged, this, &ShelfView::showStatus);
+    }
     connect(&L10n::shared(), &L10n::languageChanged, this, &ShelfView::retranslate);
     retranslate();
-    rebuild();
+    itemsChanged();
 }
 
 bool ShelfView::showsEmptyState() const { return layers_->currentWidget() == empty_; }
 
 QList<ShelfItemView*> ShelfView::itemViews() const {
-    return row_->findChildren<ShelfItemView*>(QString(), Qt::FindDirectChildrenOnly);
+    QList<ShelfItemView*> out = views_.values();
+    if (!shelf_) return out;
+    std::sort(out.begin(), out.end(), [this](ShelfItemView* x, ShelfItemView* y) {
+        return shelf_->indexOf(x->url()) < shelf_->indexOf(y->url());
+    });
+    return out;
 }
 
 void ShelfView::retranslate() {
     dropTitle_->setText(t("shelf.drop"));
     dropHint_->setText(t("shelf.dropHint"));
     clear_->setText(t("shelf.clear"));
+    showStatus();
 }
 
-void ShelfView::rebuild() {
+// What the shelf could not do, in words: not stored (and why), or files a drop left out.
+void ShelfView::showStatus() {
+    QStringList lines;
+    if (shelf_ && shelf_->saveError())
+        lines << L10n::shared().t(QStringLiteral("shelf.notSaved"), {L10n::shared().worded(*shelf_->saveError()).message});
+    if (shelf_ && shelf_->leftOut() > 0)
+        lines << L10n::shared().t(QStringLiteral("shelf.full"), {ShelfStore::maxItems, shelf_->leftOut()});
+    notice_->setText(lines.join(QLatin1Char(' ')));
+    notice_->setToolTip(plainToolTip(notice_->text()));
+    notice_->setVisible(!lines.isEmpty());
+}
+
+void ShelfView::itemsChanged() {
     // A clear or a removal happens under the default animation: what goes fades out where it
     // was, the files that stay glide to their new places.
     const bool animated = std::exchange(animateNext_, false);
-    const QList<QUrl> items = shelf_ ? shelf_->items() : QList<QUrl>{};
-    QHash<QUrl, QPoint> before;
+    const bool empty = !shelf_ || shelf_->items().isEmpty();
+    QHash<ShelfItemView*, std::pair<QUrl, QPoint>> before;
     // The drop zone's outline is the view's own: it stays while the row fades.
-    if (animated && items.isEmpty()) motion::fadeOutPicture(full_, motion::standard(), nullptr, motion::Background::without);
-    for (ShelfItemView* v : itemViews()) {
-        if (!animated || items.isEmpty()) continue;
-        if (items.contains(v->url())) before[v->url()] = v->pos();
+    if (animated && empty) motion::fadeOutPicture(full_, motion::standard(), nullptr, motion::Background::without);
+    for (ShelfItemView* v : std::as_const(views_)) {
+        if (!animated || empty) continue;
+        if (shelf_->indexOf(v->url()) >= 0) before.insert(v, {v->url(), v->pos()});
         else motion::fadeOutPicture(v, motion::standard());
     }
+    layers_->setCurrentWidget(empty ? empty_ : full_);
+    realize();
+    // A drop is a moment the user looks at the shelf: a file gone since shows it now.
+    for (ShelfItemView* v : std::as_const(views_)) v->checkMissing();
+    // Only items that still show the same file glide; one reused for another file just appears.
+    for (auto it = before.cbegin(); it != before.cend(); ++it)
+        if (it.key()->url() == it.value().first && views_.value(it.value().first) == it.key())
+            motion::slideFrom(it.key(), it.value().second, motion::standard());
+}
+
+void ShelfView::realize() {
+    const QList<QUrl> none;
+    const QList<QUrl>& items = shelf_ ? shelf_->items() : none;
+    const qsizetype n = items.size();
+    row_->setMinimumWidth(n ? int(2 * gap + n * pitch - gap) : 0);
+    // The items in view and a few on each side, so a short scroll finds them made.
+    const int spare = 3 * pitch;
+    const int left = scroll_->horizontalScrollBar()->value() - spare;
+    const int right = scroll_->horizontalScrollBar()->value() + scroll_->viewport()->width() + spare;
+    const qsizetype first = std::clamp<qsizetype>((left - gap) / pitch, 0, n);
+    const qsizetype end = std::clamp<qsizetype>((right - gap) / pitch + 1, 0, n);
+    // The items of files still in range stay as they are; the others are free to show the
+    // files that came into range (a scroll makes no widgets, it renames them).
+    QHash<QUrl, ShelfItemView*> kept;
+    kept.reserve(end - first);
+    for (qsizetype i = first; i < end; ++i)
+        if (ShelfItemView* view = views_.take(items[i])) kept.insert(items[i], view);
+    QList<ShelfItemView*> free = views_.values();
+    for (qsizetype i = first; i < end; ++i) {
+        ShelfItemView* view = kept.value(items[i]);
+        if (!view && !free.isEmpty()) {
+            view = free.takeLast();
+            view->setUrl(items[i]);
+            kept.insert(items[i], view);
+        } else if (!view) {
+            view = new ShelfItemView(items[i], shelf_, workspace_, clipboard_, row_);
+            view->beforeRemove = [this] { animateNext_ = true; };
+            kept.insert(items[i], view);
+        }
+        place(view, i);
+    }
     // Later, not now: a removal arrives from inside the item's own menu.
-    for (ShelfItemView* v : itemViews()) {
-        v->hide();
-        v->setParent(nullptr);
-        v->deleteLater();
+    for (ShelfItemView* gone : std::as_const(free)) {
+        gone->hide();
+        gone->setParent(nullptr);
+        gone->deleteLater();
     }
-    while (QLayoutItem* item = rowLayout_->takeAt(0)) delete item;
-    QList<ShelfItemView*> made;
-    for (const QUrl& url : items) {
-        auto* view = new ShelfItemView(url, shelf_, workspace_, clipboard_, row_);
-        view->beforeRemove = [this] { animateNext_ = true; };
-        rowLayout_->addWidget(view, 0, Qt::AlignVCenter);
-        // Shown now, not on the next pass, so the layout places it before it glides there.
-        if (row_->isVisible()) view->show();
-        made << view;
-    }
-    rowLayout_->addStretch();
-    layers_->setCurrentWidget(items.isEmpty() ? empty_ : full_);
-    if (before.isEmpty()) return;
-    rowLayout_->activate();
-    for (ShelfItemView* view : made)
-        if (before.contains(view->url())) motion::slideFrom(view, before[view->url()], motion::standard());
+    views_ = std::move(kept);
+}
+
+void ShelfView::place(ShelfItemView* view, qsizetype index) {
+    // A glide still running from an earlier change would carry the item off its new place.
+    for (QVariantAnimation* a : view->findChildren<QVariantAnimation*>(QStringLiteral("motion"), Qt::FindDirectChildrenOnly))
+        a->stop();
+    const QSize size = view->sizeHint();
+    view->setGeometry(int(gap + index * pitch), std::max(0, (row_->height() - size.height()) / 2), ShelfItemView::width,
+                      size.height());
+    // Shown now, not on the next pass, so it is in place before it glides there.
+    if (row_->isVisible()) view->show();
 }
 
 void ShelfView::setTargeted(bool on) {
@@ -349,7 +459,9 @@ void ShelfView::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void ShelfView::dragMoveEvent(QDragMoveEvent* event) {
-    if (ShelfStore::carriesFiles(event->mimeData())) event->acceptProposedAction();
+    // Decided when the drag came in: a drag of thousands of files is not parsed at each move.
+    if (targeted_) event->acceptProposedAction();
+    else event->ignore();
 }
 
 void ShelfView::dragLeaveEvent(QDragLeaveEvent*) { setTargeted(false); }
@@ -360,7 +472,16 @@ void ShelfView::dropEvent(QDropEvent* event) {
     else event->ignore();
 }
 
+void ShelfView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The files may have gone while the shelf was not shown.
+    for (ShelfItemView* v : std::as_const(views_)) v->checkMissing();
+    realize();
+}
+
 bool ShelfView::eventFilter(QObject* watched, QEvent* event) {
+    // A wider or narrower view has other items in it; a taller one centres them anew.
+    if (watched == scroll_->viewport() && event->type() == QEvent::Resize) QTimer::singleShot(0, this, &ShelfView::realize);
     // The row scrolls sideways; an ordinary wheel turns it too, with no bar shown.
     if (watched == scroll_->viewport() && event->type() == QEvent::Wheel) {
         auto* wheel = static_cast<QWheelEvent*>(event);

@@ -302,6 +302,33 @@ TEST_F(AppDelegateTest, TheNoteIsStoredWhenTheNotchClosesAndOnQuit) {
     }
 }
 
+// `lomex --show note` hands the note the keys with the cursor where the user left it, else at
+// the end of the note, so typing goes on from there instead of before what is written.
+TEST_F(AppDelegateTest, ShowingTheNotePutsTheCursorWhereItWasLeftElseAtTheEnd) {
+    const QString stored = "shopping\nmilk";
+    Settings::shared().set(keys::note, stored);
+    launch();
+    auto* note = qobject_cast<NoteView*>(app->panel()->root()->pages()->page(Tab::note));
+    ASSERT_TRUE(note);
+    QPlainTextEdit* editor = note->editor();
+    ASSERT_TRUE(app->handleDebugCommand("note").ok);
+    EXPECT_EQ(editor->textCursor().position(), stored.size()) << "never typed into: at the end";
+    QTest::keyClicks(editor, ", eggs");
+    EXPECT_EQ(editor->toPlainText(), stored + ", eggs");
+
+    QTextCursor cursor = editor->textCursor();
+    cursor.setPosition(8);
+    editor->setTextCursor(cursor);
+    app->model()->close();
+    ASSERT_TRUE(app->handleDebugCommand("note").ok);
+    EXPECT_EQ(editor->textCursor().position(), 8) << "where the user left it";
+    app->model()->close();
+
+    Settings::shared().set(keys::note, "written elsewhere");
+    ASSERT_TRUE(app->handleDebugCommand("note").ok);
+    EXPECT_EQ(editor->textCursor().position(), QString("written elsewhere").size()) << "a new text: at its end";
+}
+
 // The notch offers only what this version has: no tab without a page in the bar, the first
 // opening lands on a tab with one, and asking for a missing view says so instead of showing
 // an empty page.

@@ -9,6 +9,7 @@ public:
     QList<QUrl> opened;
     QStringList revealed;
     bool succeeds = true;
+    int iconLookups = 0;
 
     bool open(const QUrl& url) override {
         opened.append(url);
@@ -18,7 +19,10 @@ public:
         revealed.append(path);
         return succeeds;
     }
-    QIcon icon(const QString&) override { return {}; }
+    QIcon icon(const QString&) override {
+        ++iconLookups;
+        return {};
+    }
 };
 
 } // namespace lomex

@@ -1,10 +1,12 @@
 #include "TestEnv.h"
+#include "core/Settings.h"
 #include "core/L10n.h"
 #include "device/ShelfStore.h"
 #include "platform/Clipboard.h"
 #include "platform/Workspace.h"
 #include "tabs/ShelfView.h"
 #include "FakeClipboard.h"
+#include "FakeClock.h"
 #include "FakeWorkspace.h"
 #include <QAction>
 #include <QApplication>
@@ -18,6 +20,10 @@
 #include <QSet>
 #include <QTimer>
 #include <QToolTip>
+#include <QSysInfo>
+#include <QLabel>
+#include <QScrollArea>
+#include <QScrollBar>
 
 using namespace lomex;
 
@@ -45,7 +51,8 @@ protected:
     }
     QColor pixelOnBorder() { return view->grab().toImage().pixelColor(view->width() / 2 - 2, 0); }
 
-    ShelfStore shelf;
+    FakeClock clock;
+    ShelfStore shelf{nullptr, &clock};
     FakeWorkspace workspace;
     FakeClipboard clipboard;
     QMimeData mime;
@@ -164,6 +171,131 @@ TEST_F(ShelfViewTest, ClearAndRemoveAnimateUnlessMotionIsReduced) {
         EXPECT_EQ(test::moving(view.get()), animated) << "the row fades out over the empty state";
         ASSERT_TRUE(test::waitUntil([&] { return !test::moving(view.get()); }, 3000));
     }
+}
+
+// The drag source learns whether the drop was taken: a file of another machine or a path that
+// is not there is ignored, the host forms of a local file are taken.
+TEST_F(ShelfViewTest, ADropOfNothingThatCanBeShelvedIsIgnored) {
+    const QUrl a = file("a.txt");
+    QUrl remote(a);
+    remote.setHost("elsewhere.example");
+    QUrl own(a);
+    own.setHost(QSysInfo::machineHostName());
+    struct Case {
+        const char* what;
+        QList<QUrl> urls;
+        bool taken;
+    };
+    for (const Case& c : QList<Case>{{"another machine's file", {remote}, false},
+                                      {"a path that is not there", {QUrl::fromLocalFile(home.path() + "/none")}, false},
+                                      {"file://<this host>/…", {own}, true}}) {
+        enter(c.urls);
+        EXPECT_EQ(drop(), c.taken) << c.what;
+        EXPECT_FALSE(view->targeted()) << c.what;
+    }
+    ASSERT_EQ(view->itemViews().size(), 1);
+    EXPECT_EQ(view->itemViews()[0]->url(), a);
+}
+
+// A change builds only what it adds: the rows of files that stay are the same objects.
+TEST_F(ShelfViewTest, AChangeKeepsTheRowsOfTheFilesThatStay) {
+    const QUrl a = file("a"), b = file("b"), c = file("c");
+    shelf.add({a, b, c});
+    const QList<ShelfItemView*> before = view->itemViews();
+    ASSERT_EQ(before.size(), 3);
+    const QList<QPointer<ShelfItemView>> kept{before[0], before[1], before[2]};
+    const int looked = workspace.iconLookups;
+
+    shelf.add({file("d")});
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view->itemViews().size(), 4);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(view->itemViews()[i], kept[i].data()) << i;
+    EXPECT_EQ(workspace.iconLookups, looked + 1) << "only the new row looks up an icon";
+
+    shelf.remove(b);
+    QCoreApplication::processEvents();
+    ASSERT_EQ(view->itemViews().size(), 3);
+    EXPECT_EQ(view->itemViews()[0], kept[0].data());
+    EXPECT_EQ(view->itemViews()[1], kept[2].data());
+    EXPECT_EQ(view->itemViews()[1]->url(), c);
+}
+
+// A long shelf builds rows (and looks up icons) only for what the row shows; scrolling brings
+// the others as they come into view.
+TEST_F(ShelfViewTest, ALongShelfBuildsOnlyTheRowsInView) {
+    QList<QUrl> many;
+    for (int i = 0; i < 2000; ++i) many << file(QString::number(i) + ".txt");
+    shelf.add(many);
+    QCoreApplication::processEvents();
+    const int shown = view->itemViews().size();
+    EXPECT_GE(shown, 5);
+    EXPECT_LE(shown, 40);
+    EXPECT_LE(workspace.iconLookups, 40);
+    EXPECT_EQ(view->itemViews()[0]->url(), many[0]);
+
+    QScrollBar* bar = view->findChild<QScrollArea*>("shelfScroll")->horizontalScrollBar();
+    bar->setValue(bar->maximum());
+    QCoreApplication::processEvents();
+    EXPECT_LE(view->itemViews().size(), 40);
+    ASSERT_FALSE(view->itemViews().isEmpty());
+    EXPECT_EQ(view->itemViews().last()->url(), many.last());
+    EXPECT_LE(workspace.iconLookups, 80);
+}
+
+// A file deleted after it was shelved stays, dimmed, when other files are dropped.
+TEST_F(ShelfViewTest, ADeletedFileStaysDimmed) {
+    const QUrl gone = file("gone.txt"), a = file("a.txt");
+    shelf.add({gone});
+    QFile::remove(gone.toLocalFile());
+    enter({a});
+    ASSERT_TRUE(drop());
+    QCoreApplication::processEvents();
+    const QList<ShelfItemView*> items = view->itemViews();
+    ASSERT_EQ(items.size(), 2);
+    EXPECT_EQ(items[0]->url(), gone);
+    EXPECT_TRUE(items[0]->missing());
+    EXPECT_FALSE(items[1]->missing());
+    // The name of the missing file is drawn fainter than the other (over nothing, as over the
+    // black notch).
+    auto brightest = [](QWidget* w) {
+        QImage image(w->size(), QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        w->render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        int best = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) best = std::max(best, qGray(image.pixel(x, y)) * qAlpha(image.pixel(x, y)) / 255);
+        return best;
+    };
+    EXPECT_LT(brightest(items[0]), brightest(items[1]) * 3 / 4);
+}
+
+// While the settings file cannot be written the shelf shows what was dropped or cleared and a
+// line says it is not saved and why; the line goes once it is stored.
+TEST_F(ShelfViewTest, ALineSaysTheShelfIsNotSavedUntilItIs) {
+    shelf.add({file("a.txt")});
+    auto* line = view->findChild<QLabel*>("shelfNotice");
+    ASSERT_NE(line, nullptr);
+    EXPECT_FALSE(line->isVisible());
+    const QString path = Settings::shared().filePath();
+    QFile::setPermissions(path, QFile::ReadOwner);
+
+    enter({file("b.txt")});
+    EXPECT_TRUE(drop());
+    EXPECT_EQ(view->itemViews().size(), 2);
+    EXPECT_TRUE(line->isVisible());
+    const QString why = L10n::shared().worded(*shelf.saveError()).message;
+    EXPECT_EQ(line->text(), L10n::shared().t("shelf.notSaved", {why}));
+    EXPECT_TRUE(line->text().contains("read-only"));
+
+    view->clearButton()->click();
+    EXPECT_TRUE(view->showsEmptyState());
+    EXPECT_TRUE(line->isVisible()) << "the cleared shelf is not saved either";
+    L10n::shared().setLanguage(AppLanguage::cs);
+    EXPECT_EQ(line->text(), L10n::shared().t("shelf.notSaved", {L10n::shared().worded(*shelf.saveError()).message}));
+
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    clock.advance(ShelfStore::retrySeconds);
+    EXPECT_FALSE(line->isVisible());
 }
 
 namespace {
