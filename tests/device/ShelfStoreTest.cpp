@@ -173,11 +173,13 @@ TEST_F(ShelfStoreTest, AChangeThatCannotBeSavedIsKeptAndStoredLater) {
     const QUrl a = file("a.txt"), b = file("b.txt");
     ShelfStore shelf(nullptr, &clock);
     shelf.add({a});
+    Settings::shared().flush(); // the file is written on the settings' own thread
     const QString path = Settings::shared().filePath();
     QFile::setPermissions(path, QFile::ReadOwner);
     QSignalSpy status(&shelf, &ShelfStore::statusChanged);
 
     EXPECT_TRUE(shelf.handleDrop(drop({b}).get())) << "accepted";
+    Settings::shared().flush();
     EXPECT_EQ(shelf.items(), QList<QUrl>({a, b})) << "and shown";
     ASSERT_TRUE(shelf.saveError().has_value());
     EXPECT_EQ(shelf.saveError()->domain, "Lomex.ReadOnlyFile");
@@ -185,13 +187,16 @@ TEST_F(ShelfStoreTest, AChangeThatCannotBeSavedIsKeptAndStoredLater) {
     EXPECT_EQ(storedOnDisk(), QStringList({a.toLocalFile()})) << "the file keeps the old list";
 
     shelf.setItems({}); // Clear
+    Settings::shared().flush();
     EXPECT_TRUE(shelf.items().isEmpty());
     EXPECT_TRUE(shelf.saveError().has_value());
     clock.advance(ShelfStore::retrySeconds);
+    Settings::shared().flush();
     EXPECT_TRUE(shelf.saveError().has_value()) << "still read-only";
 
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     clock.advance(ShelfStore::retrySeconds);
+    Settings::shared().flush();
     EXPECT_FALSE(shelf.saveError().has_value());
     EXPECT_EQ(storedOnDisk(), QStringList());
 }

@@ -273,6 +273,7 @@ TEST_F(ShelfViewTest, ADeletedFileStaysDimmed) {
 // line says it is not saved and why; the line goes once it is stored.
 TEST_F(ShelfViewTest, ALineSaysTheShelfIsNotSavedUntilItIs) {
     shelf.add({file("a.txt")});
+    Settings::shared().flush(); // the file is written on the settings' own thread
     auto* line = view->findChild<QLabel*>("shelfNotice");
     ASSERT_NE(line, nullptr);
     EXPECT_FALSE(line->isVisible());
@@ -281,6 +282,7 @@ TEST_F(ShelfViewTest, ALineSaysTheShelfIsNotSavedUntilItIs) {
 
     enter({file("b.txt")});
     EXPECT_TRUE(drop());
+    Settings::shared().flush();
     EXPECT_EQ(view->itemViews().size(), 2);
     EXPECT_TRUE(line->isVisible());
     const QString why = L10n::shared().worded(*shelf.saveError()).message;
@@ -288,13 +290,16 @@ TEST_F(ShelfViewTest, ALineSaysTheShelfIsNotSavedUntilItIs) {
     EXPECT_TRUE(line->text().contains("read-only"));
 
     view->clearButton()->click();
+    Settings::shared().flush();
     EXPECT_TRUE(view->showsEmptyState());
     EXPECT_TRUE(line->isVisible()) << "the cleared shelf is not saved either";
     L10n::shared().setLanguage(AppLanguage::cs);
+    Settings::shared().flush();
     EXPECT_EQ(line->text(), L10n::shared().t("shelf.notSaved", {L10n::shared().worded(*shelf.saveError()).message}));
 
     QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     clock.advance(ShelfStore::retrySeconds);
+    Settings::shared().flush();
     EXPECT_FALSE(line->isVisible());
 }
 
