@@ -64,6 +64,12 @@ QString appNameOf(const TargetWindow& target, Agent agent)
 
 QString ReplySender::Result::message() const
 {
+    const QString line = statusLine();
+    return clipboardHoldsReply ? line + QLatin1Char(' ') + localized("reply.clipboardHoldsReply") : line;
+}
+
+QString ReplySender::Result::statusLine() const
+{
     switch (kind) {
     case Kind::typed:
         return L10n::shared().t(QStringLiteral("reply.sent"), {text});
@@ -106,7 +112,7 @@ ReplySender::~ReplySender()
 {
     if (typing_) {
         // Never leave the user's clipboard holding our reply.
-        if (typing_->clipboardTaken && automation_->ownsClipboard())
+        if (typing_->clipboardTaken && typing_->saved.complete && automation_->ownsClipboard())
             automation_->restoreClipboard(typing_->saved);
         delete typing_;
     }
@@ -236,7 +242,9 @@ void ReplySender::finishTyping(const Result& result, bool restoreNow)
     if (t->completion) {
         Completion done = std::move(t->completion);
         t->completion = nullptr;
-        done(result);
+        Result told = result;
+        told.clipboardHoldsReply = t->clipboardTaken && !t->saved.complete;
+        done(told);
         if (typing_ != t)
             return;
     }
@@ -246,8 +254,10 @@ void ReplySender::finishTyping(const Result& result, bool restoreNow)
         t->deadline = clock_->now().addMSecs(qint64(restoreDelay * 1000));
         return;
     }
-    // Only while the clipboard still holds our reply: a copy the user made meanwhile stays.
-    if (t->clipboardTaken && automation_->ownsClipboard())
+    // Only while the clipboard still holds our reply: a copy the user made meanwhile stays. A
+    // snapshot that could not hold all of it is not offered as if it did: the reply stays, and
+    // the status line has said so.
+    if (t->clipboardTaken && t->saved.complete && automation_->ownsClipboard())
         automation_->restoreClipboard(t->saved);
     t->ticker->stop();
     t->ticker->deleteLater();

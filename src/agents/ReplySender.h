@@ -21,6 +21,8 @@ public:
         enum class Kind { typed, failed, background, needsAccessibility, noApp };
         Kind kind = Kind::failed;
         QString text; // typed: the application's name; failed: the whole message
+        // The user's clipboard could not be held whole, so it was not put back: it holds the reply.
+        bool clipboardHoldsReply = false;
 
         static Result typed(QString app) { return {Kind::typed, std::move(app)}; }
         static Result failed(QString message) { return {Kind::failed, std::move(message)}; }
@@ -31,6 +33,7 @@ public:
 
         // The status line, in the interface language.
         QString message() const;
+        QString statusLine() const; // without the clipboard's note
         // The reply did not reach the agent (the chat offers it again).
         bool isFailure() const { return kind != Kind::typed && kind != Kind::background; }
     };

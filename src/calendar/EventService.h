@@ -49,6 +49,8 @@ public:
     const QList<CalendarTask>& today() const { return today_; }
     const QList<CalendarTask>& upcoming() const { return upcoming_; }
     CalendarStore* store() const { return store_; }
+    // The recurring series the store leaves out; eventsChanged() follows a change.
+    SkippedSeries skippedSeries() const { return store_->skippedSeries(); }
 
     // Once, after launch: the first refresh, then the store's changes and the 30-second timer.
     void start();

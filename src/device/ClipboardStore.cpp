@@ -15,6 +15,7 @@
 #include <QCryptographicHash>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QImageWriter>
 #include <QCoreApplication>
 #include <QFile>
@@ -37,6 +38,17 @@ bool isWebLink(const QString& text) {
 }
 
 QString newID() { return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper(); }
+
+// Shared by every store and never deleted: deleting a pool waits for its work, and a read given
+// up must not hold back the store's end or the process's.
+QThreadPool* readerPool() {
+    static QThreadPool* pool = [] {
+        auto* p = new QThreadPool;
+        p->setMaxThreadCount(ClipboardStore::maxReadsInFlight);
+        return p;
+    }();
+    return pool;
+}
 
 // The same pixels give the same digest, whatever bytes or format they came in. Empty when
 // stopped by a quit.
@@ -155,21 +167,25 @@ ClipboardStore::ClipboardStore(Clock* clock, Settings* settings, Clipboard* clip
       writer_(std::make_unique<QThreadPool>()),
       encoder_(std::make_unique<QThreadPool>()),
       quitting_(std::make_shared<std::atomic<bool>>(false)),
-      reader_(std::make_unique<QThreadPool>()),
       pending_(std::make_shared<PendingSave>()) {
     writer_->setMaxThreadCount(1);
     encoder_->setMaxThreadCount(1);
-    reader_->setMaxThreadCount(1);
     connect(timer_, &Timer::timeout, this, &ClipboardStore::poll);
 }
 
 ClipboardStore::~ClipboardStore() {
     quitting_->store(true);
-    reader_->waitForDone();
-    // An encode stops at its next write once told; should one still run after a second, the quit
-    // leaves it. The job holds nothing of ours, and a file it writes later is an orphan removed
-    // at the next start.
-    if (!encoder_->waitForDone(1000)) (void)encoder_.release();
+    // Reads in flight are told to stop and get a short while to do so; one that does not is
+    // left behind. It uses only the clipboard layer and what it was handed, and its result
+    // goes to a watcher that goes with this store.
+    for (const auto& read : std::as_const(reads_)) read->cancel->store(true);
+    QElapsedTimer waited;
+    waited.start();
+    if (!reads_.isEmpty()) readerPool()->waitForDone(quitWaitMs);
+    // An encode stops at its next write once told; should one still run when the quit's time is
+    // up, the quit leaves it. The job holds nothing of ours, and a file it writes later is an
+    // orphan removed at the next start.
+    if (!encoder_->waitForDone(int(std::max<qint64>(0, quitWaitMs - waited.elapsed())))) (void)encoder_.release();
     writer_->waitForDone();
 }
 
@@ -215,9 +231,11 @@ void ClipboardStore::finishLoad(QList<Clip> clips, bool blocked) {
 void ClipboardStore::stop() { timer_->stop(); }
 
 void ClipboardStore::poll() {
-    if (reading_ || !loaded_) return; // a change meanwhile is seen at the next poll
+    settleReads();
+    if (!loaded_) return; // a change meanwhile is seen once the history is read
     const quint64 count = clipboard_->changeCount();
     if (count == seenChange_) return;
+    if (reads_.size() >= maxReadsInFlight) return; // seen again at the next poll
     seenChange_ = count;
     // Read at each poll: the settings window writes them while the store runs.
     if (!settings_->boolValue(QStringLiteral("clipboardEnabled"), true)) return;
@@ -229,13 +247,34 @@ void ClipboardStore::poll() {
         accept(clipboard_->read(limits()), source);
         return;
     }
-    reading_ = true;
+    auto read = std::make_shared<Read>();
+    read->deadline = clock_->now().addMSecs(qint64(readTimeoutSeconds * 1000));
+    read->source = source;
+    read->cancel = std::make_shared<std::atomic<bool>>(false);
+    reads_.append(read);
+    ClipboardLimits asked = limits();
+    asked.cancel = read->cancel;
     Clipboard* clipboard = clipboard_;
-    runThen(reader_.get(), this, [clipboard] { return clipboard->read(limits()); },
-            [this, source](const ClipboardContent& content) {
-                reading_ = false;
-                accept(content, source);
-            });
+    read->future = runThen(readerPool(), this, [clipboard, asked] { return clipboard->read(asked); },
+                           [this](const ClipboardContent&) { settleReads(); });
+}
+
+void ClipboardStore::settleReads() {
+    const QDateTime now = clock_->now();
+    while (!reads_.isEmpty()) {
+        const std::shared_ptr<Read> first = reads_.first();
+        // A read that is done counts, whether or not its news has come yet.
+        if (first->future.isFinished()) {
+            reads_.removeFirst();
+            accept(first->future.result(), first->source);
+        } else if (now >= first->deadline) {
+            first->cancel->store(true);
+            reads_.removeFirst();
+            log(QStringLiteral("clipboard read given up after %1 s").arg(readTimeoutSeconds));
+        } else {
+            return;
+        }
+    }
 }
 
 void ClipboardStore::accept(const ClipboardContent& content, const QString& source) {

@@ -1,6 +1,8 @@
 #pragma once
 #include "device/Clip.h"
 #include "platform/Clipboard.h"
+#include <QDateTime>
+#include <QFuture>
 #include <QImage>
 #include <QList>
 #include <QMutex>
@@ -46,6 +48,13 @@ public:
     static ClipboardLimits limits() { return {3 * maxTextChars, maxImageBytes, maxImagePixels}; }
     // All stored image files together; the oldest unpinned images go first beyond it.
     static constexpr qint64 maxStoredImageBytes = 512ll << 20;
+    // A read (the owner's answer and the image's decode) still running after this is given up:
+    // what it brings later is dropped, and the copies after it are recorded without waiting.
+    static constexpr double readTimeoutSeconds = 4.0;
+    // Reads under way at once; a change seen while this many run is read at a later poll.
+    static constexpr int maxReadsInFlight = 3;
+    // The store's end waits this long for its clipboard work, then leaves it behind.
+    static constexpr int quitWaitMs = 1000;
 
     // Null arguments use the shared instances and the current platform layers; folder empty
     // uses <data>/Clipboard.
@@ -81,14 +90,16 @@ public:
 
     // Waits until every queued encode and file write is done (tests).
     void waitForSaves();
-    // A clipboard read is under way on the reader thread (tests).
-    bool reading() const { return reading_; }
+    // A clipboard read is under way on a reader thread, not yet recorded or given up (tests).
+    bool reading() const { return !reads_.isEmpty(); }
 
 Q_SIGNALS:
     void changed();
 
 private:
     void poll();
+    // Records the finished reads in the order of their copies; a read past its time is given up.
+    void settleReads();
     void accept(const ClipboardContent& content, const QString& source);
     void record(const ClipboardContent& content, const QString& source);
     void storeImage(Clip clip, const QImage& image, const QByteArray& offered);
@@ -114,9 +125,15 @@ private:
     std::shared_ptr<std::atomic<bool>> quitting_;
     // Images being encoded, by digest: the same image copied again meanwhile is not stored twice.
     QSet<QByteArray> encoding_;
-    // Reads wait for the clipboard's owner: never on the GUI thread.
-    std::unique_ptr<QThreadPool> reader_;
-    bool reading_ = false;
+    // Reads wait for the clipboard's owner: never on the GUI thread, on a pool that outlives
+    // the store (a read given up is left running, not waited for).
+    struct Read {
+        QDateTime deadline;
+        QString source;
+        std::shared_ptr<std::atomic<bool>> cancel;
+        QFuture<ClipboardContent> future;
+    };
+    QList<std::shared_ptr<Read>> reads_; // oldest copy first
     struct PendingSave {
         QMutex mutex;
         std::optional<QList<Clip>> clips;

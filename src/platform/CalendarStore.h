@@ -50,6 +50,14 @@ struct CalendarTask {
     bool operator==(const CalendarTask&) const = default;
 };
 
+// Recurring series a store does not show because their rules would take too long to follow.
+struct SkippedSeries {
+    int count = 0;
+    QString firstFile; // where the first of them is written
+
+    bool operator==(const SkippedSeries&) const = default;
+};
+
 // What the calendar service hands to the store to create an event.
 struct NewEvent {
     QString calendarId;
@@ -109,6 +117,9 @@ public:
     virtual std::optional<LomexError> saveTask(const NewTask& task) = 0;
     // Marks the task done; a recurring task moves on to its next occurrence instead.
     virtual std::optional<LomexError> completeTask(const CalendarTask& task, const QDateTime& now) = 0;
+
+    // The series the last read left out; changed() follows when this changes.
+    virtual SkippedSeries skippedSeries() const { return {}; }
 
     // Looks for changes made by other programs in the background; changed() follows when any.
     virtual void lookForChanges() {}

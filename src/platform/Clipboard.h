@@ -3,6 +3,9 @@
 #include <QList>
 #include <QString>
 #include <QUrl>
+#include <atomic>
+#include <memory>
+#include <optional>
 
 class QMimeData;
 
@@ -28,11 +31,18 @@ struct ClipboardContent {
 };
 
 // What a read may fetch: a text or image larger than this is left out without being
-// transferred, so a read never holds more than these.
+// transferred, so a read never holds more than these. Images are taken only in raster formats
+// whose size is in their first bytes (PNG, JPEG, GIF, BMP, WebP when Qt reads it), never as
+// vector drawings (SVG): drawing those has no bound in time or memory that a size check can give.
 struct ClipboardLimits {
     qint64 maxTextBytes = 1 << 20;     // UTF-8 bytes (also for the URI list)
     qint64 maxImageBytes = 32 << 20;   // the encoded image as offered (PNG, JPEG, …)
     qint64 maxImagePixels = 40'000'000;
+    // A decode still running after this is given up and gives no image.
+    int decodeBudgetMs = 1500;
+    // Set from another thread, the read gives up soon and gives what it has read so far.
+    std::shared_ptr<const std::atomic<bool>> cancel;
+    bool cancelled() const { return cancel && cancel->load(); }
 };
 
 // The desktop clipboard (not the primary selection). Every other program can write it, so
@@ -73,11 +83,28 @@ inline constexpr char kFromHistory[] = "application/x-lomex-clip";
 
 // The content less what is over the limits (a text or URI list too long, an image too large).
 ClipboardContent withinLimits(ClipboardContent content, const ClipboardLimits& limits);
+
+// A raster image's format (Qt's name: "png", "jpeg", "gif", "bmp", "webp") and pixel size, read
+// from its first bytes without decoding it; nothing for anything else (SVG, a compressed
+// drawing, a header that lies about its length).
+struct RasterHeader {
+    QByteArray format;
+    QSize size;
+};
+std::optional<RasterHeader> rasterHeader(const QByteArray& data);
+// Of the offered MIME types, the raster image type to fetch, best first (PNG, JPEG, WebP, GIF,
+// BMP); empty when none is offered. Vector types are never chosen.
+QByteArray rasterTarget(const QStringList& offered);
+// Decodes a raster image within the limits: its header's size within maxImagePixels, its decode
+// within decodeBudgetMs and a matching memory bound, given up when the limits' cancel is set. A
+// null image when any of that fails.
+QImage decodeRaster(const QByteArray& data, const ClipboardLimits& limits);
 } // namespace clipboard
 
 namespace clipboard {
-// Reads a MIME bundle: text, image, URLs and the secret and transient markers.
-ClipboardContent contentFrom(const QMimeData& data);
+// Reads a MIME bundle: text, image (raster formats only, see ClipboardLimits), URLs and the
+// secret and transient markers.
+ClipboardContent contentFrom(const QMimeData& data, const ClipboardLimits& limits = {});
 // The MIME bundle for a content (text, PNG image, URI list).
 QMimeData* mimeDataFor(const ClipboardContent& content);
 } // namespace clipboard

@@ -208,23 +208,28 @@ std::optional<Birthday> vcard::birthday(const QString& raw, const std::optional<
     return b;
 }
 
-QList<Contact> vcard::read(const QByteArray& data) {
+QList<Contact> vcard::read(const QByteArray& data, int maxCards, qint64 maxCardBytes, int* tooLarge) {
     QList<Contact> out;
     int depth = 0;
     Contact current;
     bool haveBirthday = false;
+    qint64 cardBytes = 0;
     for (const QByteArray& line : logicalLines(data)) {
+        if (out.size() >= maxCards) break;
+        cardBytes += line.size() + 2;
         auto p = parseLine(line);
         if (!p) continue;
         if (p->name == "BEGIN" && p->value.trimmed().toUpper() == "VCARD") {
             if (++depth == 1) {
                 current = Contact{};
                 haveBirthday = false;
+                cardBytes = line.size() + 2;
             }
             continue;
         }
         if (p->name == "END" && p->value.trimmed().toUpper() == "VCARD") {
-            if (depth == 1) out << current;
+            if (depth == 1 && cardBytes <= maxCardBytes) out << current;
+            else if (depth == 1 && tooLarge) ++*tooLarge;
             depth = std::max(0, depth - 1);
             continue;
         }
@@ -283,13 +288,18 @@ QList<Contact> VdirContactStore::contacts(bool* failed) const {
     QStringList folders{root_};
     for (const QFileInfo& d : QDir(root_).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name))
         folders << d.absoluteFilePath();
-    int files = 0;
+    int files = 0, tooLarge = 0;
+    QString firstTooLarge;
+    auto finish = [&](bool stopped) {
+        if (stopped && failed) *failed = true;
+        if (tooLarge > 0)
+            logWarning(QStringLiteral("%1 contact cards larger than %2 bytes skipped (the first in %3)")
+                           .arg(tooLarge).arg(maxCardBytes).arg(firstTooLarge));
+        return out;
+    };
     for (const QString& folder : folders) {
         for (const QFileInfo& f : QDir(folder).entryInfoList({QStringLiteral("*.vcf")}, QDir::Files, QDir::Name)) {
-            if (++files > maxFiles) {
-                if (failed) *failed = true;
-                return out;
-            }
+            if (++files > maxFiles) return finish(true);
             QString error;
             auto data = fileio::readRegularFile(f.absoluteFilePath(), maxFileBytes + 1, &error);
             if (!data) continue;
@@ -297,10 +307,16 @@ QList<Contact> VdirContactStore::contacts(bool* failed) const {
                 logWarning("contact file too large, skipped: " + f.absoluteFilePath());
                 continue;
             }
-            out += vcard::read(*data);
+            const int before = tooLarge;
+            out += vcard::read(*data, maxCards - int(out.size()), maxCardBytes, &tooLarge);
+            if (tooLarge > before && firstTooLarge.isEmpty()) firstTooLarge = f.absoluteFilePath();
+            if (out.size() >= maxCards) {
+                logWarning(QStringLiteral("%1 contact cards read from %2; the rest are not read").arg(maxCards).arg(root_));
+                return finish(true);
+            }
         }
     }
-    return out;
+    return finish(false);
 }
 
 } // namespace lomex

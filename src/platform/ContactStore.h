@@ -49,12 +49,16 @@ Q_SIGNALS:
 };
 
 // .vcf files in the root folder and in its address-book subfolders (the layout sync tools keep).
-// Regular files only, each at most maxFileBytes; at most maxFiles are read.
+// Regular files only, each at most maxFileBytes; at most maxFiles are read, and at most maxCards
+// cards in all (one file may hold a whole address book, and may be linked many times over).
 class VdirContactStore : public ContactStore {
     Q_OBJECT
 public:
     static constexpr qint64 maxFileBytes = 4 << 20;
     static constexpr int maxFiles = 20000;
+    static constexpr int maxCards = 50000;
+    // A card with a large photo is still read; one larger than this is skipped.
+    static constexpr qint64 maxCardBytes = 1 << 20;
 
     explicit VdirContactStore(QString root = defaultRoot(), Clock* clock = nullptr, QObject* parent = nullptr);
     // $LOMEX_CONTACTS_DIR, else $XDG_DATA_HOME/Lomex/contacts.
@@ -76,7 +80,9 @@ namespace vcard {
 // Every vCard (2.1, 3.0, 4.0) of a file's text: folded lines, quoted-printable values with soft
 // line breaks, CHARSET parameters, escaped text; N, FN, NICKNAME and BDAY with or without a year.
 // A year that is only a placeholder (Apple's X-APPLE-OMIT-YEAR, or before 1901) counts as unknown.
-QList<Contact> read(const QByteArray& data);
+// At most maxCards are returned; cards longer than maxCardBytes are skipped and counted in tooLarge.
+QList<Contact> read(const QByteArray& data, int maxCards = VdirContactStore::maxCards,
+                    qint64 maxCardBytes = VdirContactStore::maxCardBytes, int* tooLarge = nullptr);
 // One BDAY value; nullopt when it is not a date.
 std::optional<Birthday> birthday(const QString& value, const std::optional<int>& omittedYear = std::nullopt);
 } // namespace vcard

@@ -40,6 +40,9 @@ struct ClipboardSnapshot {
     // Whether TIMESTAMP is among the offered targets (it is always answered), so an offer made
     // again lists what the original listed.
     bool listsTimestamp = true;
+    // Every offered target is held: false when one was left out (over the bounds, or the owner
+    // too slow), so offering the snapshot again would not give the clipboard back.
+    bool complete = true;
     bool isEmpty() const { return items.isEmpty(); }
 };
 

@@ -14,13 +14,19 @@ FolderWatch::FolderWatch(Clock* clock, QObject* parent)
 }
 
 void FolderWatch::watch(const QStringList& folders) {
-    QStringList existing;
+    // Asked of the watcher itself: a folder deleted meanwhile has left its list, and is watched
+    // again when it comes back.
+    const QStringList live = watcher_->directories();
+    const QSet<QString> watched(live.begin(), live.end());
+    const QSet<QString> wanted(folders.begin(), folders.end());
+    QStringList gone, added;
+    for (const QString& f : live)
+        if (!wanted.contains(f)) gone << f;
     for (const QString& f : folders)
-        if (QFileInfo(f).isDir()) existing << f;
-    if (existing == folders_) return;
-    if (!watcher_->directories().isEmpty()) watcher_->removePaths(watcher_->directories());
-    folders_ = existing;
-    if (!existing.isEmpty()) watcher_->addPaths(existing);
+        if (!watched.contains(f) && QFileInfo(f).isDir()) added << f;
+    if (!gone.isEmpty()) watcher_->removePaths(gone);
+    if (!added.isEmpty()) watcher_->addPaths(added);
+    changes_ += int(gone.size() + added.size());
 }
 
 void FolderWatch::poke() { quiet_->start(quietSeconds); }

@@ -17,8 +17,11 @@ public:
     static constexpr double quietSeconds = 0.5;
 
     explicit FolderWatch(Clock* clock, QObject* parent = nullptr);
-    // Replaces the watched folders (missing ones are ignored).
+    // Replaces the watched folders (missing ones are ignored). Only the difference is added and
+    // removed: many folders must not be dropped and watched again at every change.
     void watch(const QStringList& folders);
+    // Folders added to and removed from the watch so far (tests count them).
+    int changesMade() const { return changes_; }
 
 Q_SIGNALS:
     void changed();
@@ -28,7 +31,7 @@ private:
 
     QFileSystemWatcher* watcher_;
     Timer* quiet_;
-    QStringList folders_;
+    int changes_ = 0;
 };
 
 } // namespace lomex

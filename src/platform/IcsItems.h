@@ -37,7 +37,7 @@ struct Series {
     QList<std::optional<qint64>> rdateLengths;
     QList<Time> exdates;
     QList<EventPart> overrides;
-    // Not shown: reading it would have spent more rule steps than its scan had left.
+    // Not shown: its rule could not be followed to the days read within the steps allowed.
     bool skipped = false;
 
     // The rule's instances (wall times) over a stretch of time, kept between queries: stepping a
@@ -48,6 +48,8 @@ struct Series {
         // A counted rule steps from its start; when its steps ran out before this wall time,
         // any later stretch is out of reach too and is not stepped again.
         std::optional<qint64> outOfReachFrom;
+        // A counted rule's last instance, once a walk reached it: nothing lies after it.
+        std::optional<qint64> countEndsAt;
     };
     mutable Expansion expansion;
 };

@@ -158,9 +158,34 @@ qint64 fixedSpacing(const icalrecurrencetype& r, bool dates) {
     }
 }
 
-void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint64 to, Series::Expansion& ex,
+// At most how many instances a daily or weekly rule has from its start to wall time to, counted
+// without its COUNT: periods times what the BY parts may give in one period (the other BY parts
+// only leave instances out). -1 for other rules.
+qint64 instancesAtMost(const icalrecurrencetype& r, qint64 startWall, qint64 to) {
+    if (r.freq != ICAL_DAILY_RECURRENCE && r.freq != ICAL_WEEKLY_RECURRENCE) return -1;
+    auto size = [](const short* by, size_t n) {
+        size_t k = 0;
+        while (k < n && by[k] != ICAL_RECURRENCE_ARRAY_MAX) ++k;
+        return qint64(std::max<size_t>(1, k));
+    };
+    qint64 perPeriod = size(r.by_second, std::size(r.by_second)) * size(r.by_minute, std::size(r.by_minute)) *
+                       size(r.by_hour, std::size(r.by_hour));
+    if (r.freq == ICAL_WEEKLY_RECURRENCE) perPeriod *= size(r.by_day, std::size(r.by_day));
+    const qint64 period = (r.freq == ICAL_WEEKLY_RECURRENCE ? 7 : 1) * kDay * std::max<qint64>(1, r.interval);
+    return (std::max<qint64>(0, to - startWall) / period + 2) * perPeriod;
+}
+
+void expand(const icalrecurrencetype& counted, const Time& start, qint64 from, qint64 to, Series::Expansion& ex,
             StepBudget* budget) {
-    ex = Series::Expansion{from, to, {}, ex.outOfReachFrom};
+    // A counted rule whose count cannot run out before the stretch ends gives there what the same
+    // rule without COUNT gives, and that one skips ahead instead of stepping from its start: a
+    // stand-up counted from years ago costs the days asked about, not its years.
+    icalrecurrencetype rule = counted;
+    if (rule.count > 0 && from > wallOf(start)) {
+        const qint64 most = instancesAtMost(rule, wallOf(start), to);
+        if (most >= 0 && most < rule.count) rule.count = 0;
+    }
+    ex = Series::Expansion{from, to, {}, ex.outOfReachFrom, ex.countEndsAt};
     const qint64 startWall = wallOf(start);
     // Without BY parts the instances are evenly spaced in wall time: they are counted out
     // directly instead of stepped, with the same bounds as stepping (a counted rule never
@@ -190,14 +215,19 @@ void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint
     const qint64 limit = budget ? std::min<qint64>(maxRuleSteps, budget->limit()) : maxRuleSteps;
     qint64 steps = 0;
     qint64 lastWall = startWall;
-    for (icaltimetype next = icalrecur_iterator_next(it); !icaltime_is_null_time(next);
-         next = icalrecur_iterator_next(it)) {
-        if (++steps > limit || ex.walls.size() >= maxOccurrences * 4) {
-            if (budget && steps > limit && limit < maxRuleSteps) budget->cut = true;
-            if (steps > limit && limit == maxRuleSteps && rule.count > 0 && lastWall < from) ex.outOfReachFrom = from;
-            steps = std::min(steps, limit);
+    bool ended = false, outOfSteps = false;
+    for (;;) {
+        const icaltimetype next = icalrecur_iterator_next(it);
+        if (icaltime_is_null_time(next)) {
+            ended = true;
             break;
         }
+        if (++steps > limit) {
+            outOfSteps = true;
+            steps = limit;
+            break;
+        }
+        if (ex.walls.size() >= maxOccurrences * 4) break;
         const qint64 wall = wallSeconds(QDate(next.year, next.month, next.day),
                                         next.is_date ? QTime(0, 0) : QTime(next.hour, next.minute, std::min(next.second, 59)));
         lastWall = wall;
@@ -205,9 +235,14 @@ void expand(const icalrecurrencetype& rule, const Time& start, qint64 from, qint
         if (wall >= from) ex.walls.append(wall);
     }
     icalrecur_iterator_free(it);
+    // A counted rule that ran out is known to the end: later stretches cost nothing.
+    if (ended && rule.count > 0) ex.countEndsAt = lastWall;
+    if (outOfSteps && rule.count > 0 && lastWall < from) ex.outOfReachFrom = from;
     if (budget) {
         budget->left -= steps;
         budget->spent += steps;
+        // Instances of the stretch may be missing: the caller skips the series rather than show part of it.
+        if (outOfSteps && lastWall < to) budget->cut = true;
     }
 }
 
@@ -282,8 +317,8 @@ QList<CalendarEvent> occurrences(const Series& series, const QString& calendarId
     const qint64 needTo = toS + 2 * kDay;
     Series::Expansion& ex = series.expansion;
     if (needFrom < ex.from || needTo > ex.to) {
-        if (ex.outOfReachFrom && needFrom >= *ex.outOfReachFrom)
-            ex = Series::Expansion{needFrom, needTo + expansionAheadSeconds, {}, ex.outOfReachFrom};
+        if ((ex.outOfReachFrom && needFrom >= *ex.outOfReachFrom) || (ex.countEndsAt && needFrom > *ex.countEndsAt))
+            ex = Series::Expansion{needFrom, needTo + expansionAheadSeconds, {}, ex.outOfReachFrom, ex.countEndsAt};
         else
             expand(*rule, m.start, needFrom, needTo + expansionAheadSeconds, ex, budget);
     }

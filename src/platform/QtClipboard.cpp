@@ -34,7 +34,7 @@ ClipboardContent QtClipboard::read(const ClipboardLimits& limits) const {
     // QClipboard belongs to the GUI thread.
     if (QThread::currentThread() != QCoreApplication::instance()->thread()) return {};
     const QMimeData* data = QGuiApplication::clipboard()->mimeData(QClipboard::Clipboard);
-    return data ? clipboard::withinLimits(clipboard::contentFrom(*data), limits) : ClipboardContent{};
+    return data ? clipboard::withinLimits(clipboard::contentFrom(*data, limits), limits) : ClipboardContent{};
 }
 
 void QtClipboard::write(const ClipboardContent& content) {

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QMutex>
 #include <QtConcurrent/QtConcurrentRun>
@@ -101,19 +102,24 @@ struct ScanWork {
     // first refresh after a change finds them ready.
     QDateTime warmFrom, warmTo;
     int parsed = 0;
-    int skipped = 0;
-    QString firstSkipped;
+    SkippedSeries skipped;
+    int newlySkipped = 0;
 
     ScanWork() {
         const QDateTime now = QDateTime::currentDateTimeUtc();
         warmFrom = now.addDays(-2);
         warmTo = now.addDays(9);
     }
+    void count(const QString& path, const ics::ParsedFile& parsed) {
+        for (const ics::Series& s : parsed.series)
+            if (s.skipped && skipped.count++ == 0) skipped.firstFile = path;
+    }
     void logSkipped() const {
-        if (skipped == 0) return;
-        logWarning(QStringLiteral("%1 recurring calendar items not shown: reading them would take more than %2 rule "
-                                  "steps (the first: %3)")
-                       .arg(skipped).arg(VdirCalendarStore::maxScanRuleSteps).arg(firstSkipped));
+        if (newlySkipped == 0) return;
+        logWarning(QStringLiteral("%1 recurring calendar items not shown: their rules take more than %2 steps each, or "
+                                  "more than %3 in all (the first: %4)")
+                       .arg(newlySkipped).arg(ics::maxRuleSteps).arg(VdirCalendarStore::maxScanRuleSteps)
+                       .arg(skipped.firstFile));
     }
 };
 
@@ -123,9 +129,13 @@ std::optional<VdirCalendarStore::Item> readItem(const QString& path, const VdirC
                                                 ics::ZoneCache& zones, ScanWork& work) {
     struct stat st {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-    VdirCalendarStore::Item item{path, qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, nullptr};
-    if (old && old->size == item.size && old->mtimeNs == item.mtimeNs) {
+    VdirCalendarStore::Item item{path, qint64(st.st_size), qint64(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec,
+                                 quint64(st.st_ino), quint64(st.st_dev), nullptr};
+    // An unchanged file keeps what it was read and expanded into: its rules are not stepped again.
+    if (old && old->size == item.size && old->mtimeNs == item.mtimeNs && old->inode == item.inode &&
+        old->device == item.device) {
         item.parsed = old->parsed;
+        if (item.parsed) work.count(path, *item.parsed);
         return item;
     }
     if (item.size > VdirCalendarStore::maxFileBytes) {
@@ -146,8 +156,9 @@ std::optional<VdirCalendarStore::Item> readItem(const QString& path, const VdirC
         (void)ics::occurrences(series, {}, work.warmFrom, work.warmTo, &work.budget);
         if (!work.budget.cut) continue;
         series.skipped = true;
-        if (work.skipped++ == 0) work.firstSkipped = path;
+        ++work.newlySkipped;
     }
+    work.count(path, *parsed);
     item.parsed = std::make_shared<const ics::ParsedFile>(std::move(*parsed));
     return item;
 }
@@ -175,7 +186,10 @@ std::shared_ptr<const VdirCalendarStore::Snapshot> VdirCalendarStore::scan(const
     ics::forgetLocalOffsets();
     ScanWork work;
     int items = 0;
+    QElapsedTimer sincePublish;
+    sincePublish.start();
     const QFileInfoList dirs = QDir(root).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+    next->folders.reserve(dirs.size());
     for (int d = 0; d < dirs.size(); ++d) {
         const QFileInfo& dir = dirs[d];
         Folder folder;
@@ -200,10 +214,14 @@ std::shared_ptr<const VdirCalendarStore::Snapshot> VdirCalendarStore::scan(const
             folder.items.append(std::move(*item));
         }
         next->folders.append(std::move(folder));
-        if (publish && d + 1 < dirs.size()) {
+        // What is read so far, at a bounded rate: a copy per folder would make many folders cost
+        // their square, and the GUI thread could not keep up with them.
+        if (publish && d + 1 < dirs.size() && sincePublish.elapsed() >= publishMs) {
+            sincePublish.restart();
             // The calendars still to come stay as they were until the scan reaches them.
             auto partial = std::make_shared<Snapshot>(*next);
             partial->parsed = 0;
+            partial->skipped = previous ? previous->skipped : SkippedSeries{};
             for (int rest = d + 1; rest < dirs.size(); ++rest)
                 if (const Folder* old = knownFolders.value(dirs[rest].fileName())) partial->folders.append(*old);
             publish(std::move(partial));
@@ -211,7 +229,7 @@ std::shared_ptr<const VdirCalendarStore::Snapshot> VdirCalendarStore::scan(const
     }
     next->parsed = work.parsed;
     next->ruleSteps = work.budget.spent;
-    next->skippedSeries = work.skipped;
+    next->skipped = work.skipped;
     work.logSkipped();
     return next;
 }
@@ -229,8 +247,9 @@ static bool sameFiles(const VdirCalendarStore::Snapshot& a, const VdirCalendarSt
 }
 
 void VdirCalendarStore::take(std::shared_ptr<const Snapshot> next) {
-    const bool same = sameFiles(*snapshot_, *next);
+    const bool same = sameFiles(*snapshot_, *next) && snapshot_->skipped == next->skipped;
     parsedTotal_ += next->parsed;
+    ++taken_;
     snapshot_ = std::move(next);
     watchFolders();
     if (!same) emit changed();
@@ -256,16 +275,40 @@ void VdirCalendarStore::lookForChanges() {
     QPointer<VdirCalendarStore> self(this);
     auto previous = snapshot_;
     const QString root = root_;
-    runThen(this, [self, root, previous, writesAtStart] {
-        // A calendar appears as soon as it is read, not when the last one is.
-        auto publish = [self, writesAtStart](std::shared_ptr<const Snapshot> partial) {
-            postToGui([self, partial, writesAtStart] {
-                if (self && self->writes_ == writesAtStart) self->take(partial);
+    // Only the newest partial snapshot waits for the GUI thread; an older one not yet taken is
+    // replaced, so a slow GUI thread never has a queue of copies to work through.
+    struct Waiting {
+        QMutex mutex;
+        std::shared_ptr<const Snapshot> partial;
+    };
+    auto waiting = std::make_shared<Waiting>();
+    runThen(this, [self, root, previous, writesAtStart, waiting] {
+        // A calendar appears soon after it is read, not when the last one is.
+        auto publish = [self, writesAtStart, waiting](std::shared_ptr<const Snapshot> partial) {
+            {
+                QMutexLocker lock(&waiting->mutex);
+                const bool posted = waiting->partial != nullptr;
+                waiting->partial = std::move(partial);
+                if (posted) return;
+            }
+            postToGui([self, writesAtStart, waiting] {
+                std::shared_ptr<const Snapshot> newest;
+                {
+                    QMutexLocker lock(&waiting->mutex);
+                    newest = std::move(waiting->partial);
+                    waiting->partial = nullptr;
+                }
+                if (self && newest && self->writes_ == writesAtStart && self->scanning_) self->take(newest);
             });
         };
         return scan(root, previous, publish);
-    }, [this, writesAtStart](std::shared_ptr<const Snapshot> next) {
+    }, [this, writesAtStart, waiting](std::shared_ptr<const Snapshot> next) {
         scanning_ = false;
+        {
+            // A partial one still waiting is older than the whole result.
+            QMutexLocker lock(&waiting->mutex);
+            waiting->partial = nullptr;
+        }
         // A write of ours after the scan listed the folders: the scan may miss it; look again.
         if (writes_ == writesAtStart) take(next);
         else scanAgain_ = true;
@@ -399,6 +442,14 @@ void VdirCalendarStore::reread(const QString& path) {
         break;
     }
     next->parsed = work.parsed;
+    // The other files' skipped series are still skipped; the file written is counted anew.
+    SkippedSeries skipped;
+    for (const Folder& f : next->folders)
+        for (const Item& i : f.items)
+            if (i.parsed)
+                for (const ics::Series& s : i.parsed->series)
+                    if (s.skipped && skipped.count++ == 0) skipped.firstFile = i.path;
+    next->skipped = skipped;
     work.logSkipped();
     take(next);
 }

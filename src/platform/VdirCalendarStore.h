@@ -29,13 +29,16 @@ public:
     static constexpr qint64 maxFileBytes = 4 << 20;
     // Items read from one root at most; the rest are skipped (and logged).
     static constexpr int maxItems = 50000;
-    // Rule steps one scan may spend on the recurrences it reads (about half a second): files
-    // whose rules would step for minutes must not keep every calendar from appearing. The
-    // series past it are skipped, and logged.
-    static constexpr qint64 maxScanRuleSteps = 400000;
+    // Rule steps one scan may spend on the recurrences it reads (some seconds, off the GUI
+    // thread), over and above the bound of each series (ics::maxRuleSteps): a folder of files
+    // made to step for minutes must not keep a scan going for ever. The series past it are
+    // skipped, logged and counted for the settings page.
+    static constexpr qint64 maxScanRuleSteps = 8000000;
     // The last part of it is kept for series that need few steps, as ordinary ones do.
-    static constexpr qint64 cheapRuleStepsReserve = 100000;
+    static constexpr qint64 cheapRuleStepsReserve = 1000000;
     static constexpr qint64 cheapSeriesSteps = 1000;
+    // A scan of many folders hands the GUI thread what it has read at most this often.
+    static constexpr int publishMs = 100;
 
     explicit VdirCalendarStore(QString root = defaultRoot(), Clock* clock = nullptr, QObject* parent = nullptr);
     ~VdirCalendarStore() override;
@@ -67,12 +70,17 @@ public:
     int parsedFiles() const;
     // What the last finished scan spent on rules, and the series it skipped for want of steps.
     qint64 ruleStepsOfLastScan() const { return snapshot_->ruleSteps; }
-    int skippedSeriesOfLastScan() const { return snapshot_->skippedSeries; }
+    int skippedSeriesOfLastScan() const { return snapshot_->skipped.count; }
+    SkippedSeries skippedSeries() const override { return snapshot_->skipped; }
+    // Snapshots taken on the GUI thread so far (tests count the publishing).
+    int snapshotsTaken() const { return taken_; }
+    FolderWatch* folderWatch() const { return watch_; }
 
     struct Item {
         QString path;
         qint64 size = 0;
         qint64 mtimeNs = 0;
+        quint64 inode = 0, device = 0; // a file replaced by another of the same size and time is read again
         std::shared_ptr<const ics::ParsedFile> parsed; // null: not readable as iCalendar
     };
     struct Folder {
@@ -86,7 +94,7 @@ public:
         QList<Folder> folders;
         int parsed = 0; // files parsed to make this snapshot
         qint64 ruleSteps = 0;
-        int skippedSeries = 0;
+        SkippedSeries skipped;
     };
 
 private:
@@ -111,6 +119,7 @@ private:
     bool scanAgain_ = false;
     quint64 writes_ = 0; // our own writes; a scan that started before one is stale
     int parsedTotal_ = 0;
+    int taken_ = 0;
     FolderWatch* watch_ = nullptr;
     // Published snapshots share their parsed files, whose rules and zones keep caches as they are
     // asked: every question about them is answered here, one at a time.

@@ -1,8 +1,6 @@
 #include "platform/X11Clipboard.h"
 #include "platform/XcbSelection.h"
 
-#include <QBuffer>
-#include <QImageReader>
 #include <algorithm>
 #include <iterator>
 
@@ -12,17 +10,6 @@ namespace {
 // Targets that carry text, best first; STRING is Latin-1.
 const char* const kTextTargets[] = {"UTF8_STRING", "text/plain;charset=utf-8", "text/plain", "STRING", "TEXT"};
 
-QImage decode(QByteArray data, const ClipboardLimits& limits)
-{
-    QBuffer buffer(&data);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    const QSize size = reader.size();
-    if (!size.isValid() || qint64(size.width()) * size.height() > limits.maxImagePixels)
-        return {};
-    reader.setAllocationLimit(int(limits.maxImagePixels * 4 / (1 << 20)) + 1);
-    return reader.read();
-}
 } // namespace
 
 QList<QUrl> urisFrom(const QByteArray& list)
@@ -42,6 +29,7 @@ QList<QUrl> urisFrom(const QByteArray& list)
 std::optional<ClipboardContent> read(const ClipboardLimits& limits, int budgetMs)
 {
     xcbsupport::SelectionClient x;
+    x.cancel = limits.cancel;
     if (!x.open())
         return std::nullopt;
     struct Closer {
@@ -75,18 +63,13 @@ std::optional<ClipboardContent> read(const ClipboardLimits& limits, int budgetMs
         if (auto list = fetch("text/uri-list", limits.maxTextBytes))
             c.urls = urisFrom(*list);
 
-    QByteArray imageTarget = offered("image/png") ? QByteArray("image/png") : QByteArray();
-    if (imageTarget.isEmpty()) {
-        const QList<QByteArray> readable = QImageReader::supportedMimeTypes();
-        for (const QByteArray& t : targets)
-            if (t.startsWith("image/") && readable.contains(t)) {
-                imageTarget = t;
-                break;
-            }
-    }
+    QStringList types;
+    for (const QByteArray& t : targets)
+        types.append(QString::fromLatin1(t));
+    const QByteArray imageTarget = clipboard::rasterTarget(types);
     if (!imageTarget.isEmpty())
         if (auto data = fetch(imageTarget, limits.maxImageBytes)) {
-            c.image = decode(*data, limits);
+            c.image = clipboard::decodeRaster(*data, limits);
             if (!c.image.isNull())
                 c.imageData = std::move(*data);
         }

@@ -437,23 +437,28 @@ ClipboardSnapshot X11DesktopAutomation::snapshotClipboard()
     QElapsedTimer clock;
     clock.start();
     const QList<QByteArray> targets = d->targets(clock, snapshotBudgetMs);
-    if (targets.isEmpty())
+    if (targets.isEmpty()) {
+        snap.complete = false; // something is owned, but what could not be asked
         return snap;
+    }
     snap.listsTimestamp = targets.contains("TIMESTAMP");
     static const QSet<QByteArray> meta{"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS", "DELETE",
                                        "INSERT_SELECTION", "INSERT_PROPERTY", "ATOM_PAIR", "INCR"};
     qint64 total = 0;
     for (const QByteArray& name : targets) {
-        if (snap.items.size() >= maxTargets)
-            break;
         if (meta.contains(name))
             continue;
         const qint64 room = std::min(maxTargetBytes, maxSnapshotBytes - total);
-        if (room <= 0 || clock.elapsed() >= snapshotBudgetMs)
+        if (snap.items.size() >= maxTargets || room <= 0 || clock.elapsed() >= snapshotBudgetMs) {
+            snap.complete = false;
             break;
+        }
         if (auto data = d->fetch(d->atom(name), room, clock, snapshotBudgetMs)) {
             total += data->data.size();
             snap.items.append({name, data->type, data->format, data->data});
+        } else {
+            // Refused as too large, or the owner too slow: a target left out.
+            snap.complete = false;
         }
     }
     return snap;

@@ -86,13 +86,14 @@ Reply<xcb_generic_event_t> SelectionClient::waitFor(const std::function<bool(xcb
                 dispatch(ev);
             std::free(ev);
         }
-        if (xcb_connection_has_error(conn))
+        if (xcb_connection_has_error(conn) || cancelled())
             return nullptr;
         const qint64 left = budgetMs - clock.elapsed();
         if (left <= 0)
             return nullptr;
+        // In short slices, so a cancel is seen soon.
         pollfd pfd{xcb_get_file_descriptor(conn), POLLIN, 0};
-        ::poll(&pfd, 1, int(left));
+        ::poll(&pfd, 1, int(std::min<qint64>(left, cancelCheckMs)));
     }
 }
 
@@ -186,7 +187,7 @@ std::optional<SelectionClient::Data> SelectionClient::fetchPieces(xcb_atom_t pro
             },
             clock, int(deadline));
         if (!ev) {
-            if (dropping || xcb_connection_has_error(conn))
+            if (dropping || xcb_connection_has_error(conn) || cancelled())
                 return std::nullopt; // the owner stopped sending
             giveUp();
             continue;

@@ -6,7 +6,9 @@
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <optional>
 
 namespace lomex::xcbsupport {
@@ -27,6 +29,10 @@ public:
     xcb_window_t window = 0;
     // Events that arrive while waiting and are not the awaited one.
     std::function<void(xcb_generic_event_t*)> dispatch;
+    // Once set (from any thread), every wait ends soon as if its time were up, and a transfer
+    // given up is not taken to its end.
+    std::shared_ptr<const std::atomic<bool>> cancel;
+    bool cancelled() const { return cancel && cancel->load(); }
 
     bool ok() const { return conn && window; }
     // Connects to $DISPLAY and makes the window; false without a display.
@@ -49,6 +55,8 @@ public:
     // up to maxDrainMs past the budget.
     std::optional<Data> fetch(xcb_atom_t target, qint64 maxBytes, const QElapsedTimer& clock, int budgetMs);
     static constexpr int maxDrainMs = 2000;
+    // How often a wait looks at cancel.
+    static constexpr int cancelCheckMs = 50;
 
     // The CLIPBOARD's offered targets by name, in the owner's order; empty when none could be read.
     QList<QByteArray> targets(const QElapsedTimer& clock, int budgetMs);

@@ -77,6 +77,21 @@ TEST_F(ReplySenderTypingTest, TypedReplyIsPastedIntoTheTerminalThenReturnAndTheC
     EXPECT_EQ(fake.clipboard.items.at(0).target, "image/png");
 }
 
+// A clipboard too large to be held whole is not "put back" as an empty or partial one: the reply
+// stays on it, and the status line says so.
+TEST_F(ReplySenderTypingTest, AClipboardThatCouldNotBeHeldWholeIsLeftWithTheReplyAndSaysSo)
+{
+    fake.clipboard.complete = false;
+    auto result = type(session());
+    ASSERT_TRUE(result);
+    EXPECT_EQ(result->kind, ReplySender::Result::Kind::typed);
+    EXPECT_TRUE(result->clipboardHoldsReply);
+    EXPECT_EQ(result->message(), "Sent to XTerm The clipboard now holds the reply: what it held before was too large to put back.");
+    EXPECT_FALSE(fake.calls.contains("restore"));
+    ASSERT_EQ(fake.clipboard.items.size(), 1);
+    EXPECT_EQ(fake.clipboard.items.first().data, "yes, go on");
+}
+
 // Every way a typed reply can end early; nothing is pasted anywhere unless the window was
 // confirmed in front, and a clipboard we took is always put back.
 TEST_F(ReplySenderTypingTest, EarlyEndsTouchNothingOrRestore)

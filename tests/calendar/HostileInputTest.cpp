@@ -134,8 +134,13 @@ TEST(IcsRecurrence, EvenlySpacedRulesMatchSteppedOnes) {
         {"DTSTART;VALUE=DATE:20260105", "FREQ=WEEKLY;COUNT=70", "FREQ=WEEKLY;COUNT=70;BYDAY=MO"},
         {"DTSTART;VALUE=DATE:20270320", "FREQ=DAILY;UNTIL=20270325", "FREQ=DAILY;UNTIL=20270325;BYMONTH=3"},
         {"DTSTART:20270322T000000Z", "FREQ=HOURLY;INTERVAL=6;COUNT=30", "FREQ=DAILY;BYHOUR=0,6,12,18;COUNT=30"},
-        // Past the instances stepping would take: nothing, both ways.
-        {"DTSTART:19500101T090000Z", "FREQ=DAILY;COUNT=30000", "FREQ=DAILY;COUNT=30000;BYHOUR=9", false},
+        // Counted from long ago: what the count still reaches, both ways, skipping ahead or not.
+        {"DTSTART;TZID=Europe/Prague:20180305T170000", "FREQ=WEEKLY;INTERVAL=2;COUNT=400",
+         "FREQ=WEEKLY;INTERVAL=2;COUNT=400;BYDAY=MO"},
+        {"DTSTART;TZID=Europe/Prague:20180301T073000", "FREQ=DAILY;INTERVAL=3;COUNT=5000",
+         "FREQ=DAILY;INTERVAL=3;COUNT=5000;BYMINUTE=30"},
+        {"DTSTART:19500101T090000Z", "FREQ=DAILY;COUNT=30000", "FREQ=DAILY;COUNT=30000;BYHOUR=9"},
+        {"DTSTART:19500101T090000Z", "FREQ=DAILY;COUNT=20000", "FREQ=DAILY;COUNT=20000;BYHOUR=9", false},
     };
     qputenv("TZ", "Europe/Prague");
     for (const auto& row : rows) {
@@ -163,7 +168,7 @@ TEST(IcsRecurrence, EvenlySpacedRulesMatchSteppedOnes) {
 TEST(IcsHostile, ACountedRuleOutOfReachIsNotSteppedAgain) {
     ics::ZoneCache zones;
     const auto parsed = ics::parse("BEGIN:VCALENDAR\r\nVERSION:2.0\r\nBEGIN:VEVENT\r\nUID:u\r\nSUMMARY:x\r\n"
-                                   "DTSTART:19000101T090000Z\r\nRRULE:FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR,SA,SU;COUNT=999999999\r\n"
+                                   "DTSTART:19000101T090000Z\r\nRRULE:FREQ=MONTHLY;BYMONTHDAY=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28;COUNT=999999999\r\n"
                                    "END:VEVENT\r\nEND:VCALENDAR\r\n", zones);
     ASSERT_TRUE(parsed && parsed->series.size() == 1);
     const QDateTime from(QDate(2027, 3, 22), QTime(0, 0), QTimeZone::utc());

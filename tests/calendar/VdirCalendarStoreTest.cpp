@@ -605,7 +605,7 @@ TEST(VdirStoreHostile, ScanStepsAreBoundedAndFinishedCalendarsAppearFirst) {
     for (int i = 0; i < hostile; ++i)
         writeFile(root + QStringLiteral("/a-hostile/h%1.ics").arg(i),
                   item("h" + QByteArray::number(i), "DTSTART:19000101T000000Z\r\n"
-                                                    "RRULE:FREQ=DAILY;BYDAY=MO,TU,WE,TH,FR,SA,SU;COUNT=999999999\r\n"));
+                                                    "RRULE:FREQ=MONTHLY;BYMONTHDAY=1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17,18,19,20,21,22,23,24,25,26,27,28;COUNT=999999999\r\n"));
     writeFile(root + "/b-work/standup.ics", item("standup", "DTSTART:20270301T080000Z\r\nDURATION:PT15M\r\nRRULE:FREQ=DAILY\r\n"));
     writeFile(root + "/b-work/review.ics", item("review", "DTSTART:20270322T130000Z\r\nDURATION:PT1H\r\n"));
 

@@ -13,6 +13,7 @@
 #include "FakePasteKeys.h"
 #include "FakeRunningApps.h"
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QGuiApplication>
 #include <QClipboard>
@@ -292,6 +293,85 @@ TEST_F(ClipboardStoreTest, PastePressesCtrlVOnlyWhenAllowedAndIsNotRecordedAgain
 }
 
 namespace {
+
+// An owner (or a decode) that never finishes by itself and does not heed a cancel: the worst a
+// read can do.
+struct StuckClipboard : FakeClipboard {
+    ClipboardContent read(const ClipboardLimits& limits) const override {
+        if (content.text == "stuck") {
+            ++stuck;
+            release.acquire();
+            --stuck;
+        }
+        ClipboardContent c = FakeClipboard::read(limits);
+        ++done;
+        return c;
+    }
+    // Lets the stuck reads end, and waits until they did, before the fake goes.
+    ~StuckClipboard() override {
+        release.release(100);
+        test::waitUntil([&] { return stuck == 0; }, 10000);
+    }
+    mutable QSemaphore release;
+    mutable std::atomic<int> stuck{0};
+    mutable std::atomic<int> done{0};
+};
+
+} // namespace
+
+// A read that runs past its time is given up: the copies after it are recorded, in order, and
+// what it brings at last is dropped.
+TEST_F(ClipboardStoreTest, AReadPastItsTimeIsGivenUpAndLaterCopiesAreRecorded) {
+    StuckClipboard board;
+    auto store = make(&board);
+    board.copy(text("before"));
+    clock.advance(ClipboardStore::pollSeconds);
+    ASSERT_TRUE(test::waitUntil([&] { return texts(*store).size() == 1; }));
+    board.copy(text("stuck"));
+    clock.advance(ClipboardStore::pollSeconds);
+    ASSERT_TRUE(test::waitUntil([&] { return board.stuck == 1; }));
+    board.copy(text("right after"));
+    clock.advance(ClipboardStore::pollSeconds);
+    ASSERT_TRUE(test::waitUntil([&] { return board.done == 2; }));
+    test::waitUntil([] { return false; }, 100); // its future reports itself done
+    clock.advance(ClipboardStore::pollSeconds);
+    EXPECT_EQ(texts(*store), QStringList({"before"})) << "a later copy waits for the one before while it has time";
+
+    clock.advance(ClipboardStore::readTimeoutSeconds);
+    ASSERT_TRUE(test::waitUntil([&] { return texts(*store).size() == 2; }));
+    EXPECT_EQ(texts(*store), QStringList({"right after", "before"}));
+    board.copy(text("later"));
+    clock.advance(ClipboardStore::pollSeconds);
+    ASSERT_TRUE(test::waitUntil([&] { return texts(*store).size() == 3; }));
+    EXPECT_EQ(texts(*store), QStringList({"later", "right after", "before"}));
+
+    board.content = text("stuck, at last");
+    board.release.release();
+    ASSERT_TRUE(test::waitUntil([&] { return board.stuck == 0; }));
+    clock.advance(ClipboardStore::pollSeconds);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(texts(*store), QStringList({"later", "right after", "before"}));
+}
+
+// Quitting with a read under way that never ends by itself does not wait for it beyond a
+// short while, and the read left behind touches nothing of the store when it ends.
+TEST_F(ClipboardStoreTest, TheStoreEndsSoonWithAReadInFlight) {
+    StuckClipboard board;
+    auto store = make(&board);
+    board.copy(text("stuck"));
+    clock.advance(ClipboardStore::pollSeconds);
+    ASSERT_TRUE(test::waitUntil([&] { return board.stuck == 1; }));
+    QElapsedTimer quitting;
+    quitting.start();
+    store.reset();
+    EXPECT_LT(quitting.elapsed(), 2000);
+    board.release.release();
+    ASSERT_TRUE(test::waitUntil([&] { return board.stuck == 0; }));
+    QCoreApplication::processEvents();
+}
+
+namespace {
+
 // A text of n characters, mostly control characters (six bytes each in JSON), unique by seed.
 QString controlText(qsizetype n, int seed) {
     QString t(n, QChar(0x01));

@@ -53,6 +53,23 @@ QByteArray png(int width, int height)
     return bytes;
 }
 
+// A drawing that Qt's SVG plugin would render (it is installed: QtSvg is ours).
+QByteArray svg()
+{
+    return "<svg xmlns='http://www.w3.org/2000/svg' width='64' height='48'>"
+           "<rect width='64' height='48' fill='teal' fill-opacity='0.5'/></svg>";
+}
+
+QByteArray gzip(const QByteArray& data)
+{
+    QProcess p;
+    p.start("gzip", {"-c", "-n"});
+    p.write(data);
+    p.closeWriteChannel();
+    EXPECT_TRUE(p.waitForFinished(5000));
+    return p.readAllStandardOutput();
+}
+
 } // namespace
 
 // The history's reads on a real X server: what fits is read whole, whether the owner hands it
@@ -95,6 +112,10 @@ TEST(ClipboardX11Test, ReadsWhatFitsAndRefusesTheRest)
         {"image", "image/png", image, limits, {}, QSize(64, 48)},
         {"image over the byte limit", "image/png", image, tightImage, {}, {}},
         {"image over the pixel limit", "image/png", image, fewPixels, {}, {}},
+        // Drawings are never drawn, however small and whatever type they claim.
+        {"SVG drawing", "image/svg+xml", svg(), limits, {}, {}},
+        {"compressed SVG drawing", "image/svg+xml-compressed", gzip(svg()), limits, {}, {}},
+        {"SVG offered as a PNG", "image/png", svg(), limits, {}, {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

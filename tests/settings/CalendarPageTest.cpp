@@ -186,3 +186,23 @@ TEST_F(CalendarPageTest, CzechTextsAndTheMeetingLeadStepper) {
 }
 
 } // namespace
+
+// Series the store leaves out are said on the page, with the file of the first, in the
+// window's language; the line goes once the store shows them all again.
+TEST_F(CalendarPageTest, SkippedSeriesAreSaidWithTheirFile) {
+    auto p = page();
+    EXPECT_EQ(find<Row>(p.get(), "skippedSeries"), nullptr);
+    store.skipped = {3, QStringLiteral("/cal/prace/weird.ics")};
+    events.refresh();
+    drain();
+    Row* row = find<Row>(p.get(), "skippedSeries");
+    ASSERT_NE(row, nullptr);
+    EXPECT_EQ(row->titleLabel()->text(), L10n::shared().t(QStringLiteral("calendar.skipped"), {3}));
+    EXPECT_TRUE(row->detailLabel()->text().contains(QStringLiteral("/cal/prace/weird.ics")));
+    EXPECT_EQ(row->detailLabel()->textFormat(), Qt::PlainText);
+    store.skipped = {};
+    events.refresh();
+    drain();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(find<Row>(p.get(), "skippedSeries"), nullptr);
+}

@@ -33,6 +33,9 @@ public:
     };
     QList<Fetch> pending;
 
+    SkippedSeries skipped;
+
+    SkippedSeries skippedSeries() const override { return skipped; }
     bool hasAccess(Entity) const override { return access; }
     void requestAccess(const QString&, const QString&) override {
         ++accessRequests;

@@ -120,6 +120,7 @@ TEST_F(ClipboardTransferTest, LargeCopiesStayPastableAfterTheHistoryLooked) {
         const bool kept = std::any_of(snap.items.cbegin(), snap.items.cend(),
                                       [&](const ClipboardSnapshot::Item& i) { return i.target == "UTF8_STRING" && i.data == data; });
         EXPECT_EQ(kept, c.size <= X11DesktopAutomation::maxTargetBytes);
+        EXPECT_EQ(snap.complete, kept) << "a target left out is said to be";
         EXPECT_TRUE(paste() == data) << "the paste after the snapshot";
         if (c.qt) settleQtOwner();
 

@@ -42,6 +42,9 @@ CalendarPage::CalendarPage(EventService* events, ContactsService* contacts, QWid
     // The rows turn from a button into a badge or a switch as soon as access is granted.
     connect(events_, &EventService::accessChanged, this, &CalendarPage::buildAccess);
     connect(contacts_, &ContactsService::accessChanged, this, &CalendarPage::buildAccess);
+    connect(events_, &EventService::eventsChanged, this, [this] {
+        if (events_->skippedSeries() != shownSkipped_) buildAccess();
+    });
 
     // Name days, the agenda range and contacts' occasions only fill lists that no view of this
     // version shows: their controls are disabled and keep what is stored.
@@ -106,6 +109,13 @@ void CalendarPage::buildAccess() {
             Workspace::current()->open(QUrl::fromLocalFile(shown));
         });
         calendarRow->addUnderTexts(open);
+    }
+    // Series whose rules are not followed are said here, not only in the log.
+    shownSkipped_ = events_->skippedSeries();
+    if (events_->eventsAccess() && shownSkipped_.count > 0) {
+        auto* skipped = calendarCard_->add(new Row(l.t(QStringLiteral("calendar.skipped"), {shownSkipped_.count}),
+                                                   l.t(QStringLiteral("calendar.skipped.detail"), {shownSkipped_.firstFile})));
+        skipped->setObjectName(QStringLiteral("skippedSeries"));
     }
     Row* contactsRow = row(contactsCard_, "contacts.title", "contacts.text", contacts_->access(), "allowContacts",
         [this] { contacts_->requestAccess(); }, [&]() -> QWidget* {

@@ -1,4 +1,5 @@
 #pragma once
+#include "platform/CalendarStore.h"
 #include "settings/SettingsPage.h"
 
 class QPushButton;
@@ -26,6 +27,7 @@ private:
     ContactsService* contacts_;
     Card* calendarCard_;
     Card* contactsCard_;
+    SkippedSeries shownSkipped_;
 };
 
 // The bordered prominent button of an access row.
