@@ -14,7 +14,7 @@ public:
     static constexpr int maxLines = 6;
     // What the box holds and lays out at first, in UTF-16 units: many more lines than it shows
     // at any width. A longer command gets the rest when the box is scrolled.
-    static constexpr qsizetype layOutAtOnce = 2048;
+    static constexpr qsizetype layOutAtOnce = 4096;
     // A run without a blank longer than this is broken anywhere whichever mode wraps it; finding
     // the end of such a run again for every line makes word wrapping quadratic in its length,
     // so a command that has one wraps anywhere, as a terminal does.
