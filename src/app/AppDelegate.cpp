@@ -41,6 +41,7 @@
 #include "platform/WindowHints.h"
 #include "tabs/ShelfView.h"
 #include "ui/Motion.h"
+#include <utility>
 #include <QApplication>
 #include <QCursor>
 #include <QGuiApplication>
@@ -116,6 +117,9 @@ AppDelegate::AppDelegate(Clock* clock, Screens* screens, QObject* parent)
 
 AppDelegate::~AppDelegate() {
     if (g_shared == this) g_shared = nullptr;
+    // Requests not handled yet: whoever waits for an answer hears "none" now.
+    for (AgentArrival& arrival : std::exchange(agentArrivals_, {}))
+        if (arrival.drop) arrival.drop();
     // Windows are top-level widgets without a parent: delete them while the models they
     // observe still exist.
     delete setupWindow_;

@@ -4,9 +4,11 @@
 #include "notch/NotchModel.h"
 #include "core/Services.h"
 #include "platform/DebugChannel.h"
+#include "platform/RunningApps.h"
 #include "settings/SettingsView.h"
 #include <QHash>
 #include <QObject>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -178,6 +180,19 @@ private:
     // started earlier may end later with an older figure.
     QHash<QString, quint64> contextReads_;
     quint64 contextReadSerial_ = 0;
+    // The hook server's arrivals, in the order they came, handled a few milliseconds' worth a
+    // pass: a burst of requests (parallel sub-agents) never holds the GUI thread for all of them.
+    struct AgentArrival {
+        std::function<void()> handle;
+        std::function<void()> drop; // when the app ends first: answer whoever waits
+    };
+    std::deque<AgentArrival> agentArrivals_;
+    bool agentDrainQueued_ = false;
+    bool inArrivalPass_ = false;
+    // The window in front, looked up once for the arrivals handled in one pass.
+    std::optional<std::optional<RunningApplication>> activeInPass_;
+    void queueAgentArrival(AgentArrival arrival);
+    void drainAgentArrivals();
 
     // Made at launch.
     LiveActivity* liveActivity_ = nullptr;

@@ -23,7 +23,9 @@
 #include "notch/NotchRootView.h"
 #include "platform/Feedback.h"
 #include "platform/RunningApps.h"
+#include <QElapsedTimer>
 #include <QEvent>
+#include <QTimer>
 #include <QPointer>
 #include <memory>
 #include "core/Async.h"
@@ -39,6 +41,8 @@ constexpr double kServerWatchSeconds = 1.0;
 // Much more than the toast line shows: an agent's message can be huge, and the whole toast is
 // laid out to elide it.
 constexpr int kAgentToastCharacters = 400;
+// How long one pass may spend on the hook server's arrivals before it lets the rest wait.
+constexpr qint64 kArrivalPassMs = 4;
 
 using Transition = SessionStore::Transition;
 
@@ -164,7 +168,7 @@ void AppDelegate::startAgentServer()
     QPointer<AppDelegate> self(this);
     auto server = std::make_unique<EventServer>(hookServerPort(), [self](const HookEvent& event) {
         postToGui([self, event] {
-            if (self) self->handleAgentEvent(event);
+            if (self) self->queueAgentArrival({[self, event] { self->handleAgentEvent(event); }, {}});
         });
     });
     server->onPermission = [self](const HookEvent& event, PermissionReply reply) {
@@ -174,16 +178,20 @@ void AppDelegate::startAgentServer()
                 reply(std::nullopt);
                 return;
             }
-            d->approvals_->add(event, reply);
-            if (d->approvals_->hasPending(event.sessionID)) {
-                d->model_->open(NotchModel::Tab::agents);
-                d->model_->peek(ApprovalCenter::timeout(event.agent));
-            }
+            d->queueAgentArrival({[self, event, reply] {
+                                      AppDelegate* d = self.data();
+                                      d->approvals_->add(event, reply);
+                                      if (d->approvals_->hasPending(event.sessionID)) {
+                                          d->model_->open(NotchModel::Tab::agents);
+                                          d->model_->peek(ApprovalCenter::timeout(event.agent));
+                                      }
+                                  },
+                                  [reply] { reply(std::nullopt); }});
         });
     };
     server->onPermissionCancelled = [self](quint64 replyID) {
         postToGui([self, replyID] {
-            if (self) self->approvals_->cancel(replyID);
+            if (self) self->queueAgentArrival({[self, replyID] { self->approvals_->cancel(replyID); }, {}});
         });
     };
     server->onUsage = [self](const QByteArray& body) {
@@ -230,6 +238,36 @@ void AppDelegate::stopAgentServer()
     approvals_->endAll();
 }
 
+void AppDelegate::queueAgentArrival(AgentArrival arrival)
+{
+    agentArrivals_.push_back(std::move(arrival));
+    if (agentDrainQueued_) return;
+    agentDrainQueued_ = true;
+    QTimer::singleShot(0, this, &AppDelegate::drainAgentArrivals);
+}
+
+void AppDelegate::drainAgentArrivals()
+{
+    agentDrainQueued_ = false;
+    inArrivalPass_ = true;
+    QElapsedTimer spent;
+    spent.start();
+    // At least one a pass, then as many as fit in a few milliseconds; the rest in the next
+    // pass, after what else waits (input, painting, the debug socket).
+    while (!agentArrivals_.empty()) {
+        AgentArrival next = std::move(agentArrivals_.front());
+        agentArrivals_.pop_front();
+        next.handle();
+        if (spent.elapsed() >= kArrivalPassMs) break;
+    }
+    inArrivalPass_ = false;
+    activeInPass_.reset();
+    if (!agentArrivals_.empty() && !agentDrainQueued_) {
+        agentDrainQueued_ = true;
+        QTimer::singleShot(0, this, &AppDelegate::drainAgentArrivals);
+    }
+}
+
 void AppDelegate::handleAgentEvent(const HookEvent& event)
 {
     approvals_->observe(event);
@@ -271,7 +309,10 @@ void AppDelegate::agentTransition(const SessionStore::Transition& transition, bo
     const Session& s = transition.session;
     if (!reminder && (transition.kind == Kind::finished || transition.kind == Kind::needsAttention)) {
         const auto host = AgentText::hostApp(s.hostBundleID, s.termProgram);
-        const auto active = RunningApps::current()->active();
+        // One lookup (a round trip to the X server) for a burst handled in one pass.
+        if (!activeInPass_) activeInPass_ = RunningApps::current()->active();
+        const std::optional<RunningApplication> active = *activeInPass_;
+        if (!inArrivalPass_) activeInPass_.reset();
         const bool inFront = (host && active && host->desktopID == active->desktopID) || replies_->isInFront(s);
         if (inFront && !approvals_->hasPending(s.id)) {
             // The user is looking at the agent's own terminal.

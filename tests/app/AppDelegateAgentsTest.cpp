@@ -24,7 +24,11 @@
 #include "FakeRunningApps.h"
 #include "FakeScreens.h"
 #include "FakeSoundPlayer.h"
+#include "../agents/LoopbackClient.h"
+#include <QCoreApplication>
 #include <QProcess>
+#include <QSet>
+#include <QThread>
 #include <QScopeGuard>
 #include <QSemaphore>
 #include <QThreadPool>
@@ -412,4 +416,67 @@ TEST_F(AppDelegateAgentsTest, AnsweringTheLastApprovalEndsTheHoldOnTheNotch)
     EXPECT_TRUE(app->model()->isOpen()) << "another request still waits";
     app->approvals()->decide(app->approvals()->pending().first().id, ApprovalCenter::Decision::deny);
     EXPECT_FALSE(app->model()->isOpen()) << "no request left: the 570 s hold ends";
+}
+
+namespace {
+// Counts the lookups of the window in front (each one a round trip to the X server).
+struct CountingRunningApps : FakeRunningApps {
+    mutable int lookups = 0;
+    std::optional<RunningApplication> active() const override
+    {
+        ++lookups;
+        return frontmost;
+    }
+};
+} // namespace
+
+// Parallel sub-agents ask at once: every request gets its card, and
+// the burst is handled over several passes with one look at the window in front a pass, not
+// one a request.
+TEST_F(AppDelegateAgentsTest, ABurstOfRequestsGetsEveryCardWithoutALookupEach)
+{
+    CountingRunningApps counting;
+    RunningApps::setCurrent(&counting);
+    const quint16 port = test::freeLoopbackPort();
+    qputenv("LOMEX_HOOK_PORT", QByteArray::number(port));
+    const auto unset = qScopeGuard([] { qunsetenv("LOMEX_HOOK_PORT"); });
+    Settings::shared().setBool("agentsEnabled", true);
+    ASSERT_NE(app->agentServer(), nullptr);
+
+    constexpr int kRequests = 32;
+    const QString token(20000, QLatin1Char('x'));
+    std::vector<std::unique_ptr<test::LoopbackClient>> clients;
+    for (int i = 0; i < kRequests; ++i) {
+        const QByteArray body = QStringLiteral(R"({"session_id":"sub-%1","cwd":"/p/%1","hook_event_name":"PermissionRequest",)"
+                                               R"("tool_name":"Bash","tool_input":{"command":"%1%2"}})")
+                                    .arg(i, 2, 10, QLatin1Char('0'))
+                                    .arg(token)
+                                    .toUtf8();
+        auto c = std::make_unique<test::LoopbackClient>(port);
+        ASSERT_TRUE(c->connected());
+        ASSERT_TRUE(c->send("POST /permission?src=lomex-agent HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/json\r\n"
+                            "Content-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body));
+        clients.push_back(std::move(c));
+    }
+    // All of them reach the GUI thread's queue before it runs.
+    for (auto& c : clients) ASSERT_TRUE(c->readByServer());
+    QThread::msleep(200);
+    QElapsedTimer waited;
+    waited.start();
+    while (app->approvals()->pending().size() < kRequests && waited.elapsed() < 10000)
+        QCoreApplication::processEvents();
+    const QList<PendingApproval> pending = app->approvals()->pending();
+    ASSERT_EQ(pending.size(), kRequests);
+    // Each its own, whatever order the server read them in.
+    QSet<QString> sessions;
+    for (const PendingApproval& p : pending) {
+        sessions.insert(p.sessionID);
+        ASSERT_TRUE(p.command);
+        EXPECT_TRUE(p.command->startsWith(p.sessionID.mid(4) + QLatin1Char('x'))) << p.sessionID.toStdString();
+    }
+    EXPECT_EQ(sessions.size(), kRequests);
+    EXPECT_LT(counting.lookups, kRequests / 2) << "one lookup for the requests handled in one pass";
+    EXPECT_GE(counting.lookups, 1);
+    Settings::shared().setBool("agentsEnabled", false);
+    RunningApps::setCurrent(&apps);
 }
