@@ -319,8 +319,10 @@ void Settings::finishBatch() {
             if (auto it = outcome.disk->find(name); it != outcome.disk->end()) stored_[name] = *it;
             else stored_.erase(name);
         }
-        for (const QString& key : keys) Q_EMIT changed(key);
+        // The failure first: a listener that keeps its own unsaved copy (the shelf, the note)
+        // must know the write failed before it hears the key went back.
         for (const QString& key : keys) Q_EMIT saveFailed(key, outcome.error->message);
+        for (const QString& key : keys) Q_EMIT changed(key);
     } else {
         lastError_.reset();
         Q_EMIT saved();

@@ -109,7 +109,8 @@ public:
 
 Q_SIGNALS:
     void changed(const QString& key);
-    // A write of key did not reach the file (error: why); emitted after changed(key).
+    // A write of key did not reach the file (error: why); emitted before changed(key) puts the
+    // key back to what the file holds.
     void saveFailed(const QString& key, const QString& error);
     // The writes made so far reached the file.
     void saved();

@@ -440,7 +440,7 @@ TEST_F(AppDelegateAgentsTest, ABurstOfRequestsGetsEveryCardWithoutALookupEach)
     const quint16 port = test::freeLoopbackPort();
     qputenv("LOMEX_HOOK_PORT", QByteArray::number(port));
     const auto unset = qScopeGuard([] { qunsetenv("LOMEX_HOOK_PORT"); });
-    Settings::shared().setBool("agentsEnabled", true);
+    Settings::shared().set(keys::agentsEnabled, true);
     ASSERT_NE(app->agentServer(), nullptr);
 
     constexpr int kRequests = 32;
@@ -477,6 +477,6 @@ TEST_F(AppDelegateAgentsTest, ABurstOfRequestsGetsEveryCardWithoutALookupEach)
     EXPECT_EQ(sessions.size(), kRequests);
     EXPECT_LT(counting.lookups, kRequests / 2) << "one lookup for the requests handled in one pass";
     EXPECT_GE(counting.lookups, 1);
-    Settings::shared().setBool("agentsEnabled", false);
+    Settings::shared().set(keys::agentsEnabled, false);
     RunningApps::setCurrent(&apps);
 }
