@@ -41,7 +41,8 @@ protected:
         auto s = std::make_unique<ClipboardStore>(&clock, &Settings::shared(), board ? board : &fake, &apps, &keys,
                                                   folder());
         s->start();
-        EXPECT_TRUE(test::waitUntil([&] { return s->loaded(); }));
+        // Long enough for a full history in the unoptimised sanitizer build.
+        EXPECT_TRUE(test::waitUntil([&] { return s->loaded(); }, 60000));
         last_ = s.get();
         return s;
     }
@@ -431,16 +432,16 @@ TEST_F(ClipboardStoreTest, AHistoryAtItsCountLimitOfLongControlTextsReadsBackWho
 // filled): what is sound is kept, pinned clips first, and the file itself is kept aside.
 TEST_F(ClipboardStoreTest, AnOldListIsReadAsFarAsItIsSoundPinnedClipsFirst) {
     QDir().mkpath(folder());
-    QByteArray list = oldFormatList(2 * ClipboardStore::maxClips, 4096, 10);
+    QByteArray list = oldFormatList(2 * ClipboardStore::maxClips, 1500, 10);
     list.chop(40); // cut inside the last clip
     ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json", list));
 
     auto store = make();
     ASSERT_EQ(store->clips().size(), ClipboardStore::maxClips);
     QStringList expected;
-    for (int i = 9; i < 2 * ClipboardStore::maxClips - 1; i += 10) expected << controlText(4096, i);
+    for (int i = 9; i < 2 * ClipboardStore::maxClips - 1; i += 10) expected << controlText(1500, i);
     EXPECT_EQ(pinnedTexts(*store), expected) << "every pinned clip, in order";
-    EXPECT_EQ(store->fullText(store->clips()[0]), controlText(4096, 0)) << "the newest unpinned clips next";
+    EXPECT_EQ(store->fullText(store->clips()[0]), controlText(1500, 0)) << "the newest unpinned clips next";
     QFile aside(folder() + "/clips.json.corrupt");
     ASSERT_TRUE(aside.open(QIODevice::ReadOnly));
     EXPECT_EQ(aside.size(), list.size());
@@ -451,7 +452,7 @@ TEST_F(ClipboardStoreTest, AnOldListIsReadAsFarAsItIsSoundPinnedClipsFirst) {
 // Saving after a copy cost as much as the whole history (52-125 MB at its largest).
 TEST_F(ClipboardStoreTest, OneCopyIntoAFullHistoryWritesLittle) {
     QDir().mkpath(folder());
-    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json", oldFormatList(ClipboardStore::maxClips, 8192, 50)));
+    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json", oldFormatList(ClipboardStore::maxClips, 2048, 50)));
     auto store = make();
     store->waitForSaves();
     ASSERT_EQ(store->clips().size(), ClipboardStore::maxClips);
@@ -462,7 +463,7 @@ TEST_F(ClipboardStoreTest, OneCopyIntoAFullHistoryWritesLittle) {
     const qint64 written = cliphistory::bytesWritten() - before;
     EXPECT_GT(written, 0);
     EXPECT_LE(written, ClipboardStore::maxClips * (cliphistory::kHeadBytes + 512))
-        << "the history holds " << ClipboardStore::maxClips * 8192 << " characters";
+        << "the history holds " << ClipboardStore::maxClips * 2048 << " characters";
 }
 
 TEST_F(ClipboardStoreTest, TheSameImageIsStoredOnceAndAnOfferedPngAsItIs) {
@@ -543,7 +544,7 @@ TEST_F(ClipboardStoreTest, OrphansAndStaleTemporariesAreGoneAfterAStart) {
 // recorded once it is read, above the clips read.
 TEST_F(ClipboardStoreTest, TheHistoryIsReadOffTheGuiThread) {
     QDir().mkpath(folder());
-    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json", oldFormatList(300, 8192, 10)));
+    ASSERT_FALSE(fileio::writeAtomically(folder() + "/clips.json", oldFormatList(300, 2048, 10)));
     ClipboardStore store(&clock, &Settings::shared(), &fake, &apps, &keys, folder());
     last_ = &store;
     QElapsedTimer t;
@@ -553,7 +554,7 @@ TEST_F(ClipboardStoreTest, TheHistoryIsReadOffTheGuiThread) {
     EXPECT_FALSE(store.loaded());
     fake.copy(text("while reading"));
     clock.advance(ClipboardStore::pollSeconds);
-    ASSERT_TRUE(test::waitUntil([&] { return store.clips().size() == 301; }));
+    ASSERT_TRUE(test::waitUntil([&] { return store.clips().size() == 301; }, 60000));
     EXPECT_EQ(store.clips()[0].text, "while reading");
 }
 
