@@ -73,6 +73,8 @@ public:
     ReplySender* replies() const { return replies_; }
     // The hook server while agent monitoring is on; nullptr otherwise.
     EventServer* agentServer() const { return agentServer_.get(); }
+    // Passes of the event loop that handled hook-server arrivals since start.
+    int agentArrivalPasses() const { return agentArrivalPasses_; }
     SettingsNav* settingsNav() const { return settingsNav_; }
     UsageMonitor* usage() const { return usage_; }
     SetupModel* setup() const { return setup_; }
@@ -189,6 +191,7 @@ private:
     std::deque<AgentArrival> agentArrivals_;
     bool agentDrainQueued_ = false;
     bool inArrivalPass_ = false;
+    int agentArrivalPasses_ = 0;
     // The window in front, looked up once for the arrivals handled in one pass.
     std::optional<std::optional<RunningApplication>> activeInPass_;
     void queueAgentArrival(AgentArrival arrival);

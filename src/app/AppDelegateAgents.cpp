@@ -250,6 +250,7 @@ void AppDelegate::drainAgentArrivals()
 {
     agentDrainQueued_ = false;
     inArrivalPass_ = true;
+    ++agentArrivalPasses_;
     QElapsedTimer spent;
     spent.start();
     // At least one a pass, then as many as fit in a few milliseconds; the rest in the next

@@ -445,6 +445,7 @@ TEST_F(AppDelegateAgentsTest, ABurstOfRequestsGetsEveryCardWithoutALookupEach)
 
     constexpr int kRequests = 32;
     const QString token(20000, QLatin1Char('x'));
+    const int passesBefore = app->agentArrivalPasses();
     std::vector<std::unique_ptr<test::LoopbackClient>> clients;
     for (int i = 0; i < kRequests; ++i) {
         const QByteArray body = QStringLiteral(R"({"session_id":"sub-%1","cwd":"/p/%1","hook_event_name":"PermissionRequest",)"
@@ -475,7 +476,9 @@ TEST_F(AppDelegateAgentsTest, ABurstOfRequestsGetsEveryCardWithoutALookupEach)
         EXPECT_TRUE(p.command->startsWith(p.sessionID.mid(4) + QLatin1Char('x'))) << p.sessionID.toStdString();
     }
     EXPECT_EQ(sessions.size(), kRequests);
-    EXPECT_LT(counting.lookups, kRequests / 2) << "one lookup for the requests handled in one pass";
+    // How many fit in a pass depends on the machine (one a pass in the sanitizer build); the
+    // lookups follow the passes, never the requests.
+    EXPECT_LE(counting.lookups, app->agentArrivalPasses() - passesBefore) << "one lookup for the requests handled in one pass";
     EXPECT_GE(counting.lookups, 1);
     Settings::shared().set(keys::agentsEnabled, false);
     RunningApps::setCurrent(&apps);
