@@ -85,14 +85,11 @@ private:
     const std::atomic<bool>& stop_;
 };
 
-// The file name extension for an image's bytes, from their first bytes; empty for none we keep.
+// The file extension of a raster image by its own header (the reader's check), none for anything else.
 QString rasterExtension(const QByteArray& b) {
-    if (b.startsWith("\x89PNG\r\n\x1a\n")) return QStringLiteral("png");
-    if (b.startsWith("\xff\xd8\xff")) return QStringLiteral("jpg");
-    if (b.startsWith("GIF87a") || b.startsWith("GIF89a")) return QStringLiteral("gif");
-    if (b.startsWith("BM")) return QStringLiteral("bmp");
-    if (b.startsWith("RIFF") && b.mid(8, 4) == "WEBP") return QStringLiteral("webp");
-    return {};
+    const auto header = clipboard::rasterHeader(b);
+    if (!header) return {};
+    return header->format == "jpeg" ? QStringLiteral("jpg") : QString::fromLatin1(header->format);
 }
 
 struct Encoded {
