@@ -1,10 +1,12 @@
 #pragma once
-// Small helpers shared by the benchmark programs: wall-time samples and a throwaway home.
+// Small helpers shared by the benchmark programs: wall-time samples, a throwaway home, the
+// thread's CPU time and the check of each figure against its limit.
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <vector>
 
@@ -85,6 +87,49 @@ private:
     qint64 longest_ = 0;
     qint64 cpuMark_ = 0;
     qint64 longestCpu_ = 0;
+};
+
+// Prints each figure beside its limit and remembers a miss, so that `make bench` stops at a
+// regression: main ends with `return limits.exitCode();`.
+class Limits {
+public:
+    // A figure that must stay at or under its limit (times, memory, counts of work done).
+    bool atMost(const char* figure, double value, double limit, const char* unit = "")
+    {
+        return report(figure, value, "<=", limit, unit, value <= limit);
+    }
+    // A figure that must reach its limit (results found, work that must have happened).
+    bool atLeast(const char* figure, double value, double limit, const char* unit = "")
+    {
+        return report(figure, value, ">=", limit, unit, value >= limit);
+    }
+    // A yes-or-no result, such as "the note was stored".
+    bool holds(const char* figure, bool ok)
+    {
+        std::printf("  %-62s %12s  %s\n", figure, ok ? "yes" : "no", ok ? "ok" : "MISSED");
+        missed_ = missed_ || !ok;
+        return ok;
+    }
+    bool missed() const { return missed_; }
+    // Prints the verdict; 0 when every figure was within its limit, else 1.
+    int exitCode() const
+    {
+        std::printf(missed_ ? "LIMITS MISSED\n" : "all within limits\n");
+        return missed_ ? 1 : 0;
+    }
+
+private:
+    bool report(const char* figure, double value, const char* op, double limit, const char* unit, bool ok)
+    {
+        // Counts print whole; measured figures with two decimals.
+        const int digits = *unit ? 2 : 0;
+        std::printf("  %-62s %12.*f %-3s (limit %s %g%s%s)  %s\n", figure, digits, value, unit, op, limit,
+                    *unit ? " " : "", unit, ok ? "ok" : "MISSED");
+        missed_ = missed_ || !ok;
+        return ok;
+    }
+
+    bool missed_ = false;
 };
 
 } // namespace lomex::bench
