@@ -6,6 +6,7 @@
 #include <QString>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -27,6 +28,11 @@ std::vector<double> sampleMicros(int runs, F&& fn)
     std::sort(us.begin(), us.end());
     return us;
 }
+
+// The thread's CPU time of `runs` calls of fn in microseconds, sorted ascending: for work on
+// the GUI thread, whose wall time a busy machine stretches.
+template <typename F>
+std::vector<double> sampleCpuMicros(int runs, F&& fn);
 
 // The p-th percentile (50 = median) of samples sorted ascending; 0 for none.
 inline double percentile(const std::vector<double>& sorted, int p)
@@ -52,6 +58,20 @@ inline qint64 threadCpuNanos()
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+template <typename F>
+std::vector<double> sampleCpuMicros(int runs, F&& fn)
+{
+    std::vector<double> us;
+    us.reserve(size_t(runs));
+    for (int i = 0; i < runs; ++i) {
+        const qint64 start = threadCpuNanos();
+        fn();
+        us.push_back(double(threadCpuNanos() - start) / 1000.0);
+    }
+    std::sort(us.begin(), us.end());
+    return us;
 }
 
 // The longest stretch the thread's event loop was busy while it runs: a 0 ms timer notes the
@@ -103,6 +123,11 @@ public:
     {
         return report(figure, value, ">=", limit, unit, value >= limit);
     }
+    // A count that must come out exactly (occurrences found, files read).
+    bool exactly(const char* figure, double value, double expected, const char* unit = "")
+    {
+        return report(figure, value, "=", expected, unit, value == expected);
+    }
     // A yes-or-no result, such as "the note was stored".
     bool holds(const char* figure, bool ok)
     {
@@ -121,9 +146,9 @@ public:
 private:
     bool report(const char* figure, double value, const char* op, double limit, const char* unit, bool ok)
     {
-        // Counts print whole; measured figures with two decimals.
-        const int digits = *unit ? 2 : 0;
-        std::printf("  %-62s %12.*f %-3s (limit %s %g%s%s)  %s\n", figure, digits, value, unit, op, limit,
+        // Whole figures print whole; measured ones with two decimals.
+        const int digits = value == std::floor(value) ? 0 : 2;
+        std::printf("  %-62s %12.*f %-3s (limit %s %.10g%s%s)  %s\n", figure, digits, value, unit, op, limit,
                     *unit ? " " : "", unit, ok ? "ok" : "MISSED");
         missed_ = missed_ || !ok;
         return ok;
