@@ -129,6 +129,22 @@ QByteArray noise(qint64 size)
     return out;
 }
 
+// A private X server of its own for each test (no window manager), with xclip as the other program.
+class ReplyTypingX11Test : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
+        ASSERT_TRUE(display.start());
+        ASSERT_FALSE(QStandardPaths::findExecutable("xclip").isEmpty()) << "xclip is in scripts/bootstrap";
+        env.emplace("DISPLAY", display.name());
+    }
+
+    test::TempHome home;
+    Display display;
+    std::optional<test::EnvGuard> env;
+};
+
 } // namespace
 
 // It owns a display connection and a thread: a copy would close and free them twice.
@@ -141,15 +157,9 @@ TEST(X11DesktopAutomation, CannotBeCopied)
 // A reply typed into a real xterm whose shell reads a line arrives whole, and the clipboard comes
 // back afterwards with every target it offered and the same bytes, read by another program:
 // large images (in pieces both ways), and an owner that answers only while the GUI thread runs.
-TEST(ReplyTypingX11Test, ReplyArrivesInXtermAndClipboardComesBack)
+TEST_F(ReplyTypingX11Test, ReplyArrivesInXtermAndClipboardComesBack)
 {
-    test::TempHome home;
-    Display display;
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
-    ASSERT_TRUE(display.start());
     ASSERT_FALSE(QStandardPaths::findExecutable("xterm").isEmpty()) << "xterm is in scripts/bootstrap";
-    ASSERT_FALSE(QStandardPaths::findExecutable("xclip").isEmpty()) << "xclip is in scripts/bootstrap";
-    test::EnvGuard env("DISPLAY", display.name());
 
     // The terminal the agent runs in: its shell reports WINDOWID and its pid, then reads.
     const QString ids = home.file("ids"), out = home.file("out");
@@ -244,13 +254,8 @@ TEST(ReplyTypingX11Test, ReplyArrivesInXtermAndClipboardComesBack)
 
 // While a reply sits on the clipboard, the GUI thread may itself be blocked reading the
 // clipboard (Qt's clipboard reads wait for the owner): our clipboard must still be served.
-TEST(ReplyTypingX11Test, ClipboardIsServedWhileTheOwningThreadIsBusy)
+TEST_F(ReplyTypingX11Test, ClipboardIsServedWhileTheOwningThreadIsBusy)
 {
-    Display display;
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
-    ASSERT_TRUE(display.start());
-    ASSERT_FALSE(QStandardPaths::findExecutable("xclip").isEmpty()) << "xclip is in scripts/bootstrap";
-    test::EnvGuard env("DISPLAY", display.name());
 
     X11DesktopAutomation automation;
     automation.setClipboardText("the reply");
@@ -284,13 +289,8 @@ TEST(ReplyTypingX11Test, ClipboardIsServedWhileTheOwningThreadIsBusy)
 
 // Taken back right after another program took it, the clipboard still serves what we gave it:
 // the notice of the earlier loss, read only while taking it back, does not empty the offer.
-TEST(ReplyTypingX11Test, ClipboardTakenBackRightAfterALossIsServed)
+TEST_F(ReplyTypingX11Test, ClipboardTakenBackRightAfterALossIsServed)
 {
-    Display display;
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
-    ASSERT_TRUE(display.start());
-    ASSERT_FALSE(QStandardPaths::findExecutable("xclip").isEmpty()) << "xclip is in scripts/bootstrap";
-    test::EnvGuard env("DISPLAY", display.name());
 
     xcb_connection_t* other = xcb_connect(display.name().toLatin1().constData(), nullptr);
     ASSERT_FALSE(xcb_connection_has_error(other));
@@ -323,14 +323,8 @@ TEST(ReplyTypingX11Test, ClipboardTakenBackRightAfterALossIsServed)
 
 // What another program offers comes back as it was: the same targets (a snapshot once read
 // four times the TARGETS reply and offered invented ones) and the same data.
-TEST(ReplyTypingX11Test, RestoredClipboardOffersTheOriginalTargets)
+TEST_F(ReplyTypingX11Test, RestoredClipboardOffersTheOriginalTargets)
 {
-    test::TempHome home;
-    Display display;
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
-    ASSERT_TRUE(display.start());
-    ASSERT_FALSE(QStandardPaths::findExecutable("xclip").isEmpty()) << "xclip is in scripts/bootstrap";
-    test::EnvGuard env("DISPLAY", display.name());
     const QByteArray png = QByteArray::fromBase64(
         "iVBORw0KGgoAAAANSUhEUgAAAAEAAAABCAYAAAAfFcSJAAAADUlEQVR42mNk+M9QDwADhgGAWjR9awAAAABJRU5ErkJggg==");
     const std::vector<std::pair<QString, QByteArray>> offers = {
@@ -361,14 +355,8 @@ TEST(ReplyTypingX11Test, RestoredClipboardOffersTheOriginalTargets)
 // Data larger than one piece is served by the incremental protocol, from memory or from the spill
 // file, to several programs at once; one that stops asking half way, or goes away, holds up
 // nobody else.
-TEST(ReplyTypingX11Test, LargeTargetsAreServedInPiecesToSeveralProgramsAtOnce)
+TEST_F(ReplyTypingX11Test, LargeTargetsAreServedInPiecesToSeveralProgramsAtOnce)
 {
-    test::TempHome home;
-    Display display;
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty()) GTEST_SKIP() << "Xvfb is not installed";
-    ASSERT_TRUE(display.start());
-    ASSERT_FALSE(QStandardPaths::findExecutable("xclip").isEmpty()) << "xclip is in scripts/bootstrap";
-    test::EnvGuard env("DISPLAY", display.name());
 
     const QByteArray image = noise(22'700'000), html = noise(6'000'000).replace(0, 8, "<html>  ");
     ClipboardSnapshot content;
