@@ -44,9 +44,10 @@ QByteArray ClipboardData::read(qint64 offset, qint64 length) const
 ClipboardDataWriter::ClipboardDataWriter(QString folder) : folder_(std::move(folder))
 {
     if (folder_.isEmpty()) {
-        // The runtime folder is the user's own; the temp folder when there is none.
-        folder_ = paths::runtimeDir();
-        if (folder_.isEmpty() || !QFileInfo(folder_).isDir())
+        // The user's cache folder: on disk, where the runtime folder (and /tmp on many systems)
+        // is memory, which a 256 MiB snapshot should not take.
+        folder_ = paths::folderFromEnv("XDG_CACHE_HOME", paths::home() + QStringLiteral("/.cache"));
+        if (!paths::ensureDir(folder_) || !QFileInfo(folder_).isWritable())
             folder_ = QDir::tempPath();
     }
 }
