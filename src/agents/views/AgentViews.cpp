@@ -148,7 +148,8 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
         " QScrollBar:vertical { background: transparent; width: 6px; margin: 4px 1px; }"
         " QScrollBar::handle:vertical { background: rgba(255,255,255,60); border-radius: 2px; min-height: 24px; }"
         " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
+        " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+        + cardStyleSheet());
     auto* content = new QWidget(scroll);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(14, 8, 14, 8);
