@@ -42,7 +42,7 @@ constexpr double kServerWatchSeconds = 1.0;
 // laid out to elide it.
 constexpr int kAgentToastCharacters = 400;
 // How long one pass may spend on the hook server's arrivals before it lets the rest wait.
-constexpr qint64 kArrivalPassMs = 4;
+constexpr qint64 kArrivalPassMs = 2;
 
 using Transition = SessionStore::Transition;
 

@@ -716,7 +716,9 @@ TEST_F(AgentViewsTest, CardsAreStyledOnceByTheList)
     QCoreApplication::processEvents();
     ApprovalCard* card = view.cards().front();
     QStringList styled;
-    for (QWidget* w : card->findChildren<QWidget*>() << card)
+    QList<QWidget*> parts = card->findChildren<QWidget*>();
+    parts << card;
+    for (QWidget* w : parts)
         if (!w->styleSheet().isEmpty()) styled << w->metaObject()->className();
     EXPECT_EQ(styled.join(", ").toStdString(), "");
 
@@ -749,5 +751,28 @@ TEST_F(AgentViewsTest, CardsAreStyledOnceByTheList)
     EXPECT_LT(boxBg.valueF(), edge.valueF()) << qPrintable(boxBg.name());
     EXPECT_GE(test::focusRingContrast(card->allowButton()), 3.0);
     EXPECT_GE(test::focusRingContrast(box), 3.0);
+    center.endAll();
+}
+
+// Parallel sub-agents ask at once: the first request comes into view and stays there while the
+// rest arrive below it, rather than the list jumping to each new card in turn.
+TEST_F(AgentViewsTest, ABurstKeepsTheFirstRequestInView)
+{
+    AgentsView view(&store, &center, &clock);
+    view.resize(724, 260);
+    view.show();
+    auto* scroll = view.findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    for (int i = 0; i < 4; ++i) {
+        HookEvent e = permission(QString("s%1").arg(i));
+        e.toolInput = {{"command", std::string(PendingApproval::maxCommandUnits, char('a' + i))}};
+        ask(e, {});
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == 4; }));
+    QCoreApplication::processEvents();
+    ApprovalCard* first = view.cards().front();
+    const QRect r(first->mapTo(scroll->viewport(), QPoint(0, 0)), first->size());
+    EXPECT_TRUE(scroll->viewport()->rect().intersects(r)) << "scrolled to " << scroll->verticalScrollBar()->value();
+    EXPECT_EQ(scroll->verticalScrollBar()->value(), 0);
     center.endAll();
 }
