@@ -1,10 +1,13 @@
 #pragma once
-// Small helpers shared by the benchmark programs: wall-time samples and a throwaway home.
+// Small helpers shared by the benchmark programs: wall-time samples, a throwaway home, the
+// thread's CPU time and the check of each figure against its limit.
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QString>
 #include <QTimer>
 #include <algorithm>
+#include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <vector>
 
@@ -25,6 +28,11 @@ std::vector<double> sampleMicros(int runs, F&& fn)
     std::sort(us.begin(), us.end());
     return us;
 }
+
+// The thread's CPU time of `runs` calls of fn in microseconds, sorted ascending: for work on
+// the GUI thread, whose wall time a busy machine stretches.
+template <typename F>
+std::vector<double> sampleCpuMicros(int runs, F&& fn);
 
 // The p-th percentile (50 = median) of samples sorted ascending; 0 for none.
 inline double percentile(const std::vector<double>& sorted, int p)
@@ -50,6 +58,20 @@ inline qint64 threadCpuNanos()
     timespec t{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
     return qint64(t.tv_sec) * 1000000000 + t.tv_nsec;
+}
+
+template <typename F>
+std::vector<double> sampleCpuMicros(int runs, F&& fn)
+{
+    std::vector<double> us;
+    us.reserve(size_t(runs));
+    for (int i = 0; i < runs; ++i) {
+        const qint64 start = threadCpuNanos();
+        fn();
+        us.push_back(double(threadCpuNanos() - start) / 1000.0);
+    }
+    std::sort(us.begin(), us.end());
+    return us;
 }
 
 // The longest stretch the thread's event loop was busy while it runs: a 0 ms timer notes the
@@ -85,6 +107,54 @@ private:
     qint64 longest_ = 0;
     qint64 cpuMark_ = 0;
     qint64 longestCpu_ = 0;
+};
+
+// Prints each figure beside its limit and remembers a miss, so that `make bench` stops at a
+// regression: main ends with `return limits.exitCode();`.
+class Limits {
+public:
+    // A figure that must stay at or under its limit (times, memory, counts of work done).
+    bool atMost(const char* figure, double value, double limit, const char* unit = "")
+    {
+        return report(figure, value, "<=", limit, unit, value <= limit);
+    }
+    // A figure that must reach its limit (results found, work that must have happened).
+    bool atLeast(const char* figure, double value, double limit, const char* unit = "")
+    {
+        return report(figure, value, ">=", limit, unit, value >= limit);
+    }
+    // A count that must come out exactly (occurrences found, files read).
+    bool exactly(const char* figure, double value, double expected, const char* unit = "")
+    {
+        return report(figure, value, "=", expected, unit, value == expected);
+    }
+    // A yes-or-no result, such as "the note was stored".
+    bool holds(const char* figure, bool ok)
+    {
+        std::printf("  %-62s %12s  %s\n", figure, ok ? "yes" : "no", ok ? "ok" : "MISSED");
+        missed_ = missed_ || !ok;
+        return ok;
+    }
+    bool missed() const { return missed_; }
+    // Prints the verdict; 0 when every figure was within its limit, else 1.
+    int exitCode() const
+    {
+        std::printf(missed_ ? "LIMITS MISSED\n" : "all within limits\n");
+        return missed_ ? 1 : 0;
+    }
+
+private:
+    bool report(const char* figure, double value, const char* op, double limit, const char* unit, bool ok)
+    {
+        // Whole figures print whole; measured ones with two decimals.
+        const int digits = value == std::floor(value) ? 0 : 2;
+        std::printf("  %-62s %12.*f %-3s (limit %s %.10g%s%s)  %s\n", figure, digits, value, unit, op, limit,
+                    *unit ? " " : "", unit, ok ? "ok" : "MISSED");
+        missed_ = missed_ || !ok;
+        return ok;
+    }
+
+    bool missed_ = false;
 };
 
 } // namespace lomex::bench

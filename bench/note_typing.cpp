@@ -2,8 +2,8 @@
 // what the one store at the pause costs, and what a switch flip costs with that note in the
 // settings file. Limits (GUI thread's CPU time, p95): a store of the whole note and a switch
 // flip under 5 ms each, the file itself being written on the settings' own thread; the note
-// view's store at a pause in typing (the editor's text taken out, then stored) under 16 ms.
-// Exits 1 past a limit.
+// view's store at a pause in typing (the editor's text taken out, then stored) under 16 ms;
+// one key under 1 ms. Exits 1 past a limit.
 // Runs offscreen in a temporary HOME.
 #include "BenchSupport.h"
 #include "FakeClock.h"
@@ -38,9 +38,13 @@ int main(int argc, char** argv) {
     view.show();
     QPlainTextEdit* editor = view.editor();
     editor->moveCursor(QTextCursor::End);
-    const auto key = bench::sampleMicros(200, [&] { editor->insertPlainText(QStringLiteral("x")); });
-    std::printf("note of %d characters, one key on the GUI thread, 200 runs: median %.1f us, p95 %.1f us, max %.1f us\n",
-                chars, bench::percentile(key, 50), bench::percentile(key, 95), key.back());
+    bench::Limits limits;
+    const auto key = bench::sampleCpuMicros(200, [&] { editor->insertPlainText(QStringLiteral("x")); });
+    std::printf("note of %d characters, one key, 200 runs, GUI thread (CPU): median %.1f us, max %.1f us\n", chars,
+                bench::percentile(key, 50), key.back());
+    // A key lays out its own line; the whole note laid out or stored on every key would take
+    // milliseconds.
+    limits.atMost("one key, p95 (CPU)", bench::percentile(key, 95) / 1000, 1, "ms");
     // GUI-thread CPU time of fn, each run after the writer is done with the one before.
     const auto guiMillis = [](int runs, const auto& fn) {
         std::vector<double> ms;
@@ -53,20 +57,20 @@ int main(int argc, char** argv) {
         std::sort(ms.begin(), ms.end());
         return ms;
     };
-    bool ok = true;
-    const auto report = [&](const char* what, const std::vector<double>& ms, double limitMs) {
-        const double p95 = bench::percentile(ms, 95);
-        std::printf("%s, %zu runs, GUI thread: median %.2f ms, p95 %.2f ms, max %.2f ms (limit %.0f ms) %s\n", what,
-                    ms.size(), bench::percentile(ms, 50), p95, ms.back(), limitMs, p95 < limitMs ? "ok" : "OVER");
-        ok = ok && p95 < limitMs;
+    const auto report = [&](const char* what, const char* figure, const std::vector<double>& ms, double limitMs) {
+        std::printf("%s, %zu runs, GUI thread (CPU): median %.2f ms, max %.2f ms\n", what, ms.size(),
+                    bench::percentile(ms, 50), ms.back());
+        limits.atMost(figure, bench::percentile(ms, 95), limitMs, "ms");
     };
     const auto store = guiMillis(20, [&](int) {
         editor->insertPlainText(QStringLiteral("y"));
         clock.advance(0.5);
     });
-    report("the note view's store once typing pauses (key, then the pause)", store, 16);
-    std::printf("stored: %s\n", Settings::shared().get(keys::note) == editor->toPlainText() ? "yes" : "NO");
-    report("a switch flip with the note in the file",
+    // The editor's whole text taken out and handed to the settings: within a frame.
+    report("the note view's store once typing pauses (key, then the pause)", "store at a pause, p95 (CPU)", store, 16);
+    limits.holds("the note is stored", Settings::shared().get(keys::note) == editor->toPlainText());
+    // The file is written on the settings' own thread: a flip costs the GUI thread next to nothing.
+    report("a switch flip with the note in the file", "switch flip, p95 (CPU)",
            guiMillis(50, [&](int n) { Settings::shared().set(keys::agentApprovals, n % 2 == 0); }), 5);
     // The settings alone, with no view following the note (one that does lays the new text
     // out, as it must for a change made elsewhere).
@@ -83,11 +87,10 @@ int main(int argc, char** argv) {
         own.flush();
     }
     std::sort(storeMs.begin(), storeMs.end());
-    report("a note store of the whole note (Settings::set)", storeMs, 5);
+    report("a note store of the whole note (Settings::set)", "whole-note store, p95 (CPU)", storeMs, 5);
     Settings::FileWork work = Settings::shared().fileWork();
-    work.guiWrites += own.fileWork().guiWrites;
-    std::printf("file work of the shared settings on the GUI thread: %d parses (the one at start), %d writes (both: %d); in all %d parses, %d writes\n",
-                work.guiParses, Settings::shared().fileWork().guiWrites, work.guiWrites, work.parses, work.writes);
-    ok = ok && work.guiWrites == 0;
-    return ok ? 0 : 1;
+    std::printf("file work of the shared settings: %d parses on the GUI thread (the one at start); in all %d parses, %d writes\n",
+                work.guiParses, work.parses, work.writes);
+    limits.exactly("settings files written on the GUI thread", work.guiWrites + own.fileWork().guiWrites, 0);
+    return limits.exitCode();
 }

@@ -1,9 +1,9 @@
 // The shelf at the sizes a drag of a big folder reaches: 1,000 and 20,000 real files stored
 // under "shelfItems". For each size: start (the settings read and the store and tab made, as at
 // launch), opening the tab (items made for the row in view, with the desktop's icons), adding
-// one file, and a drop of all of them onto an empty shelf; then the process's peak memory.
-// Checks each figure against its limit and exits non-zero when one is missed. Offscreen, in a
-// temporary HOME.
+// one file, and a drop of all of them onto an empty shelf (each in the GUI thread's CPU time);
+// then the process's peak memory. Checks each figure against its limit and exits non-zero when
+// one is missed. Offscreen, in a temporary HOME.
 #include "BenchSupport.h"
 #include "core/Settings.h"
 #include "device/ShelfStore.h"
@@ -29,21 +29,16 @@ double peakMiB() {
     return double(usage.ru_maxrss) / 1024.0;
 }
 
-double millis(const std::function<void()>& fn) { return bench::sampleMicros(1, fn).back() / 1000.0; }
+// The GUI thread's CPU time of fn: a busy machine does not stretch it.
+double millis(const std::function<void()>& fn) { return bench::sampleCpuMicros(1, fn).back() / 1000.0; }
 
-bool failed = false;
+bench::Limits limits;
 
-void check(const char* what, double value, double limit, const char* unit) {
-    const bool ok = value <= limit;
-    failed = failed || !ok;
-    std::printf("  %-46s %9.1f %s   (limit %.0f %s)%s\n", what, value, unit, limit, unit, ok ? "" : "   MISSED");
-}
-
-struct Limits {
+struct Bounds {
     double startMs, openMs, addMs, dropMs;
 };
 
-void run(const QString& root, int count, const Limits& limits) {
+void run(const QString& root, int count, const Bounds& bounds) {
     // Names of every shape a folder has: extensions the icon theme knows, none, long ones.
     const QStringList kinds{".png", ".pdf", ".txt", "", ".tar.gz", ".mp3", ".odt", ".cpp"};
     const QString dir = root + QStringLiteral("/files-%1").arg(count);
@@ -71,39 +66,38 @@ void run(const QString& root, int count, const Limits& limits) {
         view = std::make_unique<ShelfView>(shelf.get());
         view->resize(700, 150);
     });
-    check("start: settings read, store and tab made", start, limits.startMs, "ms");
-    if (shelf->items().size() != count - 1) std::printf("  (the store holds %lld files)\n", qlonglong(shelf->items().size()));
+    limits.atMost("start: settings read, store and tab made", start, bounds.startMs, "ms");
+    limits.exactly("files the store holds at start", double(shelf->items().size()), count - 1);
     const double open = millis([&] {
         view->show();
         QApplication::processEvents();
     });
-    check("open the tab (first pass, icons of the items in view)", open, limits.openMs, "ms");
-    std::printf("  items made: %lld\n", qlonglong(view->itemViews().size()));
+    limits.atMost("open the tab (first pass, icons of the items in view)", open, bounds.openMs, "ms");
+    // Only the items in view are made: ten fit the row's width.
+    limits.atMost("items made", double(view->itemViews().size()), 20);
     const double add = millis([&] {
         shelf->add({QUrl::fromLocalFile(extra)});
         QApplication::processEvents();
     });
-    check("add one (stored in the settings file, row updated)", add, limits.addMs, "ms");
+    limits.atMost("add one (stored in the settings file, row updated)", add, bounds.addMs, "ms");
     const auto stored = Settings::shared().find(keys::shelfItems).value_or(QStringList{});
-    if (shelf->items().size() != count || stored.size() != count || shelf->saveError()) {
-        std::printf("  the file added was not on the shelf and stored\n");
-        failed = true;
-    }
+    limits.holds("the file added is on the shelf and stored",
+                 shelf->items().size() == count && stored.size() == count && !shelf->saveError());
     const QStringList now = Settings::shared().find(keys::shelfItems).value_or(QStringList{});
     std::printf("  of which the settings file write alone: %.1f ms\n",
                 millis([&] { Settings::shared().set(keys::shelfItems, now); }));
     QScrollBar* bar = view->findChild<QScrollArea*>(QStringLiteral("shelfScroll"))->horizontalScrollBar();
-    const auto steps = bench::sampleMicros(100, [&] {
+    const auto steps = bench::sampleCpuMicros(100, [&] {
         bar->setValue(bar->value() + 700);
         QApplication::processEvents();
     });
-    check("scroll one view further (95th of 100)", bench::percentile(steps, 95) / 1000.0, 16, "ms");
+    limits.atMost("scroll one view further (95th of 100)", bench::percentile(steps, 95) / 1000.0, 16, "ms");
     std::printf("  (longest of the 100 steps: %.1f ms)\n", steps.back() / 1000.0);
     const double jump = millis([&] {
         bar->setValue(bar->maximum());
         QApplication::processEvents();
     });
-    check("jump to the end of the row", jump, 16, "ms");
+    limits.atMost("jump to the end of the row", jump, 16, "ms");
     shelf->setItems({});
     QApplication::processEvents();
     QMimeData drop;
@@ -112,7 +106,7 @@ void run(const QString& root, int count, const Limits& limits) {
         shelf->handleDrop(&drop);
         QApplication::processEvents();
     });
-    check("a drop of all of them onto the empty shelf", dropped, limits.dropMs, "ms");
+    limits.atMost("a drop of all of them onto the empty shelf", dropped, bounds.dropMs, "ms");
     view.reset();
     shelf.reset();
     Settings::resetShared();
@@ -135,10 +129,15 @@ int main(int argc, char** argv) {
     }
     Settings::resetShared();
     const double baseline = peakMiB();
-    // Adding one stores the whole list, but the settings file is read, merged and written on the
-    // settings writer's thread: the GUI thread's part stays within a frame or two at any size.
-    run(home.path(), 1000, {40, 50, 30, 100});
-    run(home.path(), ShelfStore::maxItems, {150, 50, 30, 400});
-    check("peak memory over the start of the program", peakMiB() - baseline, 150, "MB");
-    return failed ? 1 : 0;
+    // Start is once, at launch. Opening the tab makes the ten items in view: within a frame at
+    // any size. Adding one stores the whole list, but the settings file is read, merged and
+    // written on the settings writer's thread: at 1,000 files well within a frame; at 20,000 the
+    // list's conversion for the settings alone is 5-6 ms and the pass 9-14 ms, so its limit is
+    // 30 ms until that conversion leaves the GUI thread. A drop of 20,000 files asks the file
+    // system about each on the GUI thread (70-95 ms): a gap against the 16 ms frame, held here
+    // at 400 ms until the drop is checked off the GUI thread.
+    run(home.path(), 1000, {40, 16, 16, 100});
+    run(home.path(), ShelfStore::maxItems, {150, 16, 30, 400});
+    limits.atMost("peak memory over the start of the program", peakMiB() - baseline, 150, "MB");
+    return limits.exitCode();
 }

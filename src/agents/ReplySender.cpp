@@ -95,8 +95,10 @@ struct ReplySender::Typing {
     QString appName;
     bool terminal = false;
     ClipboardSnapshot saved;
+    bool snapshotTaken = false; // saved holds the clipboard (read off the GUI thread)
     bool clipboardTaken = false;
     QDateTime deadline; // of the current phase
+    QDateTime snapshotDeadline;
     Completion completion;
     Timer* ticker = nullptr;
 };
@@ -174,7 +176,16 @@ void ReplySender::typeIntoApp(const QString& text, const Session& session, Compl
     // Cursor's own agent panel is an editor field, not a terminal.
     typing_->terminal = target->terminal && session.agent != Agent::cursor;
     typing_->completion = std::move(completion);
-    typing_->saved = automation_->snapshotClipboard();
+    // The clipboard is read while the window comes to the front; nothing is pasted before it
+    // is held. A snapshot that comes after its reply ended is dropped.
+    Typing* typing = typing_;
+    automation_->snapshotClipboard(this, [this, typing, serial = ++typingSerial_](const ClipboardSnapshot& snap) {
+        if (typing_ != typing || typingSerial_ != serial || typing->snapshotTaken)
+            return;
+        typing->saved = snap;
+        typing->snapshotTaken = true;
+    });
+    typing_->snapshotDeadline = clock_->now().addMSecs(qint64(snapshotTimeout * 1000));
     typing_->deadline = clock_->now().addMSecs(qint64(activationTimeout * 1000));
     automation_->requestActivation(target->window);
     typing_->ticker = new Timer(clock_, this);
@@ -206,6 +217,14 @@ void ReplySender::step()
     case Typing::Phase::pasting:
         if (now < t->deadline)
             return;
+        if (!t->snapshotTaken) {
+            if (now < t->snapshotDeadline)
+                return;
+            // Never came: the reply goes on, and the clipboard is not put back as if it were held.
+            t->saved = {};
+            t->saved.complete = false;
+            t->snapshotTaken = true;
+        }
         // Checked again right before the keys: nothing is pasted into whatever came in front.
         if (!automation_->isActive(window))
             return fail("reply.notActivated", true);

@@ -48,6 +48,9 @@ public:
     static constexpr double fetchTimeout = 1.5;
     static constexpr double returnDelay = 0.18;
     static constexpr double restoreDelay = 0.6;
+    // The paste waits for the clipboard's snapshot this long at most (the desktop layer gives
+    // up on a slow clipboard owner well before).
+    static constexpr double snapshotTimeout = 8.0;
     // A background command that ends within this time with a failure was not sent.
     static constexpr double backgroundGrace = 1.0;
 
@@ -82,6 +85,7 @@ private:
     Clock* clock_;
     DesktopAutomation* automation_;
     Typing* typing_ = nullptr;
+    quint64 typingSerial_ = 0; // tells a late snapshot of an ended reply from the current one's
 };
 
 } // namespace lomex

@@ -464,7 +464,7 @@ void Settings::adopt(json fresh) {
     for (const QString& key : keys) Q_EMIT changed(key);
 }
 
-std::optional<LomexError> Settings::write(const QString& key, const std::optional<json>& value) {
+std::optional<LomexError> Settings::write(const QString& key, std::optional<json> value) {
     const std::string name = k(key);
     auto it = stored_.find(name);
     const bool wasStored = it != stored_.end();
@@ -472,9 +472,11 @@ std::optional<LomexError> Settings::write(const QString& key, const std::optiona
     // The same value again changes nothing in the file (unless the last write failed: this one
     // is tried anew); changed() still tells the caller's control what is stored.
     if (!(value && wasStored && *it == *value && !writer_->isPending(name) && !lastError_)) {
+        // One copy for what is read back, the value itself to the writer: a long list is
+        // copied once on the GUI thread, not twice.
         if (value) stored_[name] = *value;
         else stored_.erase(it);
-        writer_->pending[name] = value;
+        writer_->pending[name] = std::move(value);
         if (writer_->soon) writer_->soon->start();
         else startBatch();
     }

@@ -118,7 +118,7 @@ Q_SIGNALS:
 private:
     void load();
     // Sets key (nothing: removes it) in memory and queues it for the file.
-    std::optional<LomexError> write(const QString& key, const std::optional<nlohmann::json>& value);
+    std::optional<LomexError> write(const QString& key, std::optional<nlohmann::json> value);
     struct Writer;
     std::shared_ptr<Writer> writer_;
     static nlohmann::json toJson(bool v);

@@ -1,10 +1,14 @@
 #pragma once
+#include "platform/ClipboardData.h"
 #include <QByteArray>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
+
+class QObject;
 
 namespace lomex {
 
@@ -28,13 +32,14 @@ struct TargetWindow {
 };
 
 // The clipboard's content at one moment: each offered target with its data. Bounded (see the
-// implementation's limits); a target that did not fit is left out.
+// implementation's limits); a target that did not fit is left out. Large data is held in a
+// private file (ClipboardData), which goes with the last copy of the snapshot.
 struct ClipboardSnapshot {
     struct Item {
         QByteArray target; // atom name ("UTF8_STRING", "image/png")
         QByteArray type;   // atom name of the data's type
         int format = 8;    // 8, 16 or 32
-        QByteArray data;
+        ClipboardData data;
     };
     QList<Item> items;
     // Whether TIMESTAMP is among the offered targets (it is always answered), so an offer made
@@ -47,10 +52,11 @@ struct ClipboardSnapshot {
 };
 
 // The desktop facilities a typed reply needs: finding and activating the session's window,
-// the clipboard, and synthetic keys. All calls are made on the GUI thread and return quickly
-// (a snapshot is bounded in time); none blocks on another program for long.
+// the clipboard, and synthetic keys. All calls are made on the GUI thread and return quickly;
+// none waits for another program (the clipboard's content is read off the calling thread).
 class DesktopAutomation {
 public:
+    using SnapshotDone = std::function<void(const ClipboardSnapshot&)>;
     virtual ~DesktopAutomation() = default;
 
     // Whether synthetic key events can be sent (on Linux: an X11 display with XTEST).
@@ -62,7 +68,10 @@ public:
     // Whether the window (or a window inside it) has the keyboard now.
     virtual bool isActive(quint32 window) = 0;
 
-    virtual ClipboardSnapshot snapshotClipboard() = 0;
+    // Reads the clipboard's content off the calling thread; `done` gets it once, on the
+    // context's thread (at once when there is nothing to read), and never once the context
+    // is gone. A snapshot that could not be read whole says so (complete).
+    virtual void snapshotClipboard(QObject* context, SnapshotDone done) = 0;
     // Puts text on the clipboard, owned by this process; resets pasteFetched().
     virtual void setClipboardText(const QString& text) = 0;
     // Whether another program has fetched the text put there by the last setClipboardText().
@@ -85,12 +94,13 @@ public:
 // selection served from our own window, XTEST keys. Without a display nothing is trusted.
 class X11DesktopAutomation : public DesktopAutomation {
 public:
-    // Per clipboard target and in all: more is left out of a snapshot.
-    static constexpr qint64 maxTargetBytes = 8 << 20;
-    static constexpr qint64 maxSnapshotBytes = 24 << 20;
+    // In all: what a snapshot cannot hold is left out (it is then not complete). Data past the
+    // writer's memory thresholds is held in a private spill file (ClipboardDataWriter).
+    static constexpr qint64 maxSnapshotBytes = qint64(256) << 20;
     static constexpr int maxTargets = 32;
-    // A clipboard owner that answers slower than this is not waited for any longer.
-    static constexpr int snapshotBudgetMs = 750;
+    // A clipboard owner that has not given everything within this time is not waited for any
+    // longer (on the snapshot's own thread; the typing waits for it before pasting).
+    static constexpr int snapshotBudgetMs = 3000;
 
     X11DesktopAutomation();
     ~X11DesktopAutomation() override;
@@ -102,7 +112,7 @@ public:
     std::optional<TargetWindow> findWindow(const WindowHint& hint) override;
     void requestActivation(quint32 window) override;
     bool isActive(quint32 window) override;
-    ClipboardSnapshot snapshotClipboard() override;
+    void snapshotClipboard(QObject* context, SnapshotDone done) override;
     void setClipboardText(const QString& text) override;
     bool pasteFetched() override;
     bool ownsClipboard() override;

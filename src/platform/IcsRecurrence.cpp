@@ -133,8 +133,8 @@ CalendarEvent makeEvent(const EventPart& p, const QString& calendarId, const Spa
     ev.uid = p.uid;
     ev.calendarId = calendarId;
     ev.title = p.title;
-    ev.start = QDateTime::fromSecsSinceEpoch(s, QTimeZone::utc());
-    ev.end = QDateTime::fromSecsSinceEpoch(e, QTimeZone::utc());
+    ev.start = utcInstant(s);
+    ev.end = utcInstant(e);
     ev.allDay = span.allDay;
     ev.url = p.url;
     ev.location = p.location;

@@ -120,6 +120,14 @@ qint64 Time::seconds() const {
     return 0;
 }
 
-QDateTime Time::instant() const { return QDateTime::fromSecsSinceEpoch(seconds(), QTimeZone::utc()); }
+QDateTime Time::instant() const { return utcInstant(seconds()); }
+
+QDateTime utcInstant(qint64 seconds) {
+#if QT_VERSION >= QT_VERSION_CHECK(6, 5, 0)
+    return QDateTime::fromSecsSinceEpoch(seconds, QTimeZone(QTimeZone::UTC));
+#else
+    return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC);
+#endif
+}
 
 } // namespace lomex::ics

@@ -46,6 +46,11 @@ struct Time {
     qint64 seconds() const;
 };
 
+// An instant as a UTC QDateTime held inline: before Qt 6.5 one made with a QTimeZone is kept on
+// the heap with a zone of its own, which makes copying, comparing and freeing thousands of
+// occurrences cost the GUI thread whole frames.
+QDateTime utcInstant(qint64 seconds);
+
 // Wall time (as if it were UTC) to UTC in a zone. A wall time a daylight-saving change skips
 // takes the offset before the change; a repeated one is its first occurrence.
 qint64 wallToUtc(const Zone& zone, qint64 wallSeconds);

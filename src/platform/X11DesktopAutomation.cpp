@@ -2,6 +2,8 @@
 #include "platform/RunningApps.h"
 #include "core/Paths.h"
 #include "platform/XcbSelection.h"
+#include "platform/XcbSelectionOwner.h"
+#include "core/Async.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -9,7 +11,9 @@
 #include <QPointer>
 #include <QThread>
 #include <QSet>
+#include <QScopeGuard>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -49,12 +53,9 @@ const QSet<QString>& terminalClasses()
 struct X11DesktopAutomation::State : xcbsupport::SelectionClient {
     bool xtest = false;
     QPointer<QSocketNotifier> notifier; // owned by the application, which may go first
-
-    ClipboardSnapshot offered; // what we serve while we own CLIPBOARD
-    std::atomic<bool> fetched{false};
-
-    // Events that arrive while we wait for an answer of our own are served as usual.
-    State() { dispatch = [this](xcb_generic_event_t* ev) { handle(ev); }; }
+    // Snapshots under way on their own threads; the cancel ends them when we go.
+    std::shared_ptr<std::atomic<bool>> cancel = std::make_shared<std::atomic<bool>>(false);
+    QList<QFuture<void>> snapshots;
 
     // Connects to $DISPLAY and makes our 1x1 input-only window; false without a display.
     bool open()
@@ -127,93 +128,13 @@ struct X11DesktopAutomation::State : xcbsupport::SelectionClient {
         return 0;
     }
 
-    // ---- selections ----
-
-    void serve(const xcb_selection_request_event_t* req)
-    {
-        xcb_selection_notify_event_t notify{};
-        notify.response_type = XCB_SELECTION_NOTIFY;
-        notify.time = req->time;
-        notify.requestor = req->requestor;
-        notify.selection = req->selection;
-        notify.target = req->target;
-        notify.property = XCB_ATOM_NONE;
-        const xcb_atom_t property = req->property == XCB_ATOM_NONE ? req->target : req->property;
-        const QByteArray target = atomName(req->target);
-        // Anything larger than one request would need the incremental protocol; we offer less.
-        const qint64 maxData = qint64(xcb_get_maximum_request_length(conn)) * 4 - 1024;
-        if (req->selection == atom("CLIPBOARD") && !offered.isEmpty()) {
-            if (target == "TARGETS") {
-                QList<uint32_t> list{atom("TARGETS")};
-                if (offered.listsTimestamp)
-                    list.append(atom("TIMESTAMP"));
-                for (const auto& item : offered.items)
-                    list.append(atom(item.target));
-                xcb_change_property(conn, XCB_PROP_MODE_REPLACE, req->requestor, property, XCB_ATOM_ATOM, 32,
-                                    uint32_t(list.size()), list.constData());
-                notify.property = property;
-            } else if (target == "TIMESTAMP") {
-                const uint32_t t = 0;
-                xcb_change_property(conn, XCB_PROP_MODE_REPLACE, req->requestor, property, XCB_ATOM_INTEGER, 32, 1, &t);
-                notify.property = property;
-            } else {
-                for (const auto& item : offered.items) {
-                    if (item.target != target || item.data.size() > maxData)
-                        continue;
-                    const int unit = item.format / 8;
-                    xcb_change_property(conn, XCB_PROP_MODE_REPLACE, req->requestor, property, atom(item.type),
-                                        uint8_t(item.format), uint32_t(item.data.size() / unit), item.data.constData());
-                    notify.property = property;
-                    fetched = true;
-                    break;
-                }
-            }
-        }
-        xcb_send_event(conn, 0, req->requestor, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<const char*>(&notify));
-        flush();
-    }
-
-    // Handles one event that is not an answer someone waits for.
-    void handle(xcb_generic_event_t* ev)
-    {
-        switch (ev->response_type & 0x7f) {
-        case XCB_SELECTION_REQUEST:
-            serve(reinterpret_cast<xcb_selection_request_event_t*>(ev));
-            break;
-        case XCB_SELECTION_CLEAR:
-            // The notice of a loss can be read only after we took the clipboard back (own()
-            // reads events while it waits): the server says whether the loss still stands.
-            if (reinterpret_cast<xcb_selection_clear_event_t*>(ev)->selection == atom("CLIPBOARD")
-                && owner(atom("CLIPBOARD")) != window)
-                offered = {};
-            break;
-        default:
-            break;
-        }
-    }
-
+    // This connection owns no selection: what arrives unasked is dropped.
     void drain()
     {
         if (!conn)
             return;
-        while (xcb_generic_event_t* ev = xcb_poll_for_event(conn)) {
-            handle(ev);
+        while (xcb_generic_event_t* ev = xcb_poll_for_event(conn))
             std::free(ev);
-        }
-    }
-
-    void own(const ClipboardSnapshot& content)
-    {
-        offered = content;
-        fetched = false;
-        xcb_set_selection_owner(conn, content.isEmpty() ? xcb_window_t(XCB_WINDOW_NONE) : window, atom("CLIPBOARD"),
-                                XCB_CURRENT_TIME);
-        // A round trip: once it returns the server has made the change, so a question asked on
-        // another connection afterwards (ownsClipboard) sees it. Events read while waiting for
-        // the answer are queued inside xcb, where the socket notifier cannot see them: serve
-        // them now.
-        owner(atom("CLIPBOARD"));
-        drain();
     }
 
     // ---- keys ----
@@ -257,7 +178,7 @@ struct X11DesktopAutomation::State : xcbsupport::SelectionClient {
 // of our own reply would wait for itself and freeze the application.
 class X11DesktopAutomation::Owner final : public QThread {
 public:
-    State state; // touched on this thread only, apart from `window` and `fetched`
+    xcbsupport::SelectionOwner state; // used on this thread, apart from window, fetched, offered()
     QObject context;
 
     Owner()
@@ -269,8 +190,7 @@ public:
     {
         quit();
         wait();
-        if (state.conn)
-            xcb_disconnect(state.conn);
+        state.close();
     }
     bool ok() const { return state.ok() && isRunning(); }
 
@@ -279,18 +199,104 @@ public:
     void call(Fn fn)
     {
         if (ok())
-            QMetaObject::invokeMethod(&context, std::move(fn), Qt::BlockingQueuedConnection);
+            QMetaObject::invokeMethod(
+                &context,
+                [this, fn = std::move(fn)] {
+                    fn();
+                    watchStalls();
+                },
+                Qt::BlockingQueuedConnection);
     }
 
 protected:
     void run() override
     {
         QSocketNotifier notifier(xcb_get_file_descriptor(state.conn), QSocketNotifier::Read);
-        QObject::connect(&notifier, &QSocketNotifier::activated, [this] { state.drain(); });
+        QTimer stalls;
+        stalls.setInterval(1000);
+        stalls_ = &stalls;
+        QObject::connect(&notifier, &QSocketNotifier::activated, [this] {
+            state.drain();
+            watchStalls();
+        });
+        QObject::connect(&stalls, &QTimer::timeout, [this] {
+            if (state.expire() == 0)
+                stalls_->stop();
+        });
         state.drain();
         exec();
+        stalls_ = nullptr;
     }
+
+private:
+    // A transfer in pieces whose requestor went silent is ended after a while, so the data it
+    // holds (a spill file too) goes once nobody else offers it.
+    void watchStalls()
+    {
+        if (stalls_ && state.transfers() > 0 && !stalls_->isActive())
+            stalls_->start();
+    }
+    QTimer* stalls_ = nullptr;
 };
+
+namespace {
+
+// What snapshotClipboard hands over, read on the calling thread over a connection of its own:
+// every offered target up to the bounds, large data spilled to a private file. Our own offer
+// is taken as it is.
+ClipboardSnapshot readClipboard(const std::shared_ptr<const std::atomic<bool>>& cancel,
+                                const xcbsupport::SelectionOwner* ours)
+{
+    ClipboardSnapshot snap;
+    xcbsupport::SelectionClient x;
+    x.cancel = cancel;
+    if (!x.open())
+        return snap;
+    const auto closing = qScopeGuard([&x] { x.close(); });
+    const xcb_window_t owner = x.owner(x.atom("CLIPBOARD"));
+    if (owner == XCB_WINDOW_NONE)
+        return snap;
+    if (ours && owner == ours->window)
+        return ours->offered();
+    QElapsedTimer clock;
+    clock.start();
+    constexpr int budget = X11DesktopAutomation::snapshotBudgetMs;
+    const QList<QByteArray> targets = x.targets(clock, budget);
+    if (targets.isEmpty()) {
+        snap.complete = false; // something is owned, but what could not be asked
+        return snap;
+    }
+    snap.listsTimestamp = targets.contains("TIMESTAMP");
+    static const QSet<QByteArray> meta{"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS", "DELETE",
+                                       "INSERT_SELECTION", "INSERT_PROPERTY", "ATOM_PAIR", "INCR"};
+    ClipboardDataWriter writer;
+    qint64 total = 0;
+    for (const QByteArray& name : targets) {
+        if (meta.contains(name))
+            continue;
+        const qint64 room = X11DesktopAutomation::maxSnapshotBytes - total;
+        if (snap.items.size() >= X11DesktopAutomation::maxTargets || room <= 0 || clock.elapsed() >= budget) {
+            snap.complete = false;
+            break;
+        }
+        bool kept = true;
+        const auto data = x.fetch(x.atom(name), room, clock, budget, [&](const QByteArray& piece) {
+            return kept = writer.append(piece.constData(), piece.size());
+        });
+        if (data && kept) {
+            const ClipboardData bytes = writer.finish();
+            total += bytes.size();
+            snap.items.append({name, data->type, data->format, bytes});
+        } else {
+            // Refused as too large, the owner too slow, or no room to keep it: a target left out.
+            writer.drop();
+            snap.complete = false;
+        }
+    }
+    return snap;
+}
+
+} // namespace
 
 X11DesktopAutomation::X11DesktopAutomation() : d(std::make_unique<State>()), owner_(std::make_unique<Owner>())
 {
@@ -309,6 +315,10 @@ X11DesktopAutomation::X11DesktopAutomation() : d(std::make_unique<State>()), own
 
 X11DesktopAutomation::~X11DesktopAutomation()
 {
+    // Snapshots under way read our owner's offer: they end first.
+    d->cancel->store(true);
+    for (QFuture<void>& snapshot : d->snapshots)
+        snapshot.waitForFinished();
     owner_.reset(); // its thread ends before our connection goes
     delete d->notifier;
     if (d->conn)
@@ -420,48 +430,18 @@ bool X11DesktopAutomation::isActive(quint32 window)
     return false;
 }
 
-ClipboardSnapshot X11DesktopAutomation::snapshotClipboard()
+void X11DesktopAutomation::snapshotClipboard(QObject* context, SnapshotDone done)
 {
-    ClipboardSnapshot snap;
-    if (!d->ok())
-        return snap;
-    d->drain();
-    const xcb_window_t owner = d->owner(d->atom("CLIPBOARD"));
-    if (owner == XCB_WINDOW_NONE)
-        return snap;
-    if (owner == owner_->state.window) {
-        ClipboardSnapshot offered;
-        owner_->call([this, &offered] { offered = owner_->state.offered; });
-        return offered;
+    if (!d->ok() || !owner_->ok()) {
+        done({});
+        return;
     }
-    QElapsedTimer clock;
-    clock.start();
-    const QList<QByteArray> targets = d->targets(clock, snapshotBudgetMs);
-    if (targets.isEmpty()) {
-        snap.complete = false; // something is owned, but what could not be asked
-        return snap;
-    }
-    snap.listsTimestamp = targets.contains("TIMESTAMP");
-    static const QSet<QByteArray> meta{"TARGETS", "MULTIPLE", "TIMESTAMP", "SAVE_TARGETS", "DELETE",
-                                       "INSERT_SELECTION", "INSERT_PROPERTY", "ATOM_PAIR", "INCR"};
-    qint64 total = 0;
-    for (const QByteArray& name : targets) {
-        if (meta.contains(name))
-            continue;
-        const qint64 room = std::min(maxTargetBytes, maxSnapshotBytes - total);
-        if (snap.items.size() >= maxTargets || room <= 0 || clock.elapsed() >= snapshotBudgetMs) {
-            snap.complete = false;
-            break;
-        }
-        if (auto data = d->fetch(d->atom(name), room, clock, snapshotBudgetMs)) {
-            total += data->data.size();
-            snap.items.append({name, data->type, data->format, data->data});
-        } else {
-            // Refused as too large, or the owner too slow: a target left out.
-            snap.complete = false;
-        }
-    }
-    return snap;
+    d->snapshots.removeIf([](const QFuture<void>& f) { return f.isFinished(); });
+    // An owner may answer slowly, or in many pieces: never on the GUI thread.
+    const xcbsupport::SelectionOwner* ours = &owner_->state;
+    d->snapshots.append(QFuture<void>(runSlowThen(
+        context, [cancel = d->cancel, ours] { return readClipboard(cancel, ours); },
+        [done = std::move(done)](const ClipboardSnapshot& snap) { done(snap); })));
 }
 
 void X11DesktopAutomation::setClipboardText(const QString& text)
@@ -480,8 +460,6 @@ void X11DesktopAutomation::setClipboardText(const QString& text)
 
 bool X11DesktopAutomation::pasteFetched()
 {
-    if (d->ok())
-        d->drain();
     return owner_->state.fetched.load();
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <limits>
 #include <poll.h>
+#include <utility>
 
 namespace lomex::xcbsupport {
 
@@ -100,6 +101,23 @@ Reply<xcb_generic_event_t> SelectionClient::waitFor(const std::function<bool(xcb
 std::optional<SelectionClient::Data> SelectionClient::fetch(xcb_atom_t target, qint64 maxBytes,
                                                             const QElapsedTimer& clock, int budgetMs)
 {
+    QByteArray whole;
+    std::optional<Data> out = fetch(target, maxBytes, clock, budgetMs, [&](const QByteArray& piece) {
+        if (whole.isEmpty())
+            whole = piece; // shared, not copied: most answers come in one piece
+        else
+            whole += piece;
+        return true;
+    });
+    if (out)
+        out->data = std::move(whole);
+    return out;
+}
+
+std::optional<SelectionClient::Data> SelectionClient::fetch(xcb_atom_t target, qint64 maxBytes,
+                                                            const QElapsedTimer& clock, int budgetMs,
+                                                            const Sink& sink)
+{
     // An answer nobody waits for would leave an owner that answers in pieces waiting for good.
     if (clock.elapsed() >= budgetMs)
         return std::nullopt;
@@ -122,10 +140,14 @@ std::optional<SelectionClient::Data> SelectionClient::fetch(xcb_atom_t target, q
     if (!head)
         return std::nullopt;
     if (head->type != atom("INCR")) {
-        if (qint64(head->bytes_after) <= maxBytes)
-            return value(property, head->bytes_after);
-        xcb_delete_property(conn, window, property);
-        return std::nullopt;
+        if (qint64(head->bytes_after) > maxBytes) {
+            xcb_delete_property(conn, window, property);
+            return std::nullopt;
+        }
+        std::optional<Data> whole = value(property, head->bytes_after);
+        if (!whole || !sink(std::exchange(whole->data, QByteArray())))
+            return std::nullopt;
+        return whole;
     }
     // Incremental: the property holds the size as far as the owner knows it, a lower bound
     // (xclip leaves it empty). Deleting it starts the transfer.
@@ -137,7 +159,7 @@ std::optional<SelectionClient::Data> SelectionClient::fetch(xcb_atom_t target, q
         std::memcpy(&n, size->data.constData(), size_t(std::min<qsizetype>(size->data.size(), sizeof n)));
         announced = size->data.size() == sizeof n ? n : 0;
     }
-    return fetchPieces(property, announced, maxBytes, clock, budgetMs);
+    return fetchPieces(property, announced, maxBytes, clock, budgetMs, sink);
 }
 
 std::optional<SelectionClient::Data> SelectionClient::value(xcb_atom_t property, uint32_t bytes)
@@ -161,13 +183,14 @@ std::optional<SelectionClient::Data> SelectionClient::value(xcb_atom_t property,
 
 std::optional<SelectionClient::Data> SelectionClient::fetchPieces(xcb_atom_t property, qint64 announced,
                                                                   qint64 maxBytes, const QElapsedTimer& clock,
-                                                                  int budgetMs)
+                                                                  int budgetMs, const Sink& sink)
 {
     // Each new value of the property is the next piece; an empty one ends it. The owner puts a
     // piece only once we deleted the one before, and many owners (xclip) serve nobody else
     // until the transfer ends: one given up on (too large, too slow) is still taken to its end,
     // its pieces deleted unread, for up to maxDrainMs past the moment it was given up.
-    std::optional<Data> whole;
+    std::optional<Data> whole; // the type and format; the bytes went to the sink
+    qint64 received = 0;
     bool dropping = false;
     qint64 deadline = budgetMs;
     auto giveUp = [&] {
@@ -209,18 +232,21 @@ std::optional<SelectionClient::Data> SelectionClient::fetchPieces(xcb_atom_t pro
             xcb_delete_property(conn, window, property);
             return whole;
         }
-        if ((whole ? whole->data.size() : 0) + qint64(size) > maxBytes) {
+        if (received + qint64(size) > maxBytes) {
             xcb_delete_property(conn, window, property);
             giveUp();
             continue;
         }
         std::optional<Data> piece = value(property, size);
-        if (!piece)
+        if (!piece || !sink(piece->data)) {
             giveUp();
-        else if (!whole)
+            continue;
+        }
+        received += size;
+        if (!whole) {
             whole = std::move(piece);
-        else
-            whole->data += piece->data;
+            whole->data.clear();
+        }
     }
 }
 

@@ -54,6 +54,12 @@ public:
     // or late incremental transfer is still ended the way its owner expects, which may take
     // up to maxDrainMs past the budget.
     std::optional<Data> fetch(xcb_atom_t target, qint64 maxBytes, const QElapsedTimer& clock, int budgetMs);
+    // The same, handing the data to `sink` piece by piece as it arrives instead of gathering it
+    // (the result's data stays empty). A sink that returns false refuses the rest, as if it
+    // were too large; after a refusal or a failure the pieces it took are not the whole.
+    using Sink = std::function<bool(const QByteArray& piece)>;
+    std::optional<Data> fetch(xcb_atom_t target, qint64 maxBytes, const QElapsedTimer& clock, int budgetMs,
+                              const Sink& sink);
     static constexpr int maxDrainMs = 2000;
     // How often a wait looks at cancel.
     static constexpr int cancelCheckMs = 50;
@@ -66,7 +72,7 @@ private:
     std::optional<Data> value(xcb_atom_t property, uint32_t bytes);
     // The pieces of an incremental transfer, after its INCR property was deleted.
     std::optional<Data> fetchPieces(xcb_atom_t property, qint64 announced, qint64 maxBytes,
-                                    const QElapsedTimer& clock, int budgetMs);
+                                    const QElapsedTimer& clock, int budgetMs, const Sink& sink);
 
     QHash<QByteArray, xcb_atom_t> atoms_;
 };

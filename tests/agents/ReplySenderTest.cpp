@@ -89,7 +89,34 @@ TEST_F(ReplySenderTypingTest, AClipboardThatCouldNotBeHeldWholeIsLeftWithTheRepl
     EXPECT_EQ(result->message(), "Sent to XTerm The clipboard now holds the reply: what it held before was too large to put back.");
     EXPECT_FALSE(fake.calls.contains("restore"));
     ASSERT_EQ(fake.clipboard.items.size(), 1);
-    EXPECT_EQ(fake.clipboard.items.first().data, "yes, go on");
+    EXPECT_EQ(fake.clipboard.items.first().data.bytes(), "yes, go on");
+}
+
+// The clipboard is read off the GUI thread: nothing is pasted before its snapshot came; one that
+// never comes lets the reply go on, and the clipboard then keeps the reply, as the line says.
+TEST_F(ReplySenderTypingTest, ThePasteWaitsForTheClipboardSnapshot)
+{
+    fake.snapshotsAtOnce = false;
+    std::optional<ReplySender::Result> result;
+    sender.typeIntoApp("yes, go on", session(), [&](const ReplySender::Result& r) { result = r; });
+    for (int i = 0; i < 50; ++i) clock.advance(0.02); // well past the paste's delay
+    EXPECT_EQ(fake.calls, (QStringList{"snapshot", "activate 7"}));
+    ASSERT_TRUE(fake.answerSnapshot());
+    for (int i = 0; i < 200 && sender.isTyping(); ++i) clock.advance(0.02);
+    ASSERT_TRUE(result);
+    EXPECT_EQ(*result, ReplySender::Result::typed("XTerm"));
+    EXPECT_EQ(fake.calls, (QStringList{"snapshot", "activate 7", "set clipboard", "paste terminal", "return", "restore"}));
+    EXPECT_EQ(fake.clipboard.items.size(), 2) << "image and text again";
+
+    fake.calls.clear();
+    result.reset();
+    sender.typeIntoApp("once more", session(), [&](const ReplySender::Result& r) { result = r; });
+    for (int i = 0; i < 1000 && sender.isTyping(); ++i) clock.advance(0.02);
+    ASSERT_TRUE(result);
+    EXPECT_TRUE(result->clipboardHoldsReply);
+    EXPECT_FALSE(fake.calls.contains("restore"));
+    EXPECT_TRUE(fake.answerSnapshot()) << "the late snapshot is dropped";
+    EXPECT_EQ(fake.clipboard.items.first().data.bytes(), "once more");
 }
 
 // Every way a typed reply can end early; nothing is pasted anywhere unless the window was
@@ -163,7 +190,7 @@ TEST_F(ReplySenderTypingTest, CopyMadeMeanwhileSurvivesAndOneReplyAtATime)
     fake.owned = false;
     for (int i = 0; i < 200 && sender.isTyping(); ++i) clock.advance(0.02);
     EXPECT_FALSE(fake.calls.contains("restore"));
-    EXPECT_EQ(fake.clipboard.items.first().data, "newer copy");
+    EXPECT_EQ(fake.clipboard.items.first().data.bytes(), "newer copy");
 }
 
 TEST_F(ReplySenderTypingTest, ChordAndNameFollowTheTargetAndAgent)

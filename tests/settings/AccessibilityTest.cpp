@@ -1,6 +1,6 @@
 #include "AccessibleTree.h"
 #include "QStringPrint.h"
-#include "TestEnv.h"
+#include "SettingsWindowFixture.h"
 #include "agents/AgentSwitch.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
@@ -30,34 +30,14 @@
 #include <memory>
 
 using namespace lomex;
-using Page = SettingsView::Page;
 
 namespace {
 
-class AccessibilityTest : public test::LomexTest {
+class AccessibilityTest : public test::SettingsWindowFixture {
 protected:
     void SetUp() override {
-        qputenv("PATH", home.file("bin").toUtf8());
-        LoginItem::setCurrent(&login);
+        SettingsWindowFixture::SetUp();
         L10n::shared().setLanguage(AppLanguage::en);
-        services.model = &model;
-        services.settingsNav = &nav;
-        services.usage = &usage;
-        services.setup = &setup;
-        services.agentSwitch = &agents;
-    }
-    void TearDown() override {
-        view.reset();
-        LoginItem::setCurrent(nullptr);
-    }
-    SettingsView& open(Page page) {
-        nav.setPage(page);
-        if (!view) {
-            view = std::make_unique<SettingsView>(services, &clock);
-            view->show();
-        }
-        QCoreApplication::processEvents();
-        return *view;
     }
     // The control a screen reader announces with this name, on the sidebar or the page.
     QAbstractButton* control(const QString& name) {
@@ -72,16 +52,6 @@ protected:
             n += sibling->autoExclusive() && sibling->isChecked();
         return n;
     }
-
-    FakeClock clock;
-    FakeLoginItem login;
-    NotchModel model{&clock};
-    SettingsNav nav;
-    UsageMonitor usage{&clock};
-    SetupModel setup{&usage, &clock};
-    AgentSwitch agents;
-    Services services;
-    std::unique_ptr<SettingsView> view;
 };
 
 const QString toggle = QAccessibleActionInterface::toggleAction();

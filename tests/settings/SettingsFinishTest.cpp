@@ -1,24 +1,10 @@
-#include "TestEnv.h"
-#include "core/Clock.h"
+#include "SettingsWindowFixture.h"
 #include "core/L10n.h"
-#include "core/Settings.h"
-#include "agents/AgentSwitch.h"
-#include "device/ClipboardStore.h"
-#include "feeds/TransitService.h"
-#include "feeds/UsageMonitor.h"
-#include "feeds/WeatherService.h"
-#include "notch/NotchModel.h"
-#include "platform/LoginItem.h"
-#include "settings/SettingsNav.h"
 #include "settings/SettingsPage.h"
-#include "settings/SettingsView.h"
-#include "settings/SetupModel.h"
 #include "settings/SetupWizard.h"
 #include "settings/blocks/Blocks.h"
 #include "settings/blocks/Controls.h"
 #include "settings/blocks/Style.h"
-#include "FakeClock.h"
-#include "FakeLoginItem.h"
 #include <QAbstractButton>
 #include <QApplication>
 #include <QWheelEvent>
@@ -32,41 +18,18 @@
 #include <memory>
 
 using namespace lomex;
-using Page = SettingsView::Page;
 
 namespace {
 
-class SettingsFinishTest : public test::LomexTest {
+class SettingsFinishTest : public test::SettingsWindowFixture {
 protected:
     void SetUp() override {
-        LoginItem::setCurrent(&login);
-        services.model = &model;
-        services.settingsNav = &nav;
-        services.weather = &weather;
-        services.transit = &transit;
-        services.usage = &usage;
-        services.setup = &setup;
-        services.agentSwitch = &agentSwitch;
-        services.clipboard = &clipboard;
-    }
-    void TearDown() override {
-        view.reset();
-        LoginItem::setCurrent(nullptr);
+        SettingsWindowFixture::SetUp();
+        L10n::shared().setLanguage(AppLanguage::en);
     }
     SettingsView& open(Page page, AppLanguage language = AppLanguage::en) {
         L10n::shared().setLanguage(language);
-        nav.setPage(page);
-        if (!view) {
-            view = std::make_unique<SettingsView>(services, &clock);
-            view->show();
-        }
-        settle();
-        return *view;
-    }
-    static void settle() {
-        QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCoreApplication::processEvents();
+        return SettingsWindowFixture::open(page);
     }
     // The page's elements in layout order, those shown and with a height only.
     QList<QWidget*> elements() const {
@@ -76,19 +39,6 @@ protected:
             if (QWidget* w = layout->itemAt(i)->widget(); w && !w->isHidden() && w->height() > 0) out << w;
         return out;
     }
-
-    FakeClock clock;
-    FakeLoginItem login;
-    NotchModel model{&clock};
-    SettingsNav nav;
-    WeatherService weather{&clock, &Settings::shared()};
-    TransitService transit{&clock, &Settings::shared()};
-    UsageMonitor usage{&clock};
-    SetupModel setup{&usage, &clock};
-    AgentSwitch agentSwitch;
-    ClipboardStore clipboard{&clock};
-    Services services;
-    std::unique_ptr<SettingsView> view;
 };
 
 } // namespace

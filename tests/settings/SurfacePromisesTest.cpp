@@ -1,30 +1,13 @@
 #include "QStringPrint.h"
-#include "TestEnv.h"
-#include "agents/AgentSwitch.h"
+#include "SettingsWindowFixture.h"
 #include "calendar/ContactsService.h"
 #include "calendar/EventService.h"
-#include "core/Clock.h"
 #include "core/L10n.h"
-#include "core/Settings.h"
-#include "device/ClipboardStore.h"
-#include "feeds/TransitService.h"
-#include "feeds/UsageMonitor.h"
-#include "feeds/WeatherService.h"
-#include "notch/NotchModel.h"
-#include "platform/LoginItem.h"
-#include "settings/SettingsNav.h"
 #include "settings/SettingsPage.h"
-#include "settings/SettingsView.h"
-#include "settings/SetupModel.h"
 #include "settings/SetupWizard.h"
 #include "settings/blocks/Binding.h"
 #include "FakeCalendarStore.h"
-#include "FakeClipboard.h"
-#include "FakeClock.h"
 #include "FakeContactStore.h"
-#include "FakeLoginItem.h"
-#include "FakePasteKeys.h"
-#include "FakeRunningApps.h"
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDirIterator>
@@ -35,7 +18,6 @@
 #include <memory>
 
 using namespace lomex;
-using Page = SettingsView::Page;
 
 namespace {
 
@@ -93,59 +75,23 @@ QStringList boundKeys(const QWidget* w) {
     return keys;
 }
 
-class SurfacePromisesTest : public test::LomexTest {
+class SurfacePromisesTest : public test::SettingsWindowFixture {
 protected:
     void SetUp() override {
-        LoginItem::setCurrent(&login);
+        SettingsWindowFixture::SetUp();
         contacts.reload(false); // access granted: the occasions switch is shown
-        qputenv("PATH", home.file("bin").toUtf8());
         // Every tab but those with pages of this version is shown as missing.
         model.setTabsWithPages({NotchModel::Tab::agents, NotchModel::Tab::transit, NotchModel::Tab::shelf,
                                 NotchModel::Tab::note});
-        services.model = &model;
-        services.settingsNav = &nav;
         services.events = &events;
         services.contacts = &contacts;
-        services.weather = &weather;
-        services.transit = &transit;
-        services.usage = &usage;
-        services.setup = &setup;
-        services.agentSwitch = &agentSwitch;
-        services.clipboard = &clipboard;
     }
-    void TearDown() override {
-        view.reset();
-        LoginItem::setCurrent(nullptr);
-    }
-    QWidget* open(Page page) {
-        nav.setPage(page);
-        if (!view) {
-            view = std::make_unique<SettingsView>(services, &clock);
-            view->show();
-        }
-        QCoreApplication::processEvents();
-        return view->currentPage();
-    }
+    QWidget* open(Page page) { return SettingsWindowFixture::open(page).currentPage(); }
 
-    FakeClock clock;
-    FakeLoginItem login;
-    NotchModel model{&clock};
-    SettingsNav nav;
     FakeCalendarStore calendarStore;
     FakeContactStore contactStore;
     EventService events{&calendarStore, &clock};
     ContactsService contacts{&contactStore, &clock};
-    WeatherService weather{&clock};
-    TransitService transit{&clock};
-    UsageMonitor usage{&clock};
-    SetupModel setup{&usage, &clock};
-    AgentSwitch agentSwitch;
-    FakeClipboard systemClipboard;
-    FakeRunningApps apps;
-    FakePasteKeys keys;
-    ClipboardStore clipboard{&clock, &Settings::shared(), &systemClipboard, &apps, &keys, home.file("clips")};
-    Services services;
-    std::unique_ptr<SettingsView> view;
 };
 
 } // namespace

@@ -1,4 +1,7 @@
 #include "FakeDesktopAutomation.h"
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QObject>
 
 namespace lomex {
 
@@ -19,10 +22,24 @@ void FakeDesktopAutomation::requestActivation(quint32 window)
         activeWindow = window;
 }
 
-ClipboardSnapshot FakeDesktopAutomation::snapshotClipboard()
+void FakeDesktopAutomation::snapshotClipboard(QObject* context, SnapshotDone done)
 {
     calls << QStringLiteral("snapshot");
-    return clipboard;
+    snapshotContext_ = context;
+    pendingSnapshot_ = std::move(done);
+    if (snapshotsAtOnce)
+        answerSnapshot();
+}
+
+bool FakeDesktopAutomation::answerSnapshot()
+{
+    if (!pendingSnapshot_)
+        return false;
+    SnapshotDone done = std::move(pendingSnapshot_);
+    pendingSnapshot_ = nullptr;
+    if (snapshotContext_)
+        done(clipboard);
+    return true;
 }
 
 void FakeDesktopAutomation::setClipboardText(const QString& text)
@@ -46,13 +63,25 @@ void FakeDesktopAutomation::sendPaste(bool terminal)
     calls << (terminal ? QStringLiteral("paste terminal") : QStringLiteral("paste"));
     if (fetches && owned && !clipboard.isEmpty()) {
         fetched = true;
-        typed << QString::fromUtf8(clipboard.items.first().data);
+        typed << QString::fromUtf8(clipboard.items.first().data.bytes());
     }
 }
 
 void FakeDesktopAutomation::sendReturn()
 {
     calls << QStringLiteral("return");
+}
+
+std::optional<ClipboardSnapshot> test::takeSnapshot(DesktopAutomation& automation, int timeoutMs)
+{
+    QObject context;
+    std::optional<ClipboardSnapshot> snap;
+    automation.snapshotClipboard(&context, [&](const ClipboardSnapshot& s) { snap = s; });
+    QElapsedTimer clock;
+    clock.start();
+    while (!snap && clock.elapsed() < timeoutMs)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return snap;
 }
 
 } // namespace lomex
