@@ -120,6 +120,8 @@ AppDelegate::~AppDelegate() {
     // Requests not handled yet: whoever waits for an answer hears "none" now.
     for (AgentArrival& arrival : std::exchange(agentArrivals_, {}))
         if (arrival.drop) arrival.drop();
+    // It uses the running-apps layer, which may go away with us.
+    activeLookup_.waitForFinished();
     // Windows are top-level widgets without a parent: delete them while the models they
     // observe still exist.
     delete setupWindow_;

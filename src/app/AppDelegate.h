@@ -6,6 +6,7 @@
 #include "platform/DebugChannel.h"
 #include "platform/RunningApps.h"
 #include "settings/SettingsView.h"
+#include <QFuture>
 #include <QHash>
 #include <QObject>
 #include <deque>
@@ -192,9 +193,12 @@ private:
     bool agentDrainQueued_ = false;
     bool inArrivalPass_ = false;
     int agentArrivalPasses_ = 0;
-    // The window in front, looked up once for the arrivals handled in one pass.
+    // The window in front, looked up once for the arrivals handled in one pass, on a worker
+    // before the pass: a round trip to a busy X server can take tens of milliseconds.
     std::optional<std::optional<RunningApplication>> activeInPass_;
+    QFuture<std::optional<RunningApplication>> activeLookup_;
     void queueAgentArrival(AgentArrival arrival);
+    void scheduleAgentDrain();
     void drainAgentArrivals();
 
     // Made at launch.

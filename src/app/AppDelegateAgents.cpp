@@ -42,7 +42,7 @@ constexpr double kServerWatchSeconds = 1.0;
 // laid out to elide it.
 constexpr int kAgentToastCharacters = 400;
 // How long one pass may spend on the hook server's arrivals before it lets the rest wait.
-constexpr qint64 kArrivalPassMs = 4;
+constexpr qint64 kArrivalPassMs = 2;
 
 using Transition = SessionStore::Transition;
 
@@ -241,9 +241,20 @@ void AppDelegate::stopAgentServer()
 void AppDelegate::queueAgentArrival(AgentArrival arrival)
 {
     agentArrivals_.push_back(std::move(arrival));
+    scheduleAgentDrain();
+}
+
+void AppDelegate::scheduleAgentDrain()
+{
     if (agentDrainQueued_) return;
     agentDrainQueued_ = true;
-    QTimer::singleShot(0, this, &AppDelegate::drainAgentArrivals);
+    // The pass starts once the window in front is known; meanwhile the GUI thread goes on.
+    RunningApps* apps = RunningApps::current();
+    activeLookup_ = runThen(slowPool(), this, [apps] { return apps->active(); },
+                            [this](const std::optional<RunningApplication>& active) {
+                                activeInPass_ = active;
+                                drainAgentArrivals();
+                            });
 }
 
 void AppDelegate::drainAgentArrivals()
@@ -263,10 +274,7 @@ void AppDelegate::drainAgentArrivals()
     }
     inArrivalPass_ = false;
     activeInPass_.reset();
-    if (!agentArrivals_.empty() && !agentDrainQueued_) {
-        agentDrainQueued_ = true;
-        QTimer::singleShot(0, this, &AppDelegate::drainAgentArrivals);
-    }
+    if (!agentArrivals_.empty()) scheduleAgentDrain();
 }
 
 void AppDelegate::handleAgentEvent(const HookEvent& event)

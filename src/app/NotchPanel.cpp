@@ -159,10 +159,13 @@ void NotchPanel::updateShape() {
     // The native shape is in device pixels: on a screen of another scale the same logical
     // shape must be applied again.
     const qreal scale = devicePixelRatioF();
+    // Asking whether a compositor runs is a round trip to the X server, which takes tens of
+    // milliseconds while it is busy: asked when the shape changes (every opening and closing),
+    // not for each new live activity that leaves it as it is.
+    if (next == shape_ && scale == shapeScale_) return;
     // With a compositor the outline is drawn antialiased on the translucent window and only
     // input is shaped; without one a mask cuts the window, which steps the corners.
     const bool blended = windowhints::compositing();
-    if (next == shape_ && scale == shapeScale_ && blended == blended_) return;
     const bool rescaled = next == shape_;
     shape_ = next;
     shapeScale_ = scale;

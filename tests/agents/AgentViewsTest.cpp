@@ -701,3 +701,78 @@ TEST_F(AgentViewsTest, LongRequestsGetTheirCardsOneAPass)
     for (int i = 0; i < 4; ++i) EXPECT_EQ(view.cards().at(i)->approvalID(), center.pending().at(i).id);
     center.endAll();
 }
+
+// Many requests come at once: a card parses no style sheet of its own (one for the whole list),
+// yet it still shows as a request, its buttons in their colours and its command on a dark box.
+TEST_F(AgentViewsTest, CardsAreStyledOnceByTheList)
+{
+    L10n::shared().setLanguage(AppLanguage::en);
+    const json rule = json::parse(R"({"type":"addRules","rules":[{"toolName":"Bash"}],"behavior":"allow","destination":"session"})");
+    ask(permission("s", Agent::claude, {rule}), {});
+    AgentsView view(&store, &center, &clock);
+    view.resize(724, 400);
+    view.show();
+    ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == 1; }));
+    QCoreApplication::processEvents();
+    ApprovalCard* card = view.cards().front();
+    QStringList styled;
+    QList<QWidget*> parts = card->findChildren<QWidget*>();
+    parts << card;
+    for (QWidget* w : parts)
+        if (!w->styleSheet().isEmpty()) styled << w->metaObject()->className();
+    EXPECT_EQ(styled.join(", ").toStdString(), "");
+
+    const QImage shot = card->grab().toImage();
+    const auto at = [&](QWidget* w, QPoint p) { return shot.pixelColor(w->mapTo(card, p)); };
+    // The amber edge of the card.
+    const QColor edge = shot.pixelColor(0, card->height() / 2);
+    EXPECT_GT(edge.red(), edge.blue() + 40) << qPrintable(edge.name());
+    // Each button's words in its colour: the most colourful pixel, or the brightest for white.
+    const auto wordColour = [&](QPushButton* b, bool white) {
+        const QImage img = b->grab().toImage();
+        QColor best = Qt::black;
+        const auto score = [&](const QColor& c) {
+            return white ? c.value() : std::max({c.red(), c.green(), c.blue()}) - std::min({c.red(), c.green(), c.blue()});
+        };
+        for (int y = 0; y < img.height(); ++y)
+            for (int x = 0; x < img.width(); ++x)
+                if (score(img.pixelColor(x, y)) > score(best)) best = img.pixelColor(x, y);
+        return best;
+    };
+    const QColor allow = wordColour(card->allowButton(), false), deny = wordColour(card->denyButton(), false);
+    EXPECT_GT(allow.green(), allow.red() + 40) << qPrintable(allow.name());
+    EXPECT_GT(deny.red(), deny.green() + 40) << qPrintable(deny.name());
+    ASSERT_TRUE(card->alwaysButton());
+    const QColor always = wordColour(card->alwaysButton(), true);
+    EXPECT_GT(std::min({always.red(), always.green(), always.blue()}), 200) << qPrintable(always.name());
+    auto* box = card->findChild<QPlainTextEdit*>();
+    ASSERT_TRUE(box);
+    const QColor boxBg = at(box, QPoint(box->width() - 3, box->height() / 2));
+    EXPECT_LT(boxBg.valueF(), edge.valueF()) << qPrintable(boxBg.name());
+    EXPECT_GE(test::focusRingContrast(card->allowButton()), 3.0);
+    EXPECT_GE(test::focusRingContrast(box), 3.0);
+    center.endAll();
+}
+
+// Parallel sub-agents ask at once: the first request comes into view and stays there while the
+// rest arrive below it, rather than the list jumping to each new card in turn.
+TEST_F(AgentViewsTest, ABurstKeepsTheFirstRequestInView)
+{
+    AgentsView view(&store, &center, &clock);
+    view.resize(724, 260);
+    view.show();
+    auto* scroll = view.findChild<QScrollArea*>();
+    ASSERT_TRUE(scroll);
+    for (int i = 0; i < 4; ++i) {
+        HookEvent e = permission(QString("s%1").arg(i));
+        e.toolInput = {{"command", std::string(PendingApproval::maxCommandUnits, char('a' + i))}};
+        ask(e, {});
+    }
+    ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == 4; }));
+    QCoreApplication::processEvents();
+    ApprovalCard* first = view.cards().front();
+    const QRect r(first->mapTo(scroll->viewport(), QPoint(0, 0)), first->size());
+    EXPECT_TRUE(scroll->viewport()->rect().intersects(r)) << "scrolled to " << scroll->verticalScrollBar()->value();
+    EXPECT_EQ(scroll->verticalScrollBar()->value(), 0);
+    center.endAll();
+}

@@ -1,6 +1,7 @@
 #include "agents/views/AgentViewParts.h"
 #include "agents/TextCut.h"
 #include "ui/Accessibility.h"
+#include "ui/Theme.h"
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPushButton>
@@ -44,19 +45,31 @@ QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool
     return label;
 }
 
-QPushButton* button(const QString& text, const QColor& color, QWidget* parent)
+QPushButton* button(const QString& text, const QString& name, QWidget* parent)
 {
     auto* b = new QPushButton(text, parent);
+    b->setObjectName(name);
     b->setCursor(Qt::PointingHandCursor);
     b->setFlat(true);
     // Reached by Tab; a click leaves no ring behind.
     b->setFocusPolicy(Qt::TabFocus);
-    b->setStyleSheet(QStringLiteral("QPushButton { color: %1; background: rgba(255,255,255,30);"
-                                    " border-radius: 7px; padding: 4px 12px; font-weight: 600; }"
-                                    " QPushButton:hover { background: rgba(255,255,255,55); }"
-                                    " QPushButton:focus { border: 2px solid %2; padding: 2px 10px; }")
-                         .arg(color.name(), a11y::notchFocusRing().name()));
     return b;
+}
+
+QString cardStyleSheet()
+{
+    const QString ring = a11y::notchFocusRing().name();
+    return QStringLiteral(
+               " #approvalCard { background: rgba(245,165,36,40); border: 1px solid rgba(245,165,36,120); border-radius: 12px; }"
+               " #approvalCommand { background: rgba(0,0,0,90); color: white; border-radius: 6px; padding: 6px 8px; }"
+               " #approvalCommand:focus { border: 2px solid %1; }"
+               " #approvalCard QPushButton { color: white; background: rgba(255,255,255,30);"
+               " border-radius: 7px; padding: 4px 12px; font-weight: 600; }"
+               " #approvalCard QPushButton:hover { background: rgba(255,255,255,55); }"
+               " #approvalCard QPushButton:focus { border: 2px solid %1; padding: 2px 10px; }"
+               " #approvalCard QPushButton#approvalAllow { color: %2; }"
+               " #approvalCard QPushButton#approvalDeny { color: %3; }")
+        .arg(ring, Theme::success().name(), Theme::danger().name());
 }
 
 } // namespace lomex::agentviews

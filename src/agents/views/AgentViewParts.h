@@ -18,7 +18,11 @@ void setPlainText(QLabel* label, const QString& text);
 // Outside text: shown verbatim, one line, cut to the width.
 QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool bold, QWidget* parent,
                    QLabel* label = nullptr);
-// A flat button of a card or of the empty state.
-QPushButton* button(const QString& text, const QColor& color, QWidget* parent);
+// A flat button of a card, named for the list's style sheet ("approvalAllow", "approvalAlways",
+// "approvalDeny").
+QPushButton* button(const QString& text, const QString& name, QWidget* parent);
+// How the cards look: set once on the list that holds them, since many requests can arrive at
+// once and a sheet set on each widget is parsed again for each.
+QString cardStyleSheet();
 
 } // namespace lomex::agentviews

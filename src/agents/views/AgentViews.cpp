@@ -148,7 +148,8 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
         " QScrollBar:vertical { background: transparent; width: 6px; margin: 4px 1px; }"
         " QScrollBar::handle:vertical { background: rgba(255,255,255,60); border-radius: 2px; min-height: 24px; }"
         " QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"));
+        " QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }")
+        + cardStyleSheet());
     auto* content = new QWidget(scroll);
     auto* column = new QVBoxLayout(content);
     column->setContentsMargins(14, 8, 14, 8);
@@ -250,12 +251,20 @@ void AgentsView::showEvent(QShowEvent* event)
 void AgentsView::reveal(ApprovalCard* card)
 {
     // A request the user cannot see might as well not be there: whatever the list was scrolled
-    // to, the new card comes into view once the layout has placed it.
+    // to, the new card comes into view once the layout has placed it; but not away from the
+    // card brought into view before while it still waits there (a burst of requests stays at
+    // its first, the rest wait below, and the list is not drawn anew for each).
+    auto* scroll = static_cast<QScrollArea*>(listPage_);
+    if (revealed_ && revealed_->isVisible()) {
+        const QRect shown(revealed_->mapTo(scroll->viewport(), QPoint(0, 0)), revealed_->size());
+        if (scroll->viewport()->rect().intersects(shown)) return;
+    }
+    revealed_ = card;
     QPointer<ApprovalCard> target(card);
-    QTimer::singleShot(0, this, [this, target] {
+    QTimer::singleShot(0, this, [scroll, target] {
         if (!target) return;
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
-        static_cast<QScrollArea*>(listPage_)->ensureWidgetVisible(target, 0, 8);
+        scroll->ensureWidgetVisible(target, 0, 8);
     });
 }
 
@@ -282,6 +291,7 @@ void AgentsView::rebuild()
     QWidget* content = list_->parentWidget();
     bool moreCards = false;
     bool moreRows = false;
+    bool madeCard = false;
     if (cardsQueued_) {
         // Cards are kept per request: laying out a long command is what costs, so a request
         // coming or going touches its own card only, however many wait.
@@ -321,6 +331,7 @@ void AgentsView::rebuild()
             // A box lays out the first part of its command only.
             budget -= kCardCost + (a.command ? std::min(a.command->size(), CommandBox::layOutAtOnce) : 0);
             card = new ApprovalCard(a, store_, center_, content);
+            madeCard = true;
             cards_->insertWidget(at++, card);
             announced.insert(a.id);
             // Once per request, when it arrives: redrawing it is no news.
@@ -357,13 +368,15 @@ void AgentsView::rebuild()
             spare << it.value();
             it = kept.erase(it);
         }
-        // A few new rows a pass: many sessions arriving at once are listed over a few frames.
+        // A few new rows a pass, none while a burst of requests gets its cards (they are what
+        // the user waits for): many sessions arriving at once are listed over a few frames.
+        const int newRows = madeCard && moreCards ? 0 : kNewRowsPerPass;
         int made = 0;
         int at = 0;
         for (const Session& s : sessions) {
             AgentRow* row = kept.take(s.id);
             if (!row && spare.isEmpty()) {
-                if (made == kNewRowsPerPass) {
+                if (made == newRows) {
                     moreRows = true;
                     continue;
                 }

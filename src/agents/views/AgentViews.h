@@ -120,6 +120,7 @@ private:
     bool cardsQueued_ = false;
     bool cardsRedrawn_ = false; // every card made again (the language changed)
     QSet<quint64> announced_; // approvals already told to assistive technology
+    QPointer<ApprovalCard> revealed_; // the card last brought into view
     bool rowsQueued_ = false;
     QTimer* frame_ = nullptr; // the next update of the list
     QElapsedTimer lastRebuild_;

@@ -23,9 +23,8 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
 {
     // An agent waits for the user: the card is an alert, named by its question.
     a11y::setRole(this, QAccessible::AlertMessage);
+    // Drawn by the list's style sheet (cardStyleSheet()).
     setObjectName(QStringLiteral("approvalCard"));
-    setStyleSheet(QStringLiteral("#approvalCard { background: rgba(245,165,36,40);"
-                                 " border: 1px solid rgba(245,165,36,120); border-radius: 12px; }"));
     auto* box = new QVBoxLayout(this);
     box->setContentsMargins(12, 10, 12, 10);
     box->setSpacing(8);
@@ -66,14 +65,14 @@ ApprovalCard::ApprovalCard(const PendingApproval& approval, SessionStore* store,
 
     auto* buttons = new QHBoxLayout;
     buttons->setSpacing(8);
-    allow_ = button(L10n::shared().t(QStringLiteral("agents.allow")), Theme::success(), this);
+    allow_ = button(L10n::shared().t(QStringLiteral("agents.allow")), QStringLiteral("approvalAllow"), this);
     buttons->addWidget(allow_);
     if (approval.agent == Agent::claude && !approval.permissionSuggestions.empty()) {
-        always_ = button(L10n::shared().t(QStringLiteral("agents.allowAlways")), Qt::white, this);
+        always_ = button(L10n::shared().t(QStringLiteral("agents.allowAlways")), QStringLiteral("approvalAlways"), this);
         buttons->addWidget(always_);
         connect(always_, &QPushButton::clicked, this, [this] { answer(ApprovalCenter::Decision::alwaysAllow); });
     }
-    deny_ = button(L10n::shared().t(QStringLiteral("agents.deny")), Theme::danger(), this);
+    deny_ = button(L10n::shared().t(QStringLiteral("agents.deny")), QStringLiteral("approvalDeny"), this);
     buttons->addWidget(deny_);
     buttons->addStretch(1);
     if (commandLines_)

@@ -1,7 +1,6 @@
 #include "agents/views/CommandBox.h"
 #include "agents/TextCut.h"
 #include "core/L10n.h"
-#include "ui/Accessibility.h"
 #include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>
 #include <QMimeData>
@@ -36,10 +35,6 @@ CommandBox::CommandBox(const QString& command, QWidget* parent) : QPlainTextEdit
     setFrameShape(QFrame::NoFrame);
     setWordWrapMode(hasLongRun(command, longRun) ? QTextOption::WrapAnywhere : QTextOption::WrapAtWordBoundaryOrAnywhere);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    setStyleSheet(QStringLiteral("#approvalCommand { background: rgba(0,0,0,90); color: white;"
-                                 " border-radius: 6px; padding: 6px 8px; }"
-                                 " #approvalCommand:focus { border: 2px solid %1; }")
-                      .arg(a11y::notchFocusRing().name()));
     setAccessibleName(L10n::shared().t(QStringLiteral("agents.command")));
     const QFont f = commandFont();
     setFont(f);
