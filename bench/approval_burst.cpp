@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <atomic>
@@ -131,8 +132,10 @@ int main(int argc, char** argv)
     }
 
     std::atomic<bool> pinging = true;
+    std::atomic<bool> pingerDone = false;
     std::vector<double> pings;
     std::thread pinger([&] {
+        const auto done = qScopeGuard([&] { pingerDone = true; });
         while (pinging) {
             pings.push_back(ping(socket));
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -175,6 +178,8 @@ int main(int argc, char** argv)
     }
     meter.stop();
     pinging = false;
+    // A ping under way is answered by this thread's event loop.
+    while (!pingerDone) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     pinger.join();
     poster.join();
     const int cards = int(tab->cards().size());

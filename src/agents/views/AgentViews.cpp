@@ -203,7 +203,7 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     syncChat();
     // Loaded soon after start, in a pass of its own, rather than in the pass where the first
     // request opens the notch.
-    QTimer::singleShot(0, this, [] { QFontMetrics(CommandBox::commandFont()).lineSpacing(); });
+    QTimer::singleShot(0, this, [] { CommandBox::warmUp(); });
 }
 
 void AgentsView::syncChat()
