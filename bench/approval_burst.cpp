@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <arpa/inet.h>
 #include <atomic>
@@ -131,8 +132,10 @@ int main(int argc, char** argv)
     }
 
     std::atomic<bool> pinging = true;
+    std::atomic<bool> pingerDone = false;
     std::vector<double> pings;
     std::thread pinger([&] {
+        const auto done = qScopeGuard([&] { pingerDone = true; });
         while (pinging) {
             pings.push_back(ping(socket));
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -175,6 +178,8 @@ int main(int argc, char** argv)
     }
     meter.stop();
     pinging = false;
+    // A ping under way is answered by this thread's event loop.
+    while (!pingerDone) QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
     pinger.join();
     poster.join();
     const int cards = int(tab->cards().size());
@@ -186,13 +191,13 @@ int main(int argc, char** argv)
     const auto over = std::count_if(pings.begin(), pings.end(), [](double ms) { return ms > 50; });
     const bool unanswered = !pings.empty() && pings.front() < 0;
     std::printf("%d held requests, commands of %d characters without a blank, the agents tab open:\n", kRequests, kCommandLength);
-    std::printf("  cards shown: %d of %d, all within %lld ms\n", cards, kRequests, allShownMs);
-    std::printf("  debug-socket pings: %zu, median %.1f ms, longest %.1f ms, over 50 ms: %td%s\n", pings.size(),
-                bench::percentile(pings, 50), pings.empty() ? 0.0 : pings.back(), over,
-                unanswered ? " (some not answered)" : "");
-    const double cpu = meter.longestCpuMs();
-    const bool ok = cpu <= kPassLimitMs && cards == kRequests && !unanswered;
-    std::printf("  longest pass of the GUI thread (wall %.2f ms), CPU %8.2f ms (limit %5.1f ms) %s\n", meter.longestMs(), cpu,
-                kPassLimitMs, ok ? "ok" : "MISSED");
-    return ok ? 0 : 1;
+    std::printf("  all cards shown within %lld ms\n", allShownMs);
+    std::printf("  debug-socket pings: %zu, median %.1f ms, longest %.1f ms, over 50 ms: %td (wall time, not checked)\n",
+                pings.size(), bench::percentile(pings, 50), pings.empty() ? 0.0 : pings.back(), over);
+    std::printf("  longest pass of the GUI thread: wall %.2f ms\n", meter.longestMs());
+    bench::Limits limits;
+    limits.exactly("cards shown", cards, kRequests);
+    limits.holds("every ping answered", !unanswered);
+    limits.atMost("longest pass of the GUI thread, CPU", meter.longestCpuMs(), kPassLimitMs, "ms");
+    return limits.exitCode();
 }

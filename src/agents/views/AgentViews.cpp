@@ -203,7 +203,7 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     syncChat();
     // Loaded soon after start, in a pass of its own, rather than in the pass where the first
     // request opens the notch.
-    QTimer::singleShot(0, this, [] { QFontMetrics(CommandBox::commandFont()).lineSpacing(); });
+    QTimer::singleShot(0, this, [] { CommandBox::warmUp(); });
 }
 
 void AgentsView::syncChat()
@@ -255,13 +255,20 @@ void AgentsView::reveal(ApprovalCard* card)
     // card brought into view before while it still waits there (a burst of requests stays at
     // its first, the rest wait below, and the list is not drawn anew for each).
     auto* scroll = static_cast<QScrollArea*>(listPage_);
-    if (revealed_ && revealed_->isVisible()) {
+    // Still waiting: listed and not answered (an answered card is hidden before it goes; a
+    // new one is not shown yet until the layout gets to it).
+    const bool answered = revealed_ && revealed_->isHidden() && revealed_->testAttribute(Qt::WA_WState_ExplicitShowHide);
+    if (revealed_ && cards_->indexOf(revealed_) >= 0 && !answered) {
+        // Until the layout has placed it, it is on its way into view.
+        if (revealing_) return;
         const QRect shown(revealed_->mapTo(scroll->viewport(), QPoint(0, 0)), revealed_->size());
         if (scroll->viewport()->rect().intersects(shown)) return;
     }
     revealed_ = card;
+    revealing_ = true;
     QPointer<ApprovalCard> target(card);
-    QTimer::singleShot(0, this, [scroll, target] {
+    QTimer::singleShot(0, this, [this, scroll, target] {
+        revealing_ = false;
         if (!target) return;
         QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
         scroll->ensureWidgetVisible(target, 0, 8);

@@ -121,6 +121,7 @@ private:
     bool cardsRedrawn_ = false; // every card made again (the language changed)
     QSet<quint64> announced_; // approvals already told to assistive technology
     QPointer<ApprovalCard> revealed_; // the card last brought into view
+    bool revealing_ = false; // and it is on its way there
     bool rowsQueued_ = false;
     QTimer* frame_ = nullptr; // the next update of the list
     QElapsedTimer lastRebuild_;
