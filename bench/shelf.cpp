@@ -102,11 +102,21 @@ void run(const QString& root, int count, const Bounds& bounds) {
     QApplication::processEvents();
     QMimeData drop;
     drop.setUrls(urls);
-    const double dropped = millis([&] {
-        shelf->handleDrop(&drop);
-        QApplication::processEvents();
-    });
-    limits.atMost("a drop of all of them onto the empty shelf", dropped, bounds.dropMs, "ms");
+    // A drop of many is taken at once and its files checked aside: the longest pass of the GUI
+    // thread from the drop until its files are on the shelf and shown.
+    bench::StallMeter meter;
+    meter.start();
+    bool taken = false;
+    const double dropped = millis([&] { taken = shelf->handleDrop(&drop); });
+    QElapsedTimer wait;
+    wait.start();
+    while (shelf->items().size() < count && wait.elapsed() < 10000) QApplication::processEvents();
+    QApplication::processEvents();
+    meter.stop();
+    limits.holds("the drop is taken and all of its files are on the shelf", taken && shelf->items().size() == count);
+    std::printf("  (the drop event itself: %.1f ms)\n", dropped);
+    limits.atMost("a drop of all of them onto the empty shelf: longest GUI pass (CPU)", meter.longestCpuMs(),
+                  bounds.dropMs, "ms");
     view.reset();
     shelf.reset();
     Settings::resetShared();
@@ -133,11 +143,13 @@ int main(int argc, char** argv) {
     // any size. Adding one stores the whole list, but the settings file is read, merged and
     // written on the settings writer's thread: at 1,000 files well within a frame; at 20,000 the
     // list's conversion for the settings alone is 5-6 ms and the pass 9-14 ms, so its limit is
-    // 30 ms until that conversion leaves the GUI thread. A drop of 20,000 files asks the file
-    // system about each on the GUI thread (70-95 ms): a gap against the 16 ms frame, held here
-    // at 400 ms until the drop is checked off the GUI thread.
-    run(home.path(), 1000, {40, 16, 16, 100});
-    run(home.path(), ShelfStore::maxItems, {150, 16, 30, 400});
+    // 30 ms until that conversion leaves the GUI thread. A drop of many files is taken once one
+    // of them is found and the others are asked about off the GUI thread (a stat is 2-3 us
+    // here, 45 ms for 20,000): the drop event is a few ms. A gap against the 16 ms frame stays
+    // at 20,000: the pass that adds them all (a URL and an index entry each, the list's
+    // conversion for the settings, the row) is 19-35 ms, held at 50 ms.
+    run(home.path(), 1000, {40, 16, 16, 16});
+    run(home.path(), ShelfStore::maxItems, {150, 16, 30, 50});
     limits.atMost("peak memory over the start of the program", peakMiB() - baseline, 150, "MB");
     return limits.exitCode();
 }

@@ -246,6 +246,7 @@ const TextEntry kTextTable[] = {
     {"shelf.drop", "Přetáhněte sem soubory", "Drop files here"},
     {"shelf.dropHint", "Dočasná police – soubory zůstanou na svém místě", "Temporary shelf – files stay where they are"},
     {"shelf.full", "Police pojme nejvýš %'d souborů; nepřidáno: %'d.", "The shelf holds at most %'d files; not added: %'d."},
+    {"shelf.notFound", "Soubory nenalezeny, nepřidáno: %'d.", "Files not found, not added: %'d."},
     {"shelf.notSaved", "Police není uložená: %@", "The shelf isn't saved: %@"},
     {"shelf.open", "Otevřít", "Open"},
     {"shelf.remove", "Odebrat z police", "Remove from shelf"},

@@ -39,13 +39,18 @@ ShelfStore::ShelfStore(Settings* settings, Clock* clock, QObject* parent)
     });
 }
 
-QString ShelfStore::localPath(const QUrl& url) {
+// The path of a file URL of this machine (no host, "localhost" or hostName), else none.
+static QString localPathOn(const QUrl& url, const QString& hostName) {
     if (url.scheme().compare(QLatin1String("file"), Qt::CaseInsensitive) != 0) return {};
     const QString host = url.host();
     if (!host.isEmpty() && host.compare(QLatin1String("localhost"), Qt::CaseInsensitive) != 0 &&
-        host.compare(QSysInfo::machineHostName(), Qt::CaseInsensitive) != 0)
+        host.compare(hostName, Qt::CaseInsensitive) != 0)
         return {};
     return cleanAbsolute(url.path(QUrl::FullyDecoded));
+}
+
+QString ShelfStore::localPath(const QUrl& url) {
+    return localPathOn(url, QSysInfo::machineHostName());
 }
 
 // Asking the file system about thousands of files can take seconds when they are not cached
@@ -136,6 +141,7 @@ bool ShelfStore::carriesFiles(const QMimeData* data) {
 bool ShelfStore::handleDrop(const QMimeData* data) {
     if (!data || !data->hasUrls()) return false;
     const QList<QUrl> urls = data->urls();
+    if (urls.size() >= checkedAside) return dropAside(urls);
     add(urls);
     // Taken when any of its files is on the shelf now: a file already there counts, one left
     // out by the bound does not.
@@ -144,19 +150,75 @@ bool ShelfStore::handleDrop(const QMimeData* data) {
     return false;
 }
 
-int ShelfStore::add(const QList<QUrl>& urls) {
-    int added = 0, cut = 0;
+bool ShelfStore::dropAside(const QList<QUrl>& urls) {
+    const QString hostName = QSysInfo::machineHostName();
+    QStringList paths;
+    paths.reserve(urls.size());
+    bool anyHere = false;
     for (const QUrl& url : urls) {
-        const QString path = localPath(url);
-        // Another spelling of a file already here is skipped before the file system is asked.
-        if (path.isEmpty() || index_.contains(path) || !QFileInfo::exists(path)) continue;
+        const QString path = localPathOn(url, hostName);
+        if (path.isEmpty()) continue;
+        if (index_.contains(path)) anyHere = true;
+        else paths << path;
+    }
+    // Taken as a small drop is: when one of its files is on the shelf afterwards. The first that
+    // exists (most often the first asked) is enough to know; a drop of which nothing fits, or
+    // nothing exists, is refused here, as then every file has been asked.
+    const bool room = paths_.size() < maxItems;
+    const auto found = room ? std::find_if(paths.cbegin(), paths.cend(), [](const QString& p) { return QFileInfo::exists(p); })
+                            : paths.cend();
+    if (found == paths.cend()) {
+        setLeftOut(room ? 0 : int(paths.size()));
+        return anyHere;
+    }
+    ++checking_;
+    runThen(slowPool(), this,
+            [paths, first = found - paths.cbegin()] {
+                QStringList there;
+                there.reserve(paths.size());
+                for (qsizetype i = 0; i < paths.size(); ++i)
+                    if (i == first || QFileInfo::exists(paths[i])) there << paths[i];
+                return std::pair{there, int(paths.size() - there.size())};
+            },
+            [this](const std::pair<QStringList, int>& result) {
+                --checking_;
+                int cut = 0;
+                if (appendExisting(result.first, &cut) > 0) {
+                    store();
+                    announce(cut, result.second);
+                } else {
+                    setLeftOut(cut, result.second);
+                }
+            });
+    return true;
+}
+
+// Appends paths that exist and are not here yet, in order, as far as the bound allows; counts
+// into cut those it left out.
+int ShelfStore::appendExisting(const QStringList& paths, int* cut) {
+    int added = 0;
+    for (const QString& path : paths) {
+        if (index_.contains(path)) continue;
         if (paths_.size() >= maxItems) {
-            ++cut;
+            ++*cut;
             continue;
         }
         append(path);
         ++added;
     }
+    return added;
+}
+
+int ShelfStore::add(const QList<QUrl>& urls) {
+    int cut = 0;
+    QStringList there;
+    for (const QUrl& url : urls) {
+        const QString path = localPath(url);
+        // Another spelling of a file already here is skipped before the file system is asked.
+        if (path.isEmpty() || index_.contains(path) || !QFileInfo::exists(path)) continue;
+        there << path;
+    }
+    const int added = appendExisting(there, &cut);
     if (added == 0) {
         setLeftOut(cut);
         return 0;
@@ -176,14 +238,15 @@ void ShelfStore::remove(const QUrl& url) {
     announce(0);
 }
 
-void ShelfStore::announce(int leftOut) {
+void ShelfStore::announce(int leftOut, int notFound) {
     emit itemsChanged();
-    setLeftOut(leftOut);
+    setLeftOut(leftOut, notFound);
 }
 
-void ShelfStore::setLeftOut(int n) {
-    if (leftOut_ == n) return;
+void ShelfStore::setLeftOut(int n, int notFound) {
+    if (leftOut_ == n && notFound_ == notFound) return;
     leftOut_ = n;
+    notFound_ = notFound;
     emit statusChanged();
 }
 

@@ -41,10 +41,16 @@ public:
     // Replaces the whole list (the clear button sets it empty).
     void setItems(const QList<QUrl>& items);
 
+    // A drop of at least this many files is taken once one of its files is found there; the
+    // file system is asked about the others off the GUI thread (a few microseconds a file,
+    // 20,000 of them a tenth of a second), and they are added when the answer comes.
+    static constexpr int checkedAside = 500;
+
     // Takes the URLs of a drop: the files of this machine that exist are added; anything else
     // (a web link, another machine's file, a path that is not there) is ignored. Returns whether
-    // any file of the drop is on the shelf afterwards, so a drop with nothing to shelve, or
-    // one of which nothing fits, is refused.
+    // any file of the drop is on the shelf afterwards (for a drop of checkedAside files or more:
+    // will be, a moment later), so a drop with nothing to shelve, or one of which nothing fits,
+    // is refused.
     bool handleDrop(const QMimeData* data);
     // Whether a drag carries a file of this machine (what the drop zone lights up for).
     static bool carriesFiles(const QMimeData* data);
@@ -62,10 +68,15 @@ public:
     const std::optional<LomexError>& saveError() const { return saveError_; }
     // How many files of the last drop the bound left out (0 after any other change).
     int leftOut() const { return leftOut_; }
+    // How many files of the last drop were not found when it was checked aside (0 after any
+    // other change).
+    int notFound() const { return notFound_; }
+    // Whether files of a drop are being checked aside.
+    bool isChecking() const { return checking_ > 0; }
 
 Q_SIGNALS:
     void itemsChanged();
-    // saveError() or leftOut() changed.
+    // saveError(), leftOut() or notFound() changed.
     void statusChanged();
 
 private:
@@ -75,8 +86,10 @@ private:
     void dropMissing();
     void append(const QString& path);
     void reindex();
-    void announce(int leftOut);
-    void setLeftOut(int n);
+    bool dropAside(const QList<QUrl>& urls);
+    int appendExisting(const QStringList& paths, int* cut);
+    void announce(int leftOut, int notFound = 0);
+    void setLeftOut(int n, int notFound = 0);
     void store();
     void saveFailed(const QString& key, const QString& error);
 
@@ -89,6 +102,8 @@ private:
     QHash<QString, qsizetype> index_;
     std::optional<LomexError> saveError_;
     int leftOut_ = 0;
+    int notFound_ = 0;
+    int checking_ = 0;
     bool storing_ = false;
 };
 

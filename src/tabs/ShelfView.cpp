@@ -338,13 +338,16 @@ void ShelfView::retranslate() {
     showStatus();
 }
 
-// What the shelf could not do, in words: not stored (and why), or files a drop left out.
+// What the shelf could not do, in words: not stored (and why), or files a drop left out (the
+// bound) or did not find.
 void ShelfView::showStatus() {
     QStringList lines;
     if (shelf_ && shelf_->saveError())
         lines << L10n::shared().t(QStringLiteral("shelf.notSaved"), {L10n::shared().worded(*shelf_->saveError()).message});
     if (shelf_ && shelf_->leftOut() > 0)
         lines << L10n::shared().t(QStringLiteral("shelf.full"), {ShelfStore::maxItems, shelf_->leftOut()});
+    if (shelf_ && shelf_->notFound() > 0)
+        lines << L10n::shared().t(QStringLiteral("shelf.notFound"), {shelf_->notFound()});
     notice_->setText(lines.join(QLatin1Char(' ')));
     notice_->setToolTip(plainToolTip(notice_->text()));
     notice_->setVisible(!lines.isEmpty());

@@ -3,6 +3,7 @@
 #include "core/Paths.h"
 #include "core/Settings.h"
 #include "device/ShelfStore.h"
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -234,4 +235,51 @@ TEST_F(ShelfStoreTest, HoldsAtMostItsBoundAndSaysWhatWasLeftOut) {
     EXPECT_EQ(again.items().size(), n);
     EXPECT_EQ(again.items().first(), many[0]);
     EXPECT_EQ(again.leftOut(), 3);
+}
+
+// A drop of checkedAside files or more is taken once one of its files is found; the others are
+// asked about off the GUI thread and added a moment later, in order, and the store says how
+// many were not found. One of which nothing exists is refused, as a small one is.
+TEST_F(ShelfStoreTest, ABigDropIsCheckedAsideAndSaysWhichFilesWereNotFound) {
+    const int n = ShelfStore::checkedAside;
+    QDir().mkpath(home.path() + "/big");
+    QList<QUrl> urls{QUrl("file://elsewhere.example/big/x"), QUrl("https://example.com/a")};
+    QList<QUrl> there;
+    int missing = 0;
+    for (int i = 0; i < n; ++i) {
+        const QString path = home.path() + "/big/" + QString::number(i);
+        urls << QUrl::fromLocalFile(path);
+        // Missing: the first two (found is the third) and every hundredth after.
+        if (i < 2 || i % 100 == 50) {
+            ++missing;
+            continue;
+        }
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        there << QUrl::fromLocalFile(path);
+    }
+    ShelfStore shelf;
+    QSignalSpy status(&shelf, &ShelfStore::statusChanged);
+    EXPECT_TRUE(shelf.handleDrop(drop(urls).get()));
+    ASSERT_TRUE(test::waitUntil([&] { return !shelf.isChecking(); }));
+    EXPECT_EQ(shelf.items(), there);
+    EXPECT_EQ(shelf.notFound(), missing);
+    EXPECT_EQ(shelf.leftOut(), 0);
+    EXPECT_GE(status.count(), 1);
+    EXPECT_EQ(Settings::shared().get(keys::shelfItems).size(), there.size());
+
+    // The same drop again: all of it is here or missing; taken, nothing new, none checked aside.
+    EXPECT_TRUE(shelf.handleDrop(drop(urls).get()));
+    EXPECT_FALSE(shelf.isChecking());
+    EXPECT_EQ(shelf.items(), there);
+
+    // Nothing of it exists: refused at once.
+    QList<QUrl> gone;
+    for (int i = 0; i < n; ++i) gone << QUrl::fromLocalFile(home.path() + "/gone/" + QString::number(i));
+    EXPECT_FALSE(shelf.handleDrop(drop(gone).get()));
+    EXPECT_FALSE(shelf.isChecking());
+
+    // Any other change clears what the last drop said.
+    shelf.remove(there.first());
+    EXPECT_EQ(shelf.notFound(), 0);
 }
