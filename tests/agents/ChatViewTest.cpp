@@ -20,6 +20,7 @@
 #include <QPushButton>
 #include <QPropertyAnimation>
 #include <QScrollBar>
+#include <QTimer>
 #include <QTest>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
@@ -103,8 +104,8 @@ protected:
 } // namespace
 
 // Twelve messages of 1,500 characters in scripts that are slow to lay out: one pass of the GUI
-// thread makes the newest bubble, later passes the others, so opening the chat never holds the
-// GUI thread for all of them at once.
+// thread makes and measures the newest bubble, the next shows it, later passes do the same for
+// the others, so opening the chat never holds the GUI thread for more than one such text.
 TEST_F(ChatViewTest, LongMessagesGetTheirBubblesOneAPass)
 {
     std::string all;
@@ -117,11 +118,62 @@ TEST_F(ChatViewTest, LongMessagesGetTheirBubblesOneAPass)
     auto view = std::make_unique<ChatView>(session(), &store, &sender, &clock);
     QList<int> madeAtOnce;
     QObject::connect(view.get(), &ChatView::messagesChanged, [&] { madeAtOnce << int(view->bubbles().size()); });
+    // What each turn of the event loop shows: the bubbles in the list, newest first.
+    QList<QStringList> turns;
+    QTimer everyTurn;
+    QObject::connect(&everyTurn, &QTimer::timeout, [&] {
+        QStringList ids;
+        for (ChatBubble* b : view->bubbles()) ids.prepend(b->message().id);
+        if (turns.isEmpty() || turns.last() != ids) turns << ids;
+    });
+    everyTurn.start(0);
     view->resize(724, 220);
     view->show();
     ASSERT_TRUE(test::waitUntil([&] { return view->bubbles().size() == 12; }));
-    EXPECT_EQ(madeAtOnce, QList<int>{1});
-    for (int i = 0; i < 12; ++i) EXPECT_EQ(view->bubbles().at(i)->message(), view->messages().at(i));
+    everyTurn.stop();
+    EXPECT_EQ(madeAtOnce, QList<int>{0});
+    // One bubble more at a time, newest first: m11, then m10 above it, and so on.
+    ASSERT_EQ(turns.size(), 13);
+    for (int n = 0; n <= 12; ++n) {
+        ASSERT_EQ(turns.at(n).size(), n);
+        if (n > 0) {
+            EXPECT_EQ(turns.at(n).last(), QString("m%1").arg(12 - n, 2, 10, QChar('0')));
+        }
+    }
+    for (int i = 0; i < 12; ++i) {
+        EXPECT_EQ(view->bubbles().at(i)->message(), view->messages().at(i));
+        EXPECT_TRUE(view->bubbles().at(i)->isVisible());
+    }
+}
+
+// A long reply that grows: its old bubble stays shown in every turn of the event loop until the
+// new one, measured in a pass of its own, takes its place.
+TEST_F(ChatViewTest, AGrowingLongReplyKeepsItsBubbleUntilTheNewOneIsShown)
+{
+    const QString piece = QString::fromUtf8("\u0928\u092E\u0938\u094D\u0924\u0947 a\u0301\u0327 ");
+    QString reply;
+    while (reply.size() < 700) reply += piece;
+    append(record("user", "m00", "go") + record("assistant", "m01", reply));
+    auto view = open(session());
+    ASSERT_TRUE(test::waitUntil([&] { return view->bubbles().size() == 2; }));
+    QList<int> shownPerTurn;
+    QTimer everyTurn;
+    QObject::connect(&everyTurn, &QTimer::timeout, [&] {
+        int shown = 0;
+        for (ChatBubble* b : view->bubbles()) shown += b->isVisible() ? 1 : 0;
+        shownPerTurn << shown;
+    });
+    everyTurn.start(0);
+    const QString more = QString(piece).repeated(40) + "end";
+    append(record("assistant", "m02", more));
+    clock.advance(ChatView::refreshInterval);
+    ASSERT_TRUE(test::waitUntil([&] { return view->bubbles().last()->message().text.endsWith("end"); }));
+    QCoreApplication::processEvents();
+    everyTurn.stop();
+    ASSERT_FALSE(shownPerTurn.isEmpty());
+    EXPECT_EQ(shownPerTurn, QList<int>(shownPerTurn.size(), 2));
+    EXPECT_EQ(view->bubbles().size(), 2);
+    EXPECT_TRUE(view->bubbles().last()->isVisible());
 }
 
 TEST_F(ChatViewTest, ShowsTheLastTwelveAndScrollsOnlyForANewMessage)

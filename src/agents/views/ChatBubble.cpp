@@ -177,7 +177,10 @@ public:
     QSize sizeHint() const override
     {
         const int w = std::max(40, std::min(idealWidth, 520));
-        return {w, heightForWidth(w)};
+        // The height is what heightForWidth gives at the width the layout hands out; laying
+        // the text out at a guessed width here would cost a whole shaping pass for nothing.
+        if (auto it = heights_.constFind(width()); it != heights_.constEnd()) return {w, *it};
+        return {w, fontMetrics().height()};
     }
     QSize minimumSizeHint() const override { return {40, fontMetrics().height()}; }
 
@@ -241,11 +244,31 @@ ChatBubble::ChatBubble(const ChatMessage& message, QWidget* parent) : QFrame(par
     }
 }
 
+QSize ChatBubble::sizeHint() const
+{
+    // QWidget's own hint lays the text out at the hint's width; the list asks heightForWidth
+    // at the width it hands out anyway.
+    QSize s = layout()->sizeHint();
+    s.setHeight(heightForWidth(width()));
+    return s;
+}
+
+void ChatBubble::setWidth(int width)
+{
+    resize(width, height());
+    fitLabel();
+}
+
+void ChatBubble::fitLabel()
+{
+    // A user bubble is as wide as its text, up to the row less the 60-point lead.
+    if (idealWidth_ > 0) label_->setFixedWidth(std::max(40, std::min(idealWidth_, width() - 60)));
+}
+
 void ChatBubble::resizeEvent(QResizeEvent* event)
 {
     QFrame::resizeEvent(event);
-    // A user bubble is as wide as its text, up to the row less the 60-point lead.
-    if (idealWidth_ > 0) label_->setFixedWidth(std::max(40, std::min(idealWidth_, width() - 60)));
+    fitLabel();
 }
 
 } // namespace lomex

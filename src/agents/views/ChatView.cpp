@@ -30,6 +30,8 @@ namespace lomex {
 namespace {
 
 constexpr int kMaxLabelCharacters = 200;
+// A bubble of more text is measured in one pass of the GUI thread and shown in the next.
+constexpr int kShownAtOnce = 500;
 
 QLabel* styled(QLabel* label, const QString& text, double pixelSize, const QColor& color, QFont::Weight weight)
 {
@@ -75,6 +77,19 @@ QString oneLine(const QString& text)
     return s;
 }
 
+// The list of bubbles: QWidget's own hint lays every bubble's text out at the widest hint, a
+// width the scroll area never gives it; its height at the width it has is the one that counts.
+class BubbleList : public QWidget {
+public:
+    using QWidget::QWidget;
+    QSize sizeHint() const override
+    {
+        QSize s = layout()->sizeHint();
+        if (width() > 0) s.setHeight(heightForWidth(width()));
+        return s;
+    }
+};
+
 } // namespace
 
 ChatView::ChatView(const Session& session, SessionStore* store, ReplySender* sender, Clock* clock, QWidget* parent)
@@ -100,7 +115,7 @@ ChatView::ChatView(const Session& session, SessionStore* store, ReplySender* sen
     scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     scroll_->setFocusPolicy(Qt::NoFocus);
     scroll_->setStyleSheet(QStringLiteral("QScrollArea, QScrollArea > QWidget > QWidget { background: transparent; }"));
-    auto* content = new QWidget(scroll_);
+    auto* content = new BubbleList(scroll_);
     list_ = new QVBoxLayout(content);
     list_->setContentsMargins(4, 0, 4, 0);
     list_->setSpacing(7);
@@ -331,11 +346,13 @@ void ChatView::apply(const QList<ChatMessage>& messages)
     scrolledOnce_ = true;
 }
 
-void ChatView::rebuildBubbles()
+void ChatView::rebuildBubbles(bool showMeasured)
 {
     bubblesQueued_ = false;
     // Bubbles of messages that did not change stay: laying out rich text is what costs.
     QHash<QString, ChatBubble*> kept;
+    const QMargins margins = list_->contentsMargins();
+    const int width = list_->parentWidget()->width() - margins.left() - margins.right();
     for (ChatBubble* b : bubbles()) {
         list_->removeWidget(b);
         kept.insert(b->message().id, b);
@@ -343,9 +360,11 @@ void ChatView::rebuildBubbles()
     QWidget* content = list_->parentWidget();
     // Outside text can be slow to lay out (combining marks, complex scripts): new bubbles of
     // about one message's worth of text per pass, newest first; the rest follow in later passes,
-    // a changed message keeping its old bubble until then.
+    // a changed message keeping its old bubble until then. A long text is measured in one pass
+    // and shown in the next, which makes none: its first paint lays it out once more, and the
+    // two together are more than a frame.
     QList<ChatBubble*> shown(messages_.size(), nullptr);
-    qsizetype budget = ChatTranscript::maxCharacters;
+    qsizetype budget = showMeasured && !measured_.isEmpty() ? 0 : ChatTranscript::maxCharacters;
     for (qsizetype i = messages_.size() - 1; i >= 0; --i) {
         const ChatMessage& m = messages_.at(i);
         ChatBubble* b = kept.take(m.id);
@@ -353,23 +372,65 @@ void ChatView::rebuildBubbles()
             shown[i] = b;
             continue;
         }
+        if (ChatBubble* ready = measured_.value(m.id); ready && ready->message() == m) {
+            if (!showMeasured) {
+                shown[i] = b;
+                continue;
+            }
+            measured_.remove(m.id);
+            if (b) kept.insert(m.id, b);
+            shown[i] = ready;
+            continue;
+        }
         if (budget <= 0) {
             shown[i] = b; // the old bubble, or none yet
             bubblesQueued_ = true;
             continue;
         }
-        if (b) kept.insert(m.id, b);
         budget -= m.text.size();
-        shown[i] = new ChatBubble(m, content);
+        auto* made = new ChatBubble(m, content);
+        // Made at the width the list gives it, so its first layout measures the text at that
+        // width only: each width costs a whole layout of the text.
+        if (width > 0) made->setWidth(width);
+        if (m.text.size() > kShownAtOnce && width > 0) {
+            made->hide();
+            made->heightForWidth(width);
+            if (ChatBubble* stale = measured_.take(m.id)) stale->deleteLater();
+            measured_.insert(m.id, made);
+            shown[i] = b;
+            continue;
+        }
+        if (b) kept.insert(m.id, b);
+        shown[i] = made;
     }
     int at = 1;
-    for (ChatBubble* b : std::as_const(shown))
-        if (b) list_->insertWidget(at++, b);
+    for (ChatBubble* b : std::as_const(shown)) {
+        if (!b) continue;
+        list_->insertWidget(at++, b);
+        if (b->isHidden()) b->show();
+    }
     for (ChatBubble* old : std::as_const(kept)) {
         old->hide();
         old->deleteLater();
     }
-    if (bubblesQueued_) QTimer::singleShot(0, this, [this] { if (bubblesQueued_) rebuildBubbles(); });
+    // Measured bubbles of messages that changed again or left.
+    for (auto it = measured_.begin(); it != measured_.end();) {
+        const bool current = std::any_of(messages_.cbegin(), messages_.cend(),
+                                         [&](const ChatMessage& m) { return m == it.value()->message(); });
+        if (current) {
+            ++it;
+            continue;
+        }
+        it.value()->deleteLater();
+        it = measured_.erase(it);
+    }
+    if ((bubblesQueued_ || !measured_.isEmpty()) && !passQueued_) {
+        passQueued_ = true;
+        QTimer::singleShot(0, this, [this] {
+            passQueued_ = false;
+            if (bubblesQueued_ || !measured_.isEmpty()) rebuildBubbles(true);
+        });
+    }
     updateEmptyText();
 }
 

@@ -3,6 +3,7 @@
 #include "agents/Session.h"
 #include <QDateTime>
 #include <QFrame>
+#include <QHash>
 #include <QPointer>
 #include <QWidget>
 #include <functional>
@@ -36,10 +37,16 @@ public:
     // links to http, https and mailto addresses become markup. Block syntax stays literal.
     static QString attributed(const QString& text);
 
+    // Resizes it now, its text's width with it, before a layout measures it.
+    void setWidth(int width);
+    QSize sizeHint() const override;
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void fitLabel();
+
     ChatMessage message_;
     QLabel* label_;
     int idealWidth_ = 0; // of a user bubble: its text on one line, with padding
@@ -105,7 +112,8 @@ private:
     void buildInput(QVBoxLayout* column);
     void updateHeader();
     void apply(const QList<ChatMessage>& messages);
-    void rebuildBubbles();
+    // showMeasured: the bubbles measured in the last pass are shown, and no new ones made.
+    void rebuildBubbles(bool showMeasured = false);
     void updateEmptyText();
     void scrollToEnd(bool animated);
     void updateSendButton();
@@ -123,6 +131,8 @@ private:
     bool scrolledOnce_ = false;
     bool followEnd_ = false;
     bool bubblesQueued_ = false; // messages whose bubbles a later pass makes
+    QHash<QString, ChatBubble*> measured_; // by message id: laid out, shown by the next pass
+    bool passQueued_ = false;
     QPointer<QPropertyAnimation> scrollAnimation_;
     // The transcript as last read: a tick that finds the file unchanged reads nothing.
     QString readPath_;
