@@ -12,6 +12,7 @@
 #include "ui/Motion.h"
 #include "ui/Symbols.h"
 #include <QHBoxLayout>
+#include <QImage>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -201,9 +202,25 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
     cardsQueued_ = rowsQueued_ = true;
     rebuild();
     syncChat();
-    // Loaded soon after start, in a pass of its own, rather than in the pass where the first
-    // request opens the notch.
-    QTimer::singleShot(0, this, [] { CommandBox::warmUp(); });
+    // Fonts, glyphs and the list's styles of a card are loaded soon after start, in a pass of
+    // their own, rather than in the pass where the first request opens the notch.
+    QTimer::singleShot(0, this, [this] { warmUpCard(); });
+}
+
+void AgentsView::warmUpCard()
+{
+    CommandBox::warmUp();
+    PendingApproval sample;
+    sample.tool = ToolActivity{QStringLiteral("Bash"), QStringLiteral("npm test")};
+    sample.command = QStringLiteral("npm test -- --watch=false\nnpm run lint");
+    sample.permissionSuggestions.push_back(nlohmann::json::object());
+    // Not in the list: drawn once under its style sheet, off screen, and gone.
+    QWidget* content = list_->parentWidget();
+    ApprovalCard card(sample, nullptr, nullptr, content);
+    card.hide();
+    card.resize(content->width() > 0 ? content->width() : 700, card.sizeHint().height());
+    QImage image(card.size(), QImage::Format_ARGB32_Premultiplied);
+    card.render(&image);
 }
 
 void AgentsView::syncChat()

@@ -101,6 +101,8 @@ private:
     void reveal(ApprovalCard* card);
     void syncChat();
     void buildEmptyState(QWidget* content, QVBoxLayout* column);
+    // Builds and draws a sample card off screen once.
+    void warmUpCard();
     void updateEmptyState();
 
     QPointer<SessionStore> store_;
