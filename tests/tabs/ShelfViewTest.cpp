@@ -303,6 +303,33 @@ TEST_F(ShelfViewTest, ALineSaysTheShelfIsNotSavedUntilItIs) {
     EXPECT_FALSE(line->isVisible());
 }
 
+// A drop of many files is taken by the drop event itself (the drag source is told at once);
+// its files show a moment later, and a line says how many were not found, in both languages.
+TEST_F(ShelfViewTest, ABigDropIsTakenAtOnceAndTheLineSaysWhatWasNotFound) {
+    QList<QUrl> urls;
+    int there = 0;
+    for (int i = 0; i < ShelfStore::checkedAside; ++i) {
+        if (i % 50 == 7) urls << QUrl::fromLocalFile(home.path() + "/files/gone-" + QString::number(i));
+        else {
+            urls << file(QString("f%1.txt").arg(i));
+            ++there;
+        }
+    }
+    auto* line = view->findChild<QLabel*>("shelfNotice");
+    ASSERT_NE(line, nullptr);
+    EXPECT_TRUE(enter(urls));
+    EXPECT_TRUE(drop());
+    ASSERT_TRUE(test::waitUntil([&] { return shelf.items().size() == there; }));
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(view->showsEmptyState());
+    const int missing = ShelfStore::checkedAside - there;
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_EQ(line->text(), L10n::shared().t("shelf.notFound", {missing}));
+    EXPECT_EQ(line->text(), QString("Files not found, not added: %1.").arg(missing));
+    L10n::shared().setLanguage(AppLanguage::cs);
+    EXPECT_EQ(line->text(), QString("Soubory nenalezeny, nepřidáno: %1.").arg(missing));
+}
+
 namespace {
 
 // Share of fully transparent pixels in a popup as it draws itself.
