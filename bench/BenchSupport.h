@@ -3,6 +3,8 @@
 // thread's CPU time and the check of each figure against its limit.
 #include <QByteArray>
 #include <QElapsedTimer>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QString>
 #include <QTimer>
 #include <algorithm>
@@ -156,5 +158,19 @@ private:
 
     bool missed_ = false;
 };
+
+// Starts a private Xvfb (it picks a free display and writes its number) for a benchmark that
+// needs xclip too; the display's name, or empty when either program is missing.
+inline QString startXvfbWithXclip(QProcess& xvfb)
+{
+    if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("xclip").isEmpty()) {
+        std::fprintf(stderr, "needs Xvfb and xclip\n");
+        return {};
+    }
+    xvfb.start(QStandardPaths::findExecutable("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
+    QByteArray number;
+    while (!number.endsWith('\n') && xvfb.waitForReadyRead(5000)) number += xvfb.readAllStandardOutput();
+    return number.trimmed().isEmpty() ? QString() : ":" + QString::fromLatin1(number.trimmed());
+}
 
 } // namespace lomex::bench

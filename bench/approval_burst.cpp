@@ -7,6 +7,7 @@
 // its limit (CPU time, so that a busy machine does not fail it; the pings are wall time and
 // only printed). Offscreen platform.
 #include "BenchSupport.h"
+#include "../tests/agents/LoopbackClient.h"
 #include "FakeRunningApps.h"
 #include "agents/ApprovalCenter.h"
 #include "agents/views/AgentViews.h"
@@ -43,19 +44,6 @@ constexpr double kPassLimitMs = 25;
 constexpr int kRequests = 32;
 constexpr int kCommandLength = 20'000;
 
-quint16 freePort()
-{
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
 // Round trip of one debug command in ms, or -1 when nothing answers.
 double ping(const QByteArray& path)
 {
@@ -88,7 +76,7 @@ int main(int argc, char** argv)
     QFile::setPermissions(home.path() + QStringLiteral("/run"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     qputenv("XDG_RUNTIME_DIR", home.path().toUtf8() + "/run");
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    const quint16 port = freePort();
+    const quint16 port = test::freeLoopbackPort();
     qputenv("LOMEX_HOOK_PORT", QByteArray::number(port));
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);

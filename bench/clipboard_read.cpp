@@ -157,16 +157,9 @@ int main(int argc, char** argv)
         return runCase(argv[2], argv[3], argv[4]);
     }
     QCoreApplication app(argc, argv);
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("xclip").isEmpty()) {
-        std::fprintf(stderr, "needs Xvfb and xclip\n");
-        return 1;
-    }
     QProcess xvfb;
-    // The server picks a free display itself and writes its number on its standard output.
-    xvfb.start(QStandardPaths::findExecutable("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
-    QByteArray number;
-    while (!number.endsWith('\n') && xvfb.waitForReadyRead(5000)) number += xvfb.readAllStandardOutput();
-    const QString display = ":" + QString::fromLatin1(number.trimmed());
+    const QString display = bench::startXvfbWithXclip(xvfb);
+    if (display.isEmpty()) return 1;
     QTemporaryDir dir;
     const QString text = dir.path() + "/text.txt", image = dir.path() + "/image.png";
     {

@@ -88,15 +88,9 @@ int main(int argc, char** argv)
 {
     QCoreApplication app(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "--case") return runCase(argv[2]);
-    if (QStandardPaths::findExecutable("Xvfb").isEmpty() || QStandardPaths::findExecutable("xclip").isEmpty()) {
-        std::fprintf(stderr, "needs Xvfb and xclip\n");
-        return 1;
-    }
     QProcess xvfb;
-    xvfb.start(QStandardPaths::findExecutable("Xvfb"), {"-displayfd", "1", "-nolisten", "tcp"});
-    QByteArray number;
-    while (!number.endsWith('\n') && xvfb.waitForReadyRead(5000)) number += xvfb.readAllStandardOutput();
-    const QString display = ":" + QString::fromLatin1(number.trimmed());
+    const QString display = bench::startXvfbWithXclip(xvfb);
+    if (display.isEmpty()) return 1;
     QTemporaryDir dir;
     const QString image = dir.path() + "/image.png";
     {
