@@ -53,6 +53,19 @@ std::pair<double, double> longestPass(const Step& step, int ms)
     return {meter.longestMs(), meter.longestCpuMs()};
 }
 
+// Sessions and held requests with the agents list on screen, as the notch shows it.
+struct ShownList {
+    explicit ShownList(Clock* clock) : sessions(clock), center(clock), view(&sessions, &center, clock)
+    {
+        view.resize(724, 284);
+        view.show();
+        QApplication::processEvents();
+    }
+    SessionStore sessions;
+    ApprovalCenter center;
+    AgentsView view;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -119,12 +132,8 @@ int main(int argc, char** argv) {
     // one), with the list on screen. Changes reach the list once a frame.
     std::printf("burst of 1,000 events in 1 s, the agents list shown:\n");
     for (int count : {10, 100, 1000}) {
-        SessionStore sessions(&clock);
-        ApprovalCenter center(&clock);
-        auto view = std::make_unique<AgentsView>(&sessions, &center, &clock);
-        view->resize(724, 284);
-        view->show();
-        QApplication::processEvents();
+        ShownList list(&clock);
+        SessionStore& sessions = list.sessions;
         int sent = 0;
         QElapsedTimer since;
         QTimer feed;
@@ -167,12 +176,9 @@ int main(int argc, char** argv) {
     std::printf("32 held requests with long commands, the agents list shown:\n");
     for (const auto& [name, text] : {std::pair{"heredoc", heredoc}, std::pair{"one line", oneLine},
                                      std::pair{"unbroken 20K", unbroken}}) {
-        SessionStore sessions(&clock);
-        ApprovalCenter center(&clock);
-        auto view = std::make_unique<AgentsView>(&sessions, &center, &clock);
-        view->resize(724, 284);
-        view->show();
-        QApplication::processEvents();
+        ShownList list(&clock);
+        SessionStore& sessions = list.sessions;
+        ApprovalCenter& center = list.center;
         std::vector<double> arrive, arriveCpu, answer, answerCpu;
         for (int i = 0; i < 32; ++i) {
             HookEvent ask;

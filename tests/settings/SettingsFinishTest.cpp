@@ -31,6 +31,13 @@ protected:
         L10n::shared().setLanguage(language);
         return SettingsWindowFixture::open(page);
     }
+    // How far a picture's pixels stand out from a ground of this lightness, summed.
+    static long inkAgainst(const QImage& image, int ground) {
+        long sum = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) sum += std::abs(image.pixelColor(x, y).lightness() - ground);
+        return sum;
+    }
     // The page's elements in layout order, those shown and with a height only.
     QList<QWidget*> elements() const {
         QList<QWidget*> out;
@@ -275,11 +282,7 @@ TEST_F(SettingsFinishTest, DisabledTabArrowsLookDisabledInLightAndDark) {
     // How far the glyph stands out from the button's ground.
     auto ink = [](QWidget* w) {
         const QImage image = w->grab().toImage();
-        const int ground = image.pixelColor(0, 0).lightness();
-        long sum = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) sum += std::abs(image.pixelColor(x, y).lightness() - ground);
-        return sum;
+        return inkAgainst(image, image.pixelColor(0, 0).lightness());
     };
     for (const bool dark : {false, true}) {
         SCOPED_TRACE(dark ? "dark" : "light");
@@ -308,12 +311,7 @@ TEST_F(SettingsFinishTest, DisabledTabArrowsLookDisabledInLightAndDark) {
 TEST_F(SettingsFinishTest, DisabledControlsShowTheirValueInLightAndDark) {
     const QPalette original = QApplication::palette();
     auto ink = [](QWidget* w) {
-        const QImage image = w->grab().toImage();
-        const int ground = w->parentWidget()->palette().color(QPalette::Window).lightness();
-        long sum = 0;
-        for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) sum += std::abs(image.pixelColor(x, y).lightness() - ground);
-        return sum;
+        return inkAgainst(w->grab().toImage(), w->parentWidget()->palette().color(QPalette::Window).lightness());
     };
     for (const bool dark : {false, true}) {
         SCOPED_TRACE(dark ? "dark" : "light");
