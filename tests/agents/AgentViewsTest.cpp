@@ -702,25 +702,51 @@ TEST_F(AgentViewsTest, LongRequestsGetTheirCardsOneAPass)
     center.endAll();
 }
 
-// Many requests come at once: a card parses no style sheet of its own (one for the whole list),
-// yet it still shows as a request, its buttons in their colours and its command on a dark box.
-TEST_F(AgentViewsTest, CardsAreStyledOnceByTheList)
+// Many requests or sessions come at once: a card or a row parses no style sheet of its own (one
+// for the whole list), yet a card still shows as a request, its buttons in their colours and its
+// command on a dark box, and a row on its lighter ground with its unseen dot in its colour.
+TEST_F(AgentViewsTest, CardsAndRowsAreStyledOnceByTheList)
 {
     L10n::shared().setLanguage(AppLanguage::en);
+    store.handle(ev("Stop", "finished"));
+    clock.advance(1);
     const json rule = json::parse(R"({"type":"addRules","rules":[{"toolName":"Bash"}],"behavior":"allow","destination":"session"})");
     ask(permission("s", Agent::claude, {rule}), {});
     AgentsView view(&store, &center, &clock);
     view.resize(724, 400);
     view.show();
-    ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == 1; }));
+    ASSERT_TRUE(test::waitUntil([&] { return view.cards().size() == 1 && view.rows().size() == 2; }));
     QCoreApplication::processEvents();
     ApprovalCard* card = view.cards().front();
     QStringList styled;
     QList<QWidget*> parts = card->findChildren<QWidget*>();
     parts << card;
+    for (AgentRow* row : view.rows()) parts << row << row->findChildren<QWidget*>();
     for (QWidget* w : parts)
         if (!w->styleSheet().isEmpty()) styled << w->metaObject()->className();
     EXPECT_EQ(styled.join(", ").toStdString(), "");
+
+    AgentRow* finished = view.rows().at(0)->sessionID() == "finished" ? view.rows().at(0) : view.rows().at(1);
+    ASSERT_EQ(finished->sessionID(), "finished");
+    ASSERT_TRUE(store.session("finished")->isUnseen());
+    QWidget* content = view.findChild<QScrollArea*>()->widget();
+    const QImage list = content->grab().toImage();
+    const QPoint rowAt = finished->mapTo(content, QPoint(0, 0));
+    // The row's ground inside its rounded corners, against the list beside it.
+    const QColor ground = list.pixelColor(rowAt + QPoint(finished->width() / 2, 3));
+    const QColor beside = list.pixelColor(rowAt + QPoint(-6, finished->height() / 2));
+    EXPECT_GT(ground.lightness(), beside.lightness() + 5) << qPrintable(ground.name()) << " on " << qPrintable(beside.name());
+    QLabel* dot = nullptr;
+    for (QLabel* l : finished->findChildren<QLabel*>())
+        if (l->size() == QSize(8, 8) && l->isVisible()) dot = l;
+    ASSERT_TRUE(dot);
+    const QColor accent = store.session("finished")->accent();
+    const QColor dotMiddle = list.pixelColor(dot->mapTo(content, QPoint(4, 4)));
+    const QColor dotCorner = list.pixelColor(dot->mapTo(content, QPoint(0, 0)));
+    EXPECT_LT(std::abs(dotMiddle.hue() - accent.hue()), 12) << qPrintable(dotMiddle.name()) << " for " << qPrintable(accent.name());
+    EXPECT_GT(dotMiddle.saturation(), 120) << qPrintable(dotMiddle.name());
+    // Round, not a square.
+    EXPECT_LT(dotCorner.saturation(), dotMiddle.saturation() / 2) << qPrintable(dotCorner.name());
 
     const QImage shot = card->grab().toImage();
     const auto at = [&](QWidget* w, QPoint p) { return shot.pixelColor(w->mapTo(card, p)); };

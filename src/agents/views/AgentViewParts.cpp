@@ -4,6 +4,7 @@
 #include "ui/Theme.h"
 #include <QFontMetrics>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 
 namespace lomex::agentviews {
@@ -60,6 +61,7 @@ QString cardStyleSheet()
 {
     const QString ring = a11y::notchFocusRing().name();
     return QStringLiteral(
+               " #agentRow { background: rgba(255,255,255,14); border-radius: 10px; }"
                " #approvalCard { background: rgba(245,165,36,40); border: 1px solid rgba(245,165,36,120); border-radius: 12px; }"
                " #approvalCommand { background: rgba(0,0,0,90); color: white; border-radius: 6px; padding: 6px 8px; }"
                " #approvalCommand:focus { border: 2px solid %1; }"
@@ -70,6 +72,19 @@ QString cardStyleSheet()
                " #approvalCard QPushButton#approvalAllow { color: %2; }"
                " #approvalCard QPushButton#approvalDeny { color: %3; }")
         .arg(ring, Theme::success().name(), Theme::danger().name());
+}
+
+QPixmap dot(const QColor& color, int size, qreal devicePixelRatio)
+{
+    QPixmap pixmap(QSize(size, size) * devicePixelRatio);
+    pixmap.setDevicePixelRatio(devicePixelRatio);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(color);
+    p.drawEllipse(QRectF(0, 0, size, size));
+    return pixmap;
 }
 
 } // namespace lomex::agentviews

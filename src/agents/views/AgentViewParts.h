@@ -1,5 +1,6 @@
 #pragma once
 #include <QColor>
+#include <QPixmap>
 
 class QLabel;
 class QPushButton;
@@ -21,8 +22,10 @@ QLabel* plainLabel(const QString& text, int pixelSize, const QColor& color, bool
 // A flat button of a card, named for the list's style sheet ("approvalAllow", "approvalAlways",
 // "approvalDeny").
 QPushButton* button(const QString& text, const QString& name, QWidget* parent);
-// How the cards look: set once on the list that holds them, since many requests can arrive at
-// once and a sheet set on each widget is parsed again for each.
+// How the cards and rows look: set once on the list that holds them, since many requests or
+// sessions can arrive at once and a sheet set on each widget is parsed again for each.
 QString cardStyleSheet();
+// A round dot of the colour, drawn for the screen's pixel ratio.
+QPixmap dot(const QColor& color, int size, qreal devicePixelRatio);
 
 } // namespace lomex::agentviews

@@ -29,8 +29,8 @@ using Kind = ActivityState::Kind;
 
 // What a card costs beside its command, in characters of command.
 constexpr qsizetype kCardCost = 1000;
-// Rows made in one pass; a row costs a few tenths of a millisecond.
-constexpr int kNewRowsPerPass = 8;
+// Rows made in one pass; a row costs about a millisecond to make and show.
+constexpr int kNewRowsPerPass = 4;
 
 } // namespace
 
@@ -42,8 +42,8 @@ AgentRow::AgentRow(const Session& session, SessionStore* store, QWidget* parent)
     : QFrame(parent), id_(session.id), store_(store)
 {
     setCursor(Qt::PointingHandCursor);
+    // Drawn by the list's style sheet (cardStyleSheet()).
     setObjectName(QStringLiteral("agentRow"));
-    setStyleSheet(QStringLiteral("#agentRow { background: rgba(255,255,255,14); border-radius: 10px; }"));
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(10, 7, 10, 7);
     row->setSpacing(10);
@@ -106,7 +106,7 @@ void AgentRow::setSession(const Session& session)
         setPlainText(context_, next.context);
         context_->setVisible(!next.context.isEmpty());
     }
-    if (newAccent) dot_->setStyleSheet(QStringLiteral("background: %1; border-radius: 4px;").arg(accent.name()));
+    if (newAccent) dot_->setPixmap(dot(accent, 8, devicePixelRatioF()));
     if (next.unseen != shown_.unseen || newAccent) dot_->setVisible(next.unseen);
     if (next.detail != shown_.detail) {
         setPlainText(detail_, next.detail);
@@ -200,7 +200,7 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
         if (key == keys::agentsEnabled) updateEmptyState();
     });
     cardsQueued_ = rowsQueued_ = true;
-    rebuild();
+    rebuild(Pass::catchUp);
     syncChat();
     // Fonts, glyphs and the list's styles of a card are loaded soon after start, in a pass of
     // their own, rather than in the pass where the first request opens the notch.
@@ -212,7 +212,12 @@ void AgentsView::warmUpCard()
     CommandBox::warmUp();
     PendingApproval sample;
     sample.tool = ToolActivity{QStringLiteral("Bash"), QStringLiteral("npm test")};
-    sample.command = QStringLiteral("npm test -- --watch=false\nnpm run lint");
+    // Long and unbroken, of every printable ASCII character: the path a blob or a minified
+    // one-liner takes (cut to the box's share, wrapped anywhere, "goes on" said), and the glyphs
+    // of most commands drawn once.
+    QString printable;
+    for (char16_t c = 0x21; c < 0x7F; ++c) printable += QChar(c);
+    sample.command = QStringLiteral("npm test -- --watch=false\n") + printable.repeated(int(CommandBox::layOutAtOnce / printable.size()) + 2);
     sample.permissionSuggestions.push_back(nlohmann::json::object());
     // Not in the list: drawn once under its style sheet, off screen, and gone.
     QWidget* content = list_->parentWidget();
@@ -261,7 +266,7 @@ void AgentsView::syncChat()
 void AgentsView::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (cardsQueued_ || rowsQueued_) rebuild();
+    if (cardsQueued_ || rowsQueued_) rebuild(Pass::catchUp);
     if (!listPage_->isHidden()) seenTimer_->start(markSeenDelay, false);
 }
 
@@ -309,7 +314,7 @@ QList<AgentRow*> AgentsView::rows() const { return widgetsIn<AgentRow>(list_); }
 
 QList<ApprovalCard*> AgentsView::cards() const { return widgetsIn<ApprovalCard>(cards_); }
 
-void AgentsView::rebuild()
+void AgentsView::rebuild(Pass pass)
 {
     lastRebuild_.start();
     QWidget* content = list_->parentWidget();
@@ -392,9 +397,10 @@ void AgentsView::rebuild()
             spare << it.value();
             it = kept.erase(it);
         }
-        // A few new rows a pass, none while a burst of requests gets its cards (they are what
-        // the user waits for): many sessions arriving at once are listed over a few frames.
-        const int newRows = madeCard && moreCards ? 0 : kNewRowsPerPass;
+        // A few new rows a pass, and none in a pass that made a card for a request that just came
+        // (cards are what the user waits for, and a burst of requests brings as many new
+        // sessions): many sessions arriving at once are listed over a few frames.
+        const int newRows = madeCard && pass == Pass::live ? 0 : kNewRowsPerPass;
         int made = 0;
         int at = 0;
         for (const Session& s : sessions) {

@@ -97,7 +97,10 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    void rebuild();
+    // Catching up (made or shown again) builds the rows with the cards; otherwise a pass that
+    // makes a card leaves new rows to a later one.
+    enum class Pass { live, catchUp };
+    void rebuild(Pass pass = Pass::live);
     void reveal(ApprovalCard* card);
     void syncChat();
     void buildEmptyState(QWidget* content, QVBoxLayout* column);
