@@ -39,8 +39,8 @@ using namespace lomex;
 namespace {
 
 // The longest pass comes first (the first arrivals, the first card and the first paint all
-// at once) at 12-19 ms here; the rest take 6-9 ms. Well under the 50 ms a ping may take.
-constexpr double kPassLimitMs = 25;
+// at once) at 8-14 ms here; the rest take 6-9 ms. Well under the 50 ms a ping may take.
+constexpr double kPassLimitMs = 20;
 constexpr int kRequests = 32;
 constexpr int kCommandLength = 20'000;
 
