@@ -273,6 +273,38 @@ TEST_F(ChatViewTest, LongProjectNameEndsInAnEllipsis)
     }
 }
 
+// Every hook event of an open chat's session updates its header: the header's parts are not
+// restyled for it (a style sheet set again is parsed again), yet the dot takes the state's colour.
+TEST_F(ChatViewTest, TheHeaderFollowsTheSessionWithoutRestyling)
+{
+    auto view = open(session());
+    QLabel* dot = nullptr;
+    for (QLabel* l : view->findChildren<QLabel*>())
+        if (l->size() == QSize(7, 7)) dot = l;
+    ASSERT_TRUE(dot);
+    struct Restyles : QObject {
+        int count = 0;
+        bool eventFilter(QObject*, QEvent* e) override
+        {
+            if (e->type() == QEvent::StyleChange) ++count;
+            return false;
+        }
+    } restyles;
+    for (QWidget* w : view->findChildren<QWidget*>()) w->installEventFilter(&restyles);
+    for (const char* event : {"UserPromptSubmit", "PreToolUse", "PostToolUse", "Stop", "UserPromptSubmit", "Stop"}) {
+        store.handle(test::ev(event, "s1"));
+        Session now = *store.session("s1");
+        now.transcriptPath = path;
+        view->setSession(now);
+        QCoreApplication::processEvents();
+        const QColor shown = view->grab().toImage().pixelColor(dot->mapTo(view.get(), QPoint(3, 3)));
+        const QColor accent = now.accent();
+        EXPECT_LT(std::abs(shown.red() - accent.red()) + std::abs(shown.green() - accent.green()) + std::abs(shown.blue() - accent.blue()), 40)
+            << event << ": " << qPrintable(shown.name()) << " for " << qPrintable(accent.name());
+    }
+    EXPECT_EQ(restyles.count, 0);
+}
+
 TEST_F(ChatViewTest, EmptyStateShowsTheSummaryOrTheEmptyText)
 {
     Session s = session();

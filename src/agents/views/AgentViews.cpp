@@ -209,7 +209,6 @@ AgentsView::AgentsView(SessionStore* store, ApprovalCenter* center, Clock* clock
 
 void AgentsView::warmUpCard()
 {
-    CommandBox::warmUp();
     PendingApproval sample;
     sample.tool = ToolActivity{QStringLiteral("Bash"), QStringLiteral("npm test")};
     // Long and unbroken, of every printable ASCII character: the path a blob or a minified

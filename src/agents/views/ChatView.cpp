@@ -2,6 +2,7 @@
 #include "agents/ReplySender.h"
 #include "agents/SessionStore.h"
 #include "agents/TextCut.h"
+#include "agents/views/AgentViewParts.h"
 #include "core/Async.h"
 #include "core/Clock.h"
 #include "core/L10n.h"
@@ -240,15 +241,17 @@ void ChatView::updateHeader()
     const QColor accent = session_.accent();
     const QColor agent = color(session_.agent);
     const QString name = displayName(session_.agent);
-    dot_->setStyleSheet(QStringLiteral("background: %1; border-radius: 3px;").arg(accent.name()));
+    // Called for every hook event of the session: a style sheet set again is parsed again.
+    dot_->setPixmap(agentviews::dot(accent, 7, devicePixelRatioF()));
     project_->setText(oneLine(session_.projectName()));
     chip_->setText(name);
-    chip_->setStyleSheet(QStringLiteral("#agentChip { color: %1; background: rgba(%2,%3,%4,56);"
-                                        " border-radius: 7px; padding: 1px 5px; }")
-                             .arg(agent.name())
-                             .arg(agent.red())
-                             .arg(agent.green())
-                             .arg(agent.blue()));
+    const QString chipSheet = QStringLiteral("#agentChip { color: %1; background: rgba(%2,%3,%4,56);"
+                                             " border-radius: 7px; padding: 1px 5px; }")
+                                  .arg(agent.name())
+                                  .arg(agent.red())
+                                  .arg(agent.green())
+                                  .arg(agent.blue());
+    if (chip_->styleSheet() != chipSheet) chip_->setStyleSheet(chipSheet);
     state_->setText(oneLine(session_.statusTitle()));
     QPalette pal = state_->palette();
     pal.setColor(QPalette::WindowText, accent);

@@ -3,13 +3,10 @@
 #include "core/L10n.h"
 #include <QAbstractTextDocumentLayout>
 #include <QFontDatabase>
-#include <QImage>
-#include <QPainter>
 #include <QMimeData>
 #include <QResizeEvent>
 #include <QScrollBar>
 #include <QTextBlock>
-#include <QTextLayout>
 #include <algorithm>
 #include <cmath>
 
@@ -67,19 +64,6 @@ QFont CommandBox::commandFont()
     // glyph by glyph, which makes laying out a long command several times cheaper.
     f.setStyleStrategy(QFont::PreferNoShaping);
     return f;
-}
-
-void CommandBox::warmUp()
-{
-    QString sample;
-    for (char16_t c = 0x20; c < 0x7F; ++c) sample += QChar(c);
-    QTextLayout layout(sample, commandFont());
-    layout.beginLayout();
-    layout.createLine().setLineWidth(1e6);
-    layout.endLayout();
-    QImage image(8, 8, QImage::Format_ARGB32_Premultiplied);
-    QPainter painter(&image);
-    layout.draw(&painter, QPointF(0, 0));
 }
 
 void CommandBox::resizeEvent(QResizeEvent* event)

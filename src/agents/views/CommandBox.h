@@ -23,9 +23,6 @@ public:
     CommandBox(const QString& command, QWidget* parent = nullptr);
     // The box's font, fixed-width. Loading it the first time takes milliseconds.
     static QFont commandFont();
-    // Loads the font and lays out and draws the characters of most commands once, so the first
-    // card does not pay for it (5 ms or more) in the pass where a request arrives.
-    static void warmUp();
 
     // The exact command, however much of it the box holds.
     const QString& command() const { return command_; }
